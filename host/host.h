@@ -1,0 +1,106 @@
+// The host program: run parameters, run modes and the main loops.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+
+#include "misc/gnss_types.h"
+
+enum : int {
+  HOST_LOGGING = 0,  // real time, target (navigation) or rover (RTK) on a serial port
+  HOST_REPLAY = 1,   // from files
+};
+
+// KML track colour indices (see host_output).
+enum : int {
+  KML_BLACK = 0,
+  KML_RED = 1,
+  KML_YELLOW = 2,
+  KML_GREEN = 3,
+  KML_BLUE = 4,
+  KML_WHITE = 5,
+  N_KML_COLORS = 6,
+};
+
+inline constexpr std::array<const char*, N_NAV_MODELS> NVMODEL_STRINGS = {
+    "DEFAULT", "PEDESTRIAN", "CAR", "MARINE", "BALLOON", "AIRBORNE"};
+
+inline constexpr int HOST_MAX_EXSATS = 10;
+inline constexpr int HOST_PATH_LEN = 256;
+
+// Every run parameter of the program, with the default that get_main_param stores.
+struct HOST_PARAM_T {
+  int mode = HOST_REPLAY;
+  int count = 0;          // output epochs after which a navigation run stops; 0 = no limit
+  int com_num = -1;       // target / rover port, 1-based; -1 = none
+  int com_num2 = -1;      // RTK base port; -1 = none
+  int com_num3 = -1;      // RTK solution output port; -1 = none
+  int output_nmea = 0;    // 1: NMEA sentences instead of the console table
+  int kml_color = KML_RED;
+  int kml_start_sec = 0;  // power-on second from which KML points are written
+  int sd_replay = 0;
+  int sd_convert = 0;
+  int dr_out_gps_fixmode = 0;
+  int do_kml_output = 1;
+  int force_warm = 0;
+  int force_cold = 0;
+  int out_ansi_color = 0;
+  U32 gnss_sel_bits = 1;
+  int nav_platform_model = NMODEL_DEFAULT;
+  int dazar_enabled = 0;
+  int rtk_mode = 2;       // 0: navigation modes; other: RTK modes
+  int navsys = 21;        // RTK navigation-system bit mask
+  int snr_mask = 35;      // dB-Hz
+  int geosnr_mask = 40;   // dB-Hz
+  int evl_mask = 15;      // degrees
+  int is_rinex = 0;
+  int is_crvraw = 1;
+  int is_rtcm = 0;
+  int rtk_reset = 2;
+  std::array<int, HOST_MAX_EXSATS> exsats{};
+  // Device paths that override the numbered ports (empty: use the number).
+  char port_path[HOST_PATH_LEN] = "";
+  char base_port_path[HOST_PATH_LEN] = "";
+  char out_port_path[HOST_PATH_LEN] = "";
+  // File RTK inputs.
+  char rover_file[HOST_PATH_LEN] = "r.bin";
+  char base_file[HOST_PATH_LEN] = "b.bin";
+  // KML file name appendix ("-app").
+  char kml_append[25] = "";
+  // Set by get_main_param when it returns 0: the process exit code.
+  int exit_code = 0;
+};
+
+// Store the defaults in *p, then apply the command line. Returns 1 to run;
+// 0 when the program should end at once with p->exit_code: 0 after "help" or
+// "version", 2 after an unknown or malformed option (usage on stderr).
+S16 get_main_param(int argc, char** argv, HOST_PARAM_T* p);
+
+// Usage text listing every option with its default.
+void HOST_print_usage(std::FILE* out);
+
+// The program: everything main() does. Returns the process exit code.
+int host_main(int argc, char** argv);
+
+void sigint_handler(int sig);
+
+// HOSTBASE_INIT / HOSTBASE_STOP (4 bytes each) to the target.
+struct SIO_S;
+void send_hostbase_init_msg(SIO_S* sio);
+void send_hostbase_stop_msg(SIO_S* sio);
+// Start-up handshake: 1 when the target's RTC report arrived and rtc_data.dat was written.
+S16 wait_rtc_input(SIO_S* sio);
+
+// One line of Normal_sol.txt / Geotagging_sol.txt; returns its length.
+struct sol_t;
+int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, char* line, std::size_t size);
+
+// Program-wide state that the target proxy fills or uses.
+void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec);  // RTC report received during start-up
+S16 HOST_has_received_rtc();
+std::FILE* HOST_get_log_file();  // log_data.dat while logging, else null
+void HOST_flush_log();           // flush log_data.dat when open
+
+// Link statistics of the last navigation run (good frames dispatched).
+long HOST_get_good_frame_count();

@@ -1,0 +1,30 @@
+// Start-up and log files of the host program, and the kernel memory images
+// they carry. All files live in the working directory.
+#pragma once
+
+#include <cstdio>
+
+#include "kernel/src/kernel_types.h"
+#include "misc/gnss_types.h"
+
+inline constexpr int HOST_IMAGE_SIZE = 20480;   // backup memory and almanac images, bytes
+inline constexpr int SAVE_RTC_SIZE = 12;        // SAVE_RTC_T in a file, bytes
+inline constexpr int RB_MAX_CHUNK = 128;        // largest rb.bin record payload, bytes
+
+// The two memory images handed to KERNEL_init.
+U08* HOST_get_backup_region();
+U08* HOST_get_alm_nvram_block();
+// Kernel initialisation record read from an SD-card log, or null when none was accepted.
+const KERNEL_INIT_T* HOST_get_sd_kernel_init_data();
+
+void load_logging_init_file();             // log_save.dat -> Backup_region -> log_init.dat
+void init_nvram_block_file_in_log_mode();  // flash_save.alm -> Alm_nvram_block -> flash.alm
+void save_init_file();                     // Backup_region -> log_save.dat
+void save_nvram_block_file_in_log_mode();  // Alm_nvram_block -> flash_save.alm
+void load_replay_init_file();              // rtc_data.dat, log_init.dat, flash.alm
+S16 init_sd_replay_data(std::FILE* fp, int sd_convert);
+void write_sd_convert_init_files();        // Backup_region -> log_init.dat
+// rtc_data.dat from an RTC reading (little-endian, CRC-16 of bytes 0..9). 0 when it cannot be created.
+S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec);
+// One rb.bin record: 4-byte marker, 2-byte big-endian length, the bytes. 1 on success.
+S16 write_rb_record(std::FILE* fp, int is_base, const char* buf, int len);

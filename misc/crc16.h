@@ -1,0 +1,11 @@
+// CRC-16/XMODEM: polynomial 0x1021, initial value 0, no reflection, no final XOR.
+// Guards the start-up files and every record kept in backup memory.
+#pragma once
+
+#include <cstddef>
+
+#include "misc/gnss_types.h"
+
+// CRC of len bytes, continuing from init (crc16_wi(buf, len, 0) == crc16(buf, len)).
+U16 crc16_wi(const U08* buf, std::size_t len, U16 init);
+U16 crc16(const U08* buf, std::size_t len);

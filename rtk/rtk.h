@@ -1,0 +1,43 @@
+// RTK engine driver: initialisation, engine cycle and solution record.
+#pragma once
+
+#include "rtk/rtk_cmn.h"
+
+// Solution status values of sol_t::stat.
+enum : unsigned char {
+  SOLQ_NONE = 0,
+  SOLQ_FIX = 1,
+  SOLQ_FLOAT = 2,
+  SOLQ_SBAS = 3,
+  SOLQ_DGPS = 4,
+  SOLQ_SINGLE = 5,
+};
+
+struct sol_t {
+  gtime_t time;            // solution time (GPS time)
+  double rr[6];            // rover position (m) and velocity (m/s), ECEF
+  double pnt_rr_dif[6];    // change from the previous solution to the new single-point position
+  float qr[6];             // position variances and covariances, m^2
+  double dtr[6];           // receiver clock offsets of the single-point solution, s
+  unsigned char type;
+  unsigned char stat;      // SOLQ_...
+  unsigned char ns;        // satellites used
+  float age;               // age of the base data, s
+  float ratio;             // ambiguity validation ratio
+  int ref_sat_number[4];   // reference satellite of each double-difference group
+  gtime_t r_time, b_time;  // rover and base epoch times of the cycle
+  unsigned char cont_pntpos_cnt;
+};
+
+void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_rinex, int* exsats_p);
+void RTK_init_medium();
+int RTK_loop();
+int RTK_get_solution(sol_t* sol_p);
+double RTK_get_baseline();
+void RTK_get_rover_meas_time_info(U16* wn, U32* tow_in_ms, U16* meas_period_in_ms);
+void RTK_RAW_print_status();
+void RTK_print_solution();
+void RTK_reset_engine_tick(int method_flag);
+void RTK_get_reset_count_for_debug(long unsigned int* cont_no_fix_count_p, long unsigned int* total_reset_count_p,
+                                   long unsigned int* total_full_reset_count_p);
+void GLOSDIFB_reset_glo_sd_ifb();

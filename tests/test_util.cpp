@@ -1,0 +1,155 @@
+#include "test_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace talon_test {
+
+TempDir::TempDir() {
+  char tmpl[] = "/tmp/talon_test_XXXXXX";
+  const char* p = mkdtemp(tmpl);
+  if (p == nullptr) std::abort();
+  path_ = p;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+
+pid_t start(const std::string& dir, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(dir.c_str()) != 0) _exit(127);
+  const int in = open("/dev/null", O_RDONLY);
+  const int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(in, 0);
+  dup2(fo, 1);
+  dup2(fe, 2);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(TALONHOST_EXE));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(TALONHOST_EXE, argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+int wait_talonhost(int pid, int timeout_s) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int spawn_talonhost(const std::string& dir, const std::vector<std::string>& args) {
+  return start(dir, args, dir + "/out", dir + "/err");
+}
+
+RunResult run_talonhost(const std::string& dir, const std::vector<std::string>& args, int timeout_s) {
+  char tmpl[] = "/tmp/talon_run_XXXXXX";
+  const char* io = mkdtemp(tmpl);
+  if (io == nullptr) std::abort();
+  const std::string out = std::string(io) + "/out", err = std::string(io) + "/err";
+  RunResult r;
+  r.exit_code = wait_talonhost(start(dir, args, out, err), timeout_s);
+  r.out = read_text(out);
+  r.err = read_text(err);
+  std::error_code ec;
+  std::filesystem::remove_all(io, ec);
+  return r;
+}
+
+Pty::Pty() {
+  int slave = -1;
+  char name[256];
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) std::abort();
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  tcgetattr(master, &tio);
+  cfmakeraw(&tio);
+  tcsetattr(master, TCSANOW, &tio);
+  // Keep the slave open here as well so that the master never sees a hang-up
+  // between the program's open and close of the device.
+  slave_path = name;
+  slave_keep_ = slave;
+}
+
+Pty::~Pty() {
+  if (master >= 0) close(master);
+  if (slave_keep_ >= 0) close(slave_keep_);
+}
+
+std::vector<unsigned char> read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<unsigned char>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::vector<unsigned char> read_fd(int fd, std::size_t want, int timeout_ms) {
+  std::vector<unsigned char> got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (got.size() < want) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    unsigned char buf[4096];
+    const ssize_t n = read(fd, buf, std::min(sizeof buf, want - got.size()));
+    if (n <= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    got.insert(got.end(), buf, buf + n);
+  }
+  return got;
+}
+
+}  // namespace talon_test
