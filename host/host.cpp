@@ -498,7 +498,7 @@ int run_navigation(const HOST_PARAM_T& p) {
       }
       ++check_finish_file_cnt;
       // In real time, yield the processor while the link is quiet.
-      if (logging && len <= 0 && !epoch) usleep(500);
+      if (logging && len <= 0 && !epoch) usleep(100);
     }
   }
 
