@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-void talon_assert_fail(const char* what, const std::source_location& where) {
+void talon_assert_fail(const char* what, const char* file, int line, const char* function) {
   std::fflush(stdout);
-  std::fprintf(stderr, "FATAL: %s (%s:%u, %s)\n", what, where.file_name(),
-               static_cast<unsigned>(where.line()), where.function_name());
+  std::fprintf(stderr, "FATAL: %s (%s:%d, %s)\n", what, file, line, function);
   std::abort();
 }

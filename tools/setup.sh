@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Install what the build needs on a Debian machine, only what is missing.
+set -euo pipefail
+need=()
+for pkg in cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "Installing: ${need[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  $sudo_cmd apt-get install -y -qq "${need[@]}"
+fi
