@@ -522,10 +522,8 @@ int run_navigation(const HOST_PARAM_T& p) {
       std::printf("Save initilize files...\n");
     }
   }
-  if (start_ok) {
-    HOSTOUT_print_debug_informations_at_end();
-    HOSTOUT_close();
-  }
+  HOSTOUT_print_debug_informations_at_end();
+  HOSTOUT_close();
   std::fflush(stdout);
   std::fprintf(stderr, "Host link: %ld good frames, %d wrong msgtype, %d wrong checksum\n", Good_frame_count,
                DP_get_wrong_msgtype_count(), DP_get_wrong_checksum_count());
@@ -749,7 +747,9 @@ int host_main(int argc, char** argv) {
   std::printf("\nKernel Version: %lu.%lu.%lu\n", static_cast<unsigned long>(KINTERFACE_get_major_version()),
               static_cast<unsigned long>(KINTERFACE_get_minor_version()),
               static_cast<unsigned long>(KINTERFACE_get_revision()));
-  std::printf("Navigation platform model: %s\n", NVMODEL_STRINGS[static_cast<std::size_t>(p.nav_platform_model)]);
+  const bool model_known = p.nav_platform_model >= 0 && p.nav_platform_model < N_NAV_MODELS;
+  std::printf("Navigation platform model: %s\n",
+              model_known ? NVMODEL_STRINGS[static_cast<std::size_t>(p.nav_platform_model)] : "UNKNOWN");
   if (p.dazar_enabled) std::printf("DAZAR enabled!\n");
   HOSTOUT_set_kml_start_second(p.kml_start_sec);
 
