@@ -13,6 +13,10 @@
 #include <new>
 #include <vector>
 
+// Exact line rates (pc_sio_rate.cpp).
+int sio_set_line_rate(int fd, int rate);
+int sio_get_line_rate(int fd);
+
 namespace {
 
 // Output that the device could not take at once. Bounded so that a port whose
@@ -21,24 +25,6 @@ namespace {
 constexpr std::size_t SIO_MAX_PENDING = 1u << 20;
 
 char Tty_type[16] = "S";
-
-speed_t baud_to_speed(int baud_index) {
-  switch (Baud_rate_array[static_cast<std::size_t>(baud_index)]) {
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    // 14400, 56000, 128000 and 256000 have no POSIX constant; the nearest
-    // standard rate that is not slower is used.
-    case 14400: return B19200;
-    case 56000: return B57600;
-    case 128000: return B230400;
-    case 256000: return B460800;
-    default: return B115200;
-  }
-}
 
 }  // namespace
 
@@ -85,10 +71,8 @@ bool set_line(int fd, int baud) {
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  const speed_t sp = baud_to_speed(baud);
-  cfsetispeed(&tio, sp);
-  cfsetospeed(&tio, sp);
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  return sio_set_line_rate(fd, Baud_rate_array[static_cast<std::size_t>(baud)]) == 1;
 }
 
 SIO_T open_device(const char* path, int port, int baud) {
@@ -155,15 +139,12 @@ void sio_close(SIO_T sio) {
 
 int sio_baud(SIO_T sio, int baud) {
   if (sio == nullptr || baud < 0 || baud >= NSERIAL_BAUD) return 0;
-  termios tio{};
-  if (tcgetattr(sio->fd, &tio) != 0) return 0;
-  const speed_t sp = baud_to_speed(baud);
-  cfsetispeed(&tio, sp);
-  cfsetospeed(&tio, sp);
-  if (tcsetattr(sio->fd, TCSANOW, &tio) != 0) return 0;
+  if (!sio_set_line_rate(sio->fd, Baud_rate_array[static_cast<std::size_t>(baud)])) return 0;
   sio->baud = baud;
   return 1;
 }
+
+int sio_get_baud_rate(SIO_T sio) { return sio != nullptr ? sio_get_line_rate(sio->fd) : 0; }
 
 int sio_tx(SIO_T sio, const char* buf_p, int len) {
   if (sio == nullptr || buf_p == nullptr || len < 0) return 0;

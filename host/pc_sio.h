@@ -43,6 +43,8 @@ SIO_T sio_open_path(const char* path, int baud);
 void sio_close(SIO_T sio);
 // Change the baud rate only. 1 on success, 0 for a null port, a bad index or a device error.
 int sio_baud(SIO_T sio, int baud);
+// The line rate the device is set to, in baud; 0 for a null port or an error.
+int sio_get_baud_rate(SIO_T sio);
 // Queue len bytes for writing. Returns len when every byte has left for the
 // device, -1 when some are still queued in the port block, 0 on an error
 // (nothing of this buffer was taken).

@@ -171,7 +171,12 @@ TEST(PcSio, BaudChange) {
   Pty pty;
   SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
   ASSERT_NE(sio, nullptr);
-  EXPECT_EQ(sio_baud(sio, SERIAL_BAUD_9600), 1);
+  EXPECT_EQ(sio_get_baud_rate(sio), 115200);
+  // Every rate of the table is set exactly, including those without a POSIX constant.
+  for (int b = 0; b < NSERIAL_BAUD; ++b) {
+    EXPECT_EQ(sio_baud(sio, b), 1) << b;
+    EXPECT_EQ(sio_get_baud_rate(sio), Baud_rate_array[static_cast<std::size_t>(b)]) << b;
+  }
   EXPECT_EQ(sio_baud(sio, NSERIAL_BAUD), 0);
   EXPECT_EQ(sio_baud(sio, -1), 0);
   sio_close(sio);
