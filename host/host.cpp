@@ -48,8 +48,6 @@ constexpr int HOST_REPLAY_CHUNK = 8;     // bytes per replay read
 constexpr U32 FINISH_PROBE_MASK = 0x3FFF;  // probe finish.txt every 16384 passes
 constexpr int HANDSHAKE_TIMEOUT_MS = 3000; // time the target has to answer HOSTBASE_INIT
 constexpr int STOP_DRAIN_TIMEOUT_MS = 2000;
-constexpr int MSG_TYPE_HOSTBASE_INIT = 15;
-constexpr int MSG_TYPE_HOSTBASE_STOP = 16;
 
 constexpr std::array<const char*, N_KML_COLORS> KML_COLOR_WORDS = {"black", "red",  "yellow",
                                                                    "green", "blue", "white"};

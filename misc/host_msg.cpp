@@ -1,5 +1,7 @@
 #include "misc/host_msg.h"
 
+#include <initializer_list>
+
 #include "misc/dispatch.h"
 #include "misc/pack.h"
 #include "misc/talon_assert.h"

@@ -1,7 +1,9 @@
 // Stand-ins for the kernel, until issue 6 (kernel frame) replaces them.
-// KERNEL_loop reports one measurement epoch for each GTC report that the
-// target proxy completed, so that the host loop's epoch handling (output,
-// count limit) runs on real link data already.
+// They run on real link data through the target proxy: KERNEL_init issues the
+// start-up commands of a start without backed-up state, KERNEL_loop takes each
+// measurement epoch with ASIC_get_measurements (and sends a clock offset to the
+// search engine every tenth epoch) or, when none waits, drains the data bits
+// of every channel with ASIC_get_databits.
 #include "host/wrap.h"
 #include "kernel/src/almanac.h"
 #include "kernel/src/kernel.h"
@@ -9,16 +11,44 @@
 
 namespace {
 U08* Alm_mem_p = nullptr;
-}
+S32 Clock_offset = 0;  // Hz
+U32 Kernel_power_on_meas_count = 1;
+ASIC_MEAS_T Standin_meas{};  // the epoch being processed
+constexpr U32 STANDIN_EPOCHS_PER_TICK = 10;
+}  // namespace
 
 // issue 6
 S16 KERNEL_init(const KERNEL_INIT_T* init_p) {
   Alm_mem_p = init_p != nullptr ? init_p->nvram_alm_mem_p : nullptr;
+  Clock_offset = init_p != nullptr ? init_p->clock_offset_from_flash : 0;
+  Kernel_power_on_meas_count = 1;
+  ASIC_init(init_p != nullptr ? init_p->tm_cal_np_enable : 0);
+  PSE_init();
+  S16 wn = 0;
+  S32 sec = 0;
+  U32 subsec = 0;
+  (void)ASIC_get_rtc(&wn, &sec, &subsec);
+  ASIC_set_hot_start_predict_time(0, 0, 0, 0, 0, 0);  // no prediction without backed-up state
   return 0;
 }
 
 // issue 6
-S16 KERNEL_loop() { return WRAP_standin_take_epoch(); }
+S16 KERNEL_loop() {
+  PSE_process();
+  if (ASIC_get_measurements(&Standin_meas)) {
+    if (Kernel_power_on_meas_count % STANDIN_EPOCHS_PER_TICK == 0) PSE_set_clock_offset(Clock_offset);
+    ++Kernel_power_on_meas_count;
+    return 1;
+  }
+  for (S16 ch = 0; ch < NCHAN; ++ch) {
+    S16 gnss_type = 0, prn = 0;
+    U32 databits = 0, databits_info = 0, bitcnt = 0;
+    U08 issue_id = 0;
+    while (ASIC_get_databits(ch, &gnss_type, &prn, &databits, &databits_info, &bitcnt, &issue_id)) {
+    }
+  }
+  return 0;
+}
 
 // issue 6
 void KERNEL_close() {}
