@@ -1,22 +1,23 @@
 // Start-up and log files. Every file is read and written byte by byte in its
 // stated order, never as a memory image of a structure.
-//
-// The field-by-field decoding of the SD-card kernel initialisation record
-// comes with issue 5; until then such a record is skipped and the built-in
-// initialisation is used.
 #include "host/host_files.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
+#include <iterator>
 
 #include "host/wrap.h"
+#include "kernel/src/kernel.h"
 #include "misc/crc16.h"
+#include "misc/endian_swap.h"
 
 namespace {
 
 std::array<U08, HOST_IMAGE_SIZE> Backup_region{};
 std::array<U08, HOST_IMAGE_SIZE> Alm_nvram_block{};
 KERNEL_INIT_T Sd_kernel_init_data{};
+KERNEL_INIT_POS_TIME_T Sd_kernel_init_pos_time{};
 S16 Has_valid_sd_kernel_init_data = 0;
 
 constexpr std::array<U08, 4> RB_BASE_MARKER = {0x12, 0x34, 0x56, 0x78};
@@ -73,6 +74,104 @@ void encode_save_rtc_le(U08* b, S16 wn, S32 sec, U32 subsec) {
   put_u16_le(b + 10, crc16(b, 10));
 }
 
+// KERNEL_INIT_T as the target keeps it in memory and in the SD-card log:
+// 88 bytes, natural alignment, 32-bit addresses, big-endian.
+struct KERNEL_INIT_LAYOUT_T {
+  U16 backup_mem_p = 0, nvram_alm_mem_p = 4, nvram_alm_const_mem_p = 8, init_pos_p = 12;
+  U16 force_warm = 16;         // nine S16 from force_warm to dazar_mode
+  U16 sbas_para = 34;          // six U08
+  U16 qzss_para = 40;          // two U08
+  U16 usr_in_time_sync = 42;   // four S16
+  U16 reset_kernel_settings = 50, tm_cal_np_enable = 52, gnss_select_bits = 54, position_rate = 56;
+  U16 nav_platform_model = 58, rsvd = 60;
+  U16 dop_mask = 62;           // S16 then three U16
+  U16 enable_2D_at_first = 70, enable_2D_after_first = 72;
+  U16 clock_offset_from_flash = 76;  // after two bytes of padding
+  U16 leap_sec_from_flash = 80;
+  U16 elv_cnr_select_mode = 82, elv_mask = 84, cnr_mask = 86;
+};
+constexpr KERNEL_INIT_LAYOUT_T KINIT_OFF{};
+
+// KERNEL_INIT_POS_TIME_T: 48 bytes.
+struct KERNEL_INIT_POS_TIME_LAYOUT_T {
+  U16 lat_deg = 0, lon_deg = 8, alt = 16, time_format_select = 24, wn = 26, tow = 28;
+  U16 year = 32;  // year, month, day, hour, minute, sec: six U16
+  U16 rsvd = 44;
+};
+constexpr KERNEL_INIT_POS_TIME_LAYOUT_T KPOS_OFF{};
+
+// The record's multi-byte fields are loaded as the bytes lie in the file
+// (the target's order) and then converted by the kernel's own byte-order
+// conversion, which reverses them; this host is little-endian.
+static_assert(std::endian::native == std::endian::little, "SD-card records are converted for a little-endian host");
+
+template <typename T>
+void load_raw(const U08* rec, U16 off, T* dst) {
+  std::memcpy(dst, rec + off, sizeof(T));
+}
+
+// Decode the 88-byte record into *k. The addresses in the file are target
+// addresses and are never kept: the three memory addresses become null, and
+// the position/time address only says whether that record follows.
+// Returns whether it follows.
+bool decode_kernel_init(const U08* rec, KERNEL_INIT_T* k) {
+  *k = KERNEL_INIT_T{};
+  S16* s16_run[] = {&k->force_warm, &k->force_cold,  &k->power_saving_mode,   &k->tcxo_freq_mode, &k->rf_bit_mode,
+                    &k->tcxo_ppm,   &k->npse,        &k->pse_duty_power_mode, &k->dazar_mode};
+  for (std::size_t i = 0; i < std::size(s16_run); ++i)
+    load_raw(rec, static_cast<U16>(KINIT_OFF.force_warm + 2 * i), s16_run[i]);
+  SBAS_PARAMETER_T& sb = k->sbas_para;
+  U08* sbas_bytes[] = {&sb.sbas_enable_disable, &sb.ranging_enable_disable, &sb.ranging_ura_mask,
+                       &sb.correction_enable_disable, &sb.num_of_tracking_channels, &sb.subsystem_mask};
+  for (std::size_t i = 0; i < std::size(sbas_bytes); ++i) *sbas_bytes[i] = rec[KINIT_OFF.sbas_para + i];
+  k->qzss_para.qzss_enable_disable = rec[KINIT_OFF.qzss_para];
+  k->qzss_para.qzss_max_num = rec[KINIT_OFF.qzss_para + 1];
+  USER_INPUT_TIME_SYNC_T& u = k->usr_in_time_sync;
+  S16* sync[] = {&u.enable_disable, &u.year, &u.month, &u.day};
+  for (std::size_t i = 0; i < std::size(sync); ++i)
+    load_raw(rec, static_cast<U16>(KINIT_OFF.usr_in_time_sync + 2 * i), sync[i]);
+  load_raw(rec, KINIT_OFF.reset_kernel_settings, &k->reset_kernel_settings);
+  load_raw(rec, KINIT_OFF.tm_cal_np_enable, &k->tm_cal_np_enable);
+  load_raw(rec, KINIT_OFF.gnss_select_bits, &k->gnss_select_bits);
+  load_raw(rec, KINIT_OFF.position_rate, &k->position_rate);
+  load_raw(rec, KINIT_OFF.nav_platform_model, &k->nav_platform_model);
+  load_raw(rec, KINIT_OFF.rsvd, &k->rsvd);
+  load_raw(rec, KINIT_OFF.dop_mask, &k->dop_mask.mask_mode_S16);
+  load_raw(rec, static_cast<U16>(KINIT_OFF.dop_mask + 2), &k->dop_mask.pdop_mask_U16);
+  load_raw(rec, static_cast<U16>(KINIT_OFF.dop_mask + 4), &k->dop_mask.hdop_mask_U16);
+  load_raw(rec, static_cast<U16>(KINIT_OFF.dop_mask + 6), &k->dop_mask.gdop_mask_U16);
+  load_raw(rec, KINIT_OFF.enable_2D_at_first, &k->enable_2D_navigation_at_first_pos_fix);
+  load_raw(rec, KINIT_OFF.enable_2D_after_first, &k->enable_2D_navigation_after_first_pos_fix);
+  load_raw(rec, KINIT_OFF.clock_offset_from_flash, &k->clock_offset_from_flash);
+  load_raw(rec, KINIT_OFF.leap_sec_from_flash, &k->leap_sec_from_flash);
+  k->elv_cnr_mask.elv_cnr_select_mode = rec[KINIT_OFF.elv_cnr_select_mode];
+  load_raw(rec, KINIT_OFF.elv_mask, &k->elv_cnr_mask.elv_mask);
+  load_raw(rec, KINIT_OFF.cnr_mask, &k->elv_cnr_mask.cnr_mask);
+  KERNEL_init_data_endian_conversion(k);
+  return get_u32(rec + KINIT_OFF.init_pos_p, true) != 0;
+}
+
+void decode_kernel_init_pos_time(const U08* rec, KERNEL_INIT_POS_TIME_T* p) {
+  *p = KERNEL_INIT_POS_TIME_T{};
+  load_raw(rec, KPOS_OFF.lat_deg, &p->lat_deg);
+  load_raw(rec, KPOS_OFF.lon_deg, &p->lon_deg);
+  load_raw(rec, KPOS_OFF.alt, &p->alt);
+  load_raw(rec, KPOS_OFF.time_format_select, &p->time_format_select);
+  load_raw(rec, KPOS_OFF.wn, &p->wn);
+  load_raw(rec, KPOS_OFF.tow, &p->tow);
+  U16* cal[] = {&p->year, &p->month, &p->day, &p->hour, &p->minute, &p->sec};
+  for (std::size_t i = 0; i < std::size(cal); ++i) load_raw(rec, static_cast<U16>(KPOS_OFF.year + 2 * i), cal[i]);
+  load_raw(rec, KPOS_OFF.rsvd, &p->rsvd);
+  KERNEL_init_pos_time_endian_conversion(p);
+  ENDIAN_swap_U32(&p->rsvd);
+}
+
+// Fields that the kernel uses as table indices must lie inside their tables.
+bool kernel_init_is_sane(const KERNEL_INIT_T& k) {
+  return k.tcxo_freq_mode >= 0 && k.tcxo_freq_mode <= SD_MAX_TCXO_FREQ_MODE && k.nav_platform_model >= 0 &&
+         k.nav_platform_model < N_NAV_MODELS && k.npse >= 0 && k.npse <= SD_MAX_NPSE;
+}
+
 }  // namespace
 
 U08* HOST_get_backup_region() { return Backup_region.data(); }
@@ -122,18 +221,27 @@ S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec) {
   return (std::fclose(fp) == 0 && ok) ? 1 : 0;
 }
 
+S16 restore_sd_kernel_init_data(std::FILE* fp) {
+  std::array<U08, KERNEL_INIT_FILE_SIZE + 2> rec{};
+  if (std::fread(rec.data(), 1, rec.size(), fp) != rec.size()) return 0;
+  const U16 crc = crc16(rec.data(), KERNEL_INIT_FILE_SIZE);
+  const bool has_pos_time = decode_kernel_init(rec.data(), &Sd_kernel_init_data);
+  if (crc != get_u16(rec.data() + KERNEL_INIT_FILE_SIZE, true)) return 0;
+  if (!kernel_init_is_sane(Sd_kernel_init_data)) return 0;  // would index a table: treated as a bad record
+  if (!has_pos_time) return 1;
+  std::array<U08, KERNEL_INIT_POS_TIME_FILE_SIZE + 2> pos{};
+  if (std::fread(pos.data(), 1, pos.size(), fp) != pos.size()) return 0;
+  const U16 pos_crc = crc16(pos.data(), KERNEL_INIT_POS_TIME_FILE_SIZE);
+  decode_kernel_init_pos_time(pos.data(), &Sd_kernel_init_pos_time);
+  if (pos_crc == get_u16(pos.data() + KERNEL_INIT_POS_TIME_FILE_SIZE, true))
+    Sd_kernel_init_data.init_pos_p = &Sd_kernel_init_pos_time;
+  return 1;
+}
+
 S16 init_sd_replay_data(std::FILE* fp, int sd_convert) {
-  if (std::fread(Backup_region.data(), 1, Backup_region.size(), fp) != Backup_region.size()) return 0;
-  // KERNEL_INIT_T (88 bytes, big-endian, 32-bit addresses) and its CRC. The
-  // fourth address (bytes 12..15) says whether a position/time record follows.
   Has_valid_sd_kernel_init_data = 0;
-  std::array<U08, 90> init_rec{};
-  if (std::fread(init_rec.data(), 1, init_rec.size(), fp) == init_rec.size()) {
-    if (get_u32(init_rec.data() + 12, true) != 0) {
-      std::array<U08, 50> pos_rec{};
-      (void)std::fread(pos_rec.data(), 1, pos_rec.size(), fp);
-    }
-  }
+  if (std::fread(Backup_region.data(), 1, Backup_region.size(), fp) != Backup_region.size()) return 0;
+  Has_valid_sd_kernel_init_data = restore_sd_kernel_init_data(fp);
   std::array<U08, SAVE_RTC_SIZE> b{};
   if (std::fread(b.data(), 1, b.size(), fp) != b.size()) return 0;
   const SAVE_RTC_T r = decode_save_rtc(b.data(), true);

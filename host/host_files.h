@@ -10,6 +10,10 @@
 inline constexpr int HOST_IMAGE_SIZE = 20480;   // backup memory and almanac images, bytes
 inline constexpr int SAVE_RTC_SIZE = 12;        // SAVE_RTC_T in a file, bytes
 inline constexpr int RB_MAX_CHUNK = 128;        // largest rb.bin record payload, bytes
+inline constexpr int KERNEL_INIT_FILE_SIZE = 88;           // KERNEL_INIT_T in the SD-card log, bytes
+inline constexpr int KERNEL_INIT_POS_TIME_FILE_SIZE = 48;  // KERNEL_INIT_POS_TIME_T in the SD-card log, bytes
+inline constexpr S16 SD_MAX_TCXO_FREQ_MODE = 4;            // TCXO frequency table: modes 0..4
+inline constexpr S16 SD_MAX_NPSE = 8;                      // search engines: 0..8
 
 // The two memory images handed to KERNEL_init.
 U08* HOST_get_backup_region();
@@ -22,7 +26,15 @@ void init_nvram_block_file_in_log_mode();  // flash_save.alm -> Alm_nvram_block 
 void save_init_file();                     // Backup_region -> log_save.dat
 void save_nvram_block_file_in_log_mode();  // Alm_nvram_block -> flash_save.alm
 void load_replay_init_file();              // rtc_data.dat, log_init.dat, flash.alm
+// sd_log.dat header: backup image, kernel initialisation record (+ optional
+// position/time record), RTC record. 0 when the image or the RTC record is
+// short; 1 otherwise (also when a CRC does not match). The file is then at
+// the first byte of the link stream.
 S16 init_sd_replay_data(std::FILE* fp, int sd_convert);
+// The kernel initialisation record (and its position/time record) of the
+// header; 1 when accepted: CRC good and tcxo_freq_mode 0..4, platform model
+// 0..5, npse 0..8.
+S16 restore_sd_kernel_init_data(std::FILE* fp);
 void write_sd_convert_init_files();        // Backup_region -> log_init.dat
 // rtc_data.dat from an RTC reading (little-endian, CRC-16 of bytes 0..9). 0 when it cannot be created.
 S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec);
