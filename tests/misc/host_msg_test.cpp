@@ -1,0 +1,907 @@
+// Message catalogue: golden frames built from the field offsets of each
+// message, the link's own known vectors, round trips and widening rules.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "misc/host_msg.h"
+#include "misc/pack.h"
+
+namespace {
+
+using Bytes = std::vector<U08>;
+
+// A frame of `len` bytes with sync bytes and type, payload zero.
+Bytes blank(int type, int len) {
+  Bytes b(static_cast<std::size_t>(len), 0);
+  b[0] = 0x4A;
+  b[1] = 0x58;
+  b[2] = static_cast<U08>(type);
+  return b;
+}
+
+// Store the low n bytes of v big-endian at offset off.
+void put(Bytes& b, int off, U64 v, int n) {
+  for (int i = 0; i < n; ++i) b[static_cast<std::size_t>(off + i)] = static_cast<U08>(v >> (8 * (n - 1 - i)));
+}
+
+Bytes packed(const std::function<int(U08*)>& f, int* len = nullptr) {
+  U08 buf[800] = {};
+  const int n = f(buf);
+  if (len != nullptr) *len = n;
+  return Bytes(buf, buf + (n > 0 ? n : 0));
+}
+
+ASIC_CHAN_MEAS_T sample_chan() {
+  ASIC_CHAN_MEAS_T m{};
+  m.gnss_type = 1;
+  m.k_num = -7;
+  m.prn = 23;
+  m.state = 6;
+  m.loop_gain_mode = -2;
+  m.peak_tap_loc = 0xA5;
+  m.bitcnt = 0x01020304;
+  m.acc_power = 0xF1F2F3F4;
+  m.cn_count = -300;
+  m.cn_div = 5;
+  m.cn_shift = -3;
+  m.cn_integ = 0x1234;
+  m.nsc = 0xEE;
+  m.track_issue = 9;
+  m.unlock_count = -1;
+  m.carrier_phase = 0x7FFF;
+  m.acc_carrier_cycle = -123456789;
+  m.acc_carrier_cycle_count = 0x89ABCDEF;
+  m.code_phase_reg = 0x11223344;
+  m.code_phase_reg2 = 0x55667788;
+  m.dop_freq = -4000;
+  m.ch_noise_power = 0xCAFEBABE;
+  m.unlock_status = 0x0000FFFF;
+  m.debug_msg = 0xDEADBEEF;
+  for (int i = 0; i < MSG_CARRIER_ARY_N; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    m.start_carrier_phase_ary[k] = static_cast<S16>(-100 * i - 1);
+    m.acc_carrier_cycle_ary[k] = static_cast<S16>(1000 + i);
+    m.acc_carrier_cycle_count_ary[k] = static_cast<U08>(200 + i);
+    m.carrier_phase_no_good_count_ary[k] = static_cast<U08>(i);
+  }
+  m.carrier_phase_ary_count = 7;
+  m.end_carrier_phase = 0xBEEF;
+  return m;
+}
+
+struct Golden {
+  std::string name;
+  std::function<int(U08*)> pack_fn;
+  Bytes expected;
+};
+
+class GoldenFrames : public ::testing::TestWithParam<Golden> {};
+
+TEST_P(GoldenFrames, PackerWritesExactBytes) {
+  const Golden& g = GetParam();
+  int n = 0;
+  const Bytes got = packed(g.pack_fn, &n);
+  EXPECT_EQ(n, static_cast<int>(g.expected.size()));
+  EXPECT_EQ(got, g.expected);
+  const HOST_MSG_INFO_T* info = HOST_MSG_find(g.expected[2]);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->len, n) << info->name;
+}
+
+std::vector<Golden> golden_cases() {
+  std::vector<Golden> v;
+  // Vectors known from the link's own documentation.
+  v.push_back({"pse_clock_minus_2", [](U08* b) { return pack_msg_pse_set_clock_offset(b, -2); },
+               {0x4A, 0x58, 0x0A, 0xFF, 0xFF, 0xFF, 0xFE}});
+  v.push_back({"drop_channel_3_17_2", [](U08* b) { return pack_msg_drop_channel(b, 3, 17, 2); },
+               {0x4A, 0x58, 0x12, 0x03, 0x11, 0x02}});
+  v.push_back({"rtc_1_5_1000", [](U08* b) { return pack_msg_rtc(b, 1, 5, 1000); },
+               {0x4A, 0x58, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x03, 0xE8}});
+  v.push_back({"hostbase_init", [](U08* b) { return pack_msg_hostbase_init(b); }, {0x4A, 0x58, 0x0F}});
+
+  // Messages without payload.
+  const std::pair<int (*)(U08*), int> empties[] = {
+      {pack_msg_pse_init, 2},           {pack_msg_pse_enable_all, 5},      {pack_msg_pse_disable_all, 6},
+      {pack_msg_asic_init, 12},         {pack_msg_hostbase_stop, 16},      {pack_msg_reset_noise_power, 30},
+      {pack_msg_glo_pse_init, 36},      {pack_msg_glo_pse_enable_all, 41}, {pack_msg_glo_pse_disable_all, 42},
+      {pack_msg_glo_asic_init, 47},
+  };
+  for (const auto& [fn, type] : empties) v.push_back({"empty_" + std::to_string(type), fn, blank(type, 3)});
+
+  {  // GTC
+    Bytes e = blank(0, 42);
+    put(e, 3, 0x01020304, 4);
+    put(e, 7, 0x05060708, 4);
+    put(e, 11, 0x090A0B0C, 4);
+    put(e, 15, static_cast<U32>(-5), 4);
+    put(e, 19, static_cast<U16>(-2), 2);
+    put(e, 21, 1, 1);
+    put(e, 22, 2500000, 4);
+    put(e, 26, static_cast<U32>(-77), 4);
+    put(e, 30, 0xA0A1A2A3, 4);
+    put(e, 34, 0xB0B1B2B3, 4);
+    put(e, 38, 0xC0C1C2C3, 4);
+    v.push_back({"gtc",
+                 [](U08* b) {
+                   const GTC_RD_T g{0x01020304, 0x05060708, 0x090A0B0C, -5};
+                   const ASIC_READ_RTC_T r{0xA0A1A2A3, 0xB0B1B2B3, 0xC0C1C2C3};
+                   return pack_msg_gtc(b, &g, -2, 1, 2500000, -77, &r);
+                 },
+                 e});
+  }
+  {  // CHAN
+    const ASIC_CHAN_MEAS_T m = sample_chan();
+    Bytes e = blank(1, 62);
+    put(e, 3, 19, 1);
+    put(e, 4, 1, 1);
+    put(e, 5, static_cast<U08>(-7), 1);
+    put(e, 6, 23, 1);
+    put(e, 7, 6, 1);
+    put(e, 8, static_cast<U08>(-2), 1);
+    put(e, 9, 0xA5, 1);
+    put(e, 10, 0x01020304, 4);
+    put(e, 14, 0xF1F2F3F4, 4);
+    put(e, 18, static_cast<U16>(-300), 2);
+    put(e, 20, 5, 1);
+    put(e, 21, static_cast<U08>(-3), 1);
+    put(e, 22, 0x1234, 2);
+    put(e, 24, 0xEE, 1);
+    put(e, 25, 9, 1);
+    put(e, 26, 0xFFFF, 2);
+    put(e, 28, 0x7FFF, 2);
+    put(e, 30, static_cast<U32>(-123456789), 4);
+    put(e, 34, 0x89ABCDEF, 4);
+    put(e, 38, 0x11223344, 4);
+    put(e, 42, 0x55667788, 4);
+    put(e, 46, static_cast<U32>(-4000), 4);
+    put(e, 50, 0xCAFEBABE, 4);
+    put(e, 54, 0x0000FFFF, 4);
+    put(e, 58, 0xDEADBEEF, 4);
+    v.push_back({"chan", [m](U08* b) { return pack_msg_chan(b, 19, &m); }, e});
+  }
+  {  // CHAN_CARRIER
+    const ASIC_CHAN_MEAS_T m = sample_chan();
+    Bytes e = blank(62, 67);
+    put(e, 3, 4, 1);
+    put(e, 4, 7, 1);
+    put(e, 5, 0xBEEF, 2);
+    for (int i = 0; i < 10; ++i) {
+      put(e, 7 + 6 * i, static_cast<U16>(-100 * i - 1), 2);
+      put(e, 9 + 6 * i, static_cast<U16>(1000 + i), 2);
+      put(e, 11 + 6 * i, static_cast<U08>(200 + i), 1);
+      put(e, 12 + 6 * i, static_cast<U08>(i), 1);
+    }
+    v.push_back({"chan_carrier", [m](U08* b) { return pack_msg_chan_carrier(b, 4, &m); }, e});
+  }
+  {  // GTC_CLOCK_COUNTS
+    Bytes e = blank(63, 64);
+    put(e, 3, 3, 1);
+    for (int i = 0; i < 10; ++i) {
+      put(e, 4 + 6 * i, 0x10000000u + static_cast<U32>(i), 4);
+      put(e, 8 + 6 * i, static_cast<U16>(900 + i), 2);
+    }
+    v.push_back({"gtc_clock_counts",
+                 [](U08* b) {
+                   U32 c[10];
+                   U16 s[10];
+                   for (int i = 0; i < 10; ++i) {
+                     c[i] = 0x10000000u + static_cast<U32>(i);
+                     s[i] = static_cast<U16>(900 + i);
+                   }
+                   return pack_msg_gtc_clock_counts(b, 3, c, s);
+                 },
+                 e});
+  }
+  {  // ASIC_GET_DATABITS
+    Bytes e = blank(13, 19);
+    put(e, 3, 5, 1);
+    put(e, 4, 2, 1);
+    put(e, 5, 40, 1);
+    put(e, 6, 0x3FFFFFFF, 4);
+    put(e, 10, 0x80000001, 4);
+    put(e, 14, 123456, 4);
+    put(e, 18, 7, 1);
+    v.push_back({"databits", [](U08* b) { return pack_msg_get_databits(b, 5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7); },
+                 e});
+  }
+  {  // PSE_PARAM and GLO_PSE_PARAM
+    for (int type : {3, 37}) {
+      Bytes e = blank(type, 12);
+      put(e, 3, 2, 1);
+      put(e, 4, 11, 1);
+      put(e, 5, 12, 1);
+      put(e, 6, 13, 1);
+      put(e, 7, 14, 1);
+      put(e, 8, 0x0102, 2);
+      put(e, 10, 500, 2);
+      if (type == 3)
+        v.push_back({"pse_param",
+                     [](U08* b) {
+                       const PSE_PARAM_T p{11, 12, 13, 14, 0x0102, 500};
+                       return pack_msg_pse_set_signal_mode_param(b, 2, &p);
+                     },
+                     e});
+      else
+        v.push_back({"glo_pse_param",
+                     [](U08* b) {
+                       const GLO_PSE_PARAM_T p{11, 12, 13, 14, 0x0102, 500};
+                       return pack_msg_glo_pse_set_signal_mode_param(b, 2, &p);
+                     },
+                     e});
+    }
+  }
+  {  // PSE_SET: 8 states of 14 bytes from offset 5
+    Bytes e = blank(4, 117);
+    put(e, 3, 1, 1);
+    put(e, 4, 3, 1);
+    for (int k = 0; k < 8; ++k) {
+      for (int s = 0; s < 3; ++s)
+        for (int f = 0; f < 4; ++f) put(e, 5 + 14 * k + 4 * s + f, static_cast<U08>(k * 16 + s * 4 + f), 1);
+      put(e, 5 + 14 * k + 12, static_cast<U08>(k % 4), 1);
+      put(e, 5 + 14 * k + 13, static_cast<U08>(k % 3), 1);
+    }
+    v.push_back({"pse_set",
+                 [](U08* b) {
+                   PSE_STATE_T st[8]{};
+                   for (int k = 0; k < 8; ++k) {
+                     for (int s = 0; s < 3; ++s) {
+                       const U08 base = static_cast<U08>(k * 16 + s * 4);
+                       st[k].set[static_cast<std::size_t>(s)] = {base, static_cast<U08>(base + 1),
+                                                                 static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
+                     }
+                     st[k].nsets = static_cast<S16>(k % 4);
+                     st[k].primary_set_ndx = static_cast<S16>(k % 3);
+                   }
+                   return pack_msg_pse_set_search_states_array(b, 1, 3, st);
+                 },
+                 e});
+  }
+  {  // GLO_PSE_SET: 8 states of 10 bytes from offset 5
+    Bytes e = blank(40, 85);
+    put(e, 3, 0xFF, 1);
+    put(e, 4, 8, 1);
+    for (int k = 0; k < 8; ++k) {
+      for (int s = 0; s < 2; ++s)
+        for (int f = 0; f < 4; ++f) put(e, 5 + 10 * k + 4 * s + f, static_cast<U08>(k * 8 + s * 4 + f), 1);
+      put(e, 5 + 10 * k + 8, 2, 1);
+      put(e, 5 + 10 * k + 9, 1, 1);
+    }
+    v.push_back({"glo_pse_set",
+                 [](U08* b) {
+                   GLO_PSE_STATE_T st[8]{};
+                   for (int k = 0; k < 8; ++k) {
+                     for (int s = 0; s < 2; ++s) {
+                       const U08 base = static_cast<U08>(k * 8 + s * 4);
+                       st[k].set[static_cast<std::size_t>(s)] = {base, static_cast<U08>(base + 1),
+                                                                 static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
+                     }
+                     st[k].nsets = 2;
+                     st[k].primary_set_ndx = 1;
+                   }
+                   return pack_msg_glo_pse_set_search_states_array(b, -1, 8, st);
+                 },
+                 e});
+  }
+  {  // PSE_SVDOPP with num 3: all 20 entries from the caller's array
+    Bytes e = blank(9, 64);
+    put(e, 3, 3, 1);
+    for (int i = 0; i < 20; ++i) {
+      put(e, 4 + 3 * i, static_cast<U08>(i + 1), 1);
+      put(e, 5 + 3 * i, static_cast<U16>(-50 * i), 2);
+    }
+    v.push_back({"pse_svdopp_num3",
+                 [](U08* b) {
+                   PSE_PRN_DOPP_T d[20];
+                   for (int i = 0; i < 20; ++i) d[i] = {static_cast<S16>(i + 1), static_cast<S16>(-50 * i)};
+                   return pack_msg_pse_set_sv_doppler(b, 3, d);
+                 },
+                 e});
+  }
+  {  // GLO_PSE_SVDOPP: 14 entries
+    Bytes e = blank(45, 46);
+    put(e, 3, 14, 1);
+    for (int i = 0; i < 14; ++i) {
+      put(e, 4 + 3 * i, static_cast<U08>(i - 7), 1);
+      put(e, 5 + 3 * i, static_cast<U16>(100 * i), 2);
+    }
+    v.push_back({"glo_pse_svdopp",
+                 [](U08* b) {
+                   GLO_PSE_KN_DOPP_T d[14];
+                   for (int i = 0; i < 14; ++i) d[i] = {static_cast<S16>(i - 7), static_cast<S16>(100 * i)};
+                   return pack_msg_glo_pse_set_sv_doppler(b, 14, d);
+                 },
+                 e});
+  }
+  {  // weak arrays: PSE (11), GLO (61) as ccs; BD2 (65) as ccss
+    for (int type : {11, 61}) {
+      Bytes e = blank(type, 36);
+      put(e, 3, 2, 1);
+      for (int i = 0; i < 8; ++i) {
+        put(e, 4 + 4 * i, static_cast<U08>(i + 3), 1);
+        put(e, 5 + 4 * i, static_cast<U08>(-i), 1);
+        put(e, 6 + 4 * i, static_cast<U16>(-1000 + i), 2);
+      }
+      if (type == 11)
+        v.push_back({"pse_weak",
+                     [](U08* b) {
+                       PSE_WEAK_SEARCH_T w[8];
+                       for (int i = 0; i < 8; ++i)
+                         w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
+                       return pack_msg_pse_set_weak_array(b, 2, w);
+                     },
+                     e});
+      else
+        v.push_back({"glo_pse_weak",
+                     [](U08* b) {
+                       GLO_PSE_WEAK_SEARCH_T w[8];
+                       for (int i = 0; i < 8; ++i)
+                         w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
+                       return pack_msg_glo_pse_set_weak_array(b, 2, w);
+                     },
+                     e});
+    }
+    Bytes e = blank(65, 52);
+    put(e, 3, 8, 1);
+    for (int i = 0; i < 8; ++i) {
+      put(e, 4 + 6 * i, static_cast<U08>(i + 1), 1);
+      put(e, 5 + 6 * i, static_cast<U08>(i), 1);
+      put(e, 6 + 6 * i, static_cast<U16>(-i), 2);
+      put(e, 8 + 6 * i, static_cast<U16>(60000 + i), 2);
+    }
+    v.push_back({"bd2_pse_weak",
+                 [](U08* b) {
+                   BD2_PSE_WEAK_SEARCH_T w[8];
+                   for (int i = 0; i < 8; ++i)
+                     w[i] = {static_cast<S16>(i + 1), static_cast<S16>(i), static_cast<S16>(-i),
+                             static_cast<U16>(60000 + i)};
+                   return pack_msg_bd2_pse_set_weak_array(b, 8, w);
+                 },
+                 e});
+  }
+  {  // ASIC_SET_TR: 12 x cl
+    Bytes e = blank(31, 64);
+    put(e, 3, 12, 1);
+    for (int i = 0; i < 12; ++i) {
+      put(e, 4 + 5 * i, static_cast<U08>(i + 1), 1);
+      put(e, 5 + 5 * i, static_cast<U32>(-70000 * i), 4);
+    }
+    v.push_back({"set_tr",
+                 [](U08* b) {
+                   ASIC_TR_T t[12];
+                   for (int i = 0; i < 12; ++i) t[i] = {static_cast<S16>(i + 1), -70000 * i};
+                   return pack_msg_tr(b, 12, t);
+                 },
+                 e});
+  }
+  {  // ASIC_PREDICT_MEAS: head, then 20 entries of 16 bytes from offset 9
+    Bytes e = blank(17, 329);
+    put(e, 3, 2, 1);
+    put(e, 4, 345600, 4);
+    put(e, 8, 1, 1);
+    for (int k = 0; k < 20; ++k) {
+      const int o = 9 + 16 * k;
+      put(e, o, static_cast<U08>(k + 1), 1);
+      put(e, o + 1, static_cast<U16>(-k), 2);
+      put(e, o + 3, static_cast<U32>(1023000 + k), 4);
+      put(e, o + 7, static_cast<U32>(-k * 1000), 4);
+      put(e, o + 11, static_cast<U32>(-2500 + k), 4);
+      put(e, o + 15, static_cast<U08>(k & 1), 1);
+    }
+    v.push_back({"predict_meas",
+                 [](U08* b) {
+                   ASIC_PREDICTED_MEAS_T p[20];
+                   for (int k = 0; k < 20; ++k)
+                     p[k] = {static_cast<S16>(k + 1), static_cast<S16>(-k), 1023000 + k, -k * 1000, -2500 + k,
+                             static_cast<S16>(k & 1)};
+                   return pack_msg_predict_meas(b, 2, 345600, p, 1);
+                 },
+                 e});
+  }
+  {
+    Bytes e = blank(39, 9);
+    put(e, 3, 4, 1);
+    put(e, 4, 0x00054600, 4);
+    put(e, 8, 0, 1);
+    v.push_back({"glo_predict_meas", [](U08* b) { return pack_msg_glo_predict_meas(b, 4, 0x00054600, 0); }, e});
+  }
+  {
+    Bytes e = blank(38, 9);
+    put(e, 3, 17, 1);
+    put(e, 4, static_cast<U32>(-9), 4);
+    put(e, 8, 3, 1);
+    v.push_back({"glo_str_start", [](U08* b) { return pack_msg_set_string_start_bitcnt(b, 17, -9, 3); }, e});
+  }
+  {
+    Bytes e = blank(19, 15);
+    put(e, 3, 32767, 2);
+    put(e, 5, 2300, 2);
+    put(e, 7, 604799, 4);
+    put(e, 11, 0xFFFFFFF0, 4);
+    v.push_back({"adjust_rtc",
+                 [](U08* b) {
+                   const ASIC_RTC_ADJ_T a{32767, 2300, 604799, 0xFFFFFFF0, 0x12345678, 0xAAAA};
+                   return pack_msg_adjust_rtc(b, &a);
+                 },
+                 e});
+  }
+  {
+    Bytes e = blank(56, 19);
+    put(e, 3, 345678, 4);
+    put(e, 7, 999, 2);
+    put(e, 9, 16367, 2);
+    put(e, 11, static_cast<U32>(-1), 4);
+    put(e, 15, 32000, 2);
+    put(e, 17, 1, 2);
+    v.push_back({"hot_start",
+                 [](U08* b) { return pack_msg_set_hot_start_predict_time(b, 345678, 999, 16367, -1, 32000, 1); }, e});
+  }
+  for (int type : {25, 52}) {
+    Bytes e = blank(type, 12);
+    put(e, 3, 1, 1);
+    put(e, 4, 16367667, 4);
+    put(e, 8, 0xFFFFFFFE, 4);
+    v.push_back({type == 25 ? "set_1pps" : "glo_set_1pps",
+                 [type](U08* b) {
+                   return type == 25 ? pack_msg_set_1pps(b, 1, 16367667, 0xFFFFFFFE)
+                                     : pack_msg_glo_set_1pps(b, 1, 16367667, 0xFFFFFFFE);
+                 },
+                 e});
+  }
+  for (int type : {26, 51}) {
+    Bytes e = blank(type, 13);
+    const U08 vals[6] = {1, 2, 0xFF, 4, 0x80, 6};
+    for (int i = 0; i < 6; ++i) put(e, 3 + i, vals[i], 1);
+    put(e, 9, 0x80000001, 4);
+    v.push_back({type == 26 ? "pse_status" : "glo_pse_status",
+                 [type](U08* b) {
+                   return type == 26 ? pack_msg_pse_status(b, 1, 2, -1, 4, -128, 6, 0x80000001)
+                                     : pack_msg_glo_pse_status(b, 1, 2, -1, 4, -128, 6, 0x80000001);
+                 },
+                 e});
+  }
+  {
+    Bytes e = blank(27, 7);
+    put(e, 3, 0x00000005, 4);
+    v.push_back({"weak_bs_flag", [](U08* b) { return pack_msg_asic_weak_bs_flag(b, 5); }, e});
+    Bytes c = blank(28, 7);
+    put(c, 3, 0x01020304, 4);
+    v.push_back({"cnr_status", [](U08* b) { return pack_msg_pse_update_tm_cnr_status(b, 1, 2, 3, 4); }, c});
+    Bytes s = blank(24, 7);
+    put(s, 3, 0x0B1702FF, 4);
+    v.push_back({"shift_msc", [](U08* b) { return pack_msg_ch_shift_msc(b, 11, 23, 2, -1); }, s});
+    Bytes g = blank(54, 7);
+    put(g, 3, 0x0BF902FE, 4);
+    v.push_back({"glo_shift_msc", [](U08* b) { return pack_msg_glo_ch_shift_msc(b, 11, -7, 2, -2); }, g});
+    Bytes t = blank(55, 6);
+    put(t, 3, 0x1301FD, 3);
+    v.push_back({"tm_shift_tap", [](U08* b) { return pack_msg_command_tm_shift_tap(b, 19, 1, -3); }, t});
+  }
+  for (int clk_type : {46, 64}) {
+    Bytes e = blank(clk_type, 7);
+    put(e, 3, 0x7FFFFFFF, 4);
+    v.push_back({"clock_" + std::to_string(clk_type),
+                 [clk_type](U08* b) {
+                   return clk_type == 46 ? pack_msg_glo_pse_set_clock_offset(b, 0x7FFFFFFF)
+                                         : pack_msg_pse_bd2_set_clock_offset(b, 0x7FFFFFFF);
+                 },
+                 e});
+  }
+  // One-byte commands: type, packer, value, expected byte.
+  struct One {
+    int type;
+    std::function<int(U08*)> f;
+    U08 byte;
+  };
+  const One ones[] = {
+      {7, [](U08* b) { return pack_msg_pse_enable(b, 3); }, 3},
+      {8, [](U08* b) { return pack_msg_pse_disable(b, -1); }, 0xFF},
+      {43, [](U08* b) { return pack_msg_glo_pse_enable(b, 2); }, 2},
+      {44, [](U08* b) { return pack_msg_glo_pse_disable(b, 5); }, 5},
+      {20, [](U08* b) { return pack_msg_set_small_loop_gain(b, 19); }, 19},
+      {21, [](U08* b) { return pack_msg_pse_rcv_is_static(b, 1); }, 1},
+      {22, [](U08* b) { return pack_msg_pse_pause(b, 1); }, 1},
+      {23, [](U08* b) { return pack_msg_skip_10ms_integ(b, 0x101); }, 1},  // an S16 sent as one byte keeps its low byte
+      {29, [](U08* b) { return pack_msg_pse_need_waas_search(b, 2); }, 2},
+      {48, [](U08* b) { return pack_msg_glo_pse_pause(b, 0); }, 0},
+      {49, [](U08* b) { return pack_msg_glo_pse_change_145_param(b, -2); }, 0xFE},
+  };
+  for (const One& o : ones) {
+    Bytes e = blank(o.type, 4);
+    e[3] = o.byte;
+    v.push_back({"one_byte_" + std::to_string(o.type), o.f, e});
+  }
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, GoldenFrames, ::testing::ValuesIn(golden_cases()),
+                         [](const ::testing::TestParamInfo<Golden>& i) { return i.param.name; });
+
+TEST(HostMsg, EveryTypeHasAGoldenFrame) {
+  std::vector<int> seen(66, 0);
+  for (const Golden& g : golden_cases()) seen[g.expected[2]] = 1;
+  for (const HOST_MSG_INFO_T& m : HOST_MSG_TABLE) {
+    if (m.dir == MSG_DIR_T2H && (m.type == MSG_TYPE_DEADRECKONING || m.type == MSG_TYPE_DR_TEMPERATURE)) continue;
+    EXPECT_TRUE(seen[m.type]) << m.name;
+  }
+}
+
+TEST(HostMsg, CatalogueTableIsConsistent) {
+  for (int t = -1; t <= 70; ++t) {
+    const HOST_MSG_INFO_T* m = HOST_MSG_find(t);
+    const bool unused = t < 0 || t > 65 || t == 34 || t == 35 || t == 50 || t == 53 || (t >= 57 && t <= 60);
+    EXPECT_EQ(m == nullptr, unused) << t;
+    if (m != nullptr) {
+      EXPECT_EQ(m->type, t);
+    }
+  }
+}
+
+TEST(HostMsg, KnownVectorsWithChecksum) {
+  U08 buf[16];
+  int n = append_checksum(buf, pack_msg_hostbase_init(buf));
+  EXPECT_EQ(Bytes(buf, buf + n), (Bytes{0x4A, 0x58, 0x0F, 0x1D}));
+  n = append_checksum(buf, pack_msg_rtc(buf, 1, 5, 1000));
+  EXPECT_EQ(n, 14);
+  EXPECT_EQ(buf[13], 0xF3);
+
+  const U08 rtc[] = {0x4A, 0x58, 0x0E, 0x07, 0xD0, 0x00, 0x01, 0x51, 0x80, 0x00, 0x00, 0x00, 0x00};
+  S16 wn = 0;
+  S32 sec = 0;
+  U32 subsec = 1;
+  EXPECT_EQ(unpack_msg_rtc(rtc, &wn, &sec, &subsec), 13);
+  EXPECT_EQ(wn, 2000);
+  EXPECT_EQ(sec, 86400);
+  EXPECT_EQ(subsec, 0u);
+}
+
+// One-byte fields widened on reception.
+TEST(HostMsg, WideningOfOneByteFields) {
+  ASIC_CHAN_MEAS_T m = sample_chan();
+  U08 buf[80];
+  S16 ch = 0;
+  pack_msg_chan(buf, 0xC8, &m);
+  ASIC_CHAN_MEAS_T got{};
+  unpack_msg_chan(buf, &ch, &got);
+  EXPECT_EQ(ch, 200);
+  EXPECT_EQ(got.k_num, -7);
+  EXPECT_EQ(got.loop_gain_mode, -2);
+
+  m.carrier_phase_ary_count = 0xFF;
+  pack_msg_chan_carrier(buf, 0xC8, &m);
+  unpack_msg_chan_carrier(buf, &ch, &got);
+  EXPECT_EQ(ch, 200);
+  EXPECT_EQ(static_cast<S16>(got.carrier_phase_ary_count), -1);
+  EXPECT_EQ(got.carrier_phase_ary_count, 0xFFFF);
+
+  pack_msg_get_databits(buf, 0xC8, 0xC8, 0xC8, 1, 2, 3, 0xFF);
+  S16 gnss = 0, prn = 0;
+  U32 d = 0, di = 0, bc = 0;
+  U08 iss = 0;
+  unpack_msg_get_databits(buf, &ch, &gnss, &prn, &d, &di, &bc, &iss);
+  EXPECT_EQ(ch, 200);
+  EXPECT_EQ(gnss, 200);
+  EXPECT_EQ(prn, 200);
+  EXPECT_EQ(iss, 0xFF);
+
+  S16 pse = 0;
+  pack_msg_pse_enable(buf, 0xFE);
+  unpack_msg_pse_enable(buf, &pse);
+  EXPECT_EQ(pse, -2);
+  pack_msg_glo_pse_disable(buf, -3);
+  unpack_msg_glo_pse_disable(buf, &pse);
+  EXPECT_EQ(pse, -3);
+
+  S16 cnt = 0;
+  U32 clk[10];
+  U16 sub[10];
+  pack_msg_gtc_clock_counts(buf, 0xFF, clk, sub);
+  unpack_msg_gtc_clock_counts(buf, &cnt, clk, sub);
+  EXPECT_EQ(cnt, 255);  // a count is unsigned; the proxy limits it to 10
+}
+
+// Unpack a packed frame and pack the result again: the bytes must come back.
+struct RoundTrip {
+  std::string name;
+  std::function<int(U08*)> pack_fn;
+  std::function<int(const U08*, U08*)> repack_fn;  // unpack the first buffer, pack into the second
+};
+
+class RoundTrips : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(RoundTrips, UnpackThenPackGivesTheSameFrame) {
+  const RoundTrip& r = GetParam();
+  U08 a[800] = {}, b[800] = {};
+  const int n = r.pack_fn(a);
+  EXPECT_EQ(r.repack_fn(a, b), n);
+  EXPECT_EQ(Bytes(a, a + n), Bytes(b, b + n));
+}
+
+// Golden frames unpacked and packed again exercise every unpacker.
+std::vector<RoundTrip> round_trips() {
+  std::vector<RoundTrip> v;
+  auto add = [&v](const std::string& name, std::function<int(const U08*, U08*)> f) {
+    for (const Golden& g : golden_cases())
+      if (g.name == name) v.push_back({name, g.pack_fn, f});
+  };
+  add("gtc", [](const U08* a, U08* b) {
+    GTC_RD_T g;
+    S16 sh, up;
+    U32 np;
+    S32 sy;
+    ASIC_READ_RTC_T r;
+    EXPECT_EQ(unpack_msg_gtc(a, &g, &sh, &up, &np, &sy, &r), MSG_LEN_GTC);
+    return pack_msg_gtc(b, &g, sh, up, np, sy, &r);
+  });
+  add("chan", [](const U08* a, U08* b) {
+    ASIC_CHAN_MEAS_T m{};
+    S16 ch;
+    unpack_msg_chan(a, &ch, &m);
+    return pack_msg_chan(b, ch, &m);
+  });
+  add("chan_carrier", [](const U08* a, U08* b) {
+    ASIC_CHAN_MEAS_T m{};
+    S16 ch;
+    unpack_msg_chan_carrier(a, &ch, &m);
+    return pack_msg_chan_carrier(b, ch, &m);
+  });
+  add("gtc_clock_counts", [](const U08* a, U08* b) {
+    S16 n;
+    U32 c[10];
+    U16 s[10];
+    unpack_msg_gtc_clock_counts(a, &n, c, s);
+    return pack_msg_gtc_clock_counts(b, n, c, s);
+  });
+  add("databits", [](const U08* a, U08* b) {
+    S16 ch, g, p;
+    U32 d, di, bc;
+    U08 i;
+    unpack_msg_get_databits(a, &ch, &g, &p, &d, &di, &bc, &i);
+    return pack_msg_get_databits(b, ch, g, p, d, di, bc, i);
+  });
+  add("pse_param", [](const U08* a, U08* b) {
+    S16 mode;
+    PSE_PARAM_T p;
+    unpack_msg_pse_set_signal_mode_param(a, &mode, &p);
+    return pack_msg_pse_set_signal_mode_param(b, mode, &p);
+  });
+  add("glo_pse_param", [](const U08* a, U08* b) {
+    S16 mode;
+    GLO_PSE_PARAM_T p;
+    unpack_msg_glo_pse_set_signal_mode_param(a, &mode, &p);
+    return pack_msg_glo_pse_set_signal_mode_param(b, mode, &p);
+  });
+  add("pse_set", [](const U08* a, U08* b) {
+    S08 mode;
+    S16 n;
+    PSE_STATE_T st[8];
+    unpack_msg_pse_set_search_states_array(a, &mode, &n, st);
+    return pack_msg_pse_set_search_states_array(b, mode, n, st);
+  });
+  add("glo_pse_set", [](const U08* a, U08* b) {
+    S08 mode;
+    S16 n;
+    GLO_PSE_STATE_T st[8];
+    unpack_msg_glo_pse_set_search_states_array(a, &mode, &n, st);
+    return pack_msg_glo_pse_set_search_states_array(b, mode, n, st);
+  });
+  add("pse_svdopp_num3", [](const U08* a, U08* b) {
+    S16 n;
+    PSE_PRN_DOPP_T d[20];
+    unpack_msg_pse_set_sv_doppler(a, &n, d);
+    return pack_msg_pse_set_sv_doppler(b, n, d);
+  });
+  add("glo_pse_svdopp", [](const U08* a, U08* b) {
+    S16 n;
+    GLO_PSE_KN_DOPP_T d[14];
+    unpack_msg_glo_pse_set_sv_doppler(a, &n, d);
+    EXPECT_EQ(d[0].kn, -7);
+    return pack_msg_glo_pse_set_sv_doppler(b, n, d);
+  });
+  add("pse_weak", [](const U08* a, U08* b) {
+    S16 n;
+    PSE_WEAK_SEARCH_T w[8];
+    unpack_msg_pse_set_weak_array(a, &n, w);
+    return pack_msg_pse_set_weak_array(b, n, w);
+  });
+  add("glo_pse_weak", [](const U08* a, U08* b) {
+    S16 n;
+    GLO_PSE_WEAK_SEARCH_T w[8];
+    unpack_msg_glo_pse_set_weak_array(a, &n, w);
+    return pack_msg_glo_pse_set_weak_array(b, n, w);
+  });
+  add("bd2_pse_weak", [](const U08* a, U08* b) {
+    S16 n;
+    BD2_PSE_WEAK_SEARCH_T w[8];
+    unpack_msg_bd2_pse_set_weak_array(a, &n, w);
+    return pack_msg_bd2_pse_set_weak_array(b, n, w);
+  });
+  add("set_tr", [](const U08* a, U08* b) {
+    S16 n;
+    ASIC_TR_T t[12];
+    unpack_msg_tr(a, &n, t);
+    return pack_msg_tr(b, n, t);
+  });
+  add("predict_meas", [](const U08* a, U08* b) {
+    S16 n, c;
+    S32 ref;
+    ASIC_PREDICTED_MEAS_T p[20];
+    unpack_msg_predict_meas(a, &n, &ref, p, &c);
+    return pack_msg_predict_meas(b, n, ref, p, c);
+  });
+  add("glo_predict_meas", [](const U08* a, U08* b) {
+    S16 n, c;
+    S32 ref;
+    unpack_msg_glo_predict_meas(a, &n, &ref, &c);
+    return pack_msg_glo_predict_meas(b, n, ref, c);
+  });
+  add("glo_str_start", [](const U08* a, U08* b) {
+    S16 ch;
+    S32 bc;
+    U08 i;
+    unpack_msg_set_string_start_bitcnt(a, &ch, &bc, &i);
+    return pack_msg_set_string_start_bitcnt(b, ch, bc, i);
+  });
+  add("adjust_rtc", [](const U08* a, U08* b) {
+    ASIC_RTC_ADJ_T r{};
+    unpack_msg_adjust_rtc(a, &r);
+    return pack_msg_adjust_rtc(b, &r);
+  });
+  add("hot_start", [](const U08* a, U08* b) {
+    S32 s, rs;
+    S16 ss, sss, rss, v;
+    unpack_msg_set_hot_start_predict_time(a, &s, &ss, &sss, &rs, &rss, &v);
+    return pack_msg_set_hot_start_predict_time(b, s, ss, sss, rs, rss, v);
+  });
+  add("set_1pps", [](const U08* a, U08* b) {
+    S16 e;
+    U32 o, p;
+    unpack_msg_set_1pps(a, &e, &o, &p);
+    return pack_msg_set_1pps(b, e, o, p);
+  });
+  add("glo_set_1pps", [](const U08* a, U08* b) {
+    S16 e;
+    U32 o, p;
+    unpack_msg_glo_set_1pps(a, &e, &o, &p);
+    return pack_msg_glo_set_1pps(b, e, o, p);
+  });
+  add("pse_status", [](const U08* a, U08* b) {
+    S08 v[6];
+    U32 f;
+    unpack_msg_pse_status(a, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f);
+    EXPECT_EQ(v[4], -128);
+    return pack_msg_pse_status(b, v[0], v[1], v[2], v[3], v[4], v[5], f);
+  });
+  add("glo_pse_status", [](const U08* a, U08* b) {
+    S08 v[6];
+    U32 f;
+    unpack_msg_glo_pse_status(a, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f);
+    return pack_msg_glo_pse_status(b, v[0], v[1], v[2], v[3], v[4], v[5], f);
+  });
+  add("weak_bs_flag", [](const U08* a, U08* b) {
+    U32 f;
+    unpack_msg_asic_weak_bs_flag(a, &f);
+    return pack_msg_asic_weak_bs_flag(b, f);
+  });
+  add("cnr_status", [](const U08* a, U08* b) {
+    U08 v[4];
+    unpack_msg_pse_update_tm_cnr_status(a, &v[0], &v[1], &v[2], &v[3]);
+    return pack_msg_pse_update_tm_cnr_status(b, v[0], v[1], v[2], v[3]);
+  });
+  add("shift_msc", [](const U08* a, U08* b) {
+    S16 ch, p, s;
+    U08 t;
+    unpack_msg_ch_shift_msc(a, &ch, &p, &t, &s);
+    EXPECT_EQ(s, -1);
+    return pack_msg_ch_shift_msc(b, ch, p, t, s);
+  });
+  add("glo_shift_msc", [](const U08* a, U08* b) {
+    S16 ch, k, s;
+    U08 t;
+    unpack_msg_glo_ch_shift_msc(a, &ch, &k, &t, &s);
+    EXPECT_EQ(k, -7);
+    return pack_msg_glo_ch_shift_msc(b, ch, k, t, s);
+  });
+  add("tm_shift_tap", [](const U08* a, U08* b) {
+    S16 ch, on, sh;
+    unpack_msg_command_tm_shift_tap(a, &ch, &on, &sh);
+    EXPECT_EQ(sh, -3);
+    return pack_msg_command_tm_shift_tap(b, ch, on, sh);
+  });
+  add("pse_clock_minus_2", [](const U08* a, U08* b) {
+    S32 c;
+    unpack_msg_pse_set_clock_offset(a, &c);
+    EXPECT_EQ(c, -2);
+    return pack_msg_pse_set_clock_offset(b, c);
+  });
+  add("clock_46", [](const U08* a, U08* b) {
+    S32 c;
+    unpack_msg_glo_pse_set_clock_offset(a, &c);
+    return pack_msg_glo_pse_set_clock_offset(b, c);
+  });
+  add("clock_64", [](const U08* a, U08* b) {
+    S32 c;
+    unpack_msg_bd2_pse_set_clock_offset(a, &c);
+    return pack_msg_pse_bd2_set_clock_offset(b, c);
+  });
+  add("drop_channel_3_17_2", [](const U08* a, U08* b) {
+    S16 ch, p;
+    U08 t;
+    unpack_msg_drop_channel(a, &ch, &p, &t);
+    return pack_msg_drop_channel(b, ch, p, t);
+  });
+  add("rtc_1_5_1000", [](const U08* a, U08* b) {
+    S16 wn;
+    S32 s;
+    U32 ss;
+    unpack_msg_rtc(a, &wn, &s, &ss);
+    return pack_msg_rtc(b, wn, s, ss);
+  });
+  // One-byte commands.
+  using U1 = int (*)(const U08*, S16*);
+  using P1 = int (*)(U08*, S16);
+  const std::tuple<const char*, U1, P1> ones[] = {
+      {"one_byte_7", unpack_msg_pse_enable, pack_msg_pse_enable},
+      {"one_byte_8", unpack_msg_pse_disable, pack_msg_pse_disable},
+      {"one_byte_43", unpack_msg_glo_pse_enable, pack_msg_glo_pse_enable},
+      {"one_byte_44", unpack_msg_glo_pse_disable, pack_msg_glo_pse_disable},
+      {"one_byte_20", unpack_msg_set_small_loop_gain, pack_msg_set_small_loop_gain},
+      {"one_byte_21", unpack_msg_pse_rcv_is_static, pack_msg_pse_rcv_is_static},
+      {"one_byte_22", unpack_msg_pse_pause, pack_msg_pse_pause},
+      {"one_byte_23", unpack_msg_skip_10ms_integ, pack_msg_skip_10ms_integ},
+      {"one_byte_29", unpack_msg_pse_need_waas_search, pack_msg_pse_need_waas_search},
+      {"one_byte_48", unpack_msg_glo_pse_pause, pack_msg_glo_pse_pause},
+  };
+  for (const auto& [name, u, p] : ones)
+    add(name, [u, p](const U08* a, U08* b) {
+      S16 x;
+      u(a, &x);
+      return p(b, x);
+    });
+  add("one_byte_49", [](const U08* a, U08* b) {
+    S08 x;
+    unpack_msg_glo_pse_change_145_param(a, &x);
+    return pack_msg_glo_pse_change_145_param(b, x);
+  });
+  using U0 = int (*)(const U08*);
+  using P0 = int (*)(U08*);
+  const std::tuple<const char*, U0, P0> empties[] = {
+      {"empty_2", unpack_msg_pse_init, pack_msg_pse_init},
+      {"empty_5", unpack_msg_pse_enable_all, pack_msg_pse_enable_all},
+      {"empty_6", unpack_msg_pse_disable_all, pack_msg_pse_disable_all},
+      {"empty_12", unpack_msg_asic_init, pack_msg_asic_init},
+      {"empty_16", unpack_msg_hostbase_stop, pack_msg_hostbase_stop},
+      {"empty_30", unpack_msg_reset_noise_power, pack_msg_reset_noise_power},
+      {"empty_36", unpack_msg_glo_pse_init, pack_msg_glo_pse_init},
+      {"empty_41", unpack_msg_glo_pse_enable_all, pack_msg_glo_pse_enable_all},
+      {"empty_42", unpack_msg_glo_pse_disable_all, pack_msg_glo_pse_disable_all},
+      {"empty_47", unpack_msg_glo_asic_init, pack_msg_glo_asic_init},
+  };
+  for (const auto& [name, u, p] : empties)
+    add(name, [u, p](const U08* a, U08* b) {
+      const int n = u(a);
+      EXPECT_EQ(p(b), n);
+      return n;
+    });
+  add("hostbase_init", [](const U08* a, U08* b) {
+    EXPECT_EQ(unpack_msg_hostbase_init(a), 3);
+    return pack_msg_hostbase_init(b);
+  });
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, RoundTrips, ::testing::ValuesIn(round_trips()),
+                         [](const ::testing::TestParamInfo<RoundTrip>& i) { return i.param.name; });
+
+TEST(HostMsg, EveryGoldenFrameHasARoundTrip) {
+  const auto rts = round_trips();
+  for (const Golden& g : golden_cases()) {
+    bool found = false;
+    for (const RoundTrip& r : rts) found = found || r.name == g.name;
+    EXPECT_TRUE(found) << g.name;
+  }
+}
+
+}  // namespace
