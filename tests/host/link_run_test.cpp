@@ -1,0 +1,140 @@
+// End-to-end runs of the program against the scripted target on a pty, and
+// replays of the set a logging run leaves. Known truth is what the scripted
+// target sent (its sent.bin, its script parameters) and recorded.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "link_test_util.h"
+#include "misc/crc16.h"
+#include "misc/host_msg.h"
+
+namespace {
+
+using link_test::Bytes;
+using talon_test::file_exists;
+using talon_test::read_file;
+
+constexpr int EPOCHS = 40;
+// RTC of the target in the first run (week, seconds, sub-second count).
+constexpr S16 RTC_WN = 2300;
+constexpr S32 RTC_SEC = 345600;
+constexpr U32 RTC_SUBSEC = 16384;
+
+long file_size(const std::string& p) {
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+struct LiveRun {
+  int host_rc = -1;
+  int target_rc = -1;
+  std::string out;
+};
+
+// One logging run against a scripted target; stops with finish.txt or SIGINT.
+LiveRun logging_run(const std::string& dir, const std::string& rtc, bool stop_with_finish_file) {
+  LiveRun r;
+  for (const char* f : {"pty.txt", "sent.bin", "record.txt", "finish.txt"}) unlink((dir + "/" + f).c_str());
+  const int tpid = link_test::spawn(dir, link_test::target_exe(),
+                                    {"--pty-file", "pty.txt", "--record", "record.txt", "--sent", "sent.bin",
+                                     "--epochs", std::to_string(EPOCHS), "--rtc", rtc, "--timeout-s", "60"},
+                                    "target.out");
+  EXPECT_TRUE(link_test::wait_for([&] { return file_exists(dir + "/pty.txt"); }, 10000));
+  const std::string port = talon_test::read_text(dir + "/pty.txt");
+  const int hpid = link_test::spawn(dir, TALONHOST_EXE,
+                                    {"--rtk-mode", "0", "--mode", "0", "--port", port, "--do-kml-output", "0"},
+                                    "host.out");
+  // The script has been played and the host has logged all of it.
+  EXPECT_TRUE(link_test::wait_for([&] { return file_exists(dir + "/sent.bin"); }, 30000));
+  EXPECT_TRUE(link_test::wait_for(
+      [&] { return file_size(dir + "/log_data.dat") == file_size(dir + "/sent.bin"); }, 10000));
+  if (stop_with_finish_file) talon_test::write_file(dir + "/finish.txt", {});
+  else kill(hpid, SIGINT);
+  r.host_rc = talon_test::wait_talonhost(hpid, 60);
+  r.target_rc = talon_test::wait_talonhost(tpid, 30);
+  r.out = talon_test::read_text(dir + "/host.out");
+  return r;
+}
+
+TEST(LinkRun, LoggingRunThenReplayOfItsSetThenASecondRun) {
+  talon_test::TempDir dir;
+  const std::string d = dir.path();
+
+  // --- Logging run in an empty directory, stopped by finish.txt. ---
+  const LiveRun live = logging_run(d, "2300,345600,16384", true);
+  ASSERT_EQ(live.host_rc, 0) << live.out;
+  EXPECT_EQ(live.target_rc, 0);  // the target saw HOSTBASE_STOP
+  EXPECT_NE(live.out.find("wait rtc count = "), std::string::npos) << live.out;
+  EXPECT_NE(live.out.find("RTC wn: 2300, sec: 345600"), std::string::npos);
+  EXPECT_NE(live.out.find("Save initilize files..."), std::string::npos);
+
+  // rtc_data.dat: the RTC report, little-endian, with its CRC.
+  const Bytes rtc = read_file(d + "/rtc_data.dat");
+  ASSERT_EQ(rtc.size(), 12u);
+  auto le = [&](int off, int n) {
+    U32 v = 0;
+    for (int i = n - 1; i >= 0; --i) v = (v << 8) | rtc[static_cast<std::size_t>(off + i)];
+    return v;
+  };
+  EXPECT_EQ(static_cast<S32>(le(0, 4)), RTC_SEC);
+  EXPECT_EQ(le(4, 4), RTC_SUBSEC);
+  EXPECT_EQ(static_cast<S16>(le(8, 2)), RTC_WN);
+  EXPECT_EQ(le(10, 2), crc16(rtc.data(), 10));
+
+  // log_data.dat: exactly the bytes the target sent after its RTC report.
+  const Bytes sent = read_file(d + "/sent.bin");
+  ASSERT_GT(sent.size(), 1000u);
+  EXPECT_EQ(read_file(d + "/log_data.dat"), sent);
+
+  // Commands: HOSTBASE_INIT first, HOSTBASE_STOP last, the kernel's in between.
+  const std::vector<Bytes> live_cmds = link_test::record_frames(d + "/record.txt");
+  ASSERT_GE(live_cmds.size(), 3u);
+  EXPECT_EQ(live_cmds.front(), (Bytes{0x4A, 0x58, 0x0F, 0x1D}));
+  EXPECT_EQ(live_cmds.back(), (Bytes{0x4A, 0x58, 0x10, 0x02}));
+  EXPECT_EQ(link_test::count_of(talon_test::read_text(d + "/record.txt"), "HOSTBASE_STOP"), 1);
+
+  // Memory images saved at the end; nothing to copy at the start of an empty directory.
+  EXPECT_EQ(read_file(d + "/log_save.dat").size(), 20480u);
+  EXPECT_EQ(read_file(d + "/flash_save.alm").size(), 20480u);
+  EXPECT_FALSE(file_exists(d + "/log_init.dat"));
+  EXPECT_FALSE(file_exists(d + "/flash.alm"));
+
+  // --- Replay of the set, with the proxy's commands captured. ---
+  unlink((d + "/finish.txt").c_str());
+  const link_test::Replay rep = link_test::replay_capturing_commands(d, {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
+  EXPECT_EQ(rep.exit_code, 0) << rep.out;
+  EXPECT_NE(rep.out.find("Start in replay mode...."), std::string::npos);
+  EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);  // every epoch the target sent
+  const std::vector<Bytes> kernel_cmds(live_cmds.begin() + 1, live_cmds.end() - 1);
+  EXPECT_FALSE(kernel_cmds.empty());
+  EXPECT_EQ(rep.commands, kernel_cmds);
+
+  // --- A second logging run starts from the files the first one saved. ---
+  const Bytes saved = read_file(d + "/log_save.dat");
+  const Bytes saved_alm = read_file(d + "/flash_save.alm");
+  const LiveRun second = logging_run(d, "2301,1000,0", false);
+  ASSERT_EQ(second.host_rc, 0) << second.out;
+  EXPECT_EQ(read_file(d + "/log_init.dat"), saved);
+  EXPECT_EQ(read_file(d + "/flash.alm"), saved_alm);
+  EXPECT_NE(second.out.find("RTC wn: 2301, sec: 1000"), std::string::npos);
+}
+
+// A target that never answers: the handshake times out, the stop message is
+// still sent, nothing is saved, and the run ends normally.
+TEST(LinkRun, SilentTarget) {
+  talon_test::TempDir dir;
+  talon_test::Pty pty;
+  const int pid = talon_test::spawn_talonhost(dir.path(), {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path});
+  const Bytes got = talon_test::read_fd(pty.master, 8, 15000);
+  EXPECT_EQ(got, (Bytes{0x4A, 0x58, 0x0F, 0x1D, 0x4A, 0x58, 0x10, 0x02}));
+  EXPECT_EQ(talon_test::wait_talonhost(pid, 30), 0);
+  const std::string out = talon_test::read_text(dir.file("out"));
+  EXPECT_NE(out.find("wait target timeout!!"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Save initilize files..."), std::string::npos);
+  for (const char* f : {"log_save.dat", "flash_save.alm", "rtc_data.dat", "log_data.dat", "log_init.dat", "flash.alm"})
+    EXPECT_FALSE(file_exists(dir.file(f))) << f;
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+// Helpers for the host-link tests: the scripted target program, command
+// records and replays captured through the target proxy's command sink.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/host.h"
+#include "host/wrap.h"
+#include "test_util.h"
+
+namespace link_test {
+
+using Bytes = std::vector<unsigned char>;
+
+// The scripted target is built beside the program under test.
+inline std::string target_exe() {
+  std::string host = TALONHOST_EXE;
+  return host.substr(0, host.rfind('/')) + "/tools/talon_target/talon_target";
+}
+
+// Run a program with args in dir (stdout/stderr to files there); returns its pid.
+inline int spawn(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
+                 const std::string& out_name) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (chdir(dir.c_str()) != 0) _exit(127);
+  const int in = open("/dev/null", O_RDONLY);
+  const int fo = open(out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(in, 0);
+  dup2(fo, 1);
+  dup2(fo, 2);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+// Wait until pred() holds, for at most timeout_ms.
+template <typename P>
+bool wait_for(P pred, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
+
+inline Bytes from_hex(const std::string& h) {
+  Bytes b;
+  for (std::size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+  return b;
+}
+
+// The command frames of a target record, in order (the bracketed hex of each line).
+inline std::vector<Bytes> record_frames(const std::string& path) {
+  std::vector<Bytes> v;
+  std::istringstream in(talon_test::read_text(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    const auto a = line.find('['), b = line.find(']');
+    if (a != std::string::npos && b != std::string::npos && b > a) v.push_back(from_hex(line.substr(a + 1, b - a - 1)));
+  }
+  return v;
+}
+
+// Frames written by the command sink of a replay child: 2-byte length, then the frame.
+inline std::FILE* Sink_fp = nullptr;
+inline void sink_to_file(const unsigned char* f, int len) {
+  std::fputc(len >> 8, Sink_fp);
+  std::fputc(len & 0xFF, Sink_fp);
+  std::fwrite(f, 1, static_cast<std::size_t>(len), Sink_fp);
+}
+
+struct Replay {
+  int exit_code = -1;
+  std::vector<Bytes> commands;  // every command frame the proxy was asked to send
+  std::string out;
+};
+
+// Run the program's main in a child process in dir, with the proxy's command
+// sink installed, and collect the command frames.
+inline Replay replay_capturing_commands(const std::string& dir, const std::vector<std::string>& args) {
+  const std::string cmd_file = dir + "/commands.bin", out_file = dir + "/replay.out";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    Sink_fp = std::fopen(cmd_file.c_str(), "wb");
+    const int fo = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::fflush(stdout);
+    dup2(fo, 1);
+    WRAP_install_command_sink(sink_to_file);
+    std::vector<std::string> all = {"talonhost"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int rc = host_main(static_cast<int>(all.size()), argv.data());
+    std::fflush(stdout);
+    std::fclose(Sink_fp);
+    _exit(rc);
+  }
+  Replay r;
+  r.exit_code = talon_test::wait_talonhost(pid, 60);
+  const Bytes raw = talon_test::read_file(cmd_file);
+  for (std::size_t i = 0; i + 2 <= raw.size();) {
+    const std::size_t n = (static_cast<std::size_t>(raw[i]) << 8) | raw[i + 1];
+    r.commands.emplace_back(raw.begin() + static_cast<long>(i + 2), raw.begin() + static_cast<long>(i + 2 + n));
+    i += 2 + n;
+  }
+  r.out = talon_test::read_text(out_file);
+  return r;
+}
+
+inline int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace link_test
