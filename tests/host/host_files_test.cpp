@@ -1,0 +1,399 @@
+// Start-up and log files: the SD-card log header (big-endian, CRC-checked)
+// written here byte by byte, SD-card replay and conversion runs, the replay
+// start-up files and the recorder file.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+
+#include "host/host_files.h"
+#include "kernel/src/kernel.h"
+#include "link_test_util.h"
+#include "misc/crc16.h"
+
+namespace {
+
+using link_test::Bytes;
+using talon_test::read_file;
+using talon_test::write_file;
+
+// Run a block in another working directory.
+class Cwd {
+ public:
+  explicit Cwd(const std::string& dir) {
+    old_ = getcwd(buf_, sizeof buf_) != nullptr ? buf_ : "/";
+    EXPECT_EQ(chdir(dir.c_str()), 0);
+  }
+  ~Cwd() { (void)chdir(old_.c_str()); }
+
+ private:
+  char buf_[4096];
+  std::string old_;
+};
+
+void be(Bytes& b, U64 v, int n) {
+  for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<U08>(v >> (8 * i)));
+}
+void be_d(Bytes& b, double d) {
+  U64 u = 0;
+  std::memcpy(&u, &d, 8);
+  be(b, u, 8);
+}
+void add_crc(Bytes& b, std::size_t from) {
+  const U16 c = crc16(b.data() + from, b.size() - from);
+  be(b, c, 2);
+}
+
+struct SdHeader {
+  S16 tcxo_freq_mode = 4;
+  S16 npse = 6;
+  S16 nav_platform_model = 2;
+  S32 clock_offset = 1234;  // Hz
+  bool pos = false;
+  bool bad_init_crc = false;
+  bool bad_pos_crc = false;
+  bool bad_rtc_crc = false;
+  std::size_t image_size = 20480;
+  int rtc_bytes = 12;
+};
+
+constexpr S16 SD_RTC_WN = 2299;
+constexpr S32 SD_RTC_SEC = 600000;
+constexpr U32 SD_RTC_SUBSEC = 32767;
+
+Bytes image_pattern() {
+  Bytes img(20480);
+  for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<U08>(i * 31 + 7);
+  return img;
+}
+
+// sd_log.dat header as the target writes it: image, KERNEL_INIT_T + CRC,
+// optional KERNEL_INIT_POS_TIME_T + CRC, SAVE_RTC_T; all big-endian.
+Bytes sd_header(const SdHeader& h) {
+  Bytes b = image_pattern();
+  b.resize(h.image_size);
+  if (h.image_size < 20480) return b;
+  const std::size_t rec = b.size();
+  be(b, 0x20001000, 4);              // backup_mem_p (target address)
+  be(b, 0x20006000, 4);              // nvram_alm_mem_p
+  be(b, 0, 4);                       // nvram_alm_const_mem_p
+  be(b, h.pos ? 0x20008000 : 0, 4);  // init_pos_p
+  for (S16 v : {S16{0}, S16{0}, S16{1}, h.tcxo_freq_mode, S16{0}, S16{2}, h.npse, S16{0}, S16{0}})
+    be(b, static_cast<U16>(v), 2);
+  for (U08 v : {1, 2, 8, 1, 2, 7, 1, 1}) b.push_back(v);  // SBAS, QZSS parameters
+  for (S16 v : {1, 2026, 12, 6}) be(b, static_cast<U16>(v), 2);
+  be(b, 1, 2);       // reset_kernel_settings
+  be(b, 1, 2);       // tm_cal_np_enable
+  be(b, 0x0101, 2);  // gnss_select_bits
+  be(b, 1, 2);       // position_rate
+  be(b, static_cast<U16>(h.nav_platform_model), 2);
+  be(b, 0xABCD, 2);  // rsvd
+  for (U16 v : {1, 300, 250, 400}) be(b, v, 2);  // DOP mask
+  be(b, 1, 2);
+  be(b, 0, 2);
+  be(b, 0, 2);  // padding
+  be(b, static_cast<U32>(h.clock_offset), 4);
+  be(b, 18, 2);  // leap_sec_from_flash
+  b.push_back(1);  // elv_cnr_select_mode
+  b.push_back(0);  // padding
+  be(b, 5, 2);
+  be(b, static_cast<U16>(-3), 2);
+  EXPECT_EQ(b.size() - rec, 88u);
+  add_crc(b, rec);
+  if (h.bad_init_crc) b.back() ^= 0x01;
+  if (h.pos) {
+    const std::size_t p = b.size();
+    be_d(b, 35.5);
+    be_d(b, -139.25);
+    be_d(b, 42.5);
+    be(b, 1, 2);
+    be(b, 2300, 2);
+    be(b, 345600, 4);
+    for (U16 v : {2026, 12, 6, 10, 30, 59}) be(b, v, 2);
+    be(b, 0x01020304, 4);
+    EXPECT_EQ(b.size() - p, 48u);
+    add_crc(b, p);
+    if (h.bad_pos_crc) b[p + 3] ^= 0x40;
+  }
+  Bytes rtc;
+  be(rtc, static_cast<U32>(SD_RTC_SEC), 4);
+  be(rtc, SD_RTC_SUBSEC, 4);
+  be(rtc, static_cast<U16>(SD_RTC_WN), 2);
+  add_crc(rtc, 0);
+  if (h.bad_rtc_crc) rtc[9] ^= 0x01;
+  b.insert(b.end(), rtc.begin(), rtc.begin() + h.rtc_bytes);
+  return b;
+}
+
+struct SdCase {
+  const char* name;
+  SdHeader h;
+  int ret;          // init_sd_replay_data
+  bool record;      // kernel initialisation record accepted
+  bool pos;         // position/time record attached
+  bool rtc;         // RTC reading handed to the proxy
+};
+
+class SdHeaderRead : public ::testing::TestWithParam<SdCase> {};
+
+TEST_P(SdHeaderRead, AcceptsOrRejectsEachRecord) {
+  const SdCase& c = GetParam();
+  talon_test::TempDir dir;
+  const Bytes stream = {0x4A, 0x58, 0x0F, 0x1D};
+  Bytes file = sd_header(c.h);
+  const std::size_t header_size = file.size();
+  if (c.h.rtc_bytes == 12) file.insert(file.end(), stream.begin(), stream.end());
+  write_file(dir.file("sd_log.dat"), file);
+
+  WRAP_init(0, nullptr);
+  std::FILE* fp = std::fopen(dir.file("sd_log.dat").c_str(), "rb");
+  ASSERT_NE(fp, nullptr);
+  EXPECT_EQ(init_sd_replay_data(fp, 0), c.ret);
+  if (c.ret == 1) {
+    EXPECT_EQ(std::ftell(fp), static_cast<long>(header_size));  // at the link stream
+  }
+  std::fclose(fp);
+
+  EXPECT_EQ(std::memcmp(HOST_get_backup_region(), image_pattern().data(), std::min<std::size_t>(c.h.image_size, 20480)), 0);
+  const KERNEL_INIT_T* k = HOST_get_sd_kernel_init_data();
+  ASSERT_EQ(k != nullptr, c.record);
+  if (k != nullptr) {
+    EXPECT_EQ(k->backup_mem_p, nullptr);  // target addresses are never kept
+    EXPECT_EQ(k->nvram_alm_mem_p, nullptr);
+    EXPECT_EQ(k->power_saving_mode, 1);
+    EXPECT_EQ(k->tcxo_freq_mode, c.h.tcxo_freq_mode);
+    EXPECT_EQ(k->tcxo_ppm, 2);
+    EXPECT_EQ(k->npse, c.h.npse);
+    EXPECT_EQ(k->sbas_para.ranging_ura_mask, 8);
+    EXPECT_EQ(k->sbas_para.subsystem_mask, 7);
+    EXPECT_EQ(k->qzss_para.qzss_max_num, 1);
+    EXPECT_EQ(k->usr_in_time_sync.year, 2026);
+    EXPECT_EQ(k->usr_in_time_sync.day, 6);
+    EXPECT_EQ(k->tm_cal_np_enable, 1);
+    EXPECT_EQ(k->gnss_select_bits, 0x0101);
+    EXPECT_EQ(k->nav_platform_model, c.h.nav_platform_model);
+    EXPECT_EQ(k->rsvd, 0xABCD);
+    EXPECT_EQ(k->dop_mask.mask_mode_S16, 1);
+    EXPECT_EQ(k->dop_mask.hdop_mask_U16, 250);
+    EXPECT_EQ(k->dop_mask.gdop_mask_U16, 400);
+    EXPECT_EQ(k->enable_2D_navigation_at_first_pos_fix, 1);
+    EXPECT_EQ(k->enable_2D_navigation_after_first_pos_fix, 0);
+    EXPECT_EQ(k->clock_offset_from_flash, c.h.clock_offset);
+    EXPECT_EQ(k->leap_sec_from_flash, 18);
+    EXPECT_EQ(k->elv_cnr_mask.elv_cnr_select_mode, 1);
+    EXPECT_EQ(k->elv_cnr_mask.elv_mask, 5);
+    EXPECT_EQ(k->elv_cnr_mask.cnr_mask, -3);
+    ASSERT_EQ(k->init_pos_p != nullptr, c.pos);
+    if (c.pos) {
+      EXPECT_EQ(k->init_pos_p->lat_deg, 35.5);
+      EXPECT_EQ(k->init_pos_p->lon_deg, -139.25);
+      EXPECT_EQ(k->init_pos_p->alt, 42.5);
+      EXPECT_EQ(k->init_pos_p->time_format_select, 1);
+      EXPECT_EQ(k->init_pos_p->wn, 2300);
+      EXPECT_EQ(k->init_pos_p->tow, 345600);
+      EXPECT_EQ(k->init_pos_p->year, 2026);
+      EXPECT_EQ(k->init_pos_p->sec, 59);
+      EXPECT_EQ(k->init_pos_p->rsvd, 0x01020304u);
+    }
+  }
+  S16 wn = 0;
+  S32 sec = 0;
+  U32 subsec = 0;
+  ASSERT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), c.rtc ? 1 : 0);
+  if (c.rtc) {
+    EXPECT_EQ(wn, SD_RTC_WN);
+    EXPECT_EQ(sec, SD_RTC_SEC);
+    EXPECT_EQ(subsec, SD_RTC_SUBSEC);
+  }
+}
+
+SdHeader with(std::function<void(SdHeader&)> f) {
+  SdHeader h;
+  f(h);
+  return h;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SdLog, SdHeaderRead,
+    ::testing::Values(
+        SdCase{"plain", SdHeader{}, 1, true, false, true},
+        SdCase{"with_position", with([](SdHeader& h) { h.pos = true; }), 1, true, true, true},
+        SdCase{"position_bad_crc", with([](SdHeader& h) { h.pos = h.bad_pos_crc = true; }), 1, true, false, true},
+        // The RTC record is still read from the bytes after the 90-byte block.
+        SdCase{"init_bad_crc", with([](SdHeader& h) { h.bad_init_crc = true; }), 1, false, false, true},
+        SdCase{"tcxo_mode_5", with([](SdHeader& h) { h.tcxo_freq_mode = 5; }), 1, false, false, true},
+        SdCase{"tcxo_mode_negative", with([](SdHeader& h) { h.tcxo_freq_mode = -1; }), 1, false, false, true},
+        SdCase{"platform_model_6", with([](SdHeader& h) { h.nav_platform_model = 6; }), 1, false, false, true},
+        SdCase{"npse_9", with([](SdHeader& h) { h.npse = 9; }), 1, false, false, true},
+        SdCase{"npse_negative", with([](SdHeader& h) { h.npse = -1; }), 1, false, false, true},
+        SdCase{"limits_accepted",
+               with([](SdHeader& h) {
+                 h.tcxo_freq_mode = 0;
+                 h.npse = 8;
+                 h.nav_platform_model = 5;
+               }),
+               1, true, false, true},
+        SdCase{"rtc_bad_crc", with([](SdHeader& h) { h.bad_rtc_crc = true; }), 1, true, false, false},
+        SdCase{"short_rtc", with([](SdHeader& h) { h.rtc_bytes = 11; }), 0, true, false, false},
+        SdCase{"short_image", with([](SdHeader& h) { h.image_size = 20479; }), 0, false, false, false}),
+    [](const ::testing::TestParamInfo<SdCase>& i) { return std::string(i.param.name); });
+
+TEST(SdLog, KernelInitByteOrderConversionSwapsEveryMultiByteField) {
+  KERNEL_INIT_T k{};
+  k.npse = 0x0102;
+  k.gnss_select_bits = 0x0304;
+  k.clock_offset_from_flash = 0x05060708;
+  k.elv_cnr_mask = {9, 0x0A0B, 0x0C0D};
+  k.sbas_para.sbas_enable_disable = 0x11;
+  KERNEL_init_data_endian_conversion(&k);
+  EXPECT_EQ(k.npse, 0x0201);
+  EXPECT_EQ(k.gnss_select_bits, 0x0403);
+  EXPECT_EQ(k.clock_offset_from_flash, 0x08070605);
+  EXPECT_EQ(k.elv_cnr_mask.elv_cnr_select_mode, 9);
+  EXPECT_EQ(k.elv_cnr_mask.elv_mask, 0x0B0A);
+  EXPECT_EQ(k.elv_cnr_mask.cnr_mask, 0x0D0C);
+  EXPECT_EQ(k.sbas_para.sbas_enable_disable, 0x11);
+  KERNEL_INIT_POS_TIME_T p{};
+  p.tow = 0x01020304;
+  p.minute = 0x0506;
+  KERNEL_init_pos_time_endian_conversion(&p);
+  EXPECT_EQ(p.tow, 0x04030201);
+  EXPECT_EQ(p.minute, 0x0605);
+}
+
+// Scripted target's report stream for the program runs.
+Bytes script_stream(int epochs) {
+  talon_test::TempDir d;
+  const int pid = link_test::spawn(d.path(), link_test::target_exe(),
+                                   {"--write-set", d.path(), "--epochs", std::to_string(epochs)}, "out");
+  EXPECT_EQ(talon_test::wait_talonhost(pid, 30), 0);
+  return read_file(d.file("log_data.dat"));
+}
+
+S32 clock_offset_sent(const std::vector<Bytes>& cmds) {
+  for (const Bytes& c : cmds)
+    if (c.size() == 8 && c[2] == 10) return static_cast<S32>((U32{c[3]} << 24) | (U32{c[4]} << 16) | (U32{c[5]} << 8) | c[6]);
+  return -1;
+}
+
+TEST(SdLog, SdReplayRunsUseTheAcceptedRecordAndConversionReplaysTheSame) {
+  constexpr int EPOCHS = 20;
+  const Bytes stream = script_stream(EPOCHS);
+  ASSERT_GT(stream.size(), 100u);
+  const std::vector<std::string> sd_args = {"--rtk-mode", "0", "--mode", "1", "--sd-replay", "1", "--do-kml-output", "0"};
+
+  struct Run {
+    const char* name;
+    SdHeader h;
+    int rc;
+    S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
+  };
+  const Run runs[] = {
+      {"valid record", SdHeader{}, 0, 1234},
+      {"with position", with([](SdHeader& h) { h.pos = true; }), 0, 1234},
+      {"bad record CRC", with([](SdHeader& h) { h.bad_init_crc = true; }), 0, 0},
+      {"short header", with([](SdHeader& h) { h.image_size = 1000; }), 1, -1},
+  };
+  for (const Run& r : runs) {
+    SCOPED_TRACE(r.name);
+    talon_test::TempDir dir;
+    Bytes file = sd_header(r.h);
+    if (r.h.image_size == 20480) file.insert(file.end(), stream.begin(), stream.end());
+    write_file(dir.file("sd_log.dat"), file);
+    const link_test::Replay rep = link_test::replay_capturing_commands(dir.path(), sd_args);
+    EXPECT_EQ(rep.exit_code, r.rc) << rep.out;
+    if (r.rc != 0) continue;
+    EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
+    EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);
+    EXPECT_EQ(clock_offset_sent(rep.commands), r.clock_offset);
+  }
+
+  // Conversion: a replay set that replays the same way (a record equal to the built-in one).
+  talon_test::TempDir dir;
+  SdHeader h;
+  h.clock_offset = 0;
+  Bytes file = sd_header(h);
+  file.insert(file.end(), stream.begin(), stream.end());
+  write_file(dir.file("sd_log.dat"), file);
+  std::vector<std::string> conv_args = sd_args;
+  conv_args.insert(conv_args.end(), {"--sd-convert", "1"});
+  const link_test::Replay sd = link_test::replay_capturing_commands(dir.path(), conv_args);
+  ASSERT_EQ(sd.exit_code, 0) << sd.out;
+  EXPECT_EQ(read_file(dir.file("log_data.dat")), stream);
+  EXPECT_EQ(read_file(dir.file("log_init.dat")), image_pattern());
+  const Bytes rtc = read_file(dir.file("rtc_data.dat"));
+  ASSERT_EQ(rtc.size(), 12u);
+  Bytes want;
+  for (int i = 0; i < 4; ++i) want.push_back(static_cast<U08>(static_cast<U32>(SD_RTC_SEC) >> (8 * i)));
+  for (int i = 0; i < 4; ++i) want.push_back(static_cast<U08>(SD_RTC_SUBSEC >> (8 * i)));
+  want.push_back(static_cast<U08>(SD_RTC_WN & 0xFF));
+  want.push_back(static_cast<U08>(SD_RTC_WN >> 8));
+  const U16 crc = crc16(want.data(), 10);
+  want.push_back(static_cast<U08>(crc));
+  want.push_back(static_cast<U08>(crc >> 8));
+  EXPECT_EQ(rtc, want);
+
+  const link_test::Replay replay = link_test::replay_capturing_commands(
+      dir.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
+  EXPECT_EQ(replay.exit_code, 0);
+  EXPECT_EQ(link_test::count_of(replay.out, ": no fix"), EPOCHS);
+  EXPECT_EQ(replay.commands, sd.commands);
+}
+
+TEST(StartupFiles, ReplayStartFilesAndLoggingCopies) {
+  talon_test::TempDir dir;
+  Cwd cwd(dir.path());
+  // rtc_data.dat: accepted as written, ignored with one flipped bit.
+  ASSERT_EQ(write_rtc_data_file(-2, 123456, 0x89ABCDEF), 1);
+  Bytes rtc = read_file("rtc_data.dat");
+  EXPECT_EQ(rtc, (Bytes{0x40, 0xE2, 0x01, 0x00, 0xEF, 0xCD, 0xAB, 0x89, 0xFE, 0xFF, static_cast<U08>(crc16(rtc.data(), 10)),
+                        static_cast<U08>(crc16(rtc.data(), 10) >> 8)}));
+  WRAP_init(0, nullptr);
+  load_replay_init_file();
+  S16 wn = 0;
+  S32 sec = 0;
+  U32 subsec = 0;
+  ASSERT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), 1);
+  EXPECT_EQ(wn, -2);
+  EXPECT_EQ(sec, 123456);
+  EXPECT_EQ(subsec, 0x89ABCDEFu);
+  for (std::size_t bit = 0; bit < 96; bit += 13) {
+    Bytes bad = rtc;
+    bad[bit / 8] ^= static_cast<U08>(1u << (bit % 8));
+    write_file("rtc_data.dat", bad);
+    load_replay_init_file();
+    EXPECT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), 0) << bit;
+  }
+
+  // Images: log_save.dat / flash_save.alm are loaded and copied to log_init.dat / flash.alm.
+  const Bytes img = image_pattern();
+  Bytes alm(img.rbegin(), img.rend());
+  write_file("log_save.dat", img);
+  write_file("flash_save.alm", alm);
+  load_logging_init_file();
+  init_nvram_block_file_in_log_mode();
+  EXPECT_EQ(read_file("log_init.dat"), img);
+  EXPECT_EQ(read_file("flash.alm"), alm);
+  EXPECT_EQ(std::memcmp(HOST_get_alm_nvram_block(), alm.data(), alm.size()), 0);
+  save_init_file();
+  save_nvram_block_file_in_log_mode();
+  EXPECT_EQ(read_file("log_save.dat"), img);
+  EXPECT_EQ(read_file("flash_save.alm"), alm);
+}
+
+TEST(StartupFiles, RecorderRecord) {
+  talon_test::TempDir dir;
+  std::FILE* fp = std::fopen(dir.file("rb.bin").c_str(), "wb");
+  char chunk[100];
+  for (int i = 0; i < 100; ++i) chunk[i] = static_cast<char>(i);
+  ASSERT_EQ(write_rb_record(fp, 0, chunk, 100), 1);
+  ASSERT_EQ(write_rb_record(fp, 1, chunk, 1), 1);
+  std::fclose(fp);
+  Bytes want = {0x78, 0x56, 0x34, 0x12, 0x00, 0x64};
+  for (int i = 0; i < 100; ++i) want.push_back(static_cast<U08>(i));
+  for (U08 b : {0x12, 0x34, 0x56, 0x78, 0x00, 0x01, 0x00}) want.push_back(b);
+  EXPECT_EQ(read_file(dir.file("rb.bin")), want);
+}
+
+}  // namespace
