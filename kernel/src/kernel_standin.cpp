@@ -1,9 +1,10 @@
 // Stand-ins for the kernel, until issue 6 (kernel frame) replaces them.
-// They run on real link data through the target proxy: KERNEL_init issues the
-// start-up commands of a start without backed-up state, KERNEL_loop takes each
-// measurement epoch with ASIC_get_measurements (and sends a clock offset to the
-// search engine every tenth epoch) or, when none waits, drains the data bits
-// of every channel with ASIC_get_databits.
+// They run on real link data through the target proxy: KERNEL_init takes the
+// RTC reading, KERNEL_loop takes each measurement epoch with
+// ASIC_get_measurements (and sends the start clock offset to the search engine
+// every tenth epoch) or, when none waits, drains the data bits of every
+// channel with ASIC_get_databits. The start-up commands of the real kernel
+// (ASIC_init, PSE_init, the hot-start prediction) come with issue 6.
 #include "host/wrap.h"
 #include "kernel/src/almanac.h"
 #include "kernel/src/kernel.h"
@@ -22,13 +23,10 @@ S16 KERNEL_init(const KERNEL_INIT_T* init_p) {
   Alm_mem_p = init_p != nullptr ? init_p->nvram_alm_mem_p : nullptr;
   Clock_offset = init_p != nullptr ? init_p->clock_offset_from_flash : 0;
   Kernel_power_on_meas_count = 1;
-  ASIC_init(init_p != nullptr ? init_p->tm_cal_np_enable : 0);
-  PSE_init();
   S16 wn = 0;
   S32 sec = 0;
   U32 subsec = 0;
   (void)ASIC_get_rtc(&wn, &sec, &subsec);
-  ASIC_set_hot_start_predict_time(0, 0, 0, 0, 0, 0);  // no prediction without backed-up state
   return 0;
 }
 

@@ -135,6 +135,8 @@ struct SdCase {
   bool rtc;         // RTC reading handed to the proxy
 };
 
+void PrintTo(const SdCase& c, std::ostream* os) { *os << c.name; }
+
 class SdHeaderRead : public ::testing::TestWithParam<SdCase> {};
 
 TEST_P(SdHeaderRead, AcceptsOrRejectsEachRecord) {

@@ -78,6 +78,8 @@ struct Golden {
   Bytes expected;
 };
 
+void PrintTo(const Golden& g, std::ostream* os) { *os << g.name; }
+
 class GoldenFrames : public ::testing::TestWithParam<Golden> {};
 
 TEST_P(GoldenFrames, PackerWritesExactBytes) {
@@ -608,6 +610,8 @@ struct RoundTrip {
   std::function<int(U08*)> pack_fn;
   std::function<int(const U08*, U08*)> repack_fn;  // unpack the first buffer, pack into the second
 };
+
+void PrintTo(const RoundTrip& r, std::ostream* os) { *os << r.name; }
 
 class RoundTrips : public ::testing::TestWithParam<RoundTrip> {};
 
