@@ -326,6 +326,11 @@ TEST_F(Proxy, CommandsInLoggingModeGoToThePort) {
   Bytes want = Captured[0];
   want.insert(want.end(), Captured[1].begin(), Captured[1].end());
   EXPECT_EQ(talon_test::read_fd(pty.master, want.size(), 2000), want);
+  // The same port in replay mode: the sink still sees the frame, the port nothing.
+  WRAP_init(0, sio);
+  PSE_set_clock_offset(100);
+  EXPECT_EQ(Captured.size(), 3u);
+  EXPECT_TRUE(talon_test::read_fd(pty.master, 1, 200).empty());
   sio_close(sio);
   WRAP_init(0, nullptr);
 }
