@@ -20,6 +20,7 @@
 #include "kernel/src/kernel_interface.h"
 #include "misc/dispatch.h"
 #include "misc/endian_swap.h"
+#include "misc/host_msg.h"
 #include "misc/pack.h"
 #include "rtk/crv.h"
 #include "rtk/rtcm3.h"
@@ -306,17 +307,22 @@ namespace {
 // ---------------------------------------------------------------------------
 // Navigation modes
 // ---------------------------------------------------------------------------
-void send_hostbase_msg(SIO_T sio, int type) {
-  U08 buf[4];
-  const int size = pack(buf, "ccc", DP_SYNC0, DP_SYNC1, type);
+// Send one packed frame (size bytes without its checksum) whole.
+void send_frame(SIO_T sio, U08* buf, int size) {
   const int n = append_checksum(buf, size);
   sio_tx(sio, reinterpret_cast<const char*>(buf), n);
 }
 
 }  // namespace
 
-void send_hostbase_init_msg(SIO_T sio) { send_hostbase_msg(sio, MSG_TYPE_HOSTBASE_INIT); }
-void send_hostbase_stop_msg(SIO_T sio) { send_hostbase_msg(sio, MSG_TYPE_HOSTBASE_STOP); }
+void send_hostbase_init_msg(SIO_T sio) {
+  U08 buf[MSG_LEN_HOSTBASE_INIT + 1];
+  send_frame(sio, buf, pack_msg_hostbase_init(buf));
+}
+void send_hostbase_stop_msg(SIO_T sio) {
+  U08 buf[MSG_LEN_HOSTBASE_STOP + 1];
+  send_frame(sio, buf, pack_msg_hostbase_stop(buf));
+}
 
 // Start-up handshake of logging mode: dispatch what the target sends until
 // its RTC report arrives, for at most HANDSHAKE_TIMEOUT_MS. The bytes are
