@@ -41,3 +41,14 @@ void RTK_reset_engine_tick(int method_flag);
 void RTK_get_reset_count_for_debug(long unsigned int* cont_no_fix_count_p, long unsigned int* total_reset_count_p,
                                    long unsigned int* total_full_reset_count_p);
 void GLOSDIFB_reset_glo_sd_ifb();
+
+// Navigation data store: broadcast ephemerides delivered by the stream readers.
+// Each returns 1 when the record was stored, 0 for a duplicate or an invalid record.
+int RTK_input_eph(const eph_t* eph);
+int RTK_input_geph(const geph_t* geph);
+int RTK_input_seph(const seph_t* seph);
+int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num);
+// Clears the store and sets the configured navigation systems (SYS_ bits).
+void RTK_NAV_init(int navsys);
+const nav_t* RTK_get_nav();
+int RTK_get_navsys();

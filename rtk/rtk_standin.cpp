@@ -1,6 +1,5 @@
 // Stand-ins for the RTK engine operations that the host program calls.
 // They hold the program's shape until the engine exists:
-//   CRV_*                    -> issue 3 (CRVRAW reader)
 //   RTK_*, GLOSDIFB_*        -> issue 4 (RTK driver, filter, ambiguity resolution)
 //   RTCM3_*                  -> issue 7 (RTCM 3 base input)
 // Each consumes its input and reports that no epoch was solved.
@@ -9,26 +8,26 @@
 #include "rtk/crv.h"
 #include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
+#include "rtk/rtk_raw.h"
 
 namespace {
 sol_t Solution{};
 }
 
-// issue 3
-int CRV_process_rover(int, char*) { return 1; }
-int CRV_process_base(int, char*) { return 1; }
-U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE*) {
-  char buf[256];
-  return std::fread(buf, 1, sizeof buf, fp_r_bin) > 0 ? 1 : 0;
-}
-void CRV_print_status() {}
-
 // issue 7
 int RTCM3_process_base(int, char*) { return 1; }
 void RTCM3_print_status() {}
+void RTCM3_update_rover_time(int, double) {}
 
 // issue 4
-void RTK_init(int, int, int, int, int, int*) { Solution = sol_t{}; }
+// Until the driver exists, initialisation brings up the stream reader, the raw
+// buffers and the navigation data store (SBAS is always added to the systems).
+void RTK_init(int navsys, int, int, int, int, int*) {
+  Solution = sol_t{};
+  CRV_init();
+  RTK_RAW_init();
+  RTK_NAV_init(navsys | SYS_SBS);
+}
 void RTK_init_medium() {}
 int RTK_loop() { return 0; }
 int RTK_get_solution(sol_t* sol_p) {
@@ -41,7 +40,6 @@ void RTK_get_rover_meas_time_info(U16* wn, U32* tow_in_ms, U16* meas_period_in_m
   *tow_in_ms = 0;
   *meas_period_in_ms = 0;
 }
-void RTK_RAW_print_status() {}
 void RTK_print_solution() {}
 void RTK_reset_engine_tick(int) {}
 void RTK_get_reset_count_for_debug(long unsigned int* a, long unsigned int* b, long unsigned int* c) {
