@@ -23,10 +23,9 @@ constexpr double MAX_DOPPLER = 1E6;     // Hz
 constexpr double MAX_POS = 1E9;         // m
 constexpr double MAX_VEL = 1E5;         // m/s
 constexpr double MAX_CBIAS = 1E10;      // m
-constexpr double P2_5 = 0.03125, P2_11 = 4.8828125E-4, P2_19 = 1.9073486328125E-6;
-constexpr double P2_20 = 9.5367431640625E-7, P2_29 = 1.862645149230957E-9, P2_30 = 9.313225746154785E-10;
-constexpr double P2_31 = 4.656612873077393E-10, P2_33 = 1.164153218269348E-10, P2_40 = 9.094947017729282E-13;
-constexpr double P2_43 = 1.136868377216160E-13, P2_55 = 2.775557561562891E-17;
+// Scale factors 2^-n of the broadcast fields (exact powers of two).
+constexpr double P2_5 = 0x1p-5, P2_11 = 0x1p-11, P2_19 = 0x1p-19, P2_20 = 0x1p-20, P2_29 = 0x1p-29, P2_30 = 0x1p-30;
+constexpr double P2_31 = 0x1p-31, P2_33 = 0x1p-33, P2_40 = 0x1p-40, P2_43 = 0x1p-43, P2_55 = 0x1p-55;
 constexpr unsigned char REC_BASE[4] = {0x12, 0x34, 0x56, 0x78};
 constexpr unsigned char REC_ROVER[4] = {0x78, 0x56, 0x34, 0x12};
 constexpr int REC_HDR = 6;
