@@ -1,0 +1,87 @@
+// Single-point positioning on simulated rover data against the simulator's truth.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "rtk/rtk_test_util.h"
+
+namespace {
+
+struct RunStats {
+  int epochs = 0, single = 0;
+  double max_err = 0.0, rms = 0.0, max_clk_err = 0.0;
+};
+
+// Runs the file pairing and pntpos over every rover epoch; each epoch starts cold
+// from the Earth's centre when cold is set, else from the previous solution.
+RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold) {
+  std::vector<U08> rover, base;
+  std::vector<SIM_TRUTH_T> truth;
+  sim_run_to_memory(&sc, &rover, &base, &truth);
+  rtk_test::reset_engine();
+  std::FILE* fr = rtk_test::mem_file(rover);
+  std::FILE* fb = rtk_test::mem_file(base);
+  const prcopt_t opt = rtk_test::default_opt();
+  RunStats st;
+  sol_t sol{};
+  obsd_t obs[MAXOBS_CYCLE];
+  double sum2 = 0.0;
+  while (CRV_process_file(fr, fb)) {
+    int nr = 0, nb = 0;
+    if (RTK_RAW_get_meas(obs, &nr, &nb) <= 0) continue;
+    if (st.epochs >= static_cast<int>(truth.size())) break;
+    const SIM_TRUTH_T& tr = truth[static_cast<std::size_t>(st.epochs++)];
+    if (cold) sol = sol_t{};
+    char msg[128];
+    if (!pntpos(obs, nr, RTK_get_nav(), &opt, &sol, nullptr, nullptr, msg)) continue;
+    if (sol.stat != SOLQ_SINGLE) continue;
+    ++st.single;
+    double d2 = 0.0;
+    for (int i = 0; i < 3; ++i) d2 += (sol.rr[i] - tr.pos[i]) * (sol.rr[i] - tr.pos[i]);
+    st.max_err = std::fmax(st.max_err, std::sqrt(d2));
+    sum2 += d2;
+    st.max_clk_err = std::fmax(st.max_clk_err, std::fabs(sol.dtr[0] - tr.clk) * CLIGHT);
+  }
+  std::fclose(fr);
+  std::fclose(fb);
+  if (st.single > 0) st.rms = std::sqrt(sum2 / st.single);
+  return st;
+}
+
+SIM_SCENARIO_T scenario(int week, double noise) {
+  SIM_SCENARIO_T sc;
+  sc.week = week;
+  sc.tow0 = 302400.0 + 3600.0 * 5;
+  sc.duration = 20.0;
+  sc.interval = 1.0;
+  sc.code_noise = noise;
+  sc.phase_noise = noise > 0.0 ? 0.01 : 0.0;
+  sc.doppler_noise = noise > 0.0 ? 0.05 : 0.0;
+  sc.iono_error = noise > 0.0 ? 0.1 : 0.0;  // broadcast model leaves 10 % of the delay
+  sc.rover_vel_enu[0] = 5.0;
+  sc.rover_vel_enu[1] = -3.0;
+  return sc;
+}
+
+TEST(PntposSimulated, NoiseFreeColdStartIsWithinHalfMetreAtWeek2400AndBefore1024) {
+  for (int week : {2400, 900}) {
+    SCOPED_TRACE(week);
+    const RunStats st = run_pntpos(scenario(week, 0.0), true);
+    EXPECT_EQ(st.epochs, 21);
+    EXPECT_EQ(st.single, st.epochs);
+    EXPECT_LT(st.max_err, 0.5);
+    EXPECT_LT(st.max_clk_err, 1.0);
+  }
+}
+
+TEST(PntposSimulated, RealisticNoiseIsWithinFiveMetres) {
+  for (int week : {2400, 900}) {
+    SCOPED_TRACE(week);
+    const RunStats st = run_pntpos(scenario(week, 0.5), false);
+    EXPECT_EQ(st.single, st.epochs);
+    EXPECT_LT(st.max_err, 5.0);
+    EXPECT_LT(st.rms, 3.0);
+  }
+}
+
+}  // namespace
