@@ -275,7 +275,7 @@ int satid2no(const char* id) {
     case 'J': return satno(SYS_QZS, prn + 192);
     case 'C': return satno(SYS_CMP, prn - 1);
     case 'L': return 0;
-    case 'S': return satno(SYS_SBS, prn + 100);
+    case 'S': return satno(SYS_SBS, prn + 100 - 87);  // S20 is PRN 120, engine number 33
     default: return 0;
   }
 }
