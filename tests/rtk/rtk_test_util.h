@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "rtk/crv.h"
+#include "rtk/eph.h"
 #include "rtk/pntpos.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
