@@ -695,19 +695,15 @@ void process_base_crvraw_file(std::FILE* fp) {
   while (!(Has_parse_base_meas && Has_parse_base_pos && Has_update_base_meas)) {
     const int c = std::fgetc(fp);
     if (c == EOF) break;
-    const U08 before = Has_update_base_meas;
-    Has_update_base_meas = 0;
     input_crv(&crv_b, static_cast<unsigned char>(c));
-    const bool new_epoch = Has_update_base_meas != 0;
-    Has_update_base_meas = static_cast<U08>(before | Has_update_base_meas);
-    if (Has_parse_base_meas && Has_parse_base_pos) {
-      const double age = timediff(Crv_r_time, Crv_b_time);
-      if (age < -0.5) {  // the base is ahead: keep its epoch for a later rover epoch
-        Has_update_base_meas = 1;
-        break;
-      }
-      if (new_epoch && age > 0.5) Has_update_base_meas = 0;  // the base lags: read on
+    if (!(Has_parse_base_meas && Has_parse_base_pos)) continue;
+    const double age = timediff(Crv_r_time, Crv_b_time);
+    if (age < -0.5) {  // the base is ahead: keep its epoch for a later rover epoch
+      Has_update_base_meas = 1;
+      break;
     }
+    // The base lags: read on, also when its epoch came before the base position.
+    if (Has_update_base_meas && age > 0.5) Has_update_base_meas = 0;
   }
 }
 

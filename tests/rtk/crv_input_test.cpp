@@ -1,0 +1,185 @@
+// Bad input to the CRVRAW reader: every case is dropped and counted, never decoded.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "rtk/rtk_test_util.h"
+
+namespace {
+
+using rtk_test::feed_rover;
+
+std::vector<U08> frame(const std::vector<U08>& payload) {
+  std::vector<U08> f(payload.size() + 7);
+  sim_frame(payload.data(), static_cast<int>(payload.size()), f.data());
+  return f;
+}
+
+std::vector<U08> time_msg(int iod, int week, U32 tow_ms) {
+  U08 f[64];
+  const int n = sim_msg_time(iod, week, tow_ms, 1000, f);
+  return std::vector<U08>(f, f + n);
+}
+
+int status(int i) {
+  int s[11];
+  CRV_get_rover_status(s);
+  return s[i];
+}
+
+CRV_DROPS_T drops() {
+  CRV_DROPS_T d;
+  CRV_get_drops(1, &d);
+  return d;
+}
+
+TEST(CrvInput, FrameLengthChecksumAndResync) {
+  rtk_test::reset_engine();
+  std::vector<U08> big(4090, 0);
+  big[0] = 0xDE;
+  feed_rover(frame(big));  // frame length 4097: too long
+  EXPECT_EQ(status(9), 1);
+  big.resize(4089);
+  feed_rover(frame(big));  // frame length 4096: taken (0xDE is ignored)
+  EXPECT_EQ(status(9), 1);
+  EXPECT_EQ(status(10), 0);
+
+  std::vector<U08> t = time_msg(1, 2400, 1000);
+  t[8] ^= 0x01;  // payload corrupted
+  feed_rover(t);
+  EXPECT_EQ(status(10), 1);
+  t = time_msg(1, 2400, 1000);
+  t[t.size() - 1] = 0x0B;  // end bytes wrong
+  feed_rover(t);
+  EXPECT_EQ(status(10), 2);
+  EXPECT_EQ(CRV_get_cs_err_count(), 2u);
+  gtime_t tt{};
+  EXPECT_EQ(CRV_get_rover_time(&tt), 0);
+
+  // garbage with sync-like bytes, then a good frame
+  feed_rover({0xA0, 0x00, 0xA1, 0xA0, 0xA0, 0x13, 0x00});
+  feed_rover(frame({0x00}));  // empty-ish frame without a known id
+  feed_rover(time_msg(1, 2400, 1000));
+  EXPECT_EQ(CRV_get_rover_time(&tt), 1);
+  EXPECT_EQ(status(2), 1);
+  feed_rover({0xA0, 0xA1, 0x00, 0x00, 0x00, 0x0D, 0x0A});  // payload length 0
+  EXPECT_EQ(status(9), 2);
+}
+
+TEST(CrvInput, ShortMessagesAreDroppedAndCounted) {
+  rtk_test::reset_engine(SYS_GPS | SYS_SBS | SYS_GLO);
+  feed_rover(time_msg(1, 2400, 1000));
+  obsd_t obs[MAXOBS_CYCLE];
+  int nr = 0, nb = 0;
+  unsigned int expected = 0;
+  auto check = [&](const std::vector<U08>& payload) {
+    feed_rover(frame(payload));
+    ++expected;
+    EXPECT_EQ(drops().short_msg, expected) << std::hex << int(payload[0]) << " " << payload.size();
+    EXPECT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 0);
+  };
+  check(std::vector<U08>{0xDC, 1, 0, 1, 0, 0, 0, 0, 0});                   // 9 of 10 bytes
+  std::vector<U08> raw(3 + 23 * 2 - 1, 0);                                  // two records, one byte short
+  raw[0] = 0xDD;
+  raw[1] = 1;
+  raw[2] = 2;
+  check(raw);
+  std::vector<U08> ext(14 + 31 * 2 - 1, 0);
+  ext[0] = 0xE5;
+  ext[13] = 2;
+  check(ext);
+  check(std::vector<U08>{0xE5, 0, 0});
+  std::vector<U08> rcv(56, 0);
+  rcv[0] = 0xDF;
+  rcv[1] = 1;
+  check(rcv);
+  std::vector<U08> sb(102, 0);
+  sb[0] = 0xE4;
+  sb[1] = 40;
+  sb[2] = 9;
+  check(sb);
+  std::vector<U08> gps(32, 0);
+  gps[0] = 0xE0;
+  gps[1] = 1;
+  check(gps);
+  std::vector<U08> glo(11, 0);
+  glo[0] = 0xE1;
+  glo[1] = 65;
+  glo[2] = 1;
+  check(glo);
+}
+
+TEST(CrvInput, SatelliteNumbersOutsideTheTableAreDropped) {
+  rtk_test::reset_engine(SYS_ALL);
+  feed_rover(time_msg(1, 2400, 1000));
+  SIM_GPS_EPH_T e;
+  sim_make_gps_eph(0, 31, 2400, 3600.0, 1, &e);
+  U08 sf[3][30], f[SIM_MAX_FRAME];
+  sim_encode_gps_subframes(&e, 0.0, sf);
+  unsigned int expected = 0;
+  for (int prn : {0, 33, 120, 192, 200, 255}) {
+    std::vector<U08> m(f, f + sim_msg_gps_sf(prn, sf[0], f));
+    feed_rover(m);
+    EXPECT_EQ(drops().bad_sat, ++expected) << prn;
+  }
+  const U08 data[9] = {0};
+  for (int slot : {0, 25, 191}) {
+    std::vector<U08> m(f, f + sim_msg_glo_string(slot, 1, data, f));
+    feed_rover(m);
+    EXPECT_EQ(drops().bad_sat, ++expected) << slot;
+  }
+  for (int number : {0, 32, 52, 138}) {
+    SIM_SBAS9_T s;
+    sim_make_sbas9(40, SIM_TIME_T{2400, 1000.0}, &s);
+    s.number = number;
+    std::vector<U08> m(f, f + sim_msg_sbas9(&s, f));
+    feed_rover(m);
+    EXPECT_EQ(drops().bad_sat, ++expected) << number;
+  }
+  // extended raw records: SBAS outside 120..138, GPS PRN 0, unknown GNSS type
+  SIM_OBS_T o[4] = {{1, 119, 0, 40, 2e7, 0, 0, 1}, {1, 139, 0, 40, 2e7, 0, 0, 1}, {0, 0, 0, 40, 2e7, 0, 0, 1},
+                    {9, 5, 0, 40, 2e7, 0, 0, 1}};
+  std::vector<U08> m(f, f + sim_msg_extraw(2, 2400, 2000, 1000, 0, o, 4, f));
+  feed_rover(m);
+  EXPECT_EQ(drops().bad_sat, expected + 4);
+  // string number outside 1..4 and a subframe id outside 1..5
+  std::vector<U08> s0(f, f + sim_msg_glo_string(3, 5, data, f));
+  feed_rover(s0);
+  sf[0][5] = static_cast<U08>(sf[0][5] | 0x1C);  // HOW subframe id 7
+  std::vector<U08> s7(f, f + sim_msg_gps_sf(3, sf[0], f));
+  feed_rover(s7);
+  EXPECT_EQ(drops().bad_value, 2u);
+  const nav_t* nav = RTK_get_nav();
+  for (int i = 0; i < MAXEPH; ++i) EXPECT_EQ(nav->eph[i].sat, 0);
+  for (int i = 0; i < MAXSEPH; ++i) EXPECT_EQ(nav->seph[i].sat, 0);
+}
+
+TEST(CrvInput, NonFiniteValuesDoNotReachTheEngine) {
+  rtk_test::reset_engine();
+  feed_rover(time_msg(1, 2400, 1000));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  SIM_OBS_T o[2] = {{0, 3, 0, 40, nan, std::numeric_limits<double>::infinity(), std::nanf(""), 7},
+                    {0, 4, 0, 255, 1e300, 1e300, 1e30f, 7}};
+  U08 f[SIM_MAX_FRAME];
+  std::vector<U08> m(f, f + sim_msg_raw(1, o, 2, f));
+  feed_rover(m);
+  obsd_t obs[MAXOBS_CYCLE];
+  int nr = 0, nb = 0;
+  ASSERT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 2);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(obs[i].P[0], 0.0);
+    EXPECT_TRUE(std::isfinite(obs[i].L[0]));
+    EXPECT_EQ(obs[i].D[0], 0.0f);
+  }
+  EXPECT_EQ(obs[1].SNR[0], 255);
+  const double pos[3] = {nan, 0.0, 0.0};
+  const float vel[3] = {0.0f, 0.0f, 0.0f};
+  rtk_test::feed_base(time_msg(1, 2400, 1000));
+  std::vector<U08> r(f, f + sim_msg_rcv(1, pos, vel, 0.0, f));
+  rtk_test::feed_base(r);
+  double xyz[3];
+  EXPECT_EQ(RTK_RAW_get_base_pos_xyz(xyz), 0);
+}
+
+}  // namespace
