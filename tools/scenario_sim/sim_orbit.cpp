@@ -118,18 +118,20 @@ void sim_make_gps_eph(int i, int nsat, int week, double toe_tow, unsigned int se
   M0 = std::remainder(M0, 2.0 * PI);
   // Omega0 is referred to the start of the week: keep the Earth-fixed node continuous.
   const double t_ref = 2400.0 * 604800.0;
-  double node = plane * PI / 3.0 + 0.2 + omgd * (t_abs - t_ref) + SIM_OMGE * (week * 604800.0 - t_ref);
+  double node = plane * PI / 3.0 + 0.2 + omgd * (t_abs - t_ref) - SIM_OMGE * (week * 604800.0 - t_ref);
   node = std::remainder(node, 2.0 * PI);
 
   e->sqrta = static_cast<unsigned int>(q(sqrtA, std::ldexp(1.0, -19)));
   e->e = static_cast<unsigned int>(q(ecc, std::ldexp(1.0, -33)));
-  e->i0 = static_cast<int>(q(inc / SIM_PI_SC, std::ldexp(1.0, -31)));
+  const double idot = 1.0E-13 * prand(seed, i, 7);  // rad/s, tiny so the inclination stays near 55 deg for decades
+  const double inc_toe = inc + idot * (t_abs - t_ref) - 2.0 * PI * std::floor(idot * (t_abs - t_ref) / (2.0 * PI));
+  e->i0 = static_cast<int>(q(std::remainder(inc_toe, 2.0 * PI) / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->omg = static_cast<int>(q(omg / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->m0 = static_cast<int>(q(M0 / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->omg0 = static_cast<int>(q(node / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->omgd = static_cast<int>(q(omgd / SIM_PI_SC, std::ldexp(1.0, -43)));
   e->deln = static_cast<int>(q(deln / SIM_PI_SC, std::ldexp(1.0, -43)));
-  e->idot = static_cast<int>(q(2.0E-10 * prand(seed, i, 7) / SIM_PI_SC, std::ldexp(1.0, -43)));
+  e->idot = static_cast<int>(q(idot / SIM_PI_SC, std::ldexp(1.0, -43)));
   e->crs = static_cast<int>(q(80.0 * prand(seed, i, 8), std::ldexp(1.0, -5)));
   e->crc = static_cast<int>(q(200.0 + 80.0 * prand(seed, i, 9), std::ldexp(1.0, -5)));
   e->cuc = static_cast<int>(q(5.0E-6 * prand(seed, i, 10), std::ldexp(1.0, -29)));

@@ -1,0 +1,164 @@
+// The scenario simulator as a truth source: its orbits against the engine's,
+// its observables against their own physics, and the command-line tool.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "rtk/rtk_test_util.h"
+#include "test_util.h"
+
+namespace {
+
+// Decoded ephemeris of the simulator's broadcast record, through the reader.
+eph_t decode(const SIM_GPS_EPH_T& e, double tow) {
+  rtk_test::reset_engine();
+  U08 f[64], sf[3][30];
+  const int n = sim_msg_time(1, e.week, static_cast<U32>(tow * 1000.0), 1000, f);
+  rtk_test::feed_rover(std::vector<U08>(f, f + n));
+  sim_encode_gps_subframes(&e, tow, sf);
+  for (auto& s : sf) {
+    const int m = sim_msg_gps_sf(e.prn, s, f);
+    rtk_test::feed_rover(std::vector<U08>(f, f + m));
+  }
+  return RTK_get_nav()->eph[e.prn - 1];
+}
+
+TEST(ScenarioSim, OrbitsAgreeWithTheEngineAndAreContinuousAcrossEphemerisSets) {
+  for (int i : {0, 7, 30}) {
+    SIM_GPS_EPH_T e;
+    sim_make_gps_eph(i, 31, 2400, 349200.0, 1, &e);
+    const eph_t d = decode(e, 345600.0);
+    ASSERT_EQ(d.sat, i + 1);
+    for (double dt : {-7000.0, -100.0, 0.0, 3333.3, 7000.0}) {
+      double ps[3], clk, rs[3], dts, var;
+      sim_gps_sat_state(&e, dt, ps, &clk);
+      eph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(ps[k], rs[k], 1e-3) << i << " " << dt;
+      EXPECT_NEAR(clk, dts, 5e-11);  // relativity as -2 r.v/c^2 against e sin E: equal but for the harmonic terms
+    }
+    // the next set (toe 2 h later) continues the same orbit
+    SIM_GPS_EPH_T n;
+    sim_make_gps_eph(i, 31, 2400, 349200.0 + 7200.0, 1, &n);
+    double a[3], b[3], c1, c2;
+    sim_gps_sat_state(&e, 3600.0, a, &c1);
+    sim_gps_sat_state(&n, -3600.0, b, &c2);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 1.0);
+    EXPECT_NE(e.iode, n.iode);
+  }
+}
+
+TEST(ScenarioSim, ObservablesAreConsistent) {
+  SIM_SCENARIO_T sc;
+  sc.duration = 2.0;
+  sc.interval = 0.5;
+  sc.rover_vel_enu[0] = 10.0;
+  sc.nslip = 1;
+  sc.slips[0] = SIM_SLIP_T{0, 0, 1.0, 7};  // filled below with a visible satellite
+  std::vector<U08> rover, base;
+  std::vector<SIM_TRUTH_T> truth;
+  ASSERT_EQ(sim_run_to_memory(&sc, &rover, &base, &truth), 5);
+  ASSERT_EQ(truth.size(), 5u);
+  EXPECT_GE(truth[0].nsat, 6);
+  // moving rover: 10 m/s east over 0.5 s
+  double d2 = 0.0;
+  for (int k = 0; k < 3; ++k) d2 += (truth[1].pos[k] - truth[0].pos[k]) * (truth[1].pos[k] - truth[0].pos[k]);
+  EXPECT_NEAR(std::sqrt(d2), 5.0, 1e-3);
+  EXPECT_NEAR(truth[2].clk - truth[0].clk, sc.clk_drift[0] * 1.0, 1e-15);
+
+  // decode the rover epochs; Doppler against the carrier phase rate
+  rtk_test::reset_engine();
+  std::FILE* fr = rtk_test::mem_file(rover);
+  std::FILE* fb = rtk_test::mem_file(base);
+  std::vector<std::vector<obsd_t>> ep;
+  obsd_t obs[MAXOBS_CYCLE];
+  while (CRV_process_file(fr, fb)) {
+    int nr = 0, nb = 0;
+    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) ep.emplace_back(obs, obs + nr);
+  }
+  std::fclose(fr);
+  std::fclose(fb);
+  ASSERT_EQ(ep.size(), 5u);
+  const obsd_t& a = ep[0][0];
+  const obsd_t& b = ep[1][0];
+  ASSERT_EQ(a.sat, b.sat);
+  const double rate = (b.L[0] - a.L[0]) / 0.5;  // cycles/s
+  EXPECT_NEAR(-0.5 * (a.D[0] + b.D[0]), rate, 0.05);
+  // code minus carrier holds the ionosphere twice (m) and nothing else, noise-free
+  const double cmc0 = a.P[0] - a.L[0] * GPS_L1_WAVELENGTH, cmc1 = b.P[0] - b.L[0] * GPS_L1_WAVELENGTH;
+  EXPECT_NEAR(cmc1 - cmc0, 0.0, 0.01);
+}
+
+TEST(ScenarioSim, CycleSlipSetsTheFlagAndMovesThePhase) {
+  SIM_SCENARIO_T sc;
+  sc.duration = 2.0;
+  std::vector<U08> r0, b0, r1, b1;
+  sim_run_to_memory(&sc, &r0, &b0, nullptr);
+  sc.nslip = 1;
+  rtk_test::reset_engine();
+  // slip on the first satellite of the rover's epochs at t = 1 s
+  std::FILE* fr = rtk_test::mem_file(r0);
+  std::FILE* fb = rtk_test::mem_file(b0);
+  obsd_t obs[MAXOBS_CYCLE];
+  int nr = 0, nb = 0;
+  ASSERT_TRUE(CRV_process_file(fr, fb));
+  ASSERT_GT(RTK_RAW_get_meas(obs, &nr, &nb), 0);
+  const int prn = obs[0].sat;
+  std::vector<obsd_t> clean;
+  while (CRV_process_file(fr, fb))
+    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) clean.push_back(obs[0]);
+  std::fclose(fr);
+  std::fclose(fb);
+  sc.slips[0] = SIM_SLIP_T{0, prn, 1.0, -13};
+  sim_run_to_memory(&sc, &r1, &b1, nullptr);
+  rtk_test::reset_engine();
+  fr = rtk_test::mem_file(r1);
+  fb = rtk_test::mem_file(b1);
+  std::vector<obsd_t> slipped;
+  while (CRV_process_file(fr, fb))
+    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) slipped.push_back(obs[0]);
+  std::fclose(fr);
+  std::fclose(fb);
+  ASSERT_EQ(slipped.size(), 3u);
+  EXPECT_EQ(slipped[0].LLI[0], 0);
+  EXPECT_EQ(slipped[1].LLI[0], 1);
+  EXPECT_EQ(slipped[2].LLI[0], 0);
+  EXPECT_EQ(slipped[1].L[0] - clean[0].L[0], -13.0);
+  EXPECT_EQ(slipped[2].L[0] - clean[1].L[0], -13.0);
+  EXPECT_EQ(slipped[1].P[0], clean[0].P[0]);
+}
+
+TEST(ScenarioSim, CommandLineToolWritesTheStreamsAndTruth) {
+  talon_test::TempDir dir;
+  const std::string scen = dir.file("static.txt");
+  talon_test::write_file(scen, std::vector<unsigned char>{});
+  std::FILE* fp = std::fopen(scen.c_str(), "w");
+  ASSERT_NE(fp, nullptr);
+  std::fputs("# static rover 2 km east, GPS week before the first rollover\n"
+             "week = 900\ntow0 = 3600\nduration = 4\ninterval = 1\n"
+             "base_llh = 48.78 9.18 300\nrover_enu = 2000 0 1\ncode_noise = 0.5\n"
+             "slip = 0 5 2 3\next_raw = 1\n",
+             fp);
+  std::fclose(fp);
+  const std::string tool = std::string(TALON_SCENARIO_SIM_EXE);
+  const std::string cmd = tool + " " + scen + " " + dir.path() + " > " + dir.file("out.txt");
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_NE(talon_test::read_text(dir.file("out.txt")).find("5 epochs written"), std::string::npos);
+  EXPECT_GT(talon_test::read_file(dir.file("r.bin")).size(), 1000u);
+  EXPECT_GT(talon_test::read_file(dir.file("b.bin")).size(), 1000u);
+  const std::string truth = talon_test::read_text(dir.file("truth.txt"));
+  int lines = 0;
+  for (char c : truth) lines += c == '\n';
+  EXPECT_EQ(lines, 6);  // header and five epochs
+  EXPECT_EQ(truth.find("900 3599.99"), truth.find('\n') + 1);
+
+  SIM_SCENARIO_T sc;
+  int line = 0;
+  EXPECT_EQ(sim_parse_scenario("week = 1\nbogus = 3\n", &sc, &line), 0);
+  EXPECT_EQ(line, 2);
+  EXPECT_EQ(sim_parse_scenario("week\n", &sc, &line), 0);
+  EXPECT_EQ(line, 1);
+}
+
+}  // namespace
