@@ -104,28 +104,26 @@ void sim_make_gps_eph(int i, int nsat, int week, double toe_tow, unsigned int se
   e->toe = static_cast<int>(q(toe_tow, 16.0));
   e->toc = e->toe;
 
-  const double sqrtA = 5153.7 + 2.0 * prand(seed, i, 1);
+  const double sqrtA = 5153.7 + 0.05 * prand(seed, i, 1);
   const double ecc = 0.002 + 0.008 * (prand(seed, i, 2) + 1.0);
   const double inc = (55.0 + 1.0 * prand(seed, i, 3)) * PI / 180.0;
   const double omg = PI * prand(seed, i, 4);
   const double omgd = -8.0E-9 + 5.0E-10 * prand(seed, i, 5);
   const double deln = 4.5E-9 + 5.0E-10 * prand(seed, i, 6);
-  // Continuous orbit: elements referred to a fixed reference and carried to toe.
-  const double t_abs = week * 604800.0 + toe_tow;
+  // Elements referred to the start of toe's week and carried to toe: the orbit is
+  // continuous from one ephemeris set to the next within a week, and every
+  // satellite keeps its slot in the constellation's phasing.
   const double A = sqrtA * sqrtA;
   const double n = std::sqrt(SIM_MU / (A * A * A)) + deln;
-  double M0 = 2.0 * PI * (slot + 0.25 * plane) / per_plane + std::fmod(n * t_abs, 2.0 * PI);
-  M0 = std::remainder(M0, 2.0 * PI);
-  // Omega0 is referred to the start of the week: keep the Earth-fixed node continuous.
-  const double t_ref = 2400.0 * 604800.0;
-  double node = plane * PI / 3.0 + 0.2 + omgd * (t_abs - t_ref) - SIM_OMGE * (week * 604800.0 - t_ref);
-  node = std::remainder(node, 2.0 * PI);
+  // phasing on the argument of latitude (perigee + anomaly)
+  const double M0 = std::remainder(2.0 * PI * (slot + 0.25 * plane) / per_plane - omg + n * toe_tow, 2.0 * PI);
+  const double node = std::remainder(plane * PI / 3.0 + 0.2 + omgd * toe_tow, 2.0 * PI);
+  const double idot = 2.0E-10 * prand(seed, i, 7);
+  const double inc_toe = inc + idot * toe_tow;
 
   e->sqrta = static_cast<unsigned int>(q(sqrtA, std::ldexp(1.0, -19)));
   e->e = static_cast<unsigned int>(q(ecc, std::ldexp(1.0, -33)));
-  const double idot = 1.0E-13 * prand(seed, i, 7);  // rad/s, tiny so the inclination stays near 55 deg for decades
-  const double inc_toe = inc + idot * (t_abs - t_ref) - 2.0 * PI * std::floor(idot * (t_abs - t_ref) / (2.0 * PI));
-  e->i0 = static_cast<int>(q(std::remainder(inc_toe, 2.0 * PI) / SIM_PI_SC, std::ldexp(1.0, -31)));
+  e->i0 = static_cast<int>(q(inc_toe / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->omg = static_cast<int>(q(omg / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->m0 = static_cast<int>(q(M0 / SIM_PI_SC, std::ldexp(1.0, -31)));
   e->omg0 = static_cast<int>(q(node / SIM_PI_SC, std::ldexp(1.0, -31)));
