@@ -302,7 +302,8 @@ TEST(CrvRoundTrip, GlonassStringsAndSbasType9) {
   const SIM_TIME_T t{2400, 345600.0 + 3 * 3600.0 + 15.0};
   U08 f[SIM_MAX_FRAME];
   SIM_GLO_EPH_T g;
-  sim_make_glo_eph(5, t, &g);
+  SIM_TIME_T toe{};
+  sim_make_glo_eph(5, t, &g, &toe);
   g.bn = 0;
   g.gamn = -3;
   g.taun = -123456;
@@ -336,6 +337,7 @@ TEST(CrvRoundTrip, GlonassStringsAndSbasType9) {
   // toe: tb in Moscow time -> UTC -> GPS time, the same day
   const double toe_tow = std::floor(t.tow / 86400.0) * 86400.0 + g.tb * 900.0 - 10800.0 + 18.0;
   EXPECT_EQ(timediff(d.toe, gpst2time(t.week, toe_tow)), 0.0);
+  EXPECT_EQ(timediff(d.toe, gpst2time(toe.week, toe.tow)), 0.0);
   // string 4 naming another slot: not stored for this satellite
   g.slot = 6;
   sim_encode_glo_string(&g, 4, data);

@@ -1,6 +1,7 @@
 // Single-point positioning on simulated rover data against the simulator's truth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "rtk/rtk_test_util.h"
@@ -9,19 +10,21 @@ namespace {
 
 struct RunStats {
   int epochs = 0, single = 0;
+  int min_glo_used = 99;  // GLONASS satellites in the solution, fewest of all epochs
   double max_err = 0.0, rms = 0.0, max_clk_err = 0.0;
 };
 
 // Runs the file pairing and pntpos over every rover epoch; each epoch starts cold
 // from the Earth's centre when cold is set, else from the previous solution.
-RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold) {
+RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold, int navsys = SYS_GPS | SYS_SBS) {
   std::vector<U08> rover, base;
   std::vector<SIM_TRUTH_T> truth;
   sim_run_to_memory(&sc, &rover, &base, &truth);
-  rtk_test::reset_engine();
+  rtk_test::reset_engine(navsys);
   std::FILE* fr = rtk_test::mem_file(rover);
   std::FILE* fb = rtk_test::mem_file(base);
-  const prcopt_t opt = rtk_test::default_opt();
+  prcopt_t opt = rtk_test::default_opt();
+  opt.navsys = navsys;
   RunStats st;
   sol_t sol{};
   obsd_t obs[MAXOBS_CYCLE];
@@ -33,7 +36,11 @@ RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold) {
     const SIM_TRUTH_T& tr = truth[static_cast<std::size_t>(st.epochs++)];
     if (cold) sol = sol_t{};
     char msg[128];
-    if (!pntpos(obs, nr, RTK_get_nav(), &opt, &sol, nullptr, nullptr, msg)) continue;
+    static ssat_t ssat[MAXSAT];
+    if (!pntpos(obs, nr, RTK_get_nav(), &opt, &sol, nullptr, ssat, msg)) continue;
+    int glo = 0;
+    for (int s = 1; s <= MAXSAT; ++s) glo += satsys(s, nullptr) == SYS_GLO && ssat[s - 1].vs ? 1 : 0;
+    st.min_glo_used = std::min(st.min_glo_used, glo);
     if (sol.stat != SOLQ_SINGLE) continue;
     ++st.single;
     double d2 = 0.0;
@@ -82,6 +89,20 @@ TEST(PntposSimulated, RealisticNoiseIsWithinFiveMetres) {
     EXPECT_LT(st.max_err, 5.0);
     EXPECT_LT(st.rms, 3.0);
   }
+}
+
+// GPS and GLONASS from extended raw epochs: GLONASS orbits from the broadcast
+// strings, frequency numbers from the raw records, its own clock offset state.
+TEST(PntposSimulated, GpsAndGlonassColdStart) {
+  SIM_SCENARIO_T sc = scenario(2400, 0.0);
+  sc.glonass = 1;
+  sc.ext_raw = 1;
+  sc.tow0 = 345600.0 + 1790.0;  // crosses a GLONASS ephemeris set (half hour) boundary
+  const RunStats st = run_pntpos(sc, true, SYS_GPS | SYS_GLO);
+  EXPECT_EQ(st.epochs, 21);
+  EXPECT_EQ(st.single, st.epochs);
+  EXPECT_LT(st.max_err, 0.5);
+  EXPECT_GE(st.min_glo_used, 4);
 }
 
 }  // namespace

@@ -49,6 +49,34 @@ TEST(ScenarioSim, OrbitsAgreeWithTheEngineAndAreContinuousAcrossEphemerisSets) {
   }
 }
 
+TEST(ScenarioSim, GlonassOrbitsAgreeWithTheEngine) {
+  rtk_test::reset_engine(SYS_GPS | SYS_GLO);
+  const SIM_TIME_T t{2400, 345600.0 + 4000.0};
+  U08 f[64], data[9];
+  const int n = sim_msg_time(1, t.week, static_cast<U32>(t.tow * 1000.0), 1000, f);
+  rtk_test::feed_rover(std::vector<U08>(f, f + n));
+  for (int slot : {1, 12, 24}) {
+    SIM_GLO_EPH_T g;
+    SIM_TIME_T toe;
+    sim_make_glo_eph(slot, t, &g, &toe);
+    for (int m = 1; m <= 4; ++m) {
+      sim_encode_glo_string(&g, m, data);
+      const int k = sim_msg_glo_string(slot, m, data, f);
+      rtk_test::feed_rover(std::vector<U08>(f, f + k));
+    }
+    const geph_t& d = RTK_get_nav()->geph[slot - 1];
+    ASSERT_EQ(d.sat, satno(SYS_GLO, slot));
+    EXPECT_EQ(timediff(d.toe, gpst2time(toe.week, toe.tow)), 0.0);
+    for (double dt : {-900.0, -61.5, 0.0, 450.0, 900.0}) {
+      double ps[3], clk, rs[3], dts, var;
+      sim_glo_sat_state(&g, dt, ps, &clk);
+      geph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(ps[k], rs[k], 0.01) << slot << " " << dt;
+      EXPECT_NEAR(clk, dts, 1e-15);
+    }
+  }
+}
+
 TEST(ScenarioSim, ObservablesAreConsistent) {
   SIM_SCENARIO_T sc;
   sc.duration = 2.0;

@@ -124,8 +124,8 @@ struct SIM_SCENARIO_T {
   int base_pos = 1;           // write the base position (0xDF)
   int rover_rcv = 1;          // write the rover receiver state (0xDF, clock bias)
   int nav_first = 1;          // subframes before the first epoch (else after it)
-  int glonass = 0;            // also write GLONASS strings
-  int sbas = 0;               // also write SBAS type 9 messages
+  int glonass = 0;            // also GLONASS: strings and observables of 24 satellites
+  int sbas = 0;               // also SBAS type 9 messages (rover stream)
   double base_time_offset = 0.0;  // base epochs shifted by this (s), for pairing tests
   int nslip = 0;
   SIM_SLIP_T slips[16] = {};
@@ -151,8 +151,17 @@ void sim_base_ecef(const SIM_SCENARIO_T* sc, double* r);
 // Broadcast GPS ephemeris of constellation slot i (0..nsat-1) with reference time toe
 // (week, time of week in s; a multiple of 16 s). The orbit is continuous over toe.
 void sim_make_gps_eph(int i, int nsat, int week, double toe_tow, unsigned int seed, SIM_GPS_EPH_T* eph);
-// GLONASS ephemeris of slot 1..24 with reference time at GPS time t (multiple of 15 min in Moscow time).
-void sim_make_glo_eph(int slot, SIM_TIME_T t, SIM_GLO_EPH_T* geph);
+// GLONASS broadcast ephemeris of slot 1..24 for the half hour (Moscow time) that
+// holds GPS time t: its reference time tb is the quarter hour in the middle of it
+// (toe: the same instant as GPS week and time of week). The state lies on the
+// slot's orbit of a 3-plane, 8-slot constellation (inclination 64.8 deg).
+void sim_make_glo_eph(int slot, SIM_TIME_T t, SIM_GLO_EPH_T* geph, SIM_TIME_T* toe);
+// Position (ECEF, m) and clock offset (s) of a broadcast GLONASS ephemeris dt
+// seconds from its reference time: the state integrated in an inertial frame
+// with the central and J2 terms.
+void sim_glo_sat_state(const SIM_GLO_EPH_T* geph, double dt, double* pos, double* clk);
+// Frequency number of a slot (antipodal slots share one).
+int sim_glo_frq(int slot);
 // SBAS type 9 message of number 33..51 received at GPS time t.
 void sim_make_sbas9(int number, SIM_TIME_T t, SIM_SBAS9_T* msg);
 // Geodetic (rad, rad, m) to ECEF (m), WGS-84.

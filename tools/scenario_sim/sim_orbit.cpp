@@ -143,25 +143,47 @@ void sim_make_gps_eph(int i, int nsat, int week, double toe_tow, unsigned int se
   if (e->tgd == -128) e->tgd = -127;
 }
 
-void sim_make_glo_eph(int slot, SIM_TIME_T t, SIM_GLO_EPH_T* g) {
+int sim_glo_frq(int slot) {
+  static constexpr int k[24] = {1, -4, 5, 6, 1, -4, 5, 6, -2, -7, 0, -1, -2, -7, 0, -1, 4, -3, 3, 2, 4, -3, 3, 2};
+  return slot >= 1 && slot <= 24 ? k[slot - 1] : 0;
+}
+
+void sim_make_glo_eph(int slot, SIM_TIME_T t, SIM_GLO_EPH_T* g, SIM_TIME_T* toe) {
   *g = SIM_GLO_EPH_T{};
   g->slot = slot;
   // Moscow time of day = UTC + 3 h; UTC = GPS - 18 s
   double tod = std::fmod(t.tow - 18.0 + 10800.0, 86400.0);
   if (tod < 0.0) tod += 86400.0;
-  g->tb = static_cast<int>(tod / 900.0);
+  const double tb_tod = std::floor(tod / 1800.0) * 1800.0 + 900.0;  // middle of the half hour
+  g->tb = static_cast<int>(tb_tod / 900.0);
+  toe->week = t.week;
+  toe->tow = t.tow + (tb_tod - tod);
+  if (toe->tow >= 604800.0) {
+    toe->tow -= 604800.0;
+    ++toe->week;
+  }
   const double tk = std::floor(tod / 30.0) * 30.0;
   g->tk_h = static_cast<int>(tk / 3600.0);
   g->tk_m = static_cast<int>(std::fmod(tk, 3600.0) / 60.0);
   g->tk_30 = std::fmod(tk, 60.0) >= 30.0 ? 1 : 0;
-  const double r = 25510.0;  // km
-  const double lon = 2.0 * PI * (slot - 1) / 24.0, lat = 0.9 * std::sin(slot * 1.3);
-  const double x[3] = {r * std::cos(lat) * std::cos(lon), r * std::cos(lat) * std::sin(lon), r * std::sin(lat)};
-  const double vv[3] = {-3.9 * std::sin(lon) * 0.8, 3.9 * std::cos(lon) * 0.8, 2.0 * std::cos(lat)};
+
+  // circular orbit in an inertial frame that coincides with ECEF at the start of the week
+  const double a = 25508.2E3, inc = 64.8 * PI / 180.0, n = std::sqrt(3.9860044E14 / (a * a * a));
+  const int plane = (slot - 1) / 8, j = (slot - 1) % 8;
+  const double node = plane * 2.0 * PI / 3.0 + 0.17;
+  const double u = j * PI / 4.0 + plane * PI / 12.0 + n * toe->tow;
+  const double cO = std::cos(node), sO = std::sin(node), cu = std::cos(u), su = std::sin(u), ci = std::cos(inc),
+               si = std::sin(inc);
+  const double ri[3] = {a * (cO * cu - sO * su * ci), a * (sO * cu + cO * su * ci), a * su * si};
+  const double vi[3] = {a * n * (-cO * su - sO * cu * ci), a * n * (-sO * su + cO * cu * ci), a * n * cu * si};
+  const double th = SIM_OMGE * toe->tow, ct = std::cos(th), st = std::sin(th);
+  const double w[3] = {vi[0] + SIM_OMGE * ri[1], vi[1] - SIM_OMGE * ri[0], vi[2]};  // v - omega x r
+  const double re[3] = {ri[0] * ct + ri[1] * st, -ri[0] * st + ri[1] * ct, ri[2]};
+  const double ve[3] = {w[0] * ct + w[1] * st, -w[0] * st + w[1] * ct, w[2]};
   for (int i = 0; i < 3; ++i) {
-    g->x[i] = static_cast<int>(q(x[i], std::ldexp(1.0, -11)));
-    g->v[i] = static_cast<int>(q(vv[i], std::ldexp(1.0, -20)));
-    g->a[i] = (i - 1) * 3;  // 2^-30 km/s^2
+    g->x[i] = static_cast<int>(q(re[i] / 1E3, std::ldexp(1.0, -11)));
+    g->v[i] = static_cast<int>(q(ve[i] / 1E3, std::ldexp(1.0, -20)));
+    g->a[i] = 0;
   }
   g->gamn = 2 - slot % 5;
   g->taun = static_cast<int>(q(5.0E-5 * std::sin(slot * 0.7), std::ldexp(1.0, -30)));
@@ -176,6 +198,44 @@ void sim_make_glo_eph(int slot, SIM_TIME_T t, SIM_GLO_EPH_T* g) {
   g->p4 = 0;
   g->ln = 0;
   g->bn = 0;
+}
+
+void sim_glo_sat_state(const SIM_GLO_EPH_T* g, double dt, double* pos, double* clk) {
+  constexpr double mu = 3.9860044E14, ae = 6378136.0, j2 = 1082625.75E-9;
+  double y[6];
+  for (int i = 0; i < 3; ++i) {
+    y[i] = std::ldexp(g->x[i], -11) * 1E3;
+    y[i + 3] = std::ldexp(g->v[i], -20) * 1E3;
+  }
+  // inertial frame = ECEF at the reference time
+  y[3] -= SIM_OMGE * y[1];
+  y[4] += SIM_OMGE * y[0];
+  auto f = [&](const double* s, double* d) {
+    const double r2 = s[0] * s[0] + s[1] * s[1] + s[2] * s[2], r = std::sqrt(r2);
+    const double k = 1.5 * j2 * mu * ae * ae / (r2 * r2 * r), z2 = 5.0 * s[2] * s[2] / r2;
+    for (int i = 0; i < 3; ++i) d[i] = s[i + 3];
+    d[3] = -mu * s[0] / (r2 * r) - k * s[0] * (1.0 - z2);
+    d[4] = -mu * s[1] / (r2 * r) - k * s[1] * (1.0 - z2);
+    d[5] = -mu * s[2] / (r2 * r) - k * s[2] * (3.0 - z2);
+  };
+  const int steps = static_cast<int>(std::ceil(std::fabs(dt) / 15.0));
+  const double h = steps > 0 ? dt / steps : 0.0;
+  for (int k = 0; k < steps; ++k) {
+    double k1[6], k2[6], k3[6], k4[6], w[6];
+    f(y, k1);
+    for (int i = 0; i < 6; ++i) w[i] = y[i] + 0.5 * h * k1[i];
+    f(w, k2);
+    for (int i = 0; i < 6; ++i) w[i] = y[i] + 0.5 * h * k2[i];
+    f(w, k3);
+    for (int i = 0; i < 6; ++i) w[i] = y[i] + h * k3[i];
+    f(w, k4);
+    for (int i = 0; i < 6; ++i) y[i] += h * (k1[i] + 2.0 * k2[i] + 2.0 * k3[i] + k4[i]) / 6.0;
+  }
+  const double th = SIM_OMGE * dt, ct = std::cos(th), st = std::sin(th);
+  pos[0] = y[0] * ct + y[1] * st;
+  pos[1] = -y[0] * st + y[1] * ct;
+  pos[2] = y[2];
+  *clk = -std::ldexp(g->taun, -30) + std::ldexp(g->gamn, -40) * dt;
 }
 
 void sim_make_sbas9(int number, SIM_TIME_T t, SIM_SBAS9_T* m) {

@@ -13,6 +13,7 @@ constexpr double PI = 3.14159265358979323846;
 constexpr double LAMBDA = SIM_C / SIM_L1;
 constexpr double EPH_SPAN = 7200.0;  // s covered by one ephemeris set, toe in its middle
 constexpr double NAV_REPEAT = 30.0;  // s between subframe repetitions
+constexpr int SIM_NSAT_GLO = 24;
 
 struct Rng {
   unsigned long long s;
@@ -83,7 +84,10 @@ struct Scene {
   int eph_week;
   double eph_toe;  // tow of toe
   int eph_set;
-  double amb[2][SIM_MAX_SAT];  // integer ambiguities, cycles
+  double amb[2][SIM_MAX_SAT + SIM_NSAT_GLO];  // integer ambiguities, cycles
+  SIM_GLO_EPH_T glo[SIM_NSAT_GLO];
+  SIM_TIME_T glo_toe[SIM_NSAT_GLO];
+  int glo_set;
   Rng rng;
 };
 
@@ -118,24 +122,32 @@ void write_nav(Scene* s, Stream* st, double tow) {
   }
 }
 
-void write_glo_sbas(Scene* s, Stream* st, SIM_TIME_T t, bool rover) {
+// Half-hour GLONASS ephemeris set of GPS time of week T.
+int glo_set_of(double T) { return static_cast<int>(std::floor((T - 18.0 + 10800.0) / 1800.0)); }
+
+void make_glo_set(Scene* s, double T) {
+  for (int slot = 1; slot <= SIM_NSAT_GLO; ++slot)
+    sim_make_glo_eph(slot, SIM_TIME_T{s->sc->week, T}, &s->glo[slot - 1], &s->glo_toe[slot - 1]);
+  s->glo_set = glo_set_of(T);
+}
+
+void write_glo(Scene* s, Stream* st) {
   U08 frame[SIM_MAX_FRAME];
-  if (s->sc->glonass) {
-    for (int slot = 1; slot <= 6; ++slot) {
-      SIM_GLO_EPH_T g;
-      sim_make_glo_eph(slot, t, &g);
-      for (int m = 1; m <= 4; ++m) {
-        U08 data[9];
-        sim_encode_glo_string(&g, m, data);
-        append(st, frame, sim_msg_glo_string(slot, m, data, frame));
-      }
+  for (int slot = 1; slot <= SIM_NSAT_GLO; ++slot) {
+    for (int m = 1; m <= 4; ++m) {
+      U08 data[9];
+      sim_encode_glo_string(&s->glo[slot - 1], m, data);
+      append(st, frame, sim_msg_glo_string(slot, m, data, frame));
     }
   }
-  if (s->sc->sbas && rover) {
-    SIM_SBAS9_T m;
-    sim_make_sbas9(50, t, &m);
-    append(st, frame, sim_msg_sbas9(&m, frame));
-  }
+}
+
+void write_sbas(Scene* s, Stream* st, SIM_TIME_T t) {
+  U08 frame[SIM_MAX_FRAME];
+  SIM_SBAS9_T m;
+  sim_make_sbas9(50, t, &m);
+  (void)s;
+  append(st, frame, sim_msg_sbas9(&m, frame));
 }
 
 // One receiver epoch; r 0 rover, 1 base. T: receiver time tag (tow) of the epoch.
@@ -194,6 +206,57 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     o->ind = 1u | 2u | 4u | (slip_epoch_mask[r][i] ? 8u : 0u);
   }
 
+  for (int slot = 1; sc->glonass && slot <= SIM_NSAT_GLO && n < SIM_MAX_OBS; ++slot) {
+    const SIM_GLO_EPH_T* g = &s->glo[slot - 1];
+    const double dt_rx = (t - s->glo_toe[slot - 1].tow) + (sc->week - s->glo_toe[slot - 1].week) * 604800.0;
+    const int k = sim_glo_frq(slot);
+    const double lam = SIM_C / (1602.0E6 + k * 0.5625E6);
+    double g2[2];
+    double rs[3], clk = 0.0, el = 0.0, az = 0.0, range = 0.0;
+    for (int h = -1; h <= 1; ++h) {  // reception time - 0.05 s, + 0.05 s, then the epoch itself
+      const double dh = h == 1 ? 0.0 : (h == -1 ? -0.05 : 0.05);
+      double rr2[3];
+      if (r == 0) rover_pos(*s, t + dh - sc->tow0, rr2);
+      else for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
+      double tau = 0.075, rs0[3];
+      for (int it = 0; it < 6; ++it) {
+        sim_glo_sat_state(g, dt_rx + dh - tau, rs0, &clk);
+        const double th = SIM_OMGE * tau;
+        rs[0] = rs0[0] * std::cos(th) + rs0[1] * std::sin(th);
+        rs[1] = -rs0[0] * std::sin(th) + rs0[1] * std::cos(th);
+        rs[2] = rs0[2];
+        const double d[3] = {rs[0] - rr2[0], rs[1] - rr2[1], rs[2] - rr2[2]};
+        tau = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) / SIM_C;
+      }
+      if (h < 1) {
+        g2[h + 1] = SIM_C * tau - SIM_C * clk + SIM_C * sc->clk_drift[r] * dh;
+        continue;
+      }
+      const double d[3] = {rs[0] - rr[0], rs[1] - rr[1], rs[2] - rr[2]};
+      const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2],
+                             E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
+                             E[2][0] * d[0] + E[2][1] * d[1] + E[2][2] * d[2]};
+      el = std::asin(enu[2] / std::sqrt(enu[0] * enu[0] + enu[1] * enu[1] + enu[2] * enu[2]));
+      az = std::atan2(enu[0], enu[1]);
+      if (az < 0.0) az += 2.0 * PI;
+      range = SIM_C * tau + SIM_C * dtr - SIM_C * clk;
+    }
+    if (el < sc->elmask * PI / 180.0) continue;
+    const double f_ratio = SIM_L1 / (1602.0E6 + k * 0.5625E6);
+    const double iono = sim_klobuchar(llh[0], llh[1], az, el, t) * f_ratio * f_ratio * (1.0 + sc->iono_error);
+    const double trop = sim_saastamoinen(llh[0], llh[2], el);
+    SIM_OBS_T* o = &obs[n++];
+    *o = SIM_OBS_T{};
+    o->gnss = 2;
+    o->sv = sc->ext_raw ? slot : 64 + slot;
+    o->frq = k;
+    o->cn0 = static_cast<int>(30.0 + 18.0 * std::sin(el));
+    o->pr = range + iono + trop + sc->code_noise * s->rng.gauss();
+    o->cp = (range - iono + trop) / lam + s->amb[r][SIM_MAX_SAT + slot - 1] + sc->phase_noise * s->rng.gauss();
+    o->dop = static_cast<float>(-(g2[1] - g2[0]) / 0.1 / lam + sc->doppler_noise * s->rng.gauss());
+    o->ind = 1u | 2u | 4u;
+  }
+
   const U32 tow_ms = static_cast<U32>(std::llround(T * 1000.0));
   const int period_ms = static_cast<int>(std::llround(sc->interval * 1000.0));
   U08 frame[SIM_MAX_FRAME];
@@ -238,7 +301,7 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
   s.rng.s = 0x2545F4914F6CDD1DULL ^ (static_cast<unsigned long long>(sc->seed) * 0x9E3779B97F4A7C15ULL);
   if (s.rng.s == 0) s.rng.s = 1;
   for (int r = 0; r < 2; ++r)
-    for (int i = 0; i < SIM_MAX_SAT; ++i) s.amb[r][i] = std::floor(2.0E6 * (s.rng.uniform() - 0.5));
+    for (int i = 0; i < SIM_MAX_SAT + SIM_NSAT_GLO; ++i) s.amb[r][i] = std::floor(2.0E6 * (s.rng.uniform() - 0.5));
   s.eph_set = -1;
 
   Stream st[2] = {{rover, 0}, {base, 100}};
@@ -261,17 +324,33 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
         slip_mask[sl.rcv][sl.prn - 1] = true;
       }
     }
+    if (k == 0 && sc->glonass) make_glo_set(&s, sc->tow0);
     const bool nav_epoch = new_set || std::fmod(dT, NAV_REPEAT) < 1e-9 || NAV_REPEAT - std::fmod(dT, NAV_REPEAT) < 1e-9;
     for (int r = 0; r < 2; ++r) {
       if (r == 0 && rover == nullptr) continue;
       if (r == 1 && base == nullptr) continue;
       const double T = sc->tow0 + dT + (r == 1 ? sc->base_time_offset : 0.0);
       if (nav_epoch && sc->nav_first) write_nav(&s, &st[r], T);
+      if (k == 0 && sc->glonass) {
+        // GLONASS strings need the stream's epoch time: a time message, then the strings
+        U08 frame[64];
+        append(&st[r], frame, sim_msg_time((st[r].iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
+        write_glo(&s, &st[r]);
+      }
       SIM_TRUTH_T tr{};
       write_epoch(&s, &st[r], r, T, slip_mask, &tr);
       if (nav_epoch && !sc->nav_first) write_nav(&s, &st[r], T);
-      if (nav_epoch) write_glo_sbas(&s, &st[r], SIM_TIME_T{sc->week, T}, r == 0);
+      if (nav_epoch && sc->sbas && r == 0) write_sbas(&s, &st[r], SIM_TIME_T{sc->week, T});
       if (r == 0 && truth != nullptr) truth->push_back(tr);
+    }
+    // A new GLONASS set goes out after the last epoch it does not serve.
+    const double T_next = sc->tow0 + (k + 1) * sc->interval;
+    if (sc->glonass && k + 1 < nep && glo_set_of(T_next) != s.glo_set) {
+      make_glo_set(&s, T_next);
+      for (int r = 0; r < 2; ++r) {
+        if ((r == 0 && rover == nullptr) || (r == 1 && base == nullptr)) continue;
+        write_glo(&s, &st[r]);
+      }
     }
     ++count;
   }
