@@ -429,6 +429,65 @@ double tropmodel(gtime_t, const double* pos, const double* azel, double humi) {
   return trph + trpw;
 }
 
+namespace {
+
+// Linear interpolation of a 5-entry table at latitudes 15, 30, 45, 60, 75 deg.
+double interpc(const double* coef, double lat_deg) {
+  const int i = static_cast<int>(lat_deg / 15.0);
+  if (i < 1) return coef[0];
+  if (i > 4) return coef[4];
+  return coef[i - 1] * (1.0 - lat_deg / 15.0 + i) + coef[i] * (lat_deg / 15.0 - i);
+}
+
+// Continued fraction of the mapping functions (normalised to 1 at the zenith).
+double mapf(double el, double a, double b, double c) {
+  const double sinel = std::sin(el);
+  return (1.0 + a / (1.0 + b / (1.0 + c))) / (sinel + (a / (sinel + b / (sinel + c))));
+}
+
+// Niell (1996) mapping functions: hydrostatic with its seasonal term and height
+// correction, wet by latitude alone.
+double nmf(gtime_t time, const double* pos, const double* azel, double* nmfw) {
+  static constexpr double coef[9][5] = {
+      {1.2769934E-3, 1.2683230E-3, 1.2465397E-3, 1.2196049E-3, 1.2045996E-3},  // hydrostatic a, b, c
+      {2.9153695E-3, 2.9152299E-3, 2.9288445E-3, 2.9022565E-3, 2.9024912E-3},
+      {62.610505E-3, 62.837393E-3, 63.721774E-3, 63.824265E-3, 64.258455E-3},
+      {0.0, 1.2709626E-5, 2.6523662E-5, 3.4000452E-5, 4.1202191E-5},  // seasonal amplitudes
+      {0.0, 2.1414979E-5, 3.0160779E-5, 7.2562722E-5, 11.723375E-5},
+      {0.0, 9.0128400E-5, 4.3497037E-5, 84.795348E-5, 170.37206E-5},
+      {5.8021897E-4, 5.6794847E-4, 5.8118019E-4, 5.9727542E-4, 6.1641693E-4},  // wet a, b, c
+      {1.4275268E-3, 1.5138625E-3, 1.4572752E-3, 1.5007428E-3, 1.7599082E-3},
+      {4.3472961E-2, 4.6729510E-2, 4.3908931E-2, 4.4626982E-2, 5.4736038E-2}};
+  constexpr double aht[3] = {2.53E-5, 5.49E-3, 1.14E-3};  // height correction
+  const double el = azel[1], lat = pos[0] * R2D, hgt = pos[2];
+  if (el <= 0.0) {
+    if (nmfw != nullptr) *nmfw = 0.0;
+    return 0.0;
+  }
+  // day of year from 28 January, half a year later in the southern hemisphere
+  const double y = (time2doy(time) - 28.0) / 365.25 + (lat < 0.0 ? 0.5 : 0.0);
+  const double cosy = std::cos(2.0 * PI * y);
+  const double alat = std::fabs(lat);
+  double ah[3], aw[3];
+  for (int i = 0; i < 3; ++i) {
+    ah[i] = interpc(coef[i], alat) - interpc(coef[i + 3], alat) * cosy;
+    aw[i] = interpc(coef[i + 6], alat);
+  }
+  const double dm = (1.0 / std::sin(el) - mapf(el, aht[0], aht[1], aht[2])) * hgt / 1E3;
+  if (nmfw != nullptr) *nmfw = mapf(el, aw[0], aw[1], aw[2]);
+  return mapf(el, ah[0], ah[1], ah[2]) + dm;
+}
+
+}  // namespace
+
+double tropmapf(gtime_t time, const double* pos, const double* azel, double* mapfw) {
+  if (pos[2] < -1000.0 || pos[2] > 20000.0) {
+    if (mapfw != nullptr) *mapfw = 0.0;
+    return 0.0;
+  }
+  return nmf(time, pos, azel, mapfw);
+}
+
 // ---------------------------------------------------------------------------
 // Matrices.
 

@@ -267,6 +267,8 @@ void dops(int ns, const double* azel, double elmin, double* dop);  // GDOP, PDOP
 // Atmospheric models.
 double ionmodel(gtime_t t, const double* ion, const double* pos, const double* azel);
 double tropmodel(gtime_t t, const double* pos, const double* azel, double humi);
+// Niell mapping functions: hydrostatic (returned) and wet (*mapfw); 0 below the horizon.
+double tropmapf(gtime_t t, const double* pos, const double* azel, double* mapfw);
 
 
 // Matrices, column-major.

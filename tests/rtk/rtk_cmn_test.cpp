@@ -170,6 +170,28 @@ TEST(RtkModels, SaastamoinenZenithDelayAndBroadcastIonosphere) {
   EXPECT_EQ(ionmodel(noon, ion0, pos, below), 0.0);
 }
 
+TEST(RtkModels, NiellMappingFunctions) {
+  const double ep[6] = {2023, 7, 1, 0, 0, 0};
+  const gtime_t t = epoch2time(ep);
+  const double pos[3] = {45.0 * D2R, 10.0 * D2R, 0.0}, zen[2] = {0.0, PI / 2.0};
+  double mw = 0.0;
+  EXPECT_NEAR(tropmapf(t, pos, zen, &mw), 1.0, 1e-12);  // normalised at the zenith
+  EXPECT_NEAR(mw, 1.0, 1e-12);
+  const double el30[2] = {0.0, 30.0 * D2R}, el5[2] = {0.0, 5.0 * D2R};
+  const double m30 = tropmapf(t, pos, el30, &mw);
+  EXPECT_NEAR(m30, 1.0 / std::sin(30.0 * D2R), 0.01);  // nearly 1/sin(el) at high elevation
+  const double m5 = tropmapf(t, pos, el5, &mw);
+  EXPECT_GT(m5, 10.0);  // about 10.1 at 5 degrees, below 1/sin(el) = 11.47
+  EXPECT_LT(m5, 10.4);
+  EXPECT_GT(mw, m5);  // the wet mapping is steeper at low elevation
+  EXPECT_LT(mw, 11.0);
+  const double below[2] = {0.0, -0.01};
+  EXPECT_EQ(tropmapf(t, pos, below, &mw), 0.0);
+  // the hydrostatic mapping grows with the station height
+  const double high[3] = {45.0 * D2R, 10.0 * D2R, 3000.0};
+  EXPECT_GT(tropmapf(t, high, el5, &mw), m5);
+}
+
 TEST(RtkMatrix, ProductsInverseAndLeastSquares) {
   // column-major 2x3 times 3x2
   const double A[6] = {1, 4, 2, 5, 3, 6};  // [[1 2 3], [4 5 6]]
