@@ -142,11 +142,10 @@ void write_glo(Scene* s, Stream* st) {
   }
 }
 
-void write_sbas(Scene* s, Stream* st, SIM_TIME_T t) {
+void write_sbas(Stream* st, SIM_TIME_T t) {
   U08 frame[SIM_MAX_FRAME];
   SIM_SBAS9_T m;
   sim_make_sbas9(50, t, &m);
-  (void)s;
   append(st, frame, sim_msg_sbas9(&m, frame));
 }
 
@@ -340,7 +339,7 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       SIM_TRUTH_T tr{};
       write_epoch(&s, &st[r], r, T, slip_mask, &tr);
       if (nav_epoch && !sc->nav_first) write_nav(&s, &st[r], T);
-      if (nav_epoch && sc->sbas && r == 0) write_sbas(&s, &st[r], SIM_TIME_T{sc->week, T});
+      if (nav_epoch && sc->sbas && r == 0) write_sbas(&st[r], SIM_TIME_T{sc->week, T});
       if (r == 0 && truth != nullptr) truth->push_back(tr);
     }
     // A new GLONASS set goes out after the last epoch it does not serve.
