@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "misc/crc16.h"
+#include "misc/host_msg.h"
 #include "misc/pack.h"
 #include "rtk/rtk.h"
 #include "test_util.h"
@@ -37,6 +38,28 @@ const Bytes INIT_FRAME = {0x4A, 0x58, 0x0F, 0x1D};
 const Bytes STOP_FRAME = {0x4A, 0x58, 0x10, 0x02};
 
 void append(Bytes& to, const Bytes& b) { to.insert(to.end(), b.begin(), b.end()); }
+
+// Read command frames from fd, cut by the catalogue's lengths, until
+// HOSTBASE_STOP or the time-out; their types in order (-1 for bytes that start
+// no known frame).
+std::vector<int> command_types_until_stop(int fd, int timeout_ms) {
+  std::vector<int> types;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (std::chrono::steady_clock::now() < end) {
+    const Bytes head = read_fd(fd, 3, 200);
+    if (head.size() < 3) continue;
+    const HOST_MSG_INFO_T* info = HOST_MSG_find(head[2]);
+    if (head[0] != 0x4A || head[1] != 0x58 || info == nullptr) {
+      types.push_back(-1);
+      break;
+    }
+    const Bytes rest = read_fd(fd, static_cast<std::size_t>(info->len) + 1 - 3, 2000);  // payload and checksum
+    if (rest.size() != static_cast<std::size_t>(info->len) + 1 - 3) break;
+    types.push_back(head[2]);
+    if (head[2] == MSG_TYPE_HOSTBASE_STOP) break;
+  }
+  return types;
+}
 
 int count_of(const std::string& s, const std::string& what) {
   int n = 0;
@@ -219,8 +242,17 @@ TEST(HostRun, LoggingHandshakeLogAndStop) {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
   }
   write_file(d.file("finish.txt"), {});
-  // The stop message is the last frame on the wire.
-  EXPECT_EQ(read_fd(pty.master, 4, 10000), STOP_FRAME);
+  // After HOSTBASE_INIT only the kernel's commands, then the stop message as the last frame.
+  const std::vector<int> types = command_types_until_stop(pty.master, 10000);
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.back(), MSG_TYPE_HOSTBASE_STOP);
+  for (std::size_t i = 0; i + 1 < types.size(); ++i) {
+    const HOST_MSG_INFO_T* info = HOST_MSG_find(types[i]);
+    ASSERT_NE(info, nullptr);
+    EXPECT_NE(info->dir, MSG_DIR_T2H) << info->name;
+    EXPECT_NE(types[i], MSG_TYPE_HOSTBASE_INIT);
+    EXPECT_NE(types[i], MSG_TYPE_HOSTBASE_STOP);
+  }
   EXPECT_EQ(wait_talonhost(pid, 20), 0);
   const std::string out = read_text(d.file("out"));
   EXPECT_NE(out.find("Start in real time mode....\n"), std::string::npos);

@@ -1,0 +1,94 @@
+// Stand-ins for the satellite-data modules (data-bit collection, bit counts,
+// subframes, ephemerides, almanac, health, UTC, satellite states, bit-count
+// prediction), until the satellite-data issues replace them.
+//
+// Neutral results: nothing is decoded or stored, no ephemeris is valid. The
+// backup-memory layout operations return the real sizes of their pieces, so
+// the image layout is final. The almanac stand-in keeps the stored almanac
+// image it was handed and gives it back unchanged (ALM_get_address), so that
+// the host program's almanac files pass through a run intact. The UTC to GPS
+// time conversion is the real one (needed by a user time input at start).
+#include <array>
+
+#include "kernel/src/almanac.h"
+#include "kernel/src/backup_layout.h"
+#include "kernel/src/kernel_modules.h"
+
+namespace {
+U08* Alm_stored_image = nullptr;
+S16 Utc_default_leap_second = 0;  // s
+}  // namespace
+
+// --- Data bits, bit counts, subframes ---------------------------------------------------
+void DBC_init() {}
+void DBC_install_framesync_callback(DBC_callback_T) {}
+void DBC_install_wn_callback(DBC_WN_CALLBACK_T) {}
+S16 DBC_get_owner_channel_id(DBCollect_T) { return -1; }
+void BC_init() {}
+void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T) {}
+void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T) {}
+void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T) {}
+void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T) {}
+void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T) {}
+
+// --- Ephemerides ---------------------------------------------------------------------
+S16 EPH_init_storage_address(U08*, U32) { return static_cast<S16>(EPH_BACKUP_SIZE); }
+S16 EPH_init(U08*) { return static_cast<S16>(EPH_BACKUP_SIZE); }
+void EPH_clear_all() {}
+EPH_T EPH_get_reference(S16) { return nullptr; }
+S16 EPH_get_data_source(S16) { return 0; }
+void EPH_set_data_source(S16, S16) {}
+S16 EPH_has_valid_data(EPH_T) { return 0; }
+S16 EPH_update_datawords(EPH_T, const U32 (*)[10]) { return 0; }
+
+// --- Almanac and health ---------------------------------------------------------------
+S16 ALM_init_storage_address(U08*, U32) { return static_cast<S16>(ALM_BACKUP_SIZE); }
+S16 ALM_init(U08*, U08* stored_image, const U08*) {
+  Alm_stored_image = stored_image;
+  return static_cast<S16>(ALM_BACKUP_SIZE);
+}
+S16 ALM_update_datawords(S16, S32, const U32*) { return 0; }
+S16 ALM_update_WNa_subframe(const U32*) { return 0; }
+void ALM_check_validity_time(S16) {}
+void ALM_clear_all() {}
+S32 ALM_get_address(U08** addr) {
+  *addr = Alm_stored_image;
+  return Alm_stored_image != nullptr ? static_cast<S32>(ALM_BACKUP_SIZE) : 0;
+}
+S16 SVH_init_storage_address(U08*, U32) { return static_cast<S16>(SVH_BACKUP_SIZE); }
+void SVH_init(U08*) {}
+void SVH_update_datawords(S16, const U32*) {}
+
+// --- UTC -------------------------------------------------------------------------------
+S16 UTC_init_storage_address(U08*, U32) { return static_cast<S16>(UTC_BACKUP_SIZE); }
+S16 UTC_init(U08*) { return static_cast<S16>(UTC_BACKUP_SIZE); }
+void UTC_update_default_leap_second_from_flash(S16 leap_sec) { Utc_default_leap_second = leap_sec; }
+S16 UTC_update_utc_parameters(S16, S32, S16, const U32*) { return 0; }
+S16 UTC_get_reliable_leap_sec(S32*) { return 0; }
+void UTC_clear_all() {}
+
+// UTC calendar time to GPS week and time of week with the default leap
+// seconds. The caller checks the calendar fields (month 1..12, day within the
+// month, year from 1980). The GPS time scale starts on 6 January 1980, five
+// days (432 000 s) after 1 January 1980.
+void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p) {
+  constexpr std::array<S32, 12> DAYS_BEFORE_MONTH = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  const S32 years = utc_p->year - 1980;
+  const S32 leap_years = (years + 3) / 4;  // leap years 1980 .. year-1
+  const bool is_leap = utc_p->year % 4 == 0;
+  S32 day_of_year = DAYS_BEFORE_MONTH[static_cast<std::size_t>(utc_p->month - 1)] + utc_p->day - 1;
+  if (is_leap && utc_p->month > 2) day_of_year += 1;
+  const D64 whole_sec = static_cast<D64>(static_cast<S64>(utc_p->sec));
+  const S64 seconds = static_cast<S64>(leap_years) * 31622400 + static_cast<S64>(years - leap_years) * 31536000 +
+                      static_cast<S64>(day_of_year) * 86400 + utc_p->hour * 3600 + utc_p->minute * 60 +
+                      static_cast<S64>(whole_sec) + Utc_default_leap_second - 432000;
+  *wn_p = static_cast<S16>(seconds / SECONDS_PER_WEEK);
+  *tow_p = static_cast<D64>(seconds % SECONDS_PER_WEEK) + (utc_p->sec - whole_sec);
+}
+
+// --- Satellite states and bit-count prediction -------------------------------------------
+void SV_init() {}
+void KSVCALC_init(S16) {}
+void KSVCALC_process() {}
+void KFASTFS_init(S16, S16, S32) {}
+void KFASTFS_process(S16, D64, S16) {}
