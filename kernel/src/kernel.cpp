@@ -341,7 +341,9 @@ S16 KERNEL_init(const KERNEL_INIT_T* p) {
   S16 has_vbat = 0;
   S16 first_fix_rule = KERNEL_FIRST_FIX_FREE;
 
-  if (!Has_init_storage_address || Backup_region != p->backup_mem_p) KERNEL_init_backup_address(p->backup_mem_p);
+  // Laid out at every start (pure offset arithmetic), so that the layout always
+  // refers to the region of this start.
+  KERNEL_init_backup_address(p->backup_mem_p);
   init_variables();
   init_settings_module(p);
   TCXO_init(p->tcxo_freq_mode);

@@ -17,8 +17,8 @@ void KERNEL_close();
 S16 KERNEL_has_been_init();  // 1 after a completed KERNEL_init, until KERNEL_close
 
 // Lay out the backup memory region among the kernel modules, by offset from
-// region_p. Returns the total span in bytes (8600). Done by KERNEL_init when
-// the region was not laid out yet or is a different one.
+// region_p. Returns the total span in bytes (8600). KERNEL_init lays out
+// the region it is given at every start.
 S16 KERNEL_init_backup_address(U08* region_p);
 // Offset of each module's piece (BACKUP_PIECE_...), as laid out; 0 before any layout.
 U32 KERNEL_get_backup_piece_offset(int piece);

@@ -1,0 +1,562 @@
+// Kernel start-up on hand-built backup images, in host byte order and in the
+// target's (big-endian) order: cold, warm and hot decisions, the GPS time
+// predicted from the RTC and sent to the target, sector fallback, RTC week
+// wrap, long and negative lapses, unusable RTC ratios, the first-fix rule by
+// platform model, the clock offset, start-record checks, the user
+// position/time record, the noise power and the backup layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "host/host_files.h"
+#include "host/wrap.h"
+#include "kernel/src/backup_layout.h"
+#include "kernel/src/kernel.h"
+#include "misc/crc16.h"
+#include "misc/endian_swap.h"
+#include "misc/host_msg.h"
+
+namespace {
+
+using Frame = std::vector<U08>;
+std::vector<Frame> Commands;  // every command frame the kernel issued
+void capture(const U08* f, int len) { Commands.emplace_back(f, f + len); }
+
+std::array<U08, HOST_IMAGE_SIZE> Region;
+std::array<U08, HOST_IMAGE_SIZE> Alm_image;
+
+constexpr U32 TCXO_HZ = 16368000;  // TCXO mode 1: 16 368 TCXO clocks per ms, no fraction
+constexpr S32 S32_MAX = std::numeric_limits<S32>::max();
+
+// One receiver-state sector as the backup memory holds it.
+struct Sector {
+  S32 lat = 50000000;   // 1e-8 rad
+  S32 lon = -20000000;  // 1e-8 rad
+  S32 alt = 12345;      // cm
+  S32 cdrift = -100000; // mm/s
+  D64 gps_tow = 100000.25;
+  D64 ratio = 1.0;
+  U32 quality = 600;
+  S32 rtc_sec = 200000;
+  S16 rtc_wn = 300;
+  S16 rtc_subsec = 0;
+  S16 ss_dif = 0;
+  S16 gps_wn = 2300;
+};
+
+template <typename T>
+void put(U08* p, T v, bool big_endian) {
+  std::memcpy(p, &v, sizeof v);
+  if (big_endian) std::reverse(p, p + sizeof v);
+}
+
+// Sector at offset `off`, fields and CRC in the chosen byte order.
+void write_sector(U32 off, const Sector& s, bool be) {
+  U08* p = Region.data() + off;
+  put(p + 0, s.lat, be);
+  put(p + 4, s.lon, be);
+  put(p + 8, s.alt, be);
+  put(p + 12, s.cdrift, be);
+  put(p + 16, s.gps_tow, be);
+  put(p + 24, s.ratio, be);
+  put(p + 32, s.quality, be);
+  put(p + 36, s.rtc_sec, be);
+  put(p + 40, s.rtc_wn, be);
+  put(p + 42, s.rtc_subsec, be);
+  put(p + 44, s.ss_dif, be);
+  put(p + 46, s.gps_wn, be);
+  put(p + 48, crc16(p, 48), be);
+}
+
+void write_clock_record(S32 offset_hz, bool be) {
+  U08* p = Region.data() + 112;
+  put(p, S32{1}, be);
+  put(p + 4, offset_hz, be);
+  put(p + 8, crc16(p, 8), be);
+}
+
+U16 sector_crc(U32 off) {
+  U16 v;
+  std::memcpy(&v, Region.data() + off + 48, 2);
+  return v;
+}
+
+struct Rtc {
+  S16 wn;
+  S32 sec;
+  U32 subsec;  // 1/32768 s
+};
+
+KERNEL_INIT_T init_record() {
+  KERNEL_INIT_T k{};
+  k.backup_mem_p = Region.data();
+  k.nvram_alm_mem_p = Alm_image.data();
+  k.power_saving_mode = 1;
+  k.tcxo_freq_mode = 1;
+  k.npse = 8;
+  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
+  k.qzss_para = QZSS_PARAMETER_T{1, 1};
+  k.reset_kernel_settings = 1;
+  k.gnss_select_bits = 1;
+  k.position_rate = 1;
+  k.nav_platform_model = PEDESTRIAN;
+  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
+  k.enable_2D_navigation_at_first_pos_fix = 1;
+  k.enable_2D_navigation_after_first_pos_fix = 1;
+  k.clock_offset_from_flash = -42;
+  k.leap_sec_from_flash = 18;
+  k.elv_cnr_mask = ELV_CNR_MASK_T{ELV_CNR_MASK_AUTO, 5, 0};
+  return k;
+}
+
+// What the target was told about the hot-start time.
+struct Predict {
+  bool sent = false;
+  S32 gtc_sec = 0;
+  S16 gtc_subsec = 0, gtc_ssubsec = 0;
+  S32 rtc_sec = 0;
+  S16 rtc_subsec = 0, valid = 0;
+};
+Predict predict_sent() {
+  Predict p;
+  for (const Frame& f : Commands)
+    if (f.size() > 2 && f[2] == MSG_TYPE_ASIC_SET_HOT_START_PREDICT_TIME) {
+      p.sent = true;
+      unpack_msg_set_hot_start_predict_time(f.data(), &p.gtc_sec, &p.gtc_subsec, &p.gtc_ssubsec, &p.rtc_sec,
+                                            &p.rtc_subsec, &p.valid);
+    }
+  return p;
+}
+S32 clock_offset_sent() {
+  for (const Frame& f : Commands)
+    if (f.size() > 2 && f[2] == MSG_TYPE_PSE_CLOCK) {
+      S32 v = 0;
+      unpack_msg_pse_set_clock_offset(f.data(), &v);
+      return v;
+    }
+  return S32_MAX;
+}
+
+class KernelStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Region.fill(0);
+    Alm_image.fill(0);
+    Commands.clear();
+    ENDIAN_set_swap_flag(0);
+    WRAP_init(0, nullptr);
+    WRAP_install_command_sink(capture);
+  }
+  void TearDown() override {
+    WRAP_install_command_sink(nullptr);
+    ENDIAN_set_swap_flag(0);
+    KERNEL_close();
+  }
+  // Start the kernel with an RTC reading waiting (none when rtc is null).
+  static S16 start(const KERNEL_INIT_T& k, const Rtc* rtc, bool be, KERNEL_START_STATE_T* st) {
+    ENDIAN_set_swap_flag(be ? 1 : 0);
+    Commands.clear();
+    WRAP_init(0, nullptr);
+    if (rtc != nullptr) WRAP_set_asic_rtc(rtc->wn, rtc->sec, rtc->subsec);
+    const S16 has_vbat = KERNEL_init(&k);
+    KERNEL_get_start_state(st);
+    return has_vbat;
+  }
+};
+
+constexpr std::array<bool, 2> BYTE_ORDERS = {false, true};
+const char* order_name(bool be) { return be ? "target byte order" : "host byte order"; }
+
+// ---------------------------------------------------------------------------
+// Hot-start decisions from one valid sector, each in both byte orders.
+// ---------------------------------------------------------------------------
+struct HotCase {
+  const char* name;
+  Sector s;
+  Rtc rtc;
+  S16 model;
+  // Expected.
+  S16 lapse_valid;
+  S32 dt;
+  S16 first_fix_rule;
+  S16 predict_wn;  // when valid
+  S32 gtc_sec;
+  S16 gtc_subsec;
+  S16 gtc_ssubsec;
+};
+
+Sector sector_with(void (*f)(Sector&)) {
+  Sector s;
+  f(s);
+  return s;
+}
+
+const HotCase HOT_CASES[] = {
+    // 3.5 s after the stored fix: tow 100000.25 + 3.5.
+    {"3.5 s, pedestrian: early measurements", Sector{}, {300, 200003, 16384}, PEDESTRIAN, 1, 3,
+     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 750, 0},
+    {"3.5 s, default model: early measurements", Sector{}, {300, 200003, 16384}, NMODEL_DEFAULT, 1, 3,
+     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 750, 0},
+    {"3.5 s, marine: 3-D first fix", Sector{}, {300, 200003, 16384}, MARINE, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
+     100003, 750, 0},
+    {"3.5 s, balloon: 3-D first fix", Sector{}, {300, 200003, 16384}, BALLOON, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
+     100003, 750, 0},
+    {"3.5 s, airborne: 3-D first fix", Sector{}, {300, 200003, 16384}, AIRBORNE, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
+     100003, 750, 0},
+    {"4 s, car: still early measurements", Sector{}, {300, 200004, 0}, CAR, 1, 4, KERNEL_FIRST_FIX_EARLY_MEAS, 2300,
+     100004, 250, 0},
+    {"5 s, pedestrian: 3-D first fix", Sector{}, {300, 200005, 0}, PEDESTRIAN, 1, 5, KERNEL_FIRST_FIX_3D, 2300,
+     100005, 250, 0},
+    // RTC week counter wrapped from 4095 to 0: one week is added before the lapse is taken.
+    {"RTC week wrap", sector_with([](Sector& s) { s.rtc_wn = 4095; s.rtc_sec = 604790; }), {0, 10, 0}, PEDESTRIAN,
+     1, 20, KERNEL_FIRST_FIX_3D, 2300, 100020, 250, 0},
+    {"prediction runs into the next week", sector_with([](Sector& s) { s.gps_tow = 604790.0; }), {300, 200020, 0},
+     PEDESTRIAN, 1, 20, KERNEL_FIRST_FIX_3D, 2301, 10, 0, 0},
+    {"prediction just above 604 800 s", sector_with([](Sector& s) { s.gps_tow = 604799.75; }), {300, 200000, 16384},
+     PEDESTRIAN, 1, 0, KERNEL_FIRST_FIX_EARLY_MEAS, 2301, 0, 250, 0},
+    // The time-count offset (8184 TCXO clocks = 0.5 ms) pulls the prediction back over the week start.
+    {"prediction back into the previous week", sector_with([](Sector& s) { s.gps_tow = 0.0; s.ss_dif = 8184; }),
+     {300, 200000, 0}, PEDESTRIAN, 1, 0, KERNEL_FIRST_FIX_EARLY_MEAS, 2299, 604799, 999, 8184},
+    {"two weeks: the prediction moves two weeks", Sector{}, {302, 200000, 0}, PEDESTRIAN, 1, 1209600,
+     KERNEL_FIRST_FIX_3D, 2302, 100000, 250, 0},
+    {"exactly four weeks", Sector{}, {304, 200000, 0}, PEDESTRIAN, 1, 2419200, KERNEL_FIRST_FIX_3D, 2304, 100000,
+     250, 0},
+    {"four weeks and a second: no hot start", Sector{}, {304, 200001, 0}, PEDESTRIAN, 0, 2419201,
+     KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    // 3600 weeks x 604 800 s does not fit 32 bits; the lapse saturates.
+    {"3600 weeks: no hot start", sector_with([](Sector& s) { s.rtc_wn = 0; }), {3600, 200000, 0}, PEDESTRIAN, 0,
+     S32_MAX, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"negative lapse: no hot start", Sector{}, {300, 199990, 0}, PEDESTRIAN, 0, -10, KERNEL_FIRST_FIX_3D, 0, 0, 0,
+     0},
+    {"unknown RTC ratio (-1): no hot start", sector_with([](Sector& s) { s.ratio = -1.0; }), {300, 200003, 16384},
+     PEDESTRIAN, 0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"RTC ratio 0: no hot start", sector_with([](Sector& s) { s.ratio = 0.0; }), {300, 200003, 16384}, PEDESTRIAN,
+     0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"RTC ratio NaN: no hot start", sector_with([](Sector& s) { s.ratio = std::nan(""); }), {300, 200003, 16384},
+     PEDESTRIAN, 0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"RTC ratio 1.5: no hot start", sector_with([](Sector& s) { s.ratio = 1.5; }), {300, 200003, 16384}, PEDESTRIAN,
+     0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    // 3.5 RTC seconds / 1.0005 = 3.49825 GPS seconds.
+    {"RTC ratio 1.0005", sector_with([](Sector& s) { s.ratio = 1.0005; }), {300, 200003, 16384}, PEDESTRIAN, 1, 3,
+     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 748, 4106},
+};
+
+TEST_F(KernelStart, HotStartDecisionsAndPredictedTime) {
+  for (const bool be : BYTE_ORDERS) {
+    for (const HotCase& c : HOT_CASES) {
+      SCOPED_TRACE(std::string(c.name) + ", " + order_name(be));
+      Region.fill(0);
+      write_sector(0, c.s, be);
+      write_sector(56, c.s, be);
+      KERNEL_INIT_T k = init_record();
+      k.nav_platform_model = c.model;
+      KERNEL_START_STATE_T st{};
+      EXPECT_EQ(start(k, &c.rtc, be, &st), 1);
+      EXPECT_EQ(st.has_vbat, 1);
+      EXPECT_EQ(st.lapse_valid, c.lapse_valid);
+      EXPECT_EQ(st.dt, c.dt);
+      EXPECT_EQ(st.can_do_hot_start, c.lapse_valid);
+      EXPECT_EQ(st.has_rtc_time, c.lapse_valid);
+      EXPECT_EQ(st.first_fix_rule, c.first_fix_rule);
+      EXPECT_EQ(st.force_clear_ephemeris, 0);
+      const Predict p = predict_sent();
+      ASSERT_TRUE(p.sent);
+      EXPECT_EQ(p.valid, c.lapse_valid);
+      if (c.lapse_valid) {
+        EXPECT_EQ(st.sbas_valid_dt, c.dt);
+        EXPECT_EQ(st.predict_gps_wn, c.predict_wn);
+        EXPECT_EQ(st.predict_gps_tow, c.gtc_sec);
+        EXPECT_EQ(p.gtc_sec, c.gtc_sec);
+        EXPECT_EQ(p.gtc_subsec, c.gtc_subsec);
+        EXPECT_NEAR(p.gtc_ssubsec, c.gtc_ssubsec, 1);  // TCXO clocks within the ms
+        EXPECT_EQ(p.rtc_sec, c.rtc.sec);
+        EXPECT_EQ(p.rtc_subsec, static_cast<S16>(c.rtc.subsec));
+        // The stored drift of -100 m/s is the search's clock offset: 525.5 Hz, truncated.
+        EXPECT_EQ(st.clock_offset, 525);
+      } else {
+        // Nothing predicted; records that depend on the state's age count as too old.
+        EXPECT_EQ(p.gtc_sec, 0);
+        EXPECT_EQ(st.sbas_valid_dt, S32_MAX);
+        EXPECT_EQ(st.clock_offset, -42);
+      }
+      EXPECT_EQ(clock_offset_sent(), st.clock_offset);
+      EXPECT_EQ(KERNEL_has_been_init(), 1);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Cold, warm, no state, sector fallback, byte-order mismatch.
+// ---------------------------------------------------------------------------
+TEST_F(KernelStart, ColdWarmAndNoState) {
+  const Rtc rtc{300, 200003, 16384};
+  for (const bool be : BYTE_ORDERS) {
+    SCOPED_TRACE(order_name(be));
+    struct Mode {
+      const char* name;
+      S16 force_warm, force_cold;
+      bool with_state;
+      S16 want_sector_crc_kept;
+    };
+    const Mode modes[] = {
+        {"warm", 1, 0, true, 1},
+        {"cold", 0, 1, true, 0},
+        {"cold and warm", 1, 1, true, 0},
+        {"empty image", 0, 0, false, 0},
+    };
+    for (const Mode& m : modes) {
+      SCOPED_TRACE(m.name);
+      Region.fill(0);
+      if (m.with_state) {
+        write_sector(0, Sector{}, be);
+        write_sector(56, Sector{}, be);
+      }
+      write_clock_record(777, be);
+      KERNEL_INIT_T k = init_record();
+      k.force_warm = m.force_warm;
+      k.force_cold = m.force_cold;
+      KERNEL_START_STATE_T st{};
+      EXPECT_EQ(start(k, &rtc, be, &st), 0);
+      EXPECT_EQ(st.has_vbat, 0);
+      EXPECT_EQ(st.can_do_hot_start, 0);
+      EXPECT_EQ(st.force_clear_ephemeris, 1);
+      EXPECT_EQ(st.first_fix_rule, KERNEL_FIRST_FIX_FREE);
+      EXPECT_EQ(st.sbas_valid_dt, -1);
+      const Predict p = predict_sent();
+      ASSERT_TRUE(p.sent);
+      EXPECT_EQ(p.valid, 0);
+      EXPECT_EQ(p.gtc_sec, 0);
+      // The clock record (converted to host order) survives every start mode.
+      EXPECT_EQ(st.clock_offset, 777);
+      EXPECT_EQ(clock_offset_sent(), 777);
+      EXPECT_EQ(sector_crc(0) != 0 && sector_crc(56) != 0, m.want_sector_crc_kept == 1);
+    }
+  }
+}
+
+TEST_F(KernelStart, StartCommandsInOrder) {
+  KERNEL_START_STATE_T st{};
+  start(init_record(), nullptr, false, &st);
+  std::vector<int> types;
+  for (const Frame& f : Commands) types.push_back(f[2]);
+  EXPECT_EQ(types, (std::vector<int>{MSG_TYPE_ASIC_INIT, MSG_TYPE_PSE_INIT, MSG_TYPE_ASIC_SET_HOT_START_PREDICT_TIME,
+                                     MSG_TYPE_PSE_CLOCK}));
+  EXPECT_EQ(st.clock_offset, -42);  // no clock record: the start record's offset
+  EXPECT_EQ(st.has_rtc_reading, 0);
+}
+
+TEST_F(KernelStart, SectorFallbackAndByteOrderMismatch) {
+  const Rtc rtc{300, 200003, 16384};
+  Sector s1;
+  s1.gps_tow = 200000.25;  // sector 1 tells a different time
+  for (const bool be : BYTE_ORDERS) {
+    SCOPED_TRACE(order_name(be));
+    struct Layout {
+      const char* name;
+      bool corrupt_sector0;
+      bool sector1;
+      S32 want_tow;  // 0: no state
+    };
+    const Layout layouts[] = {
+        {"both valid: sector 0", false, true, 100003},
+        {"sector 0 CRC fails: sector 1", true, true, 200003},
+        {"sector 0 CRC fails, sector 1 empty: no state", true, false, 0},
+    };
+    for (const Layout& l : layouts) {
+      SCOPED_TRACE(l.name);
+      Region.fill(0);
+      write_sector(0, Sector{}, be);
+      if (l.corrupt_sector0) Region[5] ^= 0x01;
+      if (l.sector1) write_sector(56, s1, be);
+      KERNEL_START_STATE_T st{};
+      start(init_record(), &rtc, be, &st);
+      EXPECT_EQ(st.has_vbat, l.want_tow != 0 ? 1 : 0);
+      EXPECT_EQ(predict_sent().gtc_sec, l.want_tow);
+    }
+  }
+  // An image in host order read as if the target wrote it: the conversion
+  // garbles it, and no state is restored from it.
+  Region.fill(0);
+  write_sector(0, Sector{}, false);
+  write_sector(56, Sector{}, false);
+  KERNEL_START_STATE_T st{};
+  EXPECT_EQ(start(init_record(), &rtc, true, &st), 0);
+  EXPECT_EQ(predict_sent().valid, 0);
+}
+
+TEST_F(KernelStart, NoRtcReadingMeansNoPrediction) {
+  write_sector(0, Sector{}, false);
+  KERNEL_START_STATE_T st{};
+  EXPECT_EQ(start(init_record(), nullptr, false, &st), 1);
+  EXPECT_EQ(st.has_rtc_reading, 0);
+  EXPECT_EQ(st.lapse_valid, 0);
+  EXPECT_EQ(st.can_do_hot_start, 0);
+  EXPECT_EQ(st.first_fix_rule, KERNEL_FIRST_FIX_3D);
+  EXPECT_EQ(predict_sent().valid, 0);
+  // An RTC reading outside its counters' ranges is no reading either.
+  const Rtc bad{300, 200003, 40000};
+  EXPECT_EQ(start(init_record(), &bad, false, &st), 1);
+  EXPECT_EQ(st.lapse_valid, 0);
+  S16 wn = 0;
+  S32 sec = 0;
+  U32 sub = 0;
+  KERNEL_get_init_rtc_time(&wn, &sec, &sub);
+  EXPECT_EQ(wn, 300);
+  EXPECT_EQ(sec, 200003);
+  EXPECT_EQ(sub, 40000u);
+}
+
+// ---------------------------------------------------------------------------
+// Start record and user position/time record.
+// ---------------------------------------------------------------------------
+TEST_F(KernelStart, StartRecordFieldsThatWouldIndexTablesAreRefused) {
+  struct Field {
+    const char* name;
+    void (*set)(KERNEL_INIT_T&);
+    S16 accepted;
+  };
+  const Field fields[] = {
+      {"TCXO mode 4", [](KERNEL_INIT_T& k) { k.tcxo_freq_mode = 4; }, 1},
+      {"TCXO mode 5", [](KERNEL_INIT_T& k) { k.tcxo_freq_mode = 5; }, 0},
+      {"TCXO mode -1", [](KERNEL_INIT_T& k) { k.tcxo_freq_mode = -1; }, 0},
+      {"platform model 5", [](KERNEL_INIT_T& k) { k.nav_platform_model = AIRBORNE; }, 1},
+      {"platform model 6", [](KERNEL_INIT_T& k) { k.nav_platform_model = 6; }, 0},
+      {"platform model -1", [](KERNEL_INIT_T& k) { k.nav_platform_model = -1; }, 0},
+      {"0 search engines", [](KERNEL_INIT_T& k) { k.npse = 0; }, 1},
+      {"9 search engines", [](KERNEL_INIT_T& k) { k.npse = 9; }, 0},
+      {"-1 search engines", [](KERNEL_INIT_T& k) { k.npse = -1; }, 0},
+  };
+  for (const Field& f : fields) {
+    SCOPED_TRACE(f.name);
+    KERNEL_INIT_T k = init_record();
+    f.set(k);
+    KERNEL_START_STATE_T st{};
+    start(k, nullptr, false, &st);
+    EXPECT_EQ(KERNEL_has_been_init(), f.accepted);
+    EXPECT_EQ(Commands.empty(), f.accepted == 0);  // a refused record starts nothing on the target
+    if (!f.accepted) {
+      EXPECT_EQ(KERNEL_loop(), 0);
+    }
+  }
+}
+
+KERNEL_INIT_POS_TIME_T pos_time() {
+  KERNEL_INIT_POS_TIME_T t{};
+  t.lat_deg = 25.0;
+  t.lon_deg = 121.5;
+  t.alt = 30.0;
+  t.time_format_select = 0;
+  t.year = 2024;
+  t.month = 1;
+  t.day = 1;
+  return t;
+}
+
+TEST_F(KernelStart, UserPositionAndTime) {
+  struct Case {
+    const char* name;
+    void (*set)(KERNEL_INIT_POS_TIME_T&);
+    S16 used;
+    S16 wn;
+    S32 tow;
+  };
+  // 2024-01-01 00:00:00 UTC is Monday of GPS week 2295; with 18 leap seconds tow 86 418 s.
+  const Case cases[] = {
+      {"UTC calendar", [](KERNEL_INIT_POS_TIME_T&) {}, 1, 2295, 86418},
+      {"UTC calendar, 29 February of a leap year", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 2; t.day = 29; t.hour = 12; },
+       1, 2303, 4 * 86400 + 12 * 3600 + 18},
+      {"week and time of week", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = 2345; t.tow = 123456; },
+       1, 2345, 123456},
+      {"time only (position 0, 0, 0)", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = t.lon_deg = t.alt = 0.0; }, 1,
+       2295, 86418},
+      {"month 0", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 0; }, 0, 0, 0},
+      {"month 13", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 13; }, 0, 0, 0},
+      {"day 0", [](KERNEL_INIT_POS_TIME_T& t) { t.day = 0; }, 0, 0, 0},
+      {"30 February", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 2; t.day = 30; }, 0, 0, 0},
+      {"29 February 2023", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 2023; t.month = 2; t.day = 29; }, 0, 0, 0},
+      {"before the GPS epoch", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 1980; t.day = 5; }, 0, 0, 0},
+      {"year 2100", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 2100; }, 0, 0, 0},
+      {"hour 24", [](KERNEL_INIT_POS_TIME_T& t) { t.hour = 24; }, 0, 0, 0},
+      {"minute 60", [](KERNEL_INIT_POS_TIME_T& t) { t.minute = 60; }, 0, 0, 0},
+      {"second 60", [](KERNEL_INIT_POS_TIME_T& t) { t.sec = 60; }, 0, 0, 0},
+      {"time of week 604 800", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = 2345; t.tow = 604800; },
+       0, 0, 0},
+      {"negative week", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = -1; }, 0, 0, 0},
+      {"latitude 91", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = 91.0; }, 0, 0, 0},
+      {"longitude NaN", [](KERNEL_INIT_POS_TIME_T& t) { t.lon_deg = std::nan(""); }, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KERNEL_INIT_POS_TIME_T t = pos_time();
+    c.set(t);
+    KERNEL_INIT_T k = init_record();
+    k.init_pos_p = &t;
+    KERNEL_START_STATE_T st{};
+    EXPECT_EQ(start(k, nullptr, false, &st), 0);
+    EXPECT_EQ(KERNEL_has_been_init(), 1);  // a bad user record is ignored, the start goes on
+    EXPECT_EQ(st.has_user_time, c.used);
+    EXPECT_EQ(st.can_do_hot_start, c.used);
+    if (c.used) {
+      EXPECT_EQ(st.predict_gps_wn, c.wn);
+      EXPECT_EQ(st.predict_gps_tow, c.tow);
+      EXPECT_EQ(st.dt, 604800);
+    } else {
+      EXPECT_EQ(st.dt, 0);
+    }
+  }
+  // A user time replaces the restored one; a cold start still wins over both.
+  write_sector(0, Sector{}, false);
+  KERNEL_INIT_POS_TIME_T t = pos_time();
+  KERNEL_INIT_T k = init_record();
+  k.init_pos_p = &t;
+  const Rtc rtc{300, 200003, 16384};
+  KERNEL_START_STATE_T st{};
+  EXPECT_EQ(start(k, &rtc, false, &st), 1);
+  EXPECT_EQ(st.predict_gps_wn, 2295);
+  EXPECT_EQ(st.can_do_hot_start, 1);
+  k.force_cold = 1;
+  EXPECT_EQ(start(k, &rtc, false, &st), 0);
+  EXPECT_EQ(st.can_do_hot_start, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Noise power by TCXO frequency, backup layout.
+// ---------------------------------------------------------------------------
+TEST(KernelNoisePower, TargetToldOnlyOutsideOnePercent) {
+  struct Case {
+    const char* name;
+    D64 ratio;
+    S16 told;
+    D64 noise_power;
+  };
+  const Case cases[] = {
+      {"reference", 1.0, 0, 2500000.0},       {"x 1.005", 1.005, 0, 2525062.5}, {"x 0.995", 0.995, 0, 2475062.5},
+      {"x 1.02", 1.02, 1, 2601000.0},         {"x 0.98", 0.98, 1, 2401000.0},   {"24.552 MHz (x 1.5)", 1.5, 1, 5625000.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    U32 np = 0;
+    F32 ratio = 0.0f;
+    EXPECT_EQ(KERNEL_calc_noise_power(static_cast<U32>(16367667.0 * c.ratio + 0.5), &np, &ratio), c.told);
+    EXPECT_NEAR(ratio, c.ratio, 1e-6);
+    EXPECT_NEAR(static_cast<D64>(np), c.noise_power, 2.0);
+  }
+}
+
+TEST(KernelBackupLayout, EveryModuleAtItsFixedOffset) {
+  std::array<U08, HOST_IMAGE_SIZE> region{};
+  EXPECT_EQ(KERNEL_init_backup_address(region.data()), 8600);
+  const std::array<U32, BACKUP_N_PIECES> want = {0, 128, 168, 224, 2128, 7072, 7120};
+  for (int i = 0; i < BACKUP_N_PIECES; ++i) EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
+  EXPECT_LE(BACKUP_LAYOUT.total, static_cast<U32>(HOST_IMAGE_SIZE));  // fits the host's image
+  // The layout does not depend on where the buffer lies: one byte further on, the same offsets.
+  EXPECT_EQ(KERNEL_init_backup_address(region.data() + 1), 8600);
+  for (int i = 0; i < BACKUP_N_PIECES; ++i) EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
+}
+
+}  // namespace
