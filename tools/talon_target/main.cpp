@@ -1,8 +1,11 @@
 // talon_target: the scripted target of the host link.
 //
-//   talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--period-ms N]
-//                [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--silent] [--timeout-s N]
-//   talon_target --write-set DIR [--epochs N] [--rtc WN,SEC,SUBSEC]
+//   talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N] [--period-ms N]
+//                [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss] [--silent] [--timeout-s N]
+//   talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]
+//
+// --epoch-ms: the simulated epoch interval (its time count), 100 by default;
+// --mixed-gnss: GLONASS and BeiDou channels beside the GPS ones.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +17,10 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--period-ms N]\n"
-               "                    [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--silent] [--timeout-s N]\n"
-               "       talon_target --write-set DIR [--epochs N] [--rtc WN,SEC,SUBSEC]\n");
+               "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N]\n"
+               "                    [--period-ms N] [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
+               "                    [--silent] [--timeout-s N]\n"
+               "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n");
   return 1;
 }
 
@@ -40,6 +44,10 @@ int main(int argc, char** argv) {
       p.silent = 1;
       continue;
     }
+    if (a == "--mixed-gnss") {
+      p.script.mixed_gnss = 1;
+      continue;
+    }
     if (v == nullptr) return usage();
     ++i;
     if (a == "--pty-file") p.pty_file = v;
@@ -48,6 +56,8 @@ int main(int argc, char** argv) {
     else if (a == "--write-set") set_dir = v;
     else if (a == "--epochs") {
       if (!to_int(v, 0, 100000, &p.script.epochs)) return usage();
+    } else if (a == "--epoch-ms") {
+      if (!to_int(v, 1, 1000, &p.script.epoch_ms)) return usage();
     } else if (a == "--period-ms") {
       if (!to_int(v, 0, 10000, &p.period_ms)) return usage();
     } else if (a == "--settle-ms") {

@@ -15,10 +15,10 @@ void append_frame(TARGET_CHUNK_T& out, U08* buf, int size) {
   out.insert(out.end(), buf, buf + n);
 }
 
-// Channel `ch` of epoch k: a GPS satellite tracked with steadily advancing counters.
-ASIC_CHAN_MEAS_T channel_report(int ch, int k) {
+// Channel `ch` of epoch k: a satellite tracked with steadily advancing counters.
+ASIC_CHAN_MEAS_T channel_report(int ch, int k, S16 gnss_type) {
   ASIC_CHAN_MEAS_T m{};
-  m.gnss_type = GNSS_TYPE_GPS;
+  m.gnss_type = static_cast<S08>(gnss_type);
   m.prn = static_cast<S08>(3 + 4 * ch % 29 + 1);
   m.state = static_cast<U08>(k < 10 ? CH_BITSYNC : (k < 30 ? CH_TRACK : CH_MEAS_AVAILABLE));
   m.peak_tap_loc = static_cast<U08>(ch);
@@ -55,6 +55,12 @@ int write_bytes(const std::string& path, const U08* data, std::size_t n) {
 
 }  // namespace
 
+S16 TARGET_channel_gnss_type(const TARGET_SCRIPT_PARAM_T& p, int ch) {
+  if (!p.mixed_gnss) return GNSS_TYPE_GPS;
+  constexpr S16 TYPES[3] = {GNSS_TYPE_GPS, GNSS_TYPE_GLONASS, GNSS_TYPE_BD2};
+  return TYPES[ch % 3];
+}
+
 TARGET_CHUNK_T TARGET_rtc_report(const TARGET_SCRIPT_PARAM_T& p) {
   TARGET_CHUNK_T out;
   U08 buf[64];
@@ -72,7 +78,7 @@ std::vector<TARGET_CHUNK_T> TARGET_build_script(const TARGET_SCRIPT_PARAM_T& p) 
       c.push_back(0x00);
     }
     for (int ch = 0; ch < p.tracked && ch < NUM_HW_CHANNELS; ++ch) {
-      const ASIC_CHAN_MEAS_T m = channel_report(ch, k);
+      const ASIC_CHAN_MEAS_T m = channel_report(ch, k, TARGET_channel_gnss_type(p, ch));
       append_frame(c, buf, pack_msg_chan(buf, static_cast<S16>(ch), &m));
       if (ch % 2 == 0) append_frame(c, buf, pack_msg_chan_carrier(buf, static_cast<S16>(ch), &m));
     }
@@ -92,7 +98,8 @@ std::vector<TARGET_CHUNK_T> TARGET_build_script(const TARGET_SCRIPT_PARAM_T& p) 
     if (k % 3 == 2) {  // a data-bit batch for every channel: 15 bits of 20 ms
       for (int ch = 0; ch < p.tracked; ++ch)
         append_frame(c, buf,
-                     pack_msg_get_databits(buf, static_cast<S16>(ch), GNSS_TYPE_GPS, channel_report(ch, k).prn,
+                     pack_msg_get_databits(buf, static_cast<S16>(ch), TARGET_channel_gnss_type(p, ch),
+                                           channel_report(ch, k, GNSS_TYPE_GPS).prn,
                                            static_cast<U32>(0x2AAAAAAA ^ (k * 0x01010101)), 15,
                                            static_cast<U32>(1000 * ch + 5 * k), static_cast<U08>(1 + ch)));
     }

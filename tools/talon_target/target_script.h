@@ -13,10 +13,14 @@ struct TARGET_SCRIPT_PARAM_T {
   int epoch_ms = 100;       // epoch interval of the simulated target, ms
   int tracked = 6;          // channels reported in each epoch (0..20)
   int noise_every = 7;      // two noise bytes before every n-th epoch; 0 = none
+  int mixed_gnss = 0;       // 1: channels 1, 4, 7 .. are GLONASS, 2, 5, 8 .. BeiDou (reports and data bits)
   S16 rtc_wn = 2300;        // RTC week (mod 4096)
   S32 rtc_sec = 345600;     // RTC seconds
   U32 rtc_subsec = 16384;   // RTC sub-second count, 1/32768 s
 };
+
+// GNSS type of channel ch in the script.
+S16 TARGET_channel_gnss_type(const TARGET_SCRIPT_PARAM_T& p, int ch);
 
 // One epoch's bytes: the reports of the epoch (and what precedes it), in link order.
 using TARGET_CHUNK_T = std::vector<U08>;
