@@ -9,8 +9,18 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool ready = false;
+  static U08 region[20480];
   if (!ready) {
     WRAP_init(0, nullptr);
+    // A started kernel, so that every epoch runs the ticks.
+    KERNEL_INIT_T k{};
+    k.backup_mem_p = region;
+    k.tcxo_freq_mode = 4;
+    k.npse = 6;
+    k.reset_kernel_settings = 1;
+    k.gnss_select_bits = 1;
+    k.position_rate = 1;
+    KERNEL_init(&k);
     ready = true;
   }
   msg_init();
