@@ -27,9 +27,11 @@ using Bytes = std::vector<unsigned char>;
 
 // A frame of `type` with `payload_len` payload bytes (filled with `fill`) and its checksum.
 Bytes frame(int type, int payload_len, unsigned char fill = 0x11) {
-  Bytes f = {0x4A, 0x58, static_cast<unsigned char>(type)};
-  f.insert(f.end(), static_cast<std::size_t>(payload_len), fill);
-  f.push_back(calc_checksum(f.data(), static_cast<int>(f.size())));
+  Bytes f(static_cast<std::size_t>(payload_len) + 4, fill);
+  f[0] = 0x4A;
+  f[1] = 0x58;
+  f[2] = static_cast<unsigned char>(type);
+  f.back() = calc_checksum(f.data(), static_cast<int>(f.size()) - 1);
   return f;
 }
 Bytes gtc() { return frame(0, 39); }                 // measurement epoch close, 42 + 1 bytes
