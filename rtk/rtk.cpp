@@ -1,9 +1,17 @@
-// RTK driver: navigation data store.
+// RTK driver: initialisation, the engine cycle with its satellite screening,
+// the solution record, automatic resets and the navigation data store.
 #include "rtk/rtk.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "rtk/crv.h"
 #include "rtk/eph.h"
+#include "rtk/glo_sd_ifb.h"
+#include "rtk/pntpos.h"
+#include "rtk/relpos.h"
+#include "rtk/rtk_cfg.h"
+#include "rtk/rtk_raw.h"
 
 namespace {
 
@@ -76,3 +84,461 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
   if (lam != 0.0) Navs.lam[sat - 1][0] = lam;
   return 1;
 }
+
+// ---------------------------------------------------------------------------
+// Engine.
+
+namespace {
+
+constexpr int MODE_MOVEB = 4;
+constexpr int NMASK = 2 * MAXSAT;               // rover entries at sat - 1, base at sat - 1 + MAXSAT
+constexpr int MASK_CNT_START = 20;              // cycles a satellite below its C/N0 mask waits
+constexpr int MASK_CNT_MIN = -10;
+constexpr int MASK_CNT_USABLE = 2;              // counts as good below this
+constexpr double CMC_THR = 3.0, CMC_THR_SBS = 8.0;             // m, with more than 8 good satellites
+constexpr double CMC_THR_FEW = 4.0, CMC_THR_SBS_FEW = 10.0;    // m, otherwise
+constexpr double CMC_THR_ELV_FACTOR = 1.5;      // for satellites of known elevation
+constexpr int CMC_MANY_SATS = 8;
+constexpr int SBAS_MAX_SUFFICIENT = 100;
+constexpr int SBAS_SUFFICIENT_LIMIT = 30;
+constexpr int SBAS_FEW_NON_SBAS = 5;
+constexpr int CONT_PNTPOS_MAX = 100;
+constexpr double SORT_TIME_TOL = 0.005;         // s
+constexpr U16 NO_EPOCH_WEEK = 3000;
+constexpr int NTIME_INFO = 4;
+constexpr int STREAM_RTCM3 = 1, STREAM_CRV_RAW = 2, STREAM_CRV_EXTRAW = 3;
+constexpr int STREAM_MIN_OBS = 6;
+
+struct ROVER_MEAS_TIME_INFO_T {
+  U32 raw_tow_in_ms[NTIME_INFO];
+  U16 raw_wn[NTIME_INFO];
+  U16 raw_meas_period_in_ms[NTIME_INFO];
+  U08 input_raw_ndx, output_sol_ndx;
+};
+
+rtk_t Rtk{};
+obsd_t Obs_cycle[MAXOBS_CYCLE];
+int Mask_invalid_meas_cnt[NMASK];
+double Last_pseudorange_meter[NMASK];
+double Last_carrier_phase_cycle[NMASK];
+int Rtk_base_stream_type = 0;
+U08 Non_sbas_sv_sufficient_count = 0;
+U08 Has_master_sol = 0;
+unsigned long Rtk_reset_engine_cont_no_fix_cnt = 0;
+unsigned long Rtk_reset_engine_total_reset_cnt = 0;
+unsigned long Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+unsigned long Rtk_reset_engine_total_full_reset_cnt = 0;
+ROVER_MEAS_TIME_INFO_T Rover_meas_time_info{};
+
+void rtkinit_small(rtk_t* rtk) {
+  for (double& v : rtk->x) v = 0.0;
+  for (double& v : rtk->P) v = 0.0;
+  for (double& v : rtk->xa) v = 0.0;
+  for (double& v : rtk->Pa) v = 0.0;
+  rtk->nfix = rtk->neb = 0;
+  for (auto& a : rtk->ambc) a = ambc_t{};
+  for (auto& s : rtk->ssat) s = ssat_t{};
+}
+
+void rtkinit_medium(rtk_t* rtk) {
+  rtkinit_small(rtk);
+  rtk->sol = sol_t{};
+}
+
+void rtkinit(rtk_t* rtk, const prcopt_t* opt) {
+  rtk->sol = sol_t{};
+  for (double& v : rtk->rb) v = 0.0;
+  rtk->nx = RTK_NX;
+  rtk->na = RTK_NP;
+  rtk->tt = 0.0;
+  rtkinit_small(rtk);
+  rtk->opt = *opt;
+  RTK_RAW_set_rtk_mode(opt->mode);
+  RELPOS_init(opt);
+}
+
+bool system_ok(int sat, const prcopt_t& o) {
+  const int sys = satsys(sat, nullptr);
+  return sys != SYS_NONE && (sys & o.navsys) && !o.exsats[sat - 1];
+}
+
+// C/N0 mask of a satellite, dB-Hz: the GEO mask for SBAS and BeiDou GEO satellites.
+double cn0_mask(int sat, const prcopt_t& o) {
+  int prn = 0;
+  const int sys = satsys(sat, &prn);
+  if (sys == SYS_SBS || (sys == SYS_CMP && prn >= 1 && prn <= 5)) return o.snrmask.bd2_geo_snr_mask;
+  return o.snrmask.mask[0][0];
+}
+
+bool is_sbas(int sat) { return satsys(sat, nullptr) == SYS_SBS; }
+
+int mask_index(const obsd_t& o) { return o.sat - 1 + (o.rcv == 1 ? 0 : MAXSAT); }
+
+// Receiver first (rover before base), then time, then satellite index.
+bool obs_before(const obsd_t& a, const obsd_t& b) {
+  if (a.rcv != b.rcv) return a.rcv < b.rcv;
+  const double tt = timediff(a.time, b.time);
+  if (std::fabs(tt) > SORT_TIME_TOL) return tt < 0.0;
+  return a.sat < b.sat;
+}
+
+void sort_obsd(obsd_t* obs, int n) {
+  // insertion sort: stable, no allocation, n <= 128
+  for (int i = 1; i < n; ++i) {
+    const obsd_t t = obs[i];
+    int j = i - 1;
+    while (j >= 0 && obs_before(t, obs[j])) {
+      obs[j + 1] = obs[j];
+      --j;
+    }
+    obs[j + 1] = t;
+  }
+}
+
+// The relative positioning cycle around the single-point solution.
+int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
+  prcopt_t* opt = &rtk->opt;
+  rtk->sol.r_time = obs[0].time;
+  int nu = 0, nr = 0;
+  while (nu < n && obs[nu].rcv == 1) ++nu;
+  while (nu + nr < n && obs[nu + nr].rcv == 2) ++nr;
+  const gtime_t prev_time = rtk->sol.time;
+
+  char msg[128];
+  if (!pntpos(obs, nu, nav, opt, &rtk->sol, nullptr, rtk->ssat, msg)) {
+    rtk->sol.cont_pntpos_cnt = 0;
+    return 0;
+  }
+  if (rtk->sol.cont_pntpos_cnt < CONT_PNTPOS_MAX) rtk->sol.cont_pntpos_cnt++;
+  if (opt->tarn_con_pnt_pos_fix_thr && !opt->olvo_reference_static_started_position) {
+    if (rtk->sol.cont_pntpos_cnt < opt->tarn_con_pnt_pos_fix_thr) return 0;
+    if (rtk->sol.cont_pntpos_cnt == opt->tarn_con_pnt_pos_fix_thr) opt->tarn_con_pnt_pos_fix_thr = 0;
+  }
+  if (!RTK_RAW_get_base_pos_xyz(rtk->rb)) return 0;
+  if (prev_time.time != 0.0) rtk->tt = timediff(rtk->sol.time, prev_time);
+  if (nr <= 0) return 0;
+  rtk->sol.b_time = obs[nu].time;
+  double cb_r = 0.0, cb_b = 0.0;
+  RTK_RAW_get_rover_cbias(&cb_r);
+  RTK_RAW_get_base_cbias(&cb_b);
+  rtk->sol.age = static_cast<float>(timediff(obs[0].time, obs[nu].time) - (cb_r - cb_b) / CLIGHT);
+  if (std::fabs(rtk->sol.age) > opt->maxtdiff) return 0;
+  float vel[3];
+  if (opt->mode == MODE_MOVEB && RTK_RAW_get_base_vel_xyz(vel)) {
+    for (int i = 0; i < 3; ++i) rtk->rb[i] += vel[i] * rtk->sol.age;
+  }
+  relpos(rtk, obs, nu, nr, nav);
+  if (opt->olvo_support_error_ellipsoid && rtk->sol.stat != SOLQ_FIX && rtk->sol.stat != SOLQ_FLOAT)
+    RELPOS_reset_error_ellipsoid();
+  return 1;
+}
+
+}  // namespace
+
+void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_rinex, int* exsats_p) {
+  CRV_init();
+  RTK_RAW_init();
+  prcopt_t opt{};
+  RTK_CFG_get(&opt, navsys, snr_mask, geosnr_mask, elv_mask, exsats_p);
+  rtkinit(&Rtk, &opt);
+  RTK_NAV_init(opt.navsys);
+  if (is_rinex) Navs.n = Navs.ns = Navs.ng = 0;
+  for (int& c : Mask_invalid_meas_cnt) c = 0;
+  for (double& v : Last_pseudorange_meter) v = 0.0;
+  for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  Rtk_base_stream_type = 0;
+  Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_total_reset_cnt = 0;
+  Rtk_reset_engine_cont_no_fix_cnt_real = Rtk_reset_engine_total_full_reset_cnt = 0;
+  if (opt.olvo_apply_rtkinit_medium_in_rtk_reset_engine) PNTPOS_reset_chi_sqr_test_cnt();
+  Non_sbas_sv_sufficient_count = 0;
+  Has_master_sol = 0;
+  Rover_meas_time_info = ROVER_MEAS_TIME_INFO_T{};
+  for (int i = 0; i < NTIME_INFO; ++i) Rover_meas_time_info.raw_wn[i] = NO_EPOCH_WEEK;
+}
+
+void RTK_init_medium() { rtkinit_medium(&Rtk); }
+void RTK_init_small() { rtkinit_small(&Rtk); }
+
+int RTK_loop() {
+  const prcopt_t& o = Rtk.opt;
+  if (o.mode == MODE_MOVEB && RTK_get_base_stream_type() == STREAM_RTCM3) return 0;
+  int n_rover = 0, n_base = 0;
+  int n = RTK_RAW_get_meas(Obs_cycle, &n_rover, &n_base);
+  // observations outside the satellite table or of no known receiver are dropped
+  {
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+      const obsd_t& ob = Obs_cycle[i];
+      if (ob.sat < 1 || ob.sat > MAXSAT || (ob.rcv != 1 && ob.rcv != 2)) continue;
+      Obs_cycle[k++] = ob;
+    }
+    n = k;
+  }
+  // Without a rover epoch there is nothing to do: base pseudorange corrections
+  // for a master receiver are not produced by this engine.
+  if (n <= 0) return 0;
+
+  // rover epoch time for the solution files; the write index advances only
+  // when the cycle is reported as solved, so that every reported cycle reads
+  // its own epoch type
+  ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
+  {
+    int week = 0;
+    const double tow = time2gpst(Obs_cycle[0].time, &week);
+    ti.raw_tow_in_ms[ti.input_raw_ndx] = static_cast<U32>(tow * 1000.0 + 1e-6);
+    ti.raw_meas_period_in_ms[ti.input_raw_ndx] = Obs_cycle[0].meas_period_in_ms;
+    ti.raw_wn[ti.input_raw_ndx] = static_cast<U16>(week);
+  }
+
+  sort_obsd(Obs_cycle, n);
+
+  // good rover satellites
+  int n_non_sbas = 0, n_sbas = 0;
+  bool counted[MAXSAT] = {};
+  for (int i = 0; i < n; ++i) {
+    const obsd_t& ob = Obs_cycle[i];
+    if (ob.rcv != 1 || ob.sat < 1 || ob.sat > MAXSAT || !system_ok(ob.sat, o)) continue;
+    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) {
+      Mask_invalid_meas_cnt[ob.sat - 1] = MASK_CNT_START;
+      continue;
+    }
+    const ssat_t& s = Rtk.ssat[ob.sat - 1];
+    if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
+        Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
+      counted[ob.sat - 1] = true;
+      if (is_sbas(ob.sat)) ++n_sbas;
+      else ++n_non_sbas;
+    }
+  }
+
+  // code-minus-carrier jump test
+  if (o.olvo_cycle_slip_detect) {
+    const bool many = n_non_sbas > CMC_MANY_SATS;
+    for (int i = 0; i < n; ++i) {
+      obsd_t& ob = Obs_cycle[i];
+      if ((ob.LLI[0] & 1) || !system_ok(ob.sat, o)) continue;
+      const int k = mask_index(ob);
+      const double lam = Navs.lam[ob.sat - 1][0];
+      if (Last_pseudorange_meter[k] == 0.0 || Last_carrier_phase_cycle[k] == 0.0 || lam == 0.0) continue;
+      if (ob.P[0] == 0.0 || ob.L[0] == 0.0) continue;
+      double thr = is_sbas(ob.sat) ? (many ? CMC_THR_SBS : CMC_THR_SBS_FEW) : (many ? CMC_THR : CMC_THR_FEW);
+      if (Rtk.ssat[ob.sat - 1].azel[1] != 0.0) thr *= CMC_THR_ELV_FACTOR;
+      const double jump = (ob.P[0] - Last_pseudorange_meter[k]) - lam * (ob.L[0] - Last_carrier_phase_cycle[k]);
+      if (std::fabs(jump) <= thr) continue;
+      ob.LLI[0] |= 1;
+      if (ob.rcv == 1 && counted[ob.sat - 1]) {
+        counted[ob.sat - 1] = false;
+        if (is_sbas(ob.sat)) n_sbas = std::max(0, n_sbas - 1);
+        else n_non_sbas = std::max(0, n_non_sbas - 1);
+      }
+    }
+    for (double& v : Last_pseudorange_meter) v = 0.0;
+    for (double& v : Last_carrier_phase_cycle) v = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const int k = mask_index(Obs_cycle[i]);
+      Last_pseudorange_meter[k] = Obs_cycle[i].P[0];
+      Last_carrier_phase_cycle[k] = Obs_cycle[i].L[0];
+    }
+  }
+
+  if (o.olvo_mask_invalid_meas) {
+    for (int i = 0; i < n; ++i) {
+      int& c = Mask_invalid_meas_cnt[mask_index(Obs_cycle[i])];
+      if (c > MASK_CNT_MIN) --c;
+    }
+  }
+
+  if (o.olvo_do_not_use_sbas_when_sv_are_sufficient && o.tarn_set_max_rtk_sv_numbers) {
+    const int N = n_non_sbas + n_sbas;
+    int c = Non_sbas_sv_sufficient_count;
+    if (N > o.tarn_set_max_rtk_sv_numbers) {
+      if (Rtk.sol.cont_pntpos_cnt > o.tarn_con_pnt_pos_fix_thr) c = std::min(SBAS_MAX_SUFFICIENT, c + (N > 15 ? 2 : 1));
+      else c = SBAS_SUFFICIENT_LIMIT;
+    } else {
+      c = std::max(0, c - 2);
+    }
+    Non_sbas_sv_sufficient_count = static_cast<U08>(c);
+  }
+
+  // selection, keeping the order
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    const obsd_t& ob = Obs_cycle[i];
+    if (!system_ok(ob.sat, o)) continue;
+    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) continue;
+    const double el = Rtk.ssat[ob.sat - 1].azel[1];
+    if (!(el >= o.elmaskar || el == 0.0)) continue;
+    if (is_sbas(ob.sat)) {
+      const bool sufficient_ok = Non_sbas_sv_sufficient_count < SBAS_SUFFICIENT_LIMIT ||
+                                 !o.olvo_do_not_use_sbas_when_sv_are_sufficient || !o.tarn_set_max_rtk_sv_numbers;
+      const bool hold_ok = !RELPOS_is_fix_and_hold() || n_non_sbas < SBAS_FEW_NON_SBAS ||
+                           !o.olvo_remove_sbas_after_entering_fix_and_hold;
+      if (!sufficient_ok || !hold_ok) continue;
+    }
+    if (o.olvo_mask_invalid_meas && Mask_invalid_meas_cnt[mask_index(ob)] > 0) continue;
+    Obs_cycle[m++] = ob;
+  }
+  if (m == 0) {
+    if (o.olvo_delay_to_enter_new_sat) RELPOS_clear_last_float();
+    return 0;
+  }
+
+  rtkpos(&Rtk, Obs_cycle, m, &Navs);
+  if (o.olvo_delay_to_enter_new_sat && Rtk.sol.stat != SOLQ_FIX && Rtk.sol.stat != SOLQ_FLOAT)
+    RELPOS_clear_last_float();
+  Has_master_sol = 0;
+  RTK_RAW_set_has_used_base_obs_flag(1);
+  ti.input_raw_ndx = static_cast<U08>((ti.input_raw_ndx + 1) % NTIME_INFO);
+  return 1;
+}
+
+int RTK_get_solution(sol_t* sol_p) {
+  *sol_p = Rtk.sol;
+  return 1;
+}
+
+double RTK_get_baseline() {
+  const unsigned char s = Rtk.sol.stat;
+  if (s != SOLQ_FIX && s != SOLQ_FLOAT && s != SOLQ_SINGLE) return 0.0;
+  double d[3];
+  for (int i = 0; i < 3; ++i) d[i] = Rtk.sol.rr[i] - Rtk.rb[i];
+  return norm(d, 3);
+}
+
+void RTK_get_rover_meas_time_info(U16* wn, U32* tow_in_ms, U16* meas_period_in_ms) {
+  ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
+  *wn = ti.raw_wn[ti.output_sol_ndx];
+  *tow_in_ms = ti.raw_tow_in_ms[ti.output_sol_ndx];
+  *meas_period_in_ms = ti.raw_meas_period_in_ms[ti.output_sol_ndx];
+  ti.output_sol_ndx = static_cast<U08>((ti.output_sol_ndx + 1) % NTIME_INFO);
+}
+
+void RTK_print_solution() {}
+
+void RTK_reset_engine_tick(int method_flag) {
+  const prcopt_t& o = Rtk.opt;
+  if (o.olvo_float_rtk_mode) return;
+  const sol_t& sol = Rtk.sol;
+  const bool fixed = sol.stat == SOLQ_FIX, flt = sol.stat == SOLQ_FLOAT;
+  const int ns = sol.ns;
+  const float ratio = sol.ratio;
+  if (fixed) {
+    Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+  } else {
+    ++Rtk_reset_engine_cont_no_fix_cnt;
+    ++Rtk_reset_engine_cont_no_fix_cnt_real;
+  }
+  const bool medium = o.olvo_apply_rtkinit_medium_in_rtk_reset_engine != 0;
+  unsigned int chi = 0;
+  if (medium) {
+    PNTPOS_get_chi_sqr_test_cnt(&chi);
+    if (fixed) {
+      PNTPOS_reset_chi_sqr_test_cnt();
+    } else if (flt && ratio < 2.0f && chi > 3) {
+      rtkinit_medium(&Rtk);
+      PNTPOS_reset_chi_sqr_test_cnt();
+      Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+      ++Rtk_reset_engine_total_reset_cnt;
+      ++Rtk_reset_engine_total_full_reset_cnt;
+    }
+  }
+  unsigned long& cnt = Rtk_reset_engine_cont_no_fix_cnt;
+  if (method_flag == 1) {
+    if (cnt > static_cast<unsigned long>(ns >= 8 ? 120 : 180)) {
+      rtkinit_small(&Rtk);
+      cnt = 0;
+      ++Rtk_reset_engine_total_reset_cnt;
+    }
+  } else if (method_flag == 2) {
+    if (cnt > static_cast<unsigned long>(ns > 7 ? 120 : 180)) {
+      if (flt && ratio > 2.5f) {
+        cnt -= std::min(cnt, 30ul);
+      } else if (flt && ratio > 2.0f) {
+        cnt -= std::min(cnt, 15ul);
+      } else if (flt && ratio > 1.5f && ns < 8) {
+        cnt -= std::min(cnt, 5ul);
+      } else {
+        if (medium) {
+          PNTPOS_get_chi_sqr_test_cnt(&chi);
+          if (chi != 0) {
+            rtkinit_medium(&Rtk);
+            Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+            ++Rtk_reset_engine_total_full_reset_cnt;
+          } else {
+            rtkinit_small(&Rtk);
+          }
+          PNTPOS_reset_chi_sqr_test_cnt();
+        } else {
+          rtkinit_small(&Rtk);
+        }
+        cnt = 0;
+        ++Rtk_reset_engine_total_reset_cnt;
+      }
+    }
+  } else if (method_flag == 3) {
+    const unsigned long limit = 120ul + 10ul * static_cast<unsigned long>(RTK_get_baseline() / 1000.0);
+    if (cnt > limit) {
+      rtkinit_small(&Rtk);
+      cnt = 0;
+      ++Rtk_reset_engine_total_reset_cnt;
+    }
+  }
+  if (medium) {
+    unsigned long& real = Rtk_reset_engine_cont_no_fix_cnt_real;
+    if (real > static_cast<unsigned long>(ns > 7 ? 360 : 900) && RTK_get_baseline() < 10000.0) {
+      if (flt && ratio > 1.5f && ns < 8) {
+        real -= std::min(real, 5ul);
+      } else if (flt && ratio < 2.0f) {
+        rtkinit_medium(&Rtk);
+        Rtk_reset_engine_cont_no_fix_cnt = real = 0;
+        ++Rtk_reset_engine_total_reset_cnt;
+        ++Rtk_reset_engine_total_full_reset_cnt;
+        PNTPOS_reset_chi_sqr_test_cnt();
+      }
+    }
+  }
+}
+
+void RTK_get_reset_count_for_debug(long unsigned int* cont_no_fix_count_p, long unsigned int* total_reset_count_p,
+                                   long unsigned int* total_full_reset_count_p) {
+  *cont_no_fix_count_p = Rtk_reset_engine_cont_no_fix_cnt;
+  *total_reset_count_p = Rtk_reset_engine_total_reset_cnt;
+  *total_full_reset_count_p = Rtk_reset_engine_total_full_reset_cnt;
+}
+
+int RTK_get_positioning_mode() { return Rtk.opt.mode; }
+int RTK_get_olvo_calibrate_GLO_SD_IFB_flag() { return Rtk.opt.olvo_calibrate_GLO_SD_IFB; }
+
+void RTK_get_constraint_baseline_info(D64* baseline_info) {
+  baseline_info[0] = Rtk.opt.baseline[0];
+  baseline_info[1] = Rtk.opt.baseline[1];
+}
+
+void RTK_get_used_sbas_svid(U08* used_sbas_info) {
+  int k = 0;
+  for (int sat = 1; sat <= MAXSAT && k < 5; ++sat) {
+    int prn = 0;
+    if (satsys(sat, &prn) != SYS_SBS || !Rtk.ssat[sat - 1].vsat[0]) continue;
+    used_sbas_info[1 + k++] = static_cast<U08>(prn);
+  }
+  used_sbas_info[0] = static_cast<U08>(k);
+}
+
+double RTK_get_solution_speed_km_per_hour() { return norm(Rtk.sol.rr + 3, 3) * 3.6; }
+
+int RTK_get_error_ellipsoid_needed_info(F32* edop_sqr, F32* ndop_sqr, F32* vdop_sqr, F32* en_cov, F32* var_residual) {
+  return RELPOS_get_error_ellipsoid(edop_sqr, ndop_sqr, vdop_sqr, en_cov, var_residual);
+}
+
+int RTK_get_base_stream_type() {
+  if (Rtk_base_stream_type == 0) {
+    int dbg[11] = {0};
+    CRV_get_base_status(dbg);
+    if (dbg[3] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_RAW;
+    else if (dbg[1] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_EXTRAW;
+    if (Rtk_base_stream_type != 0) RTK_RAW_set_base_stream_type(Rtk_base_stream_type);
+  }
+  return Rtk_base_stream_type;
+}
+
+const rtk_t* RTK_get_rtk() { return &Rtk; }

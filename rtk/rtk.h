@@ -29,8 +29,37 @@ struct sol_t {
   unsigned char cont_pntpos_cnt;
 };
 
+// Filter dimensions: 9 kinematic states (position, velocity, acceleration)
+// and one single-differenced L1 ambiguity per satellite index.
+inline constexpr int RTK_NP = 9;
+inline constexpr int RTK_NX = RTK_NP + MAXSAT;  // 85
+inline constexpr int RTK_MAX_USED_SV = 20;      // remembered satellites of the last float solution
+
+// Ambiguity control of one satellite.
+struct ambc_t {
+  gtime_t epoch[4];
+  int fixcnt;
+  double n[4], LC[4], LCv[4];
+};
+
+// Relative positioning filter. Matrices are column-major: P[i + j * RTK_NX].
+struct rtk_t {
+  sol_t sol;
+  double rb[6];  // base position and velocity, ECEF
+  int nx, na;
+  double tt;     // time since the previous solution, s
+  double x[RTK_NX], P[RTK_NX * RTK_NX];
+  double xa[RTK_NP], Pa[RTK_NP * RTK_NP];
+  int nfix;      // consecutive fixed cycles
+  ambc_t ambc[MAXSAT];
+  ssat_t ssat[MAXSAT];
+  int neb;
+  prcopt_t opt;
+};
+
 void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_rinex, int* exsats_p);
 void RTK_init_medium();
+void RTK_init_small();
 int RTK_loop();
 int RTK_get_solution(sol_t* sol_p);
 double RTK_get_baseline();
@@ -52,3 +81,14 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num);
 void RTK_NAV_init(int navsys);
 const nav_t* RTK_get_nav();
 int RTK_get_navsys();
+
+int RTK_get_positioning_mode();
+int RTK_get_olvo_calibrate_GLO_SD_IFB_flag();
+void RTK_get_constraint_baseline_info(D64* baseline_info);
+// Count, then the numbers 33..51 of at most 5 SBAS satellites in use.
+void RTK_get_used_sbas_svid(U08* used_sbas_info);
+double RTK_get_solution_speed_km_per_hour();
+int RTK_get_error_ellipsoid_needed_info(F32* edop_sqr, F32* ndop_sqr, F32* vdop_sqr, F32* en_cov, F32* var_residual);
+int RTK_get_base_stream_type();
+// Read-only view of the filter (tests and diagnostics).
+const rtk_t* RTK_get_rtk();

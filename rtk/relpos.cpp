@@ -1,0 +1,884 @@
+#include "rtk/relpos.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "misc/talon_assert.h"
+#include "rtk/eph.h"
+#include "rtk/glo_sd_ifb.h"
+#include "rtk/lambda.h"
+#include "rtk/pntpos.h"
+
+namespace {
+
+constexpr int NX = RTK_NX;
+constexpr int NP = RTK_NP;
+constexpr int MAXROWS = RTK_MAX_ROWS;
+constexpr int NOBS = MAXOBS_CYCLE;
+
+constexpr int MODE_DGPS = 1;
+constexpr int MODE_STATIC = 3;
+constexpr int MODE_MOVEB = 4;
+constexpr int MODEAR_INST = 2;
+constexpr int MODEAR_FIXHOLD = 3;
+constexpr int IONOOPT_IFLC = 3;
+constexpr double VAR_POS = 900.0;    // m^2, position from the single-point solution
+constexpr double VAR_VEL = 100.0;    // (m/s)^2
+constexpr double VAR_ACC = 100.0;    // (m/s^2)^2
+constexpr double INIT_ACC = 1e-6;    // m/s^2, non-zero so that the states take part in updates
+constexpr double MAX_RATIO = 999.9;
+constexpr double LOW_ELV_LOCK = 20.0 * D2R;  // below this elevation an ambiguity waits minlock_low_elv
+constexpr int HOLD_EXTRA_FEW = 30;   // extra fixes before holding with fewer than 8 satellites
+constexpr int HOLD_EXTRA_MID = 15;   // with 8 or 9
+constexpr int MIN_CODE_ROWS = 3;
+constexpr double SD_IFB_MAX_BASELINE = 1500.0;  // m
+constexpr double SD_IFB_MAX_AGE = 5.0;          // s
+constexpr double SD_IFB_GPS_ELV = 30.0 * D2R;
+constexpr int SD_IFB_GPS_SNR = 160;             // 0.25 dB-Hz (40 dB-Hz)
+constexpr double DELAY_RATIO_LO = 2.5, DELAY_RATIO_HI = 10.0;
+
+// Per-cycle storage of the filter, fixed in size.
+double Rs[6 * NOBS], Dts[2 * NOBS], Var[NOBS];
+int Svh[NOBS];
+double Y[2 * NOBS], E[3 * NOBS], Azel[2 * NOBS];
+double Xp[NX], Pp[NX * NX], Xa[NX];
+double H[MAXROWS * NX], V[MAXROWS], R[MAXROWS * MAXROWS], Ri[MAXROWS], Rj[MAXROWS];
+double Bias[NX];
+int Sat[MAXSAT], Iu[MAXSAT], Ir[MAXSAT];
+// Work space of filter().
+int Ix[NX];
+double Fx[NX], Fp[NX * NX], Fa[NX * NX], Fb[NX * NX], Fh[NX * MAXROWS], Ff[NX * MAXROWS], Fq[MAXROWS * MAXROWS], Fk[NX * MAXROWS];
+// Work space of the ambiguity resolution.
+S16 Master[MAXSAT], Slave[MAXSAT];
+double Qb[MAXSAT * MAXSAT], Qab[NP * MAXSAT], Yb[MAXSAT], Bcand[MAXSAT * 2], Db[MAXSAT], QQ[NP * MAXSAT];
+
+// Bookkeeping of the relative positioning.
+U08 Is_first_relpos = 0;
+U08 Is_fix_and_hold = 0;
+unsigned long Rtk_sol_fix_and_hold_cnt = 0;
+U08 Last_stat = 0;
+float Last_ratio = 0.0f;
+int Last_ns_of_float_solution = 0;
+int Last_used_sv_of_float_solution[RTK_MAX_USED_SV];
+unsigned long CS_CNT = 0;
+unsigned long INIT_X_CNT = 0;
+
+struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
+  U08 calculate_var_res_enable_flag;
+  F32 edop_sqr, ndop_sqr, vdop_sqr, en_cov, var_res;
+};
+RTK_ERROR_ELLIPSOID_NEEDED_INFO_T Rtk_error_ellip_info_fix{};
+
+double sqr(double x) { return x * x; }
+
+// Frequency number of a GLONASS satellite index; -9 (unknown) for other systems.
+int glo_frq(const nav_t* nav, int sat) {
+  int prn = 0;
+  if (satsys(sat, &prn) != SYS_GLO || prn < 1 || prn > MAXGEPH) return -9;
+  return nav->geph[prn - 1].frq;
+}
+
+
+void restart_lock(rtk_t* rtk, int sat) {
+  ssat_t& s = rtk->ssat[sat - 1];
+  s.lock[0] = s.azel[1] < LOW_ELV_LOCK ? -rtk->opt.minlock_low_elv : -rtk->opt.minlock;
+}
+
+// ---------------------------------------------------------------------------
+// Time update.
+
+void udpos(rtk_t* rtk, double tt) {
+  const prcopt_t& o = rtk->opt;
+  double* x = rtk->x;
+  double* P = rtk->P;
+  if (norm(x, 3) <= 0.0) {
+    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
+    if (o.dynamics && o.mode != MODE_STATIC) {
+      for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
+      for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
+    }
+  }
+  if (o.mode == MODE_STATIC) return;
+  if (!o.dynamics) {
+    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
+    return;
+  }
+  const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
+  if (var > VAR_POS) {
+    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
+    for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
+    for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
+    return;
+  }
+  // x(i) += x(i+3) * tt for i = 0..5, on the state and on both sides of P;
+  // ascending order uses the old value of x(i+3) as the transition requires.
+  for (int i = 0; i < 6; ++i) x[i] += x[i + 3] * tt;
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < NX; ++j) P[i + j * NX] += tt * P[(i + 3) + j * NX];
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < NX; ++i) P[i + j * NX] += tt * P[i + (j + 3) * NX];
+  // acceleration noise, east/north/up -> ECEF
+  double pos[3], Qv[9] = {0}, Qe[9];
+  Qv[0] = Qv[4] = sqr(o.prn[3]);
+  Qv[8] = sqr(o.prn[4]);
+  ecef2pos(x, pos);
+  covecef(pos, Qv, Qe);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) P[(i + 6) + (j + 6) * NX] += Qe[i + j * 3];
+}
+
+void detslp_ll(rtk_t* rtk, const obsd_t* obs, int rcv) {
+  if (obs->L[0] == 0.0) return;
+  ssat_t& s = rtk->ssat[obs->sat - 1];
+  const unsigned char lli = obs->LLI[0];
+  unsigned char slip = static_cast<unsigned char>((lli | s.slip[0]) & 3);
+  if (lli & 1) ++CS_CNT;
+  const int shift = rcv == 1 ? 6 : 4;
+  const unsigned char prev_half = static_cast<unsigned char>((s.slip[0] >> (shift + 1)) & 1);
+  if (((lli >> 1) & 1) != prev_half) slip |= 1;
+  unsigned char keep = static_cast<unsigned char>(s.slip[0] & ~(3u << shift) & ~3u);
+  s.slip[0] = static_cast<unsigned char>(keep | slip | ((lli & 3) << shift));
+}
+
+void detslp_dop(rtk_t* rtk, const obsd_t* obs, int rcv, const nav_t* nav) {
+  const int sat = obs->sat;
+  ssat_t& s = rtk->ssat[sat - 1];
+  const int r = rcv - 1;
+  const double lam = nav->lam[sat - 1][0];
+  if (obs->L[0] == 0.0 || obs->D[0] == 0.0f || s.ph[r][0] == 0.0 || lam <= 0.0) return;
+  const double tt = timediff(obs->time, s.pt[r][0]);
+  if (std::fabs(tt) < 0.005) return;
+  if (std::fabs(obs->time.sec - s.pt[r][0].sec) > 0.001) return;
+  const double thr = 30.0 * tt * tt / 2.0 / lam + rtk->opt.err[4] * std::fabs(tt) * 4.0;
+  if (std::fabs((obs->L[0] - s.ph[r][0]) + obs->D[0] * tt) > thr) {
+    s.slip[0] |= 1;
+    ++CS_CNT;
+  }
+}
+
+void sdobs(const obsd_t* obs, int i, int j, double* dL, double* dP) {
+  const double Lr = obs[i].L[0], Lb = obs[j].L[0], Pr = obs[i].P[0], Pb = obs[j].P[0];
+  *dL = (Lr != 0.0 && Lb != 0.0) ? Lr - Lb : 0.0;
+  *dP = (Pr != 0.0 && Pb != 0.0) ? Pr - Pb : 0.0;
+}
+
+void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
+  const prcopt_t& o = rtk->opt;
+  for (int i = 0; i < ns; ++i) {
+    ssat_t& s = rtk->ssat[Sat[i] - 1];
+    s.slip[0] &= 0xFC;
+    if (o.detslp_mode == 0) {
+      detslp_ll(rtk, obs + Iu[i], 1);
+      detslp_ll(rtk, obs + Ir[i], 2);
+    } else if (o.detslp_mode == 1) {
+      detslp_dop(rtk, obs + Iu[i], 1, nav);
+      detslp_dop(rtk, obs + Ir[i], 2, nav);
+    }
+  }
+  for (int i = 1; i <= MAXSAT; ++i) {
+    const int j = NP + i - 1;
+    ssat_t& s = rtk->ssat[i - 1];
+    s.outc[0]++;
+    if (o.modear == MODEAR_INST) {
+      if (rtk->x[j] != 0.0) initx(rtk, 0.0, 0.0, j);
+    } else if (s.outc[0] > static_cast<unsigned int>(o.maxout) && rtk->x[j] != 0.0) {
+      initx(rtk, 0.0, 0.0, j);
+      ++INIT_X_CNT;
+      restart_lock(rtk, i);
+    }
+  }
+  for (int i = 0; i < ns; ++i) {
+    const int j = NP + Sat[i] - 1;
+    rtk->P[j + j * NX] += sqr(o.prn[0]) * std::fabs(tt);
+    if ((rtk->ssat[Sat[i] - 1].slip[0] & 1) && o.modear != MODEAR_INST) {
+      initx(rtk, 0.0, 0.0, j);
+      restart_lock(rtk, Sat[i]);
+    }
+  }
+  // phase-minus-code estimates; their mean offset keeps the states coherent with
+  // the code across receiver clock jumps
+  double offset = 0.0;
+  int noff = 0;
+  for (int i = 0; i < ns; ++i) {
+    Bias[i] = 0.0;
+    double dL = 0.0, dP = 0.0;
+    sdobs(obs, Iu[i], Ir[i], &dL, &dP);
+    const double lam = nav->lam[Sat[i] - 1][0];
+    if (dL == 0.0 || dP == 0.0 || lam <= 0.0) continue;
+    Bias[i] = dL - dP / lam;
+    const double xs = rtk->x[NP + Sat[i] - 1];
+    if (xs != 0.0) {
+      offset += Bias[i] - xs;
+      ++noff;
+    }
+  }
+  if (noff > 0) {
+    const double d = offset / noff;
+    for (int i = 1; i <= MAXSAT; ++i) {
+      if (rtk->x[NP + i - 1] != 0.0) rtk->x[NP + i - 1] += d;
+    }
+  }
+  for (int i = 0; i < ns; ++i) {
+    const int j = NP + Sat[i] - 1;
+    if (Bias[i] == 0.0 || rtk->x[j] != 0.0) continue;
+    initx(rtk, Bias[i], sqr(o.std[0]), j);
+    restart_lock(rtk, Sat[i]);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Residuals.
+
+// Undifferenced phase (y[2i]) and code (y[2i+1]) residuals, m; e: line-of-sight
+// unit vectors; azel: azimuth and elevation. base: 1 for the base receiver.
+int zdres(int base, const obsd_t* obs, int n, const double* rs, const double* dts, const int* svh, const nav_t* nav,
+          const double* rr, const prcopt_t* opt, double* y, double* e, double* azel) {
+  for (int i = 0; i < n * 2; ++i) y[i] = azel[i] = 0.0;
+  if (norm(rr, 3) <= 0.0) return 0;
+  double pos[3];
+  ecef2pos(rr, pos);
+  const double zazel[2] = {0.0, PI / 2.0};
+  const double zhd = tropmodel(obs[0].time, pos, zazel, 0.0);
+  for (int i = 0; i < n; ++i) {
+    const int sat = obs[i].sat;
+    double r = geodist(rs + i * 6, rr, e + i * 3);
+    if (r <= 0.0) continue;
+    if (satazel(pos, e + i * 3, azel + i * 2) < opt->elmin) continue;
+    if (satexclude(sat, svh[i], opt)) continue;
+    r += -CLIGHT * dts[i * 2];
+    double mapfw = 0.0;
+    r += zhd * tropmapf(obs[i].time, pos, azel + i * 2, &mapfw);
+    // zdres_sat, one frequency
+    const double lam = nav->lam[sat - 1][0];
+    if (lam == 0.0) continue;
+    const double snr = obs[i].SNR[0] * 0.25;
+    if (testsnr(base, 0, azel[1 + i * 2], snr, &opt->snrmask)) continue;
+    int prn = 0;
+    const int sys = satsys(sat, &prn);
+    if ((sys == SYS_SBS || (sys == SYS_CMP && prn <= 5)) && snr < opt->snrmask.bd2_geo_snr_mask) continue;
+    if (obs[i].L[0] != 0.0) y[i * 2] = obs[i].L[0] * lam - r;
+    if (obs[i].P[0] != 0.0) y[1 + i * 2] = obs[i].P[0] - r;
+  }
+  return 1;
+}
+
+int validobs(int i, int j, int f, const double* y) {
+  return y[f + i * 2] != 0.0 && y[f + j * 2] != 0.0 && (f == 0 || (y[i * 2] != 0.0 && y[j * 2] != 0.0));
+}
+
+double varerr(int sys, double el, double bl, double dt, int f, const prcopt_t* opt) {
+  const double fact = sys == SYS_GLO ? 1.5 : (sys == SYS_SBS ? 3.0 : 1.0);
+  const double s = fact * (f == 1 ? opt->eratio[0] : 1.0);
+  const double a = s * opt->err[1], b = s * opt->err[2];
+  const double c = opt->err[3] * bl / 1E4;
+  const double d = CLIGHT * opt->sclkstab * dt;
+  const double sinel = std::sin(el);
+  const double k = opt->ionoopt == IONOOPT_IFLC ? 6.0 : 2.0;
+  return k * (a * a + b * b / (sinel * sinel) + c * c) + d * d;
+}
+
+double baseline_len(const double* ru, const double* rb) {
+  double d[3];
+  for (int i = 0; i < 3; ++i) d[i] = ru[i] - rb[i];
+  return norm(d, 3);
+}
+
+// Double-differenced residuals v, design rows H and covariance R (nv x nv)
+// at the states x. Returns the row count (0: no update in this cycle).
+int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y,
+          const double* e, const double* azel, int ns, double* v, double* Hm, double* Rm) {
+  prcopt_t* opt = &rtk->opt;
+  const double bl = baseline_len(x, rtk->rb);
+  int nv = 0, nb[2 * RTK_NGRP] = {0}, b = 0, counted_code = 0;
+  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
+  const bool sbas_no_ref = opt->olvo_remove_sbas_after_entering_fix_and_hold || opt->olvo_do_not_use_sbas_when_sv_are_sufficient;
+
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
+    for (int f = opt->mode > MODE_DGPS ? 0 : 1; f < 2; ++f) {
+      int ref = -1;
+      for (int j = 0; j < ns; ++j) {
+        const int sys = rtk->ssat[Sat[j] - 1].sys;
+        if (!test_sys(sys, m) || !rtk->ssat[Sat[j] - 1].vs) continue;
+        if (sbas_no_ref && sys == SYS_SBS) continue;
+        if (!validobs(Iu[j], Ir[j], f, y)) continue;
+        if (ref < 0 || azel[1 + Iu[j] * 2] >= azel[1 + Iu[ref] * 2]) ref = j;
+      }
+      if (ref < 0) continue;
+      rtk->sol.ref_sat_number[m] = Sat[ref];
+      const int sref = Sat[ref];
+      const double lami = nav->lam[sref - 1][0];
+      int nrow_first = nv;
+      for (int j = 0; j < ns; ++j) {
+        if (j == ref) continue;
+        const int sat = Sat[j];
+        const int sys = rtk->ssat[sat - 1].sys;
+        if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) continue;
+        if (!validobs(Iu[j], Ir[j], f, y)) continue;
+        const double lamj = nav->lam[sat - 1][0];
+        if (lami <= 0.0 || lamj <= 0.0) continue;
+        if (nv >= MAXROWS) break;
+        double* h = Hm + nv * NX;
+        for (int k = 0; k < NX; ++k) h[k] = 0.0;
+        double vv = (y[f + Iu[ref] * 2] - y[f + Ir[ref] * 2]) - (y[f + Iu[j] * 2] - y[f + Ir[j] * 2]);
+        for (int k = 0; k < 3; ++k) h[k] = -e[k + Iu[ref] * 3] + e[k + Iu[j] * 3];
+        if (f == 0) {
+          const int ii = NP + sref - 1, jj = NP + sat - 1;
+          if (opt->ionoopt == IONOOPT_IFLC) {
+            vv -= x[ii] - x[jj];
+            h[ii] = 1.0;
+            h[jj] = -1.0;
+          } else {
+            vv -= lami * x[ii] - lamj * x[jj];
+            h[ii] = lami;
+            h[jj] = -lamj;
+          }
+        }
+        if (f == 1 && m == RTK_GRP_GLO && opt->olvo_calibrate_GLO_SD_IFB) {
+          const int ki = glo_frq(nav, sref), kj = glo_frq(nav, sat);
+          if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
+          if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
+        }
+        if (f == 0) rtk->ssat[sat - 1].resp[0] = vv;
+        else rtk->ssat[sat - 1].resc[0] = vv;
+        if (std::fabs(vv) > opt->maxinno) continue;
+        v[nv] = vv;
+        Ri[nv] = varerr(rtk->ssat[sref - 1].sys, azel[1 + Iu[ref] * 2], bl, dt, f, opt);
+        Rj[nv] = varerr(sys, azel[1 + Iu[j] * 2], bl, dt, f, opt);
+        if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
+        if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
+        if (f == 1) {
+          if (m == RTK_GRP_GLO && opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+            const int kj = glo_frq(nav, sat);
+            if (GLOSDIFB_get_calibrate_cnt(kj) < opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+              v[nv] = 0.0;
+              for (int k = 0; k < NX; ++k) h[k] = 0.0;
+            } else {
+              ++counted_code;
+            }
+          } else if (m == RTK_GRP_GPS) {
+            ++counted_code;
+          }
+        }
+        ++nv;
+        ++nb[b];
+      }
+      // stored residuals of the group made zero-mean for display
+      const int rows = nv - nrow_first;
+      if (rows > 0) {
+        double sum = 0.0;
+        for (int j = 0; j < ns; ++j) {
+          const ssat_t& s = rtk->ssat[Sat[j] - 1];
+          if (test_sys(s.sys, m)) sum += f == 0 ? s.resp[0] : s.resc[0];
+        }
+        const double mean = sum / (rows + 1);
+        for (int j = 0; j < ns; ++j) {
+          ssat_t& s = rtk->ssat[Sat[j] - 1];
+          if (!test_sys(s.sys, m)) continue;
+          if (f == 0 && s.resp[0] != 0.0) s.resp[0] -= mean;
+          if (f == 1 && s.resc[0] != 0.0) s.resc[0] -= mean;
+        }
+      }
+      ++b;
+    }
+  }
+  // covariance of the double differences: the reference variance throughout a
+  // block, plus each satellite's own on the diagonal
+  for (int i = 0; i < nv * nv; ++i) Rm[i] = 0.0;
+  for (int k = 0, i0 = 0; k < b; i0 += nb[k++]) {
+    for (int i = 0; i < nb[k]; ++i)
+      for (int j = 0; j < nb[k]; ++j) Rm[(i0 + i) + (i0 + j) * nv] = Ri[i0 + i] + (i == j ? Rj[i0 + i] : 0.0);
+  }
+  if (opt->olvo_support_error_ellipsoid) {
+    if (nv < 4) {
+      Rtk_error_ellip_info_fix.var_res = -1.0f;
+    } else {
+      double q = 0.0;
+      for (int i = 0; i < nv; ++i) q += v[i] * v[i] / Rm[i + i * nv];
+      Rtk_error_ellip_info_fix.var_res = static_cast<F32>(q / nv);
+    }
+  }
+  if (opt->olvo_only_use_GLO_PR_with_stable_SD_IFB && counted_code < MIN_CODE_ROWS) return 0;
+  return nv;
+}
+
+void calculate_error_ellipsoid_needed_info(const double* Hm, int nv, const double* rr) {
+  double N[9] = {0};
+  for (int r = 0; r < nv; ++r) {
+    const double* h = Hm + r * NX;
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) N[i + j * 3] += h[i] * h[j];
+  }
+  if (matinv(N, 3) != 0) return;
+  double pos[3], Ex[9], EN[9], Q[9];
+  ecef2pos(rr, pos);
+  xyz2enu(pos, Ex);
+  matmul("NN", 3, 3, 3, 1.0, Ex, N, 0.0, EN);
+  matmul("NT", 3, 3, 3, 1.0, EN, Ex, 0.0, Q);
+  Rtk_error_ellip_info_fix.edop_sqr = static_cast<F32>(Q[0]);
+  Rtk_error_ellip_info_fix.ndop_sqr = static_cast<F32>(Q[4]);
+  Rtk_error_ellip_info_fix.vdop_sqr = static_cast<F32>(Q[8]);
+  Rtk_error_ellip_info_fix.en_cov = static_cast<F32>(Q[1]);
+  Rtk_error_ellip_info_fix.calculate_var_res_enable_flag = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Satellite selection.
+
+bool in_last_float_set(int sat) {
+  for (int k = 0; k < Last_ns_of_float_solution; ++k)
+    if (Last_used_sv_of_float_solution[k] == sat) return true;
+  return false;
+}
+
+int select_common(const obsd_t* obs, int nu, int nr, const double* azel, double mask, bool delay) {
+  int ns = 0;
+  for (int i = 0, j = nu; i < nu && j < nu + nr; ++i, ++j) {
+    if (obs[i].sat < obs[j].sat) --j;
+    else if (obs[i].sat > obs[j].sat) --i;
+    else if (azel[1 + j * 2] >= mask) {
+      if (delay && !in_last_float_set(obs[i].sat)) continue;
+      Sat[ns] = obs[i].sat;
+      Iu[ns] = i;
+      Ir[ns++] = j;
+      if (ns >= MAXSAT) break;
+    }
+  }
+  return ns;
+}
+
+int selsat(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const double* azel) {
+  const prcopt_t& o = rtk->opt;
+  const double mask = RTK_get_baseline() > 2000.0 ? o.tanr_elv_mask_for_baseline_larger_than_2km : o.elmin;
+  const bool delay = o.olvo_delay_to_enter_new_sat && !o.olvo_reference_static_started_position &&
+                     Last_ratio > DELAY_RATIO_LO && Last_ratio < DELAY_RATIO_HI && Last_ns_of_float_solution > 0;
+  int ns = select_common(obs, nu, nr, azel, mask, delay);
+  const int maxsv = o.tarn_set_max_rtk_sv_numbers;
+  if (maxsv > 0 && ns > maxsv) {
+    double el[MAXSAT];
+    for (int i = 0; i < ns; ++i) el[i] = azel[1 + Ir[i] * 2];
+    std::sort(el, el + ns, [](double a, double b) { return a > b; });
+    ns = select_common(obs, nu, nr, azel, std::max(mask, el[maxsv - 1]), delay);
+  }
+  return ns;
+}
+
+// ---------------------------------------------------------------------------
+// GLONASS single-difference code bias calibration.
+
+void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav, double age) {
+  if (!rtk->opt.olvo_calibrate_GLO_SD_IFB) return;
+  if (baseline_len(rtk->sol.rr, rtk->rb) >= SD_IFB_MAX_BASELINE || std::fabs(age) >= SD_IFB_MAX_AGE) return;
+  double all[GLOSDIFB_MAX_SAMPLES], lli[GLOSDIFB_MAX_SAMPLES];
+  int nall = 0, nlli = 0;
+  double mean = 0.0;
+  bool mean_done = false;
+  const bool rtcm_base = RTK_get_base_stream_type() == 1;
+  for (int i = 0; i < ns; ++i) {
+    const int sat = Sat[i];
+    const ssat_t& s = rtk->ssat[sat - 1];
+    if (!s.vs) continue;
+    const double yr = Y[1 + Iu[i] * 2], yb = Y[1 + Ir[i] * 2];
+    if (yr == 0.0 || yb == 0.0) continue;
+    const double el = std::max(Azel[1 + Iu[i] * 2], Azel[1 + Ir[i] * 2]);
+    const int snr = std::min(obs[Iu[i]].SNR[0], obs[Ir[i]].SNR[0]);
+    const bool lli_r = (obs[Iu[i]].LLI[0] & 0x40) != 0, lli_b = (obs[Ir[i]].LLI[0] & 0x40) != 0;
+    if (s.sys == SYS_GPS || s.sys == SYS_QZS || s.sys == SYS_SBS) {
+      if (el < SD_IFB_GPS_ELV || snr < SD_IFB_GPS_SNR) continue;
+      if (nall < GLOSDIFB_MAX_SAMPLES) all[nall++] = yr - yb;
+      if (lli_r && lli_b && nlli < GLOSDIFB_MAX_SAMPLES) lli[nlli++] = yr - yb;
+    } else if (s.sys == SYS_GLO) {
+      if (!mean_done) {
+        mean = nlli >= 4 ? GLOSDIFB_cal_mean_sd_gps(lli, nlli) : (nall > 3 ? GLOSDIFB_cal_mean_sd_gps(all, nall) : 0.0);
+        mean_done = true;
+      }
+      const int k = glo_frq(nav, sat);
+      if (mean == 0.0 || k < -7 || k > 6 || !lli_r || !(lli_b || rtcm_base)) continue;
+      const int c = GLOSDIFB_get_calibrate_cnt(k);
+      const double elm = (c < 200 ? 40.0 : 45.0) * D2R;
+      const int snrm = c < 200 ? 160 : 180;
+      if (el < elm || snr < snrm) continue;
+      GLOSDIFB_add_sample(k, (yr - yb) - mean);
+    }
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int test_sys(int sys, int m) {
+  switch (sys) {
+    case SYS_GPS:
+    case SYS_SBS:
+    case SYS_QZS: return m == RTK_GRP_GPS;
+    case SYS_GLO: return m == RTK_GRP_GLO;
+    case SYS_GAL: return m == RTK_GRP_GAL;
+    case SYS_CMP: return m == RTK_GRP_CMP;
+    default: return 0;
+  }
+}
+
+void initx(rtk_t* rtk, double xi, double var, int i) {
+  rtk->x[i] = xi;
+  for (int j = 0; j < rtk->nx; ++j) rtk->P[i + j * rtk->nx] = rtk->P[j + i * rtk->nx] = i == j ? var : 0.0;
+}
+
+int filter(double* x, double* P, const double* Hm, const double* v, const double* Rm, int n, int m) {
+  if (m <= 0 || m > MAXROWS || n > NX) return 0;
+  int k = 0;
+  for (int i = 0; i < n; ++i)
+    if (x[i] != 0.0 && P[i + i * n] > 0.0) Ix[k++] = i;
+  if (k == 0) return 0;
+  for (int i = 0; i < k; ++i) {
+    Fx[i] = x[Ix[i]];
+    for (int j = 0; j < k; ++j) Fp[i + j * k] = P[Ix[i] + Ix[j] * n];
+  }
+  // Fh: k x m, column r = design row r over the taking-part states
+  for (int r = 0; r < m; ++r)
+    for (int i = 0; i < k; ++i) Fh[i + r * k] = Hm[r * n + Ix[i]];
+  // F = P H^T (k x m), using only the non-zero design entries of each row
+  for (int r = 0; r < m; ++r) {
+    double* f = Ff + r * k;
+    for (int i = 0; i < k; ++i) f[i] = 0.0;
+    const double* h = Fh + r * k;
+    for (int j = 0; j < k; ++j) {
+      if (h[j] == 0.0) continue;
+      const double* pc = Fp + j * k;
+      for (int i = 0; i < k; ++i) f[i] += pc[i] * h[j];
+    }
+  }
+  // Q = H P H^T + R
+  for (int r = 0; r < m; ++r)
+    for (int c = 0; c < m; ++c) {
+      double q = Rm[r + c * m];
+      const double* h = Fh + r * k;
+      const double* f = Ff + c * k;
+      for (int i = 0; i < k; ++i) q += h[i] * f[i];
+      Fq[r + c * m] = q;
+    }
+  if (matinv(Fq, m) != 0) return 0;
+  // K = F Q^-1 (k x m)
+  matmul("NN", k, m, m, 1.0, Ff, Fq, 0.0, Fk);
+  for (int r = 0; r < m; ++r)
+    for (int i = 0; i < k; ++i) Fx[i] += Fk[i + r * k] * v[r];
+  // P = (I - K H) P (I - K H)^T + K R K^T: the symmetric (Joseph) form keeps P
+  // positive definite when phase rows (mm) and code rows (m) meet states of
+  // hundreds of metres
+  for (int j = 0; j < k; ++j)
+    for (int i = 0; i < k; ++i) {
+      double a = i == j ? 1.0 : 0.0;
+      for (int r = 0; r < m; ++r) a -= Fk[i + r * k] * Fh[j + r * k];
+      Fa[i + j * k] = a;
+    }
+  matmul("NN", k, k, k, 1.0, Fa, Fp, 0.0, Fb);
+  matmul("NT", k, k, k, 1.0, Fb, Fa, 0.0, Fp);
+  matmul("NN", k, m, m, 1.0, Fk, Rm, 0.0, Ff);
+  matmul("NT", k, k, m, 1.0, Ff, Fk, 1.0, Fp);
+  for (int i = 0; i < k; ++i) {
+    x[Ix[i]] = Fx[i];
+    for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
+  }
+  return 1;
+}
+
+int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx) {
+  const int na = rtk->na, nx = rtk->nx;
+  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].fix[0] = 0;
+  int nb = 0;
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    if (m == RTK_GRP_GLO && rtk->opt.glomodear == 0) continue;
+    int ref = -1;
+    for (int i = 0; i < MAXSAT; ++i) {
+      const int j = na + i;
+      const ssat_t& s = rtk->ssat[i];
+      if (!test_sys(satsys(i + 1, nullptr), m) || rtk->x[j] == 0.0) continue;
+      const bool ok = s.lock[0] > 0 && !(s.slip[0] & 2) && s.azel[1] >= rtk->opt.elmaskar;
+      if (!ok) {
+        rtk->ssat[i].fix[0] = 1;
+        continue;
+      }
+      rtk->ssat[i].fix[0] = 2;
+      if (ref < 0) {
+        ref = j;
+        continue;
+      }
+      master_sat_ndx[nb] = static_cast<S16>(ref);
+      slave_sat_ndx[nb] = static_cast<S16>(j);
+      ++nb;
+    }
+  }
+  if (D != nullptr) {
+    const int ny = na + nb;
+    for (int i = 0; i < nx * ny; ++i) D[i] = 0.0;
+    for (int i = 0; i < na; ++i) D[i + i * nx] = 1.0;
+    for (int k = 0; k < nb; ++k) {
+      D[master_sat_ndx[k] + (na + k) * nx] = 1.0;
+      D[slave_sat_ndx[k] + (na + k) * nx] = -1.0;
+    }
+  }
+  return nb;
+}
+
+void generate_Qb_Qab(int nx, int na, int nb, const double*, const double* P, const S16* ms, const S16* ss,
+                     double* Qbm, double* Qabm) {
+  for (int i = 0; i < nb; ++i)
+    for (int j = 0; j < nb; ++j)
+      Qbm[i + j * nb] = P[ms[i] + ms[j] * nx] - P[ms[i] + ss[j] * nx] - P[ss[i] + ms[j] * nx] + P[ss[i] + ss[j] * nx];
+  for (int i = 0; i < na; ++i)
+    for (int j = 0; j < nb; ++j) Qabm[i + j * na] = P[i + ms[j] * nx] - P[i + ss[j] * nx];
+}
+
+void restamb(rtk_t* rtk, const double* bias, int nb, double* xa) {
+  const int na = rtk->na;
+  for (int i = 0; i < rtk->nx; ++i) xa[i] = rtk->x[i];
+  for (int i = 0; i < na; ++i) xa[i] = rtk->xa[i];
+  int used = 0;
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    int first = -1;
+    for (int i = 0; i < MAXSAT; ++i) {
+      if (!test_sys(satsys(i + 1, nullptr), m) || rtk->ssat[i].fix[0] != 2) continue;
+      if (first < 0) {
+        first = na + i;
+        continue;
+      }
+      if (used >= nb) return;
+      xa[na + i] = xa[first] - bias[used++];
+    }
+  }
+}
+
+int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
+  const prcopt_t& o = rtk->opt;
+  const int nx = rtk->nx, na = rtk->na;
+  rtk->sol.ratio = 0.0f;
+  if (o.mode <= MODE_DGPS || o.modear == 0 || o.thresar[0] < 1.0) return 0;
+  const int nb = ddmat(rtk, nullptr, Master, Slave);
+  if (nb < 1) return 0;
+  generate_Qb_Qab(nx, na, nb, nullptr, rtk->P, Master, Slave, Qb, Qab);
+  for (int k = 0; k < nb; ++k) Yb[k] = rtk->x[Master[k]] - rtk->x[Slave[k]];
+  double s[2] = {0.0, 0.0};
+  if (nb > LAMBDA_MAX_N || lambda(nb, 2, Yb, Qb, Bcand, s) != 0) return 0;
+  double ratio = s[0] > 0.0 ? s[1] / s[0] : 0.0;
+  if (ratio > MAX_RATIO) ratio = MAX_RATIO;
+  rtk->sol.ratio = static_cast<float>(ratio);
+  if (o.olvo_float_rtk_mode) return 0;
+  if (!(s[0] <= 0.0 || s[1] / s[0] >= o.thresar[0])) return 0;
+
+  for (int i = 0; i < na; ++i) {
+    rtk->xa[i] = rtk->x[i];
+    for (int j = 0; j < na; ++j) rtk->Pa[i + j * na] = rtk->P[i + j * nx];
+  }
+  for (int k = 0; k < nb; ++k) {
+    bias[k] = Bcand[k];
+    Yb[k] -= Bcand[k];
+  }
+  if (matinv(Qb, nb) != 0) return 0;
+  matmul("NN", nb, 1, nb, 1.0, Qb, Yb, 0.0, Db);
+  matmul("NN", na, 1, nb, -1.0, Qab, Db, 1.0, rtk->xa);
+  matmul("NN", na, nb, nb, 1.0, Qab, Qb, 0.0, QQ);
+  matmul("NT", na, na, nb, -1.0, QQ, Qab, 1.0, rtk->Pa);
+  restamb(rtk, bias, nb, xa);
+  return nb;
+}
+
+void holdamb(rtk_t* rtk, const double* xa) {
+  const int nx = rtk->nx, na = rtk->na;
+  int nv = 0;
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    int ref = -1;
+    for (int i = 0; i < MAXSAT; ++i) {
+      ssat_t& s = rtk->ssat[i];
+      if (!test_sys(satsys(i + 1, nullptr), m) || s.fix[0] != 2 || s.azel[1] < rtk->opt.elmaskhold) continue;
+      s.fix[0] = 3;
+      const int j = na + i;
+      if (ref < 0) {
+        ref = j;
+        continue;
+      }
+      if (nv >= MAXROWS) continue;
+      double* h = H + nv * nx;
+      for (int k = 0; k < nx; ++k) h[k] = 0.0;
+      V[nv] = (xa[ref] - xa[j]) - (rtk->x[ref] - rtk->x[j]);
+      h[ref] = 1.0;
+      h[j] = -1.0;
+      ++nv;
+    }
+  }
+  if (nv <= 0) return;
+  for (int i = 0; i < nv * nv; ++i) R[i] = 0.0;
+  for (int i = 0; i < nv; ++i) R[i + i * nv] = RTK_VAR_HOLDAMB;
+  filter(rtk->x, rtk->P, H, V, R, nx, nv);
+}
+
+int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
+  prcopt_t* opt = &rtk->opt;
+  talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
+  const gtime_t time = obs[0].time;
+  const double dt = timediff(time, obs[nu].time);
+  int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
+
+  for (int i = 0; i < MAXSAT; ++i) {
+    rtk->ssat[i].sys = static_cast<unsigned char>(satsys(i + 1, nullptr));
+    rtk->ssat[i].vsat[0] = 0;
+    rtk->ssat[i].snr[0] = 0;
+  }
+  satposs(time, obs, nu + nr, nav, opt->sateph, Rs, Dts, Var, Svh);
+
+  if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
+             Azel + nu * 2))
+    return 0;
+  const int ns = selsat(rtk, obs, nu, nr, Azel);
+  if (ns <= 0) return 0;
+  if (opt->olvo_delay_to_enter_new_sat) {
+    Last_ns_of_float_solution = std::min(ns, static_cast<int>(RTK_MAX_USED_SV));
+    for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
+  }
+
+  // time update
+  udpos(rtk, std::fabs(rtk->tt));
+  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
+
+  std::memcpy(Xp, rtk->x, sizeof Xp);
+  std::memcpy(Pp, rtk->P, sizeof Pp);
+  int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
+  int nv = 0;
+  for (int it = 0; it < niter; ++it) {
+    if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, Xp, opt, Y, E, Azel)) return 0;
+    if (it == 0) calibrate_glo_sd_ifb(rtk, obs, ns, nav, rtk->sol.age);
+    nv = ddres(rtk, nav, dt, Xp, Y, E, Azel, ns, V, H, R);
+    if (nv < 1) return 0;
+    if (!filter(Xp, Pp, H, V, R, NX, nv)) return 0;
+  }
+  // post-fit residuals at the updated states (kept for display)
+  if (zdres(0, obs, nu, Rs, Dts, Svh, nav, Xp, opt, Y, E, Azel)) {
+    const int nvp = ddres(rtk, nav, dt, Xp, Y, E, Azel, ns, V, H, R);
+    if (nvp > 0 && opt->olvo_support_error_ellipsoid) calculate_error_ellipsoid_needed_info(H, nvp, Xp);
+  }
+  if (opt->tarn_check_float_with_pnt_pos && baseline_len(Xp, rtk->sol.rr) >= 30.0) return 0;
+  std::memcpy(rtk->x, Xp, sizeof Xp);
+  std::memcpy(rtk->P, Pp, sizeof Pp);
+  int nsu = 0;
+  for (int i = 0; i < ns; ++i) {
+    ssat_t& s = rtk->ssat[Sat[i] - 1];
+    if (!s.vsat[0]) continue;
+    s.lock[0]++;
+    s.outc[0] = 0;
+    ++nsu;
+  }
+  rtk->sol.ns = static_cast<unsigned char>(nsu);
+  if (nsu < 4) stat = SOLQ_NONE;
+  Is_first_relpos = 0;
+
+  // integer ambiguity resolution
+  if (stat != SOLQ_NONE && resamb_LAMBDA(rtk, Bias, Xa) > 1) {
+    if (zdres(0, obs, nu, Rs, Dts, Svh, nav, Xa, opt, Y, E, Azel)) ddres(rtk, nav, dt, Xa, Y, E, Azel, ns, V, H, R);
+    ++rtk->nfix;
+    int limit = opt->minfix;
+    if (nsu < 8) limit += HOLD_EXTRA_FEW;
+    else if (nsu <= 9) limit += HOLD_EXTRA_MID;
+    if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
+      holdamb(rtk, Xa);
+      ++Rtk_sol_fix_and_hold_cnt;
+      if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
+    }
+    stat = SOLQ_FIX;
+  }
+
+  // solution
+  if (stat == SOLQ_FIX) {
+    for (int i = 0; i < 3; ++i) rtk->sol.rr[i] = rtk->xa[i];
+    for (int i = 3; i < 6; ++i) rtk->sol.rr[i] = rtk->xa[i];
+    const double* Pa = rtk->Pa;
+    rtk->sol.qr[0] = static_cast<float>(Pa[0]);
+    rtk->sol.qr[1] = static_cast<float>(Pa[1 + 1 * NP]);
+    rtk->sol.qr[2] = static_cast<float>(Pa[2 + 2 * NP]);
+    rtk->sol.qr[3] = static_cast<float>(Pa[1]);
+    rtk->sol.qr[4] = static_cast<float>(Pa[2 + 1 * NP]);
+    rtk->sol.qr[5] = static_cast<float>(Pa[2]);
+  } else {
+    if (stat != SOLQ_NONE) {
+      for (int i = 0; i < 6; ++i) rtk->sol.rr[i] = rtk->x[i];
+      const double* P = rtk->P;
+      rtk->sol.qr[0] = static_cast<float>(P[0]);
+      rtk->sol.qr[1] = static_cast<float>(P[1 + 1 * NX]);
+      rtk->sol.qr[2] = static_cast<float>(P[2 + 2 * NX]);
+      rtk->sol.qr[3] = static_cast<float>(P[1]);
+      rtk->sol.qr[4] = static_cast<float>(P[2 + 1 * NX]);
+      rtk->sol.qr[5] = static_cast<float>(P[2]);
+    }
+    rtk->nfix = 0;
+    if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 0;
+  }
+  for (int i = 0; i < nu + nr; ++i) {
+    if (obs[i].L[0] == 0.0) continue;
+    ssat_t& s = rtk->ssat[obs[i].sat - 1];
+    const int r = obs[i].rcv == 1 ? 0 : 1;
+    s.pt[r][0] = obs[i].time;
+    s.ph[r][0] = obs[i].L[0];
+  }
+  for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
+  if (stat != SOLQ_FIX) {
+    for (auto& s : rtk->ssat)
+      if (s.fix[0] == 2) s.fix[0] = 1;
+  }
+  if (opt->tarn_delay_fix_sol && !opt->olvo_reference_static_started_position && stat == SOLQ_FIX && nsu < 11) {
+    const int need = nsu < 9 ? 20 : (nsu == 9 ? 15 : 5);
+    if (rtk->nfix < need) {
+      stat = SOLQ_FLOAT;
+      rtk->sol.ratio = 2.99f;
+    }
+  }
+  if (stat == SOLQ_FLOAT && rtk->sol.ratio < 1.0f) rtk->sol.ratio = 1.0f;
+  if (stat != SOLQ_NONE) rtk->sol.stat = static_cast<unsigned char>(stat);
+  if (opt->olvo_delay_to_enter_new_sat) Last_ratio = rtk->sol.ratio;
+  if (opt->olvo_reference_static_started_position) Last_stat = static_cast<U08>(stat);
+  return stat != SOLQ_NONE;
+}
+
+void RELPOS_init(const prcopt_t* opt) {
+  Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
+  Is_fix_and_hold = 0;
+  Rtk_sol_fix_and_hold_cnt = 0;
+  Last_stat = 0;
+  RELPOS_clear_last_float();
+  CS_CNT = INIT_X_CNT = 0;
+  RELPOS_reset_error_ellipsoid();
+}
+
+int RELPOS_is_fix_and_hold() { return Is_fix_and_hold; }
+
+void RELPOS_clear_last_float() {
+  Last_ratio = 0.0f;
+  Last_ns_of_float_solution = 0;
+  for (int& s : Last_used_sv_of_float_solution) s = 0;
+}
+
+void RELPOS_reset_error_ellipsoid() {
+  Rtk_error_ellip_info_fix = RTK_ERROR_ELLIPSOID_NEEDED_INFO_T{};
+  Rtk_error_ellip_info_fix.var_res = -1.0f;
+}
+
+int RELPOS_get_error_ellipsoid(F32* edop_sqr, F32* ndop_sqr, F32* vdop_sqr, F32* en_cov, F32* var_res) {
+  const auto& e = Rtk_error_ellip_info_fix;
+  *edop_sqr = e.edop_sqr;
+  *ndop_sqr = e.ndop_sqr;
+  *vdop_sqr = e.vdop_sqr;
+  *en_cov = e.en_cov;
+  *var_res = e.var_res;
+  return e.var_res == -1.0f ? 0 : 1;
+}
+
+void RELPOS_set_first(int first) { Is_first_relpos = static_cast<U08>(first != 0); }
+
+void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
+  c->cs_cnt = CS_CNT;
+  c->init_x_cnt = INIT_X_CNT;
+  c->fix_and_hold_cnt = Rtk_sol_fix_and_hold_cnt;
+}
+
+int RELPOS_get_last_float_sats(int* sats) {
+  for (int i = 0; i < Last_ns_of_float_solution; ++i) sats[i] = Last_used_sv_of_float_solution[i];
+  return Last_ns_of_float_solution;
+}
