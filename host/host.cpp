@@ -691,6 +691,55 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
 
 namespace {
 
+// Progress and summary of a file RTK run (stderr, so that stdout and the
+// solution files keep their fixed formats).
+struct RTK_FILE_STATS_T {
+  long epochs = 0;
+  long fix = 0, flt = 0, single = 0;
+  bool has_first = false, has_fix = false;
+  gtime_t first{}, first_fix{};
+};
+
+constexpr double PROGRESS_PERIOD_S = 0.25;  // at most four progress lines a second
+
+double pct(long n, long d) { return d > 0 ? 100.0 * static_cast<double>(n) / static_cast<double>(d) : 0.0; }
+
+void count_solution(RTK_FILE_STATS_T* st, const sol_t& sol) {
+  ++st->epochs;
+  if (sol.stat == SOLQ_FIX) ++st->fix;
+  else if (sol.stat == SOLQ_FLOAT) ++st->flt;
+  else if (sol.stat == SOLQ_SINGLE) ++st->single;
+  if (!st->has_first) {
+    st->has_first = true;
+    st->first = sol.time;
+  }
+  if (sol.stat == SOLQ_FIX && !st->has_fix) {
+    st->has_fix = true;
+    st->first_fix = sol.time;
+  }
+}
+
+void print_progress(const RTK_FILE_STATS_T& st, double read_pct) {
+  std::fprintf(stderr, "\rRTK %5.1f%% read, %ld epochs, FIX %5.1f%%, FLOAT %5.1f%%, SINGLE %5.1f%%", read_pct,
+               st.epochs, pct(st.fix, st.epochs), pct(st.flt, st.epochs), pct(st.single, st.epochs));
+}
+
+void print_summary(const RTK_FILE_STATS_T& st, double wall_s) {
+  std::fprintf(stderr, "\nRTK summary: %ld epochs, FIX %.1f%%, FLOAT %.1f%%, SINGLE %.1f%%, NONE %.1f%%\n", st.epochs,
+               pct(st.fix, st.epochs), pct(st.flt, st.epochs), pct(st.single, st.epochs),
+               pct(st.epochs - st.fix - st.flt - st.single, st.epochs));
+  if (st.has_fix) std::fprintf(stderr, "RTK time to first FIX: %.1f s\n", timediff(st.first_fix, st.first));
+  else std::fprintf(stderr, "RTK time to first FIX: no FIX\n");
+  std::fprintf(stderr, "RTK wall time: %.3f s\n", wall_s);
+}
+
+long file_size(std::FILE* fp) {
+  if (std::fseek(fp, 0, SEEK_END) != 0) return 0;
+  const long n = std::ftell(fp);
+  std::rewind(fp);
+  return n > 0 ? n : 0;
+}
+
 int run_rtk_file(const HOST_PARAM_T& p) {
   if (p.is_crvraw) {
     std::FILE* fp_r_bin = std::fopen(p.rover_file, "rb");
@@ -713,6 +762,10 @@ int run_rtk_file(const HOST_PARAM_T& p) {
     if (fp_geo != nullptr) write_solution_header(fp_geo);
 
     long acc_cnt4 = 0;
+    RTK_FILE_STATS_T stats;
+    const long rover_size = file_size(fp_r_bin);
+    const auto wall0 = std::chrono::steady_clock::now();
+    auto last_progress = wall0;
     for (;;) {
       if (CRV_process_file(fp_r_bin, fp_b_bin) == 0) {
         HOSTOUT_close();
@@ -722,6 +775,13 @@ int run_rtk_file(const HOST_PARAM_T& p) {
       ++acc_cnt4;
       sol_t sol{};
       RTK_get_solution(&sol);
+      count_solution(&stats, sol);
+      const auto now = std::chrono::steady_clock::now();
+      if (std::chrono::duration<double>(now - last_progress).count() >= PROGRESS_PERIOD_S) {
+        last_progress = now;
+        const long pos = std::ftell(fp_r_bin);
+        print_progress(stats, rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / rover_size : 0.0);
+      }
       U16 raw_wn = 0, raw_period_in_ms = 0;
       U32 raw_tow_in_ms = 0;
       RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
@@ -731,6 +791,8 @@ int run_rtk_file(const HOST_PARAM_T& p) {
       if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
         std::fwrite(line, 1, static_cast<std::size_t>(n), fp_geo);
     }
+    print_progress(stats, 100.0);
+    print_summary(stats, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count());
     if (fp_normal != nullptr) std::fclose(fp_normal);
     if (fp_geo != nullptr) std::fclose(fp_geo);
     std::fclose(fp_b_bin);

@@ -127,6 +127,7 @@ struct SIM_SCENARIO_T {
   int glonass = 0;            // also GLONASS: strings and observables of 24 satellites
   int sbas = 0;               // also SBAS type 9 messages (rover stream)
   double base_time_offset = 0.0;  // base epochs shifted by this (s), for pairing tests
+  int geotag_every = 0;       // extended raw: every n-th rover epoch (from the first) is marked as geotagging
   int nslip = 0;
   SIM_SLIP_T slips[16] = {};
 };
@@ -137,6 +138,7 @@ struct SIM_TRUTH_T {
   double pos[3];    // rover ECEF, m
   double clk;       // rover clock offset, s
   int nsat;         // satellites written
+  int geotag;       // 1 when the epoch carries the geotagging mark
 };
 
 // Writes the rover and base streams and the truth file (any path may be null).

@@ -150,7 +150,8 @@ void write_sbas(Stream* st, SIM_TIME_T t) {
 }
 
 // One receiver epoch; r 0 rover, 1 base. T: receiver time tag (tow) of the epoch.
-int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][SIM_MAX_SAT], SIM_TRUTH_T* truth) {
+int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][SIM_MAX_SAT], int geotag,
+                SIM_TRUTH_T* truth) {
   const SIM_SCENARIO_T* sc = s->sc;
   const double dT = T - sc->tow0;
   const double dtr = sc->clk_bias[r] + sc->clk_drift[r] * dT;
@@ -261,7 +262,7 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
   U08 frame[SIM_MAX_FRAME];
   st->iod = (st->iod + 1) & 0xFF;
   if (sc->ext_raw) {
-    append(st, frame, sim_msg_extraw(st->iod, sc->week, tow_ms, period_ms, 0, obs, n, frame));
+    append(st, frame, sim_msg_extraw(st->iod, sc->week, tow_ms, period_ms, geotag ? 1 : 0, obs, n, frame));
   } else {
     append(st, frame, sim_msg_time(st->iod, sc->week, tow_ms, period_ms, frame));
     append(st, frame, sim_msg_raw(st->iod, obs, n, frame));
@@ -276,6 +277,7 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     for (int i = 0; i < 3; ++i) truth->pos[i] = rr[i];
     truth->clk = dtr;
     truth->nsat = n;
+    truth->geotag = geotag;
   }
   return n;
 }
@@ -337,7 +339,8 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
         write_glo(&s, &st[r]);
       }
       SIM_TRUTH_T tr{};
-      write_epoch(&s, &st[r], r, T, slip_mask, &tr);
+      const int geotag = r == 0 && sc->ext_raw && sc->geotag_every > 0 && k % sc->geotag_every == 0;
+      write_epoch(&s, &st[r], r, T, slip_mask, geotag, &tr);
       if (nav_epoch && !sc->nav_first) write_nav(&s, &st[r], T);
       if (nav_epoch && sc->sbas && r == 0) write_sbas(&st[r], SIM_TIME_T{sc->week, T});
       if (r == 0 && truth != nullptr) truth->push_back(tr);
@@ -432,6 +435,7 @@ int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line) {
     else if (k == "glonass") sc->glonass = a != 0.0;
     else if (k == "sbas") sc->sbas = a != 0.0;
     else if (k == "base_time_offset") sc->base_time_offset = a;
+    else if (k == "geotag_every") sc->geotag_every = static_cast<int>(a) < 0 ? 0 : static_cast<int>(a);
     else if (k == "slip" && nv >= 5 && sc->nslip < 16) {
       sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(a), static_cast<int>(b), c, static_cast<int>(d)};
     } else {
