@@ -68,9 +68,14 @@ double GLOSDIFB_cal_mean_sd_gps(const double* values, int n) {
   for (int i = 1; i < n; ++i) {
     if (std::fabs(values[i] - mean) > std::fabs(values[far] - mean)) far = i;
   }
+  // The farthest value is judged against the spread of the others: a variance
+  // that includes it could never be exceeded ninefold by a few samples.
   int m = n;
-  if ((values[far] - mean) * (values[far] - mean) > OUTLIER_FACTOR * var) {
-    mean_var(values, n, far, &mean, &var);
+  double mean_rest = 0.0, var_rest = 0.0;
+  mean_var(values, n, far, &mean_rest, &var_rest);
+  if ((values[far] - mean_rest) * (values[far] - mean_rest) > OUTLIER_FACTOR * var_rest) {
+    mean = mean_rest;
+    var = var_rest;
     --m;
   }
   const int dof = m - 1;
