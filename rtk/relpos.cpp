@@ -230,21 +230,38 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
 // ---------------------------------------------------------------------------
 // Residuals.
 
+// Azimuth and elevation of the line of sight e at the receiver of geodetic
+// position pos, with E its east-north-up rotation (as satazel).
+double azel_of(const double* E, const double* pos, const double* e, double* azel) {
+  double az = 0.0, el = PI / 2.0;
+  if (pos[2] > -RE_WGS84) {
+    double enu[3];
+    for (int i = 0; i < 3; ++i) enu[i] = E[i] * e[0] + E[i + 3] * e[1] + E[i + 6] * e[2];
+    az = enu[0] * enu[0] + enu[1] * enu[1] < 1e-12 ? 0.0 : std::atan2(enu[0], enu[1]);
+    if (az < 0.0) az += 2.0 * PI;
+    el = std::asin(enu[2] < -1.0 ? -1.0 : (enu[2] > 1.0 ? 1.0 : enu[2]));
+  }
+  azel[0] = az;
+  azel[1] = el;
+  return el;
+}
+
 // Undifferenced phase (y[2i]) and code (y[2i+1]) residuals, m; e: line-of-sight
 // unit vectors; azel: azimuth and elevation. base: 1 for the base receiver.
 int zdres(int base, const obsd_t* obs, int n, const double* rs, const double* dts, const int* svh, const nav_t* nav,
           const double* rr, const prcopt_t* opt, double* y, double* e, double* azel) {
   for (int i = 0; i < n * 2; ++i) y[i] = azel[i] = 0.0;
   if (norm(rr, 3) <= 0.0) return 0;
-  double pos[3];
+  double pos[3], Ev[9];
   ecef2pos(rr, pos);
+  xyz2enu(pos, Ev);  // once per receiver: the rotation needs four trigonometric calls
   const double zazel[2] = {0.0, PI / 2.0};
   const double zhd = tropmodel(obs[0].time, pos, zazel, 0.0);
   for (int i = 0; i < n; ++i) {
     const int sat = obs[i].sat;
     double r = geodist(rs + i * 6, rr, e + i * 3);
     if (r <= 0.0) continue;
-    if (satazel(pos, e + i * 3, azel + i * 2) < opt->elmin) continue;
+    if (azel_of(Ev, pos, e + i * 3, azel + i * 2) < opt->elmin) continue;
     if (satexclude(sat, svh[i], opt)) continue;
     r += -CLIGHT * dts[i * 2];
     double mapfw = 0.0;
@@ -563,19 +580,10 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
   matmul("NN", k, m, m, 1.0, Ff, Fq, 0.0, Fk);
   for (int r = 0; r < m; ++r)
     for (int i = 0; i < k; ++i) Fx[i] += Fk[i + r * k] * v[r];
-  // P = (I - K H) P (I - K H)^T + K R K^T: the symmetric (Joseph) form keeps P
-  // positive definite when phase rows (mm) and code rows (m) meet states of
-  // hundreds of metres
+  // P -= K F^T, kept symmetric
+  matmul("NT", k, k, m, -1.0, Fk, Ff, 1.0, Fp);
   for (int j = 0; j < k; ++j)
-    for (int i = 0; i < k; ++i) {
-      double a = i == j ? 1.0 : 0.0;
-      for (int r = 0; r < m; ++r) a -= Fk[i + r * k] * Fh[j + r * k];
-      Fa[i + j * k] = a;
-    }
-  matmul("NN", k, k, k, 1.0, Fa, Fp, 0.0, Fb);
-  matmul("NT", k, k, k, 1.0, Fb, Fa, 0.0, Fp);
-  matmul("NN", k, m, m, 1.0, Fk, Rm, 0.0, Ff);
-  matmul("NT", k, k, m, 1.0, Ff, Fk, 1.0, Fp);
+    for (int i = 0; i < j; ++i) Fp[i + j * k] = Fp[j + i * k] = 0.5 * (Fp[i + j * k] + Fp[j + i * k]);
   for (int i = 0; i < k; ++i) {
     x[Ix[i]] = Fx[i];
     for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
@@ -740,25 +748,35 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   udpos(rtk, std::fabs(rtk->tt));
   if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
 
-  std::memcpy(Xp, rtk->x, sizeof Xp);
-  std::memcpy(Pp, rtk->P, sizeof Pp);
   int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
+  // A single update that nothing can refuse afterwards works on the states in
+  // place (a failed update leaves them unchanged); otherwise on a copy.
+  const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos;
+  double* xs = rtk->x;
+  double* Ps = rtk->P;
+  if (copy) {
+    std::memcpy(Xp, rtk->x, sizeof Xp);
+    std::memcpy(Pp, rtk->P, sizeof Pp);
+    xs = Xp;
+    Ps = Pp;
+  }
   int nv = 0;
   for (int it = 0; it < niter; ++it) {
-    if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, Xp, opt, Y, E, Azel)) return 0;
+    if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, xs, opt, Y, E, Azel)) return 0;
     if (it == 0) calibrate_glo_sd_ifb(rtk, obs, ns, nav, rtk->sol.age);
-    nv = ddres(rtk, nav, dt, Xp, Y, E, Azel, ns, V, H, R);
+    nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
     if (nv < 1) return 0;
-    if (!filter(Xp, Pp, H, V, R, NX, nv)) return 0;
+    if (!filter(xs, Ps, H, V, R, NX, nv)) return 0;
   }
-  // post-fit residuals at the updated states (kept for display)
-  if (zdres(0, obs, nu, Rs, Dts, Svh, nav, Xp, opt, Y, E, Azel)) {
-    const int nvp = ddres(rtk, nav, dt, Xp, Y, E, Azel, ns, V, H, R);
-    if (nvp > 0 && opt->olvo_support_error_ellipsoid) calculate_error_ellipsoid_needed_info(H, nvp, Xp);
+  // The post-fit residual check accepts every set, so the residuals are not
+  // formed again at the updated states: the stored residuals are the pre-fit
+  // ones and the error ellipsoid uses the design of the update.
+  if (opt->olvo_support_error_ellipsoid) calculate_error_ellipsoid_needed_info(H, nv, xs);
+  if (opt->tarn_check_float_with_pnt_pos && baseline_len(xs, rtk->sol.rr) >= 30.0) return 0;
+  if (copy) {
+    std::memcpy(rtk->x, Xp, sizeof Xp);
+    std::memcpy(rtk->P, Pp, sizeof Pp);
   }
-  if (opt->tarn_check_float_with_pnt_pos && baseline_len(Xp, rtk->sol.rr) >= 30.0) return 0;
-  std::memcpy(rtk->x, Xp, sizeof Xp);
-  std::memcpy(rtk->P, Pp, sizeof Pp);
   int nsu = 0;
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
@@ -773,7 +791,6 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
 
   // integer ambiguity resolution
   if (stat != SOLQ_NONE && resamb_LAMBDA(rtk, Bias, Xa) > 1) {
-    if (zdres(0, obs, nu, Rs, Dts, Svh, nav, Xa, opt, Y, E, Azel)) ddres(rtk, nav, dt, Xa, Y, E, Azel, ns, V, H, R);
     ++rtk->nfix;
     int limit = opt->minfix;
     if (nsu < 8) limit += HOLD_EXTRA_FEW;

@@ -506,14 +506,21 @@ void matcpy(double* A, const double* B, int n, int m) {
 void matmul(const char* tr, int n, int k, int m, double alpha, const double* A, const double* B, double beta,
             double* C) {
   // C (n x k) = alpha op(A) op(B) + beta C; op(A) is n x m, op(B) is m x k.
+  // One loop nest per transposition so that the inner loop is a plain dot product.
   const bool ta = tr[0] == 'T', tb = tr[1] == 'T';
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < k; ++j) {
+  for (int j = 0; j < k; ++j) {
+    for (int i = 0; i < n; ++i) {
       double d = 0.0;
-      for (int x = 0; x < m; ++x) {
-        const double a = ta ? A[x + i * m] : A[i + x * n];
-        const double b = tb ? B[j + x * k] : B[x + j * m];
-        d += a * b;
+      if (!ta && !tb) {
+        for (int x = 0; x < m; ++x) d += A[i + x * n] * B[x + j * m];
+      } else if (!ta) {
+        for (int x = 0; x < m; ++x) d += A[i + x * n] * B[j + x * k];
+      } else if (!tb) {
+        const double* a = A + i * m;
+        const double* b = B + j * m;
+        for (int x = 0; x < m; ++x) d += a[x] * b[x];
+      } else {
+        for (int x = 0; x < m; ++x) d += A[x + i * m] * B[j + x * k];
       }
       C[i + j * n] = beta == 0.0 ? alpha * d : alpha * d + beta * C[i + j * n];
     }
