@@ -48,7 +48,7 @@ double Bias[NX];
 int Sat[MAXSAT], Iu[MAXSAT], Ir[MAXSAT];
 // Work space of filter().
 int Ix[NX];
-double Fx[NX], Fp[NX * NX], Fa[NX * NX], Fb[NX * NX], Fh[NX * MAXROWS], Ff[NX * MAXROWS], Fq[MAXROWS * MAXROWS], Fk[NX * MAXROWS];
+double Fx[NX], Fp[NX * NX], Fh[NX * MAXROWS], Ff[NX * MAXROWS], Fq[MAXROWS * MAXROWS], Fk[NX * MAXROWS];
 // Work space of the ambiguity resolution.
 S16 Master[MAXSAT], Slave[MAXSAT];
 double Qb[MAXSAT * MAXSAT], Qab[NP * MAXSAT], Yb[MAXSAT], Bcand[MAXSAT * 2], Db[MAXSAT], QQ[NP * MAXSAT];
@@ -566,24 +566,55 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       for (int i = 0; i < k; ++i) f[i] += pc[i] * h[j];
     }
   }
-  // Q = H P H^T + R
-  for (int r = 0; r < m; ++r)
-    for (int c = 0; c < m; ++c) {
+  // Q = H P H^T + R (symmetric), then its Cholesky factor Q = L L^T in place
+  for (int c = 0; c < m; ++c)
+    for (int r = c; r < m; ++r) {
       double q = Rm[r + c * m];
       const double* h = Fh + r * k;
       const double* f = Ff + c * k;
       for (int i = 0; i < k; ++i) q += h[i] * f[i];
       Fq[r + c * m] = q;
     }
-  if (matinv(Fq, m) != 0) return 0;
-  // K = F Q^-1 (k x m)
-  matmul("NN", k, m, m, 1.0, Ff, Fq, 0.0, Fk);
-  for (int r = 0; r < m; ++r)
-    for (int i = 0; i < k; ++i) Fx[i] += Fk[i + r * k] * v[r];
-  // P -= K F^T, kept symmetric
-  matmul("NT", k, k, m, -1.0, Fk, Ff, 1.0, Fp);
+  for (int j = 0; j < m; ++j) {
+    double d = Fq[j + j * m];
+    for (int t = 0; t < j; ++t) d -= Fq[j + t * m] * Fq[j + t * m];
+    if (!(d > 0.0) || !std::isfinite(d)) return 0;  // not positive definite
+    d = std::sqrt(d);
+    Fq[j + j * m] = d;
+    for (int r = j + 1; r < m; ++r) {
+      double q = Fq[r + j * m];
+      for (int t = 0; t < j; ++t) q -= Fq[r + t * m] * Fq[j + t * m];
+      Fq[r + j * m] = q / d;
+    }
+  }
+  // K = F Q^-1: for each state i, solve L L^T k_i = f_i (the row i of F)
+  double w[MAXROWS];
+  for (int i = 0; i < k; ++i) {
+    for (int r = 0; r < m; ++r) {
+      double q = Ff[i + r * k];
+      for (int t = 0; t < r; ++t) q -= Fq[r + t * m] * w[t];
+      w[r] = q / Fq[r + r * m];
+    }
+    for (int r = m - 1; r >= 0; --r) {
+      double q = w[r];
+      for (int t = r + 1; t < m; ++t) q -= Fq[t + r * m] * w[t];
+      w[r] = q / Fq[r + r * m];
+    }
+    double dx = 0.0;
+    for (int r = 0; r < m; ++r) {
+      Fk[i + r * k] = w[r];
+      dx += w[r] * v[r];
+    }
+    Fx[i] += dx;
+  }
+  // P -= K F^T, formed on one triangle and mirrored so that P stays symmetric
   for (int j = 0; j < k; ++j)
-    for (int i = 0; i < j; ++i) Fp[i + j * k] = Fp[j + i * k] = 0.5 * (Fp[i + j * k] + Fp[j + i * k]);
+    for (int i = j; i < k; ++i) {
+      double d = 0.0;
+      for (int r = 0; r < m; ++r) d += Fk[i + r * k] * Ff[j + r * k];
+      const double p = 0.5 * (Fp[i + j * k] + Fp[j + i * k]) - d;
+      Fp[i + j * k] = Fp[j + i * k] = p;
+    }
   for (int i = 0; i < k; ++i) {
     x[Ix[i]] = Fx[i];
     for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
