@@ -47,8 +47,8 @@ double H[MAXROWS * NX], V[MAXROWS], R[MAXROWS * MAXROWS], Ri[MAXROWS], Rj[MAXROW
 double Bias[NX];
 int Sat[MAXSAT], Iu[MAXSAT], Ir[MAXSAT];
 // Work space of filter().
-int Ix[NX];
-double Fx[NX], Fp[NX * NX], Fh[NX * MAXROWS], Ff[NX * MAXROWS], Fq[MAXROWS * MAXROWS], Fk[NX * MAXROWS];
+int Ix[NX], Hidx[NX * MAXROWS], Nnz[MAXROWS];
+double Fx[NX], Fp[NX * NX], Hval[NX * MAXROWS], Ff[NX * MAXROWS], Fq[MAXROWS * MAXROWS], Fk[NX * MAXROWS];
 // Work space of the ambiguity resolution.
 S16 Master[MAXSAT], Slave[MAXSAT];
 double Qb[MAXSAT * MAXSAT], Qab[NP * MAXSAT], Yb[MAXSAT], Bcand[MAXSAT * 2], Db[MAXSAT], QQ[NP * MAXSAT];
@@ -552,27 +552,33 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
     Fx[i] = x[Ix[i]];
     for (int j = 0; j < k; ++j) Fp[i + j * k] = P[Ix[i] + Ix[j] * n];
   }
-  // Fh: k x m, column r = design row r over the taking-part states
-  for (int r = 0; r < m; ++r)
-    for (int i = 0; i < k; ++i) Fh[i + r * k] = Hm[r * n + Ix[i]];
-  // F = P H^T (k x m), using only the non-zero design entries of each row
+  // non-zero design entries of each row over the taking-part states
+  for (int r = 0; r < m; ++r) {
+    int nz = 0;
+    for (int i = 0; i < k; ++i) {
+      const double h = Hm[r * n + Ix[i]];
+      if (h == 0.0) continue;
+      Hidx[r * NX + nz] = i;
+      Hval[r * NX + nz++] = h;
+    }
+    Nnz[r] = nz;
+  }
+  // F = P H^T (k x m)
   for (int r = 0; r < m; ++r) {
     double* f = Ff + r * k;
     for (int i = 0; i < k; ++i) f[i] = 0.0;
-    const double* h = Fh + r * k;
-    for (int j = 0; j < k; ++j) {
-      if (h[j] == 0.0) continue;
-      const double* pc = Fp + j * k;
-      for (int i = 0; i < k; ++i) f[i] += pc[i] * h[j];
+    for (int t = 0; t < Nnz[r]; ++t) {
+      const double h = Hval[r * NX + t];
+      const double* pc = Fp + Hidx[r * NX + t] * k;
+      for (int i = 0; i < k; ++i) f[i] += pc[i] * h;
     }
   }
   // Q = H P H^T + R (symmetric), then its Cholesky factor Q = L L^T in place
   for (int c = 0; c < m; ++c)
     for (int r = c; r < m; ++r) {
       double q = Rm[r + c * m];
-      const double* h = Fh + r * k;
       const double* f = Ff + c * k;
-      for (int i = 0; i < k; ++i) q += h[i] * f[i];
+      for (int t = 0; t < Nnz[r]; ++t) q += Hval[r * NX + t] * f[Hidx[r * NX + t]];
       Fq[r + c * m] = q;
     }
   for (int j = 0; j < m; ++j) {
@@ -587,34 +593,38 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       Fq[r + j * m] = q / d;
     }
   }
-  // K = F Q^-1: for each state i, solve L L^T k_i = f_i (the row i of F)
-  double w[MAXROWS];
+  // With G = L^-1 F^T (m x k) and z = L^-1 v: x += G^T z, P -= G^T G
+  // (= F Q^-1 F^T = K H P), formed on one triangle and mirrored.
   for (int i = 0; i < k; ++i) {
+    double* g = Fk + i * m;
     for (int r = 0; r < m; ++r) {
       double q = Ff[i + r * k];
-      for (int t = 0; t < r; ++t) q -= Fq[r + t * m] * w[t];
-      w[r] = q / Fq[r + r * m];
+      for (int t = 0; t < r; ++t) q -= Fq[r + t * m] * g[t];
+      g[r] = q / Fq[r + r * m];
     }
-    for (int r = m - 1; r >= 0; --r) {
-      double q = w[r];
-      for (int t = r + 1; t < m; ++t) q -= Fq[t + r * m] * w[t];
-      w[r] = q / Fq[r + r * m];
-    }
+  }
+  double z[MAXROWS];
+  for (int r = 0; r < m; ++r) {
+    double q = v[r];
+    for (int t = 0; t < r; ++t) q -= Fq[r + t * m] * z[t];
+    z[r] = q / Fq[r + r * m];
+  }
+  for (int i = 0; i < k; ++i) {
+    const double* g = Fk + i * m;
     double dx = 0.0;
-    for (int r = 0; r < m; ++r) {
-      Fk[i + r * k] = w[r];
-      dx += w[r] * v[r];
-    }
+    for (int r = 0; r < m; ++r) dx += g[r] * z[r];
     Fx[i] += dx;
   }
-  // P -= K F^T, formed on one triangle and mirrored so that P stays symmetric
-  for (int j = 0; j < k; ++j)
+  for (int j = 0; j < k; ++j) {
+    const double* gj = Fk + j * m;
     for (int i = j; i < k; ++i) {
+      const double* gi = Fk + i * m;
       double d = 0.0;
-      for (int r = 0; r < m; ++r) d += Fk[i + r * k] * Ff[j + r * k];
+      for (int r = 0; r < m; ++r) d += gi[r] * gj[r];
       const double p = 0.5 * (Fp[i + j * k] + Fp[j + i * k]) - d;
       Fp[i + j * k] = Fp[j + i * k] = p;
     }
+  }
   for (int i = 0; i < k; ++i) {
     x[Ix[i]] = Fx[i];
     for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
