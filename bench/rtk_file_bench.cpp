@@ -19,13 +19,27 @@ namespace {
 std::atomic<unsigned long> New_count{0};
 }
 
+// Counting replacements of the global allocation functions. The memory comes
+// from malloc through a helper that the compiler does not pair with new.
+namespace {
+[[gnu::noinline]] void* raw_alloc(std::size_t n) { return std::malloc(n == 0 ? 1 : n); }
+[[gnu::noinline]] void raw_free(void* p) { std::free(p); }
+}  // namespace
+
 void* operator new(std::size_t n) {
   New_count.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  if (void* p = raw_alloc(n)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t n) {
+  New_count.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = raw_alloc(n)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { raw_free(p); }
+void operator delete(void* p, std::size_t) noexcept { raw_free(p); }
+void operator delete[](void* p) noexcept { raw_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { raw_free(p); }
 
 namespace {
 
