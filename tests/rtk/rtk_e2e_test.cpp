@@ -22,6 +22,7 @@ struct RunResult {
   int first_fix = -1;
   double max_fix_err = 0.0;
   unsigned long slips = 0;
+  unsigned long holds = 0;  // fix-and-hold updates
 };
 
 // Runs the default engine (as the host program initialises it) over a
@@ -60,6 +61,7 @@ RunResult run_engine(const SIM_SCENARIO_T& sc) {
   RELPOS_COUNTS_T c{};
   RELPOS_get_counts(&c);
   r.slips = c.cs_cnt;
+  r.holds = c.fix_and_hold_cnt;
   EXPECT_EQ(r.ep.size(), truth.size());
   return r;
 }
@@ -94,6 +96,17 @@ TEST(RtkSimulated, StaticNoiseFreeFixesAsSoonAsLockAllowsWithinThreeMillimetres)
   for (std::size_t k = static_cast<std::size_t>(r.first_fix); k < r.ep.size(); ++k)
     EXPECT_EQ(r.ep[k].stat, SOLQ_FIX) << "epoch " << k;
   EXPECT_LT(r.max_fix_err, 0.003);
+  // Holding starts at the minfix-th (10) consecutive fix, the 25th with 8 or 9
+  // satellites, the 40th with fewer than 8.
+  unsigned long holds = 0;
+  int consecutive = 0;
+  for (const auto& e : r.ep) {
+    consecutive = e.stat == SOLQ_FIX ? consecutive + 1 : 0;
+    const int limit = 10 + (e.ns < 8 ? 30 : (e.ns <= 9 ? 15 : 0));
+    if (e.stat == SOLQ_FIX && consecutive >= limit) ++holds;
+  }
+  EXPECT_GT(holds, 0u);
+  EXPECT_EQ(r.holds, holds);
 }
 
 TEST(RtkSimulated, StaticRealisticNoiseWithCycleSlipFixesToCentimetres) {
