@@ -35,6 +35,10 @@ constexpr double CHISQR[100] = {
 double Rs[6 * MAXOBS], Dts[2 * MAXOBS], Var[MAXOBS], Azel[2 * MAXOBS], Resp[MAXOBS];
 int Svh[MAXOBS];
 int Vsat[MAXOBS];
+// Observations of the last satposs call: count, satellites and epoch.
+int Last_n = 0;
+unsigned char Last_sat[MAXOBS];
+gtime_t Last_time{};
 // Work space of estpos.
 double V[MAXROWS], H[NX * MAXROWS], Var_rows[MAXROWS];
 // Trial copies of raim_fde.
@@ -353,6 +357,20 @@ double gettgd(int sat, const nav_t* nav) {
   return 0.0;
 }
 
+int PNTPOS_get_sat_states(const obsd_t* obs, int n, double* rs, double* dts, double* var, int* svh) {
+  if (n <= 0 || n != Last_n || timediff(obs[0].time, Last_time) != 0.0) return 0;
+  for (int i = 0; i < n; ++i)
+    if (obs[i].sat != Last_sat[i] || timediff(obs[i].time, Last_time) != 0.0) return 0;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < 6; ++j) rs[j + i * 6] = Rs[j + i * 6];
+    dts[i * 2] = Dts[i * 2];
+    dts[1 + i * 2] = Dts[1 + i * 2];
+    var[i] = Var[i];
+    svh[i] = Svh[i];
+  }
+  return 1;
+}
+
 void PNTPOS_reset_chi_sqr_test_cnt() { Chi_sqr_fail_cnt = 0; }
 void PNTPOS_get_chi_sqr_test_cnt(unsigned int* cnt) { *cnt = Chi_sqr_fail_cnt; }
 
@@ -368,6 +386,9 @@ int pntpos(const obsd_t* obs, int n, const nav_t* nav, const prcopt_t* opt, sol_
   if (msg != nullptr) msg[0] = '\0';
 
   satposs(sol->time, obs, n, nav, opt->sateph, Rs, Dts, Var, Svh);
+  Last_n = n;
+  Last_time = obs[0].time;
+  for (int i = 0; i < n; ++i) Last_sat[i] = obs[i].sat;
 
   int stat = estpos(obs, n, Rs, Dts, Var, Svh, nav, opt, sol, Azel, Vsat, Resp, msg);
   if (!stat && n >= 8) stat = raim_fde(obs, n, Rs, Dts, Var, Svh, nav, opt, sol, Azel, Vsat, Resp, msg);

@@ -19,5 +19,9 @@ int satexclude(int sat, int svh, const prcopt_t* opt);
 int testsnr(int base, int freq, double el, double snr, const snrmask_t* mask);
 double gettgd(int sat, const nav_t* nav);  // T_GD x c, m
 
+// Satellite positions, clocks, variances and health of the last pntpos call,
+// when it was made on these n observations (same satellites, same epoch); else 0.
+int PNTPOS_get_sat_states(const obsd_t* obs, int n, double* rs, double* dts, double* var, int* svh);
+
 void PNTPOS_reset_chi_sqr_test_cnt();
 void PNTPOS_get_chi_sqr_test_cnt(unsigned int* cnt);

@@ -1,6 +1,7 @@
 #include "rtk/relpos.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -71,6 +72,16 @@ struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
 RTK_ERROR_ELLIPSOID_NEEDED_INFO_T Rtk_error_ellip_info_fix{};
 
 double sqr(double x) { return x * x; }
+
+// System bit of each satellite index, looked up in the per-cycle loops.
+int sys_of(int sat) {
+  static const auto table = [] {
+    std::array<unsigned char, MAXSAT + 1> t{};
+    for (int i = 1; i <= MAXSAT; ++i) t[static_cast<std::size_t>(i)] = static_cast<unsigned char>(satsys(i, nullptr));
+    return t;
+  }();
+  return sat >= 1 && sat <= MAXSAT ? static_cast<int>(table[static_cast<std::size_t>(sat)]) : static_cast<int>(SYS_NONE);
+}
 
 // Frequency number of a GLONASS satellite index; -9 (unknown) for other systems.
 int glo_frq(const nav_t* nav, int sat) {
@@ -642,7 +653,7 @@ int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx) {
     for (int i = 0; i < MAXSAT; ++i) {
       const int j = na + i;
       const ssat_t& s = rtk->ssat[i];
-      if (!test_sys(satsys(i + 1, nullptr), m) || rtk->x[j] == 0.0) continue;
+      if (!test_sys(sys_of(i + 1), m) || rtk->x[j] == 0.0) continue;
       const bool ok = s.lock[0] > 0 && !(s.slip[0] & 2) && s.azel[1] >= rtk->opt.elmaskar;
       if (!ok) {
         rtk->ssat[i].fix[0] = 1;
@@ -687,7 +698,7 @@ void restamb(rtk_t* rtk, const double* bias, int nb, double* xa) {
   for (int m = 0; m < RTK_NGRP; ++m) {
     int first = -1;
     for (int i = 0; i < MAXSAT; ++i) {
-      if (!test_sys(satsys(i + 1, nullptr), m) || rtk->ssat[i].fix[0] != 2) continue;
+      if (!test_sys(sys_of(i + 1), m) || rtk->ssat[i].fix[0] != 2) continue;
       if (first < 0) {
         first = na + i;
         continue;
@@ -739,7 +750,7 @@ void holdamb(rtk_t* rtk, const double* xa) {
     int ref = -1;
     for (int i = 0; i < MAXSAT; ++i) {
       ssat_t& s = rtk->ssat[i];
-      if (!test_sys(satsys(i + 1, nullptr), m) || s.fix[0] != 2 || s.azel[1] < rtk->opt.elmaskhold) continue;
+      if (!test_sys(sys_of(i + 1), m) || s.fix[0] != 2 || s.azel[1] < rtk->opt.elmaskhold) continue;
       s.fix[0] = 3;
       const int j = na + i;
       if (ref < 0) {
@@ -769,11 +780,14 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
 
   for (int i = 0; i < MAXSAT; ++i) {
-    rtk->ssat[i].sys = static_cast<unsigned char>(satsys(i + 1, nullptr));
+    rtk->ssat[i].sys = static_cast<unsigned char>(sys_of(i + 1));
     rtk->ssat[i].vsat[0] = 0;
     rtk->ssat[i].snr[0] = 0;
   }
-  satposs(time, obs, nu + nr, nav, opt->sateph, Rs, Dts, Var, Svh);
+  // rover satellites as the single-point solution of this cycle computed them
+  // (same epoch, same observations); the base satellites here
+  if (!PNTPOS_get_sat_states(obs, nu, Rs, Dts, Var, Svh)) satposs(time, obs, nu, nav, opt->sateph, Rs, Dts, Var, Svh);
+  satposs(time, obs + nu, nr, nav, opt->sateph, Rs + nu * 6, Dts + nu * 2, Var + nu, Svh + nu);
 
   if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
              Azel + nu * 2))
