@@ -109,6 +109,26 @@ TEST(RtkSimulated, StaticNoiseFreeFixesAsSoonAsLockAllowsWithinThreeMillimetres)
   EXPECT_EQ(r.holds, holds);
 }
 
+// A phase jump without the stream's slip mark: 30 cycles (5.7 m) exceeds the
+// code-minus-carrier limit (3 m, x 1.5 at a known elevation, with more than 8
+// good satellites), so the epoch is flagged and the ambiguity starts again; the
+// other satellites keep the solution fixed.
+TEST(RtkSimulated, UnmarkedSlipIsCaughtByCodeMinusCarrier) {
+  SIM_SCENARIO_T sc = static_2km(59.0);
+  run_engine(static_2km(0.0));
+  const rtk_t* rtk = RTK_get_rtk();
+  int best = 0;
+  for (int s = 1; s <= 32; ++s)
+    if (best == 0 || rtk->ssat[s - 1].azel[1] > rtk->ssat[best - 1].azel[1]) best = s;
+  sc.nslip = 1;
+  sc.slips[0] = SIM_SLIP_T{0, best, 30.0, 30, 1};
+  const RunResult r = run_engine(sc);
+  EXPECT_EQ(r.slips, 1u);
+  EXPECT_EQ(r.first_fix, 10);
+  for (std::size_t k = 10; k < r.ep.size(); ++k) EXPECT_EQ(r.ep[k].stat, SOLQ_FIX) << "epoch " << k;
+  EXPECT_LT(r.max_fix_err, 0.003);
+}
+
 TEST(RtkSimulated, StaticRealisticNoiseWithCycleSlipFixesToCentimetres) {
   SIM_SCENARIO_T sc = static_2km(299.0);
   sc.code_noise = 0.3;                    // m

@@ -101,6 +101,7 @@ struct SIM_SLIP_T {
   int prn;
   double t;      // seconds after the start
   int cycles;
+  int unmarked = 0;  // 1: no cycle-slip bit in the stream (only the phase jumps)
 };
 
 struct SIM_SCENARIO_T {

@@ -322,7 +322,7 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       if (sl.prn < 1 || sl.prn > SIM_MAX_SAT || sl.rcv < 0 || sl.rcv > 1) continue;
       if (sl.t > dT - sc->interval + 1e-9 && sl.t <= dT + 1e-9) {
         s.amb[sl.rcv][sl.prn - 1] += sl.cycles;
-        slip_mask[sl.rcv][sl.prn - 1] = true;
+        if (!sl.unmarked) slip_mask[sl.rcv][sl.prn - 1] = true;
       }
     }
     if (k == 0 && sc->glonass) make_glo_set(&s, sc->tow0);
