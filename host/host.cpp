@@ -680,11 +680,14 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
   double pos[3];
   ecef2pos(sol.rr, pos);
   const double ratio = sol.ratio > 10.0f ? 10.0 : static_cast<double>(sol.ratio);
+  // The age is a difference of epoch times; a rounding residue below the
+  // printed resolution would otherwise show as "-0.00".
+  const double age = std::fabs(static_cast<double>(sol.age)) < 0.005 ? 0.0 : static_cast<double>(sol.age);
   const int n = std::snprintf(
       line, size, "%15ld%9d/%02d/%02d%3s%02d:%02d:%06.3lf%15s%15.2f%15.2f%15.8lf%15.8lf%15.3lf%15.3lf%15.3lf%15.3lf%15.3lf\n",
       acc_cnt4, static_cast<int>(static_cast<U16>(ep[0])), static_cast<int>(static_cast<U08>(ep[1])),
       static_cast<int>(static_cast<U08>(ep[2])), "", static_cast<int>(static_cast<U08>(ep[3])),
-      static_cast<int>(static_cast<U08>(ep[4])), ep[5], status_word(sol.stat), static_cast<double>(sol.age), ratio,
+      static_cast<int>(static_cast<U08>(ep[4])), ep[5], status_word(sol.stat), age, ratio,
       pos[0] * 57.2957795131, pos[1] * 57.2957795131, pos[2], sol.rr[0], sol.rr[1], sol.rr[2], baseline);
   return n < 0 ? 0 : n;
 }

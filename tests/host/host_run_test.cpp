@@ -377,6 +377,14 @@ TEST(SolutionLine, ExactColumns) {
   EXPECT_NEAR(xyz[2], s.rr[2], 0.003);
 }
 
+TEST(SolutionLine, AgeRoundingResidueIsNotNegativeZero) {
+  sol_t s = solution_at(2400, 100.0);
+  s.age = -1e-6f;
+  char line[512];
+  HOST_format_solution_line(1, s, 0.0, line, sizeof line);
+  EXPECT_EQ(std::string(line + 60, 15), "           0.00");
+}
+
 TEST(SolutionLine, StatusWords) {
   const std::pair<unsigned char, const char*> cases[] = {
       {SOLQ_FIX, "FIX"}, {SOLQ_FLOAT, "FLOAT"}, {SOLQ_SINGLE, "SINGLE"}, {SOLQ_NONE, "NONE"}, {SOLQ_DGPS, "NONE"},
