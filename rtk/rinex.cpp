@@ -145,6 +145,13 @@ int sat_of(const char* id, char default_sys) {
   }
 }
 
+// An integer field of a record; values beyond the range of int become its limits.
+int to_int(double v) {
+  if (!(v > -1e9)) return -1000000000;
+  if (!(v < 1e9)) return 1000000000;
+  return static_cast<int>(v);
+}
+
 // Calendar epoch from fields, checked before it is converted.
 bool make_time(double y, double mo, double d, double h, double mi, double s, gtime_t* t) {
   if (y < 100.0) y += y < 80.0 ? 2000.0 : 1900.0;
@@ -342,7 +349,7 @@ void fill_obs(OBS_FILE_T* f, const TYPES_T& ty, int col, double value, int lli, 
     o->L[0] = value;
     o->LLI[0] = static_cast<unsigned char>(lli & (f->version >= 3.0 ? 3 : 1));
   }
-  if (col == ty.d1) o->D[0] = static_cast<float>(value);
+  if (col == ty.d1) o->D[0] = std::fabs(value) < 1e9 ? static_cast<float>(value) : 0.0f;
   if (col == ty.s1) {
     const double snr = value * 4.0;
     o->SNR[0] = static_cast<unsigned char>(snr < 0.0 ? 0.0 : snr > 255.0 ? 255.0 : snr + 0.5);
@@ -705,7 +712,7 @@ void store_gps(int sat, gtime_t toc, const double* v) {
   eph.f0 = v[0];
   eph.f1 = v[1];
   eph.f2 = v[2];
-  eph.iode = static_cast<int>(v[3]);
+  eph.iode = to_int(v[3]);
   eph.crs = v[4];
   eph.deln = v[5];
   eph.M0 = v[6];
@@ -722,9 +729,9 @@ void store_gps(int sat, gtime_t toc, const double* v) {
   eph.omg = v[17];
   eph.OMGd = v[18];
   eph.idot = v[19];
-  eph.code = static_cast<int>(v[20]);
-  eph.week = static_cast<int>(v[21]);
-  eph.flag = static_cast<int>(v[22]);
+  eph.code = to_int(v[20]);
+  eph.week = to_int(v[21]);
+  eph.flag = to_int(v[22]);
   // URA in metres to its index
   static constexpr double URA[] = {2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24.0, 48.0, 96.0, 192.0, 384.0, 768.0,
                                    1536.0, 3072.0, 6144.0};
@@ -735,9 +742,9 @@ void store_gps(int sat, gtime_t toc, const double* v) {
       break;
     }
   eph.sva = sva;
-  eph.svh = static_cast<int>(v[24]);
+  eph.svh = to_int(v[24]);
   eph.tgd[0] = v[25];
-  eph.iodc = static_cast<int>(v[26]);
+  eph.iodc = to_int(v[26]);
   const double ttr = v[27];
   eph.fit = v[28] == 0.0 ? 4.0 : v[28];
   eph.toc = toc;
@@ -755,7 +762,7 @@ void store_glo(int sat, int slot, gtime_t toc_utc, const double* v) {
   g.pos[0] = v[3] * 1e3;
   g.vel[0] = v[4] * 1e3;
   g.acc[0] = v[5] * 1e3;
-  g.svh = static_cast<int>(v[6]);
+  g.svh = to_int(v[6]);
   g.pos[1] = v[7] * 1e3;
   g.vel[1] = v[8] * 1e3;
   g.acc[1] = v[9] * 1e3;
@@ -763,7 +770,7 @@ void store_glo(int sat, int slot, gtime_t toc_utc, const double* v) {
   g.pos[2] = v[11] * 1e3;
   g.vel[2] = v[12] * 1e3;
   g.acc[2] = v[13] * 1e3;
-  g.age = static_cast<int>(v[14]);
+  g.age = to_int(v[14]);
   g.toe = utc2gpst(toc_utc);
   // frame time: seconds of the UTC day of toc (or of the week in RINEX 3.0x); kept near toe
   int week = 0;
