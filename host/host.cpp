@@ -23,7 +23,9 @@
 #include "misc/host_msg.h"
 #include "misc/pack.h"
 #include "rtk/crv.h"
+#include "rtk/rinex.h"
 #include "rtk/rtcm3.h"
+#include "rtk/rtk_raw.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_cmn.h"
 #include "timing/timing.h"
@@ -105,6 +107,8 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"out-port", &HOST_PARAM_T::out_port_path, "device path of the RTK solution output port (instead of --com-num3)"},
     {"rover-file", &HOST_PARAM_T::rover_file, "file RTK rover input"},
     {"base-file", &HOST_PARAM_T::base_file, "file RTK base input"},
+    {"rover-rinex", &HOST_PARAM_T::rover_rinex, "file RTK rover from a RINEX observation file (instead of --rover-file)"},
+    {"base-rinex", &HOST_PARAM_T::base_rinex, "file RTK base from a RINEX observation file (instead of --base-file)"},
 };
 
 bool parse_long(const char* s, long long min, long long max, long long* out) {
@@ -120,6 +124,35 @@ bool parse_long(const char* s, long long min, long long max, long long* out) {
 bool copy_path(char* dst, std::size_t size, const char* src) {
   if (src == nullptr || *src == '\0' || std::strlen(src) >= size) return false;
   std::memcpy(dst, src, std::strlen(src) + 1);
+  return true;
+}
+
+// --nav FILE, repeatable: RINEX navigation files of a file RTK run.
+bool add_nav_file(const char* s, HOST_PARAM_T* p) {
+  if (p->n_nav >= HOST_MAX_NAV_FILES) return false;
+  if (!copy_path(p->nav_files[p->n_nav], HOST_PATH_LEN, s)) return false;
+  ++p->n_nav;
+  return true;
+}
+
+// --base-pos X,Y,Z: ECEF metres, each within 10000 km of the centre.
+bool parse_base_pos(const char* s, HOST_PARAM_T* p) {
+  if (s == nullptr) return false;
+  const char* q = s;
+  for (int i = 0; i < 3; ++i) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(q, &end);
+    if (errno != 0 || end == q || !std::isfinite(v) || std::fabs(v) > 1e7) return false;
+    p->base_pos[i] = v;
+    if (i < 2) {
+      if (*end != ',') return false;
+      q = end + 1;
+    } else if (*end != '\0') {
+      return false;
+    }
+  }
+  p->has_base_pos = 1;
   return true;
 }
 
@@ -184,6 +217,8 @@ int parse_long_option(int argc, char** argv, int i, HOST_PARAM_T* p) {
     return used;
   }
   if (name == "exsats") return parse_exsats(value, p) ? used : 0;
+  if (name == "nav") return add_nav_file(value, p) ? used : 0;
+  if (name == "base-pos") return parse_base_pos(value, p) ? used : 0;
   return 0;
 }
 
@@ -217,6 +252,10 @@ void HOST_print_usage(std::FILE* out) {
     const char* def = d.*o.field;
     std::fprintf(out, "  --%-20s %s (default %s)\n", o.name, o.help, def[0] != '\0' ? def : "none");
   }
+  std::fprintf(out, "  --%-20s %s (default none)\n", "nav",
+               "file RTK RINEX navigation file, repeatable (at most 8)");
+  std::fprintf(out, "  --%-20s %s (default none: the base's RINEX header or stream)\n", "base-pos",
+               "file RTK base position X,Y,Z, ECEF m");
 }
 
 S16 get_main_param(int argc, char** argv, HOST_PARAM_T* p) {
@@ -743,7 +782,92 @@ long file_size(std::FILE* fp) {
   return n > 0 ? n : 0;
 }
 
+// File RTK with a RINEX rover and/or base (the other side CRVRAW). The output
+// files and lines are those of the CRVRAW run. Exit code 1 as for CRVRAW runs;
+// 3 when an input could not be used or had faults (messages on stderr).
+constexpr int RINEX_INPUT_FAULT = 3;
+
+int run_rtk_file_rinex(const HOST_PARAM_T& p) {
+  const bool rover_rinex = p.rover_rinex[0] != '\0', base_rinex = p.base_rinex[0] != '\0';
+  RINEX_SOURCE_T src{rover_rinex ? 1 : 0, base_rinex ? 1 : 0, nullptr, nullptr};
+  bool ok = true;
+  if (rover_rinex) ok = RINEX_open_obs(RINEX_ROVER, p.rover_rinex) && ok;
+  else if ((src.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
+    std::fprintf(stderr, "talonhost: %s: cannot open the rover CRVRAW file\n", p.rover_file);
+    ok = false;
+  }
+  if (base_rinex) ok = RINEX_open_obs(RINEX_BASE, p.base_rinex) && ok;
+  else if ((src.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
+    std::fprintf(stderr, "talonhost: %s: cannot open the base CRVRAW file\n", p.base_file);
+    ok = false;
+  }
+  for (int i = 0; i < p.n_nav; ++i) ok = RINEX_read_nav(p.nav_files[i]) && ok;
+  if (ok && rover_rinex && RINEX_get_nav_count() == 0) {
+    std::fprintf(stderr, "talonhost: no navigation data: a RINEX rover needs --nav with GPS or GLONASS ephemerides\n");
+    ok = false;
+  }
+  double hdr_pos[3];
+  if (ok && base_rinex && !p.has_base_pos && !RINEX_get_header_pos(RINEX_BASE, hdr_pos)) {
+    std::fprintf(stderr, "talonhost: %s: no base position in the header; give --base-pos X,Y,Z\n", p.base_rinex);
+    ok = false;
+  }
+  if (!ok) {
+    RINEX_close_obs(RINEX_ROVER);
+    RINEX_close_obs(RINEX_BASE);
+    if (src.fp_rover != nullptr) std::fclose(src.fp_rover);
+    if (src.fp_base != nullptr) std::fclose(src.fp_base);
+    return RINEX_INPUT_FAULT;
+  }
+  HOSTOUT_init(1, 1, Kml_append_p);
+  if (p.out_ansi_color) HOSTOUT_set_ansi();
+  else HOSTOUT_set_no_ansi();
+  std::FILE* fp_normal = std::fopen("Normal_sol.txt", "w");
+  std::FILE* fp_geo = std::fopen("Geotagging_sol.txt", "w");
+  if (fp_normal != nullptr) write_solution_header(fp_normal);
+  if (fp_geo != nullptr) write_solution_header(fp_geo);
+  long acc_cnt4 = 0;
+  RTK_FILE_STATS_T stats;
+  const auto wall0 = std::chrono::steady_clock::now();
+  auto last_progress = wall0;
+  while (RINEX_process_file(&src)) {
+    if (p.has_base_pos) RTK_RAW_update_base_pos_xyz(p.base_pos[0], p.base_pos[1], p.base_pos[2]);
+    if (!RTK_loop()) continue;
+    ++acc_cnt4;
+    sol_t sol{};
+    RTK_get_solution(&sol);
+    count_solution(&stats, sol);
+    const auto now = std::chrono::steady_clock::now();
+    if (std::chrono::duration<double>(now - last_progress).count() >= PROGRESS_PERIOD_S) {
+      last_progress = now;
+      print_progress(stats, 0.0);
+    }
+    U16 raw_wn = 0, raw_period_in_ms = 0;
+    U32 raw_tow_in_ms = 0;
+    RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
+    char line[512];
+    const int n = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
+    if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(n), fp_normal);
+    if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
+      std::fwrite(line, 1, static_cast<std::size_t>(n), fp_geo);
+  }
+  HOSTOUT_close();
+  print_progress(stats, 100.0);
+  print_summary(stats, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count());
+  RINEX_STATS_T rs{};
+  RINEX_get_stats(&rs);
+  std::fprintf(stderr, "RTK input: %u rover epochs, %u base epochs, skipped unpaired: %u rover, %u base; %u input faults\n",
+               rs.rover_epochs, rs.base_epochs, rs.unpaired_rover, rs.unpaired_base, rs.errors);
+  if (fp_normal != nullptr) std::fclose(fp_normal);
+  if (fp_geo != nullptr) std::fclose(fp_geo);
+  RINEX_close_obs(RINEX_ROVER);
+  RINEX_close_obs(RINEX_BASE);
+  if (src.fp_rover != nullptr) std::fclose(src.fp_rover);
+  if (src.fp_base != nullptr) std::fclose(src.fp_base);
+  return rs.errors > 0 ? RINEX_INPUT_FAULT : 1;
+}
+
 int run_rtk_file(const HOST_PARAM_T& p) {
+  if (p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0') return run_rtk_file_rinex(p);
   if (p.is_crvraw) {
     std::FILE* fp_r_bin = std::fopen(p.rover_file, "rb");
     if (fp_r_bin == nullptr) {
@@ -823,7 +947,8 @@ int host_main(int argc, char** argv) {
   HOSTOUT_set_kml_start_second(p.kml_start_sec);
 
   if (p.rtk_mode != 0) {
-    RTK_init(p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, p.is_rinex, p.exsats.data());
+    const int is_rinex = p.is_rinex || p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0';
+    RTK_init(p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, is_rinex, p.exsats.data());
     RTK_init_medium();
     GLOSDIFB_reset_glo_sd_ifb();
     return p.mode == HOST_LOGGING ? run_rtk_realtime(p) : run_rtk_file(p);

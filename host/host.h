@@ -28,6 +28,7 @@ inline constexpr std::array<const char*, N_NAV_MODELS> NVMODEL_STRINGS = {
 
 inline constexpr int HOST_MAX_EXSATS = 10;
 inline constexpr int HOST_PATH_LEN = 256;
+inline constexpr int HOST_MAX_NAV_FILES = 8;
 
 // Every run parameter of the program, with the default that get_main_param stores.
 struct HOST_PARAM_T {
@@ -66,6 +67,14 @@ struct HOST_PARAM_T {
   // File RTK inputs.
   char rover_file[HOST_PATH_LEN] = "r.bin";
   char base_file[HOST_PATH_LEN] = "b.bin";
+  // File RTK from RINEX: observation files (empty: the CRVRAW file of that
+  // side), navigation files (--nav, repeatable) and a base position override.
+  char rover_rinex[HOST_PATH_LEN] = "";
+  char base_rinex[HOST_PATH_LEN] = "";
+  int n_nav = 0;
+  char nav_files[HOST_MAX_NAV_FILES][HOST_PATH_LEN] = {};
+  int has_base_pos = 0;
+  double base_pos[3] = {0.0, 0.0, 0.0};  // ECEF, m
   // KML file name appendix ("-app").
   char kml_append[25] = "";
   // Set by get_main_param when it returns 0: the process exit code.

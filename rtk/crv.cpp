@@ -742,6 +742,22 @@ U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin) {
   return 1;
 }
 
+int CRV_read_rover_file_epoch(std::FILE* fp_r_bin, gtime_t* time_p) {
+  process_rover_crvraw_file(fp_r_bin);
+  if (!Has_update_rover_meas) return 0;
+  Has_update_rover_meas = 0;
+  *time_p = Crv_r_time;
+  return 1;
+}
+
+void CRV_read_base_file_for(std::FILE* fp_b_bin, gtime_t rover_time) {
+  Crv_r_time = rover_time;
+  if (!(Has_parse_base_meas && Has_parse_base_pos && timediff(Crv_r_time, Crv_b_time) <= 0.5)) {
+    process_base_crvraw_file(fp_b_bin);
+  }
+  Has_update_base_meas = 0;
+}
+
 int CRV_print_status() { return 1; }
 
 int CRV_get_rover_status(int* dbg) {

@@ -30,6 +30,10 @@ int CRV_process_base(int len, char* buf);
 // File mode: read the next rover epoch and the matching base data.
 // 0 at the end of the rover file, else 1.
 U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin);
+// File mode with one CRVRAW stream and one of another format: the next rover
+// epoch (1, its time in *time_p; 0 at the end), or the base data up to a rover time.
+int CRV_read_rover_file_epoch(std::FILE* fp_r_bin, gtime_t* time_p);
+void CRV_read_base_file_for(std::FILE* fp_b_bin, gtime_t rover_time);
 int CRV_print_status();
 // 11 counters: bytes, extended raw observations, time messages, raw observations,
 // GPS subframes, GLONASS strings, BeiDou D1, BeiDou D2, SBAS type 9, length errors,

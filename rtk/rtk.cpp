@@ -10,6 +10,7 @@
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/pntpos.h"
 #include "rtk/relpos.h"
+#include "rtk/rinex.h"
 #include "rtk/rtk_cfg.h"
 #include "rtk/rtk_raw.h"
 
@@ -47,7 +48,15 @@ int RTK_input_eph(const eph_t* eph) {
   if (e->iode == eph->iode && e->iodc == eph->iodc && e->toes == eph->toes && timediff(e->toc, eph->toc) == 0.0)
     return 0;
   *e = *eph;
+  if (Navs.n < eph->sat) Navs.n = eph->sat;  // a store that starts empty (RINEX input) grows
   Navs.lam[eph->sat - 1][0] = satwavelen(eph->sat, 0, &Navs);
+  return 1;
+}
+
+int RTK_input_ion(const double* ion) {
+  for (int i = 0; i < 8; ++i)
+    if (!std::isfinite(ion[i]) || std::fabs(ion[i]) > 1e8) return 0;
+  for (int i = 0; i < 8; ++i) Navs.ion_gps[i] = ion[i];
   return 1;
 }
 
@@ -57,6 +66,7 @@ int RTK_input_seph(const seph_t* seph) {
   seph_t* s = &Navs.seph[prn - MINPRNSBS];
   if (std::fabs(timediff(s->t0, seph->t0)) < 0.001) return 0;
   *s = *seph;
+  if (Navs.ns < prn - MINPRNSBS + 1) Navs.ns = prn - MINPRNSBS + 1;
   Navs.lam[seph->sat - 1][0] = satwavelen(seph->sat, 0, &Navs);
   return 1;
 }
@@ -70,6 +80,7 @@ int RTK_input_geph(const geph_t* geph) {
   *g = *geph;
   if (valid_frq(kept)) g->frq = kept;
   else if (!valid_frq(g->frq)) g->frq = FRQ_UNKNOWN;
+  if (Navs.ng < prn) Navs.ng = prn;
   Navs.lam[geph->sat - 1][0] = satwavelen(geph->sat, 0, &Navs);
   return 1;
 }
@@ -79,6 +90,7 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
   geph_t* g = &Navs.geph[slot_num - 1];
   if (valid_frq(g->frq)) return 0;
   g->frq = k_num;
+  if (Navs.ng < slot_num) Navs.ng = slot_num;
   const int sat = satno(SYS_GLO, slot_num);
   const double lam = satwavelen(sat, 0, &Navs);
   if (lam != 0.0) Navs.lam[sat - 1][0] = lam;
@@ -236,6 +248,7 @@ int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
 }  // namespace
 
 void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_rinex, int* exsats_p) {
+  RINEX_init();
   CRV_init();
   RTK_RAW_init();
   prcopt_t opt{};

@@ -77,6 +77,9 @@ int RTK_input_eph(const eph_t* eph);
 int RTK_input_geph(const geph_t* geph);
 int RTK_input_seph(const seph_t* seph);
 int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num);
+// Broadcast Klobuchar parameters (alpha0..3, beta0..3), used in place of the
+// built-in ones; 0 for values that cannot be parameters.
+int RTK_input_ion(const double* ion);
 // Clears the store and sets the configured navigation systems (SYS_ bits).
 void RTK_NAV_init(int navsys);
 const nav_t* RTK_get_nav();

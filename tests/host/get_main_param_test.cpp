@@ -180,7 +180,33 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"appendix_too_long", {"-app", "0123456789012345678901234"}, 0, 2, nullptr},
         Case{"empty_path", {"--port", ""}, 0, 2, nullptr},
         Case{"too_many_exsats", {"--exsats", "1,2,3,4,5,6,7,8,9,10"}, 0, 2, nullptr},
-        Case{"bad_exsats", {"--exsats", "1,,2"}, 0, 2, nullptr}),
+        Case{"bad_exsats", {"--exsats", "1,,2"}, 0, 2, nullptr},
+        Case{"rinex_inputs",
+             {"--rover-rinex", "r.obs", "--base-rinex=b.obs", "--nav", "a.nav", "--nav", "b.nav", "--base-pos",
+              "-3749943.5172,3683398.2394,3600629.5295"},
+             1, 0,
+             [](const HOST_PARAM_T& p) {
+               EXPECT_STREQ(p.rover_rinex, "r.obs");
+               EXPECT_STREQ(p.base_rinex, "b.obs");
+               ASSERT_EQ(p.n_nav, 2);
+               EXPECT_STREQ(p.nav_files[1], "b.nav");
+               EXPECT_EQ(p.has_base_pos, 1);
+               EXPECT_DOUBLE_EQ(p.base_pos[0], -3749943.5172);
+               EXPECT_DOUBLE_EQ(p.base_pos[2], 3600629.5295);
+             }},
+        Case{"rinex_defaults", {}, 1, 0,
+             [](const HOST_PARAM_T& p) {
+               EXPECT_STREQ(p.rover_rinex, "");
+               EXPECT_EQ(p.n_nav, 0);
+               EXPECT_EQ(p.has_base_pos, 0);
+             }},
+        Case{"base_pos_two_values", {"--base-pos", "1,2"}, 0, 2, nullptr},
+        Case{"base_pos_garbage", {"--base-pos", "1,2,3x"}, 0, 2, nullptr},
+        Case{"base_pos_far_away", {"--base-pos", "1e8,0,0"}, 0, 2, nullptr},
+        Case{"too_many_nav_files",
+             {"--nav", "1", "--nav", "2", "--nav", "3", "--nav", "4", "--nav", "5", "--nav", "6", "--nav", "7",
+              "--nav", "8", "--nav", "9"},
+             0, 2, nullptr}),
     [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 TEST(MainParam, UsageListsEveryOptionWithItsDefault) {
@@ -192,7 +218,7 @@ TEST(MainParam, UsageListsEveryOptionWithItsDefault) {
                           "--force-warm", "--force-cold", "--out-ansi-color", "--gnss-sel-bits",
                           "--nav-platform-model", "--dazar-enabled", "--rtk-mode", "--navsys", "--snr-mask",
                           "--geosnr-mask", "--evl-mask", "--is-rinex", "--is-crvraw", "--is-rtcm", "--rtk-reset",
-                          "--exsats", "--port", "--base-port", "--out-port", "--rover-file", "--base-file", "version",
+                          "--exsats", "--port", "--base-port", "--out-port", "--rover-file", "--base-file", "--rover-rinex", "--base-rinex", "--nav", "--base-pos", "version",
                           "help", "log", "com<number>", "tty<ttytype>", "nokml", "-kmlstart", "-app", "yellow"}) {
     EXPECT_NE(u.find(opt), std::string::npos) << opt;
   }

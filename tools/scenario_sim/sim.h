@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "misc/gnss_types.h"
@@ -175,3 +176,19 @@ double sim_klobuchar(double lat, double lon, double az, double el, double tow);
 double sim_saastamoinen(double lat, double hgt, double el);
 // Parses "key = value" lines into a scenario; returns 1, or 0 with the bad line number in *line.
 int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line);
+
+// ---------------------------------------------------------------------------
+// RINEX 3.04 writer (GPS L1 C/A: C1C L1C D1C S1C; GPS navigation records).
+void sim_rinex_obs_header(std::string* out, const double* approx_pos, double interval, SIM_TIME_T first);
+// One epoch at receiver time t; satellites other than GPS are left out.
+void sim_rinex_obs_epoch(std::string* out, SIM_TIME_T t, const SIM_OBS_T* obs, int n);
+void sim_rinex_nav_header(std::string* out);
+void sim_rinex_nav_gps(std::string* out, const SIM_GPS_EPH_T* eph);
+
+// The streams of sim_run_to_memory, and the same observables and GPS
+// ephemerides as RINEX text (rover and base observation files, navigation file).
+struct SIM_RINEX_T {
+  std::string rover_obs, base_obs, nav;
+};
+int sim_run_rinex(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector<U08>* base,
+                  std::vector<SIM_TRUTH_T>* truth, SIM_RINEX_T* rinex);

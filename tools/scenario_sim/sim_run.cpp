@@ -29,6 +29,8 @@ struct Rng {
   }
 };
 
+SIM_RINEX_T* Rinex_sink = nullptr;  // also RINEX text, during sim_run_rinex
+
 struct Stream {
   std::vector<U08>* out;
   int iod;
@@ -111,6 +113,8 @@ void make_eph_set(Scene* s, int set) {
   s->eph_week = week;
   s->eph_toe = toe;
   s->eph_set = set;
+  if (Rinex_sink != nullptr)
+    for (int i = 0; i < sc->nsat && i < SIM_MAX_SAT; ++i) sim_rinex_nav_gps(&Rinex_sink->nav, &s->eph[i]);
 }
 
 void write_nav(Scene* s, Stream* st, double tow) {
@@ -257,6 +261,11 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     o->ind = 1u | 2u | 4u;
   }
 
+  if (Rinex_sink != nullptr) {
+    std::string* text = r == 0 ? &Rinex_sink->rover_obs : &Rinex_sink->base_obs;
+    if (text->empty()) sim_rinex_obs_header(text, rr, sc->interval, SIM_TIME_T{sc->week, T});
+    sim_rinex_obs_epoch(text, SIM_TIME_T{sc->week, T}, obs, n);
+  }
   const U32 tow_ms = static_cast<U32>(std::llround(T * 1000.0));
   const int period_ms = static_cast<int>(std::llround(sc->interval * 1000.0));
   U08 frame[SIM_MAX_FRAME];
@@ -357,6 +366,16 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
     ++count;
   }
   return count;
+}
+
+int sim_run_rinex(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector<U08>* base,
+                  std::vector<SIM_TRUTH_T>* truth, SIM_RINEX_T* rinex) {
+  *rinex = SIM_RINEX_T{};
+  sim_rinex_nav_header(&rinex->nav);
+  Rinex_sink = rinex;
+  const int n = sim_run_to_memory(sc, rover, base, truth);
+  Rinex_sink = nullptr;
+  return n;
 }
 
 int sim_run(const SIM_SCENARIO_T* sc, const char* rover_path, const char* base_path, const char* truth_path) {
