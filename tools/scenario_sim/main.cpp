@@ -1,4 +1,5 @@
-// scenario_sim: writes r.bin, b.bin and truth.txt for a scenario file.
+// scenario_sim: writes r.bin, b.bin, truth.txt and the recorder file rb.bin
+// (both streams interleaved by epoch) for a scenario file.
 //   scenario_sim <scenario file> [output directory]
 #include <cstdio>
 #include <string>
@@ -29,6 +30,15 @@ int main(int argc, char** argv) {
   const std::string dir = argc > 2 ? std::string(argv[2]) + "/" : std::string();
   const int nep = sim_run(&sc, (dir + "r.bin").c_str(), (dir + "b.bin").c_str(), (dir + "truth.txt").c_str());
   if (nep < 0) {
+    std::printf("can't write the output files\n");
+    return 1;
+  }
+  std::vector<U08> rover, base, rb;
+  std::vector<SIM_MARK_T> marks;
+  sim_run_to_memory(&sc, &rover, &base, nullptr, &marks);
+  sim_make_rb(rover, base, marks, &rb);
+  std::FILE* fo = std::fopen((dir + "rb.bin").c_str(), "wb");
+  if (fo == nullptr || std::fwrite(rb.data(), 1, rb.size(), fo) != rb.size() || std::fclose(fo) != 0) {
     std::printf("can't write the output files\n");
     return 1;
   }

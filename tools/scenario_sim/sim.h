@@ -96,6 +96,53 @@ int sim_msg_glo_string(int slot, int m, const U08 data[9], U08* out);
 int sim_msg_sbas9(const SIM_SBAS9_T* s, U08* out);
 
 // ---------------------------------------------------------------------------
+// RTCM 3 writer. Each function writes one whole frame (or an epoch's frames)
+// into out and returns the length in bytes.
+struct SIM_RTCM_CELL_T {
+  int prn;          // satellite id of the message: MSM mask position 1..64, legacy DF009
+  int sig;          // MSM signal id 1..32 (2: L1 C/A)
+  double pr;        // pseudorange, m
+  double phr;       // phase-range, m
+  int phase_ok;     // 0: phase field marked invalid
+  double rate;      // phase-range rate, m/s
+  double lock_ms;   // lock time, ms
+  int half;         // half-cycle ambiguity flag
+  double cnr;       // dB-Hz
+  int ext;          // MSM5/7 extended satellite information (GLONASS: frequency number + 7)
+};
+int sim_rtcm_frame(const U08* msg, int n, U08* out);
+// 1005 or 1006 (type); height only in 1006.
+int sim_rtcm_station(int type, int staid, const double* xyz, double height, U08* out);
+// 1002 or 1004 (L1 only; the L2 fields are marked invalid).
+int sim_rtcm_legacy(int type, int staid, U32 tow_ms, int sync, const SIM_RTCM_CELL_T* cells, int n, U08* out);
+// MSM4..7 (msm) of the system whose types start at type_base + 4 (GPS 1070, GLONASS 1080,
+// SBAS 1100, QZSS 1110, BeiDou 1120). epoch: the 30-bit epoch time field (GLONASS:
+// day of week << 27 | time of day in ms). At most 64 cells.
+int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const SIM_RTCM_CELL_T* cells, int n,
+                 U08* out);
+
+// Base stream as RTCM 3: options and per-satellite state of the writer.
+struct SIM_RTCM_OPT_T {
+  int msm = 4;            // 4..7: MSM of GPS and GLONASS; 0: legacy GPS
+  int legacy_type = 1004; // 1002 or 1004 when msm is 0
+  int glo_msm = 4;        // GLONASS MSM with legacy GPS (0: none)
+  int pos_type = 1005;    // 1005, 1006 or 0 (no position)
+  int staid = 1;
+  int leap_sec = 18;      // GPS - UTC, s (GLONASS epoch times)
+};
+struct SIM_RTCM_STATE_T {
+  int epochs;
+  int tracked[56];
+  double offset[56];      // cycles removed from the phase, per satellite
+  double lock_start[56];  // tow of the start of the lock
+};
+void sim_rtcm_init(SIM_RTCM_STATE_T* st);
+// One base epoch (observations as for CRVRAW) as RTCM 3 frames; the station
+// position goes out every 10 epochs.
+int sim_rtcm_base_epoch(SIM_RTCM_STATE_T* st, const SIM_RTCM_OPT_T* opt, int week, double tow, const SIM_OBS_T* obs,
+                        int n, const double* base_pos, U08* out);
+
+// ---------------------------------------------------------------------------
 // Scenario.
 struct SIM_SLIP_T {
   int rcv;       // 0 rover, 1 base
@@ -130,6 +177,8 @@ struct SIM_SCENARIO_T {
   int sbas = 0;               // also SBAS type 9 messages (rover stream)
   double base_time_offset = 0.0;  // base epochs shifted by this (s), for pairing tests
   int geotag_every = 0;       // extended raw: every n-th rover epoch (from the first) is marked as geotagging
+  int base_rtcm = 0;          // base stream as RTCM 3: 4..7 MSM, 1002 / 1004 legacy GPS; 0: CRVRAW
+  int base_rtcm_pos = 1005;   // 1005 or 1006
   int nslip = 0;
   SIM_SLIP_T slips[16] = {};
 };
@@ -143,12 +192,21 @@ struct SIM_TRUTH_T {
   int geotag;       // 1 when the epoch carries the geotagging mark
 };
 
+// Byte counts of the rover and base streams after each epoch.
+struct SIM_MARK_T {
+  std::size_t rover, base;
+};
+
 // Writes the rover and base streams and the truth file (any path may be null).
 // Returns the number of rover epochs, -1 if a file cannot be written.
 int sim_run(const SIM_SCENARIO_T* sc, const char* rover_path, const char* base_path, const char* truth_path);
 // The same into memory.
 int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector<U08>* base,
-                      std::vector<SIM_TRUTH_T>* truth);
+                      std::vector<SIM_TRUTH_T>* truth, std::vector<SIM_MARK_T>* marks = nullptr);
+// The two streams as one recorder file (rb.bin): per epoch the base bytes, then
+// the rover bytes, in records of at most 128 bytes (marker, big-endian length, bytes).
+void sim_make_rb(const std::vector<U08>& rover, const std::vector<U08>& base, const std::vector<SIM_MARK_T>& marks,
+                 std::vector<U08>* rb);
 
 // Base ECEF position of a scenario, m.
 void sim_base_ecef(const SIM_SCENARIO_T* sc, double* r);

@@ -87,6 +87,7 @@ struct Scene {
   double eph_toe;  // tow of toe
   int eph_set;
   double amb[2][SIM_MAX_SAT + SIM_NSAT_GLO];  // integer ambiguities, cycles
+  SIM_RTCM_STATE_T rtcm;
   SIM_GLO_EPH_T glo[SIM_NSAT_GLO];
   SIM_TIME_T glo_toe[SIM_NSAT_GLO];
   int glo_set;
@@ -269,6 +270,22 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
   const U32 tow_ms = static_cast<U32>(std::llround(T * 1000.0));
   const int period_ms = static_cast<int>(std::llround(sc->interval * 1000.0));
   U08 frame[SIM_MAX_FRAME];
+  if (r == 1 && sc->base_rtcm != 0) {
+    SIM_RTCM_OPT_T opt;
+    opt.msm = sc->base_rtcm >= 4 && sc->base_rtcm <= 7 ? sc->base_rtcm : 0;
+    if (opt.msm == 0) opt.legacy_type = sc->base_rtcm == 1002 ? 1002 : 1004;
+    opt.pos_type = sc->base_pos ? sc->base_rtcm_pos : 0;
+    const double t_rx_gps = T;  // receiver time tag, GPS time of week
+    append(st, frame, sim_rtcm_base_epoch(&s->rtcm, &opt, sc->week, t_rx_gps, obs, n, rr, frame));
+    if (truth != nullptr) {
+      truth->t.week = sc->week;
+      truth->t.tow = t;
+      for (int i = 0; i < 3; ++i) truth->pos[i] = rr[i];
+      truth->clk = dtr;
+      truth->nsat = n;
+    }
+    return n;
+  }
   st->iod = (st->iod + 1) & 0xFF;
   if (sc->ext_raw) {
     append(st, frame, sim_msg_extraw(st->iod, sc->week, tow_ms, period_ms, geotag ? 1 : 0, obs, n, frame));
@@ -299,7 +316,7 @@ void sim_base_ecef(const SIM_SCENARIO_T* sc, double* r) {
 }
 
 int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector<U08>* base,
-                      std::vector<SIM_TRUTH_T>* truth) {
+                      std::vector<SIM_TRUTH_T>* truth, std::vector<SIM_MARK_T>* marks) {
   static Scene s;  // large; one run at a time
   s = Scene{};
   s.sc = sc;
@@ -313,6 +330,8 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
   for (int r = 0; r < 2; ++r)
     for (int i = 0; i < SIM_MAX_SAT + SIM_NSAT_GLO; ++i) s.amb[r][i] = std::floor(2.0E6 * (s.rng.uniform() - 0.5));
   s.eph_set = -1;
+  sim_rtcm_init(&s.rtcm);
+  if (marks != nullptr) marks->clear();
 
   Stream st[2] = {{rover, 0}, {base, 100}};
   const int nep = static_cast<int>(std::floor(sc->duration / sc->interval + 1e-9)) + 1;
@@ -363,6 +382,8 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
         write_glo(&s, &st[r]);
       }
     }
+    if (marks != nullptr)
+      marks->push_back(SIM_MARK_T{rover != nullptr ? rover->size() : 0, base != nullptr ? base->size() : 0});
     ++count;
   }
   return count;
@@ -376,6 +397,29 @@ int sim_run_rinex(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector
   const int n = sim_run_to_memory(sc, rover, base, truth);
   Rinex_sink = nullptr;
   return n;
+}
+
+void sim_make_rb(const std::vector<U08>& rover, const std::vector<U08>& base, const std::vector<SIM_MARK_T>& marks,
+                 std::vector<U08>* rb) {
+  static constexpr U08 BASE_MARK[4] = {0x12, 0x34, 0x56, 0x78};
+  static constexpr U08 ROVER_MARK[4] = {0x78, 0x56, 0x34, 0x12};
+  auto put = [rb](const U08* mark, const std::vector<U08>& src, std::size_t from, std::size_t to) {
+    while (from < to) {
+      const std::size_t n = to - from < 128 ? to - from : 128;
+      rb->insert(rb->end(), mark, mark + 4);
+      rb->push_back(static_cast<U08>(n >> 8));
+      rb->push_back(static_cast<U08>(n & 0xFF));
+      rb->insert(rb->end(), src.begin() + static_cast<long>(from), src.begin() + static_cast<long>(from + n));
+      from += n;
+    }
+  };
+  std::size_t r0 = 0, b0 = 0;
+  for (const SIM_MARK_T& m : marks) {
+    put(BASE_MARK, base, b0, m.base);
+    put(ROVER_MARK, rover, r0, m.rover);
+    r0 = m.rover;
+    b0 = m.base;
+  }
 }
 
 int sim_run(const SIM_SCENARIO_T* sc, const char* rover_path, const char* base_path, const char* truth_path) {
@@ -455,6 +499,8 @@ int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line) {
     else if (k == "sbas") sc->sbas = a != 0.0;
     else if (k == "base_time_offset") sc->base_time_offset = a;
     else if (k == "geotag_every") sc->geotag_every = static_cast<int>(a) < 0 ? 0 : static_cast<int>(a);
+    else if (k == "base_rtcm") sc->base_rtcm = static_cast<int>(a);
+    else if (k == "base_rtcm_pos") sc->base_rtcm_pos = static_cast<int>(a);
     else if (k == "slip" && nv >= 5 && sc->nslip < 16) {
       sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(a), static_cast<int>(b), c, static_cast<int>(d)};
     } else {
