@@ -166,6 +166,8 @@ unsigned char RTCM3_BASE_VERSION_GPS = 0;
 unsigned char RTCM3_BASE_VERSION_BDS = 0;
 int Epoch_open = 0;  // observations of the epoch in Rtcm3_b.obs may still be appended to
 RTCM3_DROPS_T Drops{};
+unsigned char Rescan[2 * BUFF_SIZE];  // bytes to search again after a CRC failure
+int Rescan_head = 0, Rescan_n = 0;
 
 // ---------------------------------------------------------------------------
 // Bit reading bounded by the message: every read checks the frame first.
@@ -516,6 +518,7 @@ int decode_msm(int sys, int msm) {
 
   // Epoch assembly: a GPS message, a completed epoch or a new epoch time starts a new epoch.
   if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL) r->nobs = 0;
+  else h.time = r->time;  // the same epoch: one time for all its observations
   r->staid = h.staid;
   r->time = h.time;
   r->has_valid_gps_time = 1;
@@ -584,6 +587,35 @@ int decode_rtcm3() {
   return type;
 }
 
+// Frame assembly of one byte; the message type of a decoded frame, else -1.
+int assemble(unsigned char data) {
+  rtcm_t* r = &Rtcm3_b;
+  if (r->nbyte == 0) {
+    if (data != RTCM3_PREAMBLE) return -1;
+    r->buff[r->nbyte++] = data;
+    return -1;
+  }
+  r->buff[r->nbyte++] = data;
+  if (r->nbyte == HDR_BYTES) r->len = static_cast<int>(getbitu(r->buff, 14, 10)) + HDR_BYTES;
+  if (r->nbyte < HDR_BYTES || r->nbyte < r->len + CRC_BYTES) return -1;
+  r->nbyte = 0;
+  if (crc24q(r->buff, r->len) != getbitu(r->buff, r->len * 8, 24)) {
+    ++r->dbg_acc_msg_crc24_fail_cnt;
+    // Queue the frame's bytes after its preamble ahead of those not yet searched.
+    const int n = r->len + CRC_BYTES - 1;
+    const int rest = Rescan_n - Rescan_head;
+    if (n + rest <= static_cast<int>(sizeof Rescan)) {
+      std::memmove(Rescan + n, Rescan + Rescan_head, static_cast<std::size_t>(rest));
+      std::memcpy(Rescan, r->buff + 1, static_cast<std::size_t>(n));
+      Rescan_head = 0;
+      Rescan_n = n + rest;
+    }
+    return -1;
+  }
+  ++r->dbg_acc_msg_crc24_pass_cnt;
+  return decode_rtcm3();
+}
+
 }  // namespace
 
 void RTCM3_init() {
@@ -597,26 +629,20 @@ void RTCM3_init() {
   RTCM3_BASE_VERSION_BDS = 0;
   Epoch_open = 0;
   Drops = RTCM3_DROPS_T{};
+  Rescan_head = Rescan_n = 0;
 }
 
 int RTCM3_input_byte(unsigned char data) {
-  rtcm_t* r = &Rtcm3_b;
-  ++r->dbg_acc_bytes;
-  if (r->nbyte == 0) {
-    if (data != RTCM3_PREAMBLE) return -1;
-    r->buff[r->nbyte++] = data;
-    return -1;
+  ++Rtcm3_b.dbg_acc_bytes;
+  int ret = assemble(data);
+  // Bytes of a frame that failed its CRC are searched again for a preamble, so
+  // that a false preamble in noise does not swallow the frames that follow it.
+  while (Rescan_head < Rescan_n) {
+    const int t = assemble(Rescan[Rescan_head++]);
+    if (t >= 0) ret = t;
   }
-  r->buff[r->nbyte++] = data;
-  if (r->nbyte == HDR_BYTES) r->len = static_cast<int>(getbitu(r->buff, 14, 10)) + HDR_BYTES;
-  if (r->nbyte < HDR_BYTES || r->nbyte < r->len + CRC_BYTES) return -1;
-  r->nbyte = 0;
-  if (crc24q(r->buff, r->len) != getbitu(r->buff, r->len * 8, 24)) {
-    ++r->dbg_acc_msg_crc24_fail_cnt;
-    return -1;
-  }
-  ++r->dbg_acc_msg_crc24_pass_cnt;
-  return decode_rtcm3();
+  Rescan_head = Rescan_n = 0;
+  return ret;
 }
 
 int RTCM3_process_base(int len, char* buf) {

@@ -1,0 +1,255 @@
+// The RTCM 3 reader on recorded streams against the decodes of two independent
+// decoders (station positions, 1004 observables, MSM7 cells).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "json_min.h"
+#include "rtk/rtcm3.h"
+#include "rtk/rtk.h"
+#include "rtk/rtk_raw.h"
+#include "test_util.h"
+
+namespace {
+
+using json_min::Value;
+
+constexpr double LMS = 299792.458;            // light-millisecond, m
+constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+constexpr int WEEK = 2100;                    // any week the streams could be in
+
+std::string shared(const std::string& name) { return std::string(TALON_SHARED_DATA) + "/rtcm3/" + name; }
+
+// The frames of a stream: a preamble, a length and a good CRC-24Q (noise between
+// frames is skipped).
+std::vector<std::vector<U08>> frames_of(const std::vector<U08>& s) {
+  std::vector<std::vector<U08>> out;
+  std::size_t i = 0;
+  while (i + 3 <= s.size()) {
+    const std::size_t n = ((s[i + 1] & 3u) << 8 | s[i + 2]) + 6u;
+    if (s[i] != 0xD3 || i + n > s.size() ||
+        crc24q(&s[i], static_cast<int>(n) - 3) !=
+            (static_cast<unsigned int>(s[i + n - 3]) << 16 | s[i + n - 2] << 8 | s[i + n - 1])) {
+      ++i;
+      continue;
+    }
+    out.emplace_back(s.begin() + static_cast<long>(i), s.begin() + static_cast<long>(i + n));
+    i += n;
+  }
+  return out;
+}
+
+int type_of(const std::vector<U08>& f) { return (f[3] << 4) | (f[4] >> 4); }
+
+void feed(const std::vector<U08>& f) {
+  std::vector<char> b(f.begin(), f.end());
+  RTCM3_process_base(static_cast<int>(b.size()), b.data());
+}
+
+void reset() {
+  RTCM3_init();
+  RTK_RAW_init();
+  RTK_NAV_init(SYS_ALL);
+}
+
+const obsd_t* find_sat(const obsd_t* obs, int n, int sat) {
+  for (int i = 0; i < n; ++i)
+    if (obs[i].sat == sat) return &obs[i];
+  return nullptr;
+}
+
+// Every frame has a good CRC; station positions and 1004 L1 observables match gpsdecode.
+void check_legacy_stream(const std::string& name, int expect_1004, int expect_sta) {
+  reset();
+  const auto bytes = talon_test::read_file(shared(name + ".rtcm3"));
+  ASSERT_FALSE(bytes.empty()) << name;
+  const auto recs = json_min::parse_lines(talon_test::read_text(shared(name + ".gpsdecode.json")));
+  const auto frames = frames_of(bytes);
+  ASSERT_EQ(frames.size(), recs.size()) << name;
+  int n1004 = 0, nsta = 0;
+  std::size_t nbytes = 0;
+  for (const auto& f : frames) nbytes += f.size();
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    const Value& j = recs[k];
+    const int type = type_of(frames[k]);
+    ASSERT_EQ(type, static_cast<int>(j["type"].n())) << name << " frame " << k;
+    if (type == 1004) RTCM3_update_rover_time(WEEK, j["tow"].n() * 0.001 + 0.5);
+    feed(frames[k]);
+    if (type == 1005 || type == 1006) {
+      int staid = 0;
+      double pos[3];
+      ASSERT_EQ(RTCM3_get_station(&staid, pos), 1);
+      EXPECT_EQ(staid, static_cast<int>(j["station_id"].n()));
+      EXPECT_NEAR(pos[0], j["x"].n(), 5e-5);
+      EXPECT_NEAR(pos[1], j["y"].n(), 5e-5);
+      EXPECT_NEAR(pos[2], j["z"].n(), 5e-5);
+      double raw[3];
+      ASSERT_EQ(RTK_RAW_get_base_pos_xyz(raw), 1);
+      EXPECT_DOUBLE_EQ(raw[0], pos[0]);
+      ++nsta;
+    }
+    if (type != 1004) continue;
+    ++n1004;
+    obsd_t obs[MAXOBS];
+    gtime_t t{};
+    const int n = RTCM3_get_epoch(obs, MAXOBS, &t);
+    int week = 0;
+    EXPECT_NEAR(time2gpst(t, &week), j["tow"].n() * 0.001, 1e-9);
+    EXPECT_EQ(week, WEEK);
+    int expected = 0;
+    for (const Value& s : j["satellites"].arr) {
+      const int id = static_cast<int>(s["ident"].n());
+      if (id < 1 || id > 32) continue;
+      ++expected;
+      const obsd_t* o = find_sat(obs, n, id);
+      ASSERT_NE(o, nullptr) << name << " G" << id;
+      const Value& l1 = s["L1"];
+      const double P = l1["prange"].n() + l1["amb"].n() * LMS;
+      EXPECT_NEAR(o->P[0], P, 1e-6);
+      if (std::fabs(l1["delta"].n() + 262.144) < 1e-9) {
+        EXPECT_EQ(o->L[0], 0.0);
+      } else {
+        EXPECT_NEAR(o->L[0] * LAM_L1 - P, l1["delta"].n(), 1e-6) << name << " G" << id;
+      }
+      EXPECT_EQ(o->SNR[0], static_cast<int>(l1["CNR"].n() * 4.0 + 0.5));
+      EXPECT_EQ(o->code[0], l1["ind"].n() != 0.0 ? 2 : CODE_L1C);
+      EXPECT_EQ(o->rcv, 2);
+    }
+    EXPECT_EQ(n, expected) << name;
+  }
+  EXPECT_EQ(n1004, expect_1004) << name;
+  EXPECT_EQ(nsta, expect_sta) << name;
+  unsigned int st[RTCM3_NSTATUS];
+  RTCM3_get_base_status(st);
+  EXPECT_EQ(st[3], static_cast<unsigned int>(expect_1004));  // 1004
+  EXPECT_EQ(st[29], nbytes);
+  EXPECT_EQ(st[30], frames.size());
+  EXPECT_EQ(st[31], 0u);
+}
+
+// The whole recorded byte stream, noise included, fed in serial-sized chunks:
+// the reader finds every frame that has a good CRC.
+TEST(Rtcm3Shared, ReaderFindsEveryFrameOfRawStreams) {
+  for (const char* name : {"rtcm3-3", "rtcm3-2", "rtcm3.bndm", "rtcm3", "ublox-zed-f9t-rtcm3", "rtcm3.2"}) {
+    reset();
+    const auto bytes = talon_test::read_file(shared(std::string(name) + ".rtcm3"));
+    const auto frames = frames_of(bytes);
+    std::vector<char> b(bytes.begin(), bytes.end());
+    for (std::size_t i = 0; i < b.size(); i += 128)
+      RTCM3_process_base(static_cast<int>(b.size() - i < 128 ? b.size() - i : 128), b.data() + i);
+    unsigned int st[RTCM3_NSTATUS];
+    RTCM3_get_base_status(st);
+    EXPECT_EQ(st[29], bytes.size()) << name;
+    EXPECT_EQ(st[30], frames.size()) << name;
+  }
+}
+
+TEST(Rtcm3Shared, LegacyStreamsMatchGpsdecode) {
+  check_legacy_stream("rtcm3-3", 166, 17);
+  check_legacy_stream("rtcm3-2", 83, 8);
+  check_legacy_stream("rtcm3.bndm", 33, 8);
+  check_legacy_stream("rtcm3", 0, 1);  // the standard's own example frames
+}
+
+// MSM7 cells of signal 1C against the second decoder: pseudorange, phase-range,
+// range rate, CNR and half-cycle flag; every message lands in one epoch per time.
+void check_msm_stream(const std::string& name, int leap) {
+  reset();
+  RTKCMN_set_leap_second(static_cast<S16>(leap));
+  const auto bytes = talon_test::read_file(shared(name + ".rtcm3"));
+  ASSERT_FALSE(bytes.empty());
+  const auto top = json_min::parse_all(talon_test::read_text(shared(name + ".msm.json")));
+  ASSERT_EQ(top.size(), 1u);
+  const auto& msms = top[0].arr;
+  // The first GPS epoch gives the rover time for the messages that come before it.
+  for (const Value& m : msms)
+    if (m["type"].n() == 1077) {
+      RTCM3_update_rover_time(WEEK, m["epoch_ms"].n() * 0.001);
+      break;
+    }
+  std::size_t next = 0;
+  int checked_cells = 0, checked_msgs = 0;
+  for (const auto& f : frames_of(bytes)) {
+    const int type = type_of(f);
+    const bool msm = (type >= 1071 && type <= 1077) || (type >= 1081 && type <= 1087) ||
+                     (type >= 1091 && type <= 1097) || (type >= 1101 && type <= 1107) ||
+                     (type >= 1121 && type <= 1127);
+    if (!msm) {
+      feed(f);
+      continue;
+    }
+    ASSERT_LT(next, msms.size());
+    const Value& m = msms[next++];
+    ASSERT_EQ(type, static_cast<int>(m["type"].n()));
+    if (type == 1077 || type == 1107) RTCM3_update_rover_time(WEEK, m["epoch_ms"].n() * 0.001);
+    feed(f);
+    int sys = 0;
+    if (type == 1077) sys = SYS_GPS;
+    else if (type == 1087) sys = SYS_GLO;
+    else if (type == 1107) sys = SYS_SBS;
+    else continue;  // Galileo is not decoded; BeiDou has no engine satellites
+    obsd_t obs[MAXOBS];
+    gtime_t t{};
+    const int n = RTCM3_get_epoch(obs, MAXOBS, &t);
+    if (sys != SYS_GLO) {
+      EXPECT_NEAR(time2gpst(t, nullptr), m["epoch_ms"].n() * 0.001, 1e-9) << name;
+    }
+    int expected = 0;
+    for (const Value& c : m["cells"].arr) {
+      if (c["sig"].str != "1C") continue;
+      int prn = static_cast<int>(c["prn"].n());
+      if (sys == SYS_SBS) prn -= 87;
+      const int sat = satno(sys, prn);
+      if (sat == 0) continue;
+      ++expected;
+      const obsd_t* o = find_sat(obs, n, sat);
+      ASSERT_NE(o, nullptr) << name << " sat " << sat;
+      double lam = LAM_L1;
+      if (sys == SYS_GLO) lam = 299792458.0 / (1602.0e6 + (c["glo_ext"].n() - 7.0) * 0.5625e6);
+      if (c.has("pseudorange_m") && o->P[0] == 0.0) {
+        // The second decoder applies the invalid fine value (-2^-10 ms) to the rough
+        // range: its result is then a whole multiple of 2^-10 ms.
+        const double units = c["pseudorange_m"].n() / LMS * 1024.0;
+        EXPECT_NEAR(units, std::round(units), 1e-6) << "sat " << sat;
+      } else if (c.has("pseudorange_m")) {
+        EXPECT_NEAR(o->P[0], c["pseudorange_m"].n(), 1e-3);
+      } else {
+        EXPECT_EQ(o->P[0], 0.0);
+      }
+      if (c.has("phaserange_m")) {
+        EXPECT_NEAR(o->L[0] * lam, c["phaserange_m"].n(), 1e-3);
+      } else {
+        EXPECT_EQ(o->L[0], 0.0);
+      }
+      if (c.has("range_rate_mps")) {
+        EXPECT_NEAR(-o->D[0] * lam, c["range_rate_mps"].n(), 2e-3);
+      }
+      EXPECT_EQ(o->SNR[0], static_cast<int>(c["cnr"].n() * 4.0));
+      EXPECT_EQ(o->LLI[0] & 2, c["half"].n() != 0.0 ? 2 : 0);
+      EXPECT_EQ(o->rcv, 2);
+      // One epoch: the GPS message's time holds for the other systems too.
+      EXPECT_EQ(timediff(o->time, obs[0].time), 0.0);
+      ++checked_cells;
+    }
+    int nsys = 0;
+    for (int i = 0; i < n; ++i) nsys += satsys(obs[i].sat, nullptr) == sys;
+    EXPECT_EQ(nsys, expected) << name << " type " << type;
+    ++checked_msgs;
+  }
+  EXPECT_EQ(next, msms.size());
+  EXPECT_GT(checked_cells, 100);
+  EXPECT_GT(checked_msgs, 40);
+  RTCM3_DROPS_T d{};
+  RTCM3_get_drops(&d);
+  EXPECT_EQ(d.bad_time + d.short_msg + d.too_many_cells + d.full_epoch, 0u);
+  RTKCMN_set_leap_second(18);
+}
+
+TEST(Rtcm3Shared, Msm7StreamsMatchSecondDecoder) {
+  check_msm_stream("ublox-zed-f9t-rtcm3", 18);
+  check_msm_stream("rtcm3.2", 17);  // recorded while GPS - UTC was 17 s
+}
+
+}  // namespace
