@@ -213,8 +213,8 @@ int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const S
     for (int a = 0; a < ns; ++a) w.put(14, rate[a]);  // DF399 rough phase-range rate, 1 m/s
 
   // Cell data, satellite by satellite, signal by signal.
-  const SIM_RTCM_CELL_T* cl[64];
-  int ci[64];
+  static const SIM_RTCM_CELL_T* cl[64 * 32];
+  static int ci[64 * 32];
   int nc = 0;
   for (int a = 0; a < ns; ++a)
     for (int b = 0; b < nsig; ++b)
