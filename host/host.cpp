@@ -109,6 +109,7 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"base-file", &HOST_PARAM_T::base_file, "file RTK base input"},
     {"rover-rinex", &HOST_PARAM_T::rover_rinex, "file RTK rover from a RINEX observation file (instead of --rover-file)"},
     {"base-rinex", &HOST_PARAM_T::base_rinex, "file RTK base from a RINEX observation file (instead of --base-file)"},
+    {"rb-file", &HOST_PARAM_T::rb_file, "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
 };
 
 bool parse_long(const char* s, long long min, long long max, long long* out) {
@@ -928,6 +929,53 @@ int run_rtk_file(const HOST_PARAM_T& p) {
   return 1;
 }
 
+// File RTK over a recording of a real-time run (rb.bin): the recorder reader
+// hands each record to the rover reader, or to the base reader (RTCM 3 with
+// --is-rtcm 1, else CRVRAW); the engine runs after every record, as the real-time
+// loop runs it after every serial read. Same solution files as file RTK.
+int run_rtk_recording(const HOST_PARAM_T& p) {
+  std::FILE* fp_rb = std::fopen(p.rb_file, "rb");
+  if (fp_rb == nullptr) {
+    std::printf("RTK_ERROR : can't open the recording %s\n", p.rb_file);
+    return 1;
+  }
+  CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
+  HOSTOUT_init(1, 1, Kml_append_p);
+  if (p.out_ansi_color) HOSTOUT_set_ansi();
+  else HOSTOUT_set_no_ansi();
+  std::FILE* fp_normal = std::fopen("Normal_sol.txt", "w");
+  std::FILE* fp_geo = std::fopen("Geotagging_sol.txt", "w");
+  if (fp_normal != nullptr) write_solution_header(fp_normal);
+  if (fp_geo != nullptr) write_solution_header(fp_geo);
+
+  long acc_cnt4 = 0;
+  unsigned char chunk[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, fp_rb)) > 0) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!CRV_post_processing(chunk[i])) continue;
+      if (!RTK_loop()) continue;
+      ++acc_cnt4;
+      sol_t sol{};
+      RTK_get_solution(&sol);
+      U16 raw_wn = 0, raw_period_in_ms = 0;
+      U32 raw_tow_in_ms = 0;
+      RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
+      char line[512];
+      const int len = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
+      if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(len), fp_normal);
+      if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
+        std::fwrite(line, 1, static_cast<std::size_t>(len), fp_geo);
+    }
+  }
+  HOSTOUT_close();
+  if (fp_normal != nullptr) std::fclose(fp_normal);
+  if (fp_geo != nullptr) std::fclose(fp_geo);
+  std::fclose(fp_rb);
+  std::fprintf(stderr, "Recording: %u records too long for the reader\n", CRV_get_recorder_drops());
+  return 1;
+}
+
 }  // namespace
 
 int host_main(int argc, char** argv) {
@@ -951,7 +999,8 @@ int host_main(int argc, char** argv) {
     RTK_init(p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, is_rinex, p.exsats.data());
     RTK_init_medium();
     GLOSDIFB_reset_glo_sd_ifb();
-    return p.mode == HOST_LOGGING ? run_rtk_realtime(p) : run_rtk_file(p);
+    if (p.mode == HOST_LOGGING) return run_rtk_realtime(p);
+    return p.rb_file[0] != '\0' ? run_rtk_recording(p) : run_rtk_file(p);
   }
   return run_navigation(p);
 }

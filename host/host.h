@@ -75,6 +75,8 @@ struct HOST_PARAM_T {
   char nav_files[HOST_MAX_NAV_FILES][HOST_PATH_LEN] = {};
   int has_base_pos = 0;
   double base_pos[3] = {0.0, 0.0, 0.0};  // ECEF, m
+  // File RTK from a recorder file of a real-time run instead of r.bin / b.bin (empty: none).
+  char rb_file[HOST_PATH_LEN] = "";
   // KML file name appendix ("-app").
   char kml_append[25] = "";
   // Set by get_main_param when it returns 0: the process exit code.

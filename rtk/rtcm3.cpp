@@ -165,6 +165,7 @@ unsigned char RTCM3_BASE_MEAS_GOT_ACC_CNT = 0;
 unsigned char RTCM3_BASE_VERSION_GPS = 0;
 unsigned char RTCM3_BASE_VERSION_BDS = 0;
 int Epoch_open = 0;  // observations of the epoch in Rtcm3_b.obs may still be appended to
+int Pending = 0;     // the epoch in Rtcm3_b.obs has not been handed over
 RTCM3_DROPS_T Drops{};
 unsigned char Rescan[2 * BUFF_SIZE];  // bytes to search again after a CRC failure
 int Rescan_head = 0, Rescan_n = 0;
@@ -284,6 +285,22 @@ unsigned char snratio(double snr) {
 
 void hand_over() {
   if (RTCM3_BASE_MEAS_START_UPDATE_TO_RAW) RTK_RAW_update_base_meas(Rtcm3_b.obs, Rtcm3_b.nobs);
+  Pending = 0;
+}
+
+// A new epoch. One still open (its last message had the multiple message bit set
+// and nothing closed it) is handed over first, so that it is not lost.
+void begin_epoch() {
+  if (Pending) hand_over();
+  Rtcm3_b.nobs = 0;
+}
+
+// After a message: a completed epoch is handed over, an open one waits.
+void end_message(int sync) {
+  Rtcm3_b.obsflag = !sync;
+  Epoch_open = sync;
+  if (sync) Pending = 1;
+  else hand_over();
 }
 
 // Version detection during the first observation messages.
@@ -318,6 +335,7 @@ int decode_legacy(int type) {
   r->time = t;
   r->has_valid_gps_time = 1;
   b.pos = LEG_HDR_END;
+  begin_epoch();
   int n = 0;
   for (int j = 0; j < nsat && n < MAXOBS; ++j) {
     const int start = b.pos;
@@ -352,9 +370,7 @@ int decode_legacy(int type) {
     o->code[0] = code ? 2 : CODE_L1C;
   }
   r->nobs = n;
-  r->obsflag = !sync;
-  Epoch_open = sync;
-  hand_over();
+  end_message(sync);
   return 1;
 }
 
@@ -517,7 +533,7 @@ int decode_msm(int sys, int msm) {
   }
 
   // Epoch assembly: a GPS message, a completed epoch or a new epoch time starts a new epoch.
-  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL) r->nobs = 0;
+  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL) begin_epoch();
   else h.time = r->time;  // the same epoch: one time for all its observations
   r->staid = h.staid;
   r->time = h.time;
@@ -554,9 +570,7 @@ int decode_msm(int sys, int msm) {
       o->code[0] = sys == SYS_CMP ? CODE_L1I : CODE_L1C;
     }
   }
-  r->obsflag = !h.sync;
-  Epoch_open = h.sync;
-  if (r->obsflag) hand_over();
+  end_message(h.sync);
   return 1;
 }
 
@@ -628,6 +642,7 @@ void RTCM3_init() {
   RTCM3_BASE_VERSION_GPS = 0;
   RTCM3_BASE_VERSION_BDS = 0;
   Epoch_open = 0;
+  Pending = 0;
   Drops = RTCM3_DROPS_T{};
   Rescan_head = Rescan_n = 0;
 }

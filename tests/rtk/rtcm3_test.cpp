@@ -369,6 +369,15 @@ TEST(Rtcm3, EpochAssembly) {
   EXPECT_EQ(d.full_epoch, 11u);
   feed(msm(7, 1110, TOW + 31.0, 0, {cell(1, 3.8e7)}));  // QZSS closes the epoch
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 64);
+
+  // An epoch that nothing closes is handed over when the next one starts.
+  feed(msm(4, 1070, TOW + 40.0, 1, gps_cells(7)));
+  RTK_RAW_get_base_time(&tb);
+  EXPECT_EQ(time2gpst(tb, nullptr), TOW + 31.0);
+  feed(msm(4, 1070, TOW + 41.0, 1, gps_cells(9)));
+  RTK_RAW_get_base_time(&tb);
+  EXPECT_EQ(time2gpst(tb, nullptr), TOW + 40.0);
+  EXPECT_EQ(RTK_RAW_get_base_meas(obs), 7);
 }
 
 // GLONASS MSM4/6 carry no frequency number: the phase needs the engine's.
