@@ -359,8 +359,10 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       if (r == 0 && rover == nullptr) continue;
       if (r == 1 && base == nullptr) continue;
       const double T = sc->tow0 + dT + (r == 1 ? sc->base_time_offset : 0.0);
-      if (nav_epoch && sc->nav_first) write_nav(&s, &st[r], T);
-      if (k == 0 && sc->glonass) {
+      // An RTCM 3 base carries observations and its position only.
+      const bool nav_stream = !(r == 1 && sc->base_rtcm != 0);
+      if (nav_epoch && sc->nav_first && nav_stream) write_nav(&s, &st[r], T);
+      if (k == 0 && sc->glonass && nav_stream) {
         // GLONASS strings need the stream's epoch time: a time message, then the strings
         U08 frame[64];
         append(&st[r], frame, sim_msg_time((st[r].iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
@@ -369,7 +371,7 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       SIM_TRUTH_T tr{};
       const int geotag = r == 0 && sc->ext_raw && sc->geotag_every > 0 && k % sc->geotag_every == 0;
       write_epoch(&s, &st[r], r, T, slip_mask, geotag, &tr);
-      if (nav_epoch && !sc->nav_first) write_nav(&s, &st[r], T);
+      if (nav_epoch && !sc->nav_first && nav_stream) write_nav(&s, &st[r], T);
       if (nav_epoch && sc->sbas && r == 0) write_sbas(&st[r], SIM_TIME_T{sc->week, T});
       if (r == 0 && truth != nullptr) truth->push_back(tr);
     }
@@ -379,6 +381,7 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       make_glo_set(&s, T_next);
       for (int r = 0; r < 2; ++r) {
         if ((r == 0 && rover == nullptr) || (r == 1 && base == nullptr)) continue;
+        if (r == 1 && sc->base_rtcm != 0) continue;
         write_glo(&s, &st[r]);
       }
     }
