@@ -84,7 +84,6 @@ constexpr int LEG_MAX_SBAS_ID = 39;       // DF009 above 39: SBAS, number id + 8
 //   message bit 1; DF409 IODS 3; DF001 reserved 7; DF411 clock steering 2;
 //   DF412 external clock 2; DF417 smoothing 1; DF418 smoothing interval 3;
 //   DF394 satellite mask 64; DF395 signal mask 32; DF396 cell mask nsat x nsig.
-constexpr int MSM_HDR_FIXED = 24 + 12 + 12 + 30 + 1 + 3 + 7 + 2 + 2 + 1 + 3;  // = 97: start of the satellite mask
 constexpr int MSM_SATMASK_BITS = 64;
 constexpr int MSM_SIGMASK_BITS = 32;
 
