@@ -75,7 +75,8 @@ constexpr int LEG_PHR_INVALID = -524288;  // 0x80000
 constexpr int LEG_1002_BITS = 74;
 constexpr int LEG_1004_BITS = 125;
 constexpr double PHASE_ROLL = 1500.0;     // cycles: rollover of DF012
-constexpr int LEG_MAX_SBAS_ID = 39;       // DF009 above 39: SBAS, number id + 80
+constexpr int LEG_MAX_SBAS_ID = 39;       // DF009 40..58: SBAS PRN id + 80
+constexpr int PRN_TO_SBAS_NUMBER = 87;    // engine SBAS numbers 33..51 are PRN 120..138 less 87
 
 // ---------------------------------------------------------------------------
 // MSM: header after the message type at bit 24.
@@ -349,7 +350,7 @@ int decode_legacy(int type) {
     int sys = SYS_GPS;
     if (prn > LEG_MAX_SBAS_ID) {
       sys = SYS_SBS;
-      prn += 80;
+      prn += 80 - PRN_TO_SBAS_NUMBER;
     }
     const int sat = satno(sys, prn);
     if (sat == 0) continue;

@@ -101,9 +101,11 @@ void check_legacy_stream(const std::string& name, int expect_1004, int expect_st
     int expected = 0;
     for (const Value& s : j["satellites"].arr) {
       const int id = static_cast<int>(s["ident"].n());
-      if (id < 1 || id > 32) continue;
+      // DF009: 1..32 GPS, 40..58 SBAS PRN 120..138 (engine numbers 33..51)
+      const int sat = id >= 40 ? satno(SYS_SBS, id - 7) : satno(SYS_GPS, id);
+      if (sat == 0) continue;
       ++expected;
-      const obsd_t* o = find_sat(obs, n, id);
+      const obsd_t* o = find_sat(obs, n, sat);
       ASSERT_NE(o, nullptr) << name << " G" << id;
       const Value& l1 = s["L1"];
       const double P = l1["prange"].n() + l1["amb"].n() * LMS;

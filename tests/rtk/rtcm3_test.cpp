@@ -251,11 +251,12 @@ TEST(Rtcm3, LegacyFieldsAndPhaseContinuity) {
   // Ambiguity 70 ms and pseudorange field 0.
   auto c = cell(5, 70.0 * LMS, 1000.0e3);
   c.phr = c.pr + 100.0 * LAM_L1;
-  auto c2 = cell(45, 2.2e7);  // DF009 above 39: SBAS 125, outside the engine's table
+  auto c2 = cell(45, 2.2e7);  // DF009 45: SBAS PRN 125, engine number 38
+  auto c4 = cell(59, 2.2e7);  // DF009 59: no satellite
   auto c3 = cell(7, 2.3e7);
   c3.phase_ok = 0;
-  feed(legacy(1004, TOW, 0, {c, c2, c3}));
-  ASSERT_EQ(epoch(obs), 2);
+  feed(legacy(1004, TOW, 0, {c, c2, c3, c4}));
+  ASSERT_EQ(epoch(obs), 3);
   EXPECT_EQ(obs[0].sat, 5);
   EXPECT_DOUBLE_EQ(obs[0].P[0], 70.0 * LMS);
   EXPECT_NEAR(obs[0].L[0] * LAM_L1 - obs[0].P[0], 100.0 * LAM_L1, 0.0005);
@@ -263,9 +264,11 @@ TEST(Rtcm3, LegacyFieldsAndPhaseContinuity) {
   EXPECT_EQ(obs[0].code[0], CODE_L1C);
   EXPECT_EQ(obs[0].LLI[0], 0);
   // invalid phase: pseudorange kept, no phase
-  EXPECT_EQ(obs[1].sat, 7);
-  EXPECT_NEAR(obs[1].P[0], 2.3e7, 0.01);
-  EXPECT_EQ(obs[1].L[0], 0.0);
+  EXPECT_EQ(obs[1].sat, satno(SYS_SBS, 38));
+  EXPECT_NEAR(obs[1].P[0], 2.2e7, 0.01);
+  EXPECT_EQ(obs[2].sat, 7);
+  EXPECT_NEAR(obs[2].P[0], 2.3e7, 0.01);
+  EXPECT_EQ(obs[2].L[0], 0.0);
 
   // Phase-range term -200 cycles after a stored 1300: rolled over to 1300 cycles.
   reset();
