@@ -304,13 +304,16 @@ void end_message(int sync) {
 }
 
 // Version detection during the first observation messages.
+// Version detection during the first observation messages. Every observation
+// message counts (also GLONASS, SBAS and QZSS MSM, so that a base without GPS
+// or BeiDou MSM starts too); GPS and BeiDou set their family bits.
 void learn_version(int type) {
   if (RTCM3_BASE_MEAS_START_UPDATE_TO_RAW) return;
   bool counted = true;
   if (type == 1002 || type == 1004) RTCM3_BASE_VERSION_GPS |= VER_LEGACY;
   else if (type >= 1074 && type <= 1077) RTCM3_BASE_VERSION_GPS |= VER_MSM;
   else if (type >= 1124 && type <= 1127) RTCM3_BASE_VERSION_BDS |= VER_MSM;
-  else counted = false;
+  else counted = (type >= 1084 && type <= 1087) || (type >= 1104 && type <= 1107) || (type >= 1114 && type <= 1117);
   if (!counted) return;
   if (++RTCM3_BASE_MEAS_GOT_ACC_CNT > START_MSG_COUNT) RTCM3_BASE_MEAS_START_UPDATE_TO_RAW = 1;
 }

@@ -319,6 +319,19 @@ TEST(Rtcm3, VersionDetectionAndHandOver) {
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
   feed(msm(4, 1070, TOW + 7.0, 0, gps_cells(8)));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
+
+  // A GLONASS-only base starts handing over after five messages as well.
+  reset();
+  RTCM3_update_rover_time(WEEK, TOW);
+  std::vector<SIM_RTCM_CELL_T> g = gps_cells(6);
+  for (auto& c : g) c.ext = 9;
+  for (int k = 0; k < 4; ++k) feed(glo_msm(5, TOW + k, 0, g));
+  EXPECT_EQ(RTK_RAW_get_base_meas(obs), 0);
+  feed(glo_msm(5, TOW + 4.0, 0, g));
+  RTCM3_get_version(&gps, &bds, &started);
+  EXPECT_EQ(gps, 0);
+  EXPECT_EQ(started, 1);
+  EXPECT_EQ(RTK_RAW_get_base_meas(obs), 6);
 }
 
 TEST(Rtcm3, EpochAssembly) {
