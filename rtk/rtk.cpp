@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "rtk/crv.h"
+#include "rtk/rtcm3.h"
 #include "rtk/eph.h"
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/pntpos.h"
@@ -250,6 +251,7 @@ int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
 void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_rinex, int* exsats_p) {
   RINEX_init();
   CRV_init();
+  RTCM3_init();
   RTK_RAW_init();
   prcopt_t opt{};
   RTK_CFG_get(&opt, navsys, snr_mask, geosnr_mask, elv_mask, exsats_p);
@@ -545,9 +547,12 @@ int RTK_get_error_ellipsoid_needed_info(F32* edop_sqr, F32* ndop_sqr, F32* vdop_
 
 int RTK_get_base_stream_type() {
   if (Rtk_base_stream_type == 0) {
+    unsigned int rtcm[RTCM3_NSTATUS] = {0};
+    RTCM3_get_base_status(rtcm);
     int dbg[11] = {0};
     CRV_get_base_status(dbg);
-    if (dbg[3] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_RAW;
+    if (rtcm[30] > 5) Rtk_base_stream_type = STREAM_RTCM3;  // more than 5 frames with a good CRC
+    else if (dbg[3] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_RAW;
     else if (dbg[1] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_EXTRAW;
     if (Rtk_base_stream_type != 0) RTK_RAW_set_base_stream_type(Rtk_base_stream_type);
   }
