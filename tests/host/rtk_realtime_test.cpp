@@ -79,7 +79,8 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   sc.rover_enu[0] = 250.0;
   std::vector<U08> rover, base;
   std::vector<SIM_MARK_T> marks;
-  ASSERT_EQ(sim_run_to_memory(&sc, &rover, &base, nullptr, &marks), 31);
+  std::vector<SIM_TRUTH_T> truth;
+  ASSERT_EQ(sim_run_to_memory(&sc, &rover, &base, &truth, &marks), 31);
 
   TempDir d;
   Pty prover, pbase, pout;
@@ -127,6 +128,19 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   const std::regex line_re(
       R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}( [ -]{0,13}-?\d+\.\d{4}){3}( [ \d]{2}\d){2}( +0\.0000){6} +-?\d+\.\d{2} +-?\d+\.\d)");
   for (const auto& l : port_lines) EXPECT_TRUE(std::regex_match(l, line_re)) << l;
+  // Every rover epoch is solved; the run ends fixed on the simulator's truth.
+  EXPECT_GE(solved, 30);
+  int fixed = 0;
+  for (std::size_t k = port_lines.size() > 10 ? port_lines.size() - 10 : 0; k < port_lines.size(); ++k) {
+    double p[3];
+    int stat = 0;
+    ASSERT_EQ(std::sscanf(port_lines[k].c_str() + 20, "%lf %lf %lf %d", &p[0], &p[1], &p[2], &stat), 4);
+    if (stat != 1) continue;
+    ++fixed;
+    const double d[3] = {p[0] - truth[0].pos[0], p[1] - truth[0].pos[1], p[2] - truth[0].pos[2]};
+    EXPECT_LT(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), 0.02) << port_lines[k];
+  }
+  EXPECT_EQ(fixed, 10);
 
   // The recording re-run: the same solutions, in the solution file.
   TempDir d2;

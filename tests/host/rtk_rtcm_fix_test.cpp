@@ -63,8 +63,7 @@ double dist(const double* a, const double* b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
 }
 
-// Needs the engine cycle (relative positioning and ambiguity resolution).
-TEST(RtkRtcmFix, DISABLED_RecordingWithMsmBaseFixesLikeCrvrawBase) {
+TEST(RtkRtcmFix, RecordingWithMsmBaseFixesLikeCrvrawBase) {
   // The same pair with a CRVRAW base, as two files.
   TempDir dc;
   const SIM_SCENARIO_T sc0 = scenario(0);
