@@ -734,6 +734,25 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
 
 namespace {
 
+// One solved epoch into the solution files, routed by the rover's epoch type:
+// period value 1 (geotagging mark) to Geotagging_sol.txt only, 2 to both
+// files, anything else to Normal_sol.txt only.
+void write_solution_line(long acc_cnt4, const sol_t& sol, std::FILE* fp_normal, std::FILE* fp_geo) {
+  U16 raw_wn = 0, raw_period_in_ms = 0;
+  U32 raw_tow_in_ms = 0;
+  RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
+  char line[512];
+  const int n = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
+  if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(n), fp_normal);
+  if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
+    std::fwrite(line, 1, static_cast<std::size_t>(n), fp_geo);
+}
+
+}  // namespace
+
+
+namespace {
+
 // Progress and summary of a file RTK run (stderr, so that stdout and the
 // solution files keep their fixed formats).
 struct RTK_FILE_STATS_T {
@@ -842,14 +861,7 @@ int run_rtk_file_rinex(const HOST_PARAM_T& p) {
       last_progress = now;
       print_progress(stats, 0.0);
     }
-    U16 raw_wn = 0, raw_period_in_ms = 0;
-    U32 raw_tow_in_ms = 0;
-    RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
-    char line[512];
-    const int n = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
-    if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(n), fp_normal);
-    if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
-      std::fwrite(line, 1, static_cast<std::size_t>(n), fp_geo);
+    write_solution_line(acc_cnt4, sol, fp_normal, fp_geo);
   }
   HOSTOUT_close();
   print_progress(stats, 100.0);
@@ -910,14 +922,7 @@ int run_rtk_file(const HOST_PARAM_T& p) {
         const long pos = std::ftell(fp_r_bin);
         print_progress(stats, rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / rover_size : 0.0);
       }
-      U16 raw_wn = 0, raw_period_in_ms = 0;
-      U32 raw_tow_in_ms = 0;
-      RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
-      char line[512];
-      const int n = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
-      if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(n), fp_normal);
-      if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
-        std::fwrite(line, 1, static_cast<std::size_t>(n), fp_geo);
+      write_solution_line(acc_cnt4, sol, fp_normal, fp_geo);
     }
     print_progress(stats, 100.0);
     print_summary(stats, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count());
@@ -958,14 +963,7 @@ int run_rtk_recording(const HOST_PARAM_T& p) {
       ++acc_cnt4;
       sol_t sol{};
       RTK_get_solution(&sol);
-      U16 raw_wn = 0, raw_period_in_ms = 0;
-      U32 raw_tow_in_ms = 0;
-      RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
-      char line[512];
-      const int len = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
-      if (raw_period_in_ms != 1 && fp_normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(len), fp_normal);
-      if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && fp_geo != nullptr)
-        std::fwrite(line, 1, static_cast<std::size_t>(len), fp_geo);
+      write_solution_line(acc_cnt4, sol, fp_normal, fp_geo);
     }
   }
   HOSTOUT_close();
