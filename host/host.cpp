@@ -734,6 +734,18 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
 
 namespace {
 
+// KML closing files and the two solution files with their headers, as every
+// file RTK run opens them. A file that cannot be created stays null.
+void open_solution_outputs(const HOST_PARAM_T& p, std::FILE** fp_normal, std::FILE** fp_geo) {
+  HOSTOUT_init(1, 1, Kml_append_p);
+  if (p.out_ansi_color) HOSTOUT_set_ansi();
+  else HOSTOUT_set_no_ansi();
+  *fp_normal = std::fopen("Normal_sol.txt", "w");
+  *fp_geo = std::fopen("Geotagging_sol.txt", "w");
+  if (*fp_normal != nullptr) write_solution_header(*fp_normal);
+  if (*fp_geo != nullptr) write_solution_header(*fp_geo);
+}
+
 // One solved epoch into the solution files, routed by the rover's epoch type:
 // period value 1 (geotagging mark) to Geotagging_sol.txt only, 2 to both
 // files, anything else to Normal_sol.txt only.
@@ -838,13 +850,9 @@ int run_rtk_file_rinex(const HOST_PARAM_T& p) {
     if (src.fp_base != nullptr) std::fclose(src.fp_base);
     return RINEX_INPUT_FAULT;
   }
-  HOSTOUT_init(1, 1, Kml_append_p);
-  if (p.out_ansi_color) HOSTOUT_set_ansi();
-  else HOSTOUT_set_no_ansi();
-  std::FILE* fp_normal = std::fopen("Normal_sol.txt", "w");
-  std::FILE* fp_geo = std::fopen("Geotagging_sol.txt", "w");
-  if (fp_normal != nullptr) write_solution_header(fp_normal);
-  if (fp_geo != nullptr) write_solution_header(fp_geo);
+  std::FILE* fp_normal = nullptr;
+  std::FILE* fp_geo = nullptr;
+  open_solution_outputs(p, &fp_normal, &fp_geo);
   long acc_cnt4 = 0;
   RTK_FILE_STATS_T stats;
   const auto wall0 = std::chrono::steady_clock::now();
@@ -893,13 +901,9 @@ int run_rtk_file(const HOST_PARAM_T& p) {
       std::fclose(fp_r_bin);
       return 1;
     }
-    HOSTOUT_init(1, 1, Kml_append_p);
-    if (p.out_ansi_color) HOSTOUT_set_ansi();
-    else HOSTOUT_set_no_ansi();
-    std::FILE* fp_normal = std::fopen("Normal_sol.txt", "w");
-    std::FILE* fp_geo = std::fopen("Geotagging_sol.txt", "w");
-    if (fp_normal != nullptr) write_solution_header(fp_normal);
-    if (fp_geo != nullptr) write_solution_header(fp_geo);
+    std::FILE* fp_normal = nullptr;
+    std::FILE* fp_geo = nullptr;
+    open_solution_outputs(p, &fp_normal, &fp_geo);
 
     long acc_cnt4 = 0;
     RTK_FILE_STATS_T stats;
@@ -945,13 +949,9 @@ int run_rtk_recording(const HOST_PARAM_T& p) {
     return 1;
   }
   CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
-  HOSTOUT_init(1, 1, Kml_append_p);
-  if (p.out_ansi_color) HOSTOUT_set_ansi();
-  else HOSTOUT_set_no_ansi();
-  std::FILE* fp_normal = std::fopen("Normal_sol.txt", "w");
-  std::FILE* fp_geo = std::fopen("Geotagging_sol.txt", "w");
-  if (fp_normal != nullptr) write_solution_header(fp_normal);
-  if (fp_geo != nullptr) write_solution_header(fp_geo);
+  std::FILE* fp_normal = nullptr;
+  std::FILE* fp_geo = nullptr;
+  open_solution_outputs(p, &fp_normal, &fp_geo);
 
   long acc_cnt4 = 0;
   unsigned char chunk[4096];
