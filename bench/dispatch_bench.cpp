@@ -43,8 +43,8 @@ void BM_DispatchEpochs(benchmark::State& state) {
     }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(stream.size()));
-  state.counters["epochs/s"] = benchmark::Counter(100.0 * static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["epochs/s"] =
+      benchmark::Counter(100.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
   benchmark::DoNotOptimize(frames);
 }
 BENCHMARK(BM_DispatchEpochs);

@@ -32,7 +32,8 @@ void BM_CrvDecodeRover(benchmark::State& state) {
     CRV_process_rover(static_cast<int>(b.size()), b.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(b.size()));
-  state.counters["epochs/s"] = benchmark::Counter(60.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["epochs/s"] =
+      benchmark::Counter(60.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_CrvDecodeRover);
 

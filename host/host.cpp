@@ -25,9 +25,9 @@
 #include "rtk/crv.h"
 #include "rtk/rinex.h"
 #include "rtk/rtcm3.h"
-#include "rtk/rtk_raw.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_cmn.h"
+#include "rtk/rtk_raw.h"
 #include "timing/timing.h"
 
 namespace {
@@ -46,14 +46,13 @@ S32 Host_rtc_sec = 0;
 U32 Host_rtc_subsec = 0;
 long Good_frame_count = 0;
 
-constexpr int HOST_RX_CHUNK = 128;       // bytes per serial read
-constexpr int HOST_REPLAY_CHUNK = 8;     // bytes per replay read
-constexpr U32 FINISH_PROBE_MASK = 0x3FFF;  // probe finish.txt every 16384 passes
-constexpr int HANDSHAKE_TIMEOUT_MS = 3000; // time the target has to answer HOSTBASE_INIT
+constexpr int HOST_RX_CHUNK = 128;          // bytes per serial read
+constexpr int HOST_REPLAY_CHUNK = 8;        // bytes per replay read
+constexpr U32 FINISH_PROBE_MASK = 0x3FFF;   // probe finish.txt every 16384 passes
+constexpr int HANDSHAKE_TIMEOUT_MS = 3000;  // time the target has to answer HOSTBASE_INIT
 constexpr int STOP_DRAIN_TIMEOUT_MS = 2000;
 
-constexpr std::array<const char*, N_KML_COLORS> KML_COLOR_WORDS = {"black", "red",  "yellow",
-                                                                   "green", "blue", "white"};
+constexpr std::array<const char*, N_KML_COLORS> KML_COLOR_WORDS = {"black", "red", "yellow", "green", "blue", "white"};
 
 // ---------------------------------------------------------------------------
 // Command line
@@ -72,7 +71,8 @@ constexpr IntOption INT_OPTIONS[] = {
     {"com-num2", &HOST_PARAM_T::com_num2, -1, NSERIAL_COM, "RTK base serial port number, -1 = none"},
     {"com-num3", &HOST_PARAM_T::com_num3, -1, NSERIAL_COM, "RTK solution output port number, -1 = none"},
     {"output-nmea", &HOST_PARAM_T::output_nmea, 0, 1, "1: NMEA sentences instead of the console table"},
-    {"kml-color", &HOST_PARAM_T::kml_color, 0, N_KML_COLORS - 1, "track colour 0..5 (black red yellow green blue white)"},
+    {"kml-color", &HOST_PARAM_T::kml_color, 0, N_KML_COLORS - 1,
+     "track colour 0..5 (black red yellow green blue white)"},
     {"kml-start-sec", &HOST_PARAM_T::kml_start_sec, 0, 2147483647, "power-on second of the first KML point"},
     {"sd-replay", &HOST_PARAM_T::sd_replay, 0, 1, "1: replay sd_log.dat instead of log_data.dat"},
     {"sd-convert", &HOST_PARAM_T::sd_convert, 0, 1, "1: SD-card replay also writes a replay file set"},
@@ -107,9 +107,11 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"out-port", &HOST_PARAM_T::out_port_path, "device path of the RTK solution output port (instead of --com-num3)"},
     {"rover-file", &HOST_PARAM_T::rover_file, "file RTK rover input"},
     {"base-file", &HOST_PARAM_T::base_file, "file RTK base input"},
-    {"rover-rinex", &HOST_PARAM_T::rover_rinex, "file RTK rover from a RINEX observation file (instead of --rover-file)"},
+    {"rover-rinex", &HOST_PARAM_T::rover_rinex,
+     "file RTK rover from a RINEX observation file (instead of --rover-file)"},
     {"base-rinex", &HOST_PARAM_T::base_rinex, "file RTK base from a RINEX observation file (instead of --base-file)"},
-    {"rb-file", &HOST_PARAM_T::rb_file, "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
+    {"rb-file", &HOST_PARAM_T::rb_file,
+     "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
 };
 
 bool parse_long(const char* s, long long min, long long max, long long* out) {
@@ -170,8 +172,10 @@ bool parse_exsats(const char* s, HOST_PARAM_T* p) {
     const long v = std::strtol(q, &end, 10);
     if (errno != 0 || end == q || v < 0 || v > 255 || n >= HOST_MAX_EXSATS) return false;
     p->exsats[static_cast<std::size_t>(n++)] = static_cast<int>(v);
-    if (*end == ',') ++end;
-    else if (*end != '\0') return false;
+    if (*end == ',')
+      ++end;
+    else if (*end != '\0')
+      return false;
     q = end;
   }
   p->exsats[0] = n - 1;
@@ -244,8 +248,7 @@ void HOST_print_usage(std::FILE* out) {
                "  -app <appendix>       appendix of the KML file names (default none)\n\n"
                "Run parameters (--name VALUE or --name=VALUE):\n",
                d.kml_start_sec);
-  for (const IntOption& o : INT_OPTIONS)
-    std::fprintf(out, "  --%-20s %s (default %d)\n", o.name, o.help, d.*o.field);
+  for (const IntOption& o : INT_OPTIONS) std::fprintf(out, "  --%-20s %s (default %d)\n", o.name, o.help, d.*o.field);
   std::fprintf(out, "  --%-20s %s (default %u)\n", "gnss-sel-bits", "kernel constellation selection bits",
                static_cast<unsigned>(d.gnss_sel_bits));
   std::fprintf(out, "  --%-20s %s (default none)\n", "exsats", "RTK excluded satellites, N1,N2,... (at most 9)");
@@ -253,8 +256,7 @@ void HOST_print_usage(std::FILE* out) {
     const char* def = d.*o.field;
     std::fprintf(out, "  --%-20s %s (default %s)\n", o.name, o.help, def[0] != '\0' ? def : "none");
   }
-  std::fprintf(out, "  --%-20s %s (default none)\n", "nav",
-               "file RTK RINEX navigation file, repeatable (at most 8)");
+  std::fprintf(out, "  --%-20s %s (default none)\n", "nav", "file RTK RINEX navigation file, repeatable (at most 8)");
   std::fprintf(out, "  --%-20s %s (default none: the base's RINEX header or stream)\n", "base-pos",
                "file RTK base position X,Y,Z, ECEF m");
 }
@@ -488,8 +490,10 @@ int run_navigation(const HOST_PARAM_T& p) {
   if (start_ok) {
     if (!p.do_kml_output) write_output_kml = write_fixmode_kml = 0;
     HOSTOUT_init(write_output_kml, write_fixmode_kml, Kml_append_p);
-    if (p.out_ansi_color) HOSTOUT_set_ansi();
-    else HOSTOUT_set_no_ansi();
+    if (p.out_ansi_color)
+      HOSTOUT_set_ansi();
+    else
+      HOSTOUT_set_no_ansi();
     if (p.dr_out_gps_fixmode) HOSTOUT_set_DR_output_GNSS_fixmode_kml();
 
     const KERNEL_INIT_T kernel_init = build_kernel_init(p);
@@ -529,8 +533,10 @@ int run_navigation(const HOST_PARAM_T& p) {
             HOSTOUT_output_kml(p.kml_color);
             HOSTOUT_output_kml_fixmode();
           }
-          if (p.output_nmea) HOSTOUT_print_nmea_message();
-          else HOSTOUT_print_detail_data();
+          if (p.output_nmea)
+            HOSTOUT_print_nmea_message();
+          else
+            HOSTOUT_print_detail_data();
         }
         ++Power_on_count;
       }
@@ -592,8 +598,8 @@ int format_rtk_port_line(const sol_t& sol, char* line, std::size_t size) {
   double ep[6];
   time2epoch(t, ep);
   char tstr[64];
-  std::snprintf(tstr, sizeof tstr, "%04.0f/%02.0f/%02.0f %02.0f:%02.0f:%0*.*f", ep[0], ep[1], ep[2], ep[3], ep[4], 2,
-                0, ep[5]);
+  std::snprintf(tstr, sizeof tstr, "%04.0f/%02.0f/%02.0f %02.0f:%02.0f:%0*.*f", ep[0], ep[1], ep[2], ep[3], ep[4], 2, 0,
+                ep[5]);
   const char* s = " ";
   const int n = std::snprintf(
       line, size, "%s%s%14.4f%s%14.4f%s%14.4f%s%3d%s%3d%s%8.4f%s%8.4f%s%8.4f%s%8.4f%s%8.4f%s%8.4f%s%6.2f%s%6.1f\n",
@@ -649,8 +655,10 @@ int run_rtk_realtime(const HOST_PARAM_T& p) {
       len2 = sio_rx(sio2, buf2, HOST_RX_CHUNK);
       if (len2 > 0) {
         write_rb_record(fp_rb, 1, buf2, len2);
-        if (p.is_rtcm) RTCM3_process_base(len2, buf2);
-        else CRV_process_base(len2, buf2);
+        if (p.is_rtcm)
+          RTCM3_process_base(len2, buf2);
+        else
+          CRV_process_base(len2, buf2);
       }
     }
     const int len = sio_rx(sio, buf, HOST_RX_CHUNK);
@@ -690,10 +698,14 @@ int run_rtk_realtime(const HOST_PARAM_T& p) {
 
 const char* status_word(unsigned char stat) {
   switch (stat) {
-    case SOLQ_FIX: return "FIX";
-    case SOLQ_FLOAT: return "FLOAT";
-    case SOLQ_SINGLE: return "SINGLE";
-    default: return "NONE";
+    case SOLQ_FIX:
+      return "FIX";
+    case SOLQ_FLOAT:
+      return "FLOAT";
+    case SOLQ_SINGLE:
+      return "SINGLE";
+    default:
+      return "NONE";
   }
 }
 
@@ -724,11 +736,12 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
   // printed resolution would otherwise show as "-0.00".
   const double age = std::fabs(static_cast<double>(sol.age)) < 0.005 ? 0.0 : static_cast<double>(sol.age);
   const int n = std::snprintf(
-      line, size, "%15ld%9d/%02d/%02d%3s%02d:%02d:%06.3lf%15s%15.2f%15.2f%15.8lf%15.8lf%15.3lf%15.3lf%15.3lf%15.3lf%15.3lf\n",
+      line, size,
+      "%15ld%9d/%02d/%02d%3s%02d:%02d:%06.3lf%15s%15.2f%15.2f%15.8lf%15.8lf%15.3lf%15.3lf%15.3lf%15.3lf%15.3lf\n",
       acc_cnt4, static_cast<int>(static_cast<U16>(ep[0])), static_cast<int>(static_cast<U08>(ep[1])),
       static_cast<int>(static_cast<U08>(ep[2])), "", static_cast<int>(static_cast<U08>(ep[3])),
-      static_cast<int>(static_cast<U08>(ep[4])), ep[5], status_word(sol.stat), age, ratio,
-      pos[0] * 57.2957795131, pos[1] * 57.2957795131, pos[2], sol.rr[0], sol.rr[1], sol.rr[2], baseline);
+      static_cast<int>(static_cast<U08>(ep[4])), ep[5], status_word(sol.stat), age, ratio, pos[0] * 57.2957795131,
+      pos[1] * 57.2957795131, pos[2], sol.rr[0], sol.rr[1], sol.rr[2], baseline);
   return n < 0 ? 0 : n;
 }
 
@@ -738,8 +751,10 @@ namespace {
 // file RTK run opens them. A file that cannot be created stays null.
 void open_solution_outputs(const HOST_PARAM_T& p, std::FILE** fp_normal, std::FILE** fp_geo) {
   HOSTOUT_init(1, 1, Kml_append_p);
-  if (p.out_ansi_color) HOSTOUT_set_ansi();
-  else HOSTOUT_set_no_ansi();
+  if (p.out_ansi_color)
+    HOSTOUT_set_ansi();
+  else
+    HOSTOUT_set_no_ansi();
   *fp_normal = std::fopen("Normal_sol.txt", "w");
   *fp_geo = std::fopen("Geotagging_sol.txt", "w");
   if (*fp_normal != nullptr) write_solution_header(*fp_normal);
@@ -762,7 +777,6 @@ void write_solution_line(long acc_cnt4, const sol_t& sol, std::FILE* fp_normal, 
 
 }  // namespace
 
-
 namespace {
 
 // Progress and summary of a file RTK run (stderr, so that stdout and the
@@ -780,9 +794,12 @@ double pct(long n, long d) { return d > 0 ? 100.0 * static_cast<double>(n) / sta
 
 void count_solution(RTK_FILE_STATS_T* st, const sol_t& sol) {
   ++st->epochs;
-  if (sol.stat == SOLQ_FIX) ++st->fix;
-  else if (sol.stat == SOLQ_FLOAT) ++st->flt;
-  else if (sol.stat == SOLQ_SINGLE) ++st->single;
+  if (sol.stat == SOLQ_FIX)
+    ++st->fix;
+  else if (sol.stat == SOLQ_FLOAT)
+    ++st->flt;
+  else if (sol.stat == SOLQ_SINGLE)
+    ++st->single;
   if (!st->has_first) {
     st->has_first = true;
     st->first = sol.time;
@@ -802,8 +819,10 @@ void print_summary(const RTK_FILE_STATS_T& st, double wall_s) {
   std::fprintf(stderr, "\nRTK summary: %ld epochs, FIX %.1f%%, FLOAT %.1f%%, SINGLE %.1f%%, NONE %.1f%%\n", st.epochs,
                pct(st.fix, st.epochs), pct(st.flt, st.epochs), pct(st.single, st.epochs),
                pct(st.epochs - st.fix - st.flt - st.single, st.epochs));
-  if (st.has_fix) std::fprintf(stderr, "RTK time to first FIX: %.1f s\n", timediff(st.first_fix, st.first));
-  else std::fprintf(stderr, "RTK time to first FIX: no FIX\n");
+  if (st.has_fix)
+    std::fprintf(stderr, "RTK time to first FIX: %.1f s\n", timediff(st.first_fix, st.first));
+  else
+    std::fprintf(stderr, "RTK time to first FIX: no FIX\n");
   std::fprintf(stderr, "RTK wall time: %.3f s\n", wall_s);
 }
 
@@ -823,12 +842,14 @@ int run_rtk_file_rinex(const HOST_PARAM_T& p) {
   const bool rover_rinex = p.rover_rinex[0] != '\0', base_rinex = p.base_rinex[0] != '\0';
   RINEX_SOURCE_T src{rover_rinex ? 1 : 0, base_rinex ? 1 : 0, nullptr, nullptr};
   bool ok = true;
-  if (rover_rinex) ok = RINEX_open_obs(RINEX_ROVER, p.rover_rinex) && ok;
+  if (rover_rinex)
+    ok = RINEX_open_obs(RINEX_ROVER, p.rover_rinex) && ok;
   else if ((src.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
     std::fprintf(stderr, "talonhost: %s: cannot open the rover CRVRAW file\n", p.rover_file);
     ok = false;
   }
-  if (base_rinex) ok = RINEX_open_obs(RINEX_BASE, p.base_rinex) && ok;
+  if (base_rinex)
+    ok = RINEX_open_obs(RINEX_BASE, p.base_rinex) && ok;
   else if ((src.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
     std::fprintf(stderr, "talonhost: %s: cannot open the base CRVRAW file\n", p.base_file);
     ok = false;
@@ -876,7 +897,8 @@ int run_rtk_file_rinex(const HOST_PARAM_T& p) {
   print_summary(stats, std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count());
   RINEX_STATS_T rs{};
   RINEX_get_stats(&rs);
-  std::fprintf(stderr, "RTK input: %u rover epochs, %u base epochs, skipped unpaired: %u rover, %u base; %u input faults\n",
+  std::fprintf(stderr,
+               "RTK input: %u rover epochs, %u base epochs, skipped unpaired: %u rover, %u base; %u input faults\n",
                rs.rover_epochs, rs.base_epochs, rs.unpaired_rover, rs.unpaired_base, rs.errors);
   if (fp_normal != nullptr) std::fclose(fp_normal);
   if (fp_geo != nullptr) std::fclose(fp_geo);

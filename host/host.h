@@ -23,8 +23,8 @@ enum : int {
   N_KML_COLORS = 6,
 };
 
-inline constexpr std::array<const char*, N_NAV_MODELS> NVMODEL_STRINGS = {
-    "DEFAULT", "PEDESTRIAN", "CAR", "MARINE", "BALLOON", "AIRBORNE"};
+inline constexpr std::array<const char*, N_NAV_MODELS> NVMODEL_STRINGS = {"DEFAULT", "PEDESTRIAN", "CAR",
+                                                                          "MARINE",  "BALLOON",    "AIRBORNE"};
 
 inline constexpr int HOST_MAX_EXSATS = 10;
 inline constexpr int HOST_PATH_LEN = 256;
@@ -33,11 +33,11 @@ inline constexpr int HOST_MAX_NAV_FILES = 8;
 // Every run parameter of the program, with the default that get_main_param stores.
 struct HOST_PARAM_T {
   int mode = HOST_REPLAY;
-  int count = 0;          // output epochs after which a navigation run stops; 0 = no limit
-  int com_num = -1;       // target / rover port, 1-based; -1 = none
-  int com_num2 = -1;      // RTK base port; -1 = none
-  int com_num3 = -1;      // RTK solution output port; -1 = none
-  int output_nmea = 0;    // 1: NMEA sentences instead of the console table
+  int count = 0;        // output epochs after which a navigation run stops; 0 = no limit
+  int com_num = -1;     // target / rover port, 1-based; -1 = none
+  int com_num2 = -1;    // RTK base port; -1 = none
+  int com_num3 = -1;    // RTK solution output port; -1 = none
+  int output_nmea = 0;  // 1: NMEA sentences instead of the console table
   int kml_color = KML_RED;
   int kml_start_sec = 0;  // power-on second from which KML points are written
   int sd_replay = 0;
@@ -50,11 +50,11 @@ struct HOST_PARAM_T {
   U32 gnss_sel_bits = 1;
   int nav_platform_model = NMODEL_DEFAULT;
   int dazar_enabled = 0;
-  int rtk_mode = 2;       // 0: navigation modes; other: RTK modes
-  int navsys = 21;        // RTK navigation-system bit mask
-  int snr_mask = 35;      // dB-Hz
-  int geosnr_mask = 40;   // dB-Hz
-  int evl_mask = 15;      // degrees
+  int rtk_mode = 2;      // 0: navigation modes; other: RTK modes
+  int navsys = 21;       // RTK navigation-system bit mask
+  int snr_mask = 35;     // dB-Hz
+  int geosnr_mask = 40;  // dB-Hz
+  int evl_mask = 15;     // degrees
   int is_rinex = 0;
   int is_crvraw = 1;
   int is_rtcm = 0;

@@ -78,13 +78,13 @@ void encode_save_rtc_le(U08* b, S16 wn, S32 sec, U32 subsec) {
 // 88 bytes, natural alignment, 32-bit addresses, big-endian.
 struct KERNEL_INIT_LAYOUT_T {
   U16 backup_mem_p = 0, nvram_alm_mem_p = 4, nvram_alm_const_mem_p = 8, init_pos_p = 12;
-  U16 force_warm = 16;         // nine S16 from force_warm to dazar_mode
-  U16 sbas_para = 34;          // six U08
-  U16 qzss_para = 40;          // two U08
-  U16 usr_in_time_sync = 42;   // four S16
+  U16 force_warm = 16;        // nine S16 from force_warm to dazar_mode
+  U16 sbas_para = 34;         // six U08
+  U16 qzss_para = 40;         // two U08
+  U16 usr_in_time_sync = 42;  // four S16
   U16 reset_kernel_settings = 50, tm_cal_np_enable = 52, gnss_select_bits = 54, position_rate = 56;
   U16 nav_platform_model = 58, rsvd = 60;
-  U16 dop_mask = 62;           // S16 then three U16
+  U16 dop_mask = 62;  // S16 then three U16
   U16 enable_2D_at_first = 70, enable_2D_after_first = 72;
   U16 clock_offset_from_flash = 76;  // after two bytes of padding
   U16 leap_sec_from_flash = 80;
@@ -116,12 +116,12 @@ void load_raw(const U08* rec, U16 off, T* dst) {
 // Returns whether it follows.
 bool decode_kernel_init(const U08* rec, KERNEL_INIT_T* k) {
   *k = KERNEL_INIT_T{};
-  S16* s16_run[] = {&k->force_warm, &k->force_cold,  &k->power_saving_mode,   &k->tcxo_freq_mode, &k->rf_bit_mode,
-                    &k->tcxo_ppm,   &k->npse,        &k->pse_duty_power_mode, &k->dazar_mode};
+  S16* s16_run[] = {&k->force_warm, &k->force_cold, &k->power_saving_mode,   &k->tcxo_freq_mode, &k->rf_bit_mode,
+                    &k->tcxo_ppm,   &k->npse,       &k->pse_duty_power_mode, &k->dazar_mode};
   for (std::size_t i = 0; i < std::size(s16_run); ++i)
     load_raw(rec, static_cast<U16>(KINIT_OFF.force_warm + 2 * i), s16_run[i]);
   SBAS_PARAMETER_T& sb = k->sbas_para;
-  U08* sbas_bytes[] = {&sb.sbas_enable_disable, &sb.ranging_enable_disable, &sb.ranging_ura_mask,
+  U08* sbas_bytes[] = {&sb.sbas_enable_disable,       &sb.ranging_enable_disable,   &sb.ranging_ura_mask,
                        &sb.correction_enable_disable, &sb.num_of_tracking_channels, &sb.subsystem_mask};
   for (std::size_t i = 0; i < std::size(sbas_bytes); ++i) *sbas_bytes[i] = rec[KINIT_OFF.sbas_para + i];
   k->qzss_para.qzss_enable_disable = rec[KINIT_OFF.qzss_para];
@@ -254,8 +254,8 @@ S16 init_sd_replay_data(std::FILE* fp, int sd_convert) {
 S16 write_rb_record(std::FILE* fp, int is_base, const char* buf, int len) {
   if (fp == nullptr || len <= 0 || len > 0xFFFF) return 0;
   const std::array<U08, 4>& marker = is_base ? RB_BASE_MARKER : RB_ROVER_MARKER;
-  const U08 hdr[6] = {marker[0], marker[1], marker[2], marker[3], static_cast<U08>(len >> 8),
-                      static_cast<U08>(len & 0xFF)};
+  const U08 hdr[6] = {
+      marker[0], marker[1], marker[2], marker[3], static_cast<U08>(len >> 8), static_cast<U08>(len & 0xFF)};
   if (std::fwrite(hdr, 1, sizeof hdr, fp) != sizeof hdr) return 0;
   return std::fwrite(buf, 1, static_cast<std::size_t>(len), fp) == static_cast<std::size_t>(len) ? 1 : 0;
 }

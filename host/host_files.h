@@ -7,9 +7,9 @@
 #include "kernel/src/kernel_types.h"
 #include "misc/gnss_types.h"
 
-inline constexpr int HOST_IMAGE_SIZE = 20480;   // backup memory and almanac images, bytes
-inline constexpr int SAVE_RTC_SIZE = 12;        // SAVE_RTC_T in a file, bytes
-inline constexpr int RB_MAX_CHUNK = 128;        // largest rb.bin record payload, bytes
+inline constexpr int HOST_IMAGE_SIZE = 20480;              // backup memory and almanac images, bytes
+inline constexpr int SAVE_RTC_SIZE = 12;                   // SAVE_RTC_T in a file, bytes
+inline constexpr int RB_MAX_CHUNK = 128;                   // largest rb.bin record payload, bytes
 inline constexpr int KERNEL_INIT_FILE_SIZE = 88;           // KERNEL_INIT_T in the SD-card log, bytes
 inline constexpr int KERNEL_INIT_POS_TIME_FILE_SIZE = 48;  // KERNEL_INIT_POS_TIME_T in the SD-card log, bytes
 inline constexpr S16 SD_MAX_TCXO_FREQ_MODE = 4;            // TCXO frequency table: modes 0..4
@@ -35,7 +35,7 @@ S16 init_sd_replay_data(std::FILE* fp, int sd_convert);
 // header; 1 when accepted: CRC good and tcxo_freq_mode 0..4, platform model
 // 0..5, npse 0..8.
 S16 restore_sd_kernel_init_data(std::FILE* fp);
-void write_sd_convert_init_files();        // Backup_region -> log_init.dat
+void write_sd_convert_init_files();  // Backup_region -> log_init.dat
 // rtc_data.dat from an RTC reading (little-endian, CRC-16 of bytes 0..9). 0 when it cannot be created.
 S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec);
 // One rb.bin record: 4-byte marker, 2-byte big-endian length, the bytes. 1 on success.

@@ -19,7 +19,8 @@ std::FILE* open_kml(const char* base, const char* append_p) {
   std::snprintf(name, sizeof name, "%s%s.kml", base, append_p != nullptr ? append_p : "");
   std::FILE* fp = std::fopen(name, "w");
   if (fp != nullptr)
-    std::fprintf(fp, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n");
+    std::fprintf(
+        fp, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n");
   return fp;
 }
 
@@ -52,8 +53,7 @@ void HOSTOUT_output_kml_fixmode() {}
 void HOSTOUT_print_detail_data() {
   ++Epoch_count;
   std::printf("Epoch %ld: no fix\n", Epoch_count);
-  std::printf("Wrong msgtype = %d, Wrong checksum = %d\n", DP_get_wrong_msgtype_count(),
-              DP_get_wrong_checksum_count());
+  std::printf("Wrong msgtype = %d, Wrong checksum = %d\n", DP_get_wrong_msgtype_count(), DP_get_wrong_checksum_count());
 }
 
 void HOSTOUT_print_debug_informations_at_end() {

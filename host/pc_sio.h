@@ -29,7 +29,7 @@ enum : int {
   NSERIAL_BAUD = 10,
 };
 
-inline constexpr std::array<int, NSERIAL_BAUD> Baud_rate_array = {4800,  9600,   14400,  19200,  38400,
+inline constexpr std::array<int, NSERIAL_BAUD> Baud_rate_array = {4800,  9600,  14400,  19200,  38400,
                                                                   56000, 57600, 115200, 128000, 256000};
 
 struct SIO_S;

@@ -141,8 +141,10 @@ void WRAP_set_asic_gtc(const GTC_RD_T* gtc_p, S16 gtc_shift_count, S16 has_updat
   m.gtc_shift_count = gtc_shift_count;
   m.has_updated_rtc = has_updated_rtc;
   m.noise_power = noise_power;
-  if (glo_noise_power_p != nullptr) std::copy_n(glo_noise_power_p, WRAP_GLO_NOISE_POWER_N, m.glo_noise_power_p.begin());
-  else m.glo_noise_power_p.fill(0);
+  if (glo_noise_power_p != nullptr)
+    std::copy_n(glo_noise_power_p, WRAP_GLO_NOISE_POWER_N, m.glo_noise_power_p.begin());
+  else
+    m.glo_noise_power_p.fill(0);
   m.gtc_sync_to_gps_time_error_unit_is_gtc_clock = gtc_sync_to_gps_time_error_unit_is_gtc_clock;
   m.rtc_gtc_meas = *rtc_gtc_meas_p;
   for (std::size_t ch = 0; ch < NCHAN; ++ch)
@@ -183,8 +185,8 @@ S16 ASIC_get_measurements(ASIC_MEAS_T* meas_p) {
   return 1;
 }
 
-S16 ASIC_get_databits(S16 ch_id, S16* gnss_type_p, S16* prn_p, U32* databits_p, U32* databits_info_p,
-                      U32* bitcnt_p, U08* issue_id_p) {
+S16 ASIC_get_databits(S16 ch_id, S16* gnss_type_p, S16* prn_p, U32* databits_p, U32* databits_info_p, U32* bitcnt_p,
+                      U08* issue_id_p) {
   talon_assert(valid_ch(ch_id), "data-bit query for a channel outside 0..19");
   WRAP_DBIT_QUEUE_T& q = Wrap_dbit_queue[static_cast<std::size_t>(ch_id)];
   if (q.count <= 0) return 0;

@@ -12,11 +12,11 @@
 #include "misc/gnss_types.h"
 #include "misc/host_msg.h"
 
-inline constexpr int NCHAN = NUM_HW_CHANNELS;           // hardware channels
-inline constexpr int SIZEOF_WRAP_DBIT_QUEUE = 32;       // data-bit batches per channel ring
-inline constexpr int WRAP_GLO_NOISE_POWER_N = 14;       // GLONASS noise-power slots (always 0 here)
-inline constexpr int WRAP_CMD_BUF_SIZE = 256;           // command frame buffer, bytes
-inline constexpr int WRAP_PREDICT_BUF_SIZE = 768;       // ASIC_PREDICT_MEAS frame buffer, bytes
+inline constexpr int NCHAN = NUM_HW_CHANNELS;      // hardware channels
+inline constexpr int SIZEOF_WRAP_DBIT_QUEUE = 32;  // data-bit batches per channel ring
+inline constexpr int WRAP_GLO_NOISE_POWER_N = 14;  // GLONASS noise-power slots (always 0 here)
+inline constexpr int WRAP_CMD_BUF_SIZE = 256;      // command frame buffer, bytes
+inline constexpr int WRAP_PREDICT_BUF_SIZE = 768;  // ASIC_PREDICT_MEAS frame buffer, bytes
 
 // One measurement epoch as the kernel takes it.
 struct ASIC_MEAS_T {
@@ -27,9 +27,9 @@ struct ASIC_MEAS_T {
   S16 has_updated_rtc;
   S32 gtc_sync_to_gps_time_error_unit_is_gtc_clock;  // GTC clocks
   ASIC_READ_RTC_T rtc_gtc_meas;
-  std::array<U32, MSG_GTC_CLOCK_N> acc_clocks_ary;   // GTC clocks
-  std::array<U16, MSG_GTC_CLOCK_N> acc_subsecs_ary;  // ms
-  S16 acc_clocks_ary_count;                          // valid entries, 0..10
+  std::array<U32, MSG_GTC_CLOCK_N> acc_clocks_ary;            // GTC clocks
+  std::array<U16, MSG_GTC_CLOCK_N> acc_subsecs_ary;           // ms
+  S16 acc_clocks_ary_count;                                   // valid entries, 0..10
   std::array<U32, WRAP_GLO_NOISE_POWER_N> glo_noise_power_p;  // always 0 in this system
 };
 
@@ -52,11 +52,11 @@ struct WRAP_DBIT_QUEUE_T {
 
 // Reports that could not be stored, by reason.
 enum : int {
-  WRAP_DROP_BAD_CH_ID = 0,        // CHAN, CHAN_CARRIER or data bits for a channel above 19
-  WRAP_DROP_BAD_STATE = 1,        // CHAN with a state above CH_MEAS_AVAILABLE
-  WRAP_DROP_BAD_CARRIER_COUNT = 2,// CHAN_CARRIER count outside 0..10
-  WRAP_DROP_DBIT_RING_FULL = 3,   // data-bit batch while the channel's ring holds 32
-  WRAP_DROP_NO_CHAN = 4,          // CHAN_CARRIER without the channel's CHAN in this epoch
+  WRAP_DROP_BAD_CH_ID = 0,          // CHAN, CHAN_CARRIER or data bits for a channel above 19
+  WRAP_DROP_BAD_STATE = 1,          // CHAN with a state above CH_MEAS_AVAILABLE
+  WRAP_DROP_BAD_CARRIER_COUNT = 2,  // CHAN_CARRIER count outside 0..10
+  WRAP_DROP_DBIT_RING_FULL = 3,     // data-bit batch while the channel's ring holds 32
+  WRAP_DROP_NO_CHAN = 4,            // CHAN_CARRIER without the channel's CHAN in this epoch
   WRAP_N_DROP_REASONS = 5,
 };
 
@@ -88,8 +88,8 @@ void WRAP_set_asic_rtc(S16 wn, S32 sec, U32 subsec);
 
 // --- Queries for the kernel ---------------------------------------------------------
 S16 ASIC_get_measurements(ASIC_MEAS_T* meas_p);
-S16 ASIC_get_databits(S16 ch_id, S16* gnss_type_p, S16* prn_p, U32* databits_p, U32* databits_info_p,
-                      U32* bitcnt_p, U08* issue_id_p);
+S16 ASIC_get_databits(S16 ch_id, S16* gnss_type_p, S16* prn_p, U32* databits_p, U32* databits_info_p, U32* bitcnt_p,
+                      U08* issue_id_p);
 S16 ASIC_get_rtc(S16* wn_p, S32* sec_p, U32* subsec_p);
 S32 ASIC_get_stable_tracking_channels();
 

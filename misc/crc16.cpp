@@ -20,8 +20,7 @@ constexpr std::array<U16, 256> Crc16_table = make_crc16_table();
 
 U16 crc16_wi(const U08* buf, std::size_t len, U16 init) {
   unsigned crc = init;
-  for (std::size_t i = 0; i < len; ++i)
-    crc = ((crc << 8) ^ Crc16_table[((crc >> 8) ^ buf[i]) & 0xFFu]) & 0xFFFFu;
+  for (std::size_t i = 0; i < len; ++i) crc = ((crc << 8) ^ Crc16_table[((crc >> 8) ^ buf[i]) & 0xFFu]) & 0xFFFFu;
   return static_cast<U16>(crc);
 }
 

@@ -56,8 +56,7 @@ int state_type_proc(U08 b) {
 int state_content_proc(U08 b) {
   // size is at most DP_MAX_MSG_SIZE (checked at installation), so the index stays inside.
   Tmp_msg_buffer[static_cast<std::size_t>(Msg_buf_ndx++)] = b;
-  return Msg_buf_ndx == Dispacth_callback_tbl[static_cast<std::size_t>(Msg_type)].size ? ST_CHECKSUM
-                                                                                        : ST_CONTENT;
+  return Msg_buf_ndx == Dispacth_callback_tbl[static_cast<std::size_t>(Msg_type)].size ? ST_CHECKSUM : ST_CONTENT;
 }
 
 int state_checksum_proc(U08 b) {

@@ -8,12 +8,12 @@
 
 #include "misc/gnss_types.h"
 
-inline constexpr int DP_SYNC0 = 0x4A;           // 'J'
-inline constexpr int DP_SYNC1 = 0x58;           // 'X'
-inline constexpr int DP_MAX_MSG_TYPE = 65;      // highest message type
-inline constexpr int DP_NUM_MSG_TYPES = 66;     // types 0..65
-inline constexpr int DP_MIN_MSG_SIZE = 3;       // sync, sync, type: no payload
-inline constexpr int DP_MAX_MSG_SIZE = 768;     // receive buffer
+inline constexpr int DP_SYNC0 = 0x4A;        // 'J'
+inline constexpr int DP_SYNC1 = 0x58;        // 'X'
+inline constexpr int DP_MAX_MSG_TYPE = 65;   // highest message type
+inline constexpr int DP_NUM_MSG_TYPES = 66;  // types 0..65
+inline constexpr int DP_MIN_MSG_SIZE = 3;    // sync, sync, type: no payload
+inline constexpr int DP_MAX_MSG_SIZE = 768;  // receive buffer
 
 using DP_CALLBACKS = void (*)(U08* buf, int len);
 using DP_CHECKSUM_ERR_HANDLER_T = void (*)(U08* buf, int len);

@@ -27,7 +27,7 @@ struct Rd {
     n += unpack(b + n, "c", &v);
     return v;
   }
-  S16 cu() { return static_cast<S16>(c()); }               // one byte widened without sign
+  S16 cu() { return static_cast<S16>(c()); }                    // one byte widened without sign
   S16 cs() { return static_cast<S16>(static_cast<S08>(c())); }  // one byte widened with sign
   S08 c8() { return static_cast<S08>(c()); }
   U16 s() {
@@ -274,9 +274,8 @@ int pack_msg_gtc(U08* buf, const GTC_RD_T* gtc_p, S16 gtc_shift_count, S16 has_u
   return done(w.n, MSG_LEN_GTC);
 }
 
-int unpack_msg_gtc(const U08* buf, GTC_RD_T* gtc_p, S16* gtc_shift_count_p, S16* has_updated_rtc_p,
-                   U32* noise_power_p, S32* gtc_sync_to_gps_time_error_unit_is_gtc_clock_p,
-                   ASIC_READ_RTC_T* rtc_gtc_meas_p) {
+int unpack_msg_gtc(const U08* buf, GTC_RD_T* gtc_p, S16* gtc_shift_count_p, S16* has_updated_rtc_p, U32* noise_power_p,
+                   S32* gtc_sync_to_gps_time_error_unit_is_gtc_clock_p, ASIC_READ_RTC_T* rtc_gtc_meas_p) {
   Rd r = body(buf);
   gtc_p->SSUBSEC_DIV_SSUBSEC = r.l();
   gtc_p->WEEK_SUBSEC = r.l();
@@ -416,9 +415,7 @@ int pack_msg_glo_pse_enable_all(U08* buf) {
   return pack_empty(buf, MSG_TYPE_GLO_PSE_ENABLE_ALL, MSG_LEN_GLO_PSE_ENABLE_ALL);
 }
 int unpack_msg_glo_pse_enable_all(const U08*) { return MSG_LEN_GLO_PSE_ENABLE_ALL; }
-int pack_msg_pse_disable_all(U08* buf) {
-  return pack_empty(buf, MSG_TYPE_PSE_DISABLE_ALL, MSG_LEN_PSE_DISABLE_ALL);
-}
+int pack_msg_pse_disable_all(U08* buf) { return pack_empty(buf, MSG_TYPE_PSE_DISABLE_ALL, MSG_LEN_PSE_DISABLE_ALL); }
 int unpack_msg_pse_disable_all(const U08*) { return MSG_LEN_PSE_DISABLE_ALL; }
 int pack_msg_glo_pse_disable_all(U08* buf) {
   return pack_empty(buf, MSG_TYPE_GLO_PSE_DISABLE_ALL, MSG_LEN_GLO_PSE_DISABLE_ALL);
@@ -461,8 +458,7 @@ int unpack_msg_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nst
 int pack_msg_glo_pse_set_search_states_array(U08* buf, S08 mode, S16 nstates, const GLO_PSE_STATE_T* states) {
   return pack_states(buf, MSG_TYPE_GLO_PSE_SET, MSG_LEN_GLO_PSE_SET, mode, nstates, states);
 }
-int unpack_msg_glo_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p,
-                                               GLO_PSE_STATE_T* states) {
+int unpack_msg_glo_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p, GLO_PSE_STATE_T* states) {
   return unpack_states(buf, MSG_LEN_GLO_PSE_SET, mode_p, nstates_p, states);
 }
 
@@ -486,20 +482,20 @@ int unpack_msg_glo_pse_disable(const U08* buf, S16* pse_p) {
 
 // --- Types 9 and 45 ------------------------------------------------------------------------
 int pack_msg_pse_set_sv_doppler(U08* buf, S16 num, const PSE_PRN_DOPP_T* dopp) {
-  return pack_dopp<PSE_PRN_DOPP_T, &PSE_PRN_DOPP_T::prn>(buf, MSG_TYPE_PSE_SVDOPP, MSG_LEN_PSE_SVDOPP,
-                                                          MSG_PSE_SVDOPP_N, num, dopp);
+  return pack_dopp<PSE_PRN_DOPP_T, &PSE_PRN_DOPP_T::prn>(buf, MSG_TYPE_PSE_SVDOPP, MSG_LEN_PSE_SVDOPP, MSG_PSE_SVDOPP_N,
+                                                         num, dopp);
 }
 int unpack_msg_pse_set_sv_doppler(const U08* buf, S16* num_p, PSE_PRN_DOPP_T* dopp) {
   return unpack_dopp<PSE_PRN_DOPP_T, &PSE_PRN_DOPP_T::prn, false>(buf, MSG_LEN_PSE_SVDOPP, MSG_PSE_SVDOPP_N, num_p,
-                                                                   dopp);
+                                                                  dopp);
 }
 int pack_msg_glo_pse_set_sv_doppler(U08* buf, S16 num, const GLO_PSE_KN_DOPP_T* dopp) {
   return pack_dopp<GLO_PSE_KN_DOPP_T, &GLO_PSE_KN_DOPP_T::kn>(buf, MSG_TYPE_GLO_PSE_SVDOPP, MSG_LEN_GLO_PSE_SVDOPP,
-                                                               MSG_GLO_PSE_SVDOPP_N, num, dopp);
+                                                              MSG_GLO_PSE_SVDOPP_N, num, dopp);
 }
 int unpack_msg_glo_pse_set_sv_doppler(const U08* buf, S16* num_p, GLO_PSE_KN_DOPP_T* dopp) {
-  return unpack_dopp<GLO_PSE_KN_DOPP_T, &GLO_PSE_KN_DOPP_T::kn, true>(buf, MSG_LEN_GLO_PSE_SVDOPP,
-                                                                       MSG_GLO_PSE_SVDOPP_N, num_p, dopp);
+  return unpack_dopp<GLO_PSE_KN_DOPP_T, &GLO_PSE_KN_DOPP_T::kn, true>(buf, MSG_LEN_GLO_PSE_SVDOPP, MSG_GLO_PSE_SVDOPP_N,
+                                                                      num_p, dopp);
 }
 
 // --- Types 10, 46, 64 -----------------------------------------------------------------------
@@ -525,18 +521,18 @@ int unpack_msg_bd2_pse_set_clock_offset(const U08* buf, S32* clk_offset_p) {
 // --- Types 11, 61, 65 ------------------------------------------------------------------------
 int pack_msg_pse_set_weak_array(U08* buf, S16 num, const PSE_WEAK_SEARCH_T* weak) {
   return pack_weak<PSE_WEAK_SEARCH_T, &PSE_WEAK_SEARCH_T::prn>(buf, MSG_TYPE_PSE_WEAK_ARRAY, MSG_LEN_PSE_WEAK_ARRAY,
-                                                                num, weak);
+                                                               num, weak);
 }
 int unpack_msg_pse_set_weak_array(const U08* buf, S16* num_p, PSE_WEAK_SEARCH_T* weak) {
   return unpack_weak<PSE_WEAK_SEARCH_T, &PSE_WEAK_SEARCH_T::prn, false>(buf, MSG_LEN_PSE_WEAK_ARRAY, num_p, weak);
 }
 int pack_msg_glo_pse_set_weak_array(U08* buf, S16 num, const GLO_PSE_WEAK_SEARCH_T* weak) {
   return pack_weak<GLO_PSE_WEAK_SEARCH_T, &GLO_PSE_WEAK_SEARCH_T::kn>(buf, MSG_TYPE_GLO_PSE_WEAK_ARRAY,
-                                                                       MSG_LEN_GLO_PSE_WEAK_ARRAY, num, weak);
+                                                                      MSG_LEN_GLO_PSE_WEAK_ARRAY, num, weak);
 }
 int unpack_msg_glo_pse_set_weak_array(const U08* buf, S16* num_p, GLO_PSE_WEAK_SEARCH_T* weak) {
   return unpack_weak<GLO_PSE_WEAK_SEARCH_T, &GLO_PSE_WEAK_SEARCH_T::kn, true>(buf, MSG_LEN_GLO_PSE_WEAK_ARRAY, num_p,
-                                                                               weak);
+                                                                              weak);
 }
 int pack_msg_bd2_pse_set_weak_array(U08* buf, S16 num, const BD2_PSE_WEAK_SEARCH_T* weak) {
   Wr w = start(buf, MSG_TYPE_BD2_PSE_WEAK_ARRAY);
@@ -569,9 +565,7 @@ int unpack_msg_pse_rcv_is_static(const U08* buf, S16* p) { return unpack_cu(buf,
 int pack_msg_pse_need_waas_search(U08* buf, S16 waas_status) {
   return pack_c(buf, MSG_TYPE_PSE_NEED_WAAS_SEARCH, MSG_LEN_PSE_NEED_WAAS_SEARCH, waas_status);
 }
-int unpack_msg_pse_need_waas_search(const U08* buf, S16* p) {
-  return unpack_cu(buf, MSG_LEN_PSE_NEED_WAAS_SEARCH, p);
-}
+int unpack_msg_pse_need_waas_search(const U08* buf, S16* p) { return unpack_cu(buf, MSG_LEN_PSE_NEED_WAAS_SEARCH, p); }
 int pack_msg_pse_pause(U08* buf, S16 pause) { return pack_c(buf, MSG_TYPE_PSE_PAUSE, MSG_LEN_PSE_PAUSE, pause); }
 int unpack_msg_pse_pause(const U08* buf, S16* p) { return unpack_cu(buf, MSG_LEN_PSE_PAUSE, p); }
 int pack_msg_glo_pse_pause(U08* buf, S16 pause) {
@@ -717,16 +711,16 @@ int unpack_msg_rtc(const U08* buf, S16* wn_p, S32* sec_p, U32* subsec_p) {
 int pack_msg_pse_status(U08* buf, S08 mode, S08 state, S08 p_0, S08 p_1, S08 p_2, S08 p_3, U32 weak_bs_flag) {
   return pack_status(buf, MSG_TYPE_PSE_STATUS, MSG_LEN_PSE_STATUS, mode, state, p_0, p_1, p_2, p_3, weak_bs_flag);
 }
-int unpack_msg_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p,
-                          S08* p_3_p, U32* weak_bs_flag_p) {
+int unpack_msg_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p, S08* p_3_p,
+                          U32* weak_bs_flag_p) {
   return unpack_status(buf, MSG_LEN_PSE_STATUS, mode_p, state_p, p_0_p, p_1_p, p_2_p, p_3_p, weak_bs_flag_p);
 }
 int pack_msg_glo_pse_status(U08* buf, S08 mode, S08 state, S08 p_0, S08 p_1, S08 p_2, S08 p_3, U32 weak_bs_flag) {
   return pack_status(buf, MSG_TYPE_GLO_PSE_STATUS, MSG_LEN_GLO_PSE_STATUS, mode, state, p_0, p_1, p_2, p_3,
                      weak_bs_flag);
 }
-int unpack_msg_glo_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p,
-                              S08* p_3_p, U32* weak_bs_flag_p) {
+int unpack_msg_glo_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p, S08* p_3_p,
+                              U32* weak_bs_flag_p) {
   return unpack_status(buf, MSG_LEN_GLO_PSE_STATUS, mode_p, state_p, p_0_p, p_1_p, p_2_p, p_3_p, weak_bs_flag_p);
 }
 
@@ -819,11 +813,9 @@ int unpack_msg_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* prn_p, U08* track
   return done(r.n, MSG_LEN_ASIC_SHIFT_MSC);
 }
 int pack_msg_glo_ch_shift_msc(U08* buf, S16 ch_id, S16 k_num, U08 track_issue, S16 shift_count) {
-  return pack_shift(buf, MSG_TYPE_GLOASIC_SHIFT_MSC, MSG_LEN_GLOASIC_SHIFT_MSC, ch_id, k_num, track_issue,
-                    shift_count);
+  return pack_shift(buf, MSG_TYPE_GLOASIC_SHIFT_MSC, MSG_LEN_GLOASIC_SHIFT_MSC, ch_id, k_num, track_issue, shift_count);
 }
-int unpack_msg_glo_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* k_num_p, U08* track_issue_p,
-                                S16* shift_count_p) {
+int unpack_msg_glo_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* k_num_p, U08* track_issue_p, S16* shift_count_p) {
   Rd r = body(buf);
   *ch_id_p = r.cu();
   *k_num_p = r.cs();

@@ -142,15 +142,15 @@ inline constexpr int MSG_LEN_BD2_PSE_WEAK_ARRAY = 52;
 
 // Direction of a message on the link.
 enum : U08 {
-  MSG_DIR_T2H = 1,  // report of the target
-  MSG_DIR_H2T = 2,  // command of the host
-  MSG_DIR_BOTH = 3, // type 14: RTC report and RTC set command
+  MSG_DIR_T2H = 1,   // report of the target
+  MSG_DIR_H2T = 2,   // command of the host
+  MSG_DIR_BOTH = 3,  // type 14: RTC report and RTC set command
 };
 
 struct HOST_MSG_INFO_T {
   U08 type;
-  U16 len;          // frame length without checksum (MSG_LEN_...)
-  U08 dir;          // MSG_DIR_...
+  U16 len;  // frame length without checksum (MSG_LEN_...)
+  U08 dir;  // MSG_DIR_...
   const char* name;
 };
 
@@ -248,34 +248,34 @@ struct GTC_RD_T {
 
 // RTC sampled at the epoch.
 struct ASIC_READ_RTC_T {
-  U32 record_rtc_sec;          // RTC seconds
-  U32 record_rtc_wn_subsec;    // RTC week and sub-second count (1/32768 s)
+  U32 record_rtc_sec;                                                   // RTC seconds
+  U32 record_rtc_wn_subsec;                                             // RTC week and sub-second count (1/32768 s)
   U32 record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock;  // GTC clocks
 };
 
 // One correlator channel of a measurement epoch.
 struct ASIC_CHAN_MEAS_T {
-  S08 gnss_type;        // GNSS_TYPE_...
-  S08 k_num;            // GLONASS frequency number
-  S08 prn;              // target numbering (SBAS 38..56)
-  U08 state;            // CH_IDLE .. CH_MEAS_AVAILABLE
+  S08 gnss_type;  // GNSS_TYPE_...
+  S08 k_num;      // GLONASS frequency number
+  S08 prn;        // target numbering (SBAS 38..56)
+  U08 state;      // CH_IDLE .. CH_MEAS_AVAILABLE
   S08 loop_gain_mode;
   U08 peak_tap_loc;
-  U32 bitcnt;           // data-bit count
-  U32 acc_power;        // accumulated correlation power
-  S16 cn_count;         // C/N0 estimator count
+  U32 bitcnt;     // data-bit count
+  U32 acc_power;  // accumulated correlation power
+  S16 cn_count;   // C/N0 estimator count
   S08 cn_div;
   S08 cn_shift;
   S16 cn_integ;
   U08 nsc;
-  U08 track_issue;      // tracking issue id
+  U08 track_issue;  // tracking issue id
   S16 unlock_count;
-  S16 carrier_phase;    // carrier phase register
+  S16 carrier_phase;  // carrier phase register
   S32 acc_carrier_cycle;
   U32 acc_carrier_cycle_count;
   U32 code_phase_reg;
   U32 code_phase_reg2;
-  S32 dop_freq;         // Doppler register
+  S32 dop_freq;  // Doppler register
   std::array<S16, MSG_CARRIER_ARY_N> start_carrier_phase_ary;
   std::array<S16, MSG_CARRIER_ARY_N> acc_carrier_cycle_ary;
   std::array<U08, MSG_CARRIER_ARY_N> acc_carrier_cycle_count_ary;
@@ -320,7 +320,7 @@ struct PSE_PRN_DOPP_T {
   S16 dopp;  // Doppler search centre
 };
 struct GLO_PSE_KN_DOPP_T {
-  S16 kn;    // GLONASS frequency number
+  S16 kn;  // GLONASS frequency number
   S16 dopp;
 };
 
@@ -375,9 +375,8 @@ struct ASIC_RTC_ADJ_T {
 // Type 0: closes a measurement epoch.
 int pack_msg_gtc(U08* buf, const GTC_RD_T* gtc_p, S16 gtc_shift_count, S16 has_updated_rtc, U32 noise_power,
                  S32 gtc_sync_to_gps_time_error_unit_is_gtc_clock, const ASIC_READ_RTC_T* rtc_gtc_meas_p);
-int unpack_msg_gtc(const U08* buf, GTC_RD_T* gtc_p, S16* gtc_shift_count_p, S16* has_updated_rtc_p,
-                   U32* noise_power_p, S32* gtc_sync_to_gps_time_error_unit_is_gtc_clock_p,
-                   ASIC_READ_RTC_T* rtc_gtc_meas_p);
+int unpack_msg_gtc(const U08* buf, GTC_RD_T* gtc_p, S16* gtc_shift_count_p, S16* has_updated_rtc_p, U32* noise_power_p,
+                   S32* gtc_sync_to_gps_time_error_unit_is_gtc_clock_p, ASIC_READ_RTC_T* rtc_gtc_meas_p);
 // Type 63.
 int pack_msg_gtc_clock_counts(U08* buf, S16 ary_count, const U32* acc_clocks_ary, const U16* acc_subsecs_ary);
 int unpack_msg_gtc_clock_counts(const U08* buf, S16* ary_count_p, U32* acc_clocks_ary, U16* acc_subsecs_ary);
@@ -421,8 +420,7 @@ int unpack_msg_glo_pse_set_signal_mode_param(const U08* buf, S16* mode_p, GLO_PS
 int pack_msg_pse_set_search_states_array(U08* buf, S08 mode, S16 nstates, const PSE_STATE_T* states);
 int unpack_msg_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p, PSE_STATE_T* states);
 int pack_msg_glo_pse_set_search_states_array(U08* buf, S08 mode, S16 nstates, const GLO_PSE_STATE_T* states);
-int unpack_msg_glo_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p,
-                                               GLO_PSE_STATE_T* states);
+int unpack_msg_glo_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p, GLO_PSE_STATE_T* states);
 // Types 7, 8, 43, 44: `pse` is sign-extended on reception.
 int pack_msg_pse_enable(U08* buf, S16 pse);
 int unpack_msg_pse_enable(const U08* buf, S16* pse_p);
@@ -491,11 +489,11 @@ int pack_msg_rtc(U08* buf, S16 wn, S32 sec, U32 subsec);
 int unpack_msg_rtc(const U08* buf, S16* wn_p, S32* sec_p, U32* subsec_p);
 // Types 26 and 51.
 int pack_msg_pse_status(U08* buf, S08 mode, S08 state, S08 p_0, S08 p_1, S08 p_2, S08 p_3, U32 weak_bs_flag);
-int unpack_msg_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p,
-                          S08* p_3_p, U32* weak_bs_flag_p);
+int unpack_msg_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p, S08* p_3_p,
+                          U32* weak_bs_flag_p);
 int pack_msg_glo_pse_status(U08* buf, S08 mode, S08 state, S08 p_0, S08 p_1, S08 p_2, S08 p_3, U32 weak_bs_flag);
-int unpack_msg_glo_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p,
-                              S08* p_3_p, U32* weak_bs_flag_p);
+int unpack_msg_glo_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p, S08* p_3_p,
+                              U32* weak_bs_flag_p);
 // Types 25 and 52: pulse offset and period in target clocks.
 int pack_msg_set_1pps(U08* buf, S16 enable_disable, U32 pps_offset, U32 pps_period);
 int unpack_msg_set_1pps(const U08* buf, S16* enable_disable_p, U32* pps_offset_p, U32* pps_period_p);
@@ -517,8 +515,7 @@ int unpack_msg_adjust_rtc(const U08* buf, ASIC_RTC_ADJ_T* adj_p);
 int pack_msg_ch_shift_msc(U08* buf, S16 ch_id, S16 prn, U08 track_issue, S16 shift_count);
 int unpack_msg_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* prn_p, U08* track_issue_p, S16* shift_count_p);
 int pack_msg_glo_ch_shift_msc(U08* buf, S16 ch_id, S16 k_num, U08 track_issue, S16 shift_count);
-int unpack_msg_glo_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* k_num_p, U08* track_issue_p,
-                                S16* shift_count_p);
+int unpack_msg_glo_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* k_num_p, U08* track_issue_p, S16* shift_count_p);
 // Type 55: chip_shift sign-extended on reception.
 int pack_msg_command_tm_shift_tap(U08* buf, S16 ch_id, S16 static_prediction_on_or_off, S16 chip_shift);
 int unpack_msg_command_tm_shift_tap(const U08* buf, S16* ch_id_p, S16* static_prediction_on_or_off_p,

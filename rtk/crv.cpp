@@ -10,19 +10,19 @@
 namespace {
 
 constexpr unsigned char SYNC1 = 0xA0, SYNC2 = 0xA1;
-constexpr int FRAME_OVERHEAD = 7;       // sync 2, length 2, checksum 1, end 2
+constexpr int FRAME_OVERHEAD = 7;  // sync 2, length 2, checksum 1, end 2
 constexpr int SUBFRM_BYTES = 380;
-constexpr int GPS_SF_BYTES = 30;        // ten 24-bit words without parity
+constexpr int GPS_SF_BYTES = 30;  // ten 24-bit words without parity
 constexpr int GLO_STR_BYTES = 10;
 constexpr int RAW_HDR = 3, RAW_REC = 23;
 constexpr int EXTRAW_HDR = 14, EXTRAW_REC = 31;
 constexpr int TIME_LEN = 10, RCV_LEN = 57, GPS_LEN = 33, GLO_LEN = 12, BDS_LEN = 31, SBAS_LEN = 103;
-constexpr double LFOLD = 1E9;           // carrier phase folded into [-1e9, 1e9) cycles
-constexpr double MAX_PR = 1E9;          // largest accepted pseudorange, m
-constexpr double MAX_DOPPLER = 1E6;     // Hz
-constexpr double MAX_POS = 1E9;         // m
-constexpr double MAX_VEL = 1E5;         // m/s
-constexpr double MAX_CBIAS = 1E10;      // m
+constexpr double LFOLD = 1E9;        // carrier phase folded into [-1e9, 1e9) cycles
+constexpr double MAX_PR = 1E9;       // largest accepted pseudorange, m
+constexpr double MAX_DOPPLER = 1E6;  // Hz
+constexpr double MAX_POS = 1E9;      // m
+constexpr double MAX_VEL = 1E5;      // m/s
+constexpr double MAX_CBIAS = 1E10;   // m
 // Scale factors 2^-n of the broadcast fields (exact powers of two).
 constexpr double P2_5 = 0x1p-5, P2_11 = 0x1p-11, P2_19 = 0x1p-19, P2_20 = 0x1p-20, P2_29 = 0x1p-29, P2_30 = 0x1p-30;
 constexpr double P2_31 = 0x1p-31, P2_33 = 0x1p-33, P2_40 = 0x1p-40, P2_43 = 0x1p-43, P2_55 = 0x1p-55;
@@ -46,8 +46,8 @@ struct crv_t {
   unsigned char buff[CRV_MAX_FRAME];
   int lock;
   unsigned int dbg_acc_bytes, dbg_acc_msg_length_err_cnt, dbg_acc_msg_cs_err_cnt, dbg_acc_msg_ext_raw_cnt,
-      dbg_acc_msg_time_cnt, dbg_acc_msg_raw_cnt, dbg_acc_msg_gps_sf_cnt, dbg_acc_msg_bd2_d1_cnt,
-      dbg_acc_msg_bd2_d2_cnt, dbg_acc_msg_sbas_type9_cnt, dbg_acc_msg_glo_string;
+      dbg_acc_msg_time_cnt, dbg_acc_msg_raw_cnt, dbg_acc_msg_gps_sf_cnt, dbg_acc_msg_bd2_d1_cnt, dbg_acc_msg_bd2_d2_cnt,
+      dbg_acc_msg_sbas_type9_cnt, dbg_acc_msg_glo_string;
   CRV_DROPS_T drops;
 };
 
@@ -217,8 +217,10 @@ int decode_crvgps(crv_t* raw, const unsigned char* p, int n) {
   std::memcpy(raw->subfrm[sat - 1] + (id - 1) * GPS_SF_BYTES, sf, GPS_SF_BYTES);
   ++raw->dbg_acc_msg_gps_sf_cnt;
   if (id == 3) {
-    if (raw->has_epoch_time) decode_ephem(raw, sat);
-    else raw->sf_pending[sat - 1] = 1;  // no epoch week yet to resolve the 10-bit week
+    if (raw->has_epoch_time)
+      decode_ephem(raw, sat);
+    else
+      raw->sf_pending[sat - 1] = 1;  // no epoch week yet to resolve the 10-bit week
   }
   return CRV_ID_GPS_SF;
 }
@@ -229,8 +231,10 @@ int decode_crvgps(crv_t* raw, const unsigned char* p, int n) {
 
 // Time of day (s, UTC) moved by a day to lie within 12 h of tod_now, as GPS time.
 gtime_t glo_time(double tod, double tod_now, double day_start_tow, int week) {
-  if (tod < tod_now - 43200.0) tod += 86400.0;
-  else if (tod > tod_now + 43200.0) tod -= 86400.0;
+  if (tod < tod_now - 43200.0)
+    tod += 86400.0;
+  else if (tod > tod_now + 43200.0)
+    tod -= 86400.0;
   return utc2gpst(gpst2time(week, day_start_tow + tod));
 }
 
@@ -400,8 +404,10 @@ int decode_crvraw(crv_t* raw, const unsigned char* p, int n) {
     ++raw->drops.iod_mismatch;
     return -1;
   }
-  if (raw->rcv_is_rover) RTK_RAW_set_rover_crvraw_iod(iod);
-  else RTK_RAW_set_base_crvraw_iod(iod);
+  if (raw->rcv_is_rover)
+    RTK_RAW_set_rover_crvraw_iod(iod);
+  else
+    RTK_RAW_set_base_crvraw_iod(iod);
   const int m = p[2] < MAXOBS ? p[2] : static_cast<int>(MAXOBS);
   if (n < RAW_HDR + RAW_REC * m) {
     ++raw->drops.short_msg;
@@ -472,13 +478,28 @@ int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
     const unsigned char* r = p + EXTRAW_HDR + EXTRAW_REC * k;
     int sys = SYS_NONE, prn = r[1];
     switch (r[0] & 15) {
-      case 0: sys = SYS_GPS; break;
-      case 1: sys = SYS_SBS; prn -= 87; break;  // PRN 120..138 -> 33..51
-      case 2: sys = SYS_GLO; break;
-      case 3: sys = SYS_GAL; break;
-      case 4: sys = SYS_QZS; break;
-      case 5: sys = SYS_CMP; break;
-      default: ++raw->drops.bad_sat; continue;
+      case 0:
+        sys = SYS_GPS;
+        break;
+      case 1:
+        sys = SYS_SBS;
+        prn -= 87;
+        break;  // PRN 120..138 -> 33..51
+      case 2:
+        sys = SYS_GLO;
+        break;
+      case 3:
+        sys = SYS_GAL;
+        break;
+      case 4:
+        sys = SYS_QZS;
+        break;
+      case 5:
+        sys = SYS_CMP;
+        break;
+      default:
+        ++raw->drops.bad_sat;
+        continue;
     }
     if (!(sys & navsys)) continue;
     const int sat = satno(sys, prn);
@@ -492,8 +513,10 @@ int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
     meas_values(r + 4, r + 12, r + 20, ind, &P, &L, &D);
     unsigned char lli = 0;
     if (L != 0.0) {
-      if (ind & 8) lli |= 1;
-      else if (ind & 0x20) continue;  // phase not yet usable
+      if (ind & 8)
+        lli |= 1;
+      else if (ind & 0x20)
+        continue;  // phase not yet usable
       if (ind & 0x4000) lli |= 0x40;
     }
     if (sys == SYS_GLO) {
@@ -544,8 +567,10 @@ int decode_crvbds(crv_t* raw, const unsigned char* p, int n) {
     return -1;
   }
   // The satellite table holds no BeiDou satellite: counted, no ephemeris.
-  if (p[0] == CRV_ID_BDS_D1) ++raw->dbg_acc_msg_bd2_d1_cnt;
-  else ++raw->dbg_acc_msg_bd2_d2_cnt;
+  if (p[0] == CRV_ID_BDS_D1)
+    ++raw->dbg_acc_msg_bd2_d1_cnt;
+  else
+    ++raw->dbg_acc_msg_bd2_d2_cnt;
   return p[0];
 }
 
@@ -580,8 +605,10 @@ int decode_crvsbastype9(crv_t* raw, const unsigned char* p, int n) {
     return -1;
   }
   int d = t0 - tow % 86400;
-  if (d < -43199) d += 86400;
-  else if (d > 43200) d -= 86400;
+  if (d < -43199)
+    d += 86400;
+  else if (d > 43200)
+    d -= 86400;
   seph.sat = sat;
   seph.t0 = gpst2time(week, tow + d);
   seph.tof = gpst2time(week, tow);
@@ -619,7 +646,8 @@ int decode_crv(crv_t* raw) {
   }
   int ret = 0;
   switch (p[0]) {
-    case CRV_ID_TIME: return decode_crvtime(raw, p, n);
+    case CRV_ID_TIME:
+      return decode_crvtime(raw, p, n);
     case CRV_ID_RAW:
       if (!raw->has_epoch_time) return 0;
       ret = decode_crvraw(raw, p, n);
@@ -628,12 +656,17 @@ int decode_crv(crv_t* raw) {
         raw->dbg_acc_msg_raw_cnt += static_cast<unsigned int>(raw->nobs);
       }
       return ret;
-    case CRV_ID_RCV: return decode_crvrcv(raw, p, n);
-    case CRV_ID_GPS_SF: return decode_crvgps(raw, p, n);
-    case CRV_ID_GLO_STR: return decode_crvglo(raw, p, n);
+    case CRV_ID_RCV:
+      return decode_crvrcv(raw, p, n);
+    case CRV_ID_GPS_SF:
+      return decode_crvgps(raw, p, n);
+    case CRV_ID_GLO_STR:
+      return decode_crvglo(raw, p, n);
     case CRV_ID_BDS_D1:
-    case CRV_ID_BDS_D2: return decode_crvbds(raw, p, n);
-    case CRV_ID_SBAS: return decode_crvsbastype9(raw, p, n);
+    case CRV_ID_BDS_D2:
+      return decode_crvbds(raw, p, n);
+    case CRV_ID_SBAS:
+      return decode_crvsbastype9(raw, p, n);
     case CRV_ID_EXTRAW:
       ret = decode_crvextraw(raw, p, n);
       if (ret == CRV_ID_EXTRAW) {
@@ -641,7 +674,8 @@ int decode_crv(crv_t* raw) {
         raw->dbg_acc_msg_ext_raw_cnt += static_cast<unsigned int>(raw->nobs);
       }
       return ret;
-    default: return 0;  // 0xDE and ids outside 0xDC..0xE5
+    default:
+      return 0;  // 0xDE and ids outside 0xDC..0xE5
   }
 }
 
@@ -676,10 +710,17 @@ void init_crv(crv_t* raw, int is_rover) {
 }
 
 void status_of(const crv_t* raw, int* dbg) {
-  const unsigned int c[11] = {raw->dbg_acc_bytes,          raw->dbg_acc_msg_ext_raw_cnt, raw->dbg_acc_msg_time_cnt,
-                              raw->dbg_acc_msg_raw_cnt,    raw->dbg_acc_msg_gps_sf_cnt,  raw->dbg_acc_msg_glo_string,
-                              raw->dbg_acc_msg_bd2_d1_cnt, raw->dbg_acc_msg_bd2_d2_cnt,  raw->dbg_acc_msg_sbas_type9_cnt,
-                              raw->dbg_acc_msg_length_err_cnt, raw->dbg_acc_msg_cs_err_cnt};
+  const unsigned int c[11] = {raw->dbg_acc_bytes,
+                              raw->dbg_acc_msg_ext_raw_cnt,
+                              raw->dbg_acc_msg_time_cnt,
+                              raw->dbg_acc_msg_raw_cnt,
+                              raw->dbg_acc_msg_gps_sf_cnt,
+                              raw->dbg_acc_msg_glo_string,
+                              raw->dbg_acc_msg_bd2_d1_cnt,
+                              raw->dbg_acc_msg_bd2_d2_cnt,
+                              raw->dbg_acc_msg_sbas_type9_cnt,
+                              raw->dbg_acc_msg_length_err_cnt,
+                              raw->dbg_acc_msg_cs_err_cnt};
   for (int i = 0; i < 11; ++i) dbg[i] = static_cast<int>(c[i]);
 }
 
@@ -819,8 +860,10 @@ int CRV_post_processing(unsigned char data) {
     CRV_process_rover(rb->len, chunk);
     CRV_DBG_R += rb->len;
   } else {
-    if (Pp_stream_type == 1) RTCM3_process_base(rb->len, chunk);
-    else CRV_process_base(rb->len, chunk);
+    if (Pp_stream_type == 1)
+      RTCM3_process_base(rb->len, chunk);
+    else
+      CRV_process_base(rb->len, chunk);
     CRV_DBG_B += rb->len;
   }
   rb->nbyte = 0;

@@ -5,11 +5,11 @@
 namespace {
 
 constexpr double RTOL_KEPLER = 1E-14;
-constexpr double MU_GLO = 3.9860044E14;             // PZ-90 gravitational constant, m^3/s^2
+constexpr double MU_GLO = 3.9860044E14;               // PZ-90 gravitational constant, m^3/s^2
 constexpr double J2_MU_A2_15 = 2.633267117769225e25;  // 1.5 J2 mu a^2 of PZ-90
-constexpr double OMGE_GLO_SQ = 5.3174941173225e-9;  // Earth rotation squared, rad^2/s^2
-constexpr double OMGE_GLO_2 = 0.0001458423;         // twice the Earth rotation, rad/s
-constexpr double GLO_STEP = 60.0;                   // integration step, s
+constexpr double OMGE_GLO_SQ = 5.3174941173225e-9;    // Earth rotation squared, rad^2/s^2
+constexpr double OMGE_GLO_2 = 0.0001458423;           // twice the Earth rotation, rad/s
+constexpr double GLO_STEP = 60.0;                     // integration step, s
 
 // Derivative of the GLONASS state x = (pos, vel) in the rotating frame.
 void deq(const double* x, double* xdot, const double* acc) {
@@ -31,15 +31,14 @@ void deq(const double* x, double* xdot, const double* acc) {
 }
 
 // Broadcast position of an SBAS satellite (corrections are not applied).
-int satpos_sbas(gtime_t time, gtime_t teph, int sat, const nav_t* nav, double* rs, double* dts, double* var,
-                int* svh) {
+int satpos_sbas(gtime_t time, gtime_t teph, int sat, const nav_t* nav, double* rs, double* dts, double* var, int* svh) {
   return ephpos(time, teph, sat, nav, -1, rs, dts, var, svh);
 }
 
 }  // namespace
 
 double var_uraeph(int ura) {
-  static constexpr double ura_value[] = {2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24.0, 48.0,
+  static constexpr double ura_value[] = {2.4,  3.4,   4.85,  6.85,  9.65,   13.65,  24.0,  48.0,
                                          96.0, 192.0, 384.0, 768.0, 1536.0, 3072.0, 6144.0};
   const double v = (ura < 0 || ura > 14) ? 6144.0 : ura_value[ura];
   return v * v;
@@ -276,8 +275,8 @@ int satpos(gtime_t time, gtime_t teph, int sat, int ephopt, const nav_t* nav, do
   }
 }
 
-void satposs(gtime_t teph, const obsd_t* obs, int n, const nav_t* nav, int ephopt, double* rs, double* dts,
-             double* var, int* svh) {
+void satposs(gtime_t teph, const obsd_t* obs, int n, const nav_t* nav, int ephopt, double* rs, double* dts, double* var,
+             int* svh) {
   if (n > MAXOBS_CYCLE) n = MAXOBS_CYCLE;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < 6; ++j) rs[j + i * 6] = 0.0;

@@ -15,9 +15,9 @@ GLO_SD_IFB_T Glo_sd_ifb[GLOSDIFB_N];
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
                                31.3, 32.9, 34.5, 36.1, 37.7, 39.3, 40.8, 42.3, 43.8, 45.3,
                                46.8, 48.3, 49.7, 51.2, 52.6, 54.1, 55.5, 56.9, 58.3, 59.7};
-constexpr double OUTLIER_FACTOR = 9.0;   // squared deviation / sample variance
-constexpr double MAX_JUMP = 2.0;         // m, once fully calibrated
-constexpr int SLOW_AVERAGE_FROM = 100;   // running mean up to here, then 1/100 steps
+constexpr double OUTLIER_FACTOR = 9.0;  // squared deviation / sample variance
+constexpr double MAX_JUMP = 2.0;        // m, once fully calibrated
+constexpr int SLOW_AVERAGE_FROM = 100;  // running mean up to here, then 1/100 steps
 
 bool valid_k(int k) { return k >= -7 && k <= 6; }
 

@@ -10,10 +10,10 @@ namespace {
 
 constexpr int NX = PNT_NX;
 constexpr int MAXROWS = MAXOBS + 4;
-constexpr double ERR_ION = 5.0;      // ionosphere error without a model, m
-constexpr double ERR_TROP = 3.0;     // troposphere error without a model, m
-constexpr double ERR_SAAS = 0.3;     // Saastamoinen model error at zenith, m
-constexpr double ERR_BRDCI = 0.5;    // broadcast ionosphere model error factor
+constexpr double ERR_ION = 5.0;    // ionosphere error without a model, m
+constexpr double ERR_TROP = 3.0;   // troposphere error without a model, m
+constexpr double ERR_SAAS = 0.3;   // Saastamoinen model error at zenith, m
+constexpr double ERR_BRDCI = 0.5;  // broadcast ionosphere model error factor
 constexpr double EFACT_GPS = 1.0;
 constexpr double EFACT_GLO = 1.5;
 constexpr double EFACT_SBS = 3.0;
@@ -46,8 +46,8 @@ obsd_t Obs_e[MAXOBS];
 double Rs_e[6 * MAXOBS], Dts_e[2 * MAXOBS], Var_e[MAXOBS], Azel_e[2 * MAXOBS], Resp_e[MAXOBS];
 int Svh_e[MAXOBS], Vsat_e[MAXOBS];
 
-int Excluded_sat = 0;       // satellite with the largest residual of the last residual computation
-double Abs_resp = 0.0;      // its absolute residual, m
+int Excluded_sat = 0;   // satellite with the largest residual of the last residual computation
+double Abs_resp = 0.0;  // its absolute residual, m
 unsigned int Chi_sqr_fail_cnt = 0;
 
 double varerr(const prcopt_t* opt, double el, int sys) {
@@ -93,9 +93,9 @@ int tropcorr(gtime_t time, const double* pos, const double* azel, int tropopt, d
 }
 
 // Pseudorange residuals and design matrix of one iteration; returns the row count.
-int rescode(int iter, const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare,
-            const int* svh, const nav_t* nav, const double* x, const prcopt_t* opt, double* v, double* Hm,
-            double* var, double* azel, int* vsat, double* resp, int* ns) {
+int rescode(int iter, const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
+            const nav_t* nav, const double* x, const prcopt_t* opt, double* v, double* Hm, double* var, double* azel,
+            int* vsat, double* resp, int* ns) {
   double pos[3], e[3];
   int nv = 0, mask[4] = {0, 0, 0, 0};
   const double dtr = x[3];
@@ -226,9 +226,9 @@ int estpos(const obsd_t* obs, int n, const double* rs, const double* dts, const 
       sol->qr[0] = static_cast<float>(Q[0]);
       sol->qr[1] = static_cast<float>(Q[1 + NX]);
       sol->qr[2] = static_cast<float>(Q[2 + 2 * NX]);
-      sol->qr[3] = static_cast<float>(Q[1]);           // xy
-      sol->qr[4] = static_cast<float>(Q[2 + NX]);      // yz
-      sol->qr[5] = static_cast<float>(Q[2]);           // zx
+      sol->qr[3] = static_cast<float>(Q[1]);       // xy
+      sol->qr[4] = static_cast<float>(Q[2 + NX]);  // yz
+      sol->qr[5] = static_cast<float>(Q[2]);       // zx
       sol->ns = static_cast<unsigned char>(ns);
       sol->age = sol->ratio = 0.0f;
       const int stat = valsol(azel, vsat, n, opt, V, nv, msg);
@@ -344,9 +344,12 @@ int testsnr(int base, int freq, double el, double snr, const snrmask_t* mask) {
   const int i = static_cast<int>(std::floor(a));
   a -= i;
   double minsnr = 0.0;
-  if (i < 1) minsnr = mask->mask[freq][0];
-  else if (i > 8) minsnr = mask->mask[freq][8];
-  else minsnr = (1.0 - a) * mask->mask[freq][i - 1] + a * mask->mask[freq][i];
+  if (i < 1)
+    minsnr = mask->mask[freq][0];
+  else if (i > 8)
+    minsnr = mask->mask[freq][8];
+  else
+    minsnr = (1.0 - a) * mask->mask[freq][i - 1] + a * mask->mask[freq][i];
   return snr < minsnr ? 1 : 0;
 }
 

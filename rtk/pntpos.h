@@ -5,7 +5,7 @@
 #include "rtk/rtk.h"
 #include "rtk/rtk_cmn.h"
 
-inline constexpr int PNT_NX = 7;             // position, GPS clock, GLONASS, Galileo, BeiDou clock offsets
+inline constexpr int PNT_NX = 7;  // position, GPS clock, GLONASS, Galileo, BeiDou clock offsets
 inline constexpr int PNT_MAXITR = 10;
 inline constexpr double PNT_ERR_CBIAS = 0.3;  // code measurement error, m (variance 0.09 m^2)
 

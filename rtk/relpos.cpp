@@ -24,19 +24,19 @@ constexpr int MODE_MOVEB = 4;
 constexpr int MODEAR_INST = 2;
 constexpr int MODEAR_FIXHOLD = 3;
 constexpr int IONOOPT_IFLC = 3;
-constexpr double VAR_POS = 900.0;    // m^2, position from the single-point solution
-constexpr double VAR_VEL = 100.0;    // (m/s)^2
-constexpr double VAR_ACC = 100.0;    // (m/s^2)^2
-constexpr double INIT_ACC = 1e-6;    // m/s^2, non-zero so that the states take part in updates
+constexpr double VAR_POS = 900.0;  // m^2, position from the single-point solution
+constexpr double VAR_VEL = 100.0;  // (m/s)^2
+constexpr double VAR_ACC = 100.0;  // (m/s^2)^2
+constexpr double INIT_ACC = 1e-6;  // m/s^2, non-zero so that the states take part in updates
 constexpr double MAX_RATIO = 999.9;
 constexpr double LOW_ELV_LOCK = 20.0 * D2R;  // below this elevation an ambiguity waits minlock_low_elv
-constexpr int HOLD_EXTRA_FEW = 30;   // extra fixes before holding with fewer than 8 satellites
-constexpr int HOLD_EXTRA_MID = 15;   // with 8 or 9
+constexpr int HOLD_EXTRA_FEW = 30;           // extra fixes before holding with fewer than 8 satellites
+constexpr int HOLD_EXTRA_MID = 15;           // with 8 or 9
 constexpr int MIN_CODE_ROWS = 3;
 constexpr double SD_IFB_MAX_BASELINE = 1500.0;  // m
 constexpr double SD_IFB_MAX_AGE = 5.0;          // s
 constexpr double SD_IFB_GPS_ELV = 30.0 * D2R;
-constexpr int SD_IFB_GPS_SNR = 160;             // 0.25 dB-Hz (40 dB-Hz)
+constexpr int SD_IFB_GPS_SNR = 160;  // 0.25 dB-Hz (40 dB-Hz)
 constexpr double DELAY_RATIO_LO = 2.5, DELAY_RATIO_HI = 10.0;
 
 // Per-cycle storage of the filter, fixed in size.
@@ -80,7 +80,8 @@ int sys_of(int sat) {
     for (int i = 1; i <= MAXSAT; ++i) t[static_cast<std::size_t>(i)] = static_cast<unsigned char>(satsys(i, nullptr));
     return t;
   }();
-  return sat >= 1 && sat <= MAXSAT ? static_cast<int>(table[static_cast<std::size_t>(sat)]) : static_cast<int>(SYS_NONE);
+  return sat >= 1 && sat <= MAXSAT ? static_cast<int>(table[static_cast<std::size_t>(sat)])
+                                   : static_cast<int>(SYS_NONE);
 }
 
 // Frequency number of a GLONASS satellite index; -9 (unknown) for other systems.
@@ -89,7 +90,6 @@ int glo_frq(const nav_t* nav, int sat) {
   if (satsys(sat, &prn) != SYS_GLO || prn < 1 || prn > MAXGEPH) return -9;
   return nav->geph[prn - 1].frq;
 }
-
 
 void restart_lock(rtk_t* rtk, int sat) {
   ssat_t& s = rtk->ssat[sat - 1];
@@ -314,13 +314,14 @@ double baseline_len(const double* ru, const double* rb) {
 
 // Double-differenced residuals v, design rows H and covariance R (nv x nv)
 // at the states x. Returns the row count (0: no update in this cycle).
-int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y,
-          const double* e, const double* azel, int ns, double* v, double* Hm, double* Rm) {
+int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y, const double* e,
+          const double* azel, int ns, double* v, double* Hm, double* Rm) {
   prcopt_t* opt = &rtk->opt;
   const double bl = baseline_len(x, rtk->rb);
   int nv = 0, nb[2 * RTK_NGRP] = {0}, b = 0, counted_code = 0;
   for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
-  const bool sbas_no_ref = opt->olvo_remove_sbas_after_entering_fix_and_hold || opt->olvo_do_not_use_sbas_when_sv_are_sufficient;
+  const bool sbas_no_ref =
+      opt->olvo_remove_sbas_after_entering_fix_and_hold || opt->olvo_do_not_use_sbas_when_sv_are_sufficient;
 
   for (int m = 0; m < RTK_NGRP; ++m) {
     // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
@@ -368,8 +369,10 @@ int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double
           if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
           if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
         }
-        if (f == 0) rtk->ssat[sat - 1].resp[0] = vv;
-        else rtk->ssat[sat - 1].resc[0] = vv;
+        if (f == 0)
+          rtk->ssat[sat - 1].resp[0] = vv;
+        else
+          rtk->ssat[sat - 1].resc[0] = vv;
         if (std::fabs(vv) > opt->maxinno) continue;
         v[nv] = vv;
         Ri[nv] = varerr(rtk->ssat[sref - 1].sys, azel[1 + Iu[ref] * 2], bl, dt, f, opt);
@@ -463,8 +466,10 @@ bool in_last_float_set(int sat) {
 int select_common(const obsd_t* obs, int nu, int nr, const double* azel, double mask, bool delay) {
   int ns = 0;
   for (int i = 0, j = nu; i < nu && j < nu + nr; ++i, ++j) {
-    if (obs[i].sat < obs[j].sat) --j;
-    else if (obs[i].sat > obs[j].sat) --i;
+    if (obs[i].sat < obs[j].sat)
+      --j;
+    else if (obs[i].sat > obs[j].sat)
+      --i;
     else if (azel[1 + j * 2] >= mask) {
       if (delay && !in_last_float_set(obs[i].sat)) continue;
       Sat[ns] = obs[i].sat;
@@ -540,11 +545,16 @@ int test_sys(int sys, int m) {
   switch (sys) {
     case SYS_GPS:
     case SYS_SBS:
-    case SYS_QZS: return m == RTK_GRP_GPS;
-    case SYS_GLO: return m == RTK_GRP_GLO;
-    case SYS_GAL: return m == RTK_GRP_GAL;
-    case SYS_CMP: return m == RTK_GRP_CMP;
-    default: return 0;
+    case SYS_QZS:
+      return m == RTK_GRP_GPS;
+    case SYS_GLO:
+      return m == RTK_GRP_GLO;
+    case SYS_GAL:
+      return m == RTK_GRP_GAL;
+    case SYS_CMP:
+      return m == RTK_GRP_CMP;
+    default:
+      return 0;
   }
 }
 
@@ -681,8 +691,8 @@ int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx) {
   return nb;
 }
 
-void generate_Qb_Qab(int nx, int na, int nb, const double*, const double* P, const S16* ms, const S16* ss,
-                     double* Qbm, double* Qabm) {
+void generate_Qb_Qab(int nx, int na, int nb, const double*, const double* P, const S16* ms, const S16* ss, double* Qbm,
+                     double* Qabm) {
   for (int i = 0; i < nb; ++i)
     for (int j = 0; j < nb; ++j)
       Qbm[i + j * nb] = P[ms[i] + ms[j] * nx] - P[ms[i] + ss[j] * nx] - P[ss[i] + ms[j] * nx] + P[ss[i] + ss[j] * nx];
@@ -848,8 +858,10 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (stat != SOLQ_NONE && resamb_LAMBDA(rtk, Bias, Xa) > 1) {
     ++rtk->nfix;
     int limit = opt->minfix;
-    if (nsu < 8) limit += HOLD_EXTRA_FEW;
-    else if (nsu <= 9) limit += HOLD_EXTRA_MID;
+    if (nsu < 8)
+      limit += HOLD_EXTRA_FEW;
+    else if (nsu <= 9)
+      limit += HOLD_EXTRA_MID;
     if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
       holdamb(rtk, Xa);
       ++Rtk_sol_fix_and_hold_cnt;

@@ -9,7 +9,7 @@
 // Constellation groups of the double differences.
 enum : int { RTK_GRP_GPS = 0, RTK_GRP_GLO = 1, RTK_GRP_GAL = 2, RTK_GRP_CMP = 3, RTK_NGRP = 4 };
 
-inline constexpr int RTK_MAX_ROWS = MAXMAT;  // double-difference rows of one update at most
+inline constexpr int RTK_MAX_ROWS = MAXMAT;       // double-difference rows of one update at most
 inline constexpr double RTK_VAR_HOLDAMB = 0.001;  // cycles^2, fix-and-hold pseudo-observations
 
 // One relative-positioning cycle on sorted observations: nu rover, then nr base.
@@ -38,9 +38,9 @@ void restamb(rtk_t* rtk, const double* bias, int nb, double* xa);
 void holdamb(rtk_t* rtk, const double* xa);
 
 // Module state shared with the driver.
-void RELPOS_init(const prcopt_t* opt);             // clears the relative-positioning bookkeeping
+void RELPOS_init(const prcopt_t* opt);  // clears the relative-positioning bookkeeping
 int RELPOS_is_fix_and_hold();
-void RELPOS_clear_last_float();                    // last float satellite set and ratio
+void RELPOS_clear_last_float();  // last float satellite set and ratio
 void RELPOS_reset_error_ellipsoid();
 int RELPOS_get_error_ellipsoid(F32* edop_sqr, F32* ndop_sqr, F32* vdop_sqr, F32* en_cov, F32* var_res);
 void RELPOS_set_first(int first);
@@ -49,4 +49,4 @@ struct RELPOS_COUNTS_T {
   unsigned long cs_cnt, init_x_cnt, fix_and_hold_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);
-int RELPOS_get_last_float_sats(int* sats);        // count, at most RTK_MAX_USED_SV
+int RELPOS_get_last_float_sats(int* sats);  // count, at most RTK_MAX_USED_SV

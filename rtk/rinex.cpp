@@ -50,7 +50,7 @@ OBS_FILE_T Obs_file[2]{};
 RINEX_STATS_T Stats{};
 int Nav_count = 0;
 int Base_pos_sent = 0;
-int Base_fed = 0;          // a base epoch has gone to the raw buffer
+int Base_fed = 0;  // a base epoch has gone to the raw buffer
 gtime_t Base_fed_time{};
 
 void complain(LINE_READER_T* in, const char* what) {
@@ -120,11 +120,17 @@ bool label_is(const LINE_READER_T& in, const char* label) {
 
 int sys_index(char c) {
   switch (c) {
-    case 'G': case ' ': return SYSI_GPS;
-    case 'R': return SYSI_GLO;
-    case 'J': return SYSI_QZS;
-    case 'S': return SYSI_SBS;
-    default: return SYSI_OTHER;
+    case 'G':
+    case ' ':
+      return SYSI_GPS;
+    case 'R':
+      return SYSI_GLO;
+    case 'J':
+      return SYSI_QZS;
+    case 'S':
+      return SYSI_SBS;
+    default:
+      return SYSI_OTHER;
   }
 }
 
@@ -136,12 +142,20 @@ int sat_of(const char* id, char default_sys) {
   if (!(id[1] == ' ' || (id[1] >= '0' && id[1] <= '9')) || !(id[2] >= '0' && id[2] <= '9')) return -1;
   const int prn = (id[1] == ' ' ? 0 : (id[1] - '0') * 10) + (id[2] - '0');
   switch (c) {
-    case 'G': return satno(SYS_GPS, prn);
-    case 'R': return satno(SYS_GLO, prn);
-    case 'J': return satno(SYS_QZS, prn + 192);
-    case 'S': return satno(SYS_SBS, prn + 100 - 87);
-    case 'E': case 'C': case 'I': return 0;
-    default: return -1;
+    case 'G':
+      return satno(SYS_GPS, prn);
+    case 'R':
+      return satno(SYS_GLO, prn);
+    case 'J':
+      return satno(SYS_QZS, prn + 192);
+    case 'S':
+      return satno(SYS_SBS, prn + 100 - 87);
+    case 'E':
+    case 'C':
+    case 'I':
+      return 0;
+    default:
+      return -1;
   }
 }
 
@@ -155,8 +169,8 @@ int to_int(double v) {
 // Calendar epoch from fields, checked before it is converted.
 bool make_time(double y, double mo, double d, double h, double mi, double s, gtime_t* t) {
   if (y < 100.0) y += y < 80.0 ? 2000.0 : 1900.0;
-  if (y < 1980.0 || y > 2100.0 || mo < 1.0 || mo > 12.0 || d < 1.0 || d > 31.0 || h < 0.0 || h > 24.0 ||
-      mi < 0.0 || mi > 59.0 || s < 0.0 || s >= 61.0)
+  if (y < 1980.0 || y > 2100.0 || mo < 1.0 || mo > 12.0 || d < 1.0 || d > 31.0 || h < 0.0 || h > 24.0 || mi < 0.0 ||
+      mi > 59.0 || s < 0.0 || s >= 61.0)
     return false;
   const double ep[6] = {std::floor(y), std::floor(mo), std::floor(d), std::floor(h), std::floor(mi), s};
   *t = epoch2time(ep);
@@ -184,11 +198,20 @@ void note_type(TYPES_T* ty, int col, const char* t, bool v3, int p1_col_for_2) {
     return;
   }
   switch (t[0]) {
-    case 'C': ty->c1 = col; break;
-    case 'L': ty->l1 = col; break;
-    case 'D': ty->d1 = col; break;
-    case 'S': ty->s1 = col; break;
-    default: break;
+    case 'C':
+      ty->c1 = col;
+      break;
+    case 'L':
+      ty->l1 = col;
+      break;
+    case 'D':
+      ty->d1 = col;
+      break;
+    case 'S':
+      ty->s1 = col;
+      break;
+    default:
+      break;
   }
 }
 
@@ -319,12 +342,11 @@ bool parse_epoch_line(OBS_FILE_T* f, EPOCH_HDR_T* e) {
   bool ok;
   if (f->version >= 3.0) {
     ok = in.buf[0] == '>' && num(in, 2, 4, &y) == 1 && num(in, 6, 3, &mo) == 1 && num(in, 9, 3, &d) == 1 &&
-         num(in, 12, 3, &h) == 1 && num(in, 15, 3, &mi) == 1 && num(in, 18, 11, &s) == 1 &&
-         num(in, 29, 3, &fl) == 1 && num(in, 32, 3, &ns) == 1;
+         num(in, 12, 3, &h) == 1 && num(in, 15, 3, &mi) == 1 && num(in, 18, 11, &s) == 1 && num(in, 29, 3, &fl) == 1 &&
+         num(in, 32, 3, &ns) == 1;
   } else {
     ok = num(in, 0, 3, &y) == 1 && num(in, 3, 3, &mo) == 1 && num(in, 6, 3, &d) == 1 && num(in, 9, 3, &h) == 1 &&
-         num(in, 12, 3, &mi) == 1 && num(in, 15, 11, &s) == 1 && num(in, 26, 3, &fl) == 1 &&
-         num(in, 29, 3, &ns) == 1;
+         num(in, 12, 3, &mi) == 1 && num(in, 15, 11, &s) == 1 && num(in, 26, 3, &fl) == 1 && num(in, 29, 3, &ns) == 1;
     if (!ok && num(in, 26, 3, &fl) == 1 && fl >= 2.0 && fl <= 5.0 && num(in, 29, 3, &ns) == 1) {
       // event records may leave the time blank
       ok = true;
@@ -407,8 +429,10 @@ int read_epoch_body(OBS_FILE_T* f, const EPOCH_HDR_T& e, obsd_t* obs, int rcv) {
         if (c != ty.c1 && c != ty.l1 && c != ty.d1 && c != ty.s1) continue;
         double v;
         int lli, ssi;
-        if (!value_field(in, 3 + 16 * c, &v, &lli, &ssi)) bad = true;
-        else fill_obs(f, ty, c, v, lli, ssi, &o);
+        if (!value_field(in, 3 + 16 * c, &v, &lli, &ssi))
+          bad = true;
+        else
+          fill_obs(f, ty, c, v, lli, ssi, &o);
       }
       if (bad) {
         complain(&in, "malformed observation, satellite skipped");
@@ -458,8 +482,10 @@ int read_epoch_body(OBS_FILE_T* f, const EPOCH_HDR_T& e, obsd_t* obs, int rcv) {
         if (c != ty.c1 && c != ty.l1 && c != ty.d1 && c != ty.s1) continue;
         double v;
         int lli, ssi;
-        if (!value_field(in, 16 * j, &v, &lli, &ssi)) bad = true;
-        else fill_obs(f, ty, c, v, lli, ssi, &o);
+        if (!value_field(in, 16 * j, &v, &lli, &ssi))
+          bad = true;
+        else
+          fill_obs(f, ty, c, v, lli, ssi, &o);
       }
     }
     if (sat < 0) {
@@ -553,9 +579,12 @@ bool read_nav_header(LINE_READER_T* in, NAV_HDR_T* h, double* ion_a, double* ion
       field(*in, 20, 1, kind, sizeof kind);
       field(*in, 40, 1, sys, sizeof sys);
       if (v < 3.0) {
-        if (kind[0] == 'N') h->sys = 'G';
-        else if (kind[0] == 'G') h->sys = 'R';
-        else if (kind[0] == 'H') h->sys = 'S';
+        if (kind[0] == 'N')
+          h->sys = 'G';
+        else if (kind[0] == 'G')
+          h->sys = 'R';
+        else if (kind[0] == 'H')
+          h->sys = 'S';
         else {
           complain(in, "not a navigation file");
           return false;
@@ -733,8 +762,8 @@ void store_gps(int sat, gtime_t toc, const double* v) {
   eph.week = to_int(v[21]);
   eph.flag = to_int(v[22]);
   // URA in metres to its index
-  static constexpr double URA[] = {2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24.0, 48.0, 96.0, 192.0, 384.0, 768.0,
-                                   1536.0, 3072.0, 6144.0};
+  static constexpr double URA[] = {2.4,  3.4,   4.85,  6.85,  9.65,   13.65,  24.0,  48.0,
+                                   96.0, 192.0, 384.0, 768.0, 1536.0, 3072.0, 6144.0};
   int sva = 15;
   for (int i = 0; i < 15; ++i)
     if (v[23] <= URA[i]) {
@@ -777,8 +806,10 @@ void store_glo(int sat, int slot, gtime_t toc_utc, const double* v) {
   double tow = time2gpst(g.toe, &week);
   const double sod = tow - std::floor(tow / 86400.0) * 86400.0;
   double tof = tow - sod + std::fmod(std::fabs(tof_sod), 86400.0);
-  if (tof < tow - 43200.0) tof += 86400.0;
-  else if (tof > tow + 43200.0) tof -= 86400.0;
+  if (tof < tow - 43200.0)
+    tof += 86400.0;
+  else if (tof > tow + 43200.0)
+    tof -= 86400.0;
   g.tof = gpst2time(week, tof);
   // toe in 15-minute steps of the day: its index as the issue of data
   int w2 = 0;
@@ -832,8 +863,17 @@ int read_nav(LINE_READER_T* in) {
     }
     int lines;
     switch (sysc) {
-      case 'G': case 'J': case 'E': case 'C': case 'I': lines = 7; break;
-      case 'R': case 'S': lines = 3; break;
+      case 'G':
+      case 'J':
+      case 'E':
+      case 'C':
+      case 'I':
+        lines = 7;
+        break;
+      case 'R':
+      case 'S':
+        lines = 3;
+        break;
       default:
         complain(in, "unknown satellite system in a navigation record, line skipped");
         continue;

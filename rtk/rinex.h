@@ -63,10 +63,10 @@ struct RINEX_SOURCE_T {
 int RINEX_process_file(const RINEX_SOURCE_T* src);
 
 struct RINEX_STATS_T {
-  unsigned int errors;           // malformed lines, unknown types, truncated records
-  unsigned int rover_epochs;     // rover epochs read
-  unsigned int base_epochs;      // base epochs read
-  unsigned int unpaired_rover;   // rover epochs skipped: no base epoch in time
-  unsigned int unpaired_base;    // base epochs read but never usable for a rover epoch
+  unsigned int errors;          // malformed lines, unknown types, truncated records
+  unsigned int rover_epochs;    // rover epochs read
+  unsigned int base_epochs;     // base epochs read
+  unsigned int unpaired_rover;  // rover epochs skipped: no base epoch in time
+  unsigned int unpaired_base;   // base epochs read but never usable for a rover epoch
 };
 void RINEX_get_stats(RINEX_STATS_T* stats);

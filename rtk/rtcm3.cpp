@@ -13,22 +13,22 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Constants of the format.
-constexpr int HDR_BYTES = 3;                         // preamble, reserved bits, length
+constexpr int HDR_BYTES = 3;  // preamble, reserved bits, length
 constexpr int CRC_BYTES = 3;
-constexpr int BUFF_SIZE = 1200;                      // frame buffer: 3 + 1023 + 3 bytes fit
-constexpr double RANGE_MS = CLIGHT * 0.001;          // one light-millisecond, m
-constexpr double P2_10 = 9.765625e-4;                // 2^-10
-constexpr double P2_24 = 5.960464477539063e-8;       // 2^-24
-constexpr double P2_29 = 1.862645149230957e-9;       // 2^-29
-constexpr double P2_31 = 4.656612873077393e-10;      // 2^-31
+constexpr int BUFF_SIZE = 1200;                  // frame buffer: 3 + 1023 + 3 bytes fit
+constexpr double RANGE_MS = CLIGHT * 0.001;      // one light-millisecond, m
+constexpr double P2_10 = 9.765625e-4;            // 2^-10
+constexpr double P2_24 = 5.960464477539063e-8;   // 2^-24
+constexpr double P2_29 = 1.862645149230957e-9;   // 2^-29
+constexpr double P2_31 = 4.656612873077393e-10;  // 2^-31
 constexpr int MAX_CELLS = 64;
 constexpr int MIN_WEEK = 1700;
-constexpr double MAX_ROVER_DT = 60.0;                // s, largest base - rover time difference
+constexpr double MAX_ROVER_DT = 60.0;  // s, largest base - rover time difference
 constexpr double HALF_WEEK = 302400.0;
-constexpr double BDT_GPST = 14.0;                    // BeiDou time + 14 s = GPS time
-constexpr int START_MSG_COUNT = 4;                   // epochs handed over once more observation messages were seen
-constexpr int L1_SIGNAL_ID = 2;                      // MSM signal id of L1 C/A (GPS, SBAS, QZSS, GLONASS G1) and B1I
-constexpr double EPOCH_TIME_TOL = 1e-3;              // s: messages of one epoch carry the same time
+constexpr double BDT_GPST = 14.0;        // BeiDou time + 14 s = GPS time
+constexpr int START_MSG_COUNT = 4;       // epochs handed over once more observation messages were seen
+constexpr int L1_SIGNAL_ID = 2;          // MSM signal id of L1 C/A (GPS, SBAS, QZSS, GLONASS G1) and B1I
+constexpr double EPOCH_TIME_TOL = 1e-3;  // s: messages of one epoch carry the same time
 
 // Version flags.
 constexpr unsigned char VER_LEGACY = 1;  // bit 0: legacy GPS messages seen
@@ -51,10 +51,10 @@ constexpr std::array<TypeIndex, 7> TYPE_INDEX = {{
 // ---------------------------------------------------------------------------
 // Legacy GPS L1 observation messages 1002 / 1004.
 // Header after the message type (DF002, 12 bits) at bit 24 of the frame:
-constexpr int LEG_STAID_BITS = 12;  // DF003 reference station id
-constexpr int LEG_TOW_BITS = 30;    // DF004 GPS epoch time, 1 ms
-constexpr int LEG_SYNC_BITS = 1;    // DF005 synchronous GNSS flag
-constexpr int LEG_NSAT_BITS = 5;    // DF006 number of satellites
+constexpr int LEG_STAID_BITS = 12;    // DF003 reference station id
+constexpr int LEG_TOW_BITS = 30;      // DF004 GPS epoch time, 1 ms
+constexpr int LEG_SYNC_BITS = 1;      // DF005 synchronous GNSS flag
+constexpr int LEG_NSAT_BITS = 5;      // DF006 number of satellites
 constexpr int LEG_HDR_END = 24 + 64;  // header: type + 52 bits (incl. DF007, DF008)
 // 1002: DF009 sat id 6, DF010 L1 code ind 1, DF011 L1 pseudorange 24 (0.02 m),
 //       DF012 L1 phase-range - pseudorange 20 (0.0005 m), DF013 lock time 7,
@@ -74,9 +74,9 @@ constexpr double LEG_CNR_SCALE = 0.25;    // dB-Hz
 constexpr int LEG_PHR_INVALID = -524288;  // 0x80000
 constexpr int LEG_1002_BITS = 74;
 constexpr int LEG_1004_BITS = 125;
-constexpr double PHASE_ROLL = 1500.0;     // cycles: rollover of DF012
-constexpr int LEG_MAX_SBAS_ID = 39;       // DF009 40..58: SBAS PRN id + 80
-constexpr int PRN_TO_SBAS_NUMBER = 87;    // engine SBAS numbers 33..51 are PRN 120..138 less 87
+constexpr double PHASE_ROLL = 1500.0;   // cycles: rollover of DF012
+constexpr int LEG_MAX_SBAS_ID = 39;     // DF009 40..58: SBAS PRN id + 80
+constexpr int PRN_TO_SBAS_NUMBER = 87;  // engine SBAS numbers 33..51 are PRN 120..138 less 87
 
 // ---------------------------------------------------------------------------
 // MSM: header after the message type at bit 24.
@@ -90,33 +90,33 @@ constexpr int MSM_SIGMASK_BITS = 32;
 
 // Satellite and signal data of one MSM type.
 struct MsmLayout {
-  int ext_and_rate;    // MSM5/7: DF... extended info 4 bits and rough rate 14 bits per satellite
-  int pr_bits;         // fine pseudorange: DF400 15 bits 2^-24 ms / DF405 20 bits 2^-29 ms
+  int ext_and_rate;  // MSM5/7: DF... extended info 4 bits and rough rate 14 bits per satellite
+  int pr_bits;       // fine pseudorange: DF400 15 bits 2^-24 ms / DF405 20 bits 2^-29 ms
   double pr_scale;
-  int ph_bits;         // fine phase-range: DF401 22 bits 2^-29 ms / DF406 24 bits 2^-31 ms
+  int ph_bits;  // fine phase-range: DF401 22 bits 2^-29 ms / DF406 24 bits 2^-31 ms
   double ph_scale;
-  int lock_bits;       // lock time indicator: DF402 4 bits / DF407 10 bits
-  int cnr_bits;        // CNR: DF403 6 bits 1 dB-Hz / DF408 10 bits 2^-4 dB-Hz
+  int lock_bits;  // lock time indicator: DF402 4 bits / DF407 10 bits
+  int cnr_bits;   // CNR: DF403 6 bits 1 dB-Hz / DF408 10 bits 2^-4 dB-Hz
   double cnr_scale;
-  int rate;            // MSM5/7: DF404 fine phase-range rate 15 bits 0.0001 m/s
+  int rate;  // MSM5/7: DF404 fine phase-range rate 15 bits 0.0001 m/s
 };
 constexpr std::array<MsmLayout, 4> MSM_LAYOUTS = {{
-    {0, 15, P2_24, 22, P2_29, 4, 6, 1.0, 0},        // MSM4
-    {1, 15, P2_24, 22, P2_29, 4, 6, 1.0, 1},        // MSM5
-    {0, 20, P2_29, 24, P2_31, 10, 10, 0.0625, 0},   // MSM6
-    {1, 20, P2_29, 24, P2_31, 10, 10, 0.0625, 1},   // MSM7
+    {0, 15, P2_24, 22, P2_29, 4, 6, 1.0, 0},       // MSM4
+    {1, 15, P2_24, 22, P2_29, 4, 6, 1.0, 1},       // MSM5
+    {0, 20, P2_29, 24, P2_31, 10, 10, 0.0625, 0},  // MSM6
+    {1, 20, P2_29, 24, P2_31, 10, 10, 0.0625, 1},  // MSM7
 }};
-constexpr int MSM_RR_INT_BITS = 8;       // DF397 rough range, whole ms (255 invalid)
-constexpr int MSM_EXT_BITS = 4;          // extended satellite info (GLONASS: frequency number + 7)
-constexpr int MSM_RR_MOD_BITS = 10;      // DF398 rough range modulo 1 ms, 2^-10 ms
-constexpr int MSM_RATE_BITS = 14;        // DF399 rough phase-range rate, 1 m/s (-8192 invalid)
-constexpr int MSM_FRATE_BITS = 15;       // DF404 fine phase-range rate, 0.0001 m/s (-16384 invalid)
+constexpr int MSM_RR_INT_BITS = 8;   // DF397 rough range, whole ms (255 invalid)
+constexpr int MSM_EXT_BITS = 4;      // extended satellite info (GLONASS: frequency number + 7)
+constexpr int MSM_RR_MOD_BITS = 10;  // DF398 rough range modulo 1 ms, 2^-10 ms
+constexpr int MSM_RATE_BITS = 14;    // DF399 rough phase-range rate, 1 m/s (-8192 invalid)
+constexpr int MSM_FRATE_BITS = 15;   // DF404 fine phase-range rate, 0.0001 m/s (-16384 invalid)
 constexpr double MSM_FRATE_SCALE = 1e-4;
-constexpr int MSM_HALF_BITS = 1;         // DF420 half-cycle ambiguity
+constexpr int MSM_HALF_BITS = 1;  // DF420 half-cycle ambiguity
 constexpr unsigned int RR_INVALID = 255;
 constexpr int RATE_INVALID = -8192;
 constexpr int FRATE_INVALID = -16384;
-constexpr int GLO_EXT_UNKNOWN = 14;      // extended info 14, 15: frequency number not given
+constexpr int GLO_EXT_UNKNOWN = 14;  // extended info 14, 15: frequency number not given
 
 // MSM message families: first type of each, with its system.
 struct MsmFamily {
@@ -124,7 +124,11 @@ struct MsmFamily {
   int sys;
 };
 constexpr std::array<MsmFamily, 5> MSM_FAMILIES = {{
-    {1074, SYS_GPS}, {1084, SYS_GLO}, {1104, SYS_SBS}, {1114, SYS_QZS}, {1124, SYS_CMP},
+    {1074, SYS_GPS},
+    {1084, SYS_GLO},
+    {1104, SYS_SBS},
+    {1114, SYS_QZS},
+    {1124, SYS_CMP},
 }};
 
 // Station position 1005 / 1006, after the message type:
@@ -139,15 +143,15 @@ constexpr double STA_SCALE = 1e-4;
 // Decoder state.
 struct rtcm_t {
   int staid, stah, seqno, outtype;
-  gtime_t time;                 // time of the base epoch being assembled (GPS time)
+  gtime_t time;  // time of the base epoch being assembled (GPS time)
   int has_valid_gps_time;
   gtime_t time_s;
   int nobs;
   obsd_t obs[MAXOBS];
-  double sta_pos[3];            // antenna reference point, ECEF m
+  double sta_pos[3];  // antenna reference point, ECEF m
   int has_sta_pos;
-  int obsflag;                  // the last message completed an epoch
-  double cp[MAXSAT];            // last DF012 phase-range term per satellite, cycles
+  int obsflag;        // the last message completed an epoch
+  double cp[MAXSAT];  // last DF012 phase-range term per satellite, cycles
   unsigned char has_cp[MAXSAT];
   unsigned short lock[MAXSAT];  // last lock-time indicator per satellite
   int nbyte, len;               // bytes held; message length + 3
@@ -201,8 +205,10 @@ struct BitReader {
     return static_cast<double>(hi) * 64.0 + static_cast<double>(lo);
   }
   void skip(int n) {
-    if (!ok || pos + n > end) ok = false;
-    else pos += n;
+    if (!ok || pos + n > end)
+      ok = false;
+    else
+      pos += n;
   }
 };
 
@@ -221,8 +227,10 @@ int resolve_tow(double tow, gtime_t* t) {
   }
   int week = RTCM3_rover_time_wn;
   const double dt = tow - RTCM3_rover_time_tow;
-  if (dt < -HALF_WEEK) ++week;
-  else if (dt > HALF_WEEK) --week;
+  if (dt < -HALF_WEEK)
+    ++week;
+  else if (dt > HALF_WEEK)
+    --week;
   const gtime_t bt = gpst2time(week, tow);
   int w = 0;
   time2gpst(bt, &w);
@@ -247,8 +255,10 @@ int adjday_glot(double tod, gtime_t* t) {
   const double tod_rover = ep[3] * 3600.0 + ep[4] * 60.0 + ep[5];
   ep[3] = ep[4] = ep[5] = 0.0;
   double d = tod - tod_rover;
-  if (d < -43200.0) tod += 86400.0;
-  else if (d > 43200.0) tod -= 86400.0;
+  if (d < -43200.0)
+    tod += 86400.0;
+  else if (d > 43200.0)
+    tod -= 86400.0;
   const gtime_t bt = utc2gpst(timeadd(epoch2time(ep), tod - 10800.0));
   int w = 0;
   time2gpst(bt, &w);
@@ -263,8 +273,10 @@ int adjday_glot(double tod, gtime_t* t) {
 double adjcp(int sat, double cp) {
   double& prev = Rtcm3_b.cp[sat - 1];
   if (Rtcm3_b.has_cp[sat - 1]) {
-    if (cp < prev - PHASE_ROLL / 2.0) cp += PHASE_ROLL;
-    else if (cp > prev + PHASE_ROLL / 2.0) cp -= PHASE_ROLL;
+    if (cp < prev - PHASE_ROLL / 2.0)
+      cp += PHASE_ROLL;
+    else if (cp > prev + PHASE_ROLL / 2.0)
+      cp -= PHASE_ROLL;
   }
   prev = cp;
   Rtcm3_b.has_cp[sat - 1] = 1;
@@ -299,8 +311,10 @@ void begin_epoch() {
 void end_message(int sync) {
   Rtcm3_b.obsflag = !sync;
   Epoch_open = sync;
-  if (sync) Pending = 1;
-  else hand_over();
+  if (sync)
+    Pending = 1;
+  else
+    hand_over();
 }
 
 // Version detection during the first observation messages.
@@ -310,10 +324,14 @@ void end_message(int sync) {
 void learn_version(int type) {
   if (RTCM3_BASE_MEAS_START_UPDATE_TO_RAW) return;
   bool counted = true;
-  if (type == 1002 || type == 1004) RTCM3_BASE_VERSION_GPS |= VER_LEGACY;
-  else if (type >= 1074 && type <= 1077) RTCM3_BASE_VERSION_GPS |= VER_MSM;
-  else if (type >= 1124 && type <= 1127) RTCM3_BASE_VERSION_BDS |= VER_MSM;
-  else counted = (type >= 1084 && type <= 1087) || (type >= 1104 && type <= 1107) || (type >= 1114 && type <= 1117);
+  if (type == 1002 || type == 1004)
+    RTCM3_BASE_VERSION_GPS |= VER_LEGACY;
+  else if (type >= 1074 && type <= 1077)
+    RTCM3_BASE_VERSION_GPS |= VER_MSM;
+  else if (type >= 1124 && type <= 1127)
+    RTCM3_BASE_VERSION_BDS |= VER_MSM;
+  else
+    counted = (type >= 1084 && type <= 1087) || (type >= 1104 && type <= 1107) || (type >= 1114 && type <= 1117);
   if (!counted) return;
   if (++RTCM3_BASE_MEAS_GOT_ACC_CNT > START_MSG_COUNT) RTCM3_BASE_MEAS_START_UPDATE_TO_RAW = 1;
 }
@@ -459,9 +477,12 @@ int decode_msm_head(int sys, MsmHead* h) {
 
 int msm_prn_to_sat(int sys, int id) {
   switch (sys) {
-    case SYS_QZS: return satno(SYS_QZS, id + 192);
-    case SYS_SBS: return satno(SYS_SBS, id + 32);
-    default: return satno(sys, id);
+    case SYS_QZS:
+      return satno(SYS_QZS, id + 192);
+    case SYS_SBS:
+      return satno(SYS_SBS, id + 32);
+    default:
+      return satno(sys, id);
   }
 }
 
@@ -536,8 +557,10 @@ int decode_msm(int sys, int msm) {
   }
 
   // Epoch assembly: a GPS message, a completed epoch or a new epoch time starts a new epoch.
-  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL) begin_epoch();
-  else h.time = r->time;  // the same epoch: one time for all its observations
+  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL)
+    begin_epoch();
+  else
+    h.time = r->time;  // the same epoch: one time for all its observations
   r->staid = h.staid;
   r->time = h.time;
   r->has_valid_gps_time = 1;
@@ -556,8 +579,10 @@ int decode_msm(int sys, int msm) {
         continue;
       }
       double lam = 0.0;
-      if (sys == SYS_GLO && ext[i] < GLO_EXT_UNKNOWN) lam = CLIGHT / (FREQ1_GLO + (ext[i] - 7) * DFRQ1_GLO);
-      else lam = satwavelen(sat, 0, nav);  // GLONASS: 0 while the engine knows no frequency number
+      if (sys == SYS_GLO && ext[i] < GLO_EXT_UNKNOWN)
+        lam = CLIGHT / (FREQ1_GLO + (ext[i] - 7) * DFRQ1_GLO);
+      else
+        lam = satwavelen(sat, 0, nav);  // GLONASS: 0 while the engine knows no frequency number
       obsd_t* o = &r->obs[r->nobs++];
       *o = obsd_t{};
       o->time = h.time;

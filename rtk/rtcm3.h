@@ -30,11 +30,11 @@ void RTCM3_get_base_status(unsigned int* dbg);
 
 // Messages rejected for content, by reason.
 struct RTCM3_DROPS_T {
-  unsigned int no_rover_time;  // observation message before any rover epoch time
-  unsigned int bad_time;       // week below 1700 or more than 60 s from the rover time
-  unsigned int short_msg;      // message shorter than its fields
-  unsigned int too_many_cells; // MSM with more than 64 cells
-  unsigned int full_epoch;     // observations beyond 64 in one epoch
+  unsigned int no_rover_time;   // observation message before any rover epoch time
+  unsigned int bad_time;        // week below 1700 or more than 60 s from the rover time
+  unsigned int short_msg;       // message shorter than its fields
+  unsigned int too_many_cells;  // MSM with more than 64 cells
+  unsigned int full_epoch;      // observations beyond 64 in one epoch
 };
 void RTCM3_get_drops(RTCM3_DROPS_T* drops);
 

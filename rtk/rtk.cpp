@@ -6,12 +6,12 @@
 #include <cmath>
 
 #include "rtk/crv.h"
-#include "rtk/rtcm3.h"
 #include "rtk/eph.h"
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/pntpos.h"
 #include "rtk/relpos.h"
 #include "rtk/rinex.h"
+#include "rtk/rtcm3.h"
 #include "rtk/rtk_cfg.h"
 #include "rtk/rtk_raw.h"
 
@@ -79,8 +79,10 @@ int RTK_input_geph(const geph_t* geph) {
   if (g->iode == geph->iode) return 0;
   const int kept = g->frq;
   *g = *geph;
-  if (valid_frq(kept)) g->frq = kept;
-  else if (!valid_frq(g->frq)) g->frq = FRQ_UNKNOWN;
+  if (valid_frq(kept))
+    g->frq = kept;
+  else if (!valid_frq(g->frq))
+    g->frq = FRQ_UNKNOWN;
   if (Navs.ng < prn) Navs.ng = prn;
   Navs.lam[geph->sat - 1][0] = satwavelen(geph->sat, 0, &Navs);
   return 1;
@@ -104,19 +106,19 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
 namespace {
 
 constexpr int MODE_MOVEB = 4;
-constexpr int NMASK = 2 * MAXSAT;               // rover entries at sat - 1, base at sat - 1 + MAXSAT
-constexpr int MASK_CNT_START = 20;              // cycles a satellite below its C/N0 mask waits
+constexpr int NMASK = 2 * MAXSAT;   // rover entries at sat - 1, base at sat - 1 + MAXSAT
+constexpr int MASK_CNT_START = 20;  // cycles a satellite below its C/N0 mask waits
 constexpr int MASK_CNT_MIN = -10;
-constexpr int MASK_CNT_USABLE = 2;              // counts as good below this
-constexpr double CMC_THR = 3.0, CMC_THR_SBS = 8.0;             // m, with more than 8 good satellites
-constexpr double CMC_THR_FEW = 4.0, CMC_THR_SBS_FEW = 10.0;    // m, otherwise
-constexpr double CMC_THR_ELV_FACTOR = 1.5;      // for satellites of known elevation
+constexpr int MASK_CNT_USABLE = 2;                           // counts as good below this
+constexpr double CMC_THR = 3.0, CMC_THR_SBS = 8.0;           // m, with more than 8 good satellites
+constexpr double CMC_THR_FEW = 4.0, CMC_THR_SBS_FEW = 10.0;  // m, otherwise
+constexpr double CMC_THR_ELV_FACTOR = 1.5;                   // for satellites of known elevation
 constexpr int CMC_MANY_SATS = 8;
 constexpr int SBAS_MAX_SUFFICIENT = 100;
 constexpr int SBAS_SUFFICIENT_LIMIT = 30;
 constexpr int SBAS_FEW_NON_SBAS = 5;
 constexpr int CONT_PNTPOS_MAX = 100;
-constexpr double SORT_TIME_TOL = 0.005;         // s
+constexpr double SORT_TIME_TOL = 0.005;  // s
 constexpr U16 NO_EPOCH_WEEK = 3000;
 constexpr int NTIME_INFO = 4;
 constexpr int STREAM_RTCM3 = 1, STREAM_CRV_RAW = 2, STREAM_CRV_EXTRAW = 3;
@@ -321,8 +323,10 @@ int RTK_loop() {
     if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
         Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
       counted[ob.sat - 1] = true;
-      if (is_sbas(ob.sat)) ++n_sbas;
-      else ++n_non_sbas;
+      if (is_sbas(ob.sat))
+        ++n_sbas;
+      else
+        ++n_non_sbas;
     }
   }
 
@@ -343,8 +347,10 @@ int RTK_loop() {
       ob.LLI[0] |= 1;
       if (ob.rcv == 1 && counted[ob.sat - 1]) {
         counted[ob.sat - 1] = false;
-        if (is_sbas(ob.sat)) n_sbas = std::max(0, n_sbas - 1);
-        else n_non_sbas = std::max(0, n_non_sbas - 1);
+        if (is_sbas(ob.sat))
+          n_sbas = std::max(0, n_sbas - 1);
+        else
+          n_non_sbas = std::max(0, n_non_sbas - 1);
       }
     }
     for (double& v : Last_pseudorange_meter) v = 0.0;
@@ -367,8 +373,10 @@ int RTK_loop() {
     const int N = n_non_sbas + n_sbas;
     int c = Non_sbas_sv_sufficient_count;
     if (N > o.tarn_set_max_rtk_sv_numbers) {
-      if (Rtk.sol.cont_pntpos_cnt > o.tarn_con_pnt_pos_fix_thr) c = std::min(SBAS_MAX_SUFFICIENT, c + (N > 15 ? 2 : 1));
-      else c = SBAS_SUFFICIENT_LIMIT;
+      if (Rtk.sol.cont_pntpos_cnt > o.tarn_con_pnt_pos_fix_thr)
+        c = std::min(SBAS_MAX_SUFFICIENT, c + (N > 15 ? 2 : 1));
+      else
+        c = SBAS_SUFFICIENT_LIMIT;
     } else {
       c = std::max(0, c - 2);
     }
@@ -551,9 +559,12 @@ int RTK_get_base_stream_type() {
     RTCM3_get_base_status(rtcm);
     int dbg[11] = {0};
     CRV_get_base_status(dbg);
-    if (rtcm[30] > 5) Rtk_base_stream_type = STREAM_RTCM3;  // more than 5 frames with a good CRC
-    else if (dbg[3] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_RAW;
-    else if (dbg[1] >= STREAM_MIN_OBS) Rtk_base_stream_type = STREAM_CRV_EXTRAW;
+    if (rtcm[30] > 5)
+      Rtk_base_stream_type = STREAM_RTCM3;  // more than 5 frames with a good CRC
+    else if (dbg[3] >= STREAM_MIN_OBS)
+      Rtk_base_stream_type = STREAM_CRV_RAW;
+    else if (dbg[1] >= STREAM_MIN_OBS)
+      Rtk_base_stream_type = STREAM_CRV_EXTRAW;
     if (Rtk_base_stream_type != 0) RTK_RAW_set_base_stream_type(Rtk_base_stream_type);
   }
   return Rtk_base_stream_type;

@@ -14,11 +14,11 @@ enum : unsigned char {
 };
 
 struct sol_t {
-  gtime_t time;            // solution time (GPS time)
-  double rr[6];            // rover position (m) and velocity (m/s), ECEF
-  double pnt_rr_dif[6];    // change from the previous solution to the new single-point position
-  float qr[6];             // position variances and covariances, m^2
-  double dtr[6];           // receiver clock offsets of the single-point solution, s
+  gtime_t time;          // solution time (GPS time)
+  double rr[6];          // rover position (m) and velocity (m/s), ECEF
+  double pnt_rr_dif[6];  // change from the previous solution to the new single-point position
+  float qr[6];           // position variances and covariances, m^2
+  double dtr[6];         // receiver clock offsets of the single-point solution, s
   unsigned char type;
   unsigned char stat;      // SOLQ_...
   unsigned char ns;        // satellites used
@@ -47,10 +47,10 @@ struct rtk_t {
   sol_t sol;
   double rb[6];  // base position and velocity, ECEF
   int nx, na;
-  double tt;     // time since the previous solution, s
+  double tt;  // time since the previous solution, s
   double x[RTK_NX], P[RTK_NX * RTK_NX];
   double xa[RTK_NP], Pa[RTK_NP * RTK_NP];
-  int nfix;      // consecutive fixed cycles
+  int nfix;  // consecutive fixed cycles
   ambc_t ambc[MAXSAT];
   ssat_t ssat[MAXSAT];
   int neb;

@@ -65,11 +65,11 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.std[0] = 30.0;   // ambiguity, cycles
   o.std[1] = 0.03;
   o.std[2] = 0.3;
-  o.prn[0] = 1e-4;   // ambiguity, cycles/sqrt(s)
+  o.prn[0] = 1e-4;  // ambiguity, cycles/sqrt(s)
   o.prn[1] = 1e-3;
   o.prn[2] = 1e-4;
-  o.prn[3] = 10.0;   // horizontal acceleration, m/s^2
-  o.prn[4] = 10.0;   // vertical acceleration, m/s^2
+  o.prn[3] = 10.0;  // horizontal acceleration, m/s^2
+  o.prn[4] = 10.0;  // vertical acceleration, m/s^2
   o.sclkstab = 5e-12;
   o.thresar[0] = 3.0;
   o.elmaskar = o.elmin;

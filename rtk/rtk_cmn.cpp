@@ -93,9 +93,11 @@ gtime_t epoch2time(const double* ep) {
   const int year = static_cast<int>(ep[0]), mon = static_cast<int>(ep[1]), day = static_cast<int>(ep[2]);
   if (year < 1970 || year > 2099 || mon < 1 || mon > 12) return t;
   // leap year if year % 4 == 0 in 1901-2099
-  const int days = (year - 1970) * 365 + (year - 1969) / 4 + doy[mon - 1] + day - 2 + (year % 4 == 0 && mon >= 3 ? 1 : 0);
+  const int days =
+      (year - 1970) * 365 + (year - 1969) / 4 + doy[mon - 1] + day - 2 + (year % 4 == 0 && mon >= 3 ? 1 : 0);
   const double sec = std::floor(ep[5]);
-  t.time = static_cast<double>(days) * 86400.0 + static_cast<int>(ep[3]) * 3600.0 + static_cast<int>(ep[4]) * 60.0 + sec;
+  t.time =
+      static_cast<double>(days) * 86400.0 + static_cast<int>(ep[3]) * 3600.0 + static_cast<int>(ep[4]) * 60.0 + sec;
   t.sec = ep[5] - sec;
   return t;
 }
@@ -269,14 +271,22 @@ int satid2no(const char* id) {
   char code = 0;
   if (std::sscanf(id, "%c%d", &code, &prn) < 2) return 0;
   switch (code) {
-    case 'G': return satno(SYS_GPS, prn);
-    case 'R': return satno(SYS_GLO, prn);
-    case 'E': return satno(SYS_GAL, prn - 1);
-    case 'J': return satno(SYS_QZS, prn + 192);
-    case 'C': return satno(SYS_CMP, prn - 1);
-    case 'L': return 0;
-    case 'S': return satno(SYS_SBS, prn + 100 - 87);  // S20 is PRN 120, engine number 33
-    default: return 0;
+    case 'G':
+      return satno(SYS_GPS, prn);
+    case 'R':
+      return satno(SYS_GLO, prn);
+    case 'E':
+      return satno(SYS_GAL, prn - 1);
+    case 'J':
+      return satno(SYS_QZS, prn + 192);
+    case 'C':
+      return satno(SYS_CMP, prn - 1);
+    case 'L':
+      return 0;
+    case 'S':
+      return satno(SYS_SBS, prn + 100 - 87);  // S20 is PRN 120, engine number 33
+    default:
+      return 0;
   }
 }
 
@@ -398,8 +408,10 @@ double ionmodel(gtime_t t, const double* ion, const double* pos, const double* a
   const double E = azel[1] / PI;
   const double psi = 0.0137 / (E + 0.11) - 0.022;
   double phi = pos[0] / PI + psi * std::cos(azel[0]);
-  if (phi > 0.416) phi = 0.416;
-  else if (phi < -0.416) phi = -0.416;
+  if (phi > 0.416)
+    phi = 0.416;
+  else if (phi < -0.416)
+    phi = -0.416;
   const double lam = pos[1] / PI + psi * std::sin(azel[0]) / std::cos(phi * PI);
   const double phim = phi + 0.064 * std::cos((lam - 1.617) * PI);
   int week = 0;
@@ -419,8 +431,8 @@ double tropmodel(gtime_t, const double* pos, const double* azel, double humi) {
   if (pos[2] < -100.0 || pos[2] > 1E4 || azel[1] <= 0.0) return 0.0;
   // standard atmosphere
   const double hgt = pos[2] < 0.0 ? 0.0 : pos[2];
-  const double pres = 1013.25 * std::pow(1.0 - 2.2557E-5 * hgt, 5.2568);  // hPa
-  const double temp = 15.0 - 6.5E-3 * hgt + 273.16;                        // K
+  const double pres = 1013.25 * std::pow(1.0 - 2.2557E-5 * hgt, 5.2568);               // hPa
+  const double temp = 15.0 - 6.5E-3 * hgt + 273.16;                                    // K
   const double e = 6.108 * humi * std::exp((17.15 * temp - 4684.0) / (temp - 38.45));  // hPa
   // Saastamoinen
   const double z = PI / 2.0 - azel[1];
@@ -588,8 +600,10 @@ void setbitu(unsigned char* buff, int pos, int len, unsigned int data) {
   if (len <= 0 || 32 < len) return;
   unsigned int mask = 1u << (len - 1);
   for (int i = pos; i < pos + len; ++i, mask >>= 1) {
-    if (data & mask) buff[i / 8] |= static_cast<unsigned char>(1u << (7 - i % 8));
-    else buff[i / 8] &= static_cast<unsigned char>(~(1u << (7 - i % 8)));
+    if (data & mask)
+      buff[i / 8] |= static_cast<unsigned char>(1u << (7 - i % 8));
+    else
+      buff[i / 8] &= static_cast<unsigned char>(~(1u << (7 - i % 8)));
   }
 }
 

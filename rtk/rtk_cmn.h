@@ -6,24 +6,24 @@
 
 // ---------------------------------------------------------------------------
 // Constants of the engine.
-inline constexpr double CLIGHT = 299792458.0;               // speed of light, m/s
-inline constexpr double PI = 3.1415926535897932;            // pi for geometry
-inline constexpr double SC2RAD = 3.1415926535898;           // semicircle to radian (navigation message scale)
+inline constexpr double CLIGHT = 299792458.0;      // speed of light, m/s
+inline constexpr double PI = 3.1415926535897932;   // pi for geometry
+inline constexpr double SC2RAD = 3.1415926535898;  // semicircle to radian (navigation message scale)
 inline constexpr double D2R = PI / 180.0;
 inline constexpr double R2D = 180.0 / PI;
-inline constexpr double RE_WGS84 = 6378137.0;               // WGS-84 semi-major axis, m
-inline constexpr double FE_WGS84 = 1.0 / 298.257223563;     // WGS-84 flattening
-inline constexpr double E2_WGS84 = 0.0066943799901413165;   // WGS-84 first eccentricity squared
-inline constexpr double OMGE = 7.2921151467e-5;             // Earth rotation rate, rad/s
-inline constexpr double MU_GPS = 3.986005e14;               // gravitational constant as broadcast, m^3/s^2
-inline constexpr double FREQ1 = 1.57542e9;                  // L1 / E1 / G1-centre-of-GPS, Hz
+inline constexpr double RE_WGS84 = 6378137.0;              // WGS-84 semi-major axis, m
+inline constexpr double FE_WGS84 = 1.0 / 298.257223563;    // WGS-84 flattening
+inline constexpr double E2_WGS84 = 0.0066943799901413165;  // WGS-84 first eccentricity squared
+inline constexpr double OMGE = 7.2921151467e-5;            // Earth rotation rate, rad/s
+inline constexpr double MU_GPS = 3.986005e14;              // gravitational constant as broadcast, m^3/s^2
+inline constexpr double FREQ1 = 1.57542e9;                 // L1 / E1 / G1-centre-of-GPS, Hz
 inline constexpr double FREQ2 = 1.22760e9;
 inline constexpr double FREQ5 = 1.17645e9;
 inline constexpr double FREQ6 = 1.27875e9;
 inline constexpr double FREQ7 = 1.20714e9;
 inline constexpr double FREQ8 = 1.191795e9;
-inline constexpr double FREQ1_GLO = 1.60200e9;              // GLONASS G1 base, Hz
-inline constexpr double DFRQ1_GLO = 0.56250e6;              // G1 channel spacing, Hz
+inline constexpr double FREQ1_GLO = 1.60200e9;  // GLONASS G1 base, Hz
+inline constexpr double DFRQ1_GLO = 0.56250e6;  // G1 channel spacing, Hz
 inline constexpr double FREQ2_GLO = 1.24600e9;
 inline constexpr double DFRQ2_GLO = 0.43750e6;
 inline constexpr double FREQ3_GLO = 1.202025e9;
@@ -59,8 +59,8 @@ enum : int {
   MAXPRNSBS = 51,
   NSATSBS = 19,
   MAXSAT = NSATGPS + NSATQZS + NSATGLO + NSATSBS,  // 76
-  MAXOBS = 64,       // observations of one receiver epoch
-  MAXOBS_CYCLE = 128,  // rover and base together
+  MAXOBS = 64,                                     // observations of one receiver epoch
+  MAXOBS_CYCLE = 128,                              // rover and base together
   NFREQ = 1,
   NEXOBS = 0,
   MAXEPH = NSATGPS + NSATQZS,  // 33 GPS/QZSS records
@@ -94,16 +94,16 @@ struct gtime_t {
 
 // One observation of one satellite at one receiver epoch.
 struct obsd_t {
-  gtime_t time;                     // receiver time of the epoch (GPS time scale)
-  U16 meas_period_in_ms;            // measurement period, or the extended raw epoch type
-  unsigned char sat;                // satellite index 1..MAXSAT
-  unsigned char rcv;                // 1 rover, 2 base
-  unsigned char SNR[NFREQ];         // C/N0 in 0.25 dB-Hz
-  unsigned char LLI[NFREQ];         // loss of lock: bit 0 slip, bit 6 copied from the stream
-  unsigned char code[NFREQ];        // CODE_...
-  double L[NFREQ];                  // carrier phase, cycles
-  double P[NFREQ];                  // pseudorange, m
-  float D[NFREQ];                   // Doppler, Hz
+  gtime_t time;               // receiver time of the epoch (GPS time scale)
+  U16 meas_period_in_ms;      // measurement period, or the extended raw epoch type
+  unsigned char sat;          // satellite index 1..MAXSAT
+  unsigned char rcv;          // 1 rover, 2 base
+  unsigned char SNR[NFREQ];   // C/N0 in 0.25 dB-Hz
+  unsigned char LLI[NFREQ];   // loss of lock: bit 0 slip, bit 6 copied from the stream
+  unsigned char code[NFREQ];  // CODE_...
+  double L[NFREQ];            // carrier phase, cycles
+  double P[NFREQ];            // pseudorange, m
+  float D[NFREQ];             // Doppler, Hz
 };
 
 // GPS / QZSS broadcast ephemeris.
@@ -116,11 +116,11 @@ struct eph_t {
   int flag;  // L2 P data flag
   gtime_t toe, toc, ttr;
   double A, e, i0, OMG0, omg, M0, deln, OMGd, idot;  // m, -, rad, rad/s
-  double crc, crs, cuc, cus, cic, cis;                // m, rad
-  double toes;                                        // toe, s of week
-  double fit;                                         // fit interval, h
-  double f0, f1, f2;                                  // s, s/s, s/s^2
-  double tgd[4];                                      // group delay T_GD, s
+  double crc, crs, cuc, cus, cic, cis;               // m, rad
+  double toes;                                       // toe, s of week
+  double fit;                                        // fit interval, h
+  double f0, f1, f2;                                 // s, s/s, s/s^2
+  double tgd[4];                                     // group delay T_GD, s
 };
 
 // GLONASS broadcast ephemeris.
@@ -156,9 +156,9 @@ struct nav_t {
 
 // C/N0 masks, dB-Hz.
 struct snrmask_t {
-  int ena[2];                  // rover, base
-  double mask[NFREQ][9];       // at elevations 5, 15, ..., 85 degrees
-  double bd2_geo_snr_mask;     // SBAS and BeiDou GEO satellites
+  int ena[2];               // rover, base
+  double mask[NFREQ][9];    // at elevations 5, 15, ..., 85 degrees
+  double bd2_geo_snr_mask;  // SBAS and BeiDou GEO satellites
 };
 
 // Processing options.
@@ -211,10 +211,10 @@ struct prcopt_t {
 // Per-satellite status of the engine.
 struct ssat_t {
   unsigned char sys;
-  unsigned char vs;       // used by the single-point solution
-  double azel[2];         // rover azimuth and elevation, rad
-  double resp[NFREQ];     // phase residual, m
-  double resc[NFREQ];     // code residual, m
+  unsigned char vs;    // used by the single-point solution
+  double azel[2];      // rover azimuth and elevation, rad
+  double resp[NFREQ];  // phase residual, m
+  double resc[NFREQ];  // code residual, m
   unsigned char vsat[NFREQ];
   unsigned char snr[NFREQ];
   unsigned char fix[NFREQ];
@@ -228,39 +228,39 @@ struct ssat_t {
 
 // ---------------------------------------------------------------------------
 // Time.
-gtime_t epoch2time(const double* ep);          // {year, month, day, hour, min, sec} -> time
-void time2epoch(gtime_t t, double* ep);        // time -> {year, month, day, hour, min, sec}
-gtime_t gpst2time(int week, double sec);       // GPS week and time of week -> time
-double time2gpst(gtime_t t, int* week);        // time -> time of week (and week)
-gtime_t bdt2time(int week, double sec);        // BeiDou week and time of week -> time (BDT)
+gtime_t epoch2time(const double* ep);     // {year, month, day, hour, min, sec} -> time
+void time2epoch(gtime_t t, double* ep);   // time -> {year, month, day, hour, min, sec}
+gtime_t gpst2time(int week, double sec);  // GPS week and time of week -> time
+double time2gpst(gtime_t t, int* week);   // time -> time of week (and week)
+gtime_t bdt2time(int week, double sec);   // BeiDou week and time of week -> time (BDT)
 double time2bdt(gtime_t t, int* week);
-gtime_t bdt2gpst(gtime_t t);                   // BDT + 14 s
+gtime_t bdt2gpst(gtime_t t);  // BDT + 14 s
 gtime_t gpst2bdt(gtime_t t);
 gtime_t timeadd(gtime_t t, double sec);
-double timediff(gtime_t t1, gtime_t t2);       // t1 - t2, s
-gtime_t gpst2utc(gtime_t t);                   // GPS time -> UTC (leap seconds)
+double timediff(gtime_t t1, gtime_t t2);  // t1 - t2, s
+gtime_t gpst2utc(gtime_t t);              // GPS time -> UTC (leap seconds)
 gtime_t utc2gpst(gtime_t t);
 void RTKCMN_set_leap_second(S16 leap_sec);
 S16 RTKCMN_get_leap_second();
-double time2doy(gtime_t t);                    // day of year, 1.0 at 1 January 00:00
+double time2doy(gtime_t t);                             // day of year, 1.0 at 1 January 00:00
 int str2time(const char* s, int i, int n, gtime_t* t);  // 0 on success, -1 on error
 double str2num(const char* s, int i, int n);
 // The full GPS week of a broadcast 10-bit week: the one nearest ref_week.
 int gps_week_from_10bit(int week10, int ref_week);
 
 // Satellite numbers.
-int satno(int sys, int prn);        // 1..MAXSAT, 0 for a satellite outside the table
-int satsys(int sat, int* prn);      // system bit of an index, 0 if invalid
-int satid2no(const char* id);       // "G05", "R12", "J01", "S20", "5"... -> index (0 if none)
+int satno(int sys, int prn);    // 1..MAXSAT, 0 for a satellite outside the table
+int satsys(int sat, int* prn);  // system bit of an index, 0 if invalid
+int satid2no(const char* id);   // "G05", "R12", "J01", "S20", "5"... -> index (0 if none)
 
 // Coordinates and geometry.
-void ecef2pos(const double* r, double* pos);   // WGS-84 ECEF (m) -> lat, lon (rad), height (m)
+void ecef2pos(const double* r, double* pos);  // WGS-84 ECEF (m) -> lat, lon (rad), height (m)
 void pos2ecef(const double* pos, double* r);
-void xyz2enu(const double* pos, double* E);    // 3x3 rotation with e = E r (column-major)
+void xyz2enu(const double* pos, double* E);  // 3x3 rotation with e = E r (column-major)
 void ecef2enu(const double* pos, const double* r, double* e);
 void enu2ecef(const double* pos, const double* e, double* r);
 void covecef(const double* pos, const double* Q, double* P);
-double geodist(const double* rs, const double* rr, double* e);  // range with Sagnac term, -1 inside Earth
+double geodist(const double* rs, const double* rr, double* e);     // range with Sagnac term, -1 inside Earth
 double satazel(const double* pos, const double* e, double* azel);  // returns elevation
 void dops(int ns, const double* azel, double elmin, double* dop);  // GDOP, PDOP, HDOP, VDOP
 
@@ -269,7 +269,6 @@ double ionmodel(gtime_t t, const double* ion, const double* pos, const double* a
 double tropmodel(gtime_t t, const double* pos, const double* azel, double humi);
 // Niell mapping functions: hydrostatic (returned) and wet (*mapfw); 0 below the horizon.
 double tropmapf(gtime_t t, const double* pos, const double* azel, double* mapfw);
-
 
 // Matrices, column-major.
 double dot(const double* a, const double* b, int n);
@@ -284,8 +283,8 @@ inline constexpr int MAXMAT = 96;  // largest square matrix the inverse handles
 
 // Bit fields, most significant bit first.
 unsigned int getbitu(const unsigned char* buff, int pos, int len);
-int getbits(const unsigned char* buff, int pos, int len);      // two's complement
-int getbitg(const unsigned char* buff, int pos, int len);      // sign and magnitude
+int getbits(const unsigned char* buff, int pos, int len);  // two's complement
+int getbitg(const unsigned char* buff, int pos, int len);  // sign and magnitude
 void setbitu(unsigned char* buff, int pos, int len, unsigned int data);
 void setbits(unsigned char* buff, int pos, int len, int data);
 unsigned int crc24q(const unsigned char* buff, int len);

@@ -20,7 +20,7 @@ int RTK_RAW_get_base_pos_xyz(double* xyz);
 int RTK_RAW_get_base_vel_xyz(float* vel);
 int RTK_RAW_get_rover_cbias(double* cbias);
 int RTK_RAW_get_base_cbias(double* cbias);
-void RTK_RAW_get_base_crv_iod(int* iod);       // base time, raw and receiver-state IODs
+void RTK_RAW_get_base_crv_iod(int* iod);  // base time, raw and receiver-state IODs
 int RTK_RAW_get_raw_base_valid();
 int RTK_RAW_get_time_dif(double* dt);
 void RTK_RAW_set_rtk_mode(int mode);

@@ -137,7 +137,8 @@ std::vector<unsigned char> read_fd(int fd, std::size_t want, int timeout_ms) {
   std::vector<unsigned char> got;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (got.size() < want) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -9,10 +9,10 @@
 inline constexpr S16 MAX_POOL_LEN = 20;
 
 struct ALLOC_T {
-  S16 total_pool_len;     // elements in the pool, at most MAX_POOL_LEN
-  S16 elm_size;           // bytes per element
-  U08* pool_p;            // the caller's element array
-  S08* used_id_ary_p;     // owner id per element, 0 = free
+  S16 total_pool_len;  // elements in the pool, at most MAX_POOL_LEN
+  S16 elm_size;        // bytes per element
+  U08* pool_p;         // the caller's element array
+  S08* used_id_ary_p;  // owner id per element, 0 = free
   S16 num_used;
   std::array<S08, MAX_POOL_LEN> fast_index_ary;  // element index per id 1..20, -1 = none
 };

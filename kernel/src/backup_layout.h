@@ -87,7 +87,7 @@ enum : int {
   BACKUP_N_PIECES = 7,
 };
 inline constexpr std::array<U32, BACKUP_N_PIECES> BACKUP_PIECE_SIZES = {
-    KBACKUP_BACKUP_SIZE, COR_BACKUP_SIZE, UTC_BACKUP_SIZE, ALM_BACKUP_SIZE,
+    KBACKUP_BACKUP_SIZE, COR_BACKUP_SIZE, UTC_BACKUP_SIZE,  ALM_BACKUP_SIZE,
     EPH_BACKUP_SIZE,     SVH_BACKUP_SIZE, KWAAS_BACKUP_SIZE};
 
 constexpr U32 BACKUP_align8(U32 offset) { return (offset + 7u) & ~7u; }
@@ -109,6 +109,6 @@ constexpr BACKUP_LAYOUT_T BACKUP_compute_layout() {
 }
 inline constexpr BACKUP_LAYOUT_T BACKUP_LAYOUT = BACKUP_compute_layout();
 
-static_assert(COR_BACKUP_SIZE == 34 && UTC_BACKUP_SIZE == 50 && ALM_BACKUP_SIZE == 1900 &&
-              EPH_BACKUP_SIZE == 4940 && SVH_BACKUP_SIZE == 44 && KWAAS_BACKUP_SIZE == 1480);
+static_assert(COR_BACKUP_SIZE == 34 && UTC_BACKUP_SIZE == 50 && ALM_BACKUP_SIZE == 1900 && EPH_BACKUP_SIZE == 4940 &&
+              SVH_BACKUP_SIZE == 44 && KWAAS_BACKUP_SIZE == 1480);
 static_assert(BACKUP_LAYOUT.offset[BACKUP_PIECE_KWAAS] == 7120 && BACKUP_LAYOUT.total == 8600);

@@ -22,7 +22,7 @@ static_assert(KBACKUP_PIECE_SIZE == KBACKUP_BACKUP_SIZE, "receiver-state piece s
 
 namespace {
 
-constexpr D64 MPS_TO_HZ_L1 = 5.2550354685707275;  // 1575.42e6 Hz / c: drift in m/s -> Hz at L1
+constexpr D64 MPS_TO_HZ_L1 = 5.2550354685707275;   // 1575.42e6 Hz / c: drift in m/s -> Hz at L1
 constexpr S64 MAX_HOT_START_LAPSE = 2419200;       // s, four weeks
 constexpr S32 MAX_EARLY_MEAS_LAPSE = 4;            // s: a fresher state may use early measurements
 constexpr S32 USER_TIME_LAPSE = SECONDS_PER_WEEK;  // s, lapse assumed with a user time input
@@ -33,9 +33,9 @@ constexpr S32 RTC_SUBSEC_LIMIT = 32768;
 constexpr D64 RTC_RATIO_TOLERANCE = 1e-3;
 constexpr D64 DEG_TO_RAD = 0.01745329251993791;
 constexpr S16 MAX_NPSE = 8;
-constexpr F32 NOISE_POWER_REF = 2500000.0f;  // target noise power at the reference TCXO frequency
+constexpr F32 NOISE_POWER_REF = 2500000.0f;        // target noise power at the reference TCXO frequency
 constexpr F32 NOISE_POWER_REF_FREQ = 16367667.0f;  // Hz
-constexpr U32 GPS_TYPE_BIT = 1u;             // navigation GNSS selection bit of GPS
+constexpr U32 GPS_TYPE_BIT = 1u;                   // navigation GNSS selection bit of GPS
 
 // --- Kernel state ---
 U08* Backup_region = nullptr;
@@ -43,7 +43,7 @@ std::array<U32, BACKUP_N_PIECES> Backup_piece_offset{};
 S16 Has_init_storage_address = 0;
 
 S16 Read_rtc_wn = 0;
-S32 Read_rtc_tow = 0;   // s
+S32 Read_rtc_tow = 0;     // s
 U32 Read_rtc_subsec = 0;  // 1/32768 s
 S16 Predict_gps_wn_from_rtc = 0;
 S32 Predict_gps_tow_from_rtc = 0;  // s
@@ -224,7 +224,7 @@ S16 init_by_kernel_init_pos_time_input(const KERNEL_INIT_POS_TIME_T* t, S16* bac
   S16 wn = t->wn;
   S32 tow = t->tow;
   if (t->time_format_select == 0) {
-    const UTC_TIME_T utc = {static_cast<S16>(t->year), static_cast<S16>(t->month), static_cast<S16>(t->day), 0,
+    const UTC_TIME_T utc = {static_cast<S16>(t->year), static_cast<S16>(t->month),  static_cast<S16>(t->day), 0,
                             static_cast<S16>(t->hour), static_cast<S16>(t->minute), static_cast<D64>(t->sec)};
     D64 tow_d = 0.0;
     UTC_convert_utc_to_gps_time(&utc, &wn, &tow_d);
@@ -255,8 +255,10 @@ void update_power_parameters() {
 // --- Ticks ---
 
 void kernel_meas_tick_process(U16 subsec) {
-  if (NV_get_fixmode() < FIX_2D) ++No_fix_count;
-  else No_fix_count = 0;
+  if (NV_get_fixmode() < FIX_2D)
+    ++No_fix_count;
+  else
+    No_fix_count = 0;
   KMCHECK_check_result_process();
   if (Kernel_meas_tick_callback != nullptr) Kernel_meas_tick_callback(subsec);
   ++Kernel_power_on_meas_count;
@@ -306,9 +308,8 @@ S16 KERNEL_init_backup_address(U08* region_p) {
   talon_assert(region_p != nullptr, "backup_mem_p");
   using LayoutFn = S16 (*)(U08*, U32);
   constexpr std::array<LayoutFn, BACKUP_N_PIECES> LAYOUT = {
-      KBACKUP_init_storage_address, COR_init_storage_address, UTC_init_storage_address,
-      ALM_init_storage_address,     EPH_init_storage_address, SVH_init_storage_address,
-      KWAAS_init_storage_address};
+      KBACKUP_init_storage_address, COR_init_storage_address, UTC_init_storage_address,  ALM_init_storage_address,
+      EPH_init_storage_address,     SVH_init_storage_address, KWAAS_init_storage_address};
   U32 at = 0;
   for (std::size_t i = 0; i < LAYOUT.size(); ++i) {
     const U32 start = BACKUP_align8(at);
@@ -415,11 +416,10 @@ S16 KERNEL_init(const KERNEL_INIT_T* p) {
   SV_init();
   KWAAS_init(&p->sbas_para, sbas_valid_dt);
   KSVCALC_init(can_do_hot_start);
-  KSEARCH_init(p->npse, p->power_saving_mode, p->pse_duty_power_mode, p->tcxo_ppm, Clock_offset, can_do_hot_start,
-               dt);
+  KSEARCH_init(p->npse, p->power_saving_mode, p->pse_duty_power_mode, p->tcxo_ppm, Clock_offset, can_do_hot_start, dt);
   KMCHECK_init();
-  const bool tow_usable = std::isfinite(backup.last_stored_D64_gps_tow) &&
-                          std::fabs(backup.last_stored_D64_gps_tow) < SECONDS_PER_WEEK;
+  const bool tow_usable =
+      std::isfinite(backup.last_stored_D64_gps_tow) && std::fabs(backup.last_stored_D64_gps_tow) < SECONDS_PER_WEEK;
   KFASTFS_init(can_do_hot_start, backup.last_stored_gps_wn,
                can_do_hot_start && tow_usable ? static_cast<S32>(backup.last_stored_D64_gps_tow) : 0);
   KMPREDICT_init(can_do_hot_start, dt);

@@ -35,19 +35,19 @@ enum : S16 {
   KERNEL_FIRST_FIX_EARLY_MEAS = 2,  // early measurements may be used for the first fix
 };
 struct KERNEL_START_STATE_T {
-  S16 has_vbat;               // a valid receiver state was read from backup memory
-  S16 has_rtc_reading;        // an RTC reading was waiting in the target proxy
-  S16 lapse_valid;            // the RTC lapse since the stored fix is known and within 0 .. 4 weeks
-  S32 dt;                     // s: RTC lapse since the stored fix (saturated); 604 800 with a user time
-  S32 sbas_valid_dt;          // s: age handed to the SBAS module; -1 without restored state
+  S16 has_vbat;         // a valid receiver state was read from backup memory
+  S16 has_rtc_reading;  // an RTC reading was waiting in the target proxy
+  S16 lapse_valid;      // the RTC lapse since the stored fix is known and within 0 .. 4 weeks
+  S32 dt;               // s: RTC lapse since the stored fix (saturated); 604 800 with a user time
+  S32 sbas_valid_dt;    // s: age handed to the SBAS module; -1 without restored state
   S16 can_do_hot_start;
   S16 force_clear_ephemeris;
-  S16 first_fix_rule;         // KERNEL_FIRST_FIX_...
-  S16 has_rtc_time;           // the GPS time was predicted from the RTC
-  S16 has_user_time;          // a user position/time record was applied
-  S16 predict_gps_wn;         // GPS time predicted from the RTC or taken from the user record
-  S32 predict_gps_tow;        // s
-  S32 clock_offset;           // Hz, handed to the search
+  S16 first_fix_rule;   // KERNEL_FIRST_FIX_...
+  S16 has_rtc_time;     // the GPS time was predicted from the RTC
+  S16 has_user_time;    // a user position/time record was applied
+  S16 predict_gps_wn;   // GPS time predicted from the RTC or taken from the user record
+  S32 predict_gps_tow;  // s
+  S32 clock_offset;     // Hz, handed to the search
 };
 void KERNEL_get_start_state(KERNEL_START_STATE_T* state_p);
 

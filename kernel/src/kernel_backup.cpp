@@ -118,8 +118,10 @@ void convert_record(U08* rec, U32 len, U08* crc_p, const std::array<FieldWidth, 
   for (const FieldWidth& f : fields) reverse(rec + f.offset, f.size);
   const U16 crc_after = crc16(rec, len);
   const U16 stored = get<U16>(crc_p, 0);
-  if (stored == crc_before) put<U16>(crc_p, 0, crc_after);
-  else if (stored == crc_after) put<U16>(crc_p, 0, U16{0});
+  if (stored == crc_before)
+    put<U16>(crc_p, 0, crc_after);
+  else if (stored == crc_after)
+    put<U16>(crc_p, 0, U16{0});
 }
 
 }  // namespace
@@ -140,8 +142,7 @@ U32 KBACKUP_init(U08* region_p) {
   if (ENDIAN_need_swap()) {
     for (U32 addr : {Backup_data_addr0, Backup_data_addr1})
       convert_record(Region + addr, BACKUP_DATA_SIZE, Region + addr + BACKUP_DATA_SIZE, BACKUP_DATA_FIELDS);
-    convert_record(Region + Clock_record_addr, CLOCK_RECORD_SIZE, Region + Clock_record_crc_addr,
-                   CLOCK_RECORD_FIELDS);
+    convert_record(Region + Clock_record_addr, CLOCK_RECORD_SIZE, Region + Clock_record_crc_addr, CLOCK_RECORD_FIELDS);
   }
   return KBACKUP_align8(Clock_record_crc_addr + 2);
 }

@@ -9,16 +9,16 @@
 
 #include "misc/gnss_types.h"
 
-inline constexpr U32 BACKUP_DATA_SIZE = 48;          // one BACKUP_DATA_T, bytes
-inline constexpr U32 BACKUP_SECTOR_SIZE = 50;        // record and its CRC
-inline constexpr U32 CLOCK_RECORD_SIZE = 8;          // CLOCK_RECORD_T, bytes
-inline constexpr U32 KBACKUP_PIECE_SIZE = 128;       // from an 8-byte aligned start
+inline constexpr U32 BACKUP_DATA_SIZE = 48;     // one BACKUP_DATA_T, bytes
+inline constexpr U32 BACKUP_SECTOR_SIZE = 50;   // record and its CRC
+inline constexpr U32 CLOCK_RECORD_SIZE = 8;     // CLOCK_RECORD_T, bytes
+inline constexpr U32 KBACKUP_PIECE_SIZE = 128;  // from an 8-byte aligned start
 
 // Receiver state as handed to the kernel start.
 struct KBACKUP_T {
-  LLA_T lla;                     // rad, rad, m
-  F32 cdrift;                    // receiver clock drift, m/s
-  D64 last_stored_D64_gps_tow;   // s
+  LLA_T lla;                    // rad, rad, m
+  F32 cdrift;                   // receiver clock drift, m/s
+  D64 last_stored_D64_gps_tow;  // s
   S16 last_stored_gps_wn;
   S16 last_stored_rtc_wn;
   S32 last_stored_rtc_sec;
@@ -47,9 +47,9 @@ void KBACKUP_clear_data();
 
 // The stores of KBACKUP_process, with their inputs given directly.
 struct KBACKUP_STATE_IN_T {
-  LLA_T lla;            // rad, rad, m
-  F32 cdrift;           // m/s
-  D64 gps_tow;          // s
+  LLA_T lla;    // rad, rad, m
+  F32 cdrift;   // m/s
+  D64 gps_tow;  // s
   S16 gps_wn;
   S16 rtc_wn;
   S32 rtc_sec;

@@ -86,8 +86,10 @@ void sf123_callback(S16 ch_id, const U32 (*dws_p)[10]) {
   if (prn == 0) return;
   const EPH_T eph = EPH_get_reference(prn);
   if (eph == nullptr) return;  // no ephemeris record for this id
-  if (EPH_get_data_source(prn) != EPH_SOURCE_AIDING) EPH_set_data_source(prn, EPH_SOURCE_BROADCAST);
-  else EPH_set_data_source(prn, EPH_has_valid_data(eph) ? EPH_SOURCE_AIDING_CONFIRMED : EPH_SOURCE_BROADCAST);
+  if (EPH_get_data_source(prn) != EPH_SOURCE_AIDING)
+    EPH_set_data_source(prn, EPH_SOURCE_BROADCAST);
+  else
+    EPH_set_data_source(prn, EPH_has_valid_data(eph) ? EPH_SOURCE_AIDING_CONFIRMED : EPH_SOURCE_BROADCAST);
   EPH_update_datawords(eph, dws_p);
 }
 

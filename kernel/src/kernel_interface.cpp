@@ -12,7 +12,7 @@ constexpr U32 KERNEL_MAJOR_VERSION = 2;
 constexpr U32 KERNEL_MINOR_VERSION = 0;
 constexpr U32 KERNEL_REVISION = 55;
 constexpr D64 MPS_TO_HZ_L1 = 5.2550354685707275;  // 1575.42e6 Hz / c
-constexpr S16 SBAS_OUTPUT_ID_MAX = 139;             // SBAS ids mapped for output: 120..139
+constexpr S16 SBAS_OUTPUT_ID_MAX = 139;           // SBAS ids mapped for output: 120..139
 
 LLA_T Datum_diff = {0.0, 0.0, 0.0f};  // arc minutes, arc minutes, metres
 S16 MAG_var_count = 0;
@@ -142,8 +142,8 @@ S16 KINTERFACE_get_datum_offset_from_wgs84(D64* diff_lat, D64* diff_lon, F32* di
   return 1;
 }
 
-S16 KINTERFACE_get_satellite_fault_detection(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p,
-                                             F32* prob_p, F32* est_bias_p, F32* std_bias_p) {
+S16 KINTERFACE_get_satellite_fault_detection(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p, F32* prob_p,
+                                             F32* est_bias_p, F32* std_bias_p) {
   if (!NV_has_fixed()) return 0;
   return LSQRAIM_get_RAIM_enu_error(err_lat_p, err_lon_p, err_alt_p, sat_id_p, prob_p, est_bias_p, std_bias_p);
 }
@@ -158,8 +158,10 @@ S16 KINTERFACE_get_range_residuals(S16* mode_p, S16* nmeas_gps_p, F32* residual_
     F32 d_pr = 0.0f;
     if (!NVESTIN_get_pr_diff(ch_id, &d_pr)) d_pr = 0.0f;
     const U16 type = CH_get_gnss_type(CH_find_reference(ch_id));
-    if (type == GNSS_TYPE_GPS) residual_gps_p[(*nmeas_gps_p)++] = d_pr;
-    else if (type == GNSS_TYPE_GLONASS) residual_glo_p[(*nmeas_glo_p)++] = d_pr;
+    if (type == GNSS_TYPE_GPS)
+      residual_gps_p[(*nmeas_gps_p)++] = d_pr;
+    else if (type == GNSS_TYPE_GLONASS)
+      residual_glo_p[(*nmeas_glo_p)++] = d_pr;
   }
   return 1;
 }
@@ -188,14 +190,16 @@ S16 KINTERFACE_get_pps_output_mode() { return 0; }
 S16 KINTERFACE_get_sorrel_pps_clock_cource_mode() { return 0; }
 
 S16 KINTERFACE_map_output_svid(U16 gnss_type, S16 id) {
-  if (gnss_type == GNSS_TYPE_GPS && id >= QZSS_ID_MIN && id <= QZSS_ID_MAX) return static_cast<S16>(id + QZSS_EXTERNAL_OFFSET);
+  if (gnss_type == GNSS_TYPE_GPS && id >= QZSS_ID_MIN && id <= QZSS_ID_MAX)
+    return static_cast<S16>(id + QZSS_EXTERNAL_OFFSET);
   if (gnss_type == GNSS_TYPE_SBAS && id >= SBAS_PRN_MIN && id <= SBAS_OUTPUT_ID_MAX)
     return static_cast<S16>(id - SBAS_NMEA_OFFSET);
   return id;
 }
 
 S16 get_fix_svids(U16 gnss_type, S16* fix_svids) {
-  return list_channel_svids(gnss_type, fix_svids, [](S16 ch_id, CHAN_T) { return NV_is_channel_meas_use_in_fix(ch_id) != 0; });
+  return list_channel_svids(gnss_type, fix_svids,
+                            [](S16 ch_id, CHAN_T) { return NV_is_channel_meas_use_in_fix(ch_id) != 0; });
 }
 S16 get_show_fix_svids(U16 gnss_type, S16* fix_svids) {
   return list_channel_svids(gnss_type, fix_svids,

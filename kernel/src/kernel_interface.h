@@ -49,8 +49,8 @@ S16 KINTERFACE_set_reliable_clock_offset_in_backup_sram(S32 clock_offset);      
 S16 KINTERFACE_get_reliable_leap_second(S32* leap_sec_p);
 // The datum shift of the last NMEA collection: arc minutes, arc minutes, metres (0 for WGS 84).
 S16 KINTERFACE_get_datum_offset_from_wgs84(D64* diff_lat, D64* diff_lon, F32* diff_alt);
-S16 KINTERFACE_get_satellite_fault_detection(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p,
-                                             F32* prob_p, F32* est_bias_p, F32* std_bias_p);
+S16 KINTERFACE_get_satellite_fault_detection(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p, F32* prob_p,
+                                             F32* est_bias_p, F32* std_bias_p);
 // Per channel shown as used in the fix, its pseudorange difference (m), into
 // the GPS or the GLONASS list (20 entries each); mode 0. Returns 1.
 S16 KINTERFACE_get_range_residuals(S16* mode_p, S16* nmeas_gps_p, F32* residual_gps_p, S16* nmeas_glo_p,

@@ -47,10 +47,10 @@ using RAW_COMPENSATE_GTC_CALLBACK_T = void (*)(S32 gtc_sync_to_rtc_error, S16 is
 // The three RTC record words of an epoch.
 using RAW_CAL_RTC_RATIO_CALLBACK_T = void (*)(U32 record_rtc_sec, U32 record_rtc_wn_subsec,
                                               U32 record_gtc_ssubsec_div_subsec);
-using DBC_callback_T = void (*)(DBCollect_T dbc, S32 tow, S32 bitcnt);  // frame sync: tow s, track bit count
-using DBC_WN_CALLBACK_T = void (*)(U16 wn);                             // 10-bit week of subframe 1
+using DBC_callback_T = void (*)(DBCollect_T dbc, S32 tow, S32 bitcnt);    // frame sync: tow s, track bit count
+using DBC_WN_CALLBACK_T = void (*)(U16 wn);                               // 10-bit week of subframe 1
 using SFC_S123_CALLBACK_T = void (*)(S16 ch_id, const U32 (*dws_p)[10]);  // subframes 1..3, 10 words each
-using SFC_PAGE_CALLBACK_T = void (*)(const U32* dws_p);                  // one subframe, 10 words
+using SFC_PAGE_CALLBACK_T = void (*)(const U32* dws_p);                   // one subframe, 10 words
 using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);
 using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();
 using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);
@@ -76,7 +76,7 @@ S16 CH_get_all_useful_ranges(RNG_T* rng_ary);  // at most 20
 S32 CH_get_isr_bitcnt(CHAN_T ch);
 U16 CH_get_state(CHAN_T ch);
 U16 CH_get_gnss_type(CHAN_T ch);
-S16 CH_get_prn(CHAN_T ch);   // kernel numbering (SBAS 120..138)
+S16 CH_get_prn(CHAN_T ch);  // kernel numbering (SBAS 120..138)
 S16 CH_get_svid(CHAN_T ch);
 U08 CH_get_issue_id(CHAN_T ch);
 
@@ -85,7 +85,7 @@ void RNG_update_gtc_time(S16 gtc_wn, D64 gtc_sec, D64 gtc_meas_dt, D64 gtc_shift
 void CCYCLE_init();
 
 S16 COR_init_storage_address(U08* region_p, U32 offset);  // bytes
-S16 COR_init(U08* region_p);  // null: the piece laid out before
+S16 COR_init(U08* region_p);                              // null: the piece laid out before
 void COR_update_ionospheric_parameter(const U32* dws_p);
 void COR_clear_all();
 
@@ -94,7 +94,7 @@ S16 NV_process(S16 gtc_wn, D64 gtc_sec, S16 n, RNG_T* range_meas_in, D64 gtc_mea
 S16 NV_has_fixed();
 S16 NV_has_stored_init_time();
 S16 NV_has_stored_init_position();
-void NV_restore_data(S16 wn, S32 tow, const LLA_T* lla_p, F32 cdrift);  // rad, rad, m; m/s
+void NV_restore_data(S16 wn, S32 tow, const LLA_T* lla_p, F32 cdrift);    // rad, rad, m; m/s
 void NV_restore_time_pos_data_only(S16 wn, S32 tow, const LLA_T* lla_p);  // null: time only
 void NV_set_force_3D_first_fix_for_hot_start_application();
 void NV_install_callback_drop_channel(NV_DROP_CHANNEL_CALLBACK_T func);

@@ -66,7 +66,7 @@ struct KERNEL_INIT_POS_TIME_T {
   D64 alt;                 // metres
   S16 time_format_select;  // 0: calendar fields are UTC; else wn/tow as they stand
   S16 wn;
-  S32 tow;                 // s
+  S32 tow;  // s
   U16 year, month, day, hour, minute, sec;
   U32 rsvd;
 };
@@ -74,8 +74,8 @@ struct KERNEL_INIT_POS_TIME_T {
 // Kernel initialisation record (88 bytes where it is stored in a file, with
 // 32-bit addresses; in memory the addresses are real pointers).
 struct KERNEL_INIT_T {
-  U08* backup_mem_p;            // backup memory region
-  U08* nvram_alm_mem_p;         // almanac storage
+  U08* backup_mem_p;     // backup memory region
+  U08* nvram_alm_mem_p;  // almanac storage
   const U08* nvram_alm_const_mem_p;
   KERNEL_INIT_POS_TIME_T* init_pos_p;  // optional user position and time
   S16 force_warm;
@@ -92,9 +92,9 @@ struct KERNEL_INIT_T {
   USER_INPUT_TIME_SYNC_T usr_in_time_sync;
   S16 reset_kernel_settings;
   S16 tm_cal_np_enable;
-  U16 gnss_select_bits;         // bit 0 = GPS
-  U16 position_rate;            // fixes per second; 0 keeps the stored rate
-  S16 nav_platform_model;       // NMODEL_...
+  U16 gnss_select_bits;    // bit 0 = GPS
+  U16 position_rate;       // fixes per second; 0 keeps the stored rate
+  S16 nav_platform_model;  // NMODEL_...
   U16 rsvd;
   KERNEL_INIT_DOP_MASK_T dop_mask;
   S16 enable_2D_navigation_at_first_pos_fix;

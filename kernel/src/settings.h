@@ -49,7 +49,7 @@ struct SETTINGS_T {
   SBAS_PARAMETER_T sbas_para;
   QZSS_PARAMETER_T qzss_para;
   USER_INPUT_TIME_SYNC_T usr_in_time_sync;
-  U08 user_navigation_model;  // NMODEL_DEFAULT .. AIRBORNE
+  U08 user_navigation_model;   // NMODEL_DEFAULT .. AIRBORNE
   U08 gnss_solution_sel_bits;  // bit 0 = GPS
   U08 npse_gps;                // 0..8
   U08 npse_glonass;
@@ -88,7 +88,7 @@ S16 SETTINGS_set_2d_navigation_mask(U08 at_first_fix, U08 after_first_fix);
 S16 SETTINGS_set_tcxo_ppm_type(U08 type);
 
 // Checked stores: 0 and no change for a value out of range.
-S16 SETTINGS_set_n_hz_position_rate(S16 rate);     // 1, 2, 4, 5, 8, 10, 20, 25, 40, 50
+S16 SETTINGS_set_n_hz_position_rate(S16 rate);      // 1, 2, 4, 5, 8, 10, 20, 25, 40, 50
 S16 SETTINGS_set_user_navigation_model(U08 model);  // 0..5
 S16 SETTINGS_set_number_of_gps_PSE(S16 n);          // 0..8
 

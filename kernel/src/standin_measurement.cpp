@@ -27,9 +27,9 @@ RAW_GTC_OUT_CALLBACK_T Raw_gtc_out_callback = nullptr;
 RAW_COMPENSATE_GTC_CALLBACK_T Raw_compensate_callback = nullptr;
 RAW_CAL_RTC_RATIO_CALLBACK_T Raw_cal_rtc_ratio_callback = nullptr;
 S16 Raw_try_use_early_meas = 0;
-ASIC_MEAS_T Raw_meas{};     // the epoch being processed
+ASIC_MEAS_T Raw_meas{};  // the epoch being processed
 S16 Raw_has_last_gtc = 0;
-U32 Raw_last_gtc_sec = 0;   // s
+U32 Raw_last_gtc_sec = 0;     // s
 U16 Raw_last_gtc_subsec = 0;  // ms
 
 std::array<CHAN_S, NUM_HW_CHANNELS> Channel_data = [] {

@@ -17,7 +17,7 @@
 
 namespace {
 S16 Raw_gtc_wn = 0;
-D64 Raw_gtc_tow = 0.0;  // s
+D64 Raw_gtc_tow = 0.0;   // s
 U16 Raw_gtc_subsec = 0;  // ms
 S16 Do_power_saving = 0;
 constexpr S32 GTC_WN_DIFF_INIT = 1570;  // weeks added to the raw count until a source is known

@@ -49,8 +49,10 @@ void run_engine(const std::uint8_t* data, std::size_t size) {
   while (i < size) {
     std::size_t n = 0;
     while (n < sizeof buf && i < size) buf[n++] = static_cast<char>(data[i++]);
-    if (to_rover) CRV_process_rover(static_cast<int>(n), buf);
-    else CRV_process_base(static_cast<int>(n), buf);
+    if (to_rover)
+      CRV_process_rover(static_cast<int>(n), buf);
+    else
+      CRV_process_base(static_cast<int>(n), buf);
     to_rover = !to_rover;
     if (RTK_loop()) {
       sol_t sol{};
@@ -81,8 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   while (i < size) {
     std::size_t n = 0;
     while (n < sizeof buf && i < size) buf[n++] = static_cast<char>(data[i++]);
-    if (mode == 0) CRV_process_rover(static_cast<int>(n), buf);
-    else if (mode == 1) CRV_process_base(static_cast<int>(n), buf);
+    if (mode == 0)
+      CRV_process_rover(static_cast<int>(n), buf);
+    else if (mode == 1)
+      CRV_process_base(static_cast<int>(n), buf);
     else
       for (std::size_t k = 0; k < n; ++k) CRV_post_processing(static_cast<unsigned char>(buf[k]));
     solve();

@@ -1,7 +1,7 @@
 // Arbitrary bytes from the target's port through the dispatcher into the
 // report handlers and the target proxy, with the kernel's pulls in between.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "host/wrap.h"

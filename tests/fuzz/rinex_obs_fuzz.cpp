@@ -50,7 +50,8 @@ void read_obs(const std::uint8_t* data, std::size_t size) {
 void run_engine(const std::uint8_t* data, std::size_t size) {
   init_engine();
   const void* nul = std::memchr(data, 0, size);
-  const std::size_t n_obs = nul != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data) : size;
+  const std::size_t n_obs =
+      nul != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data) : size;
   std::FILE* fo = open_mem(data, n_obs);
   std::FILE* fb = open_mem(data, n_obs);  // the same text as base
   std::FILE* fn = nul != nullptr ? open_mem(data + n_obs + 1, size - n_obs - 1) : nullptr;
@@ -76,7 +77,9 @@ void run_engine(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  if (data[0] & 1) run_engine(data + 1, size - 1);
-  else read_obs(data + 1, size - 1);
+  if (data[0] & 1)
+    run_engine(data + 1, size - 1);
+  else
+    read_obs(data + 1, size - 1);
   return 0;
 }

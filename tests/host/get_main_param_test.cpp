@@ -90,24 +90,34 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLine, MainParamTable,
     ::testing::Values(
         Case{"no_arguments_gives_defaults", {}, 1, 0, defaults},
-        Case{"replay", {"--rtk-mode", "0", "--mode", "1"}, 1, 0,
+        Case{"replay",
+             {"--rtk-mode", "0", "--mode", "1"},
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(p.rtk_mode, 0);
                EXPECT_EQ(p.mode, HOST_REPLAY);
              }},
-        Case{"equals_form", {"--count=3", "--output-nmea=1"}, 1, 0,
+        Case{"equals_form",
+             {"--count=3", "--output-nmea=1"},
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(p.count, 3);
                EXPECT_EQ(p.output_nmea, 1);
              }},
         Case{"every_int_parameter",
-             {"--count", "3", "--com-num", "3", "--com-num2", "4", "--com-num3", "5", "--kml-color", "4",
-              "--kml-start-sec", "60", "--sd-replay", "1", "--sd-convert", "1", "--dr-out-gps-fixmode", "1",
-              "--do-kml-output", "0", "--force-warm", "1", "--force-cold", "1", "--out-ansi-color", "1",
-              "--gnss-sel-bits", "0x5", "--nav-platform-model", "2", "--dazar-enabled", "1", "--navsys", "1",
-              "--snr-mask", "30", "--geosnr-mask", "33", "--evl-mask", "10", "--is-rinex", "1", "--is-crvraw", "0",
-              "--is-rtcm", "1", "--rtk-reset", "0", "--exsats", "3,17"},
-             1, 0,
+             {"--count",          "3",   "--com-num",       "3",   "--com-num2",           "4",
+              "--com-num3",       "5",   "--kml-color",     "4",   "--kml-start-sec",      "60",
+              "--sd-replay",      "1",   "--sd-convert",    "1",   "--dr-out-gps-fixmode", "1",
+              "--do-kml-output",  "0",   "--force-warm",    "1",   "--force-cold",         "1",
+              "--out-ansi-color", "1",   "--gnss-sel-bits", "0x5", "--nav-platform-model", "2",
+              "--dazar-enabled",  "1",   "--navsys",        "1",   "--snr-mask",           "30",
+              "--geosnr-mask",    "33",  "--evl-mask",      "10",  "--is-rinex",           "1",
+              "--is-crvraw",      "0",   "--is-rtcm",       "1",   "--rtk-reset",          "0",
+              "--exsats",         "3,17"},
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(p.count, 3);
                EXPECT_EQ(p.com_num, 3);
@@ -140,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"device_paths",
              {"--port", "/dev/ttyUSB0", "--base-port", "/dev/pts/7", "--out-port", "/dev/ttyACM1", "--rover-file",
               "rover.bin", "--base-file", "base.bin"},
-             1, 0,
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_STREQ(p.port_path, "/dev/ttyUSB0");
                EXPECT_STREQ(p.base_port_path, "/dev/pts/7");
@@ -149,7 +160,9 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_STREQ(p.base_file, "base.bin");
              }},
         Case{"usage_words",
-             {"log", "com3", "ttyUSB", "nokml", "-kmlstart", "120", "green", "-app", "_run1"}, 1, 0,
+             {"log", "com3", "ttyUSB", "nokml", "-kmlstart", "120", "green", "-app", "_run1"},
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(p.mode, HOST_LOGGING);
                EXPECT_EQ(p.com_num, 3);
@@ -160,20 +173,16 @@ INSTANTIATE_TEST_SUITE_P(
              }},
         Case{"every_colour_word", {"black"}, 1, 0, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.kml_color, KML_BLACK); }},
         Case{"white", {"yellow", "white"}, 1, 0, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.kml_color, KML_WHITE); }},
-        Case{"help", {"help"}, 0, 0, nullptr},
-        Case{"version", {"version"}, 0, 0, nullptr},
-        Case{"unknown_option", {"--bogus", "1"}, 0, 2, nullptr},
-        Case{"unknown_word", {"fly"}, 0, 2, nullptr},
-        Case{"missing_value", {"--count"}, 0, 2, nullptr},
-        Case{"not_a_number", {"--count", "3x"}, 0, 2, nullptr},
+        Case{"help", {"help"}, 0, 0, nullptr}, Case{"version", {"version"}, 0, 0, nullptr},
+        Case{"unknown_option", {"--bogus", "1"}, 0, 2, nullptr}, Case{"unknown_word", {"fly"}, 0, 2, nullptr},
+        Case{"missing_value", {"--count"}, 0, 2, nullptr}, Case{"not_a_number", {"--count", "3x"}, 0, 2, nullptr},
         Case{"negative_count", {"--count", "-1"}, 0, 2, nullptr},
         Case{"overflow", {"--count", "99999999999"}, 0, 2, nullptr},
         // Values that would index a table are refused here, before any table is touched.
         Case{"kml_color_out_of_table", {"--kml-color", "6"}, 0, 2, nullptr},
         Case{"platform_model_out_of_table", {"--nav-platform-model", "6"}, 0, 2, nullptr},
         Case{"platform_model_negative", {"--nav-platform-model", "-1"}, 0, 2, nullptr},
-        Case{"mode_out_of_range", {"--mode", "2"}, 0, 2, nullptr},
-        Case{"port_number_zero", {"com0"}, 0, 2, nullptr},
+        Case{"mode_out_of_range", {"--mode", "2"}, 0, 2, nullptr}, Case{"port_number_zero", {"com0"}, 0, 2, nullptr},
         Case{"port_number_too_big", {"com25"}, 0, 2, nullptr},
         Case{"com_num_too_big", {"--com-num", "25"}, 0, 2, nullptr},
         Case{"kmlstart_without_value", {"-kmlstart"}, 0, 2, nullptr},
@@ -184,7 +193,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"rinex_inputs",
              {"--rover-rinex", "r.obs", "--base-rinex=b.obs", "--nav", "a.nav", "--nav", "b.nav", "--base-pos",
               "-3749943.5172,3683398.2394,3600629.5295"},
-             1, 0,
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_STREQ(p.rover_rinex, "r.obs");
                EXPECT_STREQ(p.base_rinex, "b.obs");
@@ -194,7 +204,10 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_DOUBLE_EQ(p.base_pos[0], -3749943.5172);
                EXPECT_DOUBLE_EQ(p.base_pos[2], 3600629.5295);
              }},
-        Case{"rinex_defaults", {}, 1, 0,
+        Case{"rinex_defaults",
+             {},
+             1,
+             0,
              [](const HOST_PARAM_T& p) {
                EXPECT_STREQ(p.rover_rinex, "");
                EXPECT_EQ(p.n_nav, 0);
@@ -204,22 +217,63 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"base_pos_garbage", {"--base-pos", "1,2,3x"}, 0, 2, nullptr},
         Case{"base_pos_far_away", {"--base-pos", "1e8,0,0"}, 0, 2, nullptr},
         Case{"too_many_nav_files",
-             {"--nav", "1", "--nav", "2", "--nav", "3", "--nav", "4", "--nav", "5", "--nav", "6", "--nav", "7",
-              "--nav", "8", "--nav", "9"},
-             0, 2, nullptr}),
+             {"--nav", "1", "--nav", "2", "--nav", "3", "--nav", "4", "--nav", "5", "--nav", "6", "--nav", "7", "--nav",
+              "8", "--nav", "9"},
+             0,
+             2,
+             nullptr}),
     [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 TEST(MainParam, UsageListsEveryOptionWithItsDefault) {
   ::testing::internal::CaptureStdout();
   HOST_print_usage(stdout);
   const std::string u = ::testing::internal::GetCapturedStdout();
-  for (const char* opt : {"--mode", "--count", "--com-num", "--com-num2", "--com-num3", "--output-nmea", "--kml-color",
-                          "--kml-start-sec", "--sd-replay", "--sd-convert", "--dr-out-gps-fixmode", "--do-kml-output",
-                          "--force-warm", "--force-cold", "--out-ansi-color", "--gnss-sel-bits",
-                          "--nav-platform-model", "--dazar-enabled", "--rtk-mode", "--navsys", "--snr-mask",
-                          "--geosnr-mask", "--evl-mask", "--is-rinex", "--is-crvraw", "--is-rtcm", "--rtk-reset",
-                          "--exsats", "--port", "--base-port", "--out-port", "--rover-file", "--base-file", "--rover-rinex", "--base-rinex", "--nav", "--base-pos", "version",
-                          "help", "log", "com<number>", "tty<ttytype>", "nokml", "-kmlstart", "-app", "yellow"}) {
+  for (const char* opt : {"--mode",
+                          "--count",
+                          "--com-num",
+                          "--com-num2",
+                          "--com-num3",
+                          "--output-nmea",
+                          "--kml-color",
+                          "--kml-start-sec",
+                          "--sd-replay",
+                          "--sd-convert",
+                          "--dr-out-gps-fixmode",
+                          "--do-kml-output",
+                          "--force-warm",
+                          "--force-cold",
+                          "--out-ansi-color",
+                          "--gnss-sel-bits",
+                          "--nav-platform-model",
+                          "--dazar-enabled",
+                          "--rtk-mode",
+                          "--navsys",
+                          "--snr-mask",
+                          "--geosnr-mask",
+                          "--evl-mask",
+                          "--is-rinex",
+                          "--is-crvraw",
+                          "--is-rtcm",
+                          "--rtk-reset",
+                          "--exsats",
+                          "--port",
+                          "--base-port",
+                          "--out-port",
+                          "--rover-file",
+                          "--base-file",
+                          "--rover-rinex",
+                          "--base-rinex",
+                          "--nav",
+                          "--base-pos",
+                          "version",
+                          "help",
+                          "log",
+                          "com<number>",
+                          "tty<ttytype>",
+                          "nokml",
+                          "-kmlstart",
+                          "-app",
+                          "yellow"}) {
     EXPECT_NE(u.find(opt), std::string::npos) << opt;
   }
   EXPECT_NE(u.find("(default 2)"), std::string::npos);  // rtk-mode

@@ -88,13 +88,13 @@ Bytes sd_header(const SdHeader& h) {
   be(b, 0x0101, 2);  // gnss_select_bits
   be(b, 1, 2);       // position_rate
   be(b, static_cast<U16>(h.nav_platform_model), 2);
-  be(b, 0xABCD, 2);  // rsvd
+  be(b, 0xABCD, 2);                              // rsvd
   for (U16 v : {1, 300, 250, 400}) be(b, v, 2);  // DOP mask
   be(b, 1, 2);
   be(b, 0, 2);
   be(b, 0, 2);  // padding
   be(b, static_cast<U32>(h.clock_offset), 4);
-  be(b, 18, 2);  // leap_sec_from_flash
+  be(b, 18, 2);    // leap_sec_from_flash
   b.push_back(1);  // elv_cnr_select_mode
   b.push_back(0);  // padding
   be(b, 5, 2);
@@ -129,10 +129,10 @@ Bytes sd_header(const SdHeader& h) {
 struct SdCase {
   const char* name;
   SdHeader h;
-  int ret;          // init_sd_replay_data
-  bool record;      // kernel initialisation record accepted
-  bool pos;         // position/time record attached
-  bool rtc;         // RTC reading handed to the proxy
+  int ret;      // init_sd_replay_data
+  bool record;  // kernel initialisation record accepted
+  bool pos;     // position/time record attached
+  bool rtc;     // RTC reading handed to the proxy
 };
 
 void PrintTo(const SdCase& c, std::ostream* os) { *os << c.name; }
@@ -157,7 +157,8 @@ TEST_P(SdHeaderRead, AcceptsOrRejectsEachRecord) {
   }
   std::fclose(fp);
 
-  EXPECT_EQ(std::memcmp(HOST_get_backup_region(), image_pattern().data(), std::min<std::size_t>(c.h.image_size, 20480)), 0);
+  EXPECT_EQ(std::memcmp(HOST_get_backup_region(), image_pattern().data(), std::min<std::size_t>(c.h.image_size, 20480)),
+            0);
   const KERNEL_INIT_T* k = HOST_get_sd_kernel_init_data();
   ASSERT_EQ(k != nullptr, c.record);
   if (k != nullptr) {
@@ -229,8 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
         SdCase{"platform_model_6", with([](SdHeader& h) { h.nav_platform_model = 6; }), 1, false, false, true},
         SdCase{"npse_9", with([](SdHeader& h) { h.npse = 9; }), 1, false, false, true},
         SdCase{"npse_negative", with([](SdHeader& h) { h.npse = -1; }), 1, false, false, true},
-        SdCase{"limits_accepted",
-               with([](SdHeader& h) {
+        SdCase{"limits_accepted", with([](SdHeader& h) {
                  h.tcxo_freq_mode = 0;
                  h.npse = 8;
                  h.nav_platform_model = 5;
@@ -275,7 +275,8 @@ Bytes script_stream(int epochs) {
 
 S32 clock_offset_sent(const std::vector<Bytes>& cmds) {
   for (const Bytes& c : cmds)
-    if (c.size() == 8 && c[2] == 10) return static_cast<S32>((U32{c[3]} << 24) | (U32{c[4]} << 16) | (U32{c[5]} << 8) | c[6]);
+    if (c.size() == 8 && c[2] == 10)
+      return static_cast<S32>((U32{c[3]} << 24) | (U32{c[4]} << 16) | (U32{c[5]} << 8) | c[6]);
   return -1;
 }
 
@@ -283,7 +284,8 @@ TEST(SdLog, SdReplayRunsUseTheAcceptedRecordAndConversionReplaysTheSame) {
   constexpr int EPOCHS = 20;
   const Bytes stream = script_stream(EPOCHS);
   ASSERT_GT(stream.size(), 100u);
-  const std::vector<std::string> sd_args = {"--rtk-mode", "0", "--mode", "1", "--sd-replay", "1", "--do-kml-output", "0"};
+  const std::vector<std::string> sd_args = {"--rtk-mode",  "0", "--mode",          "1",
+                                            "--sd-replay", "1", "--do-kml-output", "0"};
 
   struct Run {
     const char* name;
@@ -338,8 +340,8 @@ TEST(SdLog, SdReplayRunsUseTheAcceptedRecordAndConversionReplaysTheSame) {
   want.push_back(static_cast<U08>(crc >> 8));
   EXPECT_EQ(rtc, want);
 
-  const link_test::Replay replay = link_test::replay_capturing_commands(
-      dir.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
+  const link_test::Replay replay =
+      link_test::replay_capturing_commands(dir.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
   EXPECT_EQ(replay.exit_code, 0);
   EXPECT_EQ(link_test::count_of(replay.out, ": no fix"), EPOCHS);
   EXPECT_EQ(replay.commands, sd.commands);
@@ -351,8 +353,8 @@ TEST(StartupFiles, ReplayStartFilesAndLoggingCopies) {
   // rtc_data.dat: accepted as written, ignored with one flipped bit.
   ASSERT_EQ(write_rtc_data_file(-2, 123456, 0x89ABCDEF), 1);
   Bytes rtc = read_file("rtc_data.dat");
-  EXPECT_EQ(rtc, (Bytes{0x40, 0xE2, 0x01, 0x00, 0xEF, 0xCD, 0xAB, 0x89, 0xFE, 0xFF, static_cast<U08>(crc16(rtc.data(), 10)),
-                        static_cast<U08>(crc16(rtc.data(), 10) >> 8)}));
+  EXPECT_EQ(rtc, (Bytes{0x40, 0xE2, 0x01, 0x00, 0xEF, 0xCD, 0xAB, 0x89, 0xFE, 0xFF,
+                        static_cast<U08>(crc16(rtc.data(), 10)), static_cast<U08>(crc16(rtc.data(), 10) >> 8)}));
   WRAP_init(0, nullptr);
   load_replay_init_file();
   S16 wn = 0;

@@ -34,7 +34,7 @@ Bytes frame(int type, int payload_len, unsigned char fill = 0x11) {
   f.back() = calc_checksum(f.data(), static_cast<int>(f.size()) - 1);
   return f;
 }
-Bytes gtc() { return frame(0, 39); }                 // measurement epoch close, 42 + 1 bytes
+Bytes gtc() { return frame(0, 39); }  // measurement epoch close, 42 + 1 bytes
 const Bytes RTC_FRAME = {0x4A, 0x58, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x03, 0xE8, 0xF3};
 const Bytes INIT_FRAME = {0x4A, 0x58, 0x0F, 0x1D};
 const Bytes STOP_FRAME = {0x4A, 0x58, 0x10, 0x02};
@@ -164,15 +164,15 @@ TEST(HostRun, ReplayCountsGoodWrongTypeAndWrongChecksumFrames) {
   append(log, RTC_FRAME);
   Bytes bad = gtc();
   bad.back() ^= 0xFF;
-  append(log, bad);                // wrong checksum
-  append(log, frame(2, 0));        // a host command coming back: wrong type
-  append(log, {0x4A, 0x58, 0x50}); // type 80: wrong type
-  append(log, frame(26, 10));      // search status
+  append(log, bad);                 // wrong checksum
+  append(log, frame(2, 0));         // a host command coming back: wrong type
+  append(log, {0x4A, 0x58, 0x50});  // type 80: wrong type
+  append(log, frame(26, 10));       // search status
   append(log, gtc());
   Bytes bad_rtc = RTC_FRAME;
-  bad_rtc[5] ^= 0x40;              // payload corrupted
-  append(log, bad_rtc);            // wrong checksum
-  append(log, frame(33, 2));       // temperature, accepted
+  bad_rtc[5] ^= 0x40;         // payload corrupted
+  append(log, bad_rtc);       // wrong checksum
+  append(log, frame(33, 2));  // temperature, accepted
   append(log, gtc());
   write_file(d.file("log_data.dat"), log);
   const RunResult r = run_talonhost(d.path(), REPLAY);
@@ -314,7 +314,8 @@ TEST(HostRun, RealTimeRtkPortFailures) {
 TEST(HostRun, RealTimeRtkRecordsEveryChunk) {
   TempDir d;
   Pty rover, base;
-  const int pid = spawn_talonhost(d.path(), {"--mode", "0", "--port", rover.slave_path, "--base-port", base.slave_path});
+  const int pid =
+      spawn_talonhost(d.path(), {"--mode", "0", "--port", rover.slave_path, "--base-port", base.slave_path});
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Bytes r(100), b(40);
   for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<unsigned char>(i);
@@ -387,7 +388,7 @@ TEST(SolutionLine, AgeRoundingResidueIsNotNegativeZero) {
 
 TEST(SolutionLine, StatusWords) {
   const std::pair<unsigned char, const char*> cases[] = {
-      {SOLQ_FIX, "FIX"}, {SOLQ_FLOAT, "FLOAT"}, {SOLQ_SINGLE, "SINGLE"}, {SOLQ_NONE, "NONE"}, {SOLQ_DGPS, "NONE"},
+      {SOLQ_FIX, "FIX"},   {SOLQ_FLOAT, "FLOAT"}, {SOLQ_SINGLE, "SINGLE"}, {SOLQ_NONE, "NONE"}, {SOLQ_DGPS, "NONE"},
       {SOLQ_SBAS, "NONE"}, {200, "NONE"}};
   for (const auto& [stat, word] : cases) {
     sol_t s = solution_at(2400, 100.0);

@@ -43,15 +43,16 @@ LiveRun logging_run(const std::string& dir, const std::string& rtc, bool stop_wi
                                     "target.out");
   EXPECT_TRUE(link_test::wait_for([&] { return file_exists(dir + "/pty.txt"); }, 10000));
   const std::string port = talon_test::read_text(dir + "/pty.txt");
-  const int hpid = link_test::spawn(dir, TALONHOST_EXE,
-                                    {"--rtk-mode", "0", "--mode", "0", "--port", port, "--do-kml-output", "0"},
-                                    "host.out");
+  const int hpid = link_test::spawn(
+      dir, TALONHOST_EXE, {"--rtk-mode", "0", "--mode", "0", "--port", port, "--do-kml-output", "0"}, "host.out");
   // The script has been played and the host has logged all of it.
   EXPECT_TRUE(link_test::wait_for([&] { return file_exists(dir + "/sent.bin"); }, 30000));
-  EXPECT_TRUE(link_test::wait_for(
-      [&] { return file_size(dir + "/log_data.dat") == file_size(dir + "/sent.bin"); }, 10000));
-  if (stop_with_finish_file) talon_test::write_file(dir + "/finish.txt", {});
-  else kill(hpid, SIGINT);
+  EXPECT_TRUE(
+      link_test::wait_for([&] { return file_size(dir + "/log_data.dat") == file_size(dir + "/sent.bin"); }, 10000));
+  if (stop_with_finish_file)
+    talon_test::write_file(dir + "/finish.txt", {});
+  else
+    kill(hpid, SIGINT);
   r.host_rc = talon_test::wait_talonhost(hpid, 60);
   r.target_rc = talon_test::wait_talonhost(tpid, 30);
   r.out = talon_test::read_text(dir + "/host.out");
@@ -103,7 +104,8 @@ TEST(LinkRun, LoggingRunThenReplayOfItsSetThenASecondRun) {
 
   // --- Replay of the set, with the proxy's commands captured. ---
   unlink((d + "/finish.txt").c_str());
-  const link_test::Replay rep = link_test::replay_capturing_commands(d, {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
+  const link_test::Replay rep =
+      link_test::replay_capturing_commands(d, {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
   EXPECT_EQ(rep.exit_code, 0) << rep.out;
   EXPECT_NE(rep.out.find("Start in replay mode...."), std::string::npos);
   EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);  // every epoch the target sent

@@ -60,7 +60,8 @@ bool wait_for(P pred, int timeout_ms) {
 
 inline Bytes from_hex(const std::string& h) {
   Bytes b;
-  for (std::size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < h.size(); i += 2)
+    b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
   return b;
 }
 

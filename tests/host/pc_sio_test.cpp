@@ -32,8 +32,10 @@ std::vector<char> sio_read_all(SIO_T sio, std::size_t want, int timeout_ms) {
   char buf[128];
   while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
     const int n = sio_rx(sio, buf, sizeof buf);
-    if (n > 0) got.insert(got.end(), buf, buf + n);
-    else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (n > 0)
+      got.insert(got.end(), buf, buf + n);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return got;
 }

@@ -13,10 +13,10 @@
 
 namespace {
 
-using talon_test::RunResult;
-using talon_test::TempDir;
 using talon_test::read_text;
 using talon_test::run_talonhost;
+using talon_test::RunResult;
+using talon_test::TempDir;
 
 const std::string SPIRENT = TALON_SHARED_DATA "/rinex/spirent-2km-static/";
 
@@ -55,9 +55,8 @@ void write_text(const std::string& path, const std::string& text) {
 
 TEST(RinexRun, RecordedStaticSetThroughTheSolutionFiles) {
   TempDir dir;
-  const RunResult r = run_talonhost(
-      dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex", SPIRENT + "base.obs", "--nav",
-                   SPIRENT + "gps.nav"});
+  const RunResult r = run_talonhost(dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex",
+                                                 SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
   EXPECT_EQ(r.exit_code, 1) << r.err;  // a file RTK run ends with 1
   const double rover[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
   const Counts c = count_solutions(dir.file("Normal_sol.txt"), rover);
@@ -126,15 +125,15 @@ TEST(RinexRun, BadInputGivesAMessageAndANonZeroExit) {
   write_text(dir.file("cut.obs"), rover.substr(0, at + 200));
   write_text(dir.file("badhdr.obs"), "this is not RINEX\n" + rover.substr(rover.find('\n') + 1, 4000));
 
-  RunResult r = run_talonhost(dir.path(), {"--rover-rinex", "cut.obs", "--base-rinex", SPIRENT + "base.obs", "--nav",
-                                           SPIRENT + "gps.nav"});
+  RunResult r = run_talonhost(
+      dir.path(), {"--rover-rinex", "cut.obs", "--base-rinex", SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
   EXPECT_EQ(r.exit_code, 3);
   EXPECT_NE(r.err.find("cut.obs:"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("file ends inside an epoch"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("RTK summary: 10 epochs"), std::string::npos) << r.err;  // the whole epochs before the cut
 
-  r = run_talonhost(dir.path(), {"--rover-rinex", "badhdr.obs", "--base-rinex", SPIRENT + "base.obs", "--nav",
-                                 SPIRENT + "gps.nav"});
+  r = run_talonhost(
+      dir.path(), {"--rover-rinex", "badhdr.obs", "--base-rinex", SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
   EXPECT_EQ(r.exit_code, 3);
   EXPECT_NE(r.err.find("badhdr.obs:1: not a RINEX file"), std::string::npos) << r.err;
 

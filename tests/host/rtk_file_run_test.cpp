@@ -16,10 +16,10 @@
 
 namespace {
 
-using talon_test::RunResult;
-using talon_test::TempDir;
 using talon_test::read_text;
 using talon_test::run_talonhost;
+using talon_test::RunResult;
+using talon_test::TempDir;
 
 struct Line {
   long epoch = 0;
@@ -47,7 +47,8 @@ bool parse_line(const std::string& l, Line* out) {
   out->epoch = static_cast<long>(v);
   // date: 9-wide year, '/', 2-digit month, '/', 2-digit day; UTC: 3 blanks, hh:mm:ss.sss
   const std::string d = l.substr(15, 15), u = l.substr(30, 15);
-  if (d[9] != '/' || d[12] != '/' || u.substr(0, 3) != "   " || u[5] != ':' || u[8] != ':' || u[11] != '.') return false;
+  if (d[9] != '/' || d[12] != '/' || u.substr(0, 3) != "   " || u[5] != ':' || u[8] != ':' || u[11] != '.')
+    return false;
   for (int i : {10, 11, 13, 14})
     if (!std::isdigit(static_cast<unsigned char>(d[static_cast<std::size_t>(i)]))) return false;
   for (int i : {3, 4, 6, 7, 9, 10, 12, 13, 14})
@@ -81,13 +82,16 @@ SolFile read_solutions(const std::string& path) {
   std::istringstream in(read_text(path));
   std::string l;
   if (!std::getline(in, l)) return f;
-  f.header_ok = l ==
-                "          EPOCH           DATE            UTC         STATUS    AGE_OF_DIFF          RATIO            LAT"
-                "            LON            ALT              X              Y              Z       BASELINE";
+  f.header_ok =
+      l ==
+      "          EPOCH           DATE            UTC         STATUS    AGE_OF_DIFF          RATIO            LAT"
+      "            LON            ALT              X              Y              Z       BASELINE";
   while (std::getline(in, l)) {
     Line p;
-    if (parse_line(l, &p)) f.lines.push_back(p);
-    else ++f.bad;
+    if (parse_line(l, &p))
+      f.lines.push_back(p);
+    else
+      ++f.bad;
   }
   return f;
 }

@@ -114,7 +114,8 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   std::vector<Rec> recs;
   ASSERT_TRUE(parse_rb(read_file(d.file("rb.bin")), &recs));
   Bytes got_rover, got_base;
-  for (const Rec& r : recs) (r.base ? got_base : got_rover).insert((r.base ? got_base : got_rover).end(), r.data.begin(), r.data.end());
+  for (const Rec& r : recs)
+    (r.base ? got_base : got_rover).insert((r.base ? got_base : got_rover).end(), r.data.begin(), r.data.end());
   EXPECT_EQ(got_rover, rover);
   EXPECT_EQ(got_base, base);
 

@@ -49,7 +49,8 @@ ASIC_CHAN_MEAS_T chan(S08 prn, U08 state) {
   m.bitcnt = 1000u + static_cast<U32>(prn);
   m.dop_freq = -1234;
   m.cn_integ = 45;
-  for (int i = 0; i < MSG_CARRIER_ARY_N; ++i) m.start_carrier_phase_ary[static_cast<std::size_t>(i)] = static_cast<S16>(i + 1);
+  for (int i = 0; i < MSG_CARRIER_ARY_N; ++i)
+    m.start_carrier_phase_ary[static_cast<std::size_t>(i)] = static_cast<S16>(i + 1);
   m.carrier_phase_ary_count = 4;
   m.end_carrier_phase = 777;
   return m;
@@ -72,7 +73,8 @@ Bytes carrier_frame(S16 ch_id, const ASIC_CHAN_MEAS_T& m) {
 }
 
 Bytes dbits_frame(S16 ch_id, U32 databits) {
-  return frame([=](U08* b) { return pack_msg_get_databits(b, ch_id, GNSS_TYPE_GPS, 7, databits, 0x11, 500 + databits, 2); });
+  return frame(
+      [=](U08* b) { return pack_msg_get_databits(b, ch_id, GNSS_TYPE_GPS, 7, databits, 0x11, 500 + databits, 2); });
 }
 
 TEST_F(Proxy, AssemblesOneEpochFromItsReports) {

@@ -70,10 +70,10 @@ TEST_F(KernelBackup, StoresInFixedPointAndRestores) {
   EXPECT_EQ(KBACKUP_get_receiver_states(&none), 0);  // an empty region has no state
   const KBACKUP_STATE_IN_T s = sample_state();
   KBACKUP_store_time_and_position(&s);
-  EXPECT_EQ(s32_at(0), 50000000);     // 0.5 rad in 1e-8 rad
+  EXPECT_EQ(s32_at(0), 50000000);  // 0.5 rad in 1e-8 rad
   EXPECT_EQ(s32_at(4), -225000000);
-  EXPECT_EQ(s32_at(8), 12344);        // cm; 123.45f is 123.449997 m, truncated toward zero
-  EXPECT_EQ(s32_at(12), -1500);       // mm/s
+  EXPECT_EQ(s32_at(8), 12344);   // cm; 123.45f is 123.449997 m, truncated toward zero
+  EXPECT_EQ(s32_at(12), -1500);  // mm/s
   KBACKUP_T d{};
   ASSERT_EQ(KBACKUP_get_receiver_states(&d), 1);
   EXPECT_DOUBLE_EQ(d.lla.lat, 0.5);
@@ -237,8 +237,8 @@ TEST(Allocator, OwnershipAndBounds) {
   EXPECT_EQ(ALLOC_new(&a, 4), &pool[1]);  // the freed element is reused
   ALLOC_delete(&a, nullptr);
   int outside = 0;
-  ALLOC_delete(&a, &outside);                                          // not from the pool
-  ALLOC_delete(&a, reinterpret_cast<U08*>(&pool[0]) + 1);              // not an element start
+  ALLOC_delete(&a, &outside);                              // not from the pool
+  ALLOC_delete(&a, reinterpret_cast<U08*>(&pool[0]) + 1);  // not an element start
   EXPECT_EQ(a.num_used, 4);
   ALLOC_delete(&a, &pool[0]);
   ALLOC_delete(&a, &pool[0]);  // twice: the second is ignored

@@ -72,7 +72,7 @@ TEST_F(KernelInterface, OutputSatelliteIds) {
     S16 id, out;
   };
   const Case cases[] = {
-      {GNSS_TYPE_GPS, 5, 5},     {GNSS_TYPE_GPS, 33, 193},  {GNSS_TYPE_GPS, 37, 197}, {GNSS_TYPE_GPS, 38, 38},
+      {GNSS_TYPE_GPS, 5, 5},     {GNSS_TYPE_GPS, 33, 193},  {GNSS_TYPE_GPS, 37, 197},  {GNSS_TYPE_GPS, 38, 38},
       {GNSS_TYPE_SBAS, 120, 33}, {GNSS_TYPE_SBAS, 129, 42}, {GNSS_TYPE_SBAS, 139, 52}, {GNSS_TYPE_GLONASS, 5, 5},
   };
   for (const Case& c : cases) EXPECT_EQ(KINTERFACE_map_output_svid(c.type, c.id), c.out) << c.type << " " << c.id;

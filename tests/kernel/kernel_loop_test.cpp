@@ -30,15 +30,15 @@ std::array<U08, 20480> Alm_image;
 // Script of the scripted target used here.
 constexpr int EPOCHS = 12;
 constexpr int EPOCH_MS = 500;
-constexpr int TRACKED = 6;         // the script's default
-constexpr int DBITS_EVERY = 3;     // a data-bit batch for every channel after epochs 2, 5, 8, ...
-constexpr int REPLAY_CHUNK = 8;    // bytes per read, as the host's replay reads
+constexpr int TRACKED = 6;       // the script's default
+constexpr int DBITS_EVERY = 3;   // a data-bit batch for every channel after epochs 2, 5, 8, ...
+constexpr int REPLAY_CHUNK = 8;  // bytes per read, as the host's replay reads
 
 std::vector<unsigned char> write_script(const std::string& dir) {
-  const int pid = link_test::spawn(dir, link_test::target_exe(),
-                                   {"--write-set", dir, "--epochs", std::to_string(EPOCHS), "--epoch-ms",
-                                    std::to_string(EPOCH_MS), "--mixed-gnss"},
-                                   "target.out");
+  const int pid = link_test::spawn(
+      dir, link_test::target_exe(),
+      {"--write-set", dir, "--epochs", std::to_string(EPOCHS), "--epoch-ms", std::to_string(EPOCH_MS), "--mixed-gnss"},
+      "target.out");
   EXPECT_EQ(talon_test::wait_talonhost(pid, 30), 0);
   return talon_test::read_file(dir + "/log_data.dat");
 }

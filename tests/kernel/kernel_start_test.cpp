@@ -35,10 +35,10 @@ constexpr S32 S32_MAX = std::numeric_limits<S32>::max();
 
 // One receiver-state sector as the backup memory holds it.
 struct Sector {
-  S32 lat = 50000000;   // 1e-8 rad
-  S32 lon = -20000000;  // 1e-8 rad
-  S32 alt = 12345;      // cm
-  S32 cdrift = -100000; // mm/s
+  S32 lat = 50000000;    // 1e-8 rad
+  S32 lon = -20000000;   // 1e-8 rad
+  S32 alt = 12345;       // cm
+  S32 cdrift = -100000;  // mm/s
   D64 gps_tow = 100000.25;
   D64 ratio = 1.0;
   U32 quality = 600;
@@ -198,52 +198,237 @@ Sector sector_with(void (*f)(Sector&)) {
 
 const HotCase HOT_CASES[] = {
     // 3.5 s after the stored fix: tow 100000.25 + 3.5.
-    {"3.5 s, pedestrian: early measurements", Sector{}, {300, 200003, 16384}, PEDESTRIAN, 1, 3,
-     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 750, 0},
-    {"3.5 s, default model: early measurements", Sector{}, {300, 200003, 16384}, NMODEL_DEFAULT, 1, 3,
-     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 750, 0},
-    {"3.5 s, marine: 3-D first fix", Sector{}, {300, 200003, 16384}, MARINE, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
-     100003, 750, 0},
-    {"3.5 s, balloon: 3-D first fix", Sector{}, {300, 200003, 16384}, BALLOON, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
-     100003, 750, 0},
-    {"3.5 s, airborne: 3-D first fix", Sector{}, {300, 200003, 16384}, AIRBORNE, 1, 3, KERNEL_FIRST_FIX_3D, 2300,
-     100003, 750, 0},
-    {"4 s, car: still early measurements", Sector{}, {300, 200004, 0}, CAR, 1, 4, KERNEL_FIRST_FIX_EARLY_MEAS, 2300,
-     100004, 250, 0},
-    {"5 s, pedestrian: 3-D first fix", Sector{}, {300, 200005, 0}, PEDESTRIAN, 1, 5, KERNEL_FIRST_FIX_3D, 2300,
-     100005, 250, 0},
-    // RTC week counter wrapped from 4095 to 0: one week is added before the lapse is taken.
-    {"RTC week wrap", sector_with([](Sector& s) { s.rtc_wn = 4095; s.rtc_sec = 604790; }), {0, 10, 0}, PEDESTRIAN,
-     1, 20, KERNEL_FIRST_FIX_3D, 2300, 100020, 250, 0},
-    {"prediction runs into the next week", sector_with([](Sector& s) { s.gps_tow = 604790.0; }), {300, 200020, 0},
-     PEDESTRIAN, 1, 20, KERNEL_FIRST_FIX_3D, 2301, 10, 0, 0},
-    {"prediction just above 604 800 s", sector_with([](Sector& s) { s.gps_tow = 604799.75; }), {300, 200000, 16384},
-     PEDESTRIAN, 1, 0, KERNEL_FIRST_FIX_EARLY_MEAS, 2301, 0, 250, 0},
-    // The time-count offset (8184 TCXO clocks = 0.5 ms) pulls the prediction back over the week start.
-    {"prediction back into the previous week", sector_with([](Sector& s) { s.gps_tow = 0.0; s.ss_dif = 8184; }),
-     {300, 200000, 0}, PEDESTRIAN, 1, 0, KERNEL_FIRST_FIX_EARLY_MEAS, 2299, 604799, 999, 8184},
-    {"two weeks: the prediction moves two weeks", Sector{}, {302, 200000, 0}, PEDESTRIAN, 1, 1209600,
-     KERNEL_FIRST_FIX_3D, 2302, 100000, 250, 0},
-    {"exactly four weeks", Sector{}, {304, 200000, 0}, PEDESTRIAN, 1, 2419200, KERNEL_FIRST_FIX_3D, 2304, 100000,
-     250, 0},
-    {"four weeks and a second: no hot start", Sector{}, {304, 200001, 0}, PEDESTRIAN, 0, 2419201,
-     KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    // 3600 weeks x 604 800 s does not fit 32 bits; the lapse saturates.
-    {"3600 weeks: no hot start", sector_with([](Sector& s) { s.rtc_wn = 0; }), {3600, 200000, 0}, PEDESTRIAN, 0,
-     S32_MAX, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    {"negative lapse: no hot start", Sector{}, {300, 199990, 0}, PEDESTRIAN, 0, -10, KERNEL_FIRST_FIX_3D, 0, 0, 0,
+    {"3.5 s, pedestrian: early measurements",
+     Sector{},
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     1,
+     3,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2300,
+     100003,
+     750,
      0},
-    {"unknown RTC ratio (-1): no hot start", sector_with([](Sector& s) { s.ratio = -1.0; }), {300, 200003, 16384},
-     PEDESTRIAN, 0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    {"RTC ratio 0: no hot start", sector_with([](Sector& s) { s.ratio = 0.0; }), {300, 200003, 16384}, PEDESTRIAN,
-     0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    {"RTC ratio NaN: no hot start", sector_with([](Sector& s) { s.ratio = std::nan(""); }), {300, 200003, 16384},
-     PEDESTRIAN, 0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    {"RTC ratio 1.5: no hot start", sector_with([](Sector& s) { s.ratio = 1.5; }), {300, 200003, 16384}, PEDESTRIAN,
-     0, 3, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"3.5 s, default model: early measurements",
+     Sector{},
+     {300, 200003, 16384},
+     NMODEL_DEFAULT,
+     1,
+     3,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2300,
+     100003,
+     750,
+     0},
+    {"3.5 s, marine: 3-D first fix",
+     Sector{},
+     {300, 200003, 16384},
+     MARINE,
+     1,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     2300,
+     100003,
+     750,
+     0},
+    {"3.5 s, balloon: 3-D first fix",
+     Sector{},
+     {300, 200003, 16384},
+     BALLOON,
+     1,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     2300,
+     100003,
+     750,
+     0},
+    {"3.5 s, airborne: 3-D first fix",
+     Sector{},
+     {300, 200003, 16384},
+     AIRBORNE,
+     1,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     2300,
+     100003,
+     750,
+     0},
+    {"4 s, car: still early measurements",
+     Sector{},
+     {300, 200004, 0},
+     CAR,
+     1,
+     4,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2300,
+     100004,
+     250,
+     0},
+    {"5 s, pedestrian: 3-D first fix",
+     Sector{},
+     {300, 200005, 0},
+     PEDESTRIAN,
+     1,
+     5,
+     KERNEL_FIRST_FIX_3D,
+     2300,
+     100005,
+     250,
+     0},
+    // RTC week counter wrapped from 4095 to 0: one week is added before the lapse is taken.
+    {"RTC week wrap",
+     sector_with([](Sector& s) {
+       s.rtc_wn = 4095;
+       s.rtc_sec = 604790;
+     }),
+     {0, 10, 0},
+     PEDESTRIAN,
+     1,
+     20,
+     KERNEL_FIRST_FIX_3D,
+     2300,
+     100020,
+     250,
+     0},
+    {"prediction runs into the next week",
+     sector_with([](Sector& s) { s.gps_tow = 604790.0; }),
+     {300, 200020, 0},
+     PEDESTRIAN,
+     1,
+     20,
+     KERNEL_FIRST_FIX_3D,
+     2301,
+     10,
+     0,
+     0},
+    {"prediction just above 604 800 s",
+     sector_with([](Sector& s) { s.gps_tow = 604799.75; }),
+     {300, 200000, 16384},
+     PEDESTRIAN,
+     1,
+     0,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2301,
+     0,
+     250,
+     0},
+    // The time-count offset (8184 TCXO clocks = 0.5 ms) pulls the prediction back over the week start.
+    {"prediction back into the previous week",
+     sector_with([](Sector& s) {
+       s.gps_tow = 0.0;
+       s.ss_dif = 8184;
+     }),
+     {300, 200000, 0},
+     PEDESTRIAN,
+     1,
+     0,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2299,
+     604799,
+     999,
+     8184},
+    {"two weeks: the prediction moves two weeks",
+     Sector{},
+     {302, 200000, 0},
+     PEDESTRIAN,
+     1,
+     1209600,
+     KERNEL_FIRST_FIX_3D,
+     2302,
+     100000,
+     250,
+     0},
+    {"exactly four weeks",
+     Sector{},
+     {304, 200000, 0},
+     PEDESTRIAN,
+     1,
+     2419200,
+     KERNEL_FIRST_FIX_3D,
+     2304,
+     100000,
+     250,
+     0},
+    {"four weeks and a second: no hot start",
+     Sector{},
+     {304, 200001, 0},
+     PEDESTRIAN,
+     0,
+     2419201,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
+    // 3600 weeks x 604 800 s does not fit 32 bits; the lapse saturates.
+    {"3600 weeks: no hot start",
+     sector_with([](Sector& s) { s.rtc_wn = 0; }),
+     {3600, 200000, 0},
+     PEDESTRIAN,
+     0,
+     S32_MAX,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
+    {"negative lapse: no hot start", Sector{}, {300, 199990, 0}, PEDESTRIAN, 0, -10, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
+    {"unknown RTC ratio (-1): no hot start",
+     sector_with([](Sector& s) { s.ratio = -1.0; }),
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     0,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
+    {"RTC ratio 0: no hot start",
+     sector_with([](Sector& s) { s.ratio = 0.0; }),
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     0,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
+    {"RTC ratio NaN: no hot start",
+     sector_with([](Sector& s) { s.ratio = std::nan(""); }),
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     0,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
+    {"RTC ratio 1.5: no hot start",
+     sector_with([](Sector& s) { s.ratio = 1.5; }),
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     0,
+     3,
+     KERNEL_FIRST_FIX_3D,
+     0,
+     0,
+     0,
+     0},
     // 3.5 RTC seconds / 1.0005 = 3.49825 GPS seconds.
-    {"RTC ratio 1.0005", sector_with([](Sector& s) { s.ratio = 1.0005; }), {300, 200003, 16384}, PEDESTRIAN, 1, 3,
-     KERNEL_FIRST_FIX_EARLY_MEAS, 2300, 100003, 748, 4106},
+    {"RTC ratio 1.0005",
+     sector_with([](Sector& s) { s.ratio = 1.0005; }),
+     {300, 200003, 16384},
+     PEDESTRIAN,
+     1,
+     3,
+     KERNEL_FIRST_FIX_EARLY_MEAS,
+     2300,
+     100003,
+     748,
+     4106},
 };
 
 TEST_F(KernelStart, HotStartDecisionsAndPredictedTime) {
@@ -468,25 +653,61 @@ TEST_F(KernelStart, UserPositionAndTime) {
   // 2024-01-01 00:00:00 UTC is Monday of GPS week 2295; with 18 leap seconds tow 86 418 s.
   const Case cases[] = {
       {"UTC calendar", [](KERNEL_INIT_POS_TIME_T&) {}, 1, 2295, 86418},
-      {"UTC calendar, 29 February of a leap year", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 2; t.day = 29; t.hour = 12; },
+      {"UTC calendar, 29 February of a leap year",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.month = 2;
+         t.day = 29;
+         t.hour = 12;
+       },
        1, 2303, 4 * 86400 + 12 * 3600 + 18},
-      {"week and time of week", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = 2345; t.tow = 123456; },
+      {"week and time of week",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.time_format_select = 1;
+         t.wn = 2345;
+         t.tow = 123456;
+       },
        1, 2345, 123456},
-      {"time only (position 0, 0, 0)", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = t.lon_deg = t.alt = 0.0; }, 1,
-       2295, 86418},
+      {"time only (position 0, 0, 0)", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = t.lon_deg = t.alt = 0.0; }, 1, 2295,
+       86418},
       {"month 0", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 0; }, 0, 0, 0},
       {"month 13", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 13; }, 0, 0, 0},
       {"day 0", [](KERNEL_INIT_POS_TIME_T& t) { t.day = 0; }, 0, 0, 0},
-      {"30 February", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 2; t.day = 30; }, 0, 0, 0},
-      {"29 February 2023", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 2023; t.month = 2; t.day = 29; }, 0, 0, 0},
-      {"before the GPS epoch", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 1980; t.day = 5; }, 0, 0, 0},
+      {"30 February",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.month = 2;
+         t.day = 30;
+       },
+       0, 0, 0},
+      {"29 February 2023",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.year = 2023;
+         t.month = 2;
+         t.day = 29;
+       },
+       0, 0, 0},
+      {"before the GPS epoch",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.year = 1980;
+         t.day = 5;
+       },
+       0, 0, 0},
       {"year 2100", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 2100; }, 0, 0, 0},
       {"hour 24", [](KERNEL_INIT_POS_TIME_T& t) { t.hour = 24; }, 0, 0, 0},
       {"minute 60", [](KERNEL_INIT_POS_TIME_T& t) { t.minute = 60; }, 0, 0, 0},
       {"second 60", [](KERNEL_INIT_POS_TIME_T& t) { t.sec = 60; }, 0, 0, 0},
-      {"time of week 604 800", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = 2345; t.tow = 604800; },
+      {"time of week 604 800",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.time_format_select = 1;
+         t.wn = 2345;
+         t.tow = 604800;
+       },
        0, 0, 0},
-      {"negative week", [](KERNEL_INIT_POS_TIME_T& t) { t.time_format_select = 1; t.wn = -1; }, 0, 0, 0},
+      {"negative week",
+       [](KERNEL_INIT_POS_TIME_T& t) {
+         t.time_format_select = 1;
+         t.wn = -1;
+       },
+       0, 0, 0},
       {"latitude 91", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = 91.0; }, 0, 0, 0},
       {"longitude NaN", [](KERNEL_INIT_POS_TIME_T& t) { t.lon_deg = std::nan(""); }, 0, 0, 0},
   };
@@ -535,8 +756,8 @@ TEST(KernelNoisePower, TargetToldOnlyOutsideOnePercent) {
     D64 noise_power;
   };
   const Case cases[] = {
-      {"reference", 1.0, 0, 2500000.0},       {"x 1.005", 1.005, 0, 2525062.5}, {"x 0.995", 0.995, 0, 2475062.5},
-      {"x 1.02", 1.02, 1, 2601000.0},         {"x 0.98", 0.98, 1, 2401000.0},   {"24.552 MHz (x 1.5)", 1.5, 1, 5625000.0},
+      {"reference", 1.0, 0, 2500000.0}, {"x 1.005", 1.005, 0, 2525062.5}, {"x 0.995", 0.995, 0, 2475062.5},
+      {"x 1.02", 1.02, 1, 2601000.0},   {"x 0.98", 0.98, 1, 2401000.0},   {"24.552 MHz (x 1.5)", 1.5, 1, 5625000.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -552,11 +773,13 @@ TEST(KernelBackupLayout, EveryModuleAtItsFixedOffset) {
   std::array<U08, HOST_IMAGE_SIZE> region{};
   EXPECT_EQ(KERNEL_init_backup_address(region.data()), 8600);
   const std::array<U32, BACKUP_N_PIECES> want = {0, 128, 168, 224, 2128, 7072, 7120};
-  for (int i = 0; i < BACKUP_N_PIECES; ++i) EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
+  for (int i = 0; i < BACKUP_N_PIECES; ++i)
+    EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
   EXPECT_LE(BACKUP_LAYOUT.total, static_cast<U32>(HOST_IMAGE_SIZE));  // fits the host's image
   // The layout does not depend on where the buffer lies: one byte further on, the same offsets.
   EXPECT_EQ(KERNEL_init_backup_address(region.data() + 1), 8600);
-  for (int i = 0; i < BACKUP_N_PIECES; ++i) EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
+  for (int i = 0; i < BACKUP_N_PIECES; ++i)
+    EXPECT_EQ(KERNEL_get_backup_piece_offset(i), want[static_cast<std::size_t>(i)]) << i;
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ Bytes cat(std::initializer_list<Bytes> parts) {
 struct Case {
   std::string name;
   Bytes stream;
-  int good;             // return value summed over the calls
+  int good;  // return value summed over the calls
   int wrong_type;
   int wrong_checksum;
   std::vector<int> types;  // handlers called, in order
@@ -92,25 +92,27 @@ const Bytes NOPAYLOAD = frame({0x4A, 0x58, 15});
 
 INSTANTIATE_TEST_SUITE_P(
     Frames, DispatchTable,
-    ::testing::Values(
-        Case{"rtc report", RTC_FRAME, 1, 0, 0, {14}},
-        Case{"no payload", NOPAYLOAD, 1, 0, 0, {15}},
-        Case{"leading garbage", cat({{0x00, 0xFF, 0x58, 0x4A, 0x00, 0x58}, RTC_FRAME}), 1, 0, 0, {14}},
-        Case{"bad checksum", bad_checksum_rtc(), 0, 0, 1, {}},
-        Case{"bad checksum then good", cat({bad_checksum_rtc(), RTC_FRAME}), 1, 0, 1, {14}},
-        // A type above 65, and type 2 (a command only the host sends).
-        Case{"type above 65", cat({{0x4A, 0x58, 66}, RTC_FRAME}), 1, 1, 0, {14}},
-        Case{"type not accepted", cat({frame({0x4A, 0x58, 2}), RTC_FRAME}), 1, 1, 0, {14}},
-        // The second 'J' is taken in the preamble state and sends the receiver idle.
-        Case{"J J X does not start a frame", cat({{0x4A}, RTC_FRAME}), 0, 0, 0, {}},
-        Case{"J J X then a frame", cat({{0x4A}, RTC_FRAME, RTC_FRAME}), 1, 0, 0, {14}},
-        Case{"back to back", cat({RTC_FRAME, TEMP, NOPAYLOAD}), 3, 0, 0, {14, 33, 15}},
-        // A frame cut short swallows what follows until its length is reached: the
-        // first temperature frame and the sync byte of the second, whose 'X' then
-        // fails as checksum. The third frame is received.
-        Case{"truncated frame then next",
-             cat({Bytes(RTC_FRAME.begin(), RTC_FRAME.begin() + 6), TEMP, TEMP, TEMP}), 1, 0, 1, {33}},
-        Case{"empty", {}, 0, 0, 0, {}}),
+    ::testing::Values(Case{"rtc report", RTC_FRAME, 1, 0, 0, {14}}, Case{"no payload", NOPAYLOAD, 1, 0, 0, {15}},
+                      Case{"leading garbage", cat({{0x00, 0xFF, 0x58, 0x4A, 0x00, 0x58}, RTC_FRAME}), 1, 0, 0, {14}},
+                      Case{"bad checksum", bad_checksum_rtc(), 0, 0, 1, {}},
+                      Case{"bad checksum then good", cat({bad_checksum_rtc(), RTC_FRAME}), 1, 0, 1, {14}},
+                      // A type above 65, and type 2 (a command only the host sends).
+                      Case{"type above 65", cat({{0x4A, 0x58, 66}, RTC_FRAME}), 1, 1, 0, {14}},
+                      Case{"type not accepted", cat({frame({0x4A, 0x58, 2}), RTC_FRAME}), 1, 1, 0, {14}},
+                      // The second 'J' is taken in the preamble state and sends the receiver idle.
+                      Case{"J J X does not start a frame", cat({{0x4A}, RTC_FRAME}), 0, 0, 0, {}},
+                      Case{"J J X then a frame", cat({{0x4A}, RTC_FRAME, RTC_FRAME}), 1, 0, 0, {14}},
+                      Case{"back to back", cat({RTC_FRAME, TEMP, NOPAYLOAD}), 3, 0, 0, {14, 33, 15}},
+                      // A frame cut short swallows what follows until its length is reached: the
+                      // first temperature frame and the sync byte of the second, whose 'X' then
+                      // fails as checksum. The third frame is received.
+                      Case{"truncated frame then next",
+                           cat({Bytes(RTC_FRAME.begin(), RTC_FRAME.begin() + 6), TEMP, TEMP, TEMP}),
+                           1,
+                           0,
+                           1,
+                           {33}},
+                      Case{"empty", {}, 0, 0, 0, {}}),
     [](const ::testing::TestParamInfo<Case>& i) {
       std::string n = i.param.name;
       for (char& ch : n)

@@ -96,19 +96,22 @@ TEST_P(GoldenFrames, PackerWritesExactBytes) {
 std::vector<Golden> golden_cases() {
   std::vector<Golden> v;
   // Vectors known from the link's own documentation.
-  v.push_back({"pse_clock_minus_2", [](U08* b) { return pack_msg_pse_set_clock_offset(b, -2); },
+  v.push_back({"pse_clock_minus_2",
+               [](U08* b) { return pack_msg_pse_set_clock_offset(b, -2); },
                {0x4A, 0x58, 0x0A, 0xFF, 0xFF, 0xFF, 0xFE}});
-  v.push_back({"drop_channel_3_17_2", [](U08* b) { return pack_msg_drop_channel(b, 3, 17, 2); },
+  v.push_back({"drop_channel_3_17_2",
+               [](U08* b) { return pack_msg_drop_channel(b, 3, 17, 2); },
                {0x4A, 0x58, 0x12, 0x03, 0x11, 0x02}});
-  v.push_back({"rtc_1_5_1000", [](U08* b) { return pack_msg_rtc(b, 1, 5, 1000); },
+  v.push_back({"rtc_1_5_1000",
+               [](U08* b) { return pack_msg_rtc(b, 1, 5, 1000); },
                {0x4A, 0x58, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x03, 0xE8}});
   v.push_back({"hostbase_init", [](U08* b) { return pack_msg_hostbase_init(b); }, {0x4A, 0x58, 0x0F}});
 
   // Messages without payload.
   const std::pair<int (*)(U08*), int> empties[] = {
-      {pack_msg_pse_init, 2},           {pack_msg_pse_enable_all, 5},      {pack_msg_pse_disable_all, 6},
-      {pack_msg_asic_init, 12},         {pack_msg_hostbase_stop, 16},      {pack_msg_reset_noise_power, 30},
-      {pack_msg_glo_pse_init, 36},      {pack_msg_glo_pse_enable_all, 41}, {pack_msg_glo_pse_disable_all, 42},
+      {pack_msg_pse_init, 2},       {pack_msg_pse_enable_all, 5},      {pack_msg_pse_disable_all, 6},
+      {pack_msg_asic_init, 12},     {pack_msg_hostbase_stop, 16},      {pack_msg_reset_noise_power, 30},
+      {pack_msg_glo_pse_init, 36},  {pack_msg_glo_pse_enable_all, 41}, {pack_msg_glo_pse_disable_all, 42},
       {pack_msg_glo_asic_init, 47},
   };
   for (const auto& [fn, type] : empties) v.push_back({"empty_" + std::to_string(type), fn, blank(type, 3)});
@@ -206,8 +209,8 @@ std::vector<Golden> golden_cases() {
     put(e, 10, 0x80000001, 4);
     put(e, 14, 123456, 4);
     put(e, 18, 7, 1);
-    v.push_back({"databits", [](U08* b) { return pack_msg_get_databits(b, 5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7); },
-                 e});
+    v.push_back(
+        {"databits", [](U08* b) { return pack_msg_get_databits(b, 5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7); }, e});
   }
   {  // PSE_PARAM and GLO_PSE_PARAM
     for (int type : {3, 37}) {
@@ -251,8 +254,8 @@ std::vector<Golden> golden_cases() {
                    for (int k = 0; k < 8; ++k) {
                      for (int s = 0; s < 3; ++s) {
                        const U08 base = static_cast<U08>(k * 16 + s * 4);
-                       st[k].set[static_cast<std::size_t>(s)] = {base, static_cast<U08>(base + 1),
-                                                                 static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
+                       st[k].set[static_cast<std::size_t>(s)] = {
+                           base, static_cast<U08>(base + 1), static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
                      }
                      st[k].nsets = static_cast<S16>(k % 4);
                      st[k].primary_set_ndx = static_cast<S16>(k % 3);
@@ -277,8 +280,8 @@ std::vector<Golden> golden_cases() {
                    for (int k = 0; k < 8; ++k) {
                      for (int s = 0; s < 2; ++s) {
                        const U08 base = static_cast<U08>(k * 8 + s * 4);
-                       st[k].set[static_cast<std::size_t>(s)] = {base, static_cast<U08>(base + 1),
-                                                                 static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
+                       st[k].set[static_cast<std::size_t>(s)] = {
+                           base, static_cast<U08>(base + 1), static_cast<U08>(base + 2), static_cast<U08>(base + 3)};
                      }
                      st[k].nsets = 2;
                      st[k].primary_set_ndx = 1;
@@ -353,15 +356,15 @@ std::vector<Golden> golden_cases() {
       put(e, 6 + 6 * i, static_cast<U16>(-i), 2);
       put(e, 8 + 6 * i, static_cast<U16>(60000 + i), 2);
     }
-    v.push_back({"bd2_pse_weak",
-                 [](U08* b) {
-                   BD2_PSE_WEAK_SEARCH_T w[8];
-                   for (int i = 0; i < 8; ++i)
-                     w[i] = {static_cast<S16>(i + 1), static_cast<S16>(i), static_cast<S16>(-i),
-                             static_cast<U16>(60000 + i)};
-                   return pack_msg_bd2_pse_set_weak_array(b, 8, w);
-                 },
-                 e});
+    v.push_back(
+        {"bd2_pse_weak",
+         [](U08* b) {
+           BD2_PSE_WEAK_SEARCH_T w[8];
+           for (int i = 0; i < 8; ++i)
+             w[i] = {static_cast<S16>(i + 1), static_cast<S16>(i), static_cast<S16>(-i), static_cast<U16>(60000 + i)};
+           return pack_msg_bd2_pse_set_weak_array(b, 8, w);
+         },
+         e});
   }
   {  // ASIC_SET_TR: 12 x cl
     Bytes e = blank(31, 64);

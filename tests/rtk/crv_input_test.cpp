@@ -79,8 +79,8 @@ TEST(CrvInput, ShortMessagesAreDroppedAndCounted) {
     EXPECT_EQ(drops().short_msg, expected) << std::hex << int(payload[0]) << " " << payload.size();
     EXPECT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 0);
   };
-  check(std::vector<U08>{0xDC, 1, 0, 1, 0, 0, 0, 0, 0});                   // 9 of 10 bytes
-  std::vector<U08> raw(3 + 23 * 2 - 1, 0);                                  // two records, one byte short
+  check(std::vector<U08>{0xDC, 1, 0, 1, 0, 0, 0, 0, 0});  // 9 of 10 bytes
+  std::vector<U08> raw(3 + 23 * 2 - 1, 0);                // two records, one byte short
   raw[0] = 0xDD;
   raw[1] = 1;
   raw[2] = 2;
@@ -138,7 +138,9 @@ TEST(CrvInput, SatelliteNumbersOutsideTheTableAreDropped) {
     EXPECT_EQ(drops().bad_sat, ++expected) << number;
   }
   // extended raw records: SBAS outside 120..138, GPS PRN 0, unknown GNSS type
-  SIM_OBS_T o[4] = {{1, 119, 0, 40, 2e7, 0, 0, 1}, {1, 139, 0, 40, 2e7, 0, 0, 1}, {0, 0, 0, 40, 2e7, 0, 0, 1},
+  SIM_OBS_T o[4] = {{1, 119, 0, 40, 2e7, 0, 0, 1},
+                    {1, 139, 0, 40, 2e7, 0, 0, 1},
+                    {0, 0, 0, 40, 2e7, 0, 0, 1},
                     {9, 5, 0, 40, 2e7, 0, 0, 1}};
   std::vector<U08> m(f, f + sim_msg_extraw(2, 2400, 2000, 1000, 0, o, 4, f));
   feed_rover(m);

@@ -11,7 +11,7 @@ struct Pairing {
   int rover_epochs = 0;
   std::vector<double> age;  // rover time - base time after each rover epoch (NaN: no base epoch)
   int base_pos_valid = 0;
-  long base_left = 0;       // bytes of the base file not read
+  long base_left = 0;  // bytes of the base file not read
 };
 
 Pairing run(const SIM_SCENARIO_T& sc) {

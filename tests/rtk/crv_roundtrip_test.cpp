@@ -31,7 +31,9 @@ std::vector<U08> gps_sf_msgs(const SIM_GPS_EPH_T& e, double tow) {
 
 // A broadcast ephemeris with every field drawn within its IS-GPS-200 range.
 SIM_GPS_EPH_T random_eph(std::mt19937& g, int prn, int week) {
-  auto u = [&](long long lo, long long hi) { return static_cast<long long>(std::uniform_int_distribution<long long>(lo, hi)(g)); };
+  auto u = [&](long long lo, long long hi) {
+    return static_cast<long long>(std::uniform_int_distribution<long long>(lo, hi)(g));
+  };
   SIM_GPS_EPH_T e{};
   e.prn = prn;
   e.week = week;
@@ -50,7 +52,7 @@ SIM_GPS_EPH_T random_eph(std::mt19937& g, int prn, int week) {
   e.deln = static_cast<int>(u(-32768, 32767));
   e.m0 = static_cast<int>(u(INT32_MIN, INT32_MAX));
   e.cuc = static_cast<int>(u(-32768, 32767));
-  e.e = static_cast<unsigned int>(u(0, 257698037));                   // e <= 0.03
+  e.e = static_cast<unsigned int>(u(0, 257698037));  // e <= 0.03
   e.cus = static_cast<int>(u(-32768, 32767));
   e.sqrta = static_cast<unsigned int>(u(2530LL << 19, 0xFFFFFFFFLL));  // 2530 .. 8192 m^0.5
   e.toe = static_cast<int>(u(0, 37799));
@@ -116,8 +118,10 @@ TEST(CrvRoundTrip, RandomEphemeridesThroughSubframes) {
     // the subframe's transmission week decides; toe half a week away belongs to the neighbour week
     const double ttr = (std::floor(tow / 6.0) + 1.0) * 6.0;  // HOW count of subframe 1
     int want_week = week;
-    if (e.toe * 16.0 < ttr - 302400.0) ++want_week;
-    else if (e.toe * 16.0 > ttr + 302400.0) --want_week;
+    if (e.toe * 16.0 < ttr - 302400.0)
+      ++want_week;
+    else if (e.toe * 16.0 > ttr + 302400.0)
+      --want_week;
     SCOPED_TRACE(k);
     const eph_t& d = RTK_get_nav()->eph[prn - 1];
     ASSERT_EQ(d.sat, prn);
@@ -165,10 +169,10 @@ TEST(CrvRoundTrip, RawAndTimeMessages) {
   SIM_OBS_T o[6] = {};
   o[0] = {0, 7, 0, 45, 21000123.456789, 110361234.125, -1234.5f, 1 | 2 | 4};
   o[1] = {0, 40, 0, 38, 38000000.25, 3.5e9, 10.25f, 1 | 4 | 8 | 0x40};  // SBAS number 40; slip; folded phase
-  o[2] = {0, 70, 0, 41, 20500000.0, -1.0e8, 0.0f, 1 | 2};             // GLONASS slot 6, no phase
-  o[3] = {0, 193, 0, 44, 37000000.0, 1.0, 1.0f, 0};                 // QZSS, nothing valid
-  o[4] = {0, 0, 0, 44, 1.0, 1.0, 1.0f, 7};                          // code 0: no satellite
-  o[5] = {0, 200, 0, 44, 1.0, 1.0, 1.0f, 7};                        // BeiDou: not in the table
+  o[2] = {0, 70, 0, 41, 20500000.0, -1.0e8, 0.0f, 1 | 2};               // GLONASS slot 6, no phase
+  o[3] = {0, 193, 0, 44, 37000000.0, 1.0, 1.0f, 0};                     // QZSS, nothing valid
+  o[4] = {0, 0, 0, 44, 1.0, 1.0, 1.0f, 7};                              // code 0: no satellite
+  o[5] = {0, 200, 0, 44, 1.0, 1.0, 1.0f, 7};                            // BeiDou: not in the table
   U08 f[SIM_MAX_FRAME];
   feed_rover(frame_bytes(f, sim_msg_raw(9, o, 6, f)));  // before any time message: ignored
   obsd_t obs[MAXOBS_CYCLE];
@@ -252,13 +256,13 @@ TEST(CrvRoundTrip, ExtendedRawRecordsAndEpochTypes) {
   rtk_test::reset_engine(SYS_GPS | SYS_SBS | SYS_GLO | SYS_QZS | SYS_GAL | SYS_CMP);
   SIM_OBS_T o[8] = {};
   o[0] = {0, 12, 0, 47, 22000000.5, 115000000.25, 500.5f, 1 | 2 | 4 | 0x4000};
-  o[1] = {1, 129, 0, 36, 38000000.0, 2.0e8, 1.0f, 1 | 2 | 4 | 8};     // SBAS PRN 129 -> number 42
-  o[2] = {2, 3, -4, 42, 20000000.0, 1.0e8, 2.0f, 1 | 4};             // GLONASS slot 3, k = -4
-  o[3] = {2, 4, 8, 42, 20000000.0, 1.0e8, 2.0f, 1 | 4};              // frequency number 8 is not valid
-  o[4] = {4, 193, 0, 40, 37000000.0, 0.0, 3.0f, 1 | 0x20};           // QZSS: no phase, bit 5 no effect
-  o[5] = {0, 13, 0, 40, 21000000.0, 1.0e8, 3.0f, 1 | 4 | 0x20};      // phase not yet usable: dropped
-  o[6] = {3, 11, 0, 40, 21000000.0, 1.0e8, 3.0f, 7};                 // Galileo: skipped
-  o[7] = {5, 11, 0, 40, 21000000.0, 1.0e8, 3.0f, 7};                 // BeiDou: skipped
+  o[1] = {1, 129, 0, 36, 38000000.0, 2.0e8, 1.0f, 1 | 2 | 4 | 8};  // SBAS PRN 129 -> number 42
+  o[2] = {2, 3, -4, 42, 20000000.0, 1.0e8, 2.0f, 1 | 4};           // GLONASS slot 3, k = -4
+  o[3] = {2, 4, 8, 42, 20000000.0, 1.0e8, 2.0f, 1 | 4};            // frequency number 8 is not valid
+  o[4] = {4, 193, 0, 40, 37000000.0, 0.0, 3.0f, 1 | 0x20};         // QZSS: no phase, bit 5 no effect
+  o[5] = {0, 13, 0, 40, 21000000.0, 1.0e8, 3.0f, 1 | 4 | 0x20};    // phase not yet usable: dropped
+  o[6] = {3, 11, 0, 40, 21000000.0, 1.0e8, 3.0f, 7};               // Galileo: skipped
+  o[7] = {5, 11, 0, 40, 21000000.0, 1.0e8, 3.0f, 7};               // BeiDou: skipped
   U08 f[SIM_MAX_FRAME];
   // an extended raw message alone starts the stream's epoch time
   feed_rover(frame_bytes(f, sim_msg_extraw(77, 2400, 123500, 100, 1, o, 8, f)));
@@ -287,8 +291,8 @@ TEST(CrvRoundTrip, ExtendedRawRecordsAndEpochTypes) {
   struct {
     U32 tow_ms;
     int period, indicator, type;
-  } cases[] = {{123500, 100, 1, 2}, {123500, 300, 1, 1}, {123200, 100, 1, 1}, {123500, 100, 0, 0},
-               {124000, 300, 1, 2}, {123500, 0, 1, 1}};
+  } cases[] = {{123500, 100, 1, 2}, {123500, 300, 1, 1}, {123200, 100, 1, 1},
+               {123500, 100, 0, 0}, {124000, 300, 1, 2}, {123500, 0, 1, 1}};
   for (const auto& c : cases) {
     feed_rover(frame_bytes(f, sim_msg_extraw(1, 2400, c.tow_ms, c.period, c.indicator, o, 1, f)));
     ASSERT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 1);

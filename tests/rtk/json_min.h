@@ -56,8 +56,10 @@ class Parser {
     while (i_ < s_.size() && s_[i_] != '"') {
       if (s_[i_] == '\\' && i_ + 1 < s_.size()) {
         ++i_;
-        if (s_[i_] == 'u') i_ += 4;
-        else out->push_back(s_[i_]);
+        if (s_[i_] == 'u')
+          i_ += 4;
+        else
+          out->push_back(s_[i_]);
         ++i_;
         continue;
       }

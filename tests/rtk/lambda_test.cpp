@@ -17,7 +17,8 @@ std::vector<double> inverse(int n, std::vector<double> a) {
   for (int c = 0; c < n; ++c) {
     int piv = c;
     for (int r = c + 1; r < n; ++r)
-      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) > std::fabs(a[static_cast<std::size_t>(piv * n + c)])) piv = r;
+      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) > std::fabs(a[static_cast<std::size_t>(piv * n + c)]))
+        piv = r;
     for (int k = 0; k < n; ++k) {
       std::swap(a[static_cast<std::size_t>(c * n + k)], a[static_cast<std::size_t>(piv * n + k)]);
       std::swap(inv[static_cast<std::size_t>(c * n + k)], inv[static_cast<std::size_t>(piv * n + k)]);
@@ -49,15 +50,15 @@ double norm2(int n, const std::vector<double>& qinv, const double* a, const std:
 }
 
 // The two best integer vectors in a box of +-r around the rounded float vector.
-void brute_force(int n, const std::vector<double>& qinv, const double* a, int r, std::vector<double>* best,
-                 double* s) {
+void brute_force(int n, const std::vector<double>& qinv, const double* a, int r, std::vector<double>* best, double* s) {
   std::vector<int> off(static_cast<std::size_t>(n), -r);
   s[0] = s[1] = 1e300;
   best[0].assign(static_cast<std::size_t>(n), 0.0);
   best[1].assign(static_cast<std::size_t>(n), 0.0);
   for (;;) {
     std::vector<double> z(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) z[static_cast<std::size_t>(i)] = std::floor(a[i] + 0.5) + off[static_cast<std::size_t>(i)];
+    for (int i = 0; i < n; ++i)
+      z[static_cast<std::size_t>(i)] = std::floor(a[i] + 0.5) + off[static_cast<std::size_t>(i)];
     const double d = norm2(n, qinv, a, z);
     if (d < s[0]) {
       s[1] = s[0];
@@ -106,7 +107,8 @@ TEST(Lambda, AgreesWithBruteForceOnRandomProblems) {
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
         double v = i == j ? 0.05 : 0.0;
-        for (int k = 0; k < n; ++k) v += A[static_cast<std::size_t>(i * n + k)] * A[static_cast<std::size_t>(j * n + k)];
+        for (int k = 0; k < n; ++k)
+          v += A[static_cast<std::size_t>(i * n + k)] * A[static_cast<std::size_t>(j * n + k)];
         Q[static_cast<std::size_t>(i * n + j)] = v;
       }
     double a[5];

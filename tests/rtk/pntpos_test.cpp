@@ -156,7 +156,7 @@ TEST(Pntpos, SatelliteScreening) {
   snrmask_t m{};
   m.ena[0] = 1;
   for (int i = 0; i < 9; ++i) m.mask[0][i] = 40.0 - 2.0 * i;  // 40 at 5 deg .. 24 at 85 deg
-  EXPECT_EQ(testsnr(0, 0, 10.0 * D2R, 38.9, &m), 1);  // limit 39 halfway between 5 and 15 deg
+  EXPECT_EQ(testsnr(0, 0, 10.0 * D2R, 38.9, &m), 1);          // limit 39 halfway between 5 and 15 deg
   EXPECT_EQ(testsnr(0, 0, 10.0 * D2R, 39.1, &m), 0);
   EXPECT_EQ(testsnr(0, 0, 1.0 * D2R, 39.9, &m), 1);
   EXPECT_EQ(testsnr(0, 0, 89.0 * D2R, 23.9, &m), 1);

@@ -55,7 +55,7 @@ TEST(Ddmat, LockAndHalfCycleDecideWhoTakesPart) {
 
   // a half-cycle flag or a low elevation removes a satellite as well
   rtk = make_rtk({3, 7, 9, 12}, {10.0, 20.0, 30.0, 40.0}, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
-  rtk->ssat[2].slip[0] = 2;           // passed over before the reference
+  rtk->ssat[2].slip[0] = 2;            // passed over before the reference
   rtk->ssat[11].azel[1] = 10.0 * D2R;  // below elmaskar (15 deg)
   static double D[NX * NX];
   ASSERT_EQ(ddmat(rtk, D, m, s), 1);
@@ -98,8 +98,10 @@ TEST(GenerateQbQab, MatchesTheDoubleDifferenceTransformation) {
       double v = 0.0;
       for (int i = 0; i < NX; ++i)
         for (int j = 0; j < NX; ++j) v += D[i + a * NX] * rtk->P[i + j * NX] * D[j + b * NX];
-      if (a < RTK_NP) EXPECT_NEAR(Qab[a + (b - RTK_NP) * RTK_NP], v, 1e-12);
-      else EXPECT_NEAR(Qb[(a - RTK_NP) + (b - RTK_NP) * nb], v, 1e-12);
+      if (a < RTK_NP)
+        EXPECT_NEAR(Qab[a + (b - RTK_NP) * RTK_NP], v, 1e-12);
+      else
+        EXPECT_NEAR(Qb[(a - RTK_NP) + (b - RTK_NP) * nb], v, 1e-12);
     }
 }
 
@@ -199,7 +201,8 @@ TEST(Filter, MatchesDenseKalmanUpdateAndSkipsUnsetStates) {
     for (int i = 0; i < n; ++i)
       if (i != 3) ix.push_back(i);
     const int k = static_cast<int>(ix.size());
-    std::vector<double> F(static_cast<std::size_t>(k * m)), Q(static_cast<std::size_t>(m * m)), K(static_cast<std::size_t>(k * m));
+    std::vector<double> F(static_cast<std::size_t>(k * m)), Q(static_cast<std::size_t>(m * m)),
+        K(static_cast<std::size_t>(k * m));
     for (int a = 0; a < k; ++a)
       for (int r = 0; r < m; ++r) {
         double s = 0.0;

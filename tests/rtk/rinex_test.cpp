@@ -52,8 +52,8 @@ std::string obs3_header() {
   return hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
          hdr("  4157177.0658   671230.4766  4774767.0311", "APPROX POSITION XYZ") +
          hdr("G    5 C1C L1C D1C S1C C2X", "SYS / # / OBS TYPES") +
-         hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") +
-         hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") + hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER");
+         hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") + hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") +
+         hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER");
 }
 
 struct EpochRead {
@@ -73,17 +73,16 @@ EpochRead read_one(int rcv) {
 
 TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
   init_engine();
-  const std::string text =
-      obs3_header() +
-      "> 2023 01 08 10 00  0.0000000  0  4\n"
-      "G08  25064360.368 9 131714052.13219     -1477.809 9        54.233 9  25064364.477 8\n"
-      "R05  21000000.000 7 112000000.500 7       100.000 7        44.000 7\n"
-      "E05  23285211.414 9 122364590.602 9\n"
-      "S20  38000000.000 7\n"
-      "> 2023 01 08 10 00  1.0000000  4  1\n"
-      "a comment inside an event\n"
-      "> 2023 01 08 10 00  1.0000000  0  1\n"
-      "G13  20029160.452 9 105253927.576 9       586.180 9        56.112 9\n";
+  const std::string text = obs3_header() +
+                           "> 2023 01 08 10 00  0.0000000  0  4\n"
+                           "G08  25064360.368 9 131714052.13219     -1477.809 9        54.233 9  25064364.477 8\n"
+                           "R05  21000000.000 7 112000000.500 7       100.000 7        44.000 7\n"
+                           "E05  23285211.414 9 122364590.602 9\n"
+                           "S20  38000000.000 7\n"
+                           "> 2023 01 08 10 00  1.0000000  4  1\n"
+                           "a comment inside an event\n"
+                           "> 2023 01 08 10 00  1.0000000  0  1\n"
+                           "G13  20029160.452 9 105253927.576 9       586.180 9        56.112 9\n";
   std::FILE* fp = text_file(text);
   ASSERT_EQ(RINEX_attach_obs(RINEX_BASE, fp, "v3.obs"), 1);
   double pos[3];
@@ -106,7 +105,7 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
   EXPECT_EQ(e.obs[2].sat, satno(SYS_SBS, 33));  // S20 = PRN 120
   EXPECT_DOUBLE_EQ(e.obs[2].P[0], 38000000.0);
   EXPECT_EQ(e.obs[2].L[0], 0.0);  // code only
-  e = read_one(RINEX_BASE);  // the event record is passed over
+  e = read_one(RINEX_BASE);       // the event record is passed over
   ASSERT_EQ(e.ok, 1);
   ASSERT_EQ(e.n, 1);
   EXPECT_EQ(e.obs[0].sat, satno(SYS_GPS, 13));
@@ -161,16 +160,15 @@ TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
 
 TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
   init_engine();
-  const std::string text =
-      hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
-      hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER") +
-      "> 2023 01 08 1x 00  0.0000000  0  1\n"          // bad epoch line
-      "G08  25064360.368 9\n"                           // its body: a malformed epoch line itself
-      "> 2023 01 08 10 00  1.0000000  0  2\n"
-      "G08  2506436x.368 9                 131714052.132 9\n"
-      "G13  20029160.452 9                 105253927.576 9\n"
-      "> 2023 01 08 10 00  2.0000000  0  3\n"
-      "G08  25064360.368 9\n";  // ends inside the epoch
+  const std::string text = hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
+                           hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER") +
+                           "> 2023 01 08 1x 00  0.0000000  0  1\n"  // bad epoch line
+                           "G08  25064360.368 9\n"                  // its body: a malformed epoch line itself
+                           "> 2023 01 08 10 00  1.0000000  0  2\n"
+                           "G08  2506436x.368 9                 131714052.132 9\n"
+                           "G13  20029160.452 9                 105253927.576 9\n"
+                           "> 2023 01 08 10 00  2.0000000  0  3\n"
+                           "G08  25064360.368 9\n";  // ends inside the epoch
   std::FILE* fp = text_file(text);
   testing::internal::CaptureStderr();
   ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fp, "bad.obs"), 1);
@@ -249,23 +247,22 @@ TEST(RinexNav, Version2GpsRecordsIonosphereAndNearestRecord) {
 TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
   const LeapGuard leap;
   init_engine();
-  const std::string text =
-      hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
-      hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
-      hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
-      hdr("    18", "LEAP SECONDS") + hdr("", "END OF HEADER") +
-      "E11 2023 01 08 10 00 00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
-      "     1.000000000000D+00 1.000000000000D+00\n"
-      "R05 2023 01 08 09 45 00 1.000000000000D-05 0.000000000000D+00 3.564000000000D+04\n"
-      "     1.000000000000D+04 1.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n"
-      "     2.000000000000D+04-1.000000000000D+00 0.000000000000D+00 1.000000000000D+00\n"
-      "     3.000000000000D+03 2.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n";
+  const std::string text = hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
+                           hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
+                           hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
+                           hdr("    18", "LEAP SECONDS") + hdr("", "END OF HEADER") +
+                           "E11 2023 01 08 10 00 00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
+                           "     1.000000000000D+00 1.000000000000D+00\n"
+                           "R05 2023 01 08 09 45 00 1.000000000000D-05 0.000000000000D+00 3.564000000000D+04\n"
+                           "     1.000000000000D+04 1.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n"
+                           "     2.000000000000D+04-1.000000000000D+00 0.000000000000D+00 1.000000000000D+00\n"
+                           "     3.000000000000D+03 2.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n";
   std::FILE* fp = text_file(text);
   testing::internal::CaptureStderr();
   ASSERT_EQ(RINEX_read_nav_stream(fp, "mixed.nav"), 1);
@@ -289,7 +286,8 @@ TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
 TEST(RinexNav, TruncatedAndMalformedRecordsAreReported) {
   const LeapGuard leap;
   init_engine();
-  const std::string text = hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") + hdr("", "END OF HEADER") +
+  const std::string text = hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") +
+                           hdr("", "END OF HEADER") +
                            " 1 10  1  6  0  0  0.0-0.765500590205E-04-0.318323145621E-11 0.000000000000E+00\n"
                            "    0.700000000000E+02-0.5121875000x0E+02 0.593060417633E-08-0.185308241109E+01\n";
   std::FILE* fp = text_file(text);

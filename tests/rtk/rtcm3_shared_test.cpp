@@ -16,9 +16,9 @@ namespace {
 
 using json_min::Value;
 
-constexpr double LMS = 299792.458;            // light-millisecond, m
+constexpr double LMS = 299792.458;  // light-millisecond, m
 constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
-constexpr int WEEK = 2100;                    // any week the streams could be in
+constexpr int WEEK = 2100;  // any week the streams could be in
 
 std::string shared(const std::string& name) { return std::string(TALON_SHARED_DATA) + "/rtcm3/" + name; }
 
@@ -176,8 +176,7 @@ void check_msm_stream(const std::string& name, int leap) {
   for (const auto& f : frames_of(bytes)) {
     const int type = type_of(f);
     const bool msm = (type >= 1071 && type <= 1077) || (type >= 1081 && type <= 1087) ||
-                     (type >= 1091 && type <= 1097) || (type >= 1101 && type <= 1107) ||
-                     (type >= 1121 && type <= 1127);
+                     (type >= 1091 && type <= 1097) || (type >= 1101 && type <= 1107) || (type >= 1121 && type <= 1127);
     if (!msm) {
       feed(f);
       continue;
@@ -188,10 +187,14 @@ void check_msm_stream(const std::string& name, int leap) {
     if (type == 1077 || type == 1107) RTCM3_update_rover_time(WEEK, m["epoch_ms"].n() * 0.001);
     feed(f);
     int sys = 0;
-    if (type == 1077) sys = SYS_GPS;
-    else if (type == 1087) sys = SYS_GLO;
-    else if (type == 1107) sys = SYS_SBS;
-    else continue;  // Galileo is not decoded; BeiDou has no engine satellites
+    if (type == 1077)
+      sys = SYS_GPS;
+    else if (type == 1087)
+      sys = SYS_GLO;
+    else if (type == 1107)
+      sys = SYS_SBS;
+    else
+      continue;  // Galileo is not decoded; BeiDou has no engine satellites
     obsd_t obs[MAXOBS];
     gtime_t t{};
     const int n = RTCM3_get_epoch(obs, MAXOBS, &t);

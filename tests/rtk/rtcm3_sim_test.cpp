@@ -30,7 +30,7 @@ struct Replay {
 SIM_SCENARIO_T scenario(int base_rtcm) {
   SIM_SCENARIO_T sc;
   sc.duration = 40.0;
-  sc.ext_raw = 1;      // the rover's extended raw epochs give the GLONASS frequency numbers
+  sc.ext_raw = 1;  // the rover's extended raw epochs give the GLONASS frequency numbers
   sc.glonass = 1;
   sc.code_noise = 0.3;
   sc.phase_noise = 0.003;

@@ -105,7 +105,7 @@ TEST(Rtcm3, KnownAnswers) {
   EXPECT_DOUBLE_EQ(raw[2], pos[2]);
   unsigned int st[RTCM3_NSTATUS];
   RTCM3_get_base_status(st);
-  EXPECT_EQ(st[4], 1u);   // 1005
+  EXPECT_EQ(st[4], 1u);  // 1005
   EXPECT_EQ(st[29], 25u);
   EXPECT_EQ(st[30], 1u);
   EXPECT_EQ(st[31], 0u);
@@ -421,8 +421,11 @@ TEST(Rtcm3, MsmRoundTrips) {
   struct Sys {
     int base, sys, nsat, first_id;
   };
-  const Sys systems[] = {{1070, SYS_GPS, 32, 1}, {1080, SYS_GLO, 24, 1}, {1100, SYS_SBS, 19, 1},
-                         {1110, SYS_QZS, 1, 1},  {1120, SYS_CMP, 10, 1}};
+  const Sys systems[] = {{1070, SYS_GPS, 32, 1},
+                         {1080, SYS_GLO, 24, 1},
+                         {1100, SYS_SBS, 19, 1},
+                         {1110, SYS_QZS, 1, 1},
+                         {1120, SYS_CMP, 10, 1}};
   const double pr_res[4] = {LMS * 5.96e-8, LMS * 5.96e-8, LMS * 1.87e-9, LMS * 1.87e-9};
   const double ph_res[4] = {LMS * 1.87e-9, LMS * 1.87e-9, LMS * 4.66e-10, LMS * 4.66e-10};
   for (const int m : {4, 5, 6, 7}) {

@@ -194,7 +194,7 @@ TEST(RtkModels, NiellMappingFunctions) {
 
 TEST(RtkMatrix, ProductsInverseAndLeastSquares) {
   // column-major 2x3 times 3x2
-  const double A[6] = {1, 4, 2, 5, 3, 6};  // [[1 2 3], [4 5 6]]
+  const double A[6] = {1, 4, 2, 5, 3, 6};     // [[1 2 3], [4 5 6]]
   const double B[6] = {7, 9, 11, 8, 10, 12};  // [[7 8], [9 10], [11 12]]
   double C[4];
   matmul("NN", 2, 2, 3, 1.0, A, B, 0.0, C);
@@ -276,7 +276,7 @@ TEST(RtkOrbit, GlonassIcdExample) {
   g.toe = gpst2time(2000, 11700.0);
   const double p[3] = {7003.008789, -12206.626953, 21280.765625};  // km
   const double v[3] = {0.7835417, 2.8042530, 1.3525150};           // km/s
-  const double a[3] = {0.0, 1.7e-9, -5.41e-9};                      // km/s^2
+  const double a[3] = {0.0, 1.7e-9, -5.41e-9};                     // km/s^2
   for (int i = 0; i < 3; ++i) {
     g.pos[i] = p[i] * 1e3;
     g.vel[i] = v[i] * 1e3;

@@ -131,8 +131,8 @@ TEST(RtkSimulated, UnmarkedSlipIsCaughtByCodeMinusCarrier) {
 
 TEST(RtkSimulated, StaticRealisticNoiseWithCycleSlipFixesToCentimetres) {
   SIM_SCENARIO_T sc = static_2km(299.0);
-  sc.code_noise = 0.3;                    // m
-  sc.phase_noise = 0.003 / 0.190293673;   // 3 mm in cycles
+  sc.code_noise = 0.3;                   // m
+  sc.phase_noise = 0.003 / 0.190293673;  // 3 mm in cycles
   sc.doppler_noise = 0.05;
   sc.seed = 5;
   // a rover slip of 7 cycles, marked in the stream, on the highest satellite

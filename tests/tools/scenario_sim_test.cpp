@@ -163,11 +163,12 @@ TEST(ScenarioSim, CommandLineToolWritesTheStreamsAndTruth) {
   talon_test::write_file(scen, std::vector<unsigned char>{});
   std::FILE* fp = std::fopen(scen.c_str(), "w");
   ASSERT_NE(fp, nullptr);
-  std::fputs("# static rover 2 km east, GPS week before the first rollover\n"
-             "week = 900\ntow0 = 3600\nduration = 4\ninterval = 1\n"
-             "base_llh = 48.78 9.18 300\nrover_enu = 2000 0 1\ncode_noise = 0.5\n"
-             "slip = 0 5 2 3\next_raw = 1\n",
-             fp);
+  std::fputs(
+      "# static rover 2 km east, GPS week before the first rollover\n"
+      "week = 900\ntow0 = 3600\nduration = 4\ninterval = 1\n"
+      "base_llh = 48.78 9.18 300\nrover_enu = 2000 0 1\ncode_noise = 0.5\n"
+      "slip = 0 5 2 3\next_raw = 1\n",
+      fp);
   std::fclose(fp);
   const std::string tool = std::string(TALON_SCENARIO_SIM_EXE);
   const std::string cmd = tool + " " + scen + " " + dir.path() + " > " + dir.file("out.txt");

@@ -32,11 +32,11 @@ struct SIM_TIME_T {
 // the physical values follow from the scale factors (sim_gps_eph_values).
 struct SIM_GPS_EPH_T {
   int prn;
-  int week;       // full week of the transmission (the subframe carries week mod 1024)
+  int week;  // full week of the transmission (the subframe carries week mod 1024)
   int l2code, ura, health, iodc, l2p, iode, fit_flag, aodo;
-  int tgd, toc, af2, af1, af0;                                  // 2^-31 s, 2^4 s, 2^-55, 2^-43, 2^-31
+  int tgd, toc, af2, af1, af0;  // 2^-31 s, 2^4 s, 2^-55, 2^-43, 2^-31
   int crs, deln, m0, cuc, cus, toe, cic, omg0, cis, i0, crc, omg, omgd, idot;
-  unsigned int e, sqrta;                                        // 2^-33, 2^-19 m^0.5
+  unsigned int e, sqrta;  // 2^-33, 2^-19 m^0.5
 };
 
 // Physical values of a broadcast GPS ephemeris (radians, metres, seconds).
@@ -55,19 +55,19 @@ void sim_encode_gps_subframes(const SIM_GPS_EPH_T* eph, double tow, U08 sf[3][30
 
 // GLONASS ephemeris as broadcast in strings 1-4 (sign-magnitude fields).
 struct SIM_GLO_EPH_T {
-  int slot;                  // n, 1..24
-  int tk_h, tk_m, tk_30;     // frame start, Moscow time
-  int tb;                    // 15-min index of the reference time, Moscow time
+  int slot;               // n, 1..24
+  int tk_h, tk_m, tk_30;  // frame start, Moscow time
+  int tb;                 // 15-min index of the reference time, Moscow time
   int bn, p1, p2, p3, p4, ln, ft, en, nt, m;
-  int x[3], v[3], a[3];      // 2^-11 km, 2^-20 km/s, 2^-30 km/s^2
-  int gamn, taun, dtaun;     // 2^-40, 2^-30 s, 2^-30 s
+  int x[3], v[3], a[3];   // 2^-11 km, 2^-20 km/s, 2^-30 km/s^2
+  int gamn, taun, dtaun;  // 2^-40, 2^-30 s, 2^-30 s
 };
 // String m (1..4): the 72 bits that follow the string number (9 bytes).
 void sim_encode_glo_string(const SIM_GLO_EPH_T* geph, int m, U08 out[9]);
 
 // SBAS type 9 GEO navigation message.
 struct SIM_SBAS9_T {
-  int number;    // 33..51 (PRN - 87)
+  int number;         // 33..51 (PRN - 87)
   int week, tow, t0;  // reception week and time of week (s); time of day of applicability (s)
   int ura;
   double pos[3], vel[3], acc[3], af0, af1;
@@ -77,13 +77,13 @@ struct SIM_SBAS9_T {
 // CRVRAW writer. Each function writes one whole frame into out (room for
 // SIM_MAX_FRAME bytes) and returns its length.
 struct SIM_OBS_T {
-  int gnss;       // 0 GPS, 1 SBAS, 2 GLONASS, 3 Galileo, 4 QZSS, 5 BeiDou (extended raw)
-  int sv;         // satellite number of the message (raw: the satellite code)
-  int frq;        // GLONASS frequency number
-  int cn0;        // dB-Hz
-  double pr;      // m
-  double cp;      // cycles
-  float dop;      // Hz
+  int gnss;          // 0 GPS, 1 SBAS, 2 GLONASS, 3 Galileo, 4 QZSS, 5 BeiDou (extended raw)
+  int sv;            // satellite number of the message (raw: the satellite code)
+  int frq;           // GLONASS frequency number
+  int cn0;           // dB-Hz
+  double pr;         // m
+  double cp;         // cycles
+  float dop;         // Hz
   unsigned int ind;  // channel indicator bits
 };
 int sim_frame(const U08* payload, int n, U08* out);
@@ -99,16 +99,16 @@ int sim_msg_sbas9(const SIM_SBAS9_T* s, U08* out);
 // RTCM 3 writer. Each function writes one whole frame (or an epoch's frames)
 // into out and returns the length in bytes.
 struct SIM_RTCM_CELL_T {
-  int prn;          // satellite id of the message: MSM mask position 1..64, legacy DF009
-  int sig;          // MSM signal id 1..32 (2: L1 C/A)
-  double pr;        // pseudorange, m
-  double phr;       // phase-range, m
-  int phase_ok;     // 0: phase field marked invalid
-  double rate;      // phase-range rate, m/s
-  double lock_ms;   // lock time, ms
-  int half;         // half-cycle ambiguity flag
-  double cnr;       // dB-Hz
-  int ext;          // MSM5/7 extended satellite information (GLONASS: frequency number + 7)
+  int prn;         // satellite id of the message: MSM mask position 1..64, legacy DF009
+  int sig;         // MSM signal id 1..32 (2: L1 C/A)
+  double pr;       // pseudorange, m
+  double phr;      // phase-range, m
+  int phase_ok;    // 0: phase field marked invalid
+  double rate;     // phase-range rate, m/s
+  double lock_ms;  // lock time, ms
+  int half;        // half-cycle ambiguity flag
+  double cnr;      // dB-Hz
+  int ext;         // MSM5/7 extended satellite information (GLONASS: frequency number + 7)
 };
 int sim_rtcm_frame(const U08* msg, int n, U08* out);
 // 1005 or 1006 (type); height only in 1006.
@@ -118,17 +118,16 @@ int sim_rtcm_legacy(int type, int staid, U32 tow_ms, int sync, const SIM_RTCM_CE
 // MSM4..7 (msm) of the system whose types start at type_base + 4 (GPS 1070, GLONASS 1080,
 // SBAS 1100, QZSS 1110, BeiDou 1120). epoch: the 30-bit epoch time field (GLONASS:
 // day of week << 27 | time of day in ms). At most 64 cells.
-int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const SIM_RTCM_CELL_T* cells, int n,
-                 U08* out);
+int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const SIM_RTCM_CELL_T* cells, int n, U08* out);
 
 // Base stream as RTCM 3: options and per-satellite state of the writer.
 struct SIM_RTCM_OPT_T {
-  int msm = 4;            // 4..7: MSM of GPS and GLONASS; 0: legacy GPS
-  int legacy_type = 1004; // 1002 or 1004 when msm is 0
-  int glo_msm = 4;        // GLONASS MSM with legacy GPS (0: none)
-  int pos_type = 1005;    // 1005, 1006 or 0 (no position)
+  int msm = 4;             // 4..7: MSM of GPS and GLONASS; 0: legacy GPS
+  int legacy_type = 1004;  // 1002 or 1004 when msm is 0
+  int glo_msm = 4;         // GLONASS MSM with legacy GPS (0: none)
+  int pos_type = 1005;     // 1005, 1006 or 0 (no position)
   int staid = 1;
-  int leap_sec = 18;      // GPS - UTC, s (GLONASS epoch times)
+  int leap_sec = 18;  // GPS - UTC, s (GLONASS epoch times)
 };
 struct SIM_RTCM_STATE_T {
   int epochs;
@@ -145,51 +144,51 @@ int sim_rtcm_base_epoch(SIM_RTCM_STATE_T* st, const SIM_RTCM_OPT_T* opt, int wee
 // ---------------------------------------------------------------------------
 // Scenario.
 struct SIM_SLIP_T {
-  int rcv;       // 0 rover, 1 base
+  int rcv;  // 0 rover, 1 base
   int prn;
-  double t;      // seconds after the start
+  double t;  // seconds after the start
   int cycles;
   int unmarked = 0;  // 1: no cycle-slip bit in the stream (only the phase jumps)
 };
 
 struct SIM_SCENARIO_T {
   int week = 2400;
-  double tow0 = 345600.0;     // start, GPS time of week, s
-  double duration = 60.0;     // s
-  double interval = 1.0;      // s between epochs
-  double base_llh[3] = {35.0, 139.0, 50.0};  // deg, deg, m (WGS-84)
-  double rover_enu[3] = {100.0, 50.0, 2.0};  // rover offset from the base at the start, m
-  double rover_vel_enu[3] = {0.0, 0.0, 0.0}; // m/s (zero: static rover)
-  double code_noise = 0.0;    // m, 1 sigma
-  double phase_noise = 0.0;   // cycles
-  double doppler_noise = 0.0; // Hz
-  double iono_error = 0.0;    // fraction of the broadcast ionosphere model left as error
-  double clk_bias[2] = {1.0E-4, -2.0E-4};  // rover, base receiver clock offset at the start, s
-  double clk_drift[2] = {2.0E-8, -1.0E-8}; // s/s
-  int nsat = 31;              // GPS satellites of the constellation
-  double elmask = 5.0;        // deg, satellites below are not tracked
+  double tow0 = 345600.0;                     // start, GPS time of week, s
+  double duration = 60.0;                     // s
+  double interval = 1.0;                      // s between epochs
+  double base_llh[3] = {35.0, 139.0, 50.0};   // deg, deg, m (WGS-84)
+  double rover_enu[3] = {100.0, 50.0, 2.0};   // rover offset from the base at the start, m
+  double rover_vel_enu[3] = {0.0, 0.0, 0.0};  // m/s (zero: static rover)
+  double code_noise = 0.0;                    // m, 1 sigma
+  double phase_noise = 0.0;                   // cycles
+  double doppler_noise = 0.0;                 // Hz
+  double iono_error = 0.0;                    // fraction of the broadcast ionosphere model left as error
+  double clk_bias[2] = {1.0E-4, -2.0E-4};     // rover, base receiver clock offset at the start, s
+  double clk_drift[2] = {2.0E-8, -1.0E-8};    // s/s
+  int nsat = 31;                              // GPS satellites of the constellation
+  double elmask = 5.0;                        // deg, satellites below are not tracked
   unsigned int seed = 1;
-  int ext_raw = 0;            // 1: extended raw (0xE5); 0: time and raw (0xDC, 0xDD)
-  int base_pos = 1;           // write the base position (0xDF)
-  int rover_rcv = 1;          // write the rover receiver state (0xDF, clock bias)
-  int nav_first = 1;          // subframes before the first epoch (else after it)
-  int glonass = 0;            // also GLONASS: strings and observables of 24 satellites
-  int sbas = 0;               // also SBAS type 9 messages (rover stream)
+  int ext_raw = 0;                // 1: extended raw (0xE5); 0: time and raw (0xDC, 0xDD)
+  int base_pos = 1;               // write the base position (0xDF)
+  int rover_rcv = 1;              // write the rover receiver state (0xDF, clock bias)
+  int nav_first = 1;              // subframes before the first epoch (else after it)
+  int glonass = 0;                // also GLONASS: strings and observables of 24 satellites
+  int sbas = 0;                   // also SBAS type 9 messages (rover stream)
   double base_time_offset = 0.0;  // base epochs shifted by this (s), for pairing tests
-  int geotag_every = 0;       // extended raw: every n-th rover epoch (from the first) is marked as geotagging
-  int base_rtcm = 0;          // base stream as RTCM 3: 4..7 MSM, 1002 / 1004 legacy GPS; 0: CRVRAW
-  int base_rtcm_pos = 1005;   // 1005 or 1006
+  int geotag_every = 0;           // extended raw: every n-th rover epoch (from the first) is marked as geotagging
+  int base_rtcm = 0;              // base stream as RTCM 3: 4..7 MSM, 1002 / 1004 legacy GPS; 0: CRVRAW
+  int base_rtcm_pos = 1005;       // 1005 or 1006
   int nslip = 0;
   SIM_SLIP_T slips[16] = {};
 };
 
 // Truth of one rover epoch.
 struct SIM_TRUTH_T {
-  SIM_TIME_T t;     // true GPS time of reception
-  double pos[3];    // rover ECEF, m
-  double clk;       // rover clock offset, s
-  int nsat;         // satellites written
-  int geotag;       // 1 when the epoch carries the geotagging mark
+  SIM_TIME_T t;   // true GPS time of reception
+  double pos[3];  // rover ECEF, m
+  double clk;     // rover clock offset, s
+  int nsat;       // satellites written
+  int geotag;     // 1 when the epoch carries the geotagging mark
 };
 
 // Byte counts of the rover and base streams after each epoch.

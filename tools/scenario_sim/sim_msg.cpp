@@ -11,8 +11,10 @@ void put_bits(U08* buf, int pos, int len, unsigned long long value) {
     const int bit = pos + k;
     const unsigned int b = static_cast<unsigned int>((value >> (len - 1 - k)) & 1u);
     const U08 m = static_cast<U08>(0x80u >> (bit & 7));
-    if (b) buf[bit >> 3] = static_cast<U08>(buf[bit >> 3] | m);
-    else buf[bit >> 3] = static_cast<U08>(buf[bit >> 3] & ~m);
+    if (b)
+      buf[bit >> 3] = static_cast<U08>(buf[bit >> 3] | m);
+    else
+      buf[bit >> 3] = static_cast<U08>(buf[bit >> 3] & ~m);
   }
 }
 
@@ -191,8 +193,7 @@ int sim_msg_raw(int iod, const SIM_OBS_T* obs, int n, U08* out) {
   return sim_frame(p, 3 + 23 * n, out);
 }
 
-int sim_msg_extraw(int iod, int week, U32 tow_ms, int period_ms, int indicator, const SIM_OBS_T* obs, int n,
-                   U08* out) {
+int sim_msg_extraw(int iod, int week, U32 tow_ms, int period_ms, int indicator, const SIM_OBS_T* obs, int n, U08* out) {
   U08 p[SIM_MAX_FRAME];
   std::memset(p, 0, 14);
   p[0] = 0xE5;

@@ -32,7 +32,8 @@ void kepler(const SIM_GPS_EPH_VAL_T& v, double tk, double* pos) {
   const double M = v.M0 + n * tk;
   double E = M + v.e * std::sin(M);
   for (int k = 0; k < 20; ++k) E = E - (E - v.e * std::sin(E) - M) / (1.0 - v.e * std::cos(E));
-  const double nu = 2.0 * std::atan2(std::sqrt(1.0 + v.e) * std::sin(E / 2.0), std::sqrt(1.0 - v.e) * std::cos(E / 2.0));
+  const double nu =
+      2.0 * std::atan2(std::sqrt(1.0 + v.e) * std::sin(E / 2.0), std::sqrt(1.0 - v.e) * std::cos(E / 2.0));
   const double phi = nu + v.omg;
   const double s2 = std::sin(2.0 * phi), c2 = std::cos(2.0 * phi);
   const double u = phi + v.cus * s2 + v.cuc * c2;

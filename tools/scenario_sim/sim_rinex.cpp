@@ -51,8 +51,8 @@ void nav_value(std::string* out, double v) {
   *out += buf;
 }
 
-constexpr double URA_M[16] = {2.4, 3.4, 4.85, 6.85, 9.65, 13.65, 24.0, 48.0, 96.0, 192.0, 384.0, 768.0,
-                              1536.0, 3072.0, 6144.0, 6144.0};
+constexpr double URA_M[16] = {2.4,  3.4,   4.85,  6.85,  9.65,   13.65,  24.0,   48.0,
+                              96.0, 192.0, 384.0, 768.0, 1536.0, 3072.0, 6144.0, 6144.0};
 
 }  // namespace
 
@@ -112,20 +112,45 @@ void sim_rinex_nav_gps(std::string* out, const SIM_GPS_EPH_T* eph) {
   double s;
   double dtw = v.toc - v.toes;
   int week = eph->week;
-  if (dtw > 302400.0) --week;
-  else if (dtw < -302400.0) ++week;
+  if (dtw > 302400.0)
+    --week;
+  else if (dtw < -302400.0)
+    ++week;
   gps_calendar(SIM_TIME_T{week, v.toc}, &y, &mo, &d, &h, &mi, &s);
   char b[64];
   std::snprintf(b, sizeof b, "G%02d %4d %02d %02d %02d %02d %02d", eph->prn, y, mo, d, h, mi, static_cast<int>(s));
   *out += b;
-  const double vals[] = {v.af0,  v.af1, v.af2,
-                         static_cast<double>(eph->iode), v.crs, v.deln, v.M0,
-                         v.cuc, v.e, v.cus, v.sqrtA,
-                         v.toes, v.cic, v.OMG0, v.cis,
-                         v.i0, v.crc, v.omg, v.OMGd,
-                         v.idot, static_cast<double>(eph->l2code), static_cast<double>(eph->week), static_cast<double>(eph->l2p),
-                         URA_M[eph->ura & 15], static_cast<double>(eph->health), v.tgd, static_cast<double>(eph->iodc),
-                         v.toes, eph->fit_flag ? 6.0 : 4.0, 0.0, 0.0};
+  const double vals[] = {v.af0,
+                         v.af1,
+                         v.af2,
+                         static_cast<double>(eph->iode),
+                         v.crs,
+                         v.deln,
+                         v.M0,
+                         v.cuc,
+                         v.e,
+                         v.cus,
+                         v.sqrtA,
+                         v.toes,
+                         v.cic,
+                         v.OMG0,
+                         v.cis,
+                         v.i0,
+                         v.crc,
+                         v.omg,
+                         v.OMGd,
+                         v.idot,
+                         static_cast<double>(eph->l2code),
+                         static_cast<double>(eph->week),
+                         static_cast<double>(eph->l2p),
+                         URA_M[eph->ura & 15],
+                         static_cast<double>(eph->health),
+                         v.tgd,
+                         static_cast<double>(eph->iodc),
+                         v.toes,
+                         eph->fit_flag ? 6.0 : 4.0,
+                         0.0,
+                         0.0};
   for (int i = 0; i < 3; ++i) nav_value(out, vals[i]);
   *out += "\n";
   for (int l = 0; l < 7; ++l) {

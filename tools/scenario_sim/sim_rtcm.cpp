@@ -20,8 +20,10 @@ struct BitWriter {
     for (int i = nbits - 1; i >= 0; --i) {
       const int bit = static_cast<int>((static_cast<unsigned long long>(value) >> i) & 1ULL);
       U08& byte = buf[pos / 8];
-      if (bit) byte = static_cast<U08>(byte | (0x80 >> (pos % 8)));
-      else byte = static_cast<U08>(byte & ~(0x80 >> (pos % 8)));
+      if (bit)
+        byte = static_cast<U08>(byte | (0x80 >> (pos % 8)));
+      else
+        byte = static_cast<U08>(byte & ~(0x80 >> (pos % 8)));
       ++pos;
     }
   }
@@ -68,9 +70,9 @@ int lock_df402(double ms) {
 int lock_df407(double ms) {
   const long long t = static_cast<long long>(ms);
   if (t < 64) return static_cast<int>(t);
-  long long base = 64;   // start of the range
+  long long base = 64;  // start of the range
   long long step = 2;
-  int index0 = 64;       // indicator at the start of the range
+  int index0 = 64;  // indicator at the start of the range
   while (base < 67108864LL) {
     if (t < 2 * base) return index0 + static_cast<int>((t - base) / step);
     index0 += 32;
@@ -97,19 +99,19 @@ int sim_rtcm_frame(const U08* msg, int n, U08* out) {
 int sim_rtcm_station(int type, int staid, const double* xyz, double height, U08* out) {
   U08 msg[32] = {};
   BitWriter w{msg, 0};
-  w.put(12, type);                          // DF002 message number
-  w.put(12, staid);                         // DF003 reference station id
-  w.put(6, 0);                              // DF021 ITRF realisation year
-  w.put(1, 1);                              // DF022 GPS indicator
-  w.put(1, 0);                              // DF023 GLONASS indicator
-  w.put(1, 0);                              // DF024 Galileo indicator
-  w.put(1, 0);                              // DF141 reference station indicator
-  w.put(38, round_ll(xyz[0] / 0.0001));     // DF025 ARP ECEF-X, 0.0001 m
-  w.put(1, 0);                              // DF142 single receiver oscillator
-  w.put(1, 0);                              // DF001 reserved
-  w.put(38, round_ll(xyz[1] / 0.0001));     // DF026 ARP ECEF-Y
-  w.put(2, 0);                              // DF364 quarter cycle indicator
-  w.put(38, round_ll(xyz[2] / 0.0001));     // DF027 ARP ECEF-Z
+  w.put(12, type);                                         // DF002 message number
+  w.put(12, staid);                                        // DF003 reference station id
+  w.put(6, 0);                                             // DF021 ITRF realisation year
+  w.put(1, 1);                                             // DF022 GPS indicator
+  w.put(1, 0);                                             // DF023 GLONASS indicator
+  w.put(1, 0);                                             // DF024 Galileo indicator
+  w.put(1, 0);                                             // DF141 reference station indicator
+  w.put(38, round_ll(xyz[0] / 0.0001));                    // DF025 ARP ECEF-X, 0.0001 m
+  w.put(1, 0);                                             // DF142 single receiver oscillator
+  w.put(1, 0);                                             // DF001 reserved
+  w.put(38, round_ll(xyz[1] / 0.0001));                    // DF026 ARP ECEF-Y
+  w.put(2, 0);                                             // DF364 quarter cycle indicator
+  w.put(38, round_ll(xyz[2] / 0.0001));                    // DF027 ARP ECEF-Z
   if (type == 1006) w.put(16, round_ll(height / 0.0001));  // DF028 antenna height
   return sim_rtcm_frame(msg, (w.pos + 7) / 8, out);
 }
@@ -117,33 +119,33 @@ int sim_rtcm_station(int type, int staid, const double* xyz, double height, U08*
 int sim_rtcm_legacy(int type, int staid, U32 tow_ms, int sync, const SIM_RTCM_CELL_T* cells, int n, U08* out) {
   U08 msg[1100] = {};
   BitWriter w{msg, 0};
-  w.put(12, type);     // DF002
-  w.put(12, staid);    // DF003
-  w.put(30, tow_ms);   // DF004 GPS epoch time, ms
-  w.put(1, sync);      // DF005 synchronous GNSS flag
-  w.put(5, n);         // DF006 number of satellites
-  w.put(1, 0);         // DF007 divergence-free smoothing
-  w.put(3, 0);         // DF008 smoothing interval
+  w.put(12, type);    // DF002
+  w.put(12, staid);   // DF003
+  w.put(30, tow_ms);  // DF004 GPS epoch time, ms
+  w.put(1, sync);     // DF005 synchronous GNSS flag
+  w.put(5, n);        // DF006 number of satellites
+  w.put(1, 0);        // DF007 divergence-free smoothing
+  w.put(3, 0);        // DF008 smoothing interval
   for (int i = 0; i < n; ++i) {
     const SIM_RTCM_CELL_T& c = cells[i];
-    const double amb = std::floor(c.pr / LMS);            // DF014 modulus ambiguity, whole light-ms
+    const double amb = std::floor(c.pr / LMS);  // DF014 modulus ambiguity, whole light-ms
     const long long pr = round_ll((c.pr - amb * LMS) / 0.02);
-    w.put(6, c.prn);                                       // DF009 satellite id
-    w.put(1, 0);                                           // DF010 L1 code indicator: C/A
-    w.put(24, pr);                                         // DF011 L1 pseudorange, 0.02 m
-    const double prq = amb * LMS + pr * 0.02;              // the pseudorange as transmitted
-    long long phr = round_ll((c.phr - prq) / 0.0005);      // DF012 L1 phase-range - pseudorange, 0.0005 m
+    w.put(6, c.prn);                                   // DF009 satellite id
+    w.put(1, 0);                                       // DF010 L1 code indicator: C/A
+    w.put(24, pr);                                     // DF011 L1 pseudorange, 0.02 m
+    const double prq = amb * LMS + pr * 0.02;          // the pseudorange as transmitted
+    long long phr = round_ll((c.phr - prq) / 0.0005);  // DF012 L1 phase-range - pseudorange, 0.0005 m
     if (!c.phase_ok) phr = -524288;
     w.put(20, phr);
-    w.put(7, lock_df013(c.lock_ms));                       // DF013 L1 lock time indicator
-    w.put(8, static_cast<long long>(amb));                 // DF014
-    w.put(8, round_ll(c.cnr / 0.25));                      // DF015 L1 CNR, 0.25 dB-Hz
+    w.put(7, lock_df013(c.lock_ms));        // DF013 L1 lock time indicator
+    w.put(8, static_cast<long long>(amb));  // DF014
+    w.put(8, round_ll(c.cnr / 0.25));       // DF015 L1 CNR, 0.25 dB-Hz
     if (type == 1004) {
-      w.put(2, 0);                                         // DF016 L2 code indicator
-      w.put(14, -8192);                                    // DF017 L2-L1 pseudorange: invalid
-      w.put(20, -524288);                                  // DF018 L2 phase-range - L1 pseudorange: invalid
-      w.put(7, 0);                                         // DF019 L2 lock time
-      w.put(8, 0);                                         // DF020 L2 CNR
+      w.put(2, 0);         // DF016 L2 code indicator
+      w.put(14, -8192);    // DF017 L2-L1 pseudorange: invalid
+      w.put(20, -524288);  // DF018 L2 phase-range - L1 pseudorange: invalid
+      w.put(7, 0);         // DF019 L2 lock time
+      w.put(8, 0);         // DF020 L2 CNR
     }
   }
   return sim_rtcm_frame(msg, (w.pos + 7) / 8, out);
@@ -170,24 +172,24 @@ int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const S
     while (sigs[b] != cells[i].sig) ++b;
     cell_of[a][b] = &cells[i];
   }
-  const bool hi = msm >= 6;          // MSM6/7 resolutions
+  const bool hi = msm >= 6;  // MSM6/7 resolutions
   const bool ext = msm == 5 || msm == 7;
 
   U08 msg[1100] = {};
   BitWriter w{msg, 0};
-  w.put(12, type_base + msm);  // DF002: 1070 + 10 * system + msm
-  w.put(12, staid);            // DF003
-  w.put(30, epoch);            // DF004 / DF427 / (DF416 + DF034): epoch time
-  w.put(1, sync);              // DF393 multiple message bit
-  w.put(3, 0);                 // DF409 IODS
-  w.put(7, 0);                 // DF001 reserved
-  w.put(2, 0);                 // DF411 clock steering
-  w.put(2, 0);                 // DF412 external clock
-  w.put(1, 0);                 // DF417 smoothing
-  w.put(3, 0);                 // DF418 smoothing interval
+  w.put(12, type_base + msm);                        // DF002: 1070 + 10 * system + msm
+  w.put(12, staid);                                  // DF003
+  w.put(30, epoch);                                  // DF004 / DF427 / (DF416 + DF034): epoch time
+  w.put(1, sync);                                    // DF393 multiple message bit
+  w.put(3, 0);                                       // DF409 IODS
+  w.put(7, 0);                                       // DF001 reserved
+  w.put(2, 0);                                       // DF411 clock steering
+  w.put(2, 0);                                       // DF412 external clock
+  w.put(1, 0);                                       // DF417 smoothing
+  w.put(3, 0);                                       // DF418 smoothing interval
   w.put(32, static_cast<long long>(satmask >> 32));  // DF394 satellite mask
   w.put(32, static_cast<long long>(satmask & 0xFFFFFFFFULL));
-  w.put(32, sigmask);          // DF395 signal mask
+  w.put(32, sigmask);  // DF395 signal mask
   for (int a = 0; a < ns; ++a)
     for (int b = 0; b < nsig; ++b) w.put(1, cell_of[a][b] != nullptr ? 1 : 0);  // DF396 cell mask
 
@@ -222,8 +224,8 @@ int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const S
         cl[nc] = cell_of[a][b];
         ci[nc++] = a;
       }
-  const double prs = hi ? 536870912.0 : 16777216.0;      // 2^29 / 2^24 per ms
-  const double phs = hi ? 2147483648.0 : 536870912.0;    // 2^31 / 2^29 per ms
+  const double prs = hi ? 536870912.0 : 16777216.0;    // 2^29 / 2^24 per ms
+  const double phs = hi ? 2147483648.0 : 536870912.0;  // 2^31 / 2^29 per ms
   const int prb = hi ? 20 : 15, phb = hi ? 24 : 22;
   for (int k = 0; k < nc; ++k) {  // DF400 / DF405 fine pseudorange
     const double fine = cl[k]->pr / LMS - rough[ci[k]] / 1024.0;
@@ -240,7 +242,7 @@ int sim_rtcm_msm(int msm, int type_base, int staid, U32 epoch, int sync, const S
   for (int k = 0; k < nc; ++k)  // DF402 / DF407 lock time indicator
     w.put(hi ? 10 : 4, hi ? lock_df407(cl[k]->lock_ms) : lock_df402(cl[k]->lock_ms));
   for (int k = 0; k < nc; ++k) w.put(1, cl[k]->half);  // DF420 half-cycle ambiguity
-  for (int k = 0; k < nc; ++k)  // DF403 CNR 1 dB-Hz / DF408 CNR 2^-4 dB-Hz
+  for (int k = 0; k < nc; ++k)                         // DF403 CNR 1 dB-Hz / DF408 CNR 2^-4 dB-Hz
     w.put(hi ? 10 : 6, hi ? round_ll(cl[k]->cnr * 16.0) : round_ll(cl[k]->cnr));
   if (ext)
     for (int k = 0; k < nc; ++k)  // DF404 fine phase-range rate, 0.0001 m/s
@@ -299,8 +301,10 @@ int sim_rtcm_base_epoch(SIM_RTCM_STATE_T* st, const SIM_RTCM_OPT_T* opt, int wee
     c.lock_ms = (tow - st->lock_start[slot]) * 1000.0;
     c.cnr = o.cn0;
     c.ext = is_glo ? o.frq + 7 : 0;
-    if (is_glo) glo[nglo++] = c;
-    else gps[ngps++] = c;
+    if (is_glo)
+      glo[nglo++] = c;
+    else
+      gps[ngps++] = c;
   }
   const bool has_glo = nglo > 0;
   const int glo_msm = opt->msm != 0 ? opt->msm : opt->glo_msm;

@@ -162,8 +162,10 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
   const double dtr = sc->clk_bias[r] + sc->clk_drift[r] * dT;
   const double t = T - dtr;  // true reception time, tow
   double rr[3], llh[3], E[3][3];
-  if (r == 0) rover_pos(*s, t - sc->tow0, rr);
-  else for (int i = 0; i < 3; ++i) rr[i] = s->base[i];
+  if (r == 0)
+    rover_pos(*s, t - sc->tow0, rr);
+  else
+    for (int i = 0; i < 3; ++i) rr[i] = s->base[i];
   ecef2llh(rr, llh);
   enu_axes(llh, E);
 
@@ -177,7 +179,8 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     double rs[3], clk = 0.0;
     const double tau = light_time(eph, tk_rx, rr, rs, &clk);
     const double d[3] = {rs[0] - rr[0], rs[1] - rr[1], rs[2] - rr[2]};
-    const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2], E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
+    const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2],
+                           E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
                            E[2][0] * d[0] + E[2][1] * d[1] + E[2][2] * d[2]};
     const double el = std::asin(enu[2] / std::sqrt(enu[0] * enu[0] + enu[1] * enu[1] + enu[2] * enu[2]));
     double az = std::atan2(enu[0], enu[1]);
@@ -193,8 +196,10 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     double g[2];
     for (int k = 0; k < 2; ++k) {
       const double h = k == 0 ? -0.05 : 0.05;
-      if (r == 0) rover_pos(*s, t + h - sc->tow0, rr2);
-      else for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
+      if (r == 0)
+        rover_pos(*s, t + h - sc->tow0, rr2);
+      else
+        for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
       const double tau2 = light_time(eph, tk_rx + h, rr2, rs2, &clk2[k]);
       g[k] = SIM_C * tau2 - SIM_C * clk2[k] + SIM_C * sc->clk_drift[r] * h;
     }
@@ -221,8 +226,10 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     for (int h = -1; h <= 1; ++h) {  // reception time - 0.05 s, + 0.05 s, then the epoch itself
       const double dh = h == 1 ? 0.0 : (h == -1 ? -0.05 : 0.05);
       double rr2[3];
-      if (r == 0) rover_pos(*s, t + dh - sc->tow0, rr2);
-      else for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
+      if (r == 0)
+        rover_pos(*s, t + dh - sc->tow0, rr2);
+      else
+        for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
       double tau = 0.075, rs0[3];
       for (int it = 0; it < 6; ++it) {
         sim_glo_sat_state(g, dt_rx + dh - tau, rs0, &clk);
@@ -365,7 +372,8 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       if (k == 0 && sc->glonass && nav_stream) {
         // GLONASS strings need the stream's epoch time: a time message, then the strings
         U08 frame[64];
-        append(&st[r], frame, sim_msg_time((st[r].iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
+        append(&st[r], frame,
+               sim_msg_time((st[r].iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
         write_glo(&s, &st[r]);
       }
       SIM_TRUTH_T tr{};
@@ -478,32 +486,66 @@ int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line) {
       return 0;
     }
     const std::string_view k = key;
-    if (k == "week") sc->week = static_cast<int>(a);
-    else if (k == "tow0") sc->tow0 = a;
-    else if (k == "duration") sc->duration = a;
-    else if (k == "interval") sc->interval = a;
-    else if (k == "base_llh" && nv >= 4) { sc->base_llh[0] = a; sc->base_llh[1] = b; sc->base_llh[2] = c; }
-    else if (k == "rover_enu" && nv >= 4) { sc->rover_enu[0] = a; sc->rover_enu[1] = b; sc->rover_enu[2] = c; }
-    else if (k == "rover_vel_enu" && nv >= 4) { sc->rover_vel_enu[0] = a; sc->rover_vel_enu[1] = b; sc->rover_vel_enu[2] = c; }
-    else if (k == "code_noise") sc->code_noise = a;
-    else if (k == "phase_noise") sc->phase_noise = a;
-    else if (k == "doppler_noise") sc->doppler_noise = a;
-    else if (k == "iono_error") sc->iono_error = a;
-    else if (k == "rover_clock" && nv >= 3) { sc->clk_bias[0] = a; sc->clk_drift[0] = b; }
-    else if (k == "base_clock" && nv >= 3) { sc->clk_bias[1] = a; sc->clk_drift[1] = b; }
-    else if (k == "nsat") sc->nsat = static_cast<int>(a) < 1 ? 1 : (static_cast<int>(a) > SIM_MAX_SAT ? SIM_MAX_SAT : static_cast<int>(a));
-    else if (k == "elmask") sc->elmask = a;
-    else if (k == "seed") sc->seed = static_cast<unsigned int>(a);
-    else if (k == "ext_raw") sc->ext_raw = a != 0.0;
-    else if (k == "base_pos") sc->base_pos = a != 0.0;
-    else if (k == "rover_rcv") sc->rover_rcv = a != 0.0;
-    else if (k == "nav_first") sc->nav_first = a != 0.0;
-    else if (k == "glonass") sc->glonass = a != 0.0;
-    else if (k == "sbas") sc->sbas = a != 0.0;
-    else if (k == "base_time_offset") sc->base_time_offset = a;
-    else if (k == "geotag_every") sc->geotag_every = static_cast<int>(a) < 0 ? 0 : static_cast<int>(a);
-    else if (k == "base_rtcm") sc->base_rtcm = static_cast<int>(a);
-    else if (k == "base_rtcm_pos") sc->base_rtcm_pos = static_cast<int>(a);
+    if (k == "week")
+      sc->week = static_cast<int>(a);
+    else if (k == "tow0")
+      sc->tow0 = a;
+    else if (k == "duration")
+      sc->duration = a;
+    else if (k == "interval")
+      sc->interval = a;
+    else if (k == "base_llh" && nv >= 4) {
+      sc->base_llh[0] = a;
+      sc->base_llh[1] = b;
+      sc->base_llh[2] = c;
+    } else if (k == "rover_enu" && nv >= 4) {
+      sc->rover_enu[0] = a;
+      sc->rover_enu[1] = b;
+      sc->rover_enu[2] = c;
+    } else if (k == "rover_vel_enu" && nv >= 4) {
+      sc->rover_vel_enu[0] = a;
+      sc->rover_vel_enu[1] = b;
+      sc->rover_vel_enu[2] = c;
+    } else if (k == "code_noise")
+      sc->code_noise = a;
+    else if (k == "phase_noise")
+      sc->phase_noise = a;
+    else if (k == "doppler_noise")
+      sc->doppler_noise = a;
+    else if (k == "iono_error")
+      sc->iono_error = a;
+    else if (k == "rover_clock" && nv >= 3) {
+      sc->clk_bias[0] = a;
+      sc->clk_drift[0] = b;
+    } else if (k == "base_clock" && nv >= 3) {
+      sc->clk_bias[1] = a;
+      sc->clk_drift[1] = b;
+    } else if (k == "nsat")
+      sc->nsat = static_cast<int>(a) < 1 ? 1 : (static_cast<int>(a) > SIM_MAX_SAT ? SIM_MAX_SAT : static_cast<int>(a));
+    else if (k == "elmask")
+      sc->elmask = a;
+    else if (k == "seed")
+      sc->seed = static_cast<unsigned int>(a);
+    else if (k == "ext_raw")
+      sc->ext_raw = a != 0.0;
+    else if (k == "base_pos")
+      sc->base_pos = a != 0.0;
+    else if (k == "rover_rcv")
+      sc->rover_rcv = a != 0.0;
+    else if (k == "nav_first")
+      sc->nav_first = a != 0.0;
+    else if (k == "glonass")
+      sc->glonass = a != 0.0;
+    else if (k == "sbas")
+      sc->sbas = a != 0.0;
+    else if (k == "base_time_offset")
+      sc->base_time_offset = a;
+    else if (k == "geotag_every")
+      sc->geotag_every = static_cast<int>(a) < 0 ? 0 : static_cast<int>(a);
+    else if (k == "base_rtcm")
+      sc->base_rtcm = static_cast<int>(a);
+    else if (k == "base_rtcm_pos")
+      sc->base_rtcm_pos = static_cast<int>(a);
     else if (k == "slip" && nv >= 5 && sc->nslip < 16) {
       sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(a), static_cast<int>(b), c, static_cast<int>(d)};
     } else {

@@ -16,11 +16,12 @@
 namespace {
 
 int usage() {
-  std::fprintf(stderr,
-               "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N]\n"
-               "                    [--period-ms N] [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
-               "                    [--silent] [--timeout-s N]\n"
-               "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n");
+  std::fprintf(
+      stderr,
+      "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N]\n"
+      "                    [--period-ms N] [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
+      "                    [--silent] [--timeout-s N]\n"
+      "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n");
   return 1;
 }
 
@@ -50,10 +51,14 @@ int main(int argc, char** argv) {
     }
     if (v == nullptr) return usage();
     ++i;
-    if (a == "--pty-file") p.pty_file = v;
-    else if (a == "--record") p.record_file = v;
-    else if (a == "--sent") p.sent_file = v;
-    else if (a == "--write-set") set_dir = v;
+    if (a == "--pty-file")
+      p.pty_file = v;
+    else if (a == "--record")
+      p.record_file = v;
+    else if (a == "--sent")
+      p.sent_file = v;
+    else if (a == "--write-set")
+      set_dir = v;
     else if (a == "--epochs") {
       if (!to_int(v, 0, 100000, &p.script.epochs)) return usage();
     } else if (a == "--epoch-ms") {

@@ -56,7 +56,8 @@ std::string fields(const U08* f) {
       S32 gs = 0, rs = 0;
       S16 gss = 0, gsss = 0, rss = 0, v = 0;
       unpack_msg_set_hot_start_predict_time(f, &gs, &gss, &gsss, &rs, &rss, &v);
-      std::snprintf(s, sizeof s, "gtc_sec=%d gtc_subsec=%d gtc_ssubsec=%d record_rtc_sec=%d record_rtc_subsec=%d valid=%d",
+      std::snprintf(s, sizeof s,
+                    "gtc_sec=%d gtc_subsec=%d gtc_ssubsec=%d record_rtc_sec=%d record_rtc_subsec=%d valid=%d",
                     static_cast<int>(gs), gss, gsss, static_cast<int>(rs), rss, v);
       break;
     }
@@ -229,8 +230,10 @@ int TARGET_serve(const TARGET_LINK_PARAM_T& p) {
   // Let the last bytes reach the host before the pty goes away.
   for (int i = 0; i < 200 && !out.empty(); ++i) {
     const ssize_t n = write(master, out.data(), out.size());
-    if (n > 0) out.erase(out.begin(), out.begin() + n);
-    else usleep(1000);
+    if (n > 0)
+      out.erase(out.begin(), out.begin() + n);
+    else
+      usleep(1000);
   }
   if (Record_fp != nullptr) std::fclose(Record_fp);
   Record_fp = nullptr;

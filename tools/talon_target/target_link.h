@@ -13,13 +13,13 @@
 
 struct TARGET_LINK_PARAM_T {
   TARGET_SCRIPT_PARAM_T script;
-  int period_ms = 5;          // wall time between two epochs of the script
-  int settle_ms = 300;        // pause after the RTC report before the script starts
-  int silent = 0;             // 1: never answer (a dead target)
-  int timeout_s = 60;         // give up after this long without HOSTBASE_STOP
-  std::string pty_file;       // the slave path is written here (atomically)
-  std::string record_file;    // one line per command received
-  std::string sent_file;      // every byte sent after the RTC report, written when the script is done
+  int period_ms = 5;        // wall time between two epochs of the script
+  int settle_ms = 300;      // pause after the RTC report before the script starts
+  int silent = 0;           // 1: never answer (a dead target)
+  int timeout_s = 60;       // give up after this long without HOSTBASE_STOP
+  std::string pty_file;     // the slave path is written here (atomically)
+  std::string record_file;  // one line per command received
+  std::string sent_file;    // every byte sent after the RTC report, written when the script is done
 };
 
 // Decode one command frame (checksum included) into a line: name, hex frame in

@@ -22,13 +22,13 @@ ASIC_CHAN_MEAS_T channel_report(int ch, int k, S16 gnss_type) {
   m.prn = static_cast<S08>(3 + 4 * ch % 29 + 1);
   m.state = static_cast<U08>(k < 10 ? CH_BITSYNC : (k < 30 ? CH_TRACK : CH_MEAS_AVAILABLE));
   m.peak_tap_loc = static_cast<U08>(ch);
-  m.bitcnt = static_cast<U32>(1000 * ch + 5 * k);                // 20 ms bits: 5 per 100 ms epoch
+  m.bitcnt = static_cast<U32>(1000 * ch + 5 * k);  // 20 ms bits: 5 per 100 ms epoch
   m.acc_power = static_cast<U32>(400000 + 1000 * ch + k);
   m.cn_count = static_cast<S16>(40 + ch);
   m.cn_integ = static_cast<S16>(100 + k % 7);
   m.track_issue = static_cast<U08>(1 + ch);
   m.carrier_phase = static_cast<S16>((k * 37 + ch * 11) % 1024);
-  m.acc_carrier_cycle = -1500 * k + ch;                           // Doppler of about -1.5 kHz
+  m.acc_carrier_cycle = -1500 * k + ch;  // Doppler of about -1.5 kHz
   m.acc_carrier_cycle_count = static_cast<U32>(k);
   m.code_phase_reg = static_cast<U32>(0x00100000 + 977 * k + ch);
   m.code_phase_reg2 = static_cast<U32>(k * 3);

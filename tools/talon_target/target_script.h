@@ -9,14 +9,14 @@
 #include "misc/gnss_types.h"
 
 struct TARGET_SCRIPT_PARAM_T {
-  int epochs = 60;          // measurement epochs to send
-  int epoch_ms = 100;       // epoch interval of the simulated target, ms
-  int tracked = 6;          // channels reported in each epoch (0..20)
-  int noise_every = 7;      // two noise bytes before every n-th epoch; 0 = none
-  int mixed_gnss = 0;       // 1: channels 1, 4, 7 .. are GLONASS, 2, 5, 8 .. BeiDou (reports and data bits)
-  S16 rtc_wn = 2300;        // RTC week (mod 4096)
-  S32 rtc_sec = 345600;     // RTC seconds
-  U32 rtc_subsec = 16384;   // RTC sub-second count, 1/32768 s
+  int epochs = 60;         // measurement epochs to send
+  int epoch_ms = 100;      // epoch interval of the simulated target, ms
+  int tracked = 6;         // channels reported in each epoch (0..20)
+  int noise_every = 7;     // two noise bytes before every n-th epoch; 0 = none
+  int mixed_gnss = 0;      // 1: channels 1, 4, 7 .. are GLONASS, 2, 5, 8 .. BeiDou (reports and data bits)
+  S16 rtc_wn = 2300;       // RTC week (mod 4096)
+  S32 rtc_sec = 345600;    // RTC seconds
+  U32 rtc_subsec = 16384;  // RTC sub-second count, 1/32768 s
 };
 
 // GNSS type of channel ch in the script.
