@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Install what the build needs on a Debian machine, only what is missing.
+# Install what the build and the gates need on a Debian machine, only what is missing.
 set -euo pipefail
 need=()
-for pkg in cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev; do
+for pkg in cmake make g++ clang clang-format clang-tidy git libgtest-dev libgmock-dev libbenchmark-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
