@@ -13,13 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -207,7 +207,7 @@ std::string commands_hex(const std::string& raw) {
   return out;
 }
 
-// Expected file name, the output it holds (empty optional: the run did not write it), its comparison.
+// Expected file name, whether the run wrote the output, its text and its comparison.
 struct OUTPUT_T {
   const char* name;
   bool present;
@@ -238,7 +238,7 @@ struct SOL_LINE_T {
   double baseline;
 };
 
-constexpr double LEAP_S = 18.0;  // GPS - UTC since 2017; earlier sets are checked without time matching
+constexpr double LEAP_S = 18.0;  // GPS - UTC, s, since 2017 (fix_track is used on later sets only)
 
 long days_from_civil(long y, long m, long d) {  // days since 1970-01-01, proleptic Gregorian
   y -= m <= 2;
