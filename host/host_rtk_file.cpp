@@ -47,14 +47,14 @@ struct RTK_FILE_INPUT_T {
   std::array<unsigned char, RB_READ_CHUNK> chunk{};  // recording bytes read
   std::size_t chunk_len = 0, chunk_pos = 0;          // bytes in chunk, next byte to hand on
 };
-RTK_FILE_INPUT_T In;
+RTK_FILE_INPUT_T Input;
 
 void close_inputs() {
-  if (In.fp_rover_obs != nullptr) RINEX_close_obs(RINEX_ROVER);
-  if (In.fp_base_obs != nullptr) RINEX_close_obs(RINEX_BASE);
-  for (std::FILE* fp : {In.fp_rover, In.fp_base, In.fp_rover_obs, In.fp_base_obs, In.fp_rb})
+  if (Input.fp_rover_obs != nullptr) RINEX_close_obs(RINEX_ROVER);
+  if (Input.fp_base_obs != nullptr) RINEX_close_obs(RINEX_BASE);
+  for (std::FILE* fp : {Input.fp_rover, Input.fp_base, Input.fp_rover_obs, Input.fp_base_obs, Input.fp_rb})
     if (fp != nullptr) std::fclose(fp);
-  In.fp_rover = In.fp_base = In.fp_rover_obs = In.fp_base_obs = In.fp_rb = nullptr;
+  Input.fp_rover = Input.fp_base = Input.fp_rover_obs = Input.fp_base_obs = Input.fp_rb = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -100,11 +100,12 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
 // ---------------------------------------------------------------------------
 // CRVRAW rover and base files
 // ---------------------------------------------------------------------------
-int crvraw_next() { return CRV_process_file(In.fp_rover, In.fp_base) != 0 ? 1 : 0; }
+int crvraw_next() { return CRV_process_file(Input.fp_rover, Input.fp_base) != 0 ? 1 : 0; }
 
 double crvraw_read_pct() {
-  const long pos = std::ftell(In.fp_rover);
-  return In.rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / static_cast<double>(In.rover_size) : 0.0;
+  const long pos = std::ftell(Input.fp_rover);
+  return Input.rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / static_cast<double>(Input.rover_size)
+                                         : 0.0;
 }
 
 long file_size(std::FILE* fp) {
@@ -116,12 +117,12 @@ long file_size(std::FILE* fp) {
 
 int run_crvraw(const HOST_PARAM_T& p) {
   int rc = HOST_EXIT_START;
-  if ((In.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
+  if ((Input.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
     std::printf("RTK_ERROR : can't open rover CRVRAW\n");
-  } else if ((In.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
+  } else if ((Input.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
     std::printf("RTK_ERROR : can't open base CRVRAW\n");
   } else {
-    In.rover_size = file_size(In.fp_rover);
+    Input.rover_size = file_size(Input.fp_rover);
     run_epochs(p, RTK_EPOCH_SOURCE_T{crvraw_next, crvraw_read_pct, 1});
     rc = HOST_EXIT_OK;
   }
@@ -133,8 +134,8 @@ int run_crvraw(const HOST_PARAM_T& p) {
 // RINEX observation files (the other side may be CRVRAW)
 // ---------------------------------------------------------------------------
 int rinex_next() {
-  if (!RINEX_process_file(&In.rinex)) return 0;
-  if (In.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(In.base_pos[0], In.base_pos[1], In.base_pos[2]);
+  if (!RINEX_process_file(&Input.rinex)) return 0;
+  if (Input.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(Input.base_pos[0], Input.base_pos[1], Input.base_pos[2]);
   return 1;
 }
 
@@ -168,11 +169,11 @@ int worse(int a, int b) { return a > b ? a : b; }
 // stderr).
 int open_rinex_inputs(const HOST_PARAM_T& p) {
   const bool rover_rinex = p.rover_rinex[0] != '\0', base_rinex = p.base_rinex[0] != '\0';
-  In.rinex = RINEX_SOURCE_T{rover_rinex ? 1 : 0, base_rinex ? 1 : 0, nullptr, nullptr};
-  int rc = open_rinex_side(RINEX_ROVER, p.rover_rinex, p.rover_file, &In.fp_rover_obs, &In.fp_rover);
-  rc = worse(rc, open_rinex_side(RINEX_BASE, p.base_rinex, p.base_file, &In.fp_base_obs, &In.fp_base));
-  In.rinex.fp_rover = In.fp_rover;
-  In.rinex.fp_base = In.fp_base;
+  Input.rinex = RINEX_SOURCE_T{rover_rinex ? 1 : 0, base_rinex ? 1 : 0, nullptr, nullptr};
+  int rc = open_rinex_side(RINEX_ROVER, p.rover_rinex, p.rover_file, &Input.fp_rover_obs, &Input.fp_rover);
+  rc = worse(rc, open_rinex_side(RINEX_BASE, p.base_rinex, p.base_file, &Input.fp_base_obs, &Input.fp_base));
+  Input.rinex.fp_rover = Input.fp_rover;
+  Input.rinex.fp_base = Input.fp_base;
   for (int i = 0; i < p.n_nav; ++i)
     if (!RINEX_read_nav(p.nav_files[i])) rc = worse(rc, HOST_EXIT_INPUT_FAULT);
   if (rc != HOST_EXIT_OK) return rc;
@@ -193,7 +194,7 @@ int open_rinex_inputs(const HOST_PARAM_T& p) {
 int run_rinex(const HOST_PARAM_T& p) {
   int rc = open_rinex_inputs(p);
   if (rc == HOST_EXIT_OK) {
-    In.base_pos = p.has_base_pos ? p.base_pos : nullptr;
+    Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
     run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, nullptr, 1});
     RINEX_STATS_T rs{};
     RINEX_get_stats(&rs);
@@ -215,17 +216,17 @@ int run_rinex(const HOST_PARAM_T& p) {
 // read.
 int recording_next() {
   for (;;) {
-    while (In.chunk_pos < In.chunk_len)
-      if (CRV_post_processing(In.chunk[In.chunk_pos++])) return 1;
-    In.chunk_len = std::fread(In.chunk.data(), 1, In.chunk.size(), In.fp_rb);
-    In.chunk_pos = 0;
-    if (In.chunk_len == 0) return 0;
+    while (Input.chunk_pos < Input.chunk_len)
+      if (CRV_post_processing(Input.chunk[Input.chunk_pos++])) return 1;
+    Input.chunk_len = std::fread(Input.chunk.data(), 1, Input.chunk.size(), Input.fp_rb);
+    Input.chunk_pos = 0;
+    if (Input.chunk_len == 0) return 0;
   }
 }
 
 int run_recording(const HOST_PARAM_T& p) {
   int rc = HOST_EXIT_START;
-  if ((In.fp_rb = std::fopen(p.rb_file, "rb")) == nullptr) {
+  if ((Input.fp_rb = std::fopen(p.rb_file, "rb")) == nullptr) {
     std::fprintf(stderr, "talonhost: %s: cannot open the recording\n", p.rb_file);
   } else {
     CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
