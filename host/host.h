@@ -83,35 +83,62 @@ struct HOST_PARAM_T {
   int exit_code = 0;
 };
 
-// Store the defaults in *p, then apply the command line. Returns 1 to run;
-// 0 when the program should end at once with p->exit_code: 0 after "help" or
-// "version", 2 after an unknown or malformed option (usage on stderr).
+// Exit codes of the program.
+enum : int {
+  HOST_EXIT_OK = 0,           // run completed (file RTK: solution files written), or "help" / "version"
+  HOST_EXIT_START = 1,        // run could not start: a port or file could not be opened, an SD-card log
+                              // header is short, or file RTK has no input (--is-crvraw 0)
+  HOST_EXIT_USAGE = 2,        // unknown or malformed option (usage on stderr)
+  HOST_EXIT_INPUT_FAULT = 3,  // file RTK input unusable, or faults counted during the run (stderr)
+};
+
+// Store the defaults in *p, then apply the command line (argv[1..argc-1];
+// argv stays the caller's and is only read). Returns 1 to run; 0 when the
+// program should end at once with p->exit_code: HOST_EXIT_OK after "help" or
+// "version" (text on stdout), HOST_EXIT_USAGE after an unknown or malformed
+// option (message and usage on stderr). A "tty<type>" word also sets the
+// device prefix of numbered ports (sio_set_tty_type).
 S16 get_main_param(int argc, char** argv, HOST_PARAM_T* p);
 
-// Usage text listing every option with its default.
+// Usage text listing every option with its default, written to out (the
+// caller's stream, left open).
 void HOST_print_usage(std::FILE* out);
 
-// The program: everything main() does. Returns the process exit code.
+// The program: everything main() does (parameters, banner, one run mode).
+// Returns the process exit code (HOST_EXIT_*).
 int host_main(int argc, char** argv);
 
+// SIGINT handler of the navigation and real-time RTK runs: asks the running
+// loop to stop (the run then ends through its close-down). sig is unused.
 void sigint_handler(int sig);
 
-// HOSTBASE_INIT / HOSTBASE_STOP (4 bytes each) to the target.
+// HOSTBASE_INIT / HOSTBASE_STOP frame (4 bytes with its checksum) to the
+// target on the open port sio (the caller's).
 struct SIO_S;
 void send_hostbase_init_msg(SIO_S* sio);
 void send_hostbase_stop_msg(SIO_S* sio);
-// Start-up handshake: 1 when the target's RTC report arrived and rtc_data.dat was written.
+// Start-up handshake of real-time navigation: dispatches what the target
+// sends on sio for at most 3 s. Returns 1 when the target's RTC report
+// arrived and rtc_data.dat was written; 0 on a time-out, a stop request or
+// when rtc_data.dat cannot be created.
 S16 wait_rtc_input(SIO_S* sio);
 
-// One line of Normal_sol.txt / Geotagging_sol.txt; returns its length.
+// One line of Normal_sol.txt / Geotagging_sol.txt, with its line end, into
+// line (the caller's buffer of size bytes, NUL-terminated): solved-epoch
+// number acc_cnt4, the UTC date and time of sol.time rounded to the
+// millisecond, status word, age of differential (s), ratio (capped at 10),
+// latitude and longitude (degrees), height (m), ECEF X, Y, Z (m) and the
+// baseline length (m). Returns the length written (snprintf's count).
 struct sol_t;
 int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, char* line, std::size_t size);
 
 // Program-wide state that the target proxy fills or uses.
-void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec);  // RTC report received during start-up
-S16 HOST_has_received_rtc();
-std::FILE* HOST_get_log_file();  // log_data.dat while logging, else null
-void HOST_flush_log();           // flush log_data.dat when open
+// The RTC report received during the start-up handshake: GPS week wn, second
+// of week sec (s) and sub-second subsec (as the target reports it).
+void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec);
+S16 HOST_has_received_rtc();     // 1 once an RTC report was received, else 0
+std::FILE* HOST_get_log_file();  // link log log_data.dat while logging (the run owns it), else null
+void HOST_flush_log();           // flush the link log when open
 
-// Link statistics of the last navigation run (good frames dispatched).
+// Link statistics of the last navigation run: good frames dispatched.
 long HOST_get_good_frame_count();

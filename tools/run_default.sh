@@ -18,8 +18,9 @@ set +e
 "$root/build/talonhost" "$@"
 rc=$?
 set -e
-# A file RTK run ends with exit code 1 by design; anything else is a failure.
-if [ "$rc" -ne 1 ] || [ ! -f Normal_sol.txt ]; then
+# A completed file RTK run exits with 0 and leaves Normal_sol.txt; anything else
+# (1: rover or base missing, 3: faults in the input) is a failure.
+if [ "$rc" -ne 0 ] || [ ! -f Normal_sol.txt ]; then
   echo "talonhost default job failed (exit $rc)" >&2
   exit 1
 fi

@@ -280,39 +280,55 @@ S32 clock_offset_sent(const std::vector<Bytes>& cmds) {
   return -1;
 }
 
-TEST(SdLog, SdReplayRunsUseTheAcceptedRecordAndConversionReplaysTheSame) {
-  constexpr int EPOCHS = 20;
-  const Bytes stream = script_stream(EPOCHS);
-  ASSERT_GT(stream.size(), 100u);
-  const std::vector<std::string> sd_args = {"--rtk-mode",  "0", "--mode",          "1",
-                                            "--sd-replay", "1", "--do-kml-output", "0"};
-
-  struct Run {
-    const char* name;
-    SdHeader h;
-    int rc;
-    S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
-  };
-  const Run runs[] = {
-      {"valid record", SdHeader{}, 0, 1234},
-      {"with position", with([](SdHeader& h) { h.pos = true; }), 0, 1234},
-      {"bad record CRC", with([](SdHeader& h) { h.bad_init_crc = true; }), 0, 0},
-      {"short header", with([](SdHeader& h) { h.image_size = 1000; }), 1, -1},
-  };
-  for (const Run& r : runs) {
-    SCOPED_TRACE(r.name);
-    talon_test::TempDir dir;
-    Bytes file = sd_header(r.h);
-    if (r.h.image_size == 20480) file.insert(file.end(), stream.begin(), stream.end());
-    write_file(dir.file("sd_log.dat"), file);
-    const link_test::Replay rep = link_test::replay_capturing_commands(dir.path(), sd_args);
-    EXPECT_EQ(rep.exit_code, r.rc) << rep.out;
-    if (r.rc != 0) continue;
-    EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
-    EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);
-    EXPECT_EQ(clock_offset_sent(rep.commands), r.clock_offset);
+// The scripted target's stream of 20 epochs, made once, behind the SD-card
+// headers of the runs below.
+class SdScriptStream : public ::testing::Test {
+ protected:
+  static constexpr int EPOCHS = 20;
+  static void SetUpTestSuite() {
+    if (Stream.empty()) Stream = script_stream(EPOCHS);
   }
+  static inline Bytes Stream;
+  static inline const std::vector<std::string> SD_ARGS = {"--rtk-mode",  "0", "--mode",          "1",
+                                                          "--sd-replay", "1", "--do-kml-output", "0"};
+};
 
+struct SdRun {
+  const char* name;
+  SdHeader h;
+  int rc;
+  S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
+};
+
+class SdReplayRun : public SdScriptStream, public ::testing::WithParamInterface<SdRun> {};
+
+TEST_P(SdReplayRun, UsesTheAcceptedRecord) {
+  const SdRun& r = GetParam();
+  ASSERT_GT(Stream.size(), 100u);
+  talon_test::TempDir dir;
+  Bytes file = sd_header(r.h);
+  if (r.h.image_size == 20480) file.insert(file.end(), Stream.begin(), Stream.end());
+  write_file(dir.file("sd_log.dat"), file);
+  const link_test::Replay rep = link_test::replay_capturing_commands(dir.path(), SD_ARGS);
+  EXPECT_EQ(rep.exit_code, r.rc) << rep.out;
+  if (r.rc != 0) return;
+  EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
+  EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);
+  EXPECT_EQ(clock_offset_sent(rep.commands), r.clock_offset);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SdLog, SdReplayRun,
+    ::testing::Values(SdRun{"valid_record", SdHeader{}, 0, 1234},
+                      SdRun{"with_position", with([](SdHeader& h) { h.pos = true; }), 0, 1234},
+                      SdRun{"bad_record_crc", with([](SdHeader& h) { h.bad_init_crc = true; }), 0, 0},
+                      SdRun{"short_header", with([](SdHeader& h) { h.image_size = 1000; }), 1, -1}),
+    [](const ::testing::TestParamInfo<SdRun>& i) { return std::string(i.param.name); });
+
+TEST_F(SdScriptStream, ConversionReplaysTheSame) {
+  ASSERT_GT(Stream.size(), 100u);
+  const Bytes& stream = Stream;
+  const std::vector<std::string>& sd_args = SD_ARGS;
   // Conversion: a replay set that replays the same way (a record equal to the built-in one).
   talon_test::TempDir dir;
   SdHeader h;

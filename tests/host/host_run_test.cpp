@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,60 +79,154 @@ std::vector<std::string> with(std::vector<std::string> a, const std::vector<std:
 }
 
 // ---------------------------------------------------------------------------
-// Words, defaults and file RTK
+// Words, defaults and file RTK exit codes
 // ---------------------------------------------------------------------------
-TEST(HostRun, DefaultRunInEmptyDirectoryNeedsTheRoverFile) {
-  TempDir d;
-  const RunResult r = run_talonhost(d.path(), {});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("Kernel Version: 2.0.55\n"), std::string::npos);
-  EXPECT_NE(r.out.find("Navigation platform model: DEFAULT\n"), std::string::npos);
-  EXPECT_NE(r.out.find("RTK_ERROR : can't open rover CRVRAW\n"), std::string::npos);
+// One run of the program in a fresh directory: the files it finds there, its
+// arguments, and what it must do.
+struct ExitCase {
+  const char* name = "";
+  std::vector<std::pair<std::string, Bytes>> files = {};  // written before the run
+  std::vector<std::string> args = {};
+  int exit_code = 0;
+  std::optional<std::string> out = {};  // exact stdout, if given
+  const char* out_has = nullptr;        // text stdout contains, or null
+  std::optional<std::string> err = {};  // exact stderr, if given
+  const char* err_has = nullptr;        // text stderr contains, or null
+  bool solutions = false;               // Normal_sol.txt and Geotagging_sol.txt exist afterwards
+};
+
+// A recording whose one record is longer than the reader can hold (length 0xFFFF).
+Bytes too_long_record() {
+  Bytes rb = {0x78, 0x56, 0x34, 0x12, 0xFF, 0xFF};
+  rb.resize(rb.size() + 0xFFFF, 0x00);
+  return rb;
 }
 
-TEST(HostRun, FileRtkNeedsTheBaseFile) {
+std::string name_of(const ::testing::TestParamInfo<ExitCase>& info) { return info.param.name; }
+
+void check_exit_case(const ExitCase& c) {
   TempDir d;
-  write_file(d.file("r.bin"), Bytes(10, 0));
-  const RunResult r = run_talonhost(d.path(), {});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("RTK_ERROR : can't open base CRVRAW\n"), std::string::npos);
-  EXPECT_FALSE(file_exists(d.file("Normal_sol.txt")));
+  for (const auto& [name, bytes] : c.files) write_file(d.file(name), bytes);
+  const RunResult r = run_talonhost(d.path(), c.args);
+  EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+  if (c.out) {
+    EXPECT_EQ(r.out, *c.out);
+  }
+  if (c.out_has != nullptr) {
+    EXPECT_NE(r.out.find(c.out_has), std::string::npos) << r.out;
+  }
+  if (c.err) {
+    EXPECT_EQ(r.err, *c.err);
+  }
+  if (c.err_has != nullptr) {
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(file_exists(d.file("Normal_sol.txt")), c.solutions);
+  EXPECT_EQ(file_exists(d.file("Geotagging_sol.txt")), c.solutions);
 }
+
+// Words that end the program at once: exit code 0 with the text on stdout,
+// or 2 with the usage on stderr and nothing on stdout.
+class HelpVersionAndBadOptions : public ::testing::TestWithParam<ExitCase> {};
+TEST_P(HelpVersionAndBadOptions, EndAtOnce) { check_exit_case(GetParam()); }
+
+// File RTK: 0 when the run completed (solution files written), 1 when the
+// rover, base or recording cannot be opened or there is no input, 3 on input
+// faults counted during the run.
+class FileRtkExitCodes : public ::testing::TestWithParam<ExitCase> {};
+TEST_P(FileRtkExitCodes, ExitCodeMessagesAndFiles) { check_exit_case(GetParam()); }
+
+const std::string RINEX_SET = TALON_SHARED_DATA "/rinex/spirent-2km-static/";
+
+const std::string BANNER = "\nKernel Version: 2.0.55\nNavigation platform model: DEFAULT\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    HostRun, HelpVersionAndBadOptions,
+    ::testing::Values(
+        ExitCase{.name = "help", .args = {"help"}, .exit_code = 0, .out_has = "--count", .err = ""},
+        ExitCase{.name = "version", .args = {"version"}, .exit_code = 0, .out = "Kernel Version: 2.0.55\n", .err = ""},
+        ExitCase{.name = "unknown_option",
+                 .args = {"--no-such-option"},
+                 .exit_code = 2,
+                 .out = "",
+                 .err_has = "talonhost: unknown or malformed option: --no-such-option\nUsage: talonhost"},
+        ExitCase{.name = "platform_model_out_of_range",
+                 .args = {"--nav-platform-model", "9"},
+                 .exit_code = 2,
+                 .out = "",
+                 .err_has = "talonhost: unknown or malformed option: --nav-platform-model\nUsage: talonhost"},
+        ExitCase{.name = "unknown_word",
+                 .args = {"purple"},
+                 .exit_code = 2,
+                 .out = "",
+                 .err_has = "talonhost: unknown option: purple\nUsage: talonhost"}),
+    name_of);
+
+INSTANTIATE_TEST_SUITE_P(
+    HostRun, FileRtkExitCodes,
+    ::testing::Values(
+        // CRVRAW files: the default run.
+        ExitCase{.name = "missing_rover",
+                 .exit_code = 1,
+                 .out = BANNER + "RTK_ERROR : can't open rover CRVRAW\n",
+                 .err = ""},
+        ExitCase{.name = "missing_base",
+                 .files = {{"r.bin", Bytes(10, 0)}},
+                 .exit_code = 1,
+                 .out = BANNER + "RTK_ERROR : can't open base CRVRAW\n",
+                 .err = ""},
+        ExitCase{.name = "no_input", .args = {"--is-crvraw", "0"}, .exit_code = 1, .out = BANNER, .err = ""},
+        ExitCase{.name = "completed_without_epochs",
+                 .files = {{"r.bin", Bytes(1000, 0)}, {"b.bin", Bytes(1000, 0)}},
+                 .exit_code = 0,
+                 .out = BANNER,
+                 .err_has = "RTK summary: 0 epochs",
+                 .solutions = true},
+        // A recording of a real-time run.
+        ExitCase{.name = "recording_missing",
+                 .args = {"--rb-file", "nothing.bin"},
+                 .exit_code = 1,
+                 .out = BANNER,
+                 .err = "talonhost: nothing.bin: cannot open the recording\n"},
+        ExitCase{.name = "recording_empty",
+                 .files = {{"rb.bin", {}}},
+                 .args = {"--rb-file", "rb.bin"},
+                 .exit_code = 0,
+                 .out = BANNER,
+                 .err = "Recording: 0 records too long for the reader\n",
+                 .solutions = true},
+        ExitCase{.name = "recording_record_too_long",
+                 .files = {{"rb.bin", too_long_record()}},
+                 .args = {"--rb-file", "rb.bin"},
+                 .exit_code = 3,
+                 .out = BANNER,
+                 .err = "Recording: 1 records too long for the reader\n",
+                 .solutions = true},
+        // RINEX on one side: a side that cannot be opened.
+        ExitCase{.name = "rinex_rover_missing",
+                 .files = {{"b.bin", Bytes(10, 0)}},
+                 .args = {"--rover-rinex", "missing.obs"},
+                 .exit_code = 1,
+                 .out = BANNER,
+                 .err = "talonhost: missing.obs: cannot open the RINEX observation file\n"},
+        ExitCase{.name = "rinex_crvraw_base_missing",
+                 .args = {"--rover-rinex", RINEX_SET + "rover.obs", "--nav", RINEX_SET + "gps.nav"},
+                 .exit_code = 1,
+                 .out = BANNER,
+                 .err = "talonhost: b.bin: cannot open the base CRVRAW file\n"}),
+    name_of);
 
 TEST(HostRun, FileRtkWritesBothSolutionHeaders) {
   TempDir d;
   write_file(d.file("rover.bin"), Bytes(1000, 0));
   write_file(d.file("base.bin"), Bytes(1000, 0));
   const RunResult r = run_talonhost(d.path(), {"--rover-file", "rover.bin", "--base-file", "base.bin"});
-  EXPECT_EQ(r.exit_code, 1);  // a file RTK run ends with 1
+  EXPECT_EQ(r.exit_code, 0);  // a completed file RTK run
   const std::string header =
       "          EPOCH           DATE            UTC         STATUS    AGE_OF_DIFF          RATIO            LAT"
       "            LON            ALT              X              Y              Z       BASELINE\n";
   EXPECT_EQ(read_text(d.file("Normal_sol.txt")), header);
   EXPECT_EQ(read_text(d.file("Geotagging_sol.txt")), header);
-}
-
-TEST(HostRun, FileRtkWithoutCrvrawInputEndsAtOnce) {
-  TempDir d;
-  const RunResult r = run_talonhost(d.path(), {"--is-crvraw", "0"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out.find("RTK_ERROR"), std::string::npos);
-}
-
-TEST(HostRun, HelpVersionAndBadOptions) {
-  TempDir d;
-  RunResult r = run_talonhost(d.path(), {"help"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_NE(r.out.find("--count"), std::string::npos);
-  r = run_talonhost(d.path(), {"version"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_NE(r.out.find("2.0.55"), std::string::npos);
-  r = run_talonhost(d.path(), {"--no-such-option"});
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.err.find("Usage: talonhost"), std::string::npos);
-  EXPECT_TRUE(r.out.empty());
-  r = run_talonhost(d.path(), {"--nav-platform-model", "9"});
-  EXPECT_EQ(r.exit_code, 2);
 }
 
 // ---------------------------------------------------------------------------
@@ -296,20 +391,39 @@ TEST(HostRun, SilentTargetTimesOutAndStillSendsStop) {
 // ---------------------------------------------------------------------------
 // Real-time RTK
 // ---------------------------------------------------------------------------
-TEST(HostRun, RealTimeRtkPortFailures) {
+// A port that cannot be opened ends a real-time RTK run with 1 and its
+// message; rb.bin was already created. "ROVER" in the arguments stands for a
+// pseudo-terminal that opens.
+struct PortCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* message;
+};
+
+class RealTimeRtkPortFailures : public ::testing::TestWithParam<PortCase> {};
+
+TEST_P(RealTimeRtkPortFailures, EndWithOneAndTheMessage) {
+  const PortCase& c = GetParam();
   TempDir d;
-  RunResult r = run_talonhost(d.path(), {"--mode", "0"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("Open serial port 1 is failed ..\n"), std::string::npos);
-  EXPECT_TRUE(file_exists(d.file("rb.bin")));
   Pty rover;
-  r = run_talonhost(d.path(), {"--mode", "0", "--port", rover.slave_path, "--base-port", "/nonexistent"});
+  std::vector<std::string> args = c.args;
+  for (std::string& a : args)
+    if (a == "ROVER") a = rover.slave_path;
+  const RunResult r = run_talonhost(d.path(), args);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("Open serial port 2 is failed ..\n"), std::string::npos);
-  r = run_talonhost(d.path(), {"--mode", "0", "--port", rover.slave_path, "--com-num3", "24", "ttyNOSUCH"});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.out.find("Open serial port 3 is failed ..\n"), std::string::npos);
+  EXPECT_EQ(r.out, BANNER + c.message);
+  EXPECT_TRUE(file_exists(d.file("rb.bin")));
 }
+
+INSTANTIATE_TEST_SUITE_P(HostRun, RealTimeRtkPortFailures,
+                         ::testing::Values(PortCase{"rover", {"--mode", "0"}, "Open serial port 1 is failed ..\n"},
+                                           PortCase{"base",
+                                                    {"--mode", "0", "--port", "ROVER", "--base-port", "/nonexistent"},
+                                                    "Open serial port 2 is failed ..\n"},
+                                           PortCase{"output",
+                                                    {"--mode", "0", "--port", "ROVER", "--com-num3", "24", "ttyNOSUCH"},
+                                                    "Open serial port 3 is failed ..\n"}),
+                         [](const ::testing::TestParamInfo<PortCase>& info) { return std::string(info.param.name); });
 
 TEST(HostRun, RealTimeRtkRecordsEveryChunk) {
   TempDir d;
@@ -386,18 +500,31 @@ TEST(SolutionLine, AgeRoundingResidueIsNotNegativeZero) {
   EXPECT_EQ(std::string(line + 60, 15), "           0.00");
 }
 
-TEST(SolutionLine, StatusWords) {
-  const std::pair<unsigned char, const char*> cases[] = {
-      {SOLQ_FIX, "FIX"},   {SOLQ_FLOAT, "FLOAT"}, {SOLQ_SINGLE, "SINGLE"}, {SOLQ_NONE, "NONE"}, {SOLQ_DGPS, "NONE"},
-      {SOLQ_SBAS, "NONE"}, {200, "NONE"}};
-  for (const auto& [stat, word] : cases) {
-    sol_t s = solution_at(2400, 100.0);
-    s.stat = stat;
-    char line[512];
-    HOST_format_solution_line(1, s, 0.0, line, sizeof line);
-    EXPECT_EQ(std::string(line + 45, 15), std::string(15 - std::strlen(word), ' ') + word);
-  }
+// The status column of each solution status.
+struct StatusCase {
+  const char* name;
+  unsigned char stat;
+  const char* word;
+};
+
+class SolutionStatusWord : public ::testing::TestWithParam<StatusCase> {};
+
+TEST_P(SolutionStatusWord, RightAlignedInItsColumn) {
+  const StatusCase& c = GetParam();
+  sol_t s = solution_at(2400, 100.0);
+  s.stat = c.stat;
+  char line[512];
+  HOST_format_solution_line(1, s, 0.0, line, sizeof line);
+  EXPECT_EQ(std::string(line + 45, 15), std::string(15 - std::strlen(c.word), ' ') + c.word);
 }
+
+INSTANTIATE_TEST_SUITE_P(SolutionLine, SolutionStatusWord,
+                         ::testing::Values(StatusCase{"fix", SOLQ_FIX, "FIX"}, StatusCase{"float", SOLQ_FLOAT, "FLOAT"},
+                                           StatusCase{"single", SOLQ_SINGLE, "SINGLE"},
+                                           StatusCase{"none", SOLQ_NONE, "NONE"}, StatusCase{"dgps", SOLQ_DGPS, "NONE"},
+                                           StatusCase{"sbas", SOLQ_SBAS, "NONE"},
+                                           StatusCase{"out_of_range_200", 200, "NONE"}),
+                         [](const ::testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
 TEST(SolutionLine, SecondsThatRoundToSixtyCarryIntoTheMinute) {
   RTKCMN_set_leap_second(18);

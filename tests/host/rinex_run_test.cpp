@@ -57,7 +57,7 @@ TEST(RinexRun, RecordedStaticSetThroughTheSolutionFiles) {
   TempDir dir;
   const RunResult r = run_talonhost(dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex",
                                                  SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
-  EXPECT_EQ(r.exit_code, 1) << r.err;  // a file RTK run ends with 1
+  EXPECT_EQ(r.exit_code, 0) << r.err;  // a completed file RTK run
   const double rover[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
   const Counts c = count_solutions(dir.file("Normal_sol.txt"), rover);
   EXPECT_EQ(c.lines, 601);
@@ -68,55 +68,94 @@ TEST(RinexRun, RecordedStaticSetThroughTheSolutionFiles) {
   EXPECT_EQ(read_text(dir.file("Geotagging_sol.txt")).find('\n') + 1, read_text(dir.file("Geotagging_sol.txt")).size());
 }
 
-TEST(RinexRun, CrvrawRoverWithRinexBaseAndBasePosition) {
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200000.0;
-  sc.duration = 40.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 500.0;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.003;
-  sc.base_time_offset = 0.0;
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  SIM_RINEX_T rx;
-  sim_run_rinex(&sc, &rover, &base, &truth, &rx);
+struct BaseCase {
+  const char* name;
+  bool header_pos;      // the base header keeps its APPROX POSITION XYZ line
+  bool option_pos;      // --base-pos gives the simulated base position
+  int exit_code;        // expected exit code
+  const char* err_has;  // stderr contains, or null: the run fixes on truth
+};
+
+// A simulated pair with a CRVRAW rover (r.bin) and a RINEX base, with and
+// without the position in its header; simulated once for all cases.
+class CrvrawRoverWithRinexBase : public ::testing::TestWithParam<BaseCase> {
+ protected:
+  static void SetUpTestSuite() {
+    SIM_SCENARIO_T sc;
+    sc.week = 2300;
+    sc.tow0 = 200000.0;
+    sc.duration = 40.0;
+    sc.base_llh[0] = 48.78;
+    sc.base_llh[1] = 9.18;
+    sc.base_llh[2] = 320.0;
+    sc.rover_enu[0] = 500.0;
+    sc.code_noise = 0.3;
+    sc.phase_noise = 0.003;
+    sc.base_time_offset = 0.0;
+    std::vector<U08> base;
+    SIM_RINEX_T rx;
+    Truth.clear();
+    Rover.clear();
+    sim_run_rinex(&sc, &Rover, &base, &Truth, &rx);
+    sim_base_ecef(&sc, Base_xyz);
+    Base_obs = rx.base_obs;
+  }
+  static inline std::vector<SIM_TRUTH_T> Truth;
+  static inline std::vector<U08> Rover;
+  static inline std::string Base_obs;
+  static inline double Base_xyz[3] = {0.0, 0.0, 0.0};
+};
+
+TEST_P(CrvrawRoverWithRinexBase, FixesOnTruthOrNamesTheMissingPosition) {
+  const BaseCase& c = GetParam();
   TempDir dir;
-  talon_test::write_file(dir.file("r.bin"), rover);
-  write_text(dir.file("b.obs"), rx.base_obs);
-  // the base header without its position: the option must give it
-  std::string no_pos = rx.base_obs;
-  const std::size_t at = no_pos.find("APPROX POSITION XYZ");
-  ASSERT_NE(at, std::string::npos);
-  no_pos.erase(at - 60, 80);
-  write_text(dir.file("b_nopos.obs"), no_pos);
-
-  RunResult r = run_talonhost(dir.path(), {"--base-rinex", "b.obs"});
-  EXPECT_EQ(r.exit_code, 1) << r.err;
-  Counts c = count_solutions(dir.file("Normal_sol.txt"), truth.back().pos);
-  EXPECT_EQ(c.lines, static_cast<int>(truth.size()));
-  EXPECT_GT(c.fix, 20);
-  EXPECT_LT(c.max_err, 0.02);
-
-  r = run_talonhost(dir.path(), {"--base-rinex", "b_nopos.obs"});
-  EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("b_nopos.obs: no base position in the header"), std::string::npos) << r.err;
-
-  double b[3];
-  sim_base_ecef(&sc, b);
-  char pos[128];
-  std::snprintf(pos, sizeof pos, "%.4f,%.4f,%.4f", b[0], b[1], b[2]);
-  r = run_talonhost(dir.path(), {"--base-rinex", "b_nopos.obs", "--base-pos", pos});
-  EXPECT_EQ(r.exit_code, 1) << r.err;
-  c = count_solutions(dir.file("Normal_sol.txt"), truth.back().pos);
-  EXPECT_GT(c.fix, 20);
-  EXPECT_LT(c.max_err, 0.02);
+  talon_test::write_file(dir.file("r.bin"), Rover);
+  std::string obs = Base_obs;
+  if (!c.header_pos) {
+    const std::size_t at = obs.find("APPROX POSITION XYZ");
+    ASSERT_NE(at, std::string::npos);
+    obs.erase(at - 60, 80);
+  }
+  write_text(dir.file("b.obs"), obs);
+  std::vector<std::string> args = {"--base-rinex", "b.obs"};
+  if (c.option_pos) {
+    char pos[128];
+    std::snprintf(pos, sizeof pos, "%.4f,%.4f,%.4f", Base_xyz[0], Base_xyz[1], Base_xyz[2]);
+    args.insert(args.end(), {"--base-pos", pos});
+  }
+  const RunResult r = run_talonhost(dir.path(), args);
+  EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+  if (c.err_has != nullptr) {
+    EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+    return;
+  }
+  const Counts n = count_solutions(dir.file("Normal_sol.txt"), Truth.back().pos);
+  if (c.header_pos) {
+    EXPECT_EQ(n.lines, static_cast<int>(Truth.size()));
+  }
+  EXPECT_GT(n.fix, 20);
+  EXPECT_LT(n.max_err, 0.02);
 }
 
-TEST(RinexRun, BadInputGivesAMessageAndANonZeroExit) {
+INSTANTIATE_TEST_SUITE_P(RinexRun, CrvrawRoverWithRinexBase,
+                         ::testing::Values(BaseCase{"header_position", true, false, 0, nullptr},
+                                           BaseCase{"no_position", false, false, 3,
+                                                    "b.obs: no base position in the header"},
+                                           BaseCase{"position_option", false, true, 0, nullptr}),
+                         [](const ::testing::TestParamInfo<BaseCase>& info) { return std::string(info.param.name); });
+
+// Bad input: a message naming the file and exit code 3.
+struct BadInputCase {
+  const char* name;
+  const char* rover;                 // rover observation file; "rover.obs" is the recorded one
+  const char* nav;                   // --nav file, "gps.nav" the recorded one; null: none
+  std::vector<const char*> err_has;  // stderr contains each
+};
+
+class RinexBadInput : public ::testing::TestWithParam<BadInputCase> {};
+
+TEST_P(RinexBadInput, MessageAndExitCodeThree) {
+  const BadInputCase& c = GetParam();
   TempDir dir;
   const std::string rover = read_text(SPIRENT + "rover.obs");
   // cut inside the 11th epoch
@@ -124,27 +163,28 @@ TEST(RinexRun, BadInputGivesAMessageAndANonZeroExit) {
   for (int k = 0; k < 11; ++k) at = rover.find("\n> ", at + 1);
   write_text(dir.file("cut.obs"), rover.substr(0, at + 200));
   write_text(dir.file("badhdr.obs"), "this is not RINEX\n" + rover.substr(rover.find('\n') + 1, 4000));
-
-  RunResult r = run_talonhost(
-      dir.path(), {"--rover-rinex", "cut.obs", "--base-rinex", SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
+  auto recorded = [](const std::string& name, const char* set_name) {
+    return name == set_name ? SPIRENT + name : name;
+  };
+  std::vector<std::string> args = {"--rover-rinex", recorded(c.rover, "rover.obs"), "--base-rinex",
+                                   SPIRENT + "base.obs"};
+  if (c.nav != nullptr) args.insert(args.end(), {"--nav", recorded(c.nav, "gps.nav")});
+  const RunResult r = run_talonhost(dir.path(), args);
   EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("cut.obs:"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("file ends inside an epoch"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("RTK summary: 10 epochs"), std::string::npos) << r.err;  // the whole epochs before the cut
-
-  r = run_talonhost(
-      dir.path(), {"--rover-rinex", "badhdr.obs", "--base-rinex", SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
-  EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("badhdr.obs:1: not a RINEX file"), std::string::npos) << r.err;
-
-  r = run_talonhost(dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex", SPIRENT + "base.obs"});
-  EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("no navigation data"), std::string::npos) << r.err;
-
-  r = run_talonhost(dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex", SPIRENT + "base.obs", "--nav",
-                                 "missing.nav"});
-  EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.err.find("missing.nav: cannot open"), std::string::npos) << r.err;
+  for (const char* e : c.err_has) EXPECT_NE(r.err.find(e), std::string::npos) << e << "\n" << r.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    RinexRun, RinexBadInput,
+    ::testing::Values(
+        // the whole epochs before the cut are solved
+        BadInputCase{"cut_inside_an_epoch",
+                     "cut.obs",
+                     "gps.nav",
+                     {"cut.obs:", "file ends inside an epoch", "RTK summary: 10 epochs"}},
+        BadInputCase{"bad_header", "badhdr.obs", "gps.nav", {"badhdr.obs:1: not a RINEX file"}},
+        BadInputCase{"no_navigation_data", "rover.obs", nullptr, {"no navigation data"}},
+        BadInputCase{"navigation_file_missing", "rover.obs", "missing.nav", {"missing.nav: cannot open"}}),
+    [](const ::testing::TestParamInfo<BadInputCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

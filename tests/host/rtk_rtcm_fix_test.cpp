@@ -63,39 +63,58 @@ double dist(const double* a, const double* b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
 }
 
-TEST(RtkRtcmFix, RecordingWithMsmBaseFixesLikeCrvrawBase) {
-  // The same pair with a CRVRAW base, as two files.
-  TempDir dc;
-  const SIM_SCENARIO_T sc0 = scenario(0);
-  ASSERT_GT(sim_run(&sc0, dc.file("r.bin").c_str(), dc.file("b.bin").c_str(), nullptr), 0);
-  ASSERT_EQ(run_talonhost(dc.path(), {}).exit_code, 1);
-  const auto crv = read_solutions(dc.file("Normal_sol.txt"));
+// The base stream of a recording, and the --is-rtcm value it needs.
+struct BaseStream {
+  const char* name;
+  int base_rtcm;  // 4 or 7: RTCM 3 MSM4 / MSM7; 0: CRVRAW
+};
 
-  for (const int msm : {4, 7, 0}) {
-    const SIM_SCENARIO_T sc = scenario(msm);
-    std::vector<U08> rover, base, rb;
-    std::vector<SIM_TRUTH_T> truth;
-    std::vector<SIM_MARK_T> marks;
-    sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
-    sim_make_rb(rover, base, marks, &rb);
-    TempDir d;
-    write_file(d.file("rb.bin"), rb);
-    ASSERT_EQ(run_talonhost(d.path(), {"--rb-file", "rb.bin", "--is-rtcm", msm != 0 ? "1" : "0"}).exit_code, 1);
-    const auto rt = read_solutions(d.file("Normal_sol.txt"));
-    ASSERT_GE(rt.size(), truth.size() - 6) << msm;
-    int fixes = 0, both = 0;
-    for (const auto& [time, s] : rt) {
-      if (s.status != "FIX") continue;
-      ++fixes;
-      EXPECT_LT(dist(s.xyz, truth[0].pos), 0.02) << "MSM" << msm << " " << time;
-      const auto c = crv.find(time);
-      if (c == crv.end() || c->second.status != "FIX") continue;
-      ++both;
-      EXPECT_LT(dist(s.xyz, c->second.xyz), 0.01) << "MSM" << msm << " " << time;
-    }
-    EXPECT_GT(fixes, static_cast<int>(truth.size()) / 2) << msm;
-    EXPECT_GT(both, static_cast<int>(truth.size()) / 2) << msm;
+// Each recording against the same scenario run from r.bin and b.bin with a
+// CRVRAW base, which is run once for all cases.
+class RecordingFixesLikeCrvrawBase : public ::testing::TestWithParam<BaseStream> {
+ protected:
+  static void SetUpTestSuite() {
+    TempDir dc;
+    const SIM_SCENARIO_T sc0 = scenario(0);
+    Crv.clear();
+    Crvraw_ok = sim_run(&sc0, dc.file("r.bin").c_str(), dc.file("b.bin").c_str(), nullptr) > 0 &&
+                run_talonhost(dc.path(), {}).exit_code == 0;
+    if (Crvraw_ok) Crv = read_solutions(dc.file("Normal_sol.txt"));
   }
+  static inline bool Crvraw_ok = false;
+  static inline std::map<std::string, Sol> Crv;
+};
+
+TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvrawRun) {
+  ASSERT_TRUE(Crvraw_ok) << "the CRVRAW reference run failed";
+  const int msm = GetParam().base_rtcm;
+  const SIM_SCENARIO_T sc = scenario(msm);
+  std::vector<U08> rover, base, rb;
+  std::vector<SIM_TRUTH_T> truth;
+  std::vector<SIM_MARK_T> marks;
+  sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
+  sim_make_rb(rover, base, marks, &rb);
+  TempDir d;
+  write_file(d.file("rb.bin"), rb);
+  ASSERT_EQ(run_talonhost(d.path(), {"--rb-file", "rb.bin", "--is-rtcm", msm != 0 ? "1" : "0"}).exit_code, 0);
+  const auto rt = read_solutions(d.file("Normal_sol.txt"));
+  ASSERT_GE(rt.size(), truth.size() - 6);
+  int fixes = 0, both = 0;
+  for (const auto& [time, s] : rt) {
+    if (s.status != "FIX") continue;
+    ++fixes;
+    EXPECT_LT(dist(s.xyz, truth[0].pos), 0.02) << time;
+    const auto c = Crv.find(time);
+    if (c == Crv.end() || c->second.status != "FIX") continue;
+    ++both;
+    EXPECT_LT(dist(s.xyz, c->second.xyz), 0.01) << time;
+  }
+  EXPECT_GT(fixes, static_cast<int>(truth.size()) / 2);
+  EXPECT_GT(both, static_cast<int>(truth.size()) / 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(RtkRtcmFix, RecordingFixesLikeCrvrawBase,
+                         ::testing::Values(BaseStream{"msm4", 4}, BaseStream{"msm7", 7}, BaseStream{"crvraw", 0}),
+                         [](const ::testing::TestParamInfo<BaseStream>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,0 +1,252 @@
+// File RTK: the engine over recorded rover and base streams, solutions into
+// Normal_sol.txt and Geotagging_sol.txt. Three inputs drive one epoch loop
+// through an epoch source:
+//   CRVRAW rover and base files (r.bin / b.bin, or --rover-file / --base-file),
+//   RINEX observation files on either side (--rover-rinex / --base-rinex, --nav),
+//   a recording of a real-time run (--rb-file).
+#include <array>
+#include <chrono>
+#include <cstdio>
+
+#include "host/host.h"
+#include "host/host_output.h"
+#include "host/host_run.h"
+#include "host/host_solution.h"
+#include "rtk/crv.h"
+#include "rtk/rinex.h"
+#include "rtk/rtk.h"
+#include "rtk/rtk_raw.h"
+
+namespace {
+
+constexpr double PROGRESS_PERIOD_S = 0.25;   // at most four progress lines a second
+constexpr std::size_t RB_READ_CHUNK = 4096;  // bytes per read of a recording
+
+// An epoch source: feeds the rover and base readers up to the next point at
+// which the engine is to run.
+struct RTK_EPOCH_SOURCE_T {
+  // 1 when the readers were fed, 0 at the end of the input.
+  int (*next)();
+  // Share of the input read so far, percent (null: not known, shown as 0).
+  double (*read_pct)();
+  // 1: progress line and summary on stderr.
+  int report;
+};
+
+// Open inputs of the running file RTK run (one run per process);
+// close_inputs closes whatever is open.
+struct RTK_FILE_INPUT_T {
+  std::FILE* fp_rover = nullptr;                     // CRVRAW rover file
+  std::FILE* fp_base = nullptr;                      // CRVRAW base file
+  std::FILE* fp_rover_obs = nullptr;                 // RINEX rover observation file
+  std::FILE* fp_base_obs = nullptr;                  // RINEX base observation file
+  std::FILE* fp_rb = nullptr;                        // recording
+  long rover_size = 0;                               // bytes of the CRVRAW rover file
+  RINEX_SOURCE_T rinex{};                            // the sides of a RINEX run
+  const double* base_pos = nullptr;                  // ECEF base position (m) given on the command line, else null
+  std::array<unsigned char, RB_READ_CHUNK> chunk{};  // recording bytes read
+  std::size_t chunk_len = 0, chunk_pos = 0;          // bytes in chunk, next byte to hand on
+};
+RTK_FILE_INPUT_T Input;
+
+void close_inputs() {
+  if (Input.fp_rover_obs != nullptr) RINEX_close_obs(RINEX_ROVER);
+  if (Input.fp_base_obs != nullptr) RINEX_close_obs(RINEX_BASE);
+  for (std::FILE* fp : {Input.fp_rover, Input.fp_base, Input.fp_rover_obs, Input.fp_base_obs, Input.fp_rb})
+    if (fp != nullptr) std::fclose(fp);
+  Input.fp_rover = Input.fp_base = Input.fp_rover_obs = Input.fp_base_obs = Input.fp_rb = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The epoch loop
+// ---------------------------------------------------------------------------
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Solution files, then the engine after every step of the source; each
+// solved epoch counted, reported and written. Closes the KML and solution
+// files at the end and prints the summary when the source reports.
+void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
+  HOSTSOL_FILES_T files;
+  HOSTSOL_open(p, &files);
+  long acc_cnt4 = 0;
+  HOSTSOL_STATS_T stats;
+  const auto wall0 = std::chrono::steady_clock::now();
+  auto last_progress = wall0;
+  while (src.next()) {
+    if (!RTK_loop()) continue;
+    ++acc_cnt4;
+    sol_t sol{};
+    RTK_get_solution(&sol);
+    HOSTSOL_count(&stats, sol);
+    if (src.report) {
+      const auto now = std::chrono::steady_clock::now();
+      if (std::chrono::duration<double>(now - last_progress).count() >= PROGRESS_PERIOD_S) {
+        last_progress = now;
+        HOSTSOL_print_progress(stats, src.read_pct != nullptr ? src.read_pct() : 0.0);
+      }
+    }
+    HOSTSOL_write(acc_cnt4, sol, files);
+  }
+  HOSTOUT_close();
+  if (src.report) {
+    HOSTSOL_print_progress(stats, 100.0);
+    HOSTSOL_print_summary(stats, seconds_since(wall0));
+  }
+  HOSTSOL_close(&files);
+}
+
+// ---------------------------------------------------------------------------
+// CRVRAW rover and base files
+// ---------------------------------------------------------------------------
+int crvraw_next() { return CRV_process_file(Input.fp_rover, Input.fp_base) != 0 ? 1 : 0; }
+
+double crvraw_read_pct() {
+  const long pos = std::ftell(Input.fp_rover);
+  return Input.rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / static_cast<double>(Input.rover_size)
+                                         : 0.0;
+}
+
+long file_size(std::FILE* fp) {
+  if (std::fseek(fp, 0, SEEK_END) != 0) return 0;
+  const long n = std::ftell(fp);
+  std::rewind(fp);
+  return n > 0 ? n : 0;
+}
+
+int run_crvraw(const HOST_PARAM_T& p) {
+  int rc = HOST_EXIT_START;
+  if ((Input.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
+    std::printf("RTK_ERROR : can't open rover CRVRAW\n");
+  } else if ((Input.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
+    std::printf("RTK_ERROR : can't open base CRVRAW\n");
+  } else {
+    Input.rover_size = file_size(Input.fp_rover);
+    run_epochs(p, RTK_EPOCH_SOURCE_T{crvraw_next, crvraw_read_pct, 1});
+    rc = HOST_EXIT_OK;
+  }
+  close_inputs();
+  return rc;
+}
+
+// ---------------------------------------------------------------------------
+// RINEX observation files (the other side may be CRVRAW)
+// ---------------------------------------------------------------------------
+int rinex_next() {
+  if (!RINEX_process_file(&Input.rinex)) return 0;
+  if (Input.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(Input.base_pos[0], Input.base_pos[1], Input.base_pos[2]);
+  return 1;
+}
+
+// Open one side of a RINEX run: the RINEX observation file obs (its header
+// read) when given, else the CRVRAW file crv. HOST_EXIT_OK when open,
+// HOST_EXIT_START when the file cannot be opened, HOST_EXIT_INPUT_FAULT when
+// the RINEX header is unusable (the reader's message on stderr).
+int open_rinex_side(int rcv, const char* obs, const char* crv, std::FILE** fp_obs, std::FILE** fp_crv) {
+  const char* side = rcv == RINEX_ROVER ? "rover" : "base";
+  if (obs[0] == '\0') {
+    if ((*fp_crv = std::fopen(crv, "rb")) != nullptr) return HOST_EXIT_OK;
+    std::fprintf(stderr, "talonhost: %s: cannot open the %s CRVRAW file\n", crv, side);
+    return HOST_EXIT_START;
+  }
+  if ((*fp_obs = std::fopen(obs, "r")) == nullptr) {
+    std::fprintf(stderr, "talonhost: %s: cannot open the RINEX observation file\n", obs);
+    return HOST_EXIT_START;
+  }
+  if (RINEX_attach_obs(rcv, *fp_obs, obs)) return HOST_EXIT_OK;
+  std::fclose(*fp_obs);
+  *fp_obs = nullptr;
+  return HOST_EXIT_INPUT_FAULT;
+}
+
+// Of two exit codes the one that tells more: HOST_EXIT_INPUT_FAULT over
+// HOST_EXIT_START over HOST_EXIT_OK.
+int worse(int a, int b) { return a > b ? a : b; }
+
+// Open the rover and base, read the navigation files and check that the run
+// has what it needs. HOST_EXIT_OK to run, else the exit code (messages on
+// stderr).
+int open_rinex_inputs(const HOST_PARAM_T& p) {
+  const bool rover_rinex = p.rover_rinex[0] != '\0', base_rinex = p.base_rinex[0] != '\0';
+  Input.rinex = RINEX_SOURCE_T{rover_rinex ? 1 : 0, base_rinex ? 1 : 0, nullptr, nullptr};
+  int rc = open_rinex_side(RINEX_ROVER, p.rover_rinex, p.rover_file, &Input.fp_rover_obs, &Input.fp_rover);
+  rc = worse(rc, open_rinex_side(RINEX_BASE, p.base_rinex, p.base_file, &Input.fp_base_obs, &Input.fp_base));
+  Input.rinex.fp_rover = Input.fp_rover;
+  Input.rinex.fp_base = Input.fp_base;
+  for (int i = 0; i < p.n_nav; ++i)
+    if (!RINEX_read_nav(p.nav_files[i])) rc = worse(rc, HOST_EXIT_INPUT_FAULT);
+  if (rc != HOST_EXIT_OK) return rc;
+  if (rover_rinex && RINEX_get_nav_count() == 0) {
+    std::fprintf(stderr, "talonhost: no navigation data: a RINEX rover needs --nav with GPS or GLONASS ephemerides\n");
+    return HOST_EXIT_INPUT_FAULT;
+  }
+  double hdr_pos[3];
+  if (base_rinex && !p.has_base_pos && !RINEX_get_header_pos(RINEX_BASE, hdr_pos)) {
+    std::fprintf(stderr, "talonhost: %s: no base position in the header; give --base-pos X,Y,Z\n", p.base_rinex);
+    return HOST_EXIT_INPUT_FAULT;
+  }
+  return HOST_EXIT_OK;
+}
+
+// File RTK with a RINEX rover and/or base. The output files and lines are
+// those of the CRVRAW run; the input statistics follow the summary.
+int run_rinex(const HOST_PARAM_T& p) {
+  int rc = open_rinex_inputs(p);
+  if (rc == HOST_EXIT_OK) {
+    Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
+    run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, nullptr, 1});
+    RINEX_STATS_T rs{};
+    RINEX_get_stats(&rs);
+    std::fprintf(stderr,
+                 "RTK input: %u rover epochs, %u base epochs, skipped unpaired: %u rover, %u base; %u input faults\n",
+                 rs.rover_epochs, rs.base_epochs, rs.unpaired_rover, rs.unpaired_base, rs.errors);
+    if (rs.errors > 0) rc = HOST_EXIT_INPUT_FAULT;
+  }
+  close_inputs();
+  return rc;
+}
+
+// ---------------------------------------------------------------------------
+// Recording of a real-time run (rb.bin)
+// ---------------------------------------------------------------------------
+// The recorder reader takes one byte at a time and hands each whole record
+// to the rover reader, or to the base reader (RTCM 3 or CRVRAW); the engine
+// runs after every record, as the real-time loop runs it after every serial
+// read.
+int recording_next() {
+  for (;;) {
+    while (Input.chunk_pos < Input.chunk_len)
+      if (CRV_post_processing(Input.chunk[Input.chunk_pos++])) return 1;
+    Input.chunk_len = std::fread(Input.chunk.data(), 1, Input.chunk.size(), Input.fp_rb);
+    Input.chunk_pos = 0;
+    if (Input.chunk_len == 0) return 0;
+  }
+}
+
+int run_recording(const HOST_PARAM_T& p) {
+  int rc = HOST_EXIT_START;
+  if ((Input.fp_rb = std::fopen(p.rb_file, "rb")) == nullptr) {
+    std::fprintf(stderr, "talonhost: %s: cannot open the recording\n", p.rb_file);
+  } else {
+    CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
+    run_epochs(p, RTK_EPOCH_SOURCE_T{recording_next, nullptr, 0});
+    rc = HOST_EXIT_OK;
+  }
+  close_inputs();
+  if (rc == HOST_EXIT_OK) {
+    const unsigned int drops = CRV_get_recorder_drops();
+    std::fprintf(stderr, "Recording: %u records too long for the reader\n", drops);
+    if (drops > 0) rc = HOST_EXIT_INPUT_FAULT;
+  }
+  return rc;
+}
+
+}  // namespace
+
+int HOST_run_rtk_file(const HOST_PARAM_T& p) {
+  if (p.rb_file[0] != '\0') return run_recording(p);
+  if (p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0') return run_rinex(p);
+  if (!p.is_crvraw) return HOST_EXIT_START;  // no input: ends at once
+  return run_crvraw(p);
+}

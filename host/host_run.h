@@ -1,0 +1,33 @@
+// Run modes of the host program, private to the program (host_main chooses
+// one). Each run opens what it needs, loops, closes what it opened and
+// returns the process exit code (HOST_EXIT_* of host/host.h).
+#pragma once
+
+#include "host/host.h"
+
+// Navigation modes (rtk_mode 0): real time with a target on a serial port
+// (mode HOST_LOGGING), or replay of log_data.dat / sd_log.dat. HOST_EXIT_OK
+// at the end of the run, also after a failed start-up handshake;
+// HOST_EXIT_START when the port or the replay file cannot be opened or the
+// SD-card log header is short.
+int HOST_run_navigation(const HOST_PARAM_T& p);
+
+// Real-time RTK (rtk_mode not 0, mode HOST_LOGGING): rover port, optional
+// base and solution output ports, every byte recorded in rb.bin. Runs until
+// SIGINT; HOST_EXIT_OK then, HOST_EXIT_START when rb.bin or a port cannot be
+// opened.
+int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
+
+// File RTK (rtk_mode not 0, mode HOST_REPLAY): CRVRAW rover and base files,
+// RINEX observation files on either side (--rover-rinex / --base-rinex with
+// --nav), or a real-time recording (--rb-file). Writes Normal_sol.txt and
+// Geotagging_sol.txt. HOST_EXIT_OK when the run completed, HOST_EXIT_START
+// when the rover or base cannot be opened (or there is no input),
+// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults.
+int HOST_run_rtk_file(const HOST_PARAM_T& p);
+
+// Stop request of the navigation and real-time RTK loops: set by
+// sigint_handler or by the loop itself (end of replay, epoch limit,
+// finish.txt). 1 once requested.
+int HOST_stop_requested();
+void HOST_request_stop();
