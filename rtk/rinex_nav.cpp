@@ -285,10 +285,11 @@ void store_glo(int sat, gtime_t toc_utc, const double* v) {
   else if (tof > tow + 43200.0)
     tof -= 86400.0;
   g.tof = gpst2time(week, tof);
-  // toe in 15-minute steps of the day: its index as the issue of data
+  // toe in 15-minute steps of the day (Moscow time, UTC + 3 h): its index as
+  // the issue of data, rounded half up (tow_utc >= 0, so the count is never negative)
   int w2 = 0;
   const double tow_utc = time2gpst(toc_utc, &w2);
-  g.iode = static_cast<int>(std::fmod(tow_utc + 10800.0, 86400.0) / 900.0 + 0.5) & 0x7F;
+  g.iode = static_cast<int>(std::floor(std::fmod(tow_utc + 10800.0, 86400.0) / 900.0 + 0.5)) & 0x7F;
   g.frq = frq >= -7.0 && frq <= 6.0 ? static_cast<int>(frq) : -9;
   add_geph(g);
 }

@@ -125,19 +125,20 @@ bool obs_version_type(OBS_FILE_T* f) {
 }
 
 // "APPROX POSITION XYZ": kept when it lies between about 100 km and 31600 km
-// from the centre of the earth; an all-zero position means none.
+// from the centre of the earth. Otherwise it is reported, unless it reads as
+// zero (X and Y given as 0, Z 0 or left out), the usual mark of an unknown
+// position. A field that does not parse ends the reading of the line.
 void obs_approx_position(OBS_FILE_T* f) {
   LINE_READER_T* in = &f->in;
   double x = 0.0, y = 0.0, z = 0.0;
-  const int rx = num(*in, 0, 14, &x);
-  const int ry = num(*in, 14, 14, &y);
-  const int rz = num(*in, 28, 14, &z);
-  if (rx == 1 && ry == 1 && rz == 1 && x * x + y * y + z * z > 1e10 && x * x + y * y + z * z < 1e15) {
+  const bool xy_read = num(*in, 0, 14, &x) == 1 && num(*in, 14, 14, &y) == 1;
+  const bool xyz_read = xy_read && num(*in, 28, 14, &z) == 1;
+  if (xyz_read && x * x + y * y + z * z > 1e10 && x * x + y * y + z * z < 1e15) {
     f->pos[0] = x;
     f->pos[1] = y;
     f->pos[2] = z;
     f->has_pos = 1;
-  } else if (!(x == 0.0 && y == 0.0 && z == 0.0)) {
+  } else if (!(xy_read && x == 0.0 && y == 0.0 && z == 0.0)) {
     complain(in, "bad APPROX POSITION XYZ");
   }
 }
