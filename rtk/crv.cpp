@@ -1,3 +1,7 @@
+// CRVRAW reader: frame assembly, message decoding (time, raw and extended raw
+// measurements, receiver state, GPS/QZSS subframes, GLONASS strings, SBAS
+// type 9), epoch hand-over to the raw buffers, file-mode pairing and the
+// recorder file reader.
 #include "rtk/crv.h"
 
 #include <cmath>
