@@ -1,3 +1,7 @@
+// CRVRAW reader: frame assembly, message decoding (time, raw and extended raw
+// measurements, receiver state, GPS/QZSS subframes, GLONASS strings, SBAS
+// type 9), epoch hand-over to the raw buffers, file-mode pairing and the
+// recorder file reader.
 #include "rtk/crv.h"
 
 #include <cmath>
@@ -447,11 +451,9 @@ int epoch_type(unsigned int indicator, unsigned int tow_ms, unsigned int period_
   return RTK_GEOTAGGING;  // also a half second with an unknown (0) period
 }
 
-int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
-  if (n < EXTRAW_HDR) {
-    ++raw->drops.short_msg;
-    return -1;
-  }
+// Epoch header of an extended raw message: time, epoch type and IODs; then
+// the subframes that waited for the epoch week are decoded.
+void start_extraw_epoch(crv_t* raw, const unsigned char* p) {
   const int iod = p[2];
   const int week = static_cast<int>(U2(p + 3));
   const unsigned int tow_ms = U4(p + 5);
@@ -467,6 +469,70 @@ int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
     RTK_RAW_set_base_crvraw_iod(iod);
   }
   decode_pending(raw);
+}
+
+// System of an extended raw record (low 4 bits of its first byte), SYS_NONE
+// for an unknown one. SBAS PRN 120..138 becomes the engine's number 33..51.
+int extraw_sys(unsigned char gnss_type, int* prn) {
+  switch (gnss_type & 15) {
+    case 0:
+      return SYS_GPS;
+    case 1:
+      *prn -= 87;
+      return SYS_SBS;
+    case 2:
+      return SYS_GLO;
+    case 3:
+      return SYS_GAL;
+    case 4:
+      return SYS_QZS;
+    case 5:
+      return SYS_CMP;
+    default:
+      return SYS_NONE;
+  }
+}
+
+// One extended raw record (EXTRAW_REC bytes at r) into the epoch.
+void add_extraw_record(crv_t* raw, const unsigned char* r, int navsys) {
+  int prn = r[1];
+  const int sys = extraw_sys(r[0], &prn);
+  if (sys == SYS_NONE) {
+    ++raw->drops.bad_sat;
+    return;
+  }
+  if (!(sys & navsys)) return;
+  const int sat = satno(sys, prn);
+  if (sat == 0) {
+    if (sys != SYS_GAL && sys != SYS_CMP) ++raw->drops.bad_sat;
+    return;
+  }
+  const unsigned int ind = U2(r + 27);
+  double P, L;
+  float D;
+  meas_values(r + 4, r + 12, r + 20, ind, &P, &L, &D);
+  unsigned char lli = 0;
+  if (L != 0.0) {
+    if (ind & 8)
+      lli |= 1;
+    else if (ind & 0x20)
+      return;  // phase not yet usable
+    if (ind & 0x4000) lli |= 0x40;
+  }
+  if (sys == SYS_GLO) {
+    const int k_num = (r[2] & 15) - 7;
+    if (k_num >= -7 && k_num <= 6) RTK_set_glonass_freq_num(static_cast<U08>(prn), static_cast<S08>(k_num));
+  }
+  obsd_t* o = add_obs(raw, sat, r[3], P, L, D);
+  o->LLI[0] = lli;
+}
+
+int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
+  if (n < EXTRAW_HDR) {
+    ++raw->drops.short_msg;
+    return -1;
+  }
+  start_extraw_epoch(raw, p);
   const int m = p[13] < MAXOBS ? p[13] : static_cast<int>(MAXOBS);
   if (n < EXTRAW_HDR + EXTRAW_REC * m) {
     ++raw->drops.short_msg;
@@ -474,58 +540,7 @@ int decode_crvextraw(crv_t* raw, const unsigned char* p, int n) {
   }
   const int navsys = RTK_get_navsys();
   raw->nobs = 0;
-  for (int k = 0; k < m; ++k) {
-    const unsigned char* r = p + EXTRAW_HDR + EXTRAW_REC * k;
-    int sys = SYS_NONE, prn = r[1];
-    switch (r[0] & 15) {
-      case 0:
-        sys = SYS_GPS;
-        break;
-      case 1:
-        sys = SYS_SBS;
-        prn -= 87;
-        break;  // PRN 120..138 -> 33..51
-      case 2:
-        sys = SYS_GLO;
-        break;
-      case 3:
-        sys = SYS_GAL;
-        break;
-      case 4:
-        sys = SYS_QZS;
-        break;
-      case 5:
-        sys = SYS_CMP;
-        break;
-      default:
-        ++raw->drops.bad_sat;
-        continue;
-    }
-    if (!(sys & navsys)) continue;
-    const int sat = satno(sys, prn);
-    if (sat == 0) {
-      if (sys != SYS_GAL && sys != SYS_CMP) ++raw->drops.bad_sat;
-      continue;
-    }
-    const unsigned int ind = U2(r + 27);
-    double P, L;
-    float D;
-    meas_values(r + 4, r + 12, r + 20, ind, &P, &L, &D);
-    unsigned char lli = 0;
-    if (L != 0.0) {
-      if (ind & 8)
-        lli |= 1;
-      else if (ind & 0x20)
-        continue;  // phase not yet usable
-      if (ind & 0x4000) lli |= 0x40;
-    }
-    if (sys == SYS_GLO) {
-      const int k_num = (r[2] & 15) - 7;
-      if (k_num >= -7 && k_num <= 6) RTK_set_glonass_freq_num(static_cast<U08>(prn), static_cast<S08>(k_num));
-    }
-    obsd_t* o = add_obs(raw, sat, r[3], P, L, D);
-    o->LLI[0] = lli;
-  }
+  for (int k = 0; k < m; ++k) add_extraw_record(raw, p + EXTRAW_HDR + EXTRAW_REC * k, navsys);
   return CRV_ID_EXTRAW;
 }
 

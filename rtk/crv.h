@@ -24,20 +24,34 @@ enum : int {
 
 inline constexpr int CRV_MAX_FRAME = 4096;  // largest frame, sync and end bytes included
 
+// Clears both stream decoders (no epoch time, no frame, counters 0), the
+// recorder reader, the file-mode pairing state and the post-processing stream
+// type. Called by RTK_init.
 void CRV_init();
+// Feed len bytes of the rover or the base stream (buf is the caller's, read
+// only). Decoded epochs go to the raw buffers, ephemerides to the navigation
+// store; a frame may span calls. Returns 1.
 int CRV_process_rover(int len, char* buf);
 int CRV_process_base(int len, char* buf);
-// File mode: read the next rover epoch and the matching base data.
-// 0 at the end of the rover file, else 1.
+// File mode: read the next rover epoch and the matching base data. Reads the
+// rover file until an epoch is complete; then, unless a base epoch and the
+// base position are held and that epoch is at most 0.5 s behind the rover
+// epoch, reads the base file until they are (a base epoch more than 0.5 s
+// ahead stops the reading and is kept for a later rover epoch).
+// Files are the caller's, opened for binary reading, read from their current
+// position. Returns 0 at the end of the rover file, else 1.
 U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin);
-// File mode with one CRVRAW stream and one of another format: the next rover
-// epoch (1, its time in *time_p; 0 at the end), or the base data up to a rover time.
+// File mode with one CRVRAW stream and one of another format. The next rover
+// epoch: 1 with its time (GPS time) in *time_p, 0 at the end of the file. Or
+// the base data up to rover_time, with the pairing rules of CRV_process_file.
 int CRV_read_rover_file_epoch(std::FILE* fp_r_bin, gtime_t* time_p);
 void CRV_read_base_file_for(std::FILE* fp_b_bin, gtime_t rover_time);
+// Does nothing; returns 1.
 int CRV_print_status();
-// 11 counters: bytes, extended raw observations, time messages, raw observations,
-// GPS subframes, GLONASS strings, BeiDou D1, BeiDou D2, SBAS type 9, length errors,
-// checksum errors.
+// 11 counters of a stream into dbg[0..10] (the caller's): bytes, extended raw
+// observations, time messages, raw observations, GPS subframes, GLONASS
+// strings, BeiDou D1, BeiDou D2, SBAS type 9, length errors, checksum errors.
+// Returns 1.
 int CRV_get_rover_status(int* dbg);
 int CRV_get_base_status(int* dbg);
 // Messages dropped for content: too short for their fields, a satellite number
@@ -45,11 +59,21 @@ int CRV_get_base_status(int* dbg);
 struct CRV_DROPS_T {
   unsigned int short_msg, bad_sat, iod_mismatch, bad_value;
 };
+// Drops of the rover stream (is_rover non-zero) or of the base stream, into *drops.
 void CRV_get_drops(int is_rover, CRV_DROPS_T* drops);
 unsigned int CRV_get_cs_err_count();  // checksum failures of both streams
+// Current epoch time of a stream (GPS time) into *time_p: 1, or 0 while the
+// stream has had no time or extended raw message.
 int CRV_get_rover_time(gtime_t* time_p);
 int CRV_get_base_time(gtime_t* time_p);
-// Recorder file reader: one byte per call; 1 when a record has been delivered.
-void CRV_set_post_processing_stream_type(unsigned char type);  // 1 = RTCM 3 base, else CRVRAW
+
+// Recorder file reader. The host program records both real-time streams into
+// one file of records: a 4-byte marker (12 34 56 78 base, 78 56 34 12 rover),
+// a 2-byte big-endian length L, then L bytes of the stream.
+// Format of the recorded base stream: 1 = RTCM 3, anything else CRVRAW.
+void CRV_set_post_processing_stream_type(unsigned char type);
+// One byte of the file. When a record is complete its bytes go to the rover
+// or base reader and 1 is returned; otherwise 0. A record longer than
+// CRV_MAX_FRAME - 6 is dropped (counted) and the search for a marker restarts.
 int CRV_post_processing(unsigned char data);
 unsigned int CRV_get_recorder_drops();  // records too long for the reader's buffer

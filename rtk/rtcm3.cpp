@@ -292,7 +292,7 @@ unsigned char lossoflock(int sat, unsigned int lock) {
 }
 
 unsigned char snratio(double snr) {
-  return (snr <= 0.0 || snr >= 255.5) ? 0 : static_cast<unsigned char>(snr * 4.0 + 0.5);
+  return (snr <= 0.0 || snr >= 255.5) ? 0 : static_cast<unsigned char>(std::floor(snr * 4.0 + 0.5));
 }
 
 void hand_over() {
@@ -486,6 +486,132 @@ int msm_prn_to_sat(int sys, int id) {
   }
 }
 
+// Satellite data of an MSM: rough range (m, -1 when invalid), extended info,
+// rough phase-range rate (m/s) and its validity, indexed like the satellite mask.
+struct MsmSatData {
+  double rr[MSM_SATMASK_BITS];
+  double rrate[MSM_SATMASK_BITS];
+  int ext[MSM_SATMASK_BITS];
+  bool rate_ok[MSM_SATMASK_BITS];
+};
+
+// Signal data of an MSM, one entry per cell: fine pseudorange and fine
+// phase-range (m), lock-time indicator, half-cycle flag, CNR (dB-Hz), fine
+// phase-range rate (m/s), and the validity of each value.
+struct MsmCellData {
+  double pr[MAX_CELLS], cp[MAX_CELLS], rate[MAX_CELLS], cnr[MAX_CELLS];
+  unsigned int lock[MAX_CELLS];
+  int half[MAX_CELLS];
+  bool pr_ok[MAX_CELLS], cp_ok[MAX_CELLS], fr_ok[MAX_CELLS];
+};
+
+void read_msm_sat_data(BitReader* b, const MsmLayout& ly, int ns, MsmSatData* sd) {
+  for (int i = 0; i < ns; ++i) {
+    const unsigned int v = b->u(MSM_RR_INT_BITS);
+    sd->rr[i] = v == RR_INVALID ? -1.0 : v * RANGE_MS;
+  }
+  if (ly.ext_and_rate)
+    for (int i = 0; i < ns; ++i) sd->ext[i] = static_cast<int>(b->u(MSM_EXT_BITS));
+  else
+    for (int i = 0; i < ns; ++i) sd->ext[i] = 15;
+  for (int i = 0; i < ns; ++i) {
+    const unsigned int v = b->u(MSM_RR_MOD_BITS);
+    if (sd->rr[i] >= 0.0) sd->rr[i] += v * P2_10 * RANGE_MS;
+  }
+  if (ly.ext_and_rate) {
+    for (int i = 0; i < ns; ++i) {
+      const int v = b->s(MSM_RATE_BITS);
+      sd->rate_ok[i] = v != RATE_INVALID;
+      sd->rrate[i] = v;
+    }
+  }
+}
+
+void read_msm_cell_data(BitReader* b, const MsmLayout& ly, int nc, MsmCellData* cd) {
+  const int pr_invalid = -(1 << (ly.pr_bits - 1));
+  const int ph_invalid = -(1 << (ly.ph_bits - 1));
+  for (int j = 0; j < nc; ++j) {
+    const int v = b->s(ly.pr_bits);
+    cd->pr_ok[j] = v != pr_invalid;
+    cd->pr[j] = v * ly.pr_scale * RANGE_MS;
+  }
+  for (int j = 0; j < nc; ++j) {
+    const int v = b->s(ly.ph_bits);
+    cd->cp_ok[j] = v != ph_invalid;
+    cd->cp[j] = v * ly.ph_scale * RANGE_MS;
+  }
+  for (int j = 0; j < nc; ++j) cd->lock[j] = b->u(ly.lock_bits);
+  for (int j = 0; j < nc; ++j) cd->half[j] = static_cast<int>(b->u(MSM_HALF_BITS));
+  for (int j = 0; j < nc; ++j) cd->cnr[j] = b->u(ly.cnr_bits) * ly.cnr_scale;
+  for (int j = 0; j < nc; ++j) {
+    cd->fr_ok[j] = false;
+    cd->rate[j] = 0.0;
+    if (!ly.rate) continue;
+    const int v = b->s(MSM_FRATE_BITS);
+    cd->fr_ok[j] = v != FRATE_INVALID;
+    cd->rate[j] = v * MSM_FRATE_SCALE;
+  }
+}
+
+// Epoch assembly: a GPS message, a completed epoch or a new epoch time starts
+// a new epoch; a message of the same epoch takes its time.
+void join_msm_epoch(int sys, MsmHead* h) {
+  rtcm_t* r = &Rtcm3_b;
+  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h->time, r->time)) > EPOCH_TIME_TOL)
+    begin_epoch();
+  else
+    h->time = r->time;  // the same epoch: one time for all its observations
+  r->staid = h->staid;
+  r->time = h->time;
+  r->has_valid_gps_time = 1;
+}
+
+// L1 / B1 wavelength, m: GLONASS from the message's frequency number when it
+// carries one, else from the engine (0 while it knows no frequency number).
+double msm_wavelength(int sys, int ext, int sat, const nav_t* nav) {
+  if (sys == SYS_GLO && ext < GLO_EXT_UNKNOWN) return CLIGHT / (FREQ1_GLO + (ext - 7) * DFRQ1_GLO);
+  return satwavelen(sat, 0, nav);
+}
+
+// Observation of satellite i (satellite data) and one of its cells.
+void fill_msm_obs(obsd_t* o, int sys, int sat, gtime_t time, const MsmLayout& ly, const MsmSatData& sd, int i,
+                  const MsmCellData& cd, int cell, double lam) {
+  *o = obsd_t{};
+  o->time = time;
+  o->sat = static_cast<unsigned char>(sat);
+  o->rcv = 2;
+  if (sd.rr[i] >= 0.0 && cd.pr_ok[cell]) o->P[0] = sd.rr[i] + cd.pr[cell];
+  if (sd.rr[i] >= 0.0 && cd.cp_ok[cell] && lam > 0.0) o->L[0] = (sd.rr[i] + cd.cp[cell]) / lam;
+  if (ly.rate && sd.rate_ok[i] && cd.fr_ok[cell] && lam > 0.0)
+    o->D[0] = static_cast<float>(-(sd.rrate[i] + cd.rate[cell]) / lam);
+  o->LLI[0] = static_cast<unsigned char>(lossoflock(sat, cd.lock[cell]) + (cd.half[cell] ? 2 : 0));
+  const double snr = cd.cnr[cell] * 4.0;
+  o->SNR[0] = static_cast<unsigned char>(snr > 255.0 ? 255.0 : snr);
+  o->code[0] = sys == SYS_CMP ? CODE_L1I : CODE_L1C;
+}
+
+// Appends the L1 / B1 cells of the message to the epoch.
+void add_msm_obs(int sys, const MsmHead& h, const MsmLayout& ly, const MsmSatData& sd, const MsmCellData& cd) {
+  rtcm_t* r = &Rtcm3_b;
+  const nav_t* nav = RTK_get_nav();
+  int k = 0;  // cell index
+  for (int i = 0; i < h.nsat; ++i) {
+    for (int j = 0; j < h.nsig; ++j) {
+      if (!h.cellmask[i * h.nsig + j]) continue;
+      const int cell = k++;
+      if (h.sigs[j] != L1_SIGNAL_ID) continue;
+      const int sat = msm_prn_to_sat(sys, h.sats[i]);
+      if (sat == 0) continue;
+      if (r->nobs >= MAXOBS) {
+        ++Drops.full_epoch;
+        continue;
+      }
+      const double lam = msm_wavelength(sys, sd.ext[i], sat, nav);
+      fill_msm_obs(&r->obs[r->nobs++], sys, sat, h.time, ly, sd, i, cd, cell, lam);
+    }
+  }
+}
+
 // Observations of one MSM message (type 1074 + 10 * family + (msm - 4)).
 int decode_msm(int sys, int msm) {
   rtcm_t* r = &Rtcm3_b;
@@ -502,102 +628,16 @@ int decode_msm(int sys, int msm) {
     return 0;
   }
   BitReader b{r->buff, pos, r->len * 8, true};
-  double rr[MSM_SATMASK_BITS] = {}, rrate[MSM_SATMASK_BITS] = {};
-  int ext[MSM_SATMASK_BITS] = {};
-  for (int i = 0; i < ns; ++i) {
-    const unsigned int v = b.u(MSM_RR_INT_BITS);
-    rr[i] = v == RR_INVALID ? -1.0 : v * RANGE_MS;
-  }
-  if (ly.ext_and_rate)
-    for (int i = 0; i < ns; ++i) ext[i] = static_cast<int>(b.u(MSM_EXT_BITS));
-  else
-    for (int i = 0; i < ns; ++i) ext[i] = 15;
-  for (int i = 0; i < ns; ++i) {
-    const unsigned int v = b.u(MSM_RR_MOD_BITS);
-    if (rr[i] >= 0.0) rr[i] += v * P2_10 * RANGE_MS;
-  }
-  bool rate_ok[MSM_SATMASK_BITS] = {};
-  if (ly.ext_and_rate) {
-    for (int i = 0; i < ns; ++i) {
-      const int v = b.s(MSM_RATE_BITS);
-      rate_ok[i] = v != RATE_INVALID;
-      rrate[i] = v;
-    }
-  }
-  double pr[MAX_CELLS], cp[MAX_CELLS], rate[MAX_CELLS], cnr[MAX_CELLS];
-  unsigned int lock[MAX_CELLS];
-  int half[MAX_CELLS];
-  bool pr_ok[MAX_CELLS], cp_ok[MAX_CELLS], fr_ok[MAX_CELLS];
-  const int pr_invalid = -(1 << (ly.pr_bits - 1));
-  const int ph_invalid = -(1 << (ly.ph_bits - 1));
-  for (int j = 0; j < nc; ++j) {
-    const int v = b.s(ly.pr_bits);
-    pr_ok[j] = v != pr_invalid;
-    pr[j] = v * ly.pr_scale * RANGE_MS;
-  }
-  for (int j = 0; j < nc; ++j) {
-    const int v = b.s(ly.ph_bits);
-    cp_ok[j] = v != ph_invalid;
-    cp[j] = v * ly.ph_scale * RANGE_MS;
-  }
-  for (int j = 0; j < nc; ++j) lock[j] = b.u(ly.lock_bits);
-  for (int j = 0; j < nc; ++j) half[j] = static_cast<int>(b.u(MSM_HALF_BITS));
-  for (int j = 0; j < nc; ++j) cnr[j] = b.u(ly.cnr_bits) * ly.cnr_scale;
-  for (int j = 0; j < nc; ++j) {
-    fr_ok[j] = false;
-    rate[j] = 0.0;
-    if (!ly.rate) continue;
-    const int v = b.s(MSM_FRATE_BITS);
-    fr_ok[j] = v != FRATE_INVALID;
-    rate[j] = v * MSM_FRATE_SCALE;
-  }
+  MsmSatData sd{};
+  MsmCellData cd{};
+  read_msm_sat_data(&b, ly, ns, &sd);
+  read_msm_cell_data(&b, ly, nc, &cd);
   if (!b.ok) {  // cannot happen after the length test above; kept as the reader's own guard
     ++Drops.short_msg;
     return 0;
   }
-
-  // Epoch assembly: a GPS message, a completed epoch or a new epoch time starts a new epoch.
-  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h.time, r->time)) > EPOCH_TIME_TOL)
-    begin_epoch();
-  else
-    h.time = r->time;  // the same epoch: one time for all its observations
-  r->staid = h.staid;
-  r->time = h.time;
-  r->has_valid_gps_time = 1;
-  const nav_t* nav = RTK_get_nav();
-
-  int k = 0;  // cell index
-  for (int i = 0; i < ns; ++i) {
-    for (int j = 0; j < h.nsig; ++j) {
-      if (!h.cellmask[i * h.nsig + j]) continue;
-      const int cell = k++;
-      if (h.sigs[j] != L1_SIGNAL_ID) continue;
-      const int sat = msm_prn_to_sat(sys, h.sats[i]);
-      if (sat == 0) continue;
-      if (r->nobs >= MAXOBS) {
-        ++Drops.full_epoch;
-        continue;
-      }
-      double lam = 0.0;
-      if (sys == SYS_GLO && ext[i] < GLO_EXT_UNKNOWN)
-        lam = CLIGHT / (FREQ1_GLO + (ext[i] - 7) * DFRQ1_GLO);
-      else
-        lam = satwavelen(sat, 0, nav);  // GLONASS: 0 while the engine knows no frequency number
-      obsd_t* o = &r->obs[r->nobs++];
-      *o = obsd_t{};
-      o->time = h.time;
-      o->sat = static_cast<unsigned char>(sat);
-      o->rcv = 2;
-      if (rr[i] >= 0.0 && pr_ok[cell]) o->P[0] = rr[i] + pr[cell];
-      if (rr[i] >= 0.0 && cp_ok[cell] && lam > 0.0) o->L[0] = (rr[i] + cp[cell]) / lam;
-      if (ly.rate && rate_ok[i] && fr_ok[cell] && lam > 0.0)
-        o->D[0] = static_cast<float>(-(rrate[i] + rate[cell]) / lam);
-      o->LLI[0] = static_cast<unsigned char>(lossoflock(sat, lock[cell]) + (half[cell] ? 2 : 0));
-      const double snr = cnr[cell] * 4.0;
-      o->SNR[0] = static_cast<unsigned char>(snr > 255.0 ? 255.0 : snr);
-      o->code[0] = sys == SYS_CMP ? CODE_L1I : CODE_L1C;
-    }
-  }
+  join_msm_epoch(sys, &h);
+  add_msm_obs(sys, h, ly, sd, cd);
   end_message(h.sync);
   return 1;
 }

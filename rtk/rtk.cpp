@@ -92,7 +92,9 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
   if (slot_num < MINPRNGLO || slot_num > MAXPRNGLO || !valid_frq(k_num)) return 0;
   geph_t* g = &Navs.geph[slot_num - 1];
   if (valid_frq(g->frq)) return 0;
-  g->frq = k_num;
+  // k_num is a signed number (-7..6, checked above), not a character: widening
+  // it keeps its sign, which is the point (an unsigned char cast would not).
+  g->frq = k_num;  // NOLINT(bugprone-signed-char-misuse)
   if (Navs.ng < slot_num) Navs.ng = slot_num;
   const int sat = satno(SYS_GLO, slot_num);
   const double lam = satwavelen(sat, 0, &Navs);
@@ -210,6 +212,152 @@ void sort_obsd(obsd_t* obs, int n) {
   }
 }
 
+// Drops observations outside the satellite table or of no known receiver
+// (rcv 1 rover, 2 base), keeping the order; returns the count kept.
+int drop_unknown_obs(obsd_t* obs, int n) {
+  int k = 0;
+  for (int i = 0; i < n; ++i) {
+    const obsd_t& ob = obs[i];
+    if (ob.sat < 1 || ob.sat > MAXSAT || (ob.rcv != 1 && ob.rcv != 2)) continue;
+    obs[k++] = ob;
+  }
+  return k;
+}
+
+// Rover epoch time for the solution files. The write index advances only when
+// the cycle is reported as solved, so that every reported cycle reads its own
+// epoch type.
+void record_rover_epoch_time(const obsd_t& first) {
+  ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
+  int week = 0;
+  const double tow = time2gpst(first.time, &week);
+  ti.raw_tow_in_ms[ti.input_raw_ndx] = static_cast<U32>(tow * 1000.0 + 1e-6);
+  ti.raw_meas_period_in_ms[ti.input_raw_ndx] = first.meas_period_in_ms;
+  ti.raw_wn[ti.input_raw_ndx] = static_cast<U16>(week);
+}
+
+// Rover satellites good enough to count towards the SBAS and jump-test rules.
+struct GoodSats {
+  int n_non_sbas, n_sbas;
+  bool counted[MAXSAT];
+};
+
+// Counts the good rover satellites: configured system, above the C/N0 mask,
+// above the elevation mask (or of unknown elevation), no loss of lock, not
+// masked and not rejected by the filter. A satellite below its C/N0 mask
+// restarts its mask count.
+void count_good_rover_sats(const obsd_t* obs, int n, const prcopt_t& o, GoodSats* good) {
+  for (int i = 0; i < n; ++i) {
+    const obsd_t& ob = obs[i];
+    if (ob.rcv != 1 || ob.sat < 1 || ob.sat > MAXSAT || !system_ok(ob.sat, o)) continue;
+    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) {
+      Mask_invalid_meas_cnt[ob.sat - 1] = MASK_CNT_START;
+      continue;
+    }
+    const ssat_t& s = Rtk.ssat[ob.sat - 1];
+    if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
+        Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
+      good->counted[ob.sat - 1] = true;
+      if (is_sbas(ob.sat))
+        ++good->n_sbas;
+      else
+        ++good->n_non_sbas;
+    }
+  }
+}
+
+// Jump threshold of the code-minus-carrier test, m.
+double cmc_threshold(int sat, bool many) {
+  double thr = is_sbas(sat) ? (many ? CMC_THR_SBS : CMC_THR_SBS_FEW) : (many ? CMC_THR : CMC_THR_FEW);
+  if (Rtk.ssat[sat - 1].azel[1] != 0.0) thr *= CMC_THR_ELV_FACTOR;
+  return thr;
+}
+
+// Code-minus-carrier jump test against the previous cycle: an observation
+// whose pseudorange (m) moved by more than its carrier phase (cycles x
+// wavelength) beyond the threshold gets a loss of lock, and a counted rover
+// satellite is no longer counted. Then the cycle's pseudoranges and phases
+// are kept for the next test.
+void code_carrier_jump_test(obsd_t* obs, int n, const prcopt_t& o, GoodSats* good) {
+  const bool many = good->n_non_sbas > CMC_MANY_SATS;
+  for (int i = 0; i < n; ++i) {
+    obsd_t& ob = obs[i];
+    if ((ob.LLI[0] & 1) || !system_ok(ob.sat, o)) continue;
+    const int k = mask_index(ob);
+    const double lam = Navs.lam[ob.sat - 1][0];
+    if (Last_pseudorange_meter[k] == 0.0 || Last_carrier_phase_cycle[k] == 0.0 || lam == 0.0) continue;
+    if (ob.P[0] == 0.0 || ob.L[0] == 0.0) continue;
+    const double thr = cmc_threshold(ob.sat, many);
+    const double jump = (ob.P[0] - Last_pseudorange_meter[k]) - lam * (ob.L[0] - Last_carrier_phase_cycle[k]);
+    if (std::fabs(jump) <= thr) continue;
+    ob.LLI[0] |= 1;
+    if (ob.rcv == 1 && good->counted[ob.sat - 1]) {
+      good->counted[ob.sat - 1] = false;
+      if (is_sbas(ob.sat))
+        good->n_sbas = std::max(0, good->n_sbas - 1);
+      else
+        good->n_non_sbas = std::max(0, good->n_non_sbas - 1);
+    }
+  }
+  for (double& v : Last_pseudorange_meter) v = 0.0;
+  for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const int k = mask_index(obs[i]);
+    Last_pseudorange_meter[k] = obs[i].P[0];
+    Last_carrier_phase_cycle[k] = obs[i].L[0];
+  }
+}
+
+// One cycle less on the mask count of every observation present.
+void age_meas_masks(const obsd_t* obs, int n) {
+  for (int i = 0; i < n; ++i) {
+    int& c = Mask_invalid_meas_cnt[mask_index(obs[i])];
+    if (c > MASK_CNT_MIN) --c;
+  }
+}
+
+// With more good satellites than the engine uses (n_good), SBAS satellites are
+// left out once the count reaches its limit; the count falls again with fewer.
+void update_sbas_sufficient_count(int n_good, const prcopt_t& o) {
+  int c = Non_sbas_sv_sufficient_count;
+  if (n_good > o.tarn_set_max_rtk_sv_numbers) {
+    if (Rtk.sol.cont_pntpos_cnt > o.tarn_con_pnt_pos_fix_thr)
+      c = std::min(SBAS_MAX_SUFFICIENT, c + (n_good > 15 ? 2 : 1));
+    else
+      c = SBAS_SUFFICIENT_LIMIT;
+  } else {
+    c = std::max(0, c - 2);
+  }
+  Non_sbas_sv_sufficient_count = static_cast<U08>(c);
+}
+
+// An SBAS satellite is left out while enough other satellites are in view, or
+// once the filter holds its fix with enough other satellites.
+bool sbas_allowed(const prcopt_t& o, int n_non_sbas) {
+  const bool sufficient_ok = Non_sbas_sv_sufficient_count < SBAS_SUFFICIENT_LIMIT ||
+                             !o.olvo_do_not_use_sbas_when_sv_are_sufficient || !o.tarn_set_max_rtk_sv_numbers;
+  const bool hold_ok =
+      !RELPOS_is_fix_and_hold() || n_non_sbas < SBAS_FEW_NON_SBAS || !o.olvo_remove_sbas_after_entering_fix_and_hold;
+  return sufficient_ok && hold_ok;
+}
+
+// Observations that enter the cycle, moved to the front in their order;
+// returns their count.
+int select_obs(obsd_t* obs, int n, const prcopt_t& o, int n_non_sbas) {
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    const obsd_t& ob = obs[i];
+    if (!system_ok(ob.sat, o)) continue;
+    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) continue;
+    const double el = Rtk.ssat[ob.sat - 1].azel[1];
+    if (!(el >= o.elmaskar || el == 0.0)) continue;
+    if (is_sbas(ob.sat) && !sbas_allowed(o, n_non_sbas)) continue;
+    if (o.olvo_mask_invalid_meas && Mask_invalid_meas_cnt[mask_index(ob)] > 0) continue;
+    obs[m++] = ob;
+  }
+  return m;
+}
+
 // The relative positioning cycle around the single-point solution.
 int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
@@ -281,126 +429,22 @@ int RTK_loop() {
   if (o.mode == MODE_MOVEB && RTK_get_base_stream_type() == STREAM_RTCM3) return 0;
   int n_rover = 0, n_base = 0;
   int n = RTK_RAW_get_meas(Obs_cycle, &n_rover, &n_base);
-  // observations outside the satellite table or of no known receiver are dropped
-  {
-    int k = 0;
-    for (int i = 0; i < n; ++i) {
-      const obsd_t& ob = Obs_cycle[i];
-      if (ob.sat < 1 || ob.sat > MAXSAT || (ob.rcv != 1 && ob.rcv != 2)) continue;
-      Obs_cycle[k++] = ob;
-    }
-    n = k;
-  }
+  n = drop_unknown_obs(Obs_cycle, n);
   // Without a rover epoch there is nothing to do: base pseudorange corrections
   // for a master receiver are not produced by this engine.
   if (n <= 0) return 0;
 
-  // rover epoch time for the solution files; the write index advances only
-  // when the cycle is reported as solved, so that every reported cycle reads
-  // its own epoch type
-  ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
-  {
-    int week = 0;
-    const double tow = time2gpst(Obs_cycle[0].time, &week);
-    ti.raw_tow_in_ms[ti.input_raw_ndx] = static_cast<U32>(tow * 1000.0 + 1e-6);
-    ti.raw_meas_period_in_ms[ti.input_raw_ndx] = Obs_cycle[0].meas_period_in_ms;
-    ti.raw_wn[ti.input_raw_ndx] = static_cast<U16>(week);
-  }
-
+  record_rover_epoch_time(Obs_cycle[0]);
   sort_obsd(Obs_cycle, n);
 
-  // good rover satellites
-  int n_non_sbas = 0, n_sbas = 0;
-  bool counted[MAXSAT] = {};
-  for (int i = 0; i < n; ++i) {
-    const obsd_t& ob = Obs_cycle[i];
-    if (ob.rcv != 1 || ob.sat < 1 || ob.sat > MAXSAT || !system_ok(ob.sat, o)) continue;
-    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) {
-      Mask_invalid_meas_cnt[ob.sat - 1] = MASK_CNT_START;
-      continue;
-    }
-    const ssat_t& s = Rtk.ssat[ob.sat - 1];
-    if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
-        Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
-      counted[ob.sat - 1] = true;
-      if (is_sbas(ob.sat))
-        ++n_sbas;
-      else
-        ++n_non_sbas;
-    }
-  }
+  GoodSats good{};
+  count_good_rover_sats(Obs_cycle, n, o, &good);
+  if (o.olvo_cycle_slip_detect) code_carrier_jump_test(Obs_cycle, n, o, &good);
+  if (o.olvo_mask_invalid_meas) age_meas_masks(Obs_cycle, n);
+  if (o.olvo_do_not_use_sbas_when_sv_are_sufficient && o.tarn_set_max_rtk_sv_numbers)
+    update_sbas_sufficient_count(good.n_non_sbas + good.n_sbas, o);
 
-  // code-minus-carrier jump test
-  if (o.olvo_cycle_slip_detect) {
-    const bool many = n_non_sbas > CMC_MANY_SATS;
-    for (int i = 0; i < n; ++i) {
-      obsd_t& ob = Obs_cycle[i];
-      if ((ob.LLI[0] & 1) || !system_ok(ob.sat, o)) continue;
-      const int k = mask_index(ob);
-      const double lam = Navs.lam[ob.sat - 1][0];
-      if (Last_pseudorange_meter[k] == 0.0 || Last_carrier_phase_cycle[k] == 0.0 || lam == 0.0) continue;
-      if (ob.P[0] == 0.0 || ob.L[0] == 0.0) continue;
-      double thr = is_sbas(ob.sat) ? (many ? CMC_THR_SBS : CMC_THR_SBS_FEW) : (many ? CMC_THR : CMC_THR_FEW);
-      if (Rtk.ssat[ob.sat - 1].azel[1] != 0.0) thr *= CMC_THR_ELV_FACTOR;
-      const double jump = (ob.P[0] - Last_pseudorange_meter[k]) - lam * (ob.L[0] - Last_carrier_phase_cycle[k]);
-      if (std::fabs(jump) <= thr) continue;
-      ob.LLI[0] |= 1;
-      if (ob.rcv == 1 && counted[ob.sat - 1]) {
-        counted[ob.sat - 1] = false;
-        if (is_sbas(ob.sat))
-          n_sbas = std::max(0, n_sbas - 1);
-        else
-          n_non_sbas = std::max(0, n_non_sbas - 1);
-      }
-    }
-    for (double& v : Last_pseudorange_meter) v = 0.0;
-    for (double& v : Last_carrier_phase_cycle) v = 0.0;
-    for (int i = 0; i < n; ++i) {
-      const int k = mask_index(Obs_cycle[i]);
-      Last_pseudorange_meter[k] = Obs_cycle[i].P[0];
-      Last_carrier_phase_cycle[k] = Obs_cycle[i].L[0];
-    }
-  }
-
-  if (o.olvo_mask_invalid_meas) {
-    for (int i = 0; i < n; ++i) {
-      int& c = Mask_invalid_meas_cnt[mask_index(Obs_cycle[i])];
-      if (c > MASK_CNT_MIN) --c;
-    }
-  }
-
-  if (o.olvo_do_not_use_sbas_when_sv_are_sufficient && o.tarn_set_max_rtk_sv_numbers) {
-    const int N = n_non_sbas + n_sbas;
-    int c = Non_sbas_sv_sufficient_count;
-    if (N > o.tarn_set_max_rtk_sv_numbers) {
-      if (Rtk.sol.cont_pntpos_cnt > o.tarn_con_pnt_pos_fix_thr)
-        c = std::min(SBAS_MAX_SUFFICIENT, c + (N > 15 ? 2 : 1));
-      else
-        c = SBAS_SUFFICIENT_LIMIT;
-    } else {
-      c = std::max(0, c - 2);
-    }
-    Non_sbas_sv_sufficient_count = static_cast<U08>(c);
-  }
-
-  // selection, keeping the order
-  int m = 0;
-  for (int i = 0; i < n; ++i) {
-    const obsd_t& ob = Obs_cycle[i];
-    if (!system_ok(ob.sat, o)) continue;
-    if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) continue;
-    const double el = Rtk.ssat[ob.sat - 1].azel[1];
-    if (!(el >= o.elmaskar || el == 0.0)) continue;
-    if (is_sbas(ob.sat)) {
-      const bool sufficient_ok = Non_sbas_sv_sufficient_count < SBAS_SUFFICIENT_LIMIT ||
-                                 !o.olvo_do_not_use_sbas_when_sv_are_sufficient || !o.tarn_set_max_rtk_sv_numbers;
-      const bool hold_ok = !RELPOS_is_fix_and_hold() || n_non_sbas < SBAS_FEW_NON_SBAS ||
-                           !o.olvo_remove_sbas_after_entering_fix_and_hold;
-      if (!sufficient_ok || !hold_ok) continue;
-    }
-    if (o.olvo_mask_invalid_meas && Mask_invalid_meas_cnt[mask_index(ob)] > 0) continue;
-    Obs_cycle[m++] = ob;
-  }
+  const int m = select_obs(Obs_cycle, n, o, good.n_non_sbas);
   if (m == 0) {
     if (o.olvo_delay_to_enter_new_sat) RELPOS_clear_last_float();
     return 0;
@@ -411,6 +455,7 @@ int RTK_loop() {
     RELPOS_clear_last_float();
   Has_master_sol = 0;
   RTK_RAW_set_has_used_base_obs_flag(1);
+  ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
   ti.input_raw_ndx = static_cast<U08>((ti.input_raw_ndx + 1) % NTIME_INFO);
   return 1;
 }
@@ -438,88 +483,127 @@ void RTK_get_rover_meas_time_info(U16* wn, U32* tow_in_ms, U16* meas_period_in_m
 
 void RTK_print_solution() {}
 
+namespace {
+
+// Automatic resets of the filter while it does not fix.
+
+// The last solution as the reset rules see it.
+struct ResetState {
+  bool fixed, flt;  // fixed / float solution
+  bool medium;      // resets may also clear the solution (rtkinit_medium)
+  int ns;           // satellites used
+  float ratio;      // ambiguity validation ratio
+};
+
+// Full reset: filter and solution cleared, both no-fix counts restarted.
+void full_reset() {
+  rtkinit_medium(&Rtk);
+  Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+  ++Rtk_reset_engine_total_reset_cnt;
+  ++Rtk_reset_engine_total_full_reset_cnt;
+}
+
+// Filter reset that keeps the solution; the no-fix count restarts.
+void small_reset() {
+  rtkinit_small(&Rtk);
+  Rtk_reset_engine_cont_no_fix_cnt = 0;
+  ++Rtk_reset_engine_total_reset_cnt;
+}
+
+// A fix clears the single-point chi-square failure count; a weak float
+// solution (ratio below 2) after more than 3 failures resets the filter fully.
+void reset_on_chi_sqr_failures(const ResetState& st) {
+  unsigned int chi = 0;
+  PNTPOS_get_chi_sqr_test_cnt(&chi);
+  if (st.fixed) {
+    PNTPOS_reset_chi_sqr_test_cnt();
+  } else if (st.flt && st.ratio < 2.0f && chi > 3) {
+    full_reset();
+    PNTPOS_reset_chi_sqr_test_cnt();
+  }
+}
+
+// Method 1: reset after 120 cycles without a fix with 8 or more satellites, 180 with fewer.
+void reset_by_satellite_count(const ResetState& st) {
+  if (Rtk_reset_engine_cont_no_fix_cnt > static_cast<unsigned long>(st.ns >= 8 ? 120 : 180)) small_reset();
+}
+
+// Method 2, once the limit of method 1 is passed: a promising float solution
+// wins some cycles back (30 above ratio 2.5, 15 above 2, 5 above 1.5 with
+// fewer than 8 satellites); otherwise the filter is reset, fully when the
+// single-point solution has failed its chi-square test since the last reset.
+void reset_by_satellite_count_and_ratio(const ResetState& st) {
+  unsigned long& cnt = Rtk_reset_engine_cont_no_fix_cnt;
+  if (cnt <= static_cast<unsigned long>(st.ns > 7 ? 120 : 180)) return;
+  if (st.flt && st.ratio > 2.5f) {
+    cnt -= std::min(cnt, 30ul);
+  } else if (st.flt && st.ratio > 2.0f) {
+    cnt -= std::min(cnt, 15ul);
+  } else if (st.flt && st.ratio > 1.5f && st.ns < 8) {
+    cnt -= std::min(cnt, 5ul);
+  } else {
+    if (st.medium) {
+      unsigned int chi = 0;
+      PNTPOS_get_chi_sqr_test_cnt(&chi);
+      if (chi != 0) {
+        rtkinit_medium(&Rtk);
+        Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+        ++Rtk_reset_engine_total_full_reset_cnt;
+      } else {
+        rtkinit_small(&Rtk);
+      }
+      PNTPOS_reset_chi_sqr_test_cnt();
+    } else {
+      rtkinit_small(&Rtk);
+    }
+    cnt = 0;
+    ++Rtk_reset_engine_total_reset_cnt;
+  }
+}
+
+// Method 3: reset after 120 cycles without a fix plus 10 per whole km of baseline.
+void reset_by_baseline_length() {
+  const unsigned long limit = 120ul + 10ul * static_cast<unsigned long>(RTK_get_baseline() / 1000.0);
+  if (Rtk_reset_engine_cont_no_fix_cnt > limit) small_reset();
+}
+
+// A float solution that has not fixed for 360 cycles (900 with 7 or fewer
+// satellites) on a baseline under 10 km: reset fully when its ratio is below 2,
+// except that a ratio above 1.5 with fewer than 8 satellites wins 5 cycles back.
+void reset_after_long_float(const ResetState& st) {
+  unsigned long& real = Rtk_reset_engine_cont_no_fix_cnt_real;
+  if (real > static_cast<unsigned long>(st.ns > 7 ? 360 : 900) && RTK_get_baseline() < 10000.0) {
+    if (st.flt && st.ratio > 1.5f && st.ns < 8) {
+      real -= std::min(real, 5ul);
+    } else if (st.flt && st.ratio < 2.0f) {
+      full_reset();
+      PNTPOS_reset_chi_sqr_test_cnt();
+    }
+  }
+}
+
+}  // namespace
+
 void RTK_reset_engine_tick(int method_flag) {
   const prcopt_t& o = Rtk.opt;
   if (o.olvo_float_rtk_mode) return;
   const sol_t& sol = Rtk.sol;
-  const bool fixed = sol.stat == SOLQ_FIX, flt = sol.stat == SOLQ_FLOAT;
-  const int ns = sol.ns;
-  const float ratio = sol.ratio;
-  if (fixed) {
+  const ResetState st{sol.stat == SOLQ_FIX, sol.stat == SOLQ_FLOAT,
+                      o.olvo_apply_rtkinit_medium_in_rtk_reset_engine != 0, sol.ns, sol.ratio};
+  if (st.fixed) {
     Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
   } else {
     ++Rtk_reset_engine_cont_no_fix_cnt;
     ++Rtk_reset_engine_cont_no_fix_cnt_real;
   }
-  const bool medium = o.olvo_apply_rtkinit_medium_in_rtk_reset_engine != 0;
-  unsigned int chi = 0;
-  if (medium) {
-    PNTPOS_get_chi_sqr_test_cnt(&chi);
-    if (fixed) {
-      PNTPOS_reset_chi_sqr_test_cnt();
-    } else if (flt && ratio < 2.0f && chi > 3) {
-      rtkinit_medium(&Rtk);
-      PNTPOS_reset_chi_sqr_test_cnt();
-      Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
-      ++Rtk_reset_engine_total_reset_cnt;
-      ++Rtk_reset_engine_total_full_reset_cnt;
-    }
-  }
-  unsigned long& cnt = Rtk_reset_engine_cont_no_fix_cnt;
-  if (method_flag == 1) {
-    if (cnt > static_cast<unsigned long>(ns >= 8 ? 120 : 180)) {
-      rtkinit_small(&Rtk);
-      cnt = 0;
-      ++Rtk_reset_engine_total_reset_cnt;
-    }
-  } else if (method_flag == 2) {
-    if (cnt > static_cast<unsigned long>(ns > 7 ? 120 : 180)) {
-      if (flt && ratio > 2.5f) {
-        cnt -= std::min(cnt, 30ul);
-      } else if (flt && ratio > 2.0f) {
-        cnt -= std::min(cnt, 15ul);
-      } else if (flt && ratio > 1.5f && ns < 8) {
-        cnt -= std::min(cnt, 5ul);
-      } else {
-        if (medium) {
-          PNTPOS_get_chi_sqr_test_cnt(&chi);
-          if (chi != 0) {
-            rtkinit_medium(&Rtk);
-            Rtk_reset_engine_cont_no_fix_cnt_real = 0;
-            ++Rtk_reset_engine_total_full_reset_cnt;
-          } else {
-            rtkinit_small(&Rtk);
-          }
-          PNTPOS_reset_chi_sqr_test_cnt();
-        } else {
-          rtkinit_small(&Rtk);
-        }
-        cnt = 0;
-        ++Rtk_reset_engine_total_reset_cnt;
-      }
-    }
-  } else if (method_flag == 3) {
-    const unsigned long limit = 120ul + 10ul * static_cast<unsigned long>(RTK_get_baseline() / 1000.0);
-    if (cnt > limit) {
-      rtkinit_small(&Rtk);
-      cnt = 0;
-      ++Rtk_reset_engine_total_reset_cnt;
-    }
-  }
-  if (medium) {
-    unsigned long& real = Rtk_reset_engine_cont_no_fix_cnt_real;
-    if (real > static_cast<unsigned long>(ns > 7 ? 360 : 900) && RTK_get_baseline() < 10000.0) {
-      if (flt && ratio > 1.5f && ns < 8) {
-        real -= std::min(real, 5ul);
-      } else if (flt && ratio < 2.0f) {
-        rtkinit_medium(&Rtk);
-        Rtk_reset_engine_cont_no_fix_cnt = real = 0;
-        ++Rtk_reset_engine_total_reset_cnt;
-        ++Rtk_reset_engine_total_full_reset_cnt;
-        PNTPOS_reset_chi_sqr_test_cnt();
-      }
-    }
-  }
+  if (st.medium) reset_on_chi_sqr_failures(st);
+  if (method_flag == 1)
+    reset_by_satellite_count(st);
+  else if (method_flag == 2)
+    reset_by_satellite_count_and_ratio(st);
+  else if (method_flag == 3)
+    reset_by_baseline_length();
+  if (st.medium) reset_after_long_float(st);
 }
 
 void RTK_get_reset_count_for_debug(long unsigned int* cont_no_fix_count_p, long unsigned int* total_reset_count_p,

@@ -22,12 +22,23 @@ struct RTK_CFG_T {
 };
 static_assert(sizeof(RTK_CFG_T) == 64, "master configuration block is 64 bytes");
 
-// Fills *opt_p with the engine's defaults for the given systems (SYS_ bits),
-// C/N0 masks (dB-Hz) and elevation mask (deg). exsats_p: count, then that
-// many satellite indexes to exclude (may be null).
+// Fills *opt_p (the caller's, overwritten entirely) with the engine's
+// defaults for the given systems (SYS_ bits; SBAS is added), C/N0 masks
+// (dB-Hz; geo_snr_mask for SBAS and BeiDou GEO satellites) and elevation
+// mask (deg, stored in rad). exsats_p: count, then that many satellite
+// indexes (1..MAXSAT) to exclude; may be null; read during the call only.
+// With a valid master configuration, its ratio threshold and the rover
+// function (float-only or moving base with its baseline) apply.
 void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, int elv_mask, int* exsats_p);
+// Clears the master configuration and its validity; rover function normal,
+// moving-base baseline 0.
 void RTK_CFG_init();
+// Non-zero: RTK_CFG_get applies the master configuration and the rover function.
 void RTK_CFG_set_rtk_cfg_is_valid(int valid);
+// Copies the master configuration block (the caller keeps its own); null is ignored.
 void RTK_CFG_set_by_master(const RTK_CFG_T* cfg);
-int RTK_CFG_set_rtk_rover_func(int func, F32 moving_base_baseline_m);  // 0 for a function above 2
+// Rover function (RTK_ROVER_FUNC_...) and, for a moving base, the known
+// baseline length, m. Returns 1, or 0 without a change for a function outside 0..2.
+int RTK_CFG_set_rtk_rover_func(int func, F32 moving_base_baseline_m);
+// No effect; returns 1.
 int RTK_CFG_set();

@@ -1,3 +1,5 @@
+// Raw buffers of the RTK engine: the latest rover and base epochs, base
+// position, velocity and clock biases, and the CRVRAW IODs of each stream.
 #include "rtk/rtk_raw.h"
 
 #include <cmath>

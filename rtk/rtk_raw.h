@@ -5,31 +5,88 @@
 
 #include "rtk/rtk_cmn.h"
 
+// Clears both epochs, the base position, velocity and clock biases, the
+// carried-over slip flags and the counters. Mode 2, stream type 0 (unknown);
+// the six IODs start as 0, 1, 2, 3, 4, 0 so that no epoch matches before its
+// messages have arrived.
 void RTK_RAW_init();
+
+// ---------------------------------------------------------------------------
+// Updates from the stream readers. Observation arrays are copied (n is clamped
+// to 0..MAXOBS); the caller keeps its array.
+
+// New rover epoch. A rover epoch not yet taken by RTK_RAW_get_meas is replaced
+// and counted (RTK_RAW_get_rover_overrun_count).
 void RTK_RAW_update_rover_meas(const obsd_t* obs_array, int n);
+// New base epoch; it stays until replaced. While the engine has not used the
+// previous base epoch, its loss-of-lock flags are OR-ed into this one, so that
+// a slip is not lost.
 void RTK_RAW_update_base_meas(const obsd_t* obs_array, int n);
+// Base antenna position, ECEF m; marks the base position valid.
 void RTK_RAW_update_base_pos_xyz(double x, double y, double z);
+// Base velocity, ECEF m/s (moving base); the validity follows the position.
 void RTK_RAW_update_base_vel_xyz(float vx, float vy, float vz);
+// Receiver clock biases of the rover and of the base, m; each marks its own valid.
 void RTK_RAW_update_rover_cbias(double cbias);
 void RTK_RAW_update_base_cbias(double cbias);
-// Rover observations followed by the base observations; the total, 0 when refused.
+
+// ---------------------------------------------------------------------------
+// Reads for the engine.
+
+// Takes the rover epoch: writes the rover observations followed by the base
+// observations into obs_array (the caller's, room for MAXOBS_CYCLE) and the
+// two counts into *n_rover_p and *n_base_p. Returns the total, or 0 without a
+// rover epoch. In moving-base mode (4) it also refuses, 0 without touching the
+// counts, with an RTCM 3 base, with CRVRAW IODs that differ within the rover
+// or within the base set, without both clock biases, or when the two epochs
+// lie more than 0.01 s apart after the clock-bias correction. The base epoch
+// stays for later cycles.
 int RTK_RAW_get_meas(obsd_t* obs_array, int* n_rover_p, int* n_base_p);
-int RTK_RAW_get_base_meas(obsd_t* obs_array);  // the base epoch; its count
-int RTK_RAW_get_base_time(gtime_t* time_p);    // 0 without a base epoch
+// Copies the base epoch into obs_array (the caller's, room for MAXOBS);
+// returns its count, 0 without one.
+int RTK_RAW_get_base_meas(obsd_t* obs_array);
+// Time of the base epoch (GPS time) into *time_p; 1, or 0 without a base epoch.
+int RTK_RAW_get_base_time(gtime_t* time_p);
+// Base position into xyz[0..2] (ECEF m) and velocity into vel[0..2] (ECEF m/s);
+// the caller's arrays. Both return 1 once a base position was delivered, else
+// 0 (values 0).
 int RTK_RAW_get_base_pos_xyz(double* xyz);
 int RTK_RAW_get_base_vel_xyz(float* vel);
+// Receiver clock bias of the rover or of the base, m, into *cbias; 1 once one
+// was delivered, else 0.
 int RTK_RAW_get_rover_cbias(double* cbias);
 int RTK_RAW_get_base_cbias(double* cbias);
-void RTK_RAW_get_base_crv_iod(int* iod);  // base time, raw and receiver-state IODs
+// IODs of the last base time, raw and receiver-state messages into iod[0..2]
+// (the caller's).
+void RTK_RAW_get_base_crv_iod(int* iod);
+// 1 once a base position was delivered, else 0.
 int RTK_RAW_get_raw_base_valid();
+// Rover time minus base time of the epochs last taken by RTK_RAW_get_meas, s,
+// into *dt. Returns 1, or 0 (and *dt = 0) until both a rover and a base epoch
+// have been taken.
 int RTK_RAW_get_time_dif(double* dt);
+
+// ---------------------------------------------------------------------------
+// Settings.
+
+// Positioning mode of the engine (4 = moving base turns on the epoch matching
+// of RTK_RAW_get_meas).
 void RTK_RAW_set_rtk_mode(int mode);
+// Base stream format: 0 unknown, 1 RTCM 3, 2 CRVRAW raw, 3 CRVRAW extended raw.
 void RTK_RAW_set_base_stream_type(int type);
+// IOD (0..255) of the last measurement time, raw measurement and receiver
+// state message of the rover and of the base CRVRAW stream. In moving-base
+// mode an epoch is used only when the three IODs of each stream agree.
 void RTK_RAW_set_rover_crvtime_iod(int iod);
 void RTK_RAW_set_rover_crvraw_iod(int iod);
 void RTK_RAW_set_rover_crvrcv_iod(int iod);
 void RTK_RAW_set_base_crvtime_iod(int iod);
 void RTK_RAW_set_base_crvraw_iod(int iod);
 void RTK_RAW_set_base_crvrcv_iod(int iod);
+// 1 once a cycle has used the base epoch: the next base epoch then does not
+// take over its loss-of-lock flags. Cleared by every base update.
 void RTK_RAW_set_has_used_base_obs_flag(U08 flag);
-unsigned int RTK_RAW_get_rover_overrun_count();  // rover epochs replaced before they were taken
+// Rover epochs replaced before RTK_RAW_get_meas took them.
+unsigned int RTK_RAW_get_rover_overrun_count();
+// Does nothing (kept for the host's status output).
+void RTK_RAW_print_status();
