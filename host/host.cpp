@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "host/host_callbacks.h"
 #include "host/host_files.h"
 #include "host/host_output.h"
 #include "host/pc_sio.h"
