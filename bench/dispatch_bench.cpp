@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "host/host_callbacks.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "misc/dispatch.h"

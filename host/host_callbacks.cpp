@@ -2,6 +2,8 @@
 // host-link dispatcher. Each handler decodes its report with the message
 // catalogue and stores it in the target proxy; the proxy drops and counts
 // what cannot be stored.
+#include "host/host_callbacks.h"
+
 #include <cstdio>
 
 #include "host/host.h"

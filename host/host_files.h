@@ -6,9 +6,8 @@
 
 #include "kernel/src/kernel_types.h"
 #include "misc/gnss_types.h"
+#include "misc/start_files.h"  // HOST_IMAGE_SIZE, SAVE_RTC_SIZE
 
-inline constexpr int HOST_IMAGE_SIZE = 20480;              // backup memory and almanac images, bytes
-inline constexpr int SAVE_RTC_SIZE = 12;                   // SAVE_RTC_T in a file, bytes
 inline constexpr int RB_MAX_CHUNK = 128;                   // largest rb.bin record payload, bytes
 inline constexpr int KERNEL_INIT_FILE_SIZE = 88;           // KERNEL_INIT_T in the SD-card log, bytes
 inline constexpr int KERNEL_INIT_POS_TIME_FILE_SIZE = 48;  // KERNEL_INIT_POS_TIME_T in the SD-card log, bytes

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "host/host.h"
+#include "host/host_callbacks.h"
 #include "host/host_files.h"
 #include "host/host_output.h"
 #include "host/host_run.h"

@@ -5,16 +5,23 @@
 // by device path. Reads return at once with what is queued. Writes never block
 // and never lose bytes: what the device cannot take at once is kept in the
 // port block and written on later calls and at close.
+//
+// Part of the link library (talon_link). One thread: a port block must not be
+// used from two threads at once. The port block is the only heap object of
+// the navigation modes: allocated by sio_open / sio_open_path, freed by
+// sio_close.
 #pragma once
 
 #include <array>
 
+// Port numbers: sio_open(port, ...) takes 0..23 and opens /dev/tty<type><port>.
 enum : int {
   SERIAL_COM1 = 0,
   SERIAL_COM24 = 23,
-  NSERIAL_COM = 24,
+  NSERIAL_COM = 24,  // ports 0..23
 };
 
+// Baud indices: every `baud` parameter below is one of these, not a rate.
 enum : int {
   SERIAL_BAUD_4800 = 0,
   SERIAL_BAUD_9600 = 1,
@@ -23,41 +30,56 @@ enum : int {
   SERIAL_BAUD_38400 = 4,
   SERIAL_BAUD_56000 = 5,
   SERIAL_BAUD_57600 = 6,
-  SERIAL_BAUD_115200 = 7,
+  SERIAL_BAUD_115200 = 7,  // the host link and the RTK streams
   SERIAL_BAUD_128000 = 8,
   SERIAL_BAUD_256000 = 9,
   NSERIAL_BAUD = 10,
 };
 
+// Line rate of each baud index, baud (set exactly, also where POSIX has no constant).
 inline constexpr std::array<int, NSERIAL_BAUD> Baud_rate_array = {4800,  9600,  14400,  19200,  38400,
                                                                   56000, 57600, 115200, 128000, 256000};
 
+// An open port; owned by this module from sio_open until sio_close.
 struct SIO_S;
 using SIO_T = SIO_S*;
 
-// Null when port or baud is out of range, or the device cannot be opened.
+// Open port number `port` (0..23) at baud index `baud` (0..9), 8N1 raw, input
+// and output queues discarded. Returns the port, or null when port or baud is
+// out of range (no device touched), or the device cannot be opened or is not
+// a terminal.
 SIO_T sio_open(int port, int baud);
-// Open a device by path ("/dev/ttyUSB0", a pty slave). Null on failure.
+// Open a device by path ("/dev/ttyUSB0", a pty slave; the caller keeps the
+// string) at baud index `baud`, as sio_open. Null on failure.
 SIO_T sio_open_path(const char* path, int baud);
-// Close; queued output is flushed first (for at most about 2 s). Null is ignored.
+// Close the port and free its block; queued output is flushed first (for at
+// most about 2 s, then dropped). Null is ignored. The handle is invalid after.
 void sio_close(SIO_T sio);
-// Change the baud rate only. 1 on success, 0 for a null port, a bad index or a device error.
+// Change the line rate only, to baud index `baud` (0..9); the other line
+// settings stay. 1 on success, 0 for a null port, a bad index or a device error.
 int sio_baud(SIO_T sio, int baud);
 // The line rate the device is set to, in baud; 0 for a null port or an error.
 int sio_get_baud_rate(SIO_T sio);
-// Queue len bytes for writing. Returns len when every byte has left for the
-// device, -1 when some are still queued in the port block, 0 on an error
-// (nothing of this buffer was taken).
+// Queue len bytes of buf_p for writing; the bytes are copied, so the caller's
+// buffer may be reused at once. Returns len when every byte has left for the
+// device, -1 when some are still queued in the port block (written on later
+// calls), 0 when more than 1 MiB would be queued (nothing of this buffer is
+// taken) or on a device error.
 int sio_tx(SIO_T sio, const char* buf_p, int len);
-// Read at most len of the bytes already received. Returns the count (0 when
-// nothing is queued), 0 on an error as well. Never waits.
+// Read at most len of the bytes already received into the caller's buffer
+// buf_p (at least len bytes). Returns the count, 0 when nothing is queued or
+// on an error. Never waits; also moves queued output along.
 int sio_rx(SIO_T sio, char* buf_p, int len);
 // Wait until every queued byte has been handed to the device and the device
-// has sent it, for at most timeout_ms. 1 when drained, 0 otherwise.
+// has sent it, for at most timeout_ms (ms). 1 when drained, 0 on timeout, a
+// null port or a device error.
 int sio_drain(SIO_T sio, int timeout_ms);
 
 // Device name prefix used for numbered ports: "S" gives /dev/ttyS<n>, "USB"
-// gives /dev/ttyUSB<n>, "ACM" /dev/ttyACM<n>. At most 15 characters.
+// gives /dev/ttyUSB<n>, "ACM" /dev/ttyACM<n>. Copied (at most 15 characters,
+// longer prefixes are cut); null is ignored. Process-wide; affects later opens.
 void sio_set_tty_type(const char* type);
-// The device path that sio_open(port, ...) opens; 0 when port is out of range.
+// Write the device path that sio_open(port, ...) opens into the caller's
+// buffer `name` of `size` bytes (cut to fit, always terminated). 1 on success;
+// 0 when port is outside 0..23, name is null or size is not positive.
 int sio_device_name(int port, char* name, int size);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "host/pc_sio.h"
 #include "misc/pack.h"
 #include "misc/talon_assert.h"
 

@@ -123,8 +123,9 @@ void init_settings_module(const KERNEL_INIT_T* p) {
   SETTINGS_set_tm_cal_noise_power_enable(static_cast<U08>(p->tm_cal_np_enable));
   SETTINGS_set_tcxo_ppm_type(static_cast<U08>(p->tcxo_ppm));
   // DOP masks arrive in tenths.
-  const DOP_MASK_T dop = {static_cast<U08>(p->dop_mask.mask_mode_S16), p->dop_mask.pdop_mask_U16 * 0.1f,
-                          p->dop_mask.hdop_mask_U16 * 0.1f, p->dop_mask.gdop_mask_U16 * 0.1f};
+  const DOP_MASK_T dop = {
+      static_cast<U08>(p->dop_mask.mask_mode_S16), static_cast<F32>(p->dop_mask.pdop_mask_U16) * 0.1f,
+      static_cast<F32>(p->dop_mask.hdop_mask_U16) * 0.1f, static_cast<F32>(p->dop_mask.gdop_mask_U16) * 0.1f};
   SETTINGS_set_dop_mask(&dop);
   SETTINGS_set_2d_navigation_mask(static_cast<U08>(p->enable_2D_navigation_at_first_pos_fix),
                                   static_cast<U08>(p->enable_2D_navigation_after_first_pos_fix));

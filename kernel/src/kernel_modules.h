@@ -15,10 +15,22 @@
 //                                       (GTCADJ_ KRTC_ KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
 // When a module arrives, its declarations move to its own header and its
-// stand-ins are deleted.
+// stand-ins are deleted. The comments below give each operation's final
+// contract; a stand-in keeps the signature and answers "nothing known" (no
+// fix, no GPS time, nothing decoded, 0 returned) unless its file says more.
+//
+// Conventions: GPS week numbers are full weeks (S16) unless said otherwise,
+// times of week are seconds (S32 or D64), "time count" is the target's
+// measurement clock (week, second, millisecond registers). Satellite ids are
+// the kernel's (GPS 1..32, QZSS 33..37, SBAS 120..138). Every record is static
+// storage of its module; handles (CHAN_T ...) point to fixed per-channel or
+// per-satellite slots that live for the whole run. Word arrays handed in
+// (const U32* ...) are read during the call only.
 //
 // Backup-memory pieces are laid out by offset from the start of the backup
-// region (U08* region_p, U32 offset), never by absolute address.
+// region (U08* region_p, U32 offset), never by absolute address. The region is
+// the host program's image (HOST_IMAGE_SIZE bytes); the modules keep the
+// pointer and work in it for the rest of the run.
 #pragma once
 
 #include "kernel/src/kernel_types.h"
@@ -28,198 +40,263 @@
 // Handles: pointers to fixed per-channel or per-satellite records.
 // ---------------------------------------------------------------------------
 struct CHAN_S;
-using CHAN_T = CHAN_S*;
+using CHAN_T = CHAN_S*;  // one of the 20 hardware channels
 struct RNG_S;
-using RNG_T = RNG_S*;
+using RNG_T = RNG_S*;  // the range record of a channel
 struct DBCOLLECT_S;
-using DBCollect_T = DBCOLLECT_S*;
+using DBCollect_T = DBCOLLECT_S*;  // a channel's GPS data-bit collector
 struct EPH_S;
-using EPH_T = EPH_S*;
+using EPH_T = EPH_S*;  // the ephemeris record of a GPS-type satellite
 
 // ---------------------------------------------------------------------------
-// Callback types
+// Callback types (installed by the kernel frame at start; an uninstalled
+// callback is skipped)
 // ---------------------------------------------------------------------------
 // Time count of a measurement epoch: raw week, raw time of week (s), length of
 // the measurement interval (s) and the time-count shift inside it (s).
 using RAW_GTC_OUT_CALLBACK_T = void (*)(S16 raw_gtc_wn, D64 raw_gtc_tow, D64 gtc_meas_dt, D64 gtc_shift_dt);
-// Time-count sync error against GPS time (TCXO clocks) and whether the epoch is a whole second.
+// Time-count sync error against GPS time (TCXO clocks) and whether the epoch is a whole second (1/0).
 using RAW_COMPENSATE_GTC_CALLBACK_T = void (*)(S32 gtc_sync_to_rtc_error, S16 is_integer_second);
-// The three RTC record words of an epoch.
+// The three RTC record words of a whole-second epoch (ASIC_READ_RTC_T).
 using RAW_CAL_RTC_RATIO_CALLBACK_T = void (*)(U32 record_rtc_sec, U32 record_rtc_wn_subsec,
                                               U32 record_gtc_ssubsec_div_subsec);
 using DBC_callback_T = void (*)(DBCollect_T dbc, S32 tow, S32 bitcnt);    // frame sync: tow s, track bit count
 using DBC_WN_CALLBACK_T = void (*)(U16 wn);                               // 10-bit week of subframe 1
 using SFC_S123_CALLBACK_T = void (*)(S16 ch_id, const U32 (*dws_p)[10]);  // subframes 1..3, 10 words each
 using SFC_PAGE_CALLBACK_T = void (*)(const U32* dws_p);                   // one subframe, 10 words
-using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);
-using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();
-using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);
+using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);                   // channel 0..19 to release
+using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();                      // the fix was found faulty
+using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);                         // 10-bit week from aiding data
+// One SBAS message block of GEO prn (120..138): the words and the message type.
 using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_type);
 
 // ---------------------------------------------------------------------------
 // Measurements and navigation
 // ---------------------------------------------------------------------------
+// Raw measurements (RAW_): take each epoch from the target proxy, convert it
+// and hand its time count to the installed callbacks.
 void RAW_init();
-S16 RAW_process_measurement();  // 1 when a measurement epoch was taken in and processed
-void RAW_install_gtc_out_callback(RAW_GTC_OUT_CALLBACK_T func);
-void RAW_install_compensate_gtc_sync_to_gps_time_error_callback(RAW_COMPENSATE_GTC_CALLBACK_T func);
-void RAW_install_cal_rtc_ratio_callback(RAW_CAL_RTC_RATIO_CALLBACK_T func);
-void RAW_try_to_use_early_meas_in_hot_start();
+S16 RAW_process_measurement();  // 1 when a measurement epoch was taken in and processed, 0 when none waited
+void RAW_install_gtc_out_callback(RAW_GTC_OUT_CALLBACK_T func);                                       // every epoch
+void RAW_install_compensate_gtc_sync_to_gps_time_error_callback(RAW_COMPENSATE_GTC_CALLBACK_T func);  // every epoch
+void RAW_install_cal_rtc_ratio_callback(RAW_CAL_RTC_RATIO_CALLBACK_T func);  // whole-second epochs
+void RAW_try_to_use_early_meas_in_hot_start();  // hot start within 4 s: use the first epochs at once
 void RAW_stop_use_early_meas_in_hot_start();
 
+// Channels (CH_): the kernel's record of each hardware channel.
 void CH_init();
-CHAN_T CH_find_reference(S16 ch_id);  // ch_id 0..19
+CHAN_T CH_find_reference(S16 ch_id);  // ch_id 0..19 (anything else is a fatal assertion); never null
+// A data-bit batch of the channel (fields as ASIC_get_databits gives them;
+// signal_id = the target's satellite number). The kernel frame ignores the
+// result (the stand-in returns 0).
 S16 CH_process_databits(CHAN_T ch, U16 gnss_type, S16 signal_id, U32 databits, U32 databits_info, S32 bitcnt,
                         U08 issue_id);
+// Mark the carrier slots usable for the epoch at adjusted GPS time gtc_wn, gtc_tow (s).
 void CH_select_delta_range_process(S16 gtc_wn, S32 gtc_tow);
-S16 CH_get_all_useful_ranges(RNG_T* rng_ary);  // at most 20
-S32 CH_get_isr_bitcnt(CHAN_T ch);
-U16 CH_get_state(CHAN_T ch);
-U16 CH_get_gnss_type(CHAN_T ch);
-S16 CH_get_prn(CHAN_T ch);  // kernel numbering (SBAS 120..138)
-S16 CH_get_svid(CHAN_T ch);
-U08 CH_get_issue_id(CHAN_T ch);
+// Fill rng_ary (caller's array of 20 handles) with the ranges usable in this
+// epoch, in channel order; returns their count, 0..20.
+S16 CH_get_all_useful_ranges(RNG_T* rng_ary);
+S32 CH_get_isr_bitcnt(CHAN_T ch);  // the channel's data-bit count at the last epoch (20 ms bits for GPS)
+U16 CH_get_state(CHAN_T ch);       // CH_IDLE .. CH_MEAS_AVAILABLE
+U16 CH_get_gnss_type(CHAN_T ch);   // GNSS_TYPE_..., GNSS_TYPE_NONE without a satellite
+S16 CH_get_prn(CHAN_T ch);         // kernel numbering (SBAS 120..138); 0 without a satellite
+S16 CH_get_svid(CHAN_T ch);        // satellite id of the channel; 0 without a satellite
+U08 CH_get_issue_id(CHAN_T ch);    // tracking issue id the target gave the assignment
 
+// Ranges (RNG_) and carrier cycles (CCYCLE_).
 void RNG_init();
+// Time of the epoch for the range computation: adjusted week, time of week
+// (s), measurement interval (s) and time-count shift inside it (s).
 void RNG_update_gtc_time(S16 gtc_wn, D64 gtc_sec, D64 gtc_meas_dt, D64 gtc_shift_dt);
 void CCYCLE_init();
 
-S16 COR_init_storage_address(U08* region_p, U32 offset);  // bytes
-S16 COR_init(U08* region_p);                              // null: the piece laid out before
-void COR_update_ionospheric_parameter(const U32* dws_p);
+// Propagation corrections (COR_): ionosphere parameters in the backup region.
+S16 COR_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
+S16 COR_init(U08* region_p);  // null: the piece laid out before; checks it (CRC); returns its size, bytes
+void COR_update_ionospheric_parameter(const U32* dws_p);  // subframe 4 page 18, 10 words
 void COR_clear_all();
 
+// Navigation (NV_): the fix, from the epoch's ranges.
 void NV_init();
+// One navigation epoch at adjusted time gtc_wn, gtc_sec (s) with the n
+// ranges of range_meas_in (caller's array, read during the call), the
+// measurement interval and time-count shift (s). Returns 1.
 S16 NV_process(S16 gtc_wn, D64 gtc_sec, S16 n, RNG_T* range_meas_in, D64 gtc_meas_dt, D64 gtc_shift_dt);
-S16 NV_has_fixed();
-S16 NV_has_stored_init_time();
-S16 NV_has_stored_init_position();
-void NV_restore_data(S16 wn, S32 tow, const LLA_T* lla_p, F32 cdrift);    // rad, rad, m; m/s
-void NV_restore_time_pos_data_only(S16 wn, S32 tow, const LLA_T* lla_p);  // null: time only
-void NV_set_force_3D_first_fix_for_hot_start_application();
+S16 NV_has_fixed();                 // 1 once a position fix was made in this run
+S16 NV_has_stored_init_time();      // 1 when a start time was restored or input
+S16 NV_has_stored_init_position();  // 1 when a start position was restored or input
+// Start from backed-up state: GPS week, time of week (s), geodetic position
+// (rad, rad, m; read during the call) and clock drift (m/s).
+void NV_restore_data(S16 wn, S32 tow, const LLA_T* lla_p, F32 cdrift);
+// Start time (week, s) and position (rad, rad, m); null position: time only.
+void NV_restore_time_pos_data_only(S16 wn, S32 tow, const LLA_T* lla_p);
+void NV_set_force_3D_first_fix_for_hot_start_application();  // the first fix must be 3-D
 void NV_install_callback_drop_channel(NV_DROP_CHANNEL_CALLBACK_T func);
 void NV_install_callback_position_fix_fault(NV_POSITION_FIX_FAULT_CALLBACK_T func);
 void NV_install_callback_update_wn_for_rom_agps(NV_UPDATE_WN_CALLBACK_T func);
+// Per channel (ch_id 0..19), 1 or 0: its measurement was used in the last fix;
+// is shown as used; carries a differential correction that is broadcast.
 S16 NV_is_channel_meas_use_in_fix(S16 ch_id);
 S16 NV_is_channel_meas_show_use_in_fix(S16 ch_id);
 S16 NV_is_channel_meas_broadcast_differential_message(S16 ch_id);
-// Position-domain error statistics: four F32 and three ENU standard deviations; 1 when valid.
+// Position-domain error statistics of the last fix, written through the
+// pointers: rms of the range inputs (m), standard deviations of the error
+// ellipse's semi-major and semi-minor axes (m), orientation of the semi-major
+// axis (degrees from true north), and std_enu_error_p[3] east, north, up
+// standard deviations (m, caller's array of 3). 1 when valid; 0 with zeros.
 S16 NV_get_position_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p,
                                      F32* std_semi_minor_axis_p, F32* orientation_semi_major_axis_p,
                                      F32* std_enu_error_p);
 S16 NVESTIN_get_pr_diff(S16 ch_id, F32* d_pr_p);  // pseudorange difference of the last fix, m; 0 when none
+// RAIM error estimates of the last fix: latitude, longitude and altitude
+// errors (m), the suspect satellite id, the probability of a missed detection,
+// its estimated bias and the bias's standard deviation (m). 1 when valid,
+// 0 and nothing written otherwise.
 S16 LSQRAIM_get_RAIM_enu_error(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p, F32* prob_p,
                                F32* est_bias_p, F32* std_bias_p);
 
 void NVMODEL_set_model(S16 model);  // NMODEL_DEFAULT .. AIRBORNE
-S16 NVMODEL_get_model();
+S16 NVMODEL_get_model();            // the model set last
 
+// Measurement checks (KMCHECK_): after each epoch, act on the navigation's
+// verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel).
 void KMCHECK_init();
 void KMCHECK_check_result_process();
 
-void KMPREDICT_init(S16 can_do_hot_start, S32 rtc_lapsed_time);  // s
+// Measurement prediction for the target (KMPREDICT_), once a second.
+void KMPREDICT_init(S16 can_do_hot_start, S32 rtc_lapsed_time);  // 1: hot start; lapse since the last fix, s
 void KMPREDICT_process();
-void KMPREDICT_reset_prediction_flag();
+void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good fix
 
 // ---------------------------------------------------------------------------
 // Satellite data
 // ---------------------------------------------------------------------------
+// GPS data-bit collectors (DBC_) and bit counters (BC_).
 void DBC_init();
 void DBC_install_framesync_callback(DBC_callback_T func);
 void DBC_install_wn_callback(DBC_WN_CALLBACK_T func);
-S16 DBC_get_owner_channel_id(DBCollect_T dbc);  // -1 for null
+S16 DBC_get_owner_channel_id(DBCollect_T dbc);  // 0..19; -1 for null
 
 void BC_init();
 
-void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T func);
-void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T func);
-void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T func);
-void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T func);
-void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T func);
+// Subframe collector (SFC_): decoded subframes to the installed callbacks.
+void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T func);    // subframes 1..3 of a channel
+void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T func);  // almanac pages
+void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T func);    // ionosphere and UTC page
+void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T func);    // health page of subframe 4
+void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T func);    // health and almanac week page of subframe 5
 
-S16 EPH_init_storage_address(U08* region_p, U32 offset);
-S16 EPH_init(U08* region_p);
+// Ephemerides (EPH_), in the backup region.
+S16 EPH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
+S16 EPH_init(U08* region_p);                              // null: the piece laid out before; returns its size
 void EPH_clear_all();
 EPH_T EPH_get_reference(S16 prn);  // 1..38, else null
+// Where a satellite's ephemeris came from: 0 broadcast, 1 aiding, 2 broadcast
+// received while an aiding record was valid. prn 1..38.
 S16 EPH_get_data_source(S16 prn);
 void EPH_set_data_source(S16 prn, S16 source);
-S16 EPH_has_valid_data(EPH_T eph);
+S16 EPH_has_valid_data(EPH_T eph);  // 1 when the record holds an ephemeris
+// Subframes 1..3 (3 x 10 words) of the record's satellite: 1 when (re)decoded, 0 when kept.
 S16 EPH_update_datawords(EPH_T eph, const U32 (*words)[10]);
 
-S16 ALM_init_storage_address(U08* region_p, U32 offset);
-// stored_image / const_image: almanac images handed over at start (null: none).
+// Almanac (ALM_), in the backup region, merged at start with the host's images.
+S16 ALM_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
+// stored_image / const_image: almanac images handed over at start (null: none);
+// the host program owns them and keeps them for the run. Returns the piece's size.
 S16 ALM_init(U08* region_p, U08* stored_image, const U08* const_image);
+// An almanac page (10 words) received at GPS week wn, tow (s): 1 when decoded.
 S16 ALM_update_datawords(S16 wn, S32 tow, const U32* words);
-S16 ALM_update_WNa_subframe(const U32* words);
-void ALM_check_validity_time(S16 wn);
+S16 ALM_update_WNa_subframe(const U32* words);  // subframe 5 page 25: 1 when it brings a new toa
+void ALM_check_validity_time(S16 wn);           // once, when GPS time is first known: age check against week wn
 void ALM_clear_all();
 
-S16 SVH_init_storage_address(U08* region_p, U32 offset);
-void SVH_init(U08* region_p);
-void SVH_update_datawords(S16 sfid, const U32* words);
+// Satellite health (SVH_), in the backup region.
+S16 SVH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
+void SVH_init(U08* region_p);                             // null: the piece laid out before
+void SVH_update_datawords(S16 sfid, const U32* words);    // page 25 of subframe sfid (4 or 5), 10 words
 
+// UTC parameters and leap seconds (UTC_), in the backup region.
 struct UTC_TIME_T {
-  S16 year, month, day, day_of_year, hour, minute;
-  D64 sec;
+  S16 year, month, day, day_of_year, hour, minute;  // calendar date and time of day
+  D64 sec;                                          // seconds of the minute
 };
-S16 UTC_init_storage_address(U08* region_p, U32 offset);
-S16 UTC_init(U08* region_p);
+S16 UTC_init_storage_address(U08* region_p, U32 offset);       // offset in bytes; returns the piece's size, bytes
+S16 UTC_init(U08* region_p);                                   // null: the piece laid out before; returns its size
 void UTC_update_default_leap_second_from_flash(S16 leap_sec);  // s
+// Subframe 4 page 18 (10 words) at GPS week wn, tow (s); gps_time_is_valid 1
+// when the time is confirmed. 1 when stored.
 S16 UTC_update_utc_parameters(S16 wn, S32 tow, S16 gps_time_is_valid, const U32* words);
-void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p);
-S16 UTC_get_reliable_leap_sec(S32* leap_sec_p);
+void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p);  // GPS week, time of week s
+S16 UTC_get_reliable_leap_sec(S32* leap_sec_p);  // s; 1 only when confirmed from the broadcast
 void UTC_clear_all();
 
+// Satellite states and positions (SV_, KSVCALC_), fast first fix (KFASTFS_).
 void SV_init();
-void KSVCALC_init(S16 can_do_hot_start);
-void KSVCALC_process();
+void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
+void KSVCALC_process();                   // once a second: satellite positions and sky view
+// has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.
 void KFASTFS_init(S16 has_stored_time_pos, S16 stored_wn, S32 stored_sec);
+// Every epoch once GPS time is known: adjusted week, time of week (s), 1 on whole seconds.
 void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 
 // ---------------------------------------------------------------------------
 // Search and clock
 // ---------------------------------------------------------------------------
+// Time count to GPS time (GTCADJ_).
 void GTCADJ_init();
-void GTCADJ_set_user_input_time_sync(const USER_INPUT_TIME_SYNC_T* sync_p);
-void GTCADJ_set_init_predict_gps_time_by_rtc(S16 wn, S32 tow);
-void GTCADJ_set_init_input_time(S16 wn, S32 tow);
-void GTCADJ_update_raw_gtc(S16 raw_gtc_wn, D64 raw_gtc_tow);
-S16 GTCADJ_get_adjusted_gtc(S16* wn_p, D64* tow_p);  // 1 when GPS time is known
+void GTCADJ_set_user_input_time_sync(const USER_INPUT_TIME_SYNC_T* sync_p);  // user reference date; read at once
+void GTCADJ_set_init_predict_gps_time_by_rtc(S16 wn, S32 tow);               // start time predicted by the RTC, s
+void GTCADJ_set_init_input_time(S16 wn, S32 tow);                            // start time input by the user, s
+void GTCADJ_update_raw_gtc(S16 raw_gtc_wn, D64 raw_gtc_tow);                 // every epoch: raw time count, s
+S16 GTCADJ_get_adjusted_gtc(S16* wn_p, D64* tow_p);  // 1 when GPS time is known: week and time of week, s
+// How the week / the time of week is known: 0 unknown, 1 predicted from the
+// RTC, 2 from the user's input time, 3 guessed, GTCADJ_CONFIRMED (5) from
+// navigation data.
 S16 GTCADJ_get_gtc_wn_adjust_type();
 S16 GTCADJ_get_gtc_tow_adjust_type();
-U16 GTCADJ_get_subsec();  // ms of the latest epoch within its second
+U16 GTCADJ_get_subsec();  // ms of the latest epoch within its second, 0..999
+// A frame sync: time of week tow (s) of the bit dbitcnt bits after the bit at
+// millisecond 0 of the latest epoch's second, at bps bits per second (50 for GPS).
 void GTCADJ_set_framesync_tow(S32 tow, S32 dbitcnt, S16 bps);
-void GTCADJ_set_subframe1_wn(S16 wn, S16 gnss_type);
-inline constexpr S16 GTCADJ_CONFIRMED = 5;  // adjust type: confirmed from navigation data
+void GTCADJ_set_subframe1_wn(S16 wn, S16 gnss_type);  // 10-bit week of subframe 1 and its GNSS type
+inline constexpr S16 GTCADJ_CONFIRMED = 5;            // adjust type: confirmed from navigation data
 
+// RTC (KRTC_): its ratio to GPS time and the time lapsed while off.
 void KRTC_init();
-void KRTC_update_rtc_lapsed_time(S32 d_rtc_sec, S32 d_rtc_subsec);  // s, 1/32768 s
-void KRTC_compensate_gtc_sync_to_gps_time_error(S32 error_in_tcxo_clocks, S16 is_integer_second);
+void KRTC_update_rtc_lapsed_time(S32 d_rtc_sec, S32 d_rtc_subsec);                                 // s, 1/32768 s
+void KRTC_compensate_gtc_sync_to_gps_time_error(S32 error_in_tcxo_clocks, S16 is_integer_second);  // 1/0
 void KRTC_cal_rtc_ratio_proc(U32 record_rtc_sec, U32 record_rtc_wn_subsec, U32 record_gtc_ssubsec_div_subsec);
 
+// Search strategy (KSEARCH_, SRST_): steers the target's search engines.
+// npse_used: engines to use (at most 8 count); do_power_save 1/0; search_duty_mode and tcxo_ppm
+// as in KERNEL_INIT_T; init_clock_offset_hz: start clock offset, Hz;
+// can_do_hot_start 1/0; elapse_dt: time since the last fix, s.
 void KSEARCH_init(S16 npse_used, S16 do_power_save, S16 search_duty_mode, S16 tcxo_ppm, S32 init_clock_offset_hz,
                   S16 can_do_hot_start, S32 elapse_dt);
-void KSEARCH_process();
+void KSEARCH_process();                           // once a second
 void KSEARCH_recompute_all_sv_states_for_agps();  // initial time and position stored: hot search if blind
-void KSEARCH_set_cold_search();
-void KSEARCH_almanac_cleared_event();
-void SRST_set_power_off_mode(S16 on);
-S16 SRST_get_power_off_mode();
+void KSEARCH_set_cold_search();                   // restart with a cold search
+void KSEARCH_almanac_cleared_event();             // the almanac was cleared: search without it
+void SRST_set_power_off_mode(S16 on);             // 1: duty-cycled power saving allowed
+S16 SRST_get_power_off_mode();                    // the mode set last, 1/0
 void SRST_set_force_no_power_saving_in_cold_search();
 
+// 1PPS (K1PPS_): the pulse position sent to the target once a second.
 void K1PPS_init();
 void K1PPS_process();
 
 // ---------------------------------------------------------------------------
 // SBAS and QZSS
 // ---------------------------------------------------------------------------
-S16 KWAAS_init_storage_address(U08* region_p, U32 offset);
-void KWAAS_init(const SBAS_PARAMETER_T* para, S32 hot_start_dt);  // s; -1 unknown
+S16 KWAAS_init_storage_address(U08* region_p, U32 offset);        // offset in bytes; returns the piece's size, bytes
+void KWAAS_init(const SBAS_PARAMETER_T* para, S32 hot_start_dt);  // settings read at once; lapse s, -1 unknown
 void KWAAS_clear_all_geo_parameters();
-void KWAAS_second_tick_process();
-void KWAAS_set_sbas_para(const SBAS_PARAMETER_T* para);
-void KQZSS_init(const QZSS_PARAMETER_T* para);
-void KQZSS_second_tick_process();
-void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);
+void KWAAS_second_tick_process();                        // once a second
+void KWAAS_set_sbas_para(const SBAS_PARAMETER_T* para);  // new settings, read at once
+void KQZSS_init(const QZSS_PARAMETER_T* para);           // settings read at once
+void KQZSS_second_tick_process();                        // once a second
+void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);  // new settings, read at once
 void SBAS_BKC_install_callback_geos(SBAS_GEO_BLOCK_CALLBACK_T func);
+// One SBAS message block (words at dws_p) of GEO prn (120..138) received at
+// GPS week wn, tow (s), of type msg_type.
 void SBAS_GEO_update_messages(S16 wn, S32 tow, S16 prn, const U32* dws_p, S16 msg_type);

@@ -1,6 +1,8 @@
 // Readers of the navigation fix, the channels and the RTC module that the
 // kernel frame modules use (backup memory, timing). Implemented by the
-// navigation modules; stand-ins until those exist (kernel/src/nav_standin.cpp).
+// navigation modules; until those exist the stand-ins give neutral answers
+// (NV_ and CH_ in kernel/src/standin_measurement.cpp, KRTC_ in
+// kernel/src/standin_search_clock.cpp).
 #pragma once
 
 #include "misc/gnss_types.h"

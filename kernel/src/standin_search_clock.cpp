@@ -35,9 +35,10 @@ void GTCADJ_set_init_input_time(S16, S32) {}
 void GTCADJ_update_raw_gtc(S16 raw_gtc_wn, D64 raw_gtc_tow) {
   Raw_gtc_wn = raw_gtc_wn;
   Raw_gtc_tow = raw_gtc_tow;
-  // Millisecond of the epoch, rounded: fraction of the second x 1000 + 0.5, truncated.
+  // Millisecond of the epoch, rounded half up: fraction of the second x 1000 + 0.5,
+  // floored (the sum is positive, so this is the truncation of the sum).
   const D64 frac = raw_gtc_tow - std::floor(raw_gtc_tow);
-  Raw_gtc_subsec = static_cast<U16>(frac * 1000.0 + 0.5);
+  Raw_gtc_subsec = static_cast<U16>(std::floor(frac * 1000.0 + 0.5));
 }
 S16 GTCADJ_get_adjusted_gtc(S16* wn_p, D64* tow_p) {
   *wn_p = static_cast<S16>(Raw_gtc_wn + GTC_WN_DIFF_INIT);

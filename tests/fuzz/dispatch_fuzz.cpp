@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_callbacks.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "misc/dispatch.h"

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/host_callbacks.h"
 #include "host/wrap.h"
 #include "misc/dispatch.h"
 #include "misc/host_msg.h"

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "host/host_callbacks.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "misc/dispatch.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/host_callbacks.h"
 #include "host/pc_sio.h"
 #include "host/wrap.h"
 #include "misc/dispatch.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_callbacks.h"
 #include "host/link_test_util.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
-#include "host/host_files.h"
 #include "misc/crc16.h"
 #include "misc/host_msg.h"
 #include "misc/pack.h"
+#include "misc/start_files.h"
 
 namespace {
 
