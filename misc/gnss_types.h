@@ -39,7 +39,7 @@ struct LLA_e8_T {  // latitude and longitude in 1e-8 degrees, height in 1e-8 m u
   S32 lat_e8, lon_e8, alt_e8;
 };
 
-// GNSS types.
+// GNSS types (the gnss_type field of channel records and data bits).
 enum : S16 {
   GNSS_TYPE_NONE = 0,
   GNSS_TYPE_GPS = 1,
@@ -47,7 +47,7 @@ enum : S16 {
   GNSS_TYPE_GLONASS = 3,
   GNSS_TYPE_GALILEO = 4,
   GNSS_TYPE_QZSS = 5,
-  GNSS_TYPE_BD2 = 6,
+  GNSS_TYPE_BD2 = 6,  // BeiDou
 };
 
 // Kernel satellite identifiers. QZSS rides on GPS-type records with ids 33..37

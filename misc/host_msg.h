@@ -217,7 +217,8 @@ inline constexpr std::array<HOST_MSG_INFO_T, 58> HOST_MSG_TABLE = {{
     {MSG_TYPE_BD2_PSE_WEAK_ARRAY, MSG_LEN_BD2_PSE_WEAK_ARRAY, MSG_DIR_H2T, "BD2_PSE_WEAK_ARRAY"},
 }};
 
-// Catalogue entry of a type, or null for a type outside 0..65 or not in use.
+// Catalogue entry of a type (points into HOST_MSG_TABLE, static storage), or null
+// for a type outside 0..65 or not in use.
 const HOST_MSG_INFO_T* HOST_MSG_find(int type);
 
 // ---------------------------------------------------------------------------
@@ -370,24 +371,41 @@ struct ASIC_RTC_ADJ_T {
 
 // ---------------------------------------------------------------------------
 // Packers and unpackers. Buffers hold the frame plus the checksum byte.
+//
+// Every packer writes exactly MSG_LEN_<type> bytes ('J', 'X', type, payload)
+// into the caller's buf (room for at least MSG_LEN_<type> + 1 bytes, so that
+// append_checksum() can follow) and returns MSG_LEN_<type>. Every unpacker
+// reads a whole frame from the caller's buf, first sync byte at buf[0] (the
+// checksum is not looked at: DP_dispatch_msg has checked it), stores each field
+// through the caller's pointers and returns MSG_LEN_<type>. Array arguments
+// are caller-owned and hold the message's full count (MSG_..._N entries)
+// whatever `num` says. Nothing is kept after the call. Register values and
+// counts travel as the target keeps them; units are given where the host
+// gives them a meaning.
 // ---------------------------------------------------------------------------
 
-// Type 0: closes a measurement epoch.
+// Type 0: closes a measurement epoch. gtc_shift_count: GTC shifts (signed
+// 16 bits); has_updated_rtc: 0/1; noise_power: noise-power register;
+// gtc_sync_to_gps_time_error_unit_is_gtc_clock: GTC clocks (signed).
 int pack_msg_gtc(U08* buf, const GTC_RD_T* gtc_p, S16 gtc_shift_count, S16 has_updated_rtc, U32 noise_power,
                  S32 gtc_sync_to_gps_time_error_unit_is_gtc_clock, const ASIC_READ_RTC_T* rtc_gtc_meas_p);
 int unpack_msg_gtc(const U08* buf, GTC_RD_T* gtc_p, S16* gtc_shift_count_p, S16* has_updated_rtc_p, U32* noise_power_p,
                    S32* gtc_sync_to_gps_time_error_unit_is_gtc_clock_p, ASIC_READ_RTC_T* rtc_gtc_meas_p);
-// Type 63.
+// Type 63: ary_count entries valid out of MSG_GTC_CLOCK_N in acc_clocks_ary
+// (accumulated GTC clocks) and acc_subsecs_ary (accumulated sub-second counts);
+// both arrays always hold MSG_GTC_CLOCK_N entries.
 int pack_msg_gtc_clock_counts(U08* buf, S16 ary_count, const U32* acc_clocks_ary, const U16* acc_subsecs_ary);
 int unpack_msg_gtc_clock_counts(const U08* buf, S16* ary_count_p, U32* acc_clocks_ary, U16* acc_subsecs_ary);
 // Type 1: the CHAN fields of the record (the carrier arrays are not touched).
+// ch_id: hardware channel 0..NUM_HW_CHANNELS-1.
 int pack_msg_chan(U08* buf, S16 ch_id, const ASIC_CHAN_MEAS_T* ch_meas_p);
 int unpack_msg_chan(const U08* buf, S16* ch_id_p, ASIC_CHAN_MEAS_T* ch_meas_p);
 // Type 62: the carrier arrays, their count and end_carrier_phase.
 int pack_msg_chan_carrier(U08* buf, S16 ch_id, const ASIC_CHAN_MEAS_T* ch_meas_p);
 int unpack_msg_chan_carrier(const U08* buf, S16* ch_id_p, ASIC_CHAN_MEAS_T* ch_meas_p);
 
-// Messages without payload.
+// Messages without payload: the packers write sync, sync and type; the
+// unpackers read nothing. Both return the length 3.
 int pack_msg_pse_init(U08* buf);
 int unpack_msg_pse_init(const U08* buf);
 int pack_msg_glo_pse_init(U08* buf);
@@ -411,17 +429,19 @@ int unpack_msg_hostbase_stop(const U08* buf);
 int pack_msg_reset_noise_power(U08* buf);
 int unpack_msg_reset_noise_power(const U08* buf);
 
-// Types 3 and 37.
+// Types 3 and 37: search-engine parameters of signal mode `mode` (0..255).
 int pack_msg_pse_set_signal_mode_param(U08* buf, S16 mode, const PSE_PARAM_T* param_p);
 int unpack_msg_pse_set_signal_mode_param(const U08* buf, S16* mode_p, PSE_PARAM_T* param_p);
 int pack_msg_glo_pse_set_signal_mode_param(U08* buf, S16 mode, const GLO_PSE_PARAM_T* param_p);
 int unpack_msg_glo_pse_set_signal_mode_param(const U08* buf, S16* mode_p, GLO_PSE_PARAM_T* param_p);
-// Types 4 and 40: MSG_PSE_STATES_N states always.
+// Types 4 and 40: MSG_PSE_STATES_N states always (states holds that many);
+// nstates of them in use. mode is sign-extended on reception.
 int pack_msg_pse_set_search_states_array(U08* buf, S08 mode, S16 nstates, const PSE_STATE_T* states);
 int unpack_msg_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p, PSE_STATE_T* states);
 int pack_msg_glo_pse_set_search_states_array(U08* buf, S08 mode, S16 nstates, const GLO_PSE_STATE_T* states);
 int unpack_msg_glo_pse_set_search_states_array(const U08* buf, S08* mode_p, S16* nstates_p, GLO_PSE_STATE_T* states);
-// Types 7, 8, 43, 44: `pse` is sign-extended on reception.
+// Types 7, 8, 43, 44: enable or disable search engine `pse` (one byte,
+// sign-extended on reception).
 int pack_msg_pse_enable(U08* buf, S16 pse);
 int unpack_msg_pse_enable(const U08* buf, S16* pse_p);
 int pack_msg_pse_disable(U08* buf, S16 pse);
@@ -430,26 +450,34 @@ int pack_msg_glo_pse_enable(U08* buf, S16 pse);
 int unpack_msg_glo_pse_enable(const U08* buf, S16* pse_p);
 int pack_msg_glo_pse_disable(U08* buf, S16 pse);
 int unpack_msg_glo_pse_disable(const U08* buf, S16* pse_p);
-// Types 9 and 45.
+// Types 9 and 45: Doppler search centres, num entries in use out of
+// MSG_PSE_SVDOPP_N (GPS, by prn) or MSG_GLO_PSE_SVDOPP_N (GLONASS, by frequency
+// number, sign-extended on reception); dopp is sent as 16 bits, signed.
 int pack_msg_pse_set_sv_doppler(U08* buf, S16 num, const PSE_PRN_DOPP_T* dopp);
 int unpack_msg_pse_set_sv_doppler(const U08* buf, S16* num_p, PSE_PRN_DOPP_T* dopp);
 int pack_msg_glo_pse_set_sv_doppler(U08* buf, S16 num, const GLO_PSE_KN_DOPP_T* dopp);
 int unpack_msg_glo_pse_set_sv_doppler(const U08* buf, S16* num_p, GLO_PSE_KN_DOPP_T* dopp);
-// Types 10, 46, 64: clock offset (S32, Hz).
+// Types 10, 46, 64: clock offset (S32, Hz) for the GPS, GLONASS and BeiDou
+// search engines.
 int pack_msg_pse_set_clock_offset(U08* buf, S32 clk_offset);
 int unpack_msg_pse_set_clock_offset(const U08* buf, S32* clk_offset_p);
 int pack_msg_glo_pse_set_clock_offset(U08* buf, S32 clk_offset);
 int unpack_msg_glo_pse_set_clock_offset(const U08* buf, S32* clk_offset_p);
 int pack_msg_pse_bd2_set_clock_offset(U08* buf, S32 clk_offset);
 int unpack_msg_bd2_pse_set_clock_offset(const U08* buf, S32* clk_offset_p);
-// Types 11, 61, 65.
+// Types 11, 61, 65: weak-signal searches, num entries in use out of
+// MSG_WEAK_ARRAY_N (the array always holds that many). dmsc (one byte, signed)
+// and dopp (16 bits, signed) travel as the target uses them; GLONASS entries
+// carry the frequency number (sign-extended on reception).
 int pack_msg_pse_set_weak_array(U08* buf, S16 num, const PSE_WEAK_SEARCH_T* weak);
 int unpack_msg_pse_set_weak_array(const U08* buf, S16* num_p, PSE_WEAK_SEARCH_T* weak);
 int pack_msg_glo_pse_set_weak_array(U08* buf, S16 num, const GLO_PSE_WEAK_SEARCH_T* weak);
 int unpack_msg_glo_pse_set_weak_array(const U08* buf, S16* num_p, GLO_PSE_WEAK_SEARCH_T* weak);
 int pack_msg_bd2_pse_set_weak_array(U08* buf, S16 num, const BD2_PSE_WEAK_SEARCH_T* weak);
 int unpack_msg_bd2_pse_set_weak_array(const U08* buf, S16* num_p, BD2_PSE_WEAK_SEARCH_T* weak);
-// One-byte commands: types 21, 29, 22, 48, 20, 23, 49.
+// One-byte commands: types 21, 29, 22, 48, 20, 23, 49. The value travels as
+// one byte, widened without sign on reception (0..255) except be_stronger
+// (signed); ch_id is the hardware channel.
 int pack_msg_pse_rcv_is_static(U08* buf, S16 is_static);
 int unpack_msg_pse_rcv_is_static(const U08* buf, S16* is_static_p);
 int pack_msg_pse_need_waas_search(U08* buf, S16 waas_status);
@@ -469,15 +497,21 @@ int pack_msg_pse_update_tm_cnr_status(U08* buf, U08 nums_of_cnr_47, U08 nums_of_
                                       U08 nums_of_cnr_30);
 int unpack_msg_pse_update_tm_cnr_status(const U08* buf, U08* nums_of_cnr_47_p, U08* nums_of_cnr_45_p,
                                         U08* nums_of_cnr_40_p, U08* nums_of_cnr_30_p);
-// Type 13: a batch of navigation data bits of one channel.
+// Type 13: a batch of navigation data bits of one channel. ch_id, gnss_type
+// (GNSS_TYPE_...) and prn go as one byte each; databits, databits_info and
+// bitcnt (the channel's data-bit count) as 32-bit words the host passes on to
+// the kernel unchanged; issue_id: the channel's tracking issue id.
 int pack_msg_get_databits(U08* buf, S16 ch_id, S16 gnss_type, S16 prn, U32 databits, U32 databits_info, U32 bitcnt,
                           U08 issue_id);
 int unpack_msg_get_databits(const U08* buf, S16* ch_id_p, S16* gnss_type_p, S16* prn_p, U32* databits_p,
                             U32* databits_info_p, U32* bitcnt_p, U08* issue_id_p);
-// Type 38.
+// Type 38: data-bit count (signed 32 bits) at which a GLONASS string starts on
+// channel ch_id, for the tracking issue issue_id.
 int pack_msg_set_string_start_bitcnt(U08* buf, S16 ch_id, S32 bitcnt, U08 issue_id);
 int unpack_msg_set_string_start_bitcnt(const U08* buf, S16* ch_id_p, S32* bitcnt_p, U08* issue_id_p);
-// Type 17: MSG_PREDICT_N entries always. Type 39: head fields only.
+// Type 17: MSG_PREDICT_N entries always (predict_meas holds that many), num of
+// them in use, predicted for GTC second ref_gtc_sec; can_predict_to_chip: 0/1.
+// Type 39: head fields only.
 int pack_msg_predict_meas(U08* buf, S16 num, S32 ref_gtc_sec, const ASIC_PREDICTED_MEAS_T* predict_meas,
                           S16 can_predict_to_chip);
 int unpack_msg_predict_meas(const U08* buf, S16* num_p, S32* ref_gtc_sec_p, ASIC_PREDICTED_MEAS_T* predict_meas,
@@ -487,7 +521,8 @@ int unpack_msg_glo_predict_meas(const U08* buf, S16* num_p, S32* ref_gtc_sec_p, 
 // Type 14: RTC week (mod 4096), seconds, sub-second count (1/32768 s).
 int pack_msg_rtc(U08* buf, S16 wn, S32 sec, U32 subsec);
 int unpack_msg_rtc(const U08* buf, S16* wn_p, S32* sec_p, U32* subsec_p);
-// Types 26 and 51.
+// Types 26 and 51: search-engine status; mode, state and p_0..p_3 one byte each
+// (sign-extended on reception), weak_bs_flag as in type 27.
 int pack_msg_pse_status(U08* buf, S08 mode, S08 state, S08 p_0, S08 p_1, S08 p_2, S08 p_3, U32 weak_bs_flag);
 int unpack_msg_pse_status(const U08* buf, S08* mode_p, S08* state_p, S08* p_0_p, S08* p_1_p, S08* p_2_p, S08* p_3_p,
                           U32* weak_bs_flag_p);
@@ -502,13 +537,16 @@ int unpack_msg_glo_set_1pps(const U08* buf, S16* enable_disable_p, U32* pps_offs
 // Type 27: weak-signal flags, bit n-1 for PRN n.
 int pack_msg_asic_weak_bs_flag(U08* buf, U32 flag);
 int unpack_msg_asic_weak_bs_flag(const U08* buf, U32* flag_p);
-// Type 31: MSG_SET_TR_N entries always.
+// Type 31: MSG_SET_TR_N entries always (tr holds that many), num of them in
+// use; prn one byte, tr_to_chip 32 bits signed.
 int pack_msg_tr(U08* buf, S16 num, const ASIC_TR_T* tr);
 int unpack_msg_tr(const U08* buf, S16* num_p, ASIC_TR_T* tr);
-// Type 18: GPS prn or GLONASS k_num in the second byte.
+// Type 18: frees hardware channel ch_id; GPS prn or GLONASS k_num in the second
+// byte; track_issue: the channel's tracking issue id.
 int pack_msg_drop_channel(U08* buf, S16 ch_id, S16 prn, U08 track_issue);
 int unpack_msg_drop_channel(const U08* buf, S16* ch_id_p, S16* prn_p, U08* track_issue_p);
-// Type 19.
+// Type 19: RTC adjustment (subsec, week, sec, ref_gtc_sec). rtc_subsec_dif and
+// its CRC are not sent (the unpacker leaves them untouched).
 int pack_msg_adjust_rtc(U08* buf, const ASIC_RTC_ADJ_T* adj_p);
 int unpack_msg_adjust_rtc(const U08* buf, ASIC_RTC_ADJ_T* adj_p);
 // Types 24 and 54: shift_count (and k_num) sign-extended on reception.
@@ -516,11 +554,14 @@ int pack_msg_ch_shift_msc(U08* buf, S16 ch_id, S16 prn, U08 track_issue, S16 shi
 int unpack_msg_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* prn_p, U08* track_issue_p, S16* shift_count_p);
 int pack_msg_glo_ch_shift_msc(U08* buf, S16 ch_id, S16 k_num, U08 track_issue, S16 shift_count);
 int unpack_msg_glo_ch_shift_msc(const U08* buf, S16* ch_id_p, S16* k_num_p, U08* track_issue_p, S16* shift_count_p);
-// Type 55: chip_shift sign-extended on reception.
+// Type 55: tap shift chip_shift of channel ch_id (one byte, sign-extended on
+// reception); static_prediction_on_or_off: 0/1.
 int pack_msg_command_tm_shift_tap(U08* buf, S16 ch_id, S16 static_prediction_on_or_off, S16 chip_shift);
 int unpack_msg_command_tm_shift_tap(const U08* buf, S16* ch_id_p, S16* static_prediction_on_or_off_p,
                                     S16* chip_shift_p);
-// Type 56.
+// Type 56: time for a hot-start prediction: GTC second, sub-second and
+// sub-sub-second counts, the RTC second and sub-second count recorded with it;
+// valid_flag 0/1. Seconds travel as 32 bits, the others as 16 bits.
 int pack_msg_set_hot_start_predict_time(U08* buf, S32 gtc_sec, S16 gtc_subsec, S16 gtc_ssubsec, S32 record_rtc_sec,
                                         S16 record_rtc_subsec, S16 valid_flag);
 int unpack_msg_set_hot_start_predict_time(const U08* buf, S32* gtc_sec_p, S16* gtc_subsec_p, S16* gtc_ssubsec_p,

@@ -15,7 +15,13 @@
 
 #include "misc/gnss_types.h"
 
+// Encodes the values that follow fmt, one per field letter, into the caller's
+// buf (room for every field: 1, 2 or 4 bytes a letter). Returns the number of
+// bytes written, or -1 at an unknown letter (the fields before it are written).
 int pack(U08* buf, const char* fmt, ...);
+// Decodes the fields of fmt from buf into the caller's variables, one pointer
+// per field letter. Returns the number of bytes read, or -1 at an unknown
+// letter (the fields before it are stored).
 int unpack(const U08* buf, const char* fmt, ...);
 
 // XOR of buf[0..len-1]; 0 for len 0.

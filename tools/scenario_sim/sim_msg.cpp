@@ -1,4 +1,5 @@
 // CRVRAW frames and the broadcast message encoders of the simulator.
+#include <cmath>
 #include <cstring>
 
 #include "tools/scenario_sim/sim.h"
@@ -55,7 +56,7 @@ void tlm_how(U08* sf, double tow_start, int id) {
   put_bits(sf, 0, 8, 0x8B);
   put_bits(sf, 8, 14, 0x1234 & 0x3FFF);
   put_bits(sf, 22, 2, 0);
-  const unsigned int count = (static_cast<unsigned int>(tow_start / 6.0 + 0.5) + 1u) % 100800u;
+  const unsigned int count = (static_cast<unsigned int>(std::floor(tow_start / 6.0 + 0.5)) + 1u) % 100800u;
   put_bits(sf, 24, 17, count);
   put_bits(sf, 41, 1, 0);  // alert
   put_bits(sf, 42, 1, 1);  // anti-spoofing on

@@ -62,23 +62,6 @@ void ecef2llh(const double* r, double* llh) {
   llh[2] = h;
 }
 
-// Geometric light time from the satellite to the receiver at rr (ECEF at reception),
-// with the Earth's rotation during the signal's flight. tk_rx: reception time from toe.
-double light_time(const SIM_GPS_EPH_T* eph, double tk_rx, const double* rr, double* rs_rot, double* clk) {
-  double tau = 0.075;
-  for (int it = 0; it < 6; ++it) {
-    double rs[3];
-    sim_gps_sat_state(eph, tk_rx - tau, rs, clk);
-    const double th = SIM_OMGE * tau;
-    rs_rot[0] = rs[0] * std::cos(th) + rs[1] * std::sin(th);
-    rs_rot[1] = -rs[0] * std::sin(th) + rs[1] * std::cos(th);
-    rs_rot[2] = rs[2];
-    const double d[3] = {rs_rot[0] - rr[0], rs_rot[1] - rr[1], rs_rot[2] - rr[2]};
-    tau = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) / SIM_C;
-  }
-  return tau;
-}
-
 struct Scene {
   const SIM_SCENARIO_T* sc;
   double base[3], base_llh[3], E[3][3];
@@ -154,145 +137,177 @@ void write_sbas(Stream* st, SIM_TIME_T t) {
   append(st, frame, sim_msg_sbas9(&m, frame));
 }
 
-// One receiver epoch; r 0 rover, 1 base. T: receiver time tag (tow) of the epoch.
-int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][SIM_MAX_SAT], int geotag,
-                SIM_TRUTH_T* truth) {
-  const SIM_SCENARIO_T* sc = s->sc;
-  const double dT = T - sc->tow0;
-  const double dtr = sc->clk_bias[r] + sc->clk_drift[r] * dT;
-  const double t = T - dtr;  // true reception time, tow
-  double rr[3], llh[3], E[3][3];
-  if (r == 0)
-    rover_pos(*s, t - sc->tow0, rr);
-  else
-    for (int i = 0; i < 3; ++i) rr[i] = s->base[i];
-  ecef2llh(rr, llh);
-  enu_axes(llh, E);
+// Receiver side of one epoch. r: 0 rover, 1 base.
+struct Rcv {
+  int r;
+  double T;        // receiver time tag, tow
+  double t;        // true reception time, tow
+  double dtr;      // receiver clock offset, s
+  double rr[3];    // ECEF position at reception, m
+  double llh[3];   // rad, rad, m
+  double E[3][3];  // local east, north, up axes
+};
 
-  SIM_OBS_T obs[SIM_MAX_OBS];
-  int n = 0;
+// Receiver position (ECEF, m) at true time t (tow): the moving rover or the fixed base.
+void rcv_pos(const Scene& s, int r, double t, double* rr) {
+  if (r == 0)
+    rover_pos(s, t - s.sc->tow0, rr);
+  else
+    for (int i = 0; i < 3; ++i) rr[i] = s.base[i];
+}
+
+// Satellite of either system: its broadcast ephemeris (one of gps, glo) and carrier.
+struct Sat {
+  const SIM_GPS_EPH_T* gps;
+  const SIM_GLO_EPH_T* glo;
+  double dt_rx;    // true reception time from the ephemeris reference time, s
+  double tgd;      // s, subtracted from the satellite clock (GPS L1 C/A; 0 for GLONASS)
+  double lam;      // carrier wavelength, m
+  double f_ratio;  // L1 over the carrier frequency; the ionosphere delay scales with its square
+  double cn0_0;    // C/N0 at the horizon, dB-Hz (18 dB-Hz more at the zenith)
+};
+
+// Satellite ECEF position (m) and clock offset (s) dt seconds from the ephemeris reference time.
+void sat_state(const Sat& sat, double dt, double* rs, double* clk) {
+  if (sat.gps != nullptr)
+    sim_gps_sat_state(sat.gps, dt, rs, clk);
+  else
+    sim_glo_sat_state(sat.glo, dt, rs, clk);
+}
+
+// Geometric light time (s) from the satellite to the receiver at rr (ECEF at reception),
+// with the Earth's rotation during the signal's flight. dt_rx: reception time from the
+// ephemeris reference time, s. rs_rot: satellite position at transmission in the ECEF
+// frame of reception, m; clk: satellite clock offset at transmission, s.
+double light_time(const Sat& sat, double dt_rx, const double* rr, double* rs_rot, double* clk) {
+  double tau = 0.075;
+  for (int it = 0; it < 6; ++it) {
+    double rs[3];
+    sat_state(sat, dt_rx - tau, rs, clk);
+    const double th = SIM_OMGE * tau;
+    rs_rot[0] = rs[0] * std::cos(th) + rs[1] * std::sin(th);
+    rs_rot[1] = -rs[0] * std::sin(th) + rs[1] * std::cos(th);
+    rs_rot[2] = rs[2];
+    const double d[3] = {rs_rot[0] - rr[0], rs_rot[1] - rr[1], rs_rot[2] - rr[2]};
+    tau = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) / SIM_C;
+  }
+  return tau;
+}
+
+// Elevation and azimuth (rad, azimuth 0..2 pi from north) of the satellite at rs seen from the receiver.
+void el_az(const Rcv& rc, const double* rs, double* el, double* az) {
+  const double d[3] = {rs[0] - rc.rr[0], rs[1] - rc.rr[1], rs[2] - rc.rr[2]};
+  const double(&E)[3][3] = rc.E;
+  const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2],
+                         E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
+                         E[2][0] * d[0] + E[2][1] * d[1] + E[2][2] * d[2]};
+  *el = std::asin(enu[2] / std::sqrt(enu[0] * enu[0] + enu[1] * enu[1] + enu[2] * enu[2]));
+  *az = std::atan2(enu[0], enu[1]);
+  if (*az < 0.0) *az += 2.0 * PI;
+}
+
+// Range rate (m/s) with the clock drifts, by a central difference over 0.1 s of reception time.
+double range_rate(const Scene& s, const Rcv& rc, const Sat& sat) {
+  double g[2];
+  for (int k = 0; k < 2; ++k) {
+    const double h = k == 0 ? -0.05 : 0.05;
+    double rr2[3], rs2[3], clk2 = 0.0;
+    rcv_pos(s, rc.r, rc.t + h, rr2);
+    const double tau2 = light_time(sat, sat.dt_rx + h, rr2, rs2, &clk2);
+    g[k] = SIM_C * tau2 - SIM_C * clk2 + SIM_C * s.sc->clk_drift[rc.r] * h;
+  }
+  return (g[1] - g[0]) / 0.1;
+}
+
+// Pseudorange, carrier phase, Doppler and C/N0 of one satellite into o (other fields
+// untouched). amb: integer ambiguity, cycles. Returns 0 below the elevation mask.
+int observe(Scene* s, const Rcv& rc, const Sat& sat, double amb, SIM_OBS_T* o) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  double rs[3], clk = 0.0, el = 0.0, az = 0.0;
+  const double tau = light_time(sat, sat.dt_rx, rc.rr, rs, &clk);
+  el_az(rc, rs, &el, &az);
+  if (el < sc->elmask * PI / 180.0) return 0;
+  const double clk_sig = clk - sat.tgd;  // L1 C/A users: T_GD subtracted from the satellite clock
+  const double iono =
+      sim_klobuchar(rc.llh[0], rc.llh[1], az, el, rc.t) * sat.f_ratio * sat.f_ratio * (1.0 + sc->iono_error);
+  const double trop = sim_saastamoinen(rc.llh[0], rc.llh[2], el);
+  const double range = SIM_C * tau + SIM_C * rc.dtr - SIM_C * clk_sig;
+  const double rate = range_rate(*s, rc, sat);
+  o->cn0 = static_cast<int>(sat.cn0_0 + 18.0 * std::sin(el));
+  o->pr = range + iono + trop + sc->code_noise * s->rng.gauss();
+  o->cp = (range - iono + trop) / sat.lam + amb + sc->phase_noise * s->rng.gauss();
+  o->dop = static_cast<float>(-rate / sat.lam + sc->doppler_noise * s->rng.gauss());
+  return 1;
+}
+
+// GPS observations of the epoch into obs from index n; returns the new count.
+int gps_obs(Scene* s, const Rcv& rc, const bool slip_epoch_mask[2][SIM_MAX_SAT], SIM_OBS_T* obs, int n) {
+  const SIM_SCENARIO_T* sc = s->sc;
   for (int i = 0; i < sc->nsat && i < SIM_MAX_SAT && n < SIM_MAX_OBS; ++i) {
     const SIM_GPS_EPH_T* eph = &s->eph[i];
     SIM_GPS_EPH_VAL_T v;
     sim_gps_eph_values(eph, &v);
-    const double tk_rx = (t - s->eph_toe) + (sc->week - s->eph_week) * 604800.0;
-    double rs[3], clk = 0.0;
-    const double tau = light_time(eph, tk_rx, rr, rs, &clk);
-    const double d[3] = {rs[0] - rr[0], rs[1] - rr[1], rs[2] - rr[2]};
-    const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2],
-                           E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
-                           E[2][0] * d[0] + E[2][1] * d[1] + E[2][2] * d[2]};
-    const double el = std::asin(enu[2] / std::sqrt(enu[0] * enu[0] + enu[1] * enu[1] + enu[2] * enu[2]));
-    double az = std::atan2(enu[0], enu[1]);
-    if (az < 0.0) az += 2.0 * PI;
-    if (el < sc->elmask * PI / 180.0) continue;
-
-    const double clk_l1 = clk - v.tgd;  // L1 C/A users: T_GD subtracted from the satellite clock
-    const double iono = sim_klobuchar(llh[0], llh[1], az, el, t) * (1.0 + sc->iono_error);
-    const double trop = sim_saastamoinen(llh[0], llh[2], el);
-    const double range = SIM_C * tau + SIM_C * dtr - SIM_C * clk_l1;
-    // range rate by a central difference over 0.1 s
-    double rr2[3], rs2[3], clk2[2];
-    double g[2];
-    for (int k = 0; k < 2; ++k) {
-      const double h = k == 0 ? -0.05 : 0.05;
-      if (r == 0)
-        rover_pos(*s, t + h - sc->tow0, rr2);
-      else
-        for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
-      const double tau2 = light_time(eph, tk_rx + h, rr2, rs2, &clk2[k]);
-      g[k] = SIM_C * tau2 - SIM_C * clk2[k] + SIM_C * sc->clk_drift[r] * h;
-    }
-    const double rate = (g[1] - g[0]) / 0.1;
-
-    SIM_OBS_T* o = &obs[n++];
-    *o = SIM_OBS_T{};
-    o->gnss = 0;
-    o->sv = eph->prn;
-    o->cn0 = static_cast<int>(32.0 + 18.0 * std::sin(el));
-    o->pr = range + iono + trop + sc->code_noise * s->rng.gauss();
-    o->cp = (range - iono + trop) / LAMBDA + s->amb[r][i] + sc->phase_noise * s->rng.gauss();
-    o->dop = static_cast<float>(-rate / LAMBDA + sc->doppler_noise * s->rng.gauss());
-    o->ind = 1u | 2u | 4u | (slip_epoch_mask[r][i] ? 8u : 0u);
+    const double tk_rx = (rc.t - s->eph_toe) + (sc->week - s->eph_week) * 604800.0;
+    const Sat sat{eph, nullptr, tk_rx, v.tgd, LAMBDA, 1.0, 32.0};  // on L1 itself: f_ratio 1
+    SIM_OBS_T o{};
+    if (!observe(s, rc, sat, s->amb[rc.r][i], &o)) continue;
+    o.gnss = 0;
+    o.sv = eph->prn;
+    o.ind = 1u | 2u | 4u | (slip_epoch_mask[rc.r][i] ? 8u : 0u);
+    obs[n++] = o;
   }
+  return n;
+}
 
+// GLONASS observations (FDMA L1, 24 slots) into obs from index n; returns the new count.
+int glo_obs(Scene* s, const Rcv& rc, SIM_OBS_T* obs, int n) {
+  const SIM_SCENARIO_T* sc = s->sc;
   for (int slot = 1; sc->glonass && slot <= SIM_NSAT_GLO && n < SIM_MAX_OBS; ++slot) {
-    const SIM_GLO_EPH_T* g = &s->glo[slot - 1];
-    const double dt_rx = (t - s->glo_toe[slot - 1].tow) + (sc->week - s->glo_toe[slot - 1].week) * 604800.0;
+    const SIM_TIME_T& toe = s->glo_toe[slot - 1];
+    const double dt_rx = (rc.t - toe.tow) + (sc->week - toe.week) * 604800.0;
     const int k = sim_glo_frq(slot);
-    const double lam = SIM_C / (1602.0E6 + k * 0.5625E6);
-    double g2[2];
-    double rs[3], clk = 0.0, el = 0.0, az = 0.0, range = 0.0;
-    for (int h = -1; h <= 1; ++h) {  // reception time - 0.05 s, + 0.05 s, then the epoch itself
-      const double dh = h == 1 ? 0.0 : (h == -1 ? -0.05 : 0.05);
-      double rr2[3];
-      if (r == 0)
-        rover_pos(*s, t + dh - sc->tow0, rr2);
-      else
-        for (int j = 0; j < 3; ++j) rr2[j] = s->base[j];
-      double tau = 0.075, rs0[3];
-      for (int it = 0; it < 6; ++it) {
-        sim_glo_sat_state(g, dt_rx + dh - tau, rs0, &clk);
-        const double th = SIM_OMGE * tau;
-        rs[0] = rs0[0] * std::cos(th) + rs0[1] * std::sin(th);
-        rs[1] = -rs0[0] * std::sin(th) + rs0[1] * std::cos(th);
-        rs[2] = rs0[2];
-        const double d[3] = {rs[0] - rr2[0], rs[1] - rr2[1], rs[2] - rr2[2]};
-        tau = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) / SIM_C;
-      }
-      if (h < 1) {
-        g2[h + 1] = SIM_C * tau - SIM_C * clk + SIM_C * sc->clk_drift[r] * dh;
-        continue;
-      }
-      const double d[3] = {rs[0] - rr[0], rs[1] - rr[1], rs[2] - rr[2]};
-      const double enu[3] = {E[0][0] * d[0] + E[0][1] * d[1] + E[0][2] * d[2],
-                             E[1][0] * d[0] + E[1][1] * d[1] + E[1][2] * d[2],
-                             E[2][0] * d[0] + E[2][1] * d[1] + E[2][2] * d[2]};
-      el = std::asin(enu[2] / std::sqrt(enu[0] * enu[0] + enu[1] * enu[1] + enu[2] * enu[2]));
-      az = std::atan2(enu[0], enu[1]);
-      if (az < 0.0) az += 2.0 * PI;
-      range = SIM_C * tau + SIM_C * dtr - SIM_C * clk;
-    }
-    if (el < sc->elmask * PI / 180.0) continue;
-    const double f_ratio = SIM_L1 / (1602.0E6 + k * 0.5625E6);
-    const double iono = sim_klobuchar(llh[0], llh[1], az, el, t) * f_ratio * f_ratio * (1.0 + sc->iono_error);
-    const double trop = sim_saastamoinen(llh[0], llh[2], el);
-    SIM_OBS_T* o = &obs[n++];
-    *o = SIM_OBS_T{};
-    o->gnss = 2;
-    o->sv = sc->ext_raw ? slot : 64 + slot;
-    o->frq = k;
-    o->cn0 = static_cast<int>(30.0 + 18.0 * std::sin(el));
-    o->pr = range + iono + trop + sc->code_noise * s->rng.gauss();
-    o->cp = (range - iono + trop) / lam + s->amb[r][SIM_MAX_SAT + slot - 1] + sc->phase_noise * s->rng.gauss();
-    o->dop = static_cast<float>(-(g2[1] - g2[0]) / 0.1 / lam + sc->doppler_noise * s->rng.gauss());
-    o->ind = 1u | 2u | 4u;
+    const double f = 1602.0E6 + k * 0.5625E6;  // carrier, Hz
+    const Sat sat{nullptr, &s->glo[slot - 1], dt_rx, 0.0, SIM_C / f, SIM_L1 / f, 30.0};
+    SIM_OBS_T o{};
+    if (!observe(s, rc, sat, s->amb[rc.r][SIM_MAX_SAT + slot - 1], &o)) continue;
+    o.gnss = 2;
+    o.sv = sc->ext_raw ? slot : 64 + slot;
+    o.frq = k;
+    o.ind = 1u | 2u | 4u;
+    obs[n++] = o;
   }
+  return n;
+}
 
-  if (Rinex_sink != nullptr) {
-    std::string* text = r == 0 ? &Rinex_sink->rover_obs : &Rinex_sink->base_obs;
-    if (text->empty()) sim_rinex_obs_header(text, rr, sc->interval, SIM_TIME_T{sc->week, T});
-    sim_rinex_obs_epoch(text, SIM_TIME_T{sc->week, T}, obs, n);
-  }
-  const U32 tow_ms = static_cast<U32>(std::llround(T * 1000.0));
-  const int period_ms = static_cast<int>(std::llround(sc->interval * 1000.0));
+// Receiver state of an epoch with receiver time tag T (tow).
+Rcv make_rcv(const Scene& s, int r, double T) {
+  const SIM_SCENARIO_T* sc = s.sc;
+  Rcv rc{};
+  rc.r = r;
+  rc.T = T;
+  rc.dtr = sc->clk_bias[r] + sc->clk_drift[r] * (T - sc->tow0);
+  rc.t = T - rc.dtr;
+  rcv_pos(s, r, rc.t, rc.rr);
+  ecef2llh(rc.rr, rc.llh);
+  enu_axes(rc.llh, rc.E);
+  return rc;
+}
+
+// The epoch's observations as CRVRAW frames (time and raw, or extended raw, then
+// the receiver state when the scenario asks for it), or as RTCM 3 for an RTCM base.
+void write_obs(Scene* s, Stream* st, const Rcv& rc, const SIM_OBS_T* obs, int n, int geotag) {
+  const SIM_SCENARIO_T* sc = s->sc;
   U08 frame[SIM_MAX_FRAME];
-  if (r == 1 && sc->base_rtcm != 0) {
+  if (rc.r == 1 && sc->base_rtcm != 0) {
     SIM_RTCM_OPT_T opt;
     opt.msm = sc->base_rtcm >= 4 && sc->base_rtcm <= 7 ? sc->base_rtcm : 0;
     if (opt.msm == 0) opt.legacy_type = sc->base_rtcm == 1002 ? 1002 : 1004;
     opt.pos_type = sc->base_pos ? sc->base_rtcm_pos : 0;
-    const double t_rx_gps = T;  // receiver time tag, GPS time of week
-    append(st, frame, sim_rtcm_base_epoch(&s->rtcm, &opt, sc->week, t_rx_gps, obs, n, rr, frame));
-    if (truth != nullptr) {
-      truth->t.week = sc->week;
-      truth->t.tow = t;
-      for (int i = 0; i < 3; ++i) truth->pos[i] = rr[i];
-      truth->clk = dtr;
-      truth->nsat = n;
-    }
-    return n;
+    append(st, frame, sim_rtcm_base_epoch(&s->rtcm, &opt, sc->week, rc.T, obs, n, rc.rr, frame));
+    return;
   }
+  const U32 tow_ms = static_cast<U32>(std::llround(rc.T * 1000.0));
+  const int period_ms = static_cast<int>(std::llround(sc->interval * 1000.0));
   st->iod = (st->iod + 1) & 0xFF;
   if (sc->ext_raw) {
     append(st, frame, sim_msg_extraw(st->iod, sc->week, tow_ms, period_ms, geotag ? 1 : 0, obs, n, frame));
@@ -300,19 +315,104 @@ int write_epoch(Scene* s, Stream* st, int r, double T, bool slip_epoch_mask[2][S
     append(st, frame, sim_msg_time(st->iod, sc->week, tow_ms, period_ms, frame));
     append(st, frame, sim_msg_raw(st->iod, obs, n, frame));
   }
-  if ((r == 1 && sc->base_pos) || (r == 0 && sc->rover_rcv)) {
+  if ((rc.r == 1 && sc->base_pos) || (rc.r == 0 && sc->rover_rcv)) {
     const float vel[3] = {0.0f, 0.0f, 0.0f};
-    append(st, frame, sim_msg_rcv(st->iod, rr, vel, SIM_C * dtr, frame));
+    append(st, frame, sim_msg_rcv(st->iod, rc.rr, vel, SIM_C * rc.dtr, frame));
   }
+}
+
+// One receiver epoch; r 0 rover, 1 base. T: receiver time tag (tow) of the epoch.
+// Returns the number of observations written.
+int write_epoch(Scene* s, Stream* st, int r, double T, const bool slip_epoch_mask[2][SIM_MAX_SAT], int geotag,
+                SIM_TRUTH_T* truth) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  const Rcv rc = make_rcv(*s, r, T);
+  SIM_OBS_T obs[SIM_MAX_OBS];
+  int n = gps_obs(s, rc, slip_epoch_mask, obs, 0);
+  n = glo_obs(s, rc, obs, n);
+  if (Rinex_sink != nullptr) {
+    std::string* text = r == 0 ? &Rinex_sink->rover_obs : &Rinex_sink->base_obs;
+    if (text->empty()) sim_rinex_obs_header(text, rc.rr, sc->interval, SIM_TIME_T{sc->week, T});
+    sim_rinex_obs_epoch(text, SIM_TIME_T{sc->week, T}, obs, n);
+  }
+  write_obs(s, st, rc, obs, n, geotag);
   if (truth != nullptr) {
     truth->t.week = sc->week;
-    truth->t.tow = t;
-    for (int i = 0; i < 3; ++i) truth->pos[i] = rr[i];
-    truth->clk = dtr;
+    truth->t.tow = rc.t;
+    for (int i = 0; i < 3; ++i) truth->pos[i] = rc.rr[i];
+    truth->clk = rc.dtr;
     truth->nsat = n;
     truth->geotag = geotag;
   }
   return n;
+}
+
+// A fresh scene for a run: base position and axes, the random generator seeded from
+// the scenario, random integer ambiguities of every satellite at both receivers.
+void init_scene(Scene* s, const SIM_SCENARIO_T* sc) {
+  *s = Scene{};
+  s->sc = sc;
+  sim_base_ecef(sc, s->base);
+  s->base_llh[0] = sc->base_llh[0] * PI / 180.0;
+  s->base_llh[1] = sc->base_llh[1] * PI / 180.0;
+  s->base_llh[2] = sc->base_llh[2];
+  enu_axes(s->base_llh, s->E);
+  s->rng.s = 0x2545F4914F6CDD1DULL ^ (static_cast<unsigned long long>(sc->seed) * 0x9E3779B97F4A7C15ULL);
+  if (s->rng.s == 0) s->rng.s = 1;
+  for (auto& amb : s->amb)
+    for (double& a : amb) a = std::floor(2.0E6 * (s->rng.uniform() - 0.5));
+  s->eph_set = -1;
+  sim_rtcm_init(&s->rtcm);
+}
+
+// Cycle slips of the epoch dT s after the start (those in (dT - interval, dT]): the
+// ambiguity jumps, and slip_mask marks the satellite unless the slip is unmarked.
+void apply_slips(Scene* s, double dT, bool slip_mask[2][SIM_MAX_SAT]) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  for (int j = 0; j < sc->nslip && j < 16; ++j) {
+    const SIM_SLIP_T& sl = sc->slips[j];
+    if (sl.prn < 1 || sl.prn > SIM_MAX_SAT || sl.rcv < 0 || sl.rcv > 1) continue;
+    if (sl.t > dT - sc->interval + 1e-9 && sl.t <= dT + 1e-9) {
+      s->amb[sl.rcv][sl.prn - 1] += sl.cycles;
+      if (!sl.unmarked) slip_mask[sl.rcv][sl.prn - 1] = true;
+    }
+  }
+}
+
+// Epoch k (dT s after the start) of receiver r: navigation data around it as the
+// scenario orders it, the observations, and the rover truth appended to truth.
+void write_receiver_epoch(Scene* s, Stream* st, int r, int k, double dT, bool nav_epoch,
+                          const bool slip_mask[2][SIM_MAX_SAT], std::vector<SIM_TRUTH_T>* truth) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  const double T = sc->tow0 + dT + (r == 1 ? sc->base_time_offset : 0.0);
+  // An RTCM 3 base carries observations and its position only.
+  const bool nav_stream = !(r == 1 && sc->base_rtcm != 0);
+  if (nav_epoch && sc->nav_first && nav_stream) write_nav(s, st, T);
+  if (k == 0 && sc->glonass && nav_stream) {
+    // GLONASS strings need the stream's epoch time: a time message, then the strings
+    U08 frame[64];
+    append(st, frame,
+           sim_msg_time((st->iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
+    write_glo(s, st);
+  }
+  SIM_TRUTH_T tr{};
+  const int geotag = r == 0 && sc->ext_raw && sc->geotag_every > 0 && k % sc->geotag_every == 0;
+  write_epoch(s, st, r, T, slip_mask, geotag, &tr);
+  if (nav_epoch && !sc->nav_first && nav_stream) write_nav(s, st, T);
+  if (nav_epoch && sc->sbas && r == 0) write_sbas(st, SIM_TIME_T{sc->week, T});
+  if (r == 0 && truth != nullptr) truth->push_back(tr);
+}
+
+// A new GLONASS set goes out after the last epoch it does not serve (T_next: receiver
+// time of the next epoch); an RTCM 3 base stream carries no strings.
+void next_glo_set(Scene* s, Stream st[2], double T_next) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  if (!sc->glonass || glo_set_of(T_next) == s->glo_set) return;
+  make_glo_set(s, T_next);
+  for (int r = 0; r < 2; ++r) {
+    if (st[r].out == nullptr || (r == 1 && sc->base_rtcm != 0)) continue;
+    write_glo(s, &st[r]);
+  }
 }
 
 }  // namespace
@@ -325,19 +425,7 @@ void sim_base_ecef(const SIM_SCENARIO_T* sc, double* r) {
 int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::vector<U08>* base,
                       std::vector<SIM_TRUTH_T>* truth, std::vector<SIM_MARK_T>* marks) {
   static Scene s;  // large; one run at a time
-  s = Scene{};
-  s.sc = sc;
-  sim_base_ecef(sc, s.base);
-  s.base_llh[0] = sc->base_llh[0] * PI / 180.0;
-  s.base_llh[1] = sc->base_llh[1] * PI / 180.0;
-  s.base_llh[2] = sc->base_llh[2];
-  enu_axes(s.base_llh, s.E);
-  s.rng.s = 0x2545F4914F6CDD1DULL ^ (static_cast<unsigned long long>(sc->seed) * 0x9E3779B97F4A7C15ULL);
-  if (s.rng.s == 0) s.rng.s = 1;
-  for (int r = 0; r < 2; ++r)
-    for (int i = 0; i < SIM_MAX_SAT + SIM_NSAT_GLO; ++i) s.amb[r][i] = std::floor(2.0E6 * (s.rng.uniform() - 0.5));
-  s.eph_set = -1;
-  sim_rtcm_init(&s.rtcm);
+  init_scene(&s, sc);
   if (marks != nullptr) marks->clear();
 
   Stream st[2] = {{rover, 0}, {base, 100}};
@@ -352,47 +440,12 @@ int sim_run_to_memory(const SIM_SCENARIO_T* sc, std::vector<U08>* rover, std::ve
       new_set = true;
     }
     bool slip_mask[2][SIM_MAX_SAT] = {};
-    for (int j = 0; j < sc->nslip && j < 16; ++j) {
-      const SIM_SLIP_T& sl = sc->slips[j];
-      if (sl.prn < 1 || sl.prn > SIM_MAX_SAT || sl.rcv < 0 || sl.rcv > 1) continue;
-      if (sl.t > dT - sc->interval + 1e-9 && sl.t <= dT + 1e-9) {
-        s.amb[sl.rcv][sl.prn - 1] += sl.cycles;
-        if (!sl.unmarked) slip_mask[sl.rcv][sl.prn - 1] = true;
-      }
-    }
+    apply_slips(&s, dT, slip_mask);
     if (k == 0 && sc->glonass) make_glo_set(&s, sc->tow0);
     const bool nav_epoch = new_set || std::fmod(dT, NAV_REPEAT) < 1e-9 || NAV_REPEAT - std::fmod(dT, NAV_REPEAT) < 1e-9;
-    for (int r = 0; r < 2; ++r) {
-      if (r == 0 && rover == nullptr) continue;
-      if (r == 1 && base == nullptr) continue;
-      const double T = sc->tow0 + dT + (r == 1 ? sc->base_time_offset : 0.0);
-      // An RTCM 3 base carries observations and its position only.
-      const bool nav_stream = !(r == 1 && sc->base_rtcm != 0);
-      if (nav_epoch && sc->nav_first && nav_stream) write_nav(&s, &st[r], T);
-      if (k == 0 && sc->glonass && nav_stream) {
-        // GLONASS strings need the stream's epoch time: a time message, then the strings
-        U08 frame[64];
-        append(&st[r], frame,
-               sim_msg_time((st[r].iod + 128) & 0xFF, sc->week, static_cast<U32>(std::llround(T * 1000.0)), 0, frame));
-        write_glo(&s, &st[r]);
-      }
-      SIM_TRUTH_T tr{};
-      const int geotag = r == 0 && sc->ext_raw && sc->geotag_every > 0 && k % sc->geotag_every == 0;
-      write_epoch(&s, &st[r], r, T, slip_mask, geotag, &tr);
-      if (nav_epoch && !sc->nav_first && nav_stream) write_nav(&s, &st[r], T);
-      if (nav_epoch && sc->sbas && r == 0) write_sbas(&st[r], SIM_TIME_T{sc->week, T});
-      if (r == 0 && truth != nullptr) truth->push_back(tr);
-    }
-    // A new GLONASS set goes out after the last epoch it does not serve.
-    const double T_next = sc->tow0 + (k + 1) * sc->interval;
-    if (sc->glonass && k + 1 < nep && glo_set_of(T_next) != s.glo_set) {
-      make_glo_set(&s, T_next);
-      for (int r = 0; r < 2; ++r) {
-        if ((r == 0 && rover == nullptr) || (r == 1 && base == nullptr)) continue;
-        if (r == 1 && sc->base_rtcm != 0) continue;
-        write_glo(&s, &st[r]);
-      }
-    }
+    for (int r = 0; r < 2; ++r)
+      if (st[r].out != nullptr) write_receiver_epoch(&s, &st[r], r, k, dT, nav_epoch, slip_mask, truth);
+    if (k + 1 < nep) next_glo_set(&s, st, sc->tow0 + (k + 1) * sc->interval);
     if (marks != nullptr)
       marks->push_back(SIM_MARK_T{rover != nullptr ? rover->size() : 0, base != nullptr ? base->size() : 0});
     ++count;
@@ -457,22 +510,135 @@ int sim_run(const SIM_SCENARIO_T* sc, const char* rover_path, const char* base_p
   return n;
 }
 
+namespace {
+
+// Scenario keys by kind of value: plain numbers, 0/1 switches, whole numbers, 3-vectors.
+struct DoubleKey {
+  std::string_view name;
+  double SIM_SCENARIO_T::*field;
+};
+struct FlagKey {
+  std::string_view name;
+  int SIM_SCENARIO_T::*field;  // set to 1 for any non-zero value
+};
+struct IntKey {
+  std::string_view name;
+  int SIM_SCENARIO_T::*field;  // the value truncated to an integer
+};
+struct VecKey {
+  std::string_view name;
+  double (SIM_SCENARIO_T::*field)[3];
+};
+constexpr DoubleKey DOUBLE_KEYS[] = {
+    {"tow0", &SIM_SCENARIO_T::tow0},
+    {"duration", &SIM_SCENARIO_T::duration},
+    {"interval", &SIM_SCENARIO_T::interval},
+    {"code_noise", &SIM_SCENARIO_T::code_noise},
+    {"phase_noise", &SIM_SCENARIO_T::phase_noise},
+    {"doppler_noise", &SIM_SCENARIO_T::doppler_noise},
+    {"iono_error", &SIM_SCENARIO_T::iono_error},
+    {"elmask", &SIM_SCENARIO_T::elmask},
+    {"base_time_offset", &SIM_SCENARIO_T::base_time_offset},
+};
+constexpr FlagKey FLAG_KEYS[] = {
+    {"ext_raw", &SIM_SCENARIO_T::ext_raw},     {"base_pos", &SIM_SCENARIO_T::base_pos},
+    {"rover_rcv", &SIM_SCENARIO_T::rover_rcv}, {"nav_first", &SIM_SCENARIO_T::nav_first},
+    {"glonass", &SIM_SCENARIO_T::glonass},     {"sbas", &SIM_SCENARIO_T::sbas},
+};
+constexpr IntKey INT_KEYS[] = {
+    {"week", &SIM_SCENARIO_T::week},
+    {"base_rtcm", &SIM_SCENARIO_T::base_rtcm},
+    {"base_rtcm_pos", &SIM_SCENARIO_T::base_rtcm_pos},
+};
+constexpr VecKey VEC_KEYS[] = {
+    {"base_llh", &SIM_SCENARIO_T::base_llh},
+    {"rover_enu", &SIM_SCENARIO_T::rover_enu},
+    {"rover_vel_enu", &SIM_SCENARIO_T::rover_vel_enu},
+};
+
+// Key and up to four numbers of one "key = values" line.
+struct KeyLine {
+  std::string_view key;
+  int nv;  // fields read: the key and the numbers
+  double a, b, c, d;
+};
+
+// Sets the table-driven key of the line; returns 1 if it is one of them (with enough
+// values), 0 if the key is not in the tables, -1 if it lacks values.
+int apply_table_key(const KeyLine& kl, SIM_SCENARIO_T* sc) {
+  for (const DoubleKey& k : DOUBLE_KEYS)
+    if (kl.key == k.name) {
+      sc->*k.field = kl.a;
+      return 1;
+    }
+  for (const FlagKey& k : FLAG_KEYS)
+    if (kl.key == k.name) {
+      sc->*k.field = kl.a != 0.0;
+      return 1;
+    }
+  for (const IntKey& k : INT_KEYS)
+    if (kl.key == k.name) {
+      sc->*k.field = static_cast<int>(kl.a);
+      return 1;
+    }
+  for (const VecKey& k : VEC_KEYS)
+    if (kl.key == k.name) {
+      if (kl.nv < 4) return -1;
+      const double v[3] = {kl.a, kl.b, kl.c};
+      for (int i = 0; i < 3; ++i) (sc->*k.field)[i] = v[i];
+      return 1;
+    }
+  return 0;
+}
+
+// Sets the key of the line; returns 1, or 0 for an unknown key or missing values.
+int apply_key(const KeyLine& kl, SIM_SCENARIO_T* sc) {
+  const int table = apply_table_key(kl, sc);
+  if (table != 0) return table > 0 ? 1 : 0;
+  const std::string_view k = kl.key;
+  if (k == "nsat") {
+    const int n = static_cast<int>(kl.a);
+    sc->nsat = n < 1 ? 1 : (n > SIM_MAX_SAT ? SIM_MAX_SAT : n);
+  } else if (k == "seed") {
+    sc->seed = static_cast<unsigned int>(kl.a);
+  } else if (k == "geotag_every") {
+    const int every = static_cast<int>(kl.a);
+    sc->geotag_every = every < 0 ? 0 : every;
+  } else if ((k == "rover_clock" || k == "base_clock") && kl.nv >= 3) {
+    const int r = k == "rover_clock" ? 0 : 1;
+    sc->clk_bias[r] = kl.a;
+    sc->clk_drift[r] = kl.b;
+  } else if (k == "slip" && kl.nv >= 5 && sc->nslip < 16) {
+    sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(kl.a), static_cast<int>(kl.b), kl.c, static_cast<int>(kl.d)};
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+// Copies the line that starts at *p into buf (at most size - 1 characters, comment cut
+// off) and moves *p past it and its newline.
+void next_line(const char** p, char* buf, std::size_t size) {
+  const char* e = std::strchr(*p, '\n');
+  const std::size_t len = e != nullptr ? static_cast<std::size_t>(e - *p) : std::strlen(*p);
+  const std::size_t m = len < size - 1 ? len : size - 1;
+  std::memcpy(buf, *p, m);
+  buf[m] = '\0';
+  *p += len + (e != nullptr ? 1 : 0);
+  char* hash = std::strchr(buf, '#');
+  if (hash != nullptr) *hash = '\0';
+}
+
+}  // namespace
+
 int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line) {
   int ln = 0;
   const char* p = text;
   while (*p != '\0') {
     ++ln;
-    const char* e = std::strchr(p, '\n');
-    const std::size_t len = e != nullptr ? static_cast<std::size_t>(e - p) : std::strlen(p);
     char buf[256];
-    const std::size_t m = len < sizeof buf - 1 ? len : sizeof buf - 1;
-    std::memcpy(buf, p, m);
-    buf[m] = '\0';
-    p += len + (e != nullptr ? 1 : 0);
-    char* hash = std::strchr(buf, '#');
-    if (hash != nullptr) *hash = '\0';
+    next_line(&p, buf, sizeof buf);
     char key[64];
-    double a = 0, b = 0, c = 0, d = 0;
     char* eq = std::strchr(buf, '=');
     if (eq == nullptr) {
       if (std::sscanf(buf, "%63s", key) != 1) continue;  // blank line
@@ -480,75 +646,10 @@ int sim_parse_scenario(const char* text, SIM_SCENARIO_T* sc, int* line) {
       return 0;
     }
     *eq = ' ';
-    const int nv = std::sscanf(buf, "%63s %lf %lf %lf %lf", key, &a, &b, &c, &d);
-    if (nv < 2) {
-      *line = ln;
-      return 0;
-    }
-    const std::string_view k = key;
-    if (k == "week")
-      sc->week = static_cast<int>(a);
-    else if (k == "tow0")
-      sc->tow0 = a;
-    else if (k == "duration")
-      sc->duration = a;
-    else if (k == "interval")
-      sc->interval = a;
-    else if (k == "base_llh" && nv >= 4) {
-      sc->base_llh[0] = a;
-      sc->base_llh[1] = b;
-      sc->base_llh[2] = c;
-    } else if (k == "rover_enu" && nv >= 4) {
-      sc->rover_enu[0] = a;
-      sc->rover_enu[1] = b;
-      sc->rover_enu[2] = c;
-    } else if (k == "rover_vel_enu" && nv >= 4) {
-      sc->rover_vel_enu[0] = a;
-      sc->rover_vel_enu[1] = b;
-      sc->rover_vel_enu[2] = c;
-    } else if (k == "code_noise")
-      sc->code_noise = a;
-    else if (k == "phase_noise")
-      sc->phase_noise = a;
-    else if (k == "doppler_noise")
-      sc->doppler_noise = a;
-    else if (k == "iono_error")
-      sc->iono_error = a;
-    else if (k == "rover_clock" && nv >= 3) {
-      sc->clk_bias[0] = a;
-      sc->clk_drift[0] = b;
-    } else if (k == "base_clock" && nv >= 3) {
-      sc->clk_bias[1] = a;
-      sc->clk_drift[1] = b;
-    } else if (k == "nsat")
-      sc->nsat = static_cast<int>(a) < 1 ? 1 : (static_cast<int>(a) > SIM_MAX_SAT ? SIM_MAX_SAT : static_cast<int>(a));
-    else if (k == "elmask")
-      sc->elmask = a;
-    else if (k == "seed")
-      sc->seed = static_cast<unsigned int>(a);
-    else if (k == "ext_raw")
-      sc->ext_raw = a != 0.0;
-    else if (k == "base_pos")
-      sc->base_pos = a != 0.0;
-    else if (k == "rover_rcv")
-      sc->rover_rcv = a != 0.0;
-    else if (k == "nav_first")
-      sc->nav_first = a != 0.0;
-    else if (k == "glonass")
-      sc->glonass = a != 0.0;
-    else if (k == "sbas")
-      sc->sbas = a != 0.0;
-    else if (k == "base_time_offset")
-      sc->base_time_offset = a;
-    else if (k == "geotag_every")
-      sc->geotag_every = static_cast<int>(a) < 0 ? 0 : static_cast<int>(a);
-    else if (k == "base_rtcm")
-      sc->base_rtcm = static_cast<int>(a);
-    else if (k == "base_rtcm_pos")
-      sc->base_rtcm_pos = static_cast<int>(a);
-    else if (k == "slip" && nv >= 5 && sc->nslip < 16) {
-      sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(a), static_cast<int>(b), c, static_cast<int>(d)};
-    } else {
+    KeyLine kl{};
+    kl.nv = std::sscanf(buf, "%63s %lf %lf %lf %lf", key, &kl.a, &kl.b, &kl.c, &kl.d);
+    kl.key = key;
+    if (kl.nv < 2 || !apply_key(kl, sc)) {
       *line = ln;
       return 0;
     }
