@@ -264,61 +264,92 @@ void take_trial(int skip, int n, double* azel, int* vsat, double* resp) {
   }
 }
 
+// Solution of one trial set (Obs_e .. Svh_e, k observations) into sol_e.
+// Returns the number of satellites the trial used, 0 when it failed.
+int solve_trial(int k, const nav_t* nav, const prcopt_t* opt, sol_t* sol_e, char* msg) {
+  if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, sol_e, Azel_e, Vsat_e, Resp_e, msg)) return 0;
+  int nvsat = 0;
+  for (int j = 0; j < k; ++j) nvsat += Vsat_e[j] ? 1 : 0;
+  return nvsat;
+}
+
+// Leaves out the satellite of the largest residual in the last residual
+// computation (Excluded_sat); each failed trial names a new one, three trials
+// at most. Returns 1 with sol, azel, vsat, resp taken from the trial.
+int raim_drop_excluded(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare,
+                       const int* svh, const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat,
+                       double* resp, char* msg) {
+  int stat = 0;
+  for (int tries = 0; tries < 3 && !stat; ++tries) {
+    const int exsat = Excluded_sat;
+    if (exsat == 0) break;
+    int skip = -1, k = 0;
+    for (int i = 0; i < n; ++i) {
+      if (obs[i].sat == exsat && skip < 0) {
+        skip = i;
+        continue;
+      }
+      copy_trial(i, k++, obs, rs, dts, vare, svh);
+    }
+    if (skip < 0) break;
+    sol_t sol_e = *sol;
+    if (solve_trial(k, nav, opt, &sol_e, msg) <= 4) continue;
+    take_trial(skip, n, azel, vsat, resp);
+    *sol = sol_e;
+    stat = 1;
+  }
+  return stat;
+}
+
+// Root mean square of the code residuals (m) of the satellites trial k used;
+// nvsat receives their count.
+double trial_rms(int k, int* nvsat) {
+  double rms = 0.0;
+  *nvsat = 0;
+  for (int j = 0; j < k; ++j) {
+    if (!Vsat_e[j]) continue;
+    rms += Resp_e[j] * Resp_e[j];
+    ++*nvsat;
+  }
+  return rms;
+}
+
+// Leaves out each observation in turn and keeps the trial of the smallest
+// residual RMS (at most 100 m). Returns 1 when a trial was taken.
+int raim_drop_each(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
+                   const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat, double* resp,
+                   char* msg) {
+  int stat = 0;
+  double rms_best = 100.0;
+  sol_t best{};
+  for (int skip = 0; skip < n; ++skip) {
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+      if (i != skip) copy_trial(i, k++, obs, rs, dts, vare, svh);
+    }
+    sol_t sol_e = *sol;
+    if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
+    int nvsat = 0;
+    double rms = trial_rms(k, &nvsat);
+    if (nvsat <= 4) continue;
+    rms = std::sqrt(rms / nvsat);
+    if (rms > rms_best) continue;
+    take_trial(skip, n, azel, vsat, resp);
+    best = sol_e;
+    rms_best = rms;
+    stat = 1;
+  }
+  if (stat) *sol = best;
+  return stat;
+}
+
 int raim_fde(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
              const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat, double* resp, char* msg) {
   const unsigned char kept_cnt = sol->cont_pntpos_cnt;
-  int stat = 0;
   if (n > MAXOBS) n = MAXOBS;
-
-  if (opt->olvo_alternative_raim_fde) {
-    for (int tries = 0; tries < 3 && !stat; ++tries) {
-      const int exsat = Excluded_sat;
-      if (exsat == 0) break;
-      int skip = -1, k = 0;
-      for (int i = 0; i < n; ++i) {
-        if (obs[i].sat == exsat && skip < 0) {
-          skip = i;
-          continue;
-        }
-        copy_trial(i, k++, obs, rs, dts, vare, svh);
-      }
-      if (skip < 0) break;
-      sol_t sol_e = *sol;
-      if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
-      int nvsat = 0;
-      for (int j = 0; j < k; ++j) nvsat += Vsat_e[j] ? 1 : 0;
-      if (nvsat <= 4) continue;
-      take_trial(skip, n, azel, vsat, resp);
-      *sol = sol_e;
-      stat = 1;
-    }
-  } else {
-    double rms_best = 100.0;
-    sol_t best{};
-    for (int skip = 0; skip < n; ++skip) {
-      int k = 0;
-      for (int i = 0; i < n; ++i) {
-        if (i != skip) copy_trial(i, k++, obs, rs, dts, vare, svh);
-      }
-      sol_t sol_e = *sol;
-      if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
-      int nvsat = 0;
-      double rms = 0.0;
-      for (int j = 0; j < k; ++j) {
-        if (!Vsat_e[j]) continue;
-        rms += Resp_e[j] * Resp_e[j];
-        ++nvsat;
-      }
-      if (nvsat <= 4) continue;
-      rms = std::sqrt(rms / nvsat);
-      if (rms > rms_best) continue;
-      take_trial(skip, n, azel, vsat, resp);
-      best = sol_e;
-      rms_best = rms;
-      stat = 1;
-    }
-    if (stat) *sol = best;
-  }
+  const int stat = opt->olvo_alternative_raim_fde
+                       ? raim_drop_excluded(obs, n, rs, dts, vare, svh, nav, opt, sol, azel, vsat, resp, msg)
+                       : raim_drop_each(obs, n, rs, dts, vare, svh, nav, opt, sol, azel, vsat, resp, msg);
   if (opt->olvo_remain_cont_pntpos_cnt_after_raim) sol->cont_pntpos_cnt = kept_cnt;
   if (!stat && opt->olvo_apply_rtkinit_medium_in_rtk_reset_engine) ++Chi_sqr_fail_cnt;
   return stat;
