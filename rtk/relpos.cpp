@@ -563,17 +563,27 @@ void initx(rtk_t* rtk, double xi, double var, int i) {
   for (int j = 0; j < rtk->nx; ++j) rtk->P[i + j * rtk->nx] = rtk->P[j + i * rtk->nx] = i == j ? var : 0.0;
 }
 
-int filter(double* x, double* P, const double* Hm, const double* v, const double* Rm, int n, int m) {
-  if (m <= 0 || m > MAXROWS || n > NX) return 0;
+namespace {
+
+// ---------------------------------------------------------------------------
+// Steps of filter(). The k states taking part (Ix) are gathered into Fx, Fp
+// (k x k); rows are m long in the work arrays.
+
+// Gathers the states that take part: non-zero value and positive variance.
+// Returns their count k.
+int gather_states(const double* x, const double* P, int n) {
   int k = 0;
   for (int i = 0; i < n; ++i)
     if (x[i] != 0.0 && P[i + i * n] > 0.0) Ix[k++] = i;
-  if (k == 0) return 0;
   for (int i = 0; i < k; ++i) {
     Fx[i] = x[Ix[i]];
     for (int j = 0; j < k; ++j) Fp[i + j * k] = P[Ix[i] + Ix[j] * n];
   }
-  // non-zero design entries of each row over the taking-part states
+  return k;
+}
+
+// Non-zero design entries of each row over the taking-part states.
+void sparse_rows(const double* Hm, int n, int m, int k) {
   for (int r = 0; r < m; ++r) {
     int nz = 0;
     for (int i = 0; i < k; ++i) {
@@ -584,7 +594,10 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
     }
     Nnz[r] = nz;
   }
-  // F = P H^T (k x m)
+}
+
+// F = P H^T (k x m) into Ff.
+void form_pht(int m, int k) {
   for (int r = 0; r < m; ++r) {
     double* f = Ff + r * k;
     for (int i = 0; i < k; ++i) f[i] = 0.0;
@@ -594,7 +607,11 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       for (int i = 0; i < k; ++i) f[i] += pc[i] * h;
     }
   }
-  // Q = H P H^T + R (symmetric), then its Cholesky factor Q = L L^T in place
+}
+
+// Q = H P H^T + R (symmetric, lower triangle) into Fq, then its Cholesky
+// factor Q = L L^T in place. Returns 0 when Q is not positive definite.
+int innovation_cholesky(const double* Rm, int m, int k) {
   for (int c = 0; c < m; ++c)
     for (int r = c; r < m; ++r) {
       double q = Rm[r + c * m];
@@ -614,8 +631,11 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       Fq[r + j * m] = q / d;
     }
   }
-  // With G = L^-1 F^T (m x k) and z = L^-1 v: x += G^T z, P -= G^T G
-  // (= F Q^-1 F^T = K H P), formed on one triangle and mirrored.
+  return 1;
+}
+
+// With G = L^-1 F^T (m x k, into Fk) and z = L^-1 v: x += G^T z.
+void update_states(const double* v, int m, int k) {
   for (int i = 0; i < k; ++i) {
     double* g = Fk + i * m;
     for (int r = 0; r < m; ++r) {
@@ -636,6 +656,10 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
     for (int r = 0; r < m; ++r) dx += g[r] * z[r];
     Fx[i] += dx;
   }
+}
+
+// P -= G^T G (= F Q^-1 F^T = K H P), formed on one triangle and mirrored.
+void update_covariance(int m, int k) {
   for (int j = 0; j < k; ++j) {
     const double* gj = Fk + j * m;
     for (int i = j; i < k; ++i) {
@@ -646,10 +670,28 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       Fp[i + j * k] = Fp[j + i * k] = p;
     }
   }
+}
+
+// Scatters the updated Fx, Fp back to the full states x and P (n x n).
+void scatter_states(double* x, double* P, int n, int k) {
   for (int i = 0; i < k; ++i) {
     x[Ix[i]] = Fx[i];
     for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
   }
+}
+
+}  // namespace
+
+int filter(double* x, double* P, const double* Hm, const double* v, const double* Rm, int n, int m) {
+  if (m <= 0 || m > MAXROWS || n > NX) return 0;
+  const int k = gather_states(x, P, n);
+  if (k == 0) return 0;
+  sparse_rows(Hm, n, m, k);
+  form_pht(m, k);
+  if (!innovation_cholesky(Rm, m, k)) return 0;
+  update_states(v, m, k);
+  update_covariance(m, k);
+  scatter_states(x, P, n, k);
   return 1;
 }
 
