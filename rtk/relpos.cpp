@@ -312,125 +312,201 @@ double baseline_len(const double* ru, const double* rb) {
   return norm(d, 3);
 }
 
-// Double-differenced residuals v, design rows H and covariance R (nv x nv)
-// at the states x. Returns the row count (0: no update in this cycle).
-int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y, const double* e,
-          const double* azel, int ns, double* v, double* Hm, double* Rm) {
-  prcopt_t* opt = &rtk->opt;
-  const double bl = baseline_len(x, rtk->rb);
-  int nv = 0, nb[2 * RTK_NGRP] = {0}, b = 0, counted_code = 0;
-  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
+// ---------------------------------------------------------------------------
+// Double differences, built group by group (system m, phase f = 0 or code
+// f = 1) against one reference satellite per group.
+
+// Inputs of the double differences of one cycle and the rows formed so far.
+struct DdInput {
+  rtk_t* rtk;
+  const nav_t* nav;
+  const prcopt_t* opt;
+  const double* x;     // states (the ambiguities in cycles, or m for IFLC)
+  const double* y;     // undifferenced residuals, m: phase y[2i], code y[2i+1]
+  const double* e;     // line-of-sight unit vectors (3 per observation)
+  const double* azel;  // azimuth, elevation (rad) per observation
+  double bl;           // baseline length, m
+  double dt;           // rover minus base observation time, s
+  double* v;           // residual rows, m
+  double* Hm;          // design rows, NX long each
+  int nv;              // rows formed so far
+  int counted_code;    // code rows that count towards MIN_CODE_ROWS
+};
+
+// Reference satellite of group m, phase/code f: the highest valid one (the
+// later index on equal elevation). Index into Sat, or -1 when none.
+int dd_reference(const rtk_t* rtk, int m, int f, const double* y, const double* azel, int ns) {
+  const prcopt_t* opt = &rtk->opt;
   const bool sbas_no_ref =
       opt->olvo_remove_sbas_after_entering_fix_and_hold || opt->olvo_do_not_use_sbas_when_sv_are_sufficient;
-
-  for (int m = 0; m < RTK_NGRP; ++m) {
-    // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
-    for (int f = opt->mode > MODE_DGPS ? 0 : 1; f < 2; ++f) {
-      int ref = -1;
-      for (int j = 0; j < ns; ++j) {
-        const int sys = rtk->ssat[Sat[j] - 1].sys;
-        if (!test_sys(sys, m) || !rtk->ssat[Sat[j] - 1].vs) continue;
-        if (sbas_no_ref && sys == SYS_SBS) continue;
-        if (!validobs(Iu[j], Ir[j], f, y)) continue;
-        if (ref < 0 || azel[1 + Iu[j] * 2] >= azel[1 + Iu[ref] * 2]) ref = j;
-      }
-      if (ref < 0) continue;
-      rtk->sol.ref_sat_number[m] = Sat[ref];
-      const int sref = Sat[ref];
-      const double lami = nav->lam[sref - 1][0];
-      int nrow_first = nv;
-      for (int j = 0; j < ns; ++j) {
-        if (j == ref) continue;
-        const int sat = Sat[j];
-        const int sys = rtk->ssat[sat - 1].sys;
-        if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) continue;
-        if (!validobs(Iu[j], Ir[j], f, y)) continue;
-        const double lamj = nav->lam[sat - 1][0];
-        if (lami <= 0.0 || lamj <= 0.0) continue;
-        if (nv >= MAXROWS) break;
-        double* h = Hm + nv * NX;
-        for (int k = 0; k < NX; ++k) h[k] = 0.0;
-        double vv = (y[f + Iu[ref] * 2] - y[f + Ir[ref] * 2]) - (y[f + Iu[j] * 2] - y[f + Ir[j] * 2]);
-        for (int k = 0; k < 3; ++k) h[k] = -e[k + Iu[ref] * 3] + e[k + Iu[j] * 3];
-        if (f == 0) {
-          const int ii = NP + sref - 1, jj = NP + sat - 1;
-          if (opt->ionoopt == IONOOPT_IFLC) {
-            vv -= x[ii] - x[jj];
-            h[ii] = 1.0;
-            h[jj] = -1.0;
-          } else {
-            vv -= lami * x[ii] - lamj * x[jj];
-            h[ii] = lami;
-            h[jj] = -lamj;
-          }
-        }
-        if (f == 1 && m == RTK_GRP_GLO && opt->olvo_calibrate_GLO_SD_IFB) {
-          const int ki = glo_frq(nav, sref), kj = glo_frq(nav, sat);
-          if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
-          if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
-        }
-        if (f == 0)
-          rtk->ssat[sat - 1].resp[0] = vv;
-        else
-          rtk->ssat[sat - 1].resc[0] = vv;
-        if (std::fabs(vv) > opt->maxinno) continue;
-        v[nv] = vv;
-        Ri[nv] = varerr(rtk->ssat[sref - 1].sys, azel[1 + Iu[ref] * 2], bl, dt, f, opt);
-        Rj[nv] = varerr(sys, azel[1 + Iu[j] * 2], bl, dt, f, opt);
-        if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
-        if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
-        if (f == 1) {
-          if (m == RTK_GRP_GLO && opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
-            const int kj = glo_frq(nav, sat);
-            if (GLOSDIFB_get_calibrate_cnt(kj) < opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
-              v[nv] = 0.0;
-              for (int k = 0; k < NX; ++k) h[k] = 0.0;
-            } else {
-              ++counted_code;
-            }
-          } else if (m == RTK_GRP_GPS) {
-            ++counted_code;
-          }
-        }
-        ++nv;
-        ++nb[b];
-      }
-      // stored residuals of the group made zero-mean for display
-      const int rows = nv - nrow_first;
-      if (rows > 0) {
-        double sum = 0.0;
-        for (int j = 0; j < ns; ++j) {
-          const ssat_t& s = rtk->ssat[Sat[j] - 1];
-          if (test_sys(s.sys, m)) sum += f == 0 ? s.resp[0] : s.resc[0];
-        }
-        const double mean = sum / (rows + 1);
-        for (int j = 0; j < ns; ++j) {
-          ssat_t& s = rtk->ssat[Sat[j] - 1];
-          if (!test_sys(s.sys, m)) continue;
-          if (f == 0 && s.resp[0] != 0.0) s.resp[0] -= mean;
-          if (f == 1 && s.resc[0] != 0.0) s.resc[0] -= mean;
-        }
-      }
-      ++b;
-    }
+  int ref = -1;
+  for (int j = 0; j < ns; ++j) {
+    const int sys = rtk->ssat[Sat[j] - 1].sys;
+    if (!test_sys(sys, m) || !rtk->ssat[Sat[j] - 1].vs) continue;
+    if (sbas_no_ref && sys == SYS_SBS) continue;
+    if (!validobs(Iu[j], Ir[j], f, y)) continue;
+    if (ref < 0 || azel[1 + Iu[j] * 2] >= azel[1 + Iu[ref] * 2]) ref = j;
   }
-  // covariance of the double differences: the reference variance throughout a
-  // block, plus each satellite's own on the diagonal
+  return ref;
+}
+
+// Phase row: ambiguity terms of reference sref and satellite sat (wavelengths
+// lami, lamj in m) taken off the residual vv and entered in the design row h.
+void dd_phase_ambiguity(const DdInput& d, int sref, int sat, double lami, double lamj, double* vv, double* h) {
+  const int ii = NP + sref - 1, jj = NP + sat - 1;
+  if (d.opt->ionoopt == IONOOPT_IFLC) {
+    *vv -= d.x[ii] - d.x[jj];
+    h[ii] = 1.0;
+    h[jj] = -1.0;
+  } else {
+    *vv -= lami * d.x[ii] - lamj * d.x[jj];
+    h[ii] = lami;
+    h[jj] = -lamj;
+  }
+}
+
+// GLONASS code row: the calibrated single-difference inter-frequency biases
+// (m) of the reference and of the satellite taken off the residual vv (m).
+double dd_glo_ifb(const nav_t* nav, int sref, int sat, double vv) {
+  const int ki = glo_frq(nav, sref), kj = glo_frq(nav, sat);
+  if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
+  if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
+  return vv;
+}
+
+// Code row of group m for satellite sat: counted towards MIN_CODE_ROWS, or,
+// for a GLONASS satellite whose bias is not yet stable enough, kept as a zero
+// row (residual and design cleared).
+void dd_code_row_use(DdInput& d, int m, int sat, double* h) {
+  const prcopt_t* opt = d.opt;
+  if (m == RTK_GRP_GLO && opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+    const int kj = glo_frq(d.nav, sat);
+    if (GLOSDIFB_get_calibrate_cnt(kj) < opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+      d.v[d.nv] = 0.0;
+      for (int k = 0; k < NX; ++k) h[k] = 0.0;
+    } else {
+      ++d.counted_code;
+    }
+  } else if (m == RTK_GRP_GPS) {
+    ++d.counted_code;
+  }
+}
+
+constexpr int DD_ROWS_FULL = -1;
+
+// One double-difference row of satellite index j against reference ref in
+// group m, phase/code f. Returns 1 when a row was appended, 0 when the
+// satellite gives none, DD_ROWS_FULL when no row is left.
+int dd_row(DdInput& d, int m, int f, int ref, int j) {
+  rtk_t* rtk = d.rtk;
+  const prcopt_t* opt = d.opt;
+  const double* y = d.y;
+  const int sref = Sat[ref];
+  const double lami = d.nav->lam[sref - 1][0];
+  const int sat = Sat[j];
+  const int sys = rtk->ssat[sat - 1].sys;
+  if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) return 0;
+  if (!validobs(Iu[j], Ir[j], f, y)) return 0;
+  const double lamj = d.nav->lam[sat - 1][0];
+  if (lami <= 0.0 || lamj <= 0.0) return 0;
+  if (d.nv >= MAXROWS) return DD_ROWS_FULL;
+  const int nv = d.nv;
+  double* h = d.Hm + nv * NX;
+  for (int k = 0; k < NX; ++k) h[k] = 0.0;
+  double vv = (y[f + Iu[ref] * 2] - y[f + Ir[ref] * 2]) - (y[f + Iu[j] * 2] - y[f + Ir[j] * 2]);
+  for (int k = 0; k < 3; ++k) h[k] = -d.e[k + Iu[ref] * 3] + d.e[k + Iu[j] * 3];
+  if (f == 0) dd_phase_ambiguity(d, sref, sat, lami, lamj, &vv, h);
+  if (f == 1 && m == RTK_GRP_GLO && opt->olvo_calibrate_GLO_SD_IFB) vv = dd_glo_ifb(d.nav, sref, sat, vv);
+  if (f == 0)
+    rtk->ssat[sat - 1].resp[0] = vv;
+  else
+    rtk->ssat[sat - 1].resc[0] = vv;
+  if (std::fabs(vv) > opt->maxinno) return 0;
+  d.v[nv] = vv;
+  Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
+  Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
+  if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
+  if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
+  if (f == 1) dd_code_row_use(d, m, sat, h);
+  ++d.nv;
+  return 1;
+}
+
+// The stored residuals of group m, phase/code f, made zero-mean for display
+// over the rows + 1 satellites of the group (the reference holds 0).
+void dd_center_residuals(rtk_t* rtk, int m, int f, int ns, int rows) {
+  double sum = 0.0;
+  for (int j = 0; j < ns; ++j) {
+    const ssat_t& s = rtk->ssat[Sat[j] - 1];
+    if (test_sys(s.sys, m)) sum += f == 0 ? s.resp[0] : s.resc[0];
+  }
+  const double mean = sum / (rows + 1);
+  for (int j = 0; j < ns; ++j) {
+    ssat_t& s = rtk->ssat[Sat[j] - 1];
+    if (!test_sys(s.sys, m)) continue;
+    if (f == 0 && s.resp[0] != 0.0) s.resp[0] -= mean;
+    if (f == 1 && s.resc[0] != 0.0) s.resc[0] -= mean;
+  }
+}
+
+// Rows of group m, phase/code f. Returns -1 when the group has no reference
+// satellite, else the number of rows appended.
+int dd_group(DdInput& d, int m, int f, int ns) {
+  const int ref = dd_reference(d.rtk, m, f, d.y, d.azel, ns);
+  if (ref < 0) return -1;
+  d.rtk->sol.ref_sat_number[m] = Sat[ref];
+  int rows = 0;
+  for (int j = 0; j < ns; ++j) {
+    if (j == ref) continue;
+    const int r = dd_row(d, m, f, ref, j);
+    if (r == DD_ROWS_FULL) break;
+    rows += r;
+  }
+  if (rows > 0) dd_center_residuals(d.rtk, m, f, ns, rows);
+  return rows;
+}
+
+// Covariance of the double differences (nv x nv): the reference variance Ri
+// throughout a block of nb[k] rows, plus each satellite's own Rj on the diagonal.
+void dd_covariance(double* Rm, int nv, const int* nb, int b) {
   for (int i = 0; i < nv * nv; ++i) Rm[i] = 0.0;
   for (int k = 0, i0 = 0; k < b; i0 += nb[k++]) {
     for (int i = 0; i < nb[k]; ++i)
       for (int j = 0; j < nb[k]; ++j) Rm[(i0 + i) + (i0 + j) * nv] = Ri[i0 + i] + (i == j ? Rj[i0 + i] : 0.0);
   }
-  if (opt->olvo_support_error_ellipsoid) {
-    if (nv < 4) {
-      Rtk_error_ellip_info_fix.var_res = -1.0f;
-    } else {
-      double q = 0.0;
-      for (int i = 0; i < nv; ++i) q += v[i] * v[i] / Rm[i + i * nv];
-      Rtk_error_ellip_info_fix.var_res = static_cast<F32>(q / nv);
+}
+
+// Normalised residual variance of the error ellipsoid, -1 below four rows.
+void dd_residual_variance(const double* v, const double* Rm, int nv) {
+  if (nv < 4) {
+    Rtk_error_ellip_info_fix.var_res = -1.0f;
+    return;
+  }
+  double q = 0.0;
+  for (int i = 0; i < nv; ++i) q += v[i] * v[i] / Rm[i + i * nv];
+  Rtk_error_ellip_info_fix.var_res = static_cast<F32>(q / nv);
+}
+
+// Double-differenced residuals v, design rows H and covariance R (nv x nv)
+// at the states x. Returns the row count (0: no update in this cycle).
+int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y, const double* e,
+          const double* azel, int ns, double* v, double* Hm, double* Rm) {
+  prcopt_t* opt = &rtk->opt;
+  DdInput d{rtk, nav, opt, x, y, e, azel, baseline_len(x, rtk->rb), dt, v, Hm, 0, 0};
+  int nb[2 * RTK_NGRP] = {0}, b = 0;
+  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
+    for (int f = opt->mode > MODE_DGPS ? 0 : 1; f < 2; ++f) {
+      const int rows = dd_group(d, m, f, ns);
+      if (rows < 0) continue;
+      nb[b++] = rows;
     }
   }
-  if (opt->olvo_only_use_GLO_PR_with_stable_SD_IFB && counted_code < MIN_CODE_ROWS) return 0;
+  const int nv = d.nv;
+  dd_covariance(Rm, nv, nb, b);
+  if (opt->olvo_support_error_ellipsoid) dd_residual_variance(v, Rm, nv);
+  if (opt->olvo_only_use_GLO_PR_with_stable_SD_IFB && d.counted_code < MIN_CODE_ROWS) return 0;
   return nv;
 }
 
