@@ -900,38 +900,33 @@ void holdamb(rtk_t* rtk, const double* xa) {
   filter(rtk->x, rtk->P, H, V, R, nx, nv);
 }
 
-int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
-  prcopt_t* opt = &rtk->opt;
-  talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
-  const gtime_t time = obs[0].time;
-  const double dt = timediff(time, obs[nu].time);
-  int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
+namespace {
 
+// ---------------------------------------------------------------------------
+// Steps of relpos().
+
+// Per-cycle satellite fields cleared; the system of each index set.
+void reset_cycle_sats(rtk_t* rtk) {
   for (int i = 0; i < MAXSAT; ++i) {
     rtk->ssat[i].sys = static_cast<unsigned char>(sys_of(i + 1));
     rtk->ssat[i].vsat[0] = 0;
     rtk->ssat[i].snr[0] = 0;
   }
-  // rover satellites as the single-point solution of this cycle computed them
-  // (same epoch, same observations); the base satellites here
-  if (!PNTPOS_get_sat_states(obs, nu, Rs, Dts, Var, Svh)) satposs(time, obs, nu, nav, opt->sateph, Rs, Dts, Var, Svh);
-  satposs(time, obs + nu, nr, nav, opt->sateph, Rs + nu * 6, Dts + nu * 2, Var + nu, Svh + nu);
+}
 
-  if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
-             Azel + nu * 2))
-    return 0;
-  const int ns = selsat(rtk, obs, nu, nr, Azel);
-  if (ns <= 0) return 0;
-  if (opt->olvo_delay_to_enter_new_sat) {
-    Last_ns_of_float_solution = std::min(ns, static_cast<int>(RTK_MAX_USED_SV));
-    for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
-  }
+// The ns selected satellites kept as the set of this float solution.
+void remember_float_set(int ns) {
+  Last_ns_of_float_solution = std::min(ns, static_cast<int>(RTK_MAX_USED_SV));
+  for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
+}
 
-  // time update
-  udpos(rtk, std::fabs(rtk->tt));
-  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
-
-  int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
+// Measurement update of the float states by the double differences of the ns
+// selected satellites; dt: rover minus base observation time, s. Returns 0
+// when a residual set or an update fails or the float check against the
+// single-point solution refuses it (the states then stay as they were).
+int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+  const prcopt_t* opt = &rtk->opt;
+  const int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
   // A single update that nothing can refuse afterwards works on the states in
   // place (a failed update leaves them unchanged); otherwise on a copy.
   const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos;
@@ -960,6 +955,11 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     std::memcpy(rtk->x, Xp, sizeof Xp);
     std::memcpy(rtk->P, Pp, sizeof Pp);
   }
+  return 1;
+}
+
+// Lock counts of the satellites that gave phase rows advanced. Returns their count.
+int count_used_sats(rtk_t* rtk, int ns) {
   int nsu = 0;
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
@@ -968,63 +968,73 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     s.outc[0] = 0;
     ++nsu;
   }
-  rtk->sol.ns = static_cast<unsigned char>(nsu);
-  if (nsu < 4) stat = SOLQ_NONE;
-  Is_first_relpos = 0;
+  return nsu;
+}
 
-  // integer ambiguity resolution
-  if (stat != SOLQ_NONE && resamb_LAMBDA(rtk, Bias, Xa) > 1) {
-    ++rtk->nfix;
-    int limit = opt->minfix;
-    if (nsu < 8)
-      limit += HOLD_EXTRA_FEW;
-    else if (nsu <= 9)
-      limit += HOLD_EXTRA_MID;
-    if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
-      holdamb(rtk, Xa);
-      ++Rtk_sol_fix_and_hold_cnt;
-      if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
-    }
-    stat = SOLQ_FIX;
+// Integer ambiguity resolution, then fix-and-hold once enough fixes followed
+// each other (more with fewer than nsu = 10 satellites). Returns SOLQ_FIX on
+// a fix, else stat unchanged.
+int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
+  const prcopt_t* opt = &rtk->opt;
+  if (stat == SOLQ_NONE || resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
+  ++rtk->nfix;
+  int limit = opt->minfix;
+  if (nsu < 8)
+    limit += HOLD_EXTRA_FEW;
+  else if (nsu <= 9)
+    limit += HOLD_EXTRA_MID;
+  if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
+    holdamb(rtk, Xa);
+    ++Rtk_sol_fix_and_hold_cnt;
+    if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
   }
+  return SOLQ_FIX;
+}
 
-  // solution
+// Position covariance of the solution (m^2: xx, yy, zz, xy, yz, zx) from the
+// leading 3 x 3 block of P, n the leading dimension of P.
+void set_position_cov(sol_t* sol, const double* P, int n) {
+  sol->qr[0] = static_cast<float>(P[0]);
+  sol->qr[1] = static_cast<float>(P[1 + 1 * n]);
+  sol->qr[2] = static_cast<float>(P[2 + 2 * n]);
+  sol->qr[3] = static_cast<float>(P[1]);
+  sol->qr[4] = static_cast<float>(P[2 + 1 * n]);
+  sol->qr[5] = static_cast<float>(P[2]);
+}
+
+// Position, velocity and covariance of the solution: the fixed states on a
+// fix, the float states otherwise (none when stat is SOLQ_NONE).
+void store_solution(rtk_t* rtk, int stat) {
   if (stat == SOLQ_FIX) {
     for (int i = 0; i < 3; ++i) rtk->sol.rr[i] = rtk->xa[i];
     for (int i = 3; i < 6; ++i) rtk->sol.rr[i] = rtk->xa[i];
-    const double* Pa = rtk->Pa;
-    rtk->sol.qr[0] = static_cast<float>(Pa[0]);
-    rtk->sol.qr[1] = static_cast<float>(Pa[1 + 1 * NP]);
-    rtk->sol.qr[2] = static_cast<float>(Pa[2 + 2 * NP]);
-    rtk->sol.qr[3] = static_cast<float>(Pa[1]);
-    rtk->sol.qr[4] = static_cast<float>(Pa[2 + 1 * NP]);
-    rtk->sol.qr[5] = static_cast<float>(Pa[2]);
-  } else {
-    if (stat != SOLQ_NONE) {
-      for (int i = 0; i < 6; ++i) rtk->sol.rr[i] = rtk->x[i];
-      const double* P = rtk->P;
-      rtk->sol.qr[0] = static_cast<float>(P[0]);
-      rtk->sol.qr[1] = static_cast<float>(P[1 + 1 * NX]);
-      rtk->sol.qr[2] = static_cast<float>(P[2 + 2 * NX]);
-      rtk->sol.qr[3] = static_cast<float>(P[1]);
-      rtk->sol.qr[4] = static_cast<float>(P[2 + 1 * NX]);
-      rtk->sol.qr[5] = static_cast<float>(P[2]);
-    }
-    rtk->nfix = 0;
-    if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 0;
+    set_position_cov(&rtk->sol, rtk->Pa, NP);
+    return;
   }
-  for (int i = 0; i < nu + nr; ++i) {
+  if (stat != SOLQ_NONE) {
+    for (int i = 0; i < 6; ++i) rtk->sol.rr[i] = rtk->x[i];
+    set_position_cov(&rtk->sol, rtk->P, NX);
+  }
+  rtk->nfix = 0;
+  if (rtk->opt.olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 0;
+}
+
+// Carrier phase and time of each of the n observations kept for the Doppler
+// slip test of the next cycle.
+void remember_phase(rtk_t* rtk, const obsd_t* obs, int n) {
+  for (int i = 0; i < n; ++i) {
     if (obs[i].L[0] == 0.0) continue;
     ssat_t& s = rtk->ssat[obs[i].sat - 1];
     const int r = obs[i].rcv == 1 ? 0 : 1;
     s.pt[r][0] = obs[i].time;
     s.ph[r][0] = obs[i].L[0];
   }
-  for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
-  if (stat != SOLQ_FIX) {
-    for (auto& s : rtk->ssat)
-      if (s.fix[0] == 2) s.fix[0] = 1;
-  }
+}
+
+// A fix with fewer than 11 satellites is reported as float (ratio 2.99) until
+// enough fixes followed each other. Returns the status to report.
+int delay_fix(rtk_t* rtk, int stat, int nsu) {
+  const prcopt_t* opt = &rtk->opt;
   if (opt->tarn_delay_fix_sol && !opt->olvo_reference_static_started_position && stat == SOLQ_FIX && nsu < 11) {
     const int need = nsu < 9 ? 20 : (nsu == 9 ? 15 : 5);
     if (rtk->nfix < need) {
@@ -1032,6 +1042,49 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
       rtk->sol.ratio = 2.99f;
     }
   }
+  return stat;
+}
+
+}  // namespace
+
+int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
+  prcopt_t* opt = &rtk->opt;
+  talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
+  const gtime_t time = obs[0].time;
+  const double dt = timediff(time, obs[nu].time);
+  int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
+  reset_cycle_sats(rtk);
+  // rover satellites as the single-point solution of this cycle computed them
+  // (same epoch, same observations); the base satellites here
+  if (!PNTPOS_get_sat_states(obs, nu, Rs, Dts, Var, Svh)) satposs(time, obs, nu, nav, opt->sateph, Rs, Dts, Var, Svh);
+  satposs(time, obs + nu, nr, nav, opt->sateph, Rs + nu * 6, Dts + nu * 2, Var + nu, Svh + nu);
+
+  if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
+             Azel + nu * 2))
+    return 0;
+  const int ns = selsat(rtk, obs, nu, nr, Azel);
+  if (ns <= 0) return 0;
+  if (opt->olvo_delay_to_enter_new_sat) remember_float_set(ns);
+
+  // time update
+  udpos(rtk, std::fabs(rtk->tt));
+  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
+  // measurement update
+  if (!float_update(rtk, obs, nu, ns, nav, dt)) return 0;
+  const int nsu = count_used_sats(rtk, ns);
+  rtk->sol.ns = static_cast<unsigned char>(nsu);
+  if (nsu < 4) stat = SOLQ_NONE;
+  Is_first_relpos = 0;
+
+  stat = resolve_ambiguities(rtk, stat, nsu);
+  store_solution(rtk, stat);
+  remember_phase(rtk, obs, nu + nr);
+  for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
+  if (stat != SOLQ_FIX) {
+    for (auto& s : rtk->ssat)
+      if (s.fix[0] == 2) s.fix[0] = 1;
+  }
+  stat = delay_fix(rtk, stat, nsu);
   if (stat == SOLQ_FLOAT && rtk->sol.ratio < 1.0f) rtk->sol.ratio = 1.0f;
   if (stat != SOLQ_NONE) rtk->sol.stat = static_cast<unsigned char>(stat);
   if (opt->olvo_delay_to_enter_new_sat) Last_ratio = rtk->sol.ratio;
