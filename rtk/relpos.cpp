@@ -576,14 +576,53 @@ int selsat(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const double* azel) {
 // ---------------------------------------------------------------------------
 // GLONASS single-difference code bias calibration.
 
-void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav, double age) {
-  if (!rtk->opt.olvo_calibrate_GLO_SD_IFB) return;
-  if (baseline_len(rtk->sol.rr, rtk->rb) >= SD_IFB_MAX_BASELINE || std::fabs(age) >= SD_IFB_MAX_AGE) return;
+// Samples of the GLONASS bias calibration of one cycle: the GPS code single
+// differences (m) met so far, all of them and those with the loss-of-lock bit 6
+// set on both receivers, and their mean once the first GLONASS satellite came.
+struct IfbCalibration {
   double all[GLOSDIFB_MAX_SAMPLES], lli[GLOSDIFB_MAX_SAMPLES];
   int nall = 0, nlli = 0;
   double mean = 0.0;
   bool mean_done = false;
-  const bool rtcm_base = RTK_get_base_stream_type() == 1;
+  bool rtcm_base = false;  // base observations from RTCM 3: their bit 6 is not required
+};
+
+// A GPS/QZSS/SBAS code single difference sd (m) at elevation el (rad) and
+// C/N0 snr (0.25 dB-Hz) taken as a sample of the mean when above the masks.
+void ifb_gps_sample(IfbCalibration& c, double el, int snr, bool lli_both, double sd) {
+  if (el < SD_IFB_GPS_ELV || snr < SD_IFB_GPS_SNR) return;
+  if (c.nall < GLOSDIFB_MAX_SAMPLES) c.all[c.nall++] = sd;
+  if (lli_both && c.nlli < GLOSDIFB_MAX_SAMPLES) c.lli[c.nlli++] = sd;
+}
+
+// A GLONASS code single difference sd (m) of satellite sat: the GPS mean is
+// formed at the first one (from the flagged samples when there are 4, else
+// from all when more than 3); sd minus that mean is a calibration sample of
+// the satellite's frequency number when the flags and the masks (tighter
+// once 200 samples were taken) are met.
+void ifb_glo_sample(IfbCalibration& c, const nav_t* nav, int sat, double el, int snr, bool lli_r, bool lli_b,
+                    double sd) {
+  if (!c.mean_done) {
+    c.mean = c.nlli >= 4 ? GLOSDIFB_cal_mean_sd_gps(c.lli, c.nlli)
+                         : (c.nall > 3 ? GLOSDIFB_cal_mean_sd_gps(c.all, c.nall) : 0.0);
+    c.mean_done = true;
+  }
+  const int k = glo_frq(nav, sat);
+  if (c.mean == 0.0 || k < -7 || k > 6 || !lli_r || !(lli_b || c.rtcm_base)) return;
+  const int cnt = GLOSDIFB_get_calibrate_cnt(k);
+  const double elm = (cnt < 200 ? 40.0 : 45.0) * D2R;
+  const int snrm = cnt < 200 ? 160 : 180;
+  if (el < elm || snr < snrm) return;
+  GLOSDIFB_add_sample(k, sd - c.mean);
+}
+
+// Calibration samples of this cycle from the code residuals Y of the ns
+// selected satellites, on short baselines (< 1500 m) with a fresh base (age < 5 s).
+void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav, double age) {
+  if (!rtk->opt.olvo_calibrate_GLO_SD_IFB) return;
+  if (baseline_len(rtk->sol.rr, rtk->rb) >= SD_IFB_MAX_BASELINE || std::fabs(age) >= SD_IFB_MAX_AGE) return;
+  IfbCalibration c;
+  c.rtcm_base = RTK_get_base_stream_type() == 1;
   for (int i = 0; i < ns; ++i) {
     const int sat = Sat[i];
     const ssat_t& s = rtk->ssat[sat - 1];
@@ -593,23 +632,10 @@ void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* na
     const double el = std::max(Azel[1 + Iu[i] * 2], Azel[1 + Ir[i] * 2]);
     const int snr = std::min(obs[Iu[i]].SNR[0], obs[Ir[i]].SNR[0]);
     const bool lli_r = (obs[Iu[i]].LLI[0] & 0x40) != 0, lli_b = (obs[Ir[i]].LLI[0] & 0x40) != 0;
-    if (s.sys == SYS_GPS || s.sys == SYS_QZS || s.sys == SYS_SBS) {
-      if (el < SD_IFB_GPS_ELV || snr < SD_IFB_GPS_SNR) continue;
-      if (nall < GLOSDIFB_MAX_SAMPLES) all[nall++] = yr - yb;
-      if (lli_r && lli_b && nlli < GLOSDIFB_MAX_SAMPLES) lli[nlli++] = yr - yb;
-    } else if (s.sys == SYS_GLO) {
-      if (!mean_done) {
-        mean = nlli >= 4 ? GLOSDIFB_cal_mean_sd_gps(lli, nlli) : (nall > 3 ? GLOSDIFB_cal_mean_sd_gps(all, nall) : 0.0);
-        mean_done = true;
-      }
-      const int k = glo_frq(nav, sat);
-      if (mean == 0.0 || k < -7 || k > 6 || !lli_r || !(lli_b || rtcm_base)) continue;
-      const int c = GLOSDIFB_get_calibrate_cnt(k);
-      const double elm = (c < 200 ? 40.0 : 45.0) * D2R;
-      const int snrm = c < 200 ? 160 : 180;
-      if (el < elm || snr < snrm) continue;
-      GLOSDIFB_add_sample(k, (yr - yb) - mean);
-    }
+    if (s.sys == SYS_GPS || s.sys == SYS_QZS || s.sys == SYS_SBS)
+      ifb_gps_sample(c, el, snr, lli_r && lli_b, yr - yb);
+    else if (s.sys == SYS_GLO)
+      ifb_glo_sample(c, nav, sat, el, snr, lli_r, lli_b, yr - yb);
   }
 }
 
