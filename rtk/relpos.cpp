@@ -99,37 +99,28 @@ void restart_lock(rtk_t* rtk, int sat) {
 // ---------------------------------------------------------------------------
 // Time update.
 
-void udpos(rtk_t* rtk, double tt) {
-  const prcopt_t& o = rtk->opt;
-  double* x = rtk->x;
-  double* P = rtk->P;
-  if (norm(x, 3) <= 0.0) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    if (o.dynamics && o.mode != MODE_STATIC) {
-      for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
-      for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
-    }
-  }
-  if (o.mode == MODE_STATIC) return;
-  if (!o.dynamics) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    return;
-  }
-  const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
-  if (var > VAR_POS) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
-    for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
-    return;
-  }
-  // x(i) += x(i+3) * tt for i = 0..5, on the state and on both sides of P;
-  // ascending order uses the old value of x(i+3) as the transition requires.
+// Position (variance VAR_POS) from the single-point solution; with dyn also
+// velocity (VAR_VEL) from it and acceleration INIT_ACC (VAR_ACC).
+void init_kinematic_states(rtk_t* rtk, bool dyn) {
+  for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
+  if (!dyn) return;
+  for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
+  for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
+}
+
+// x(i) += x(i+3) * tt for i = 0..5, on the state and on both sides of P;
+// ascending order uses the old value of x(i+3) as the transition requires.
+void propagate_kinematic_states(double* x, double* P, double tt) {
   for (int i = 0; i < 6; ++i) x[i] += x[i + 3] * tt;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < NX; ++j) P[i + j * NX] += tt * P[(i + 3) + j * NX];
   for (int j = 0; j < 6; ++j)
     for (int i = 0; i < NX; ++i) P[i + j * NX] += tt * P[i + (j + 3) * NX];
-  // acceleration noise, east/north/up -> ECEF
+}
+
+// Acceleration noise (prn[3] east/north, prn[4] up, m/s^2) turned to ECEF
+// at the position x and added to the acceleration block of P.
+void add_acceleration_noise(const prcopt_t& o, const double* x, double* P) {
   double pos[3], Qv[9] = {0}, Qe[9];
   Qv[0] = Qv[4] = sqr(o.prn[3]);
   Qv[8] = sqr(o.prn[4]);
@@ -137,6 +128,26 @@ void udpos(rtk_t* rtk, double tt) {
   covecef(pos, Qv, Qe);
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) P[(i + 6) + (j + 6) * NX] += Qe[i + j * 3];
+}
+
+// Time update of position, velocity and acceleration over tt (s).
+void udpos(rtk_t* rtk, double tt) {
+  const prcopt_t& o = rtk->opt;
+  double* x = rtk->x;
+  double* P = rtk->P;
+  if (norm(x, 3) <= 0.0) init_kinematic_states(rtk, o.dynamics && o.mode != MODE_STATIC);
+  if (o.mode == MODE_STATIC) return;
+  if (!o.dynamics) {
+    init_kinematic_states(rtk, false);
+    return;
+  }
+  const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
+  if (var > VAR_POS) {
+    init_kinematic_states(rtk, true);
+    return;
+  }
+  propagate_kinematic_states(x, P, tt);
+  add_acceleration_noise(o, x, P);
 }
 
 void detslp_ll(rtk_t* rtk, const obsd_t* obs, int rcv) {
@@ -174,7 +185,9 @@ void sdobs(const obsd_t* obs, int i, int j, double* dL, double* dP) {
   *dP = (Pr != 0.0 && Pb != 0.0) ? Pr - Pb : 0.0;
 }
 
-void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
+// Slip flags of the ns selected satellites by the LLI (detslp_mode 0) or
+// Doppler (1) test of rover and base.
+void detect_slips(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
   const prcopt_t& o = rtk->opt;
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
@@ -187,6 +200,12 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       detslp_dop(rtk, obs + Ir[i], 2, nav);
     }
   }
+}
+
+// Outage count of every satellite advanced; ambiguities reset every cycle in
+// instantaneous mode, else after more than maxout cycles without phase.
+void reset_outaged_ambiguities(rtk_t* rtk) {
+  const prcopt_t& o = rtk->opt;
   for (int i = 1; i <= MAXSAT; ++i) {
     const int j = NP + i - 1;
     ssat_t& s = rtk->ssat[i - 1];
@@ -199,16 +218,12 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       restart_lock(rtk, i);
     }
   }
-  for (int i = 0; i < ns; ++i) {
-    const int j = NP + Sat[i] - 1;
-    rtk->P[j + j * NX] += sqr(o.prn[0]) * std::fabs(tt);
-    if ((rtk->ssat[Sat[i] - 1].slip[0] & 1) && o.modear != MODEAR_INST) {
-      initx(rtk, 0.0, 0.0, j);
-      restart_lock(rtk, Sat[i]);
-    }
-  }
-  // phase-minus-code estimates; their mean offset keeps the states coherent with
-  // the code across receiver clock jumps
+}
+
+// Phase-minus-code estimates Bias (cycles) of the ns selected satellites;
+// their mean offset from the initialised ambiguities is added to all of them,
+// which keeps the states coherent with the code across receiver clock jumps.
+void shift_ambiguities_to_code(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
   double offset = 0.0;
   int noff = 0;
   for (int i = 0; i < ns; ++i) {
@@ -230,6 +245,22 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       if (rtk->x[NP + i - 1] != 0.0) rtk->x[NP + i - 1] += d;
     }
   }
+}
+
+// Time update of the ambiguities over tt (s).
+void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
+  const prcopt_t& o = rtk->opt;
+  detect_slips(rtk, obs, ns, nav);
+  reset_outaged_ambiguities(rtk);
+  for (int i = 0; i < ns; ++i) {
+    const int j = NP + Sat[i] - 1;
+    rtk->P[j + j * NX] += sqr(o.prn[0]) * std::fabs(tt);
+    if ((rtk->ssat[Sat[i] - 1].slip[0] & 1) && o.modear != MODEAR_INST) {
+      initx(rtk, 0.0, 0.0, j);
+      restart_lock(rtk, Sat[i]);
+    }
+  }
+  shift_ambiguities_to_code(rtk, obs, ns, nav);
   for (int i = 0; i < ns; ++i) {
     const int j = NP + Sat[i] - 1;
     if (Bias[i] == 0.0 || rtk->x[j] != 0.0) continue;
