@@ -312,7 +312,7 @@ void matmul(const char* tr, int n, int k, int m, double alpha, const double* A, 
 // A (n x n) inverted in place. Returns 0, or -1 (A unchanged) when singular or n outside 1..MAXMAT.
 int matinv(double* A, int n);
 // X (n x m) = op(A)^-1 op(Y) with A n x n (tr[0]) and Y n x m (tr[1] 'T': Y^T).
-// Returns 0, or -1 when A is singular.
+// Returns 0, or -1 when A is singular or n is outside 1..MAXMAT.
 int solve(const char* tr, const double* A, const double* Y, int n, int m, double* X);
 // Least squares: A (n x m; column i holds the partial derivatives of
 // measurement i), y (m). x (n) = (A A^T)^-1 A y, Q (n x n) = (A A^T)^-1.
