@@ -92,7 +92,7 @@ void GLOSDIFB_add_sample(int k, double s) {
     e.ifb = static_cast<F32>(s);
     e.cnt = 1;
   } else if (c < SLOW_AVERAGE_FROM) {
-    e.ifb = static_cast<F32>((c * e.ifb + s) / (c + 1));
+    e.ifb = static_cast<F32>((static_cast<F32>(c) * e.ifb + s) / (c + 1));  // c < 100: exact in F32
     e.cnt = static_cast<U08>(c + 1);
   } else {
     e.ifb = static_cast<F32>((99.0 * e.ifb + s) / 100.0);

@@ -92,6 +92,39 @@ int tropcorr(gtime_t time, const double* pos, const double* azel, int tropopt, d
   return 1;
 }
 
+// Clock column of a row of system sys: a GLONASS, Galileo or BeiDou row takes
+// its clock offset state (x[4], x[5], x[6], m) off the residual *v and has 1 in
+// that column of h; mask (4 clock groups) marks the group used.
+void clock_column(int sys, const double* x, double* v, double* h, int* mask) {
+  if (sys == SYS_GLO) {
+    *v -= x[4];
+    h[4] = 1.0;
+    mask[1] = 1;
+  } else if (sys == SYS_GAL) {
+    *v -= x[5];
+    h[5] = 1.0;
+    mask[2] = 1;
+  } else if (sys == SYS_CMP) {
+    *v -= x[6];
+    h[6] = 1.0;
+    mask[3] = 1;
+  } else {
+    mask[0] = 1;
+  }
+}
+
+// Rows after the nv measurement rows that hold the clock states of the
+// unused groups (mask 0) at zero. Returns the new row count.
+int clock_constraints(const int* mask, int nv, double* v, double* Hm, double* var) {
+  for (int i = 0; i < 4; ++i) {
+    if (mask[i]) continue;
+    v[nv] = 0.0;
+    for (int j = 0; j < NX; ++j) Hm[j + nv * NX] = j == i + 3 ? 1.0 : 0.0;
+    var[nv++] = CLOCK_CONSTRAINT_VAR;
+  }
+  return nv;
+}
+
 // Pseudorange residuals and design matrix of one iteration; returns the row count.
 int rescode(int iter, const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
             const nav_t* nav, const double* x, const prcopt_t* opt, double* v, double* Hm, double* var, double* azel,
@@ -131,21 +164,7 @@ int rescode(int iter, const obsd_t* obs, int n, const double* rs, const double* 
     v[nv] = P - (r + dtr - CLIGHT * dts[i * 2] + dion + dtrp);
     double* h = Hm + nv * NX;
     for (int j = 0; j < NX; ++j) h[j] = j < 3 ? -e[j] : (j == 3 ? 1.0 : 0.0);
-    if (sys == SYS_GLO) {
-      v[nv] -= x[4];
-      h[4] = 1.0;
-      mask[1] = 1;
-    } else if (sys == SYS_GAL) {
-      v[nv] -= x[5];
-      h[5] = 1.0;
-      mask[2] = 1;
-    } else if (sys == SYS_CMP) {
-      v[nv] -= x[6];
-      h[6] = 1.0;
-      mask[3] = 1;
-    } else {
-      mask[0] = 1;
-    }
+    clock_column(sys, x, v + nv, h, mask);
     vsat[i] = 1;
     resp[i] = v[nv];
     ++*ns;
@@ -155,14 +174,7 @@ int rescode(int iter, const obsd_t* obs, int n, const double* rs, const double* 
     }
     var[nv++] = varerr(opt, azel[1 + i * 2], sys) + vare[i] + vmeas + vion + vtrp;
   }
-  // constraints that hold the unused clock states at zero
-  for (int i = 0; i < 4; ++i) {
-    if (mask[i]) continue;
-    v[nv] = 0.0;
-    for (int j = 0; j < NX; ++j) Hm[j + nv * NX] = j == i + 3 ? 1.0 : 0.0;
-    var[nv++] = CLOCK_CONSTRAINT_VAR;
-  }
-  return nv;
+  return clock_constraints(mask, nv, v, Hm, var);
 }
 
 int valsol(const double* azel, const int* vsat, int n, const prcopt_t* opt, const double* v, int nv, char* msg) {
@@ -190,6 +202,38 @@ int valsol(const double* azel, const int* vsat, int n, const prcopt_t* opt, cons
   return 1;
 }
 
+// Rows V, H of the iteration divided by their standard deviations.
+void weight_rows(int nv) {
+  for (int j = 0; j < nv; ++j) {
+    const double sig = std::sqrt(Var_rows[j]);
+    V[j] /= sig;
+    for (int k = 0; k < NX; ++k) H[k + j * NX] /= sig;
+  }
+}
+
+// Converged estimate x (position m, clock biases m) with covariance Q (NX x NX)
+// from ns satellites into sol; time: the receiver epoch.
+void store_estimate(gtime_t time, const double* x, const double* Q, int ns, sol_t* sol) {
+  sol->type = 0;
+  sol->time = timeadd(time, -x[3] / CLIGHT);
+  sol->dtr[0] = x[3] / CLIGHT;
+  sol->dtr[1] = x[4] / CLIGHT;
+  sol->dtr[2] = x[5] / CLIGHT;
+  sol->dtr[3] = x[6] / CLIGHT;
+  for (int j = 0; j < 6; ++j) {
+    sol->pnt_rr_dif[j] = j < 3 ? x[j] - sol->rr[j] : 0.0;
+    sol->rr[j] = j < 3 ? x[j] : 0.0;
+  }
+  sol->qr[0] = static_cast<float>(Q[0]);
+  sol->qr[1] = static_cast<float>(Q[1 + NX]);
+  sol->qr[2] = static_cast<float>(Q[2 + 2 * NX]);
+  sol->qr[3] = static_cast<float>(Q[1]);       // xy
+  sol->qr[4] = static_cast<float>(Q[2 + NX]);  // yz
+  sol->qr[5] = static_cast<float>(Q[2]);       // zx
+  sol->ns = static_cast<unsigned char>(ns);
+  sol->age = sol->ratio = 0.0f;
+}
+
 int estpos(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
            const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat, double* resp, char* msg) {
   double x[NX] = {0}, dx[NX], Q[NX * NX];
@@ -202,35 +246,14 @@ int estpos(const obsd_t* obs, int n, const double* rs, const double* dts, const 
       if (msg != nullptr) std::snprintf(msg, 128, "lack of valid sats ns=%d", nv);
       return 0;
     }
-    for (int j = 0; j < nv; ++j) {
-      const double sig = std::sqrt(Var_rows[j]);
-      V[j] /= sig;
-      for (int k = 0; k < NX; ++k) H[k + j * NX] /= sig;
-    }
+    weight_rows(nv);
     if (lsq(H, V, NX, nv, dx, Q) != 0) {
       if (msg != nullptr) std::snprintf(msg, 128, "lsq error");
       return 0;
     }
     for (int j = 0; j < NX; ++j) x[j] += dx[j];
     if (norm(dx, NX) < 1E-4) {
-      sol->type = 0;
-      sol->time = timeadd(obs[0].time, -x[3] / CLIGHT);
-      sol->dtr[0] = x[3] / CLIGHT;
-      sol->dtr[1] = x[4] / CLIGHT;
-      sol->dtr[2] = x[5] / CLIGHT;
-      sol->dtr[3] = x[6] / CLIGHT;
-      for (int j = 0; j < 6; ++j) {
-        sol->pnt_rr_dif[j] = j < 3 ? x[j] - sol->rr[j] : 0.0;
-        sol->rr[j] = j < 3 ? x[j] : 0.0;
-      }
-      sol->qr[0] = static_cast<float>(Q[0]);
-      sol->qr[1] = static_cast<float>(Q[1 + NX]);
-      sol->qr[2] = static_cast<float>(Q[2 + 2 * NX]);
-      sol->qr[3] = static_cast<float>(Q[1]);       // xy
-      sol->qr[4] = static_cast<float>(Q[2 + NX]);  // yz
-      sol->qr[5] = static_cast<float>(Q[2]);       // zx
-      sol->ns = static_cast<unsigned char>(ns);
-      sol->age = sol->ratio = 0.0f;
+      store_estimate(obs[0].time, x, Q, ns, sol);
       const int stat = valsol(azel, vsat, n, opt, V, nv, msg);
       if (stat) sol->stat = opt->sateph == EPHOPT_SBAS ? SOLQ_SBAS : SOLQ_SINGLE;
       return stat;
@@ -264,61 +287,92 @@ void take_trial(int skip, int n, double* azel, int* vsat, double* resp) {
   }
 }
 
+// Solution of one trial set (Obs_e .. Svh_e, k observations) into sol_e.
+// Returns the number of satellites the trial used, 0 when it failed.
+int solve_trial(int k, const nav_t* nav, const prcopt_t* opt, sol_t* sol_e, char* msg) {
+  if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, sol_e, Azel_e, Vsat_e, Resp_e, msg)) return 0;
+  int nvsat = 0;
+  for (int j = 0; j < k; ++j) nvsat += Vsat_e[j] ? 1 : 0;
+  return nvsat;
+}
+
+// Leaves out the satellite of the largest residual in the last residual
+// computation (Excluded_sat); each failed trial names a new one, three trials
+// at most. Returns 1 with sol, azel, vsat, resp taken from the trial.
+int raim_drop_excluded(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare,
+                       const int* svh, const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat,
+                       double* resp, char* msg) {
+  int stat = 0;
+  for (int tries = 0; tries < 3 && !stat; ++tries) {
+    const int exsat = Excluded_sat;
+    if (exsat == 0) break;
+    int skip = -1, k = 0;
+    for (int i = 0; i < n; ++i) {
+      if (obs[i].sat == exsat && skip < 0) {
+        skip = i;
+        continue;
+      }
+      copy_trial(i, k++, obs, rs, dts, vare, svh);
+    }
+    if (skip < 0) break;
+    sol_t sol_e = *sol;
+    if (solve_trial(k, nav, opt, &sol_e, msg) <= 4) continue;
+    take_trial(skip, n, azel, vsat, resp);
+    *sol = sol_e;
+    stat = 1;
+  }
+  return stat;
+}
+
+// Root mean square of the code residuals (m) of the satellites trial k used;
+// nvsat receives their count.
+double trial_rms(int k, int* nvsat) {
+  double rms = 0.0;
+  *nvsat = 0;
+  for (int j = 0; j < k; ++j) {
+    if (!Vsat_e[j]) continue;
+    rms += Resp_e[j] * Resp_e[j];
+    ++*nvsat;
+  }
+  return rms;
+}
+
+// Leaves out each observation in turn and keeps the trial of the smallest
+// residual RMS (at most 100 m). Returns 1 when a trial was taken.
+int raim_drop_each(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
+                   const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat, double* resp,
+                   char* msg) {
+  int stat = 0;
+  double rms_best = 100.0;
+  sol_t best{};
+  for (int skip = 0; skip < n; ++skip) {
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+      if (i != skip) copy_trial(i, k++, obs, rs, dts, vare, svh);
+    }
+    sol_t sol_e = *sol;
+    if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
+    int nvsat = 0;
+    double rms = trial_rms(k, &nvsat);
+    if (nvsat <= 4) continue;
+    rms = std::sqrt(rms / nvsat);
+    if (rms > rms_best) continue;
+    take_trial(skip, n, azel, vsat, resp);
+    best = sol_e;
+    rms_best = rms;
+    stat = 1;
+  }
+  if (stat) *sol = best;
+  return stat;
+}
+
 int raim_fde(const obsd_t* obs, int n, const double* rs, const double* dts, const double* vare, const int* svh,
              const nav_t* nav, const prcopt_t* opt, sol_t* sol, double* azel, int* vsat, double* resp, char* msg) {
   const unsigned char kept_cnt = sol->cont_pntpos_cnt;
-  int stat = 0;
   if (n > MAXOBS) n = MAXOBS;
-
-  if (opt->olvo_alternative_raim_fde) {
-    for (int tries = 0; tries < 3 && !stat; ++tries) {
-      const int exsat = Excluded_sat;
-      if (exsat == 0) break;
-      int skip = -1, k = 0;
-      for (int i = 0; i < n; ++i) {
-        if (obs[i].sat == exsat && skip < 0) {
-          skip = i;
-          continue;
-        }
-        copy_trial(i, k++, obs, rs, dts, vare, svh);
-      }
-      if (skip < 0) break;
-      sol_t sol_e = *sol;
-      if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
-      int nvsat = 0;
-      for (int j = 0; j < k; ++j) nvsat += Vsat_e[j] ? 1 : 0;
-      if (nvsat <= 4) continue;
-      take_trial(skip, n, azel, vsat, resp);
-      *sol = sol_e;
-      stat = 1;
-    }
-  } else {
-    double rms_best = 100.0;
-    sol_t best{};
-    for (int skip = 0; skip < n; ++skip) {
-      int k = 0;
-      for (int i = 0; i < n; ++i) {
-        if (i != skip) copy_trial(i, k++, obs, rs, dts, vare, svh);
-      }
-      sol_t sol_e = *sol;
-      if (!estpos(Obs_e, k, Rs_e, Dts_e, Var_e, Svh_e, nav, opt, &sol_e, Azel_e, Vsat_e, Resp_e, msg)) continue;
-      int nvsat = 0;
-      double rms = 0.0;
-      for (int j = 0; j < k; ++j) {
-        if (!Vsat_e[j]) continue;
-        rms += Resp_e[j] * Resp_e[j];
-        ++nvsat;
-      }
-      if (nvsat <= 4) continue;
-      rms = std::sqrt(rms / nvsat);
-      if (rms > rms_best) continue;
-      take_trial(skip, n, azel, vsat, resp);
-      best = sol_e;
-      rms_best = rms;
-      stat = 1;
-    }
-    if (stat) *sol = best;
-  }
+  const int stat = opt->olvo_alternative_raim_fde
+                       ? raim_drop_excluded(obs, n, rs, dts, vare, svh, nav, opt, sol, azel, vsat, resp, msg)
+                       : raim_drop_each(obs, n, rs, dts, vare, svh, nav, opt, sol, azel, vsat, resp, msg);
   if (opt->olvo_remain_cont_pntpos_cnt_after_raim) sol->cont_pntpos_cnt = kept_cnt;
   if (!stat && opt->olvo_apply_rtkinit_medium_in_rtk_reset_engine) ++Chi_sqr_fail_cnt;
   return stat;

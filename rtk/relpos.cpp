@@ -99,37 +99,28 @@ void restart_lock(rtk_t* rtk, int sat) {
 // ---------------------------------------------------------------------------
 // Time update.
 
-void udpos(rtk_t* rtk, double tt) {
-  const prcopt_t& o = rtk->opt;
-  double* x = rtk->x;
-  double* P = rtk->P;
-  if (norm(x, 3) <= 0.0) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    if (o.dynamics && o.mode != MODE_STATIC) {
-      for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
-      for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
-    }
-  }
-  if (o.mode == MODE_STATIC) return;
-  if (!o.dynamics) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    return;
-  }
-  const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
-  if (var > VAR_POS) {
-    for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
-    for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
-    for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
-    return;
-  }
-  // x(i) += x(i+3) * tt for i = 0..5, on the state and on both sides of P;
-  // ascending order uses the old value of x(i+3) as the transition requires.
+// Position (variance VAR_POS) from the single-point solution; with dyn also
+// velocity (VAR_VEL) from it and acceleration INIT_ACC (VAR_ACC).
+void init_kinematic_states(rtk_t* rtk, bool dyn) {
+  for (int i = 0; i < 3; ++i) initx(rtk, rtk->sol.rr[i], VAR_POS, i);
+  if (!dyn) return;
+  for (int i = 3; i < 6; ++i) initx(rtk, rtk->sol.rr[i], VAR_VEL, i);
+  for (int i = 6; i < 9; ++i) initx(rtk, INIT_ACC, VAR_ACC, i);
+}
+
+// x(i) += x(i+3) * tt for i = 0..5, on the state and on both sides of P;
+// ascending order uses the old value of x(i+3) as the transition requires.
+void propagate_kinematic_states(double* x, double* P, double tt) {
   for (int i = 0; i < 6; ++i) x[i] += x[i + 3] * tt;
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < NX; ++j) P[i + j * NX] += tt * P[(i + 3) + j * NX];
   for (int j = 0; j < 6; ++j)
     for (int i = 0; i < NX; ++i) P[i + j * NX] += tt * P[i + (j + 3) * NX];
-  // acceleration noise, east/north/up -> ECEF
+}
+
+// Acceleration noise (prn[3] east/north, prn[4] up, m/s^2) turned to ECEF
+// at the position x and added to the acceleration block of P.
+void add_acceleration_noise(const prcopt_t& o, const double* x, double* P) {
   double pos[3], Qv[9] = {0}, Qe[9];
   Qv[0] = Qv[4] = sqr(o.prn[3]);
   Qv[8] = sqr(o.prn[4]);
@@ -137,6 +128,26 @@ void udpos(rtk_t* rtk, double tt) {
   covecef(pos, Qv, Qe);
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) P[(i + 6) + (j + 6) * NX] += Qe[i + j * 3];
+}
+
+// Time update of position, velocity and acceleration over tt (s).
+void udpos(rtk_t* rtk, double tt) {
+  const prcopt_t& o = rtk->opt;
+  double* x = rtk->x;
+  double* P = rtk->P;
+  if (norm(x, 3) <= 0.0) init_kinematic_states(rtk, o.dynamics && o.mode != MODE_STATIC);
+  if (o.mode == MODE_STATIC) return;
+  if (!o.dynamics) {
+    init_kinematic_states(rtk, false);
+    return;
+  }
+  const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
+  if (var > VAR_POS) {
+    init_kinematic_states(rtk, true);
+    return;
+  }
+  propagate_kinematic_states(x, P, tt);
+  add_acceleration_noise(o, x, P);
 }
 
 void detslp_ll(rtk_t* rtk, const obsd_t* obs, int rcv) {
@@ -174,7 +185,9 @@ void sdobs(const obsd_t* obs, int i, int j, double* dL, double* dP) {
   *dP = (Pr != 0.0 && Pb != 0.0) ? Pr - Pb : 0.0;
 }
 
-void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
+// Slip flags of the ns selected satellites by the LLI (detslp_mode 0) or
+// Doppler (1) test of rover and base.
+void detect_slips(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
   const prcopt_t& o = rtk->opt;
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
@@ -187,6 +200,12 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       detslp_dop(rtk, obs + Ir[i], 2, nav);
     }
   }
+}
+
+// Outage count of every satellite advanced; ambiguities reset every cycle in
+// instantaneous mode, else after more than maxout cycles without phase.
+void reset_outaged_ambiguities(rtk_t* rtk) {
+  const prcopt_t& o = rtk->opt;
   for (int i = 1; i <= MAXSAT; ++i) {
     const int j = NP + i - 1;
     ssat_t& s = rtk->ssat[i - 1];
@@ -199,16 +218,12 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       restart_lock(rtk, i);
     }
   }
-  for (int i = 0; i < ns; ++i) {
-    const int j = NP + Sat[i] - 1;
-    rtk->P[j + j * NX] += sqr(o.prn[0]) * std::fabs(tt);
-    if ((rtk->ssat[Sat[i] - 1].slip[0] & 1) && o.modear != MODEAR_INST) {
-      initx(rtk, 0.0, 0.0, j);
-      restart_lock(rtk, Sat[i]);
-    }
-  }
-  // phase-minus-code estimates; their mean offset keeps the states coherent with
-  // the code across receiver clock jumps
+}
+
+// Phase-minus-code estimates Bias (cycles) of the ns selected satellites;
+// their mean offset from the initialised ambiguities is added to all of them,
+// which keeps the states coherent with the code across receiver clock jumps.
+void shift_ambiguities_to_code(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
   double offset = 0.0;
   int noff = 0;
   for (int i = 0; i < ns; ++i) {
@@ -230,6 +245,22 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
       if (rtk->x[NP + i - 1] != 0.0) rtk->x[NP + i - 1] += d;
     }
   }
+}
+
+// Time update of the ambiguities over tt (s).
+void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
+  const prcopt_t& o = rtk->opt;
+  detect_slips(rtk, obs, ns, nav);
+  reset_outaged_ambiguities(rtk);
+  for (int i = 0; i < ns; ++i) {
+    const int j = NP + Sat[i] - 1;
+    rtk->P[j + j * NX] += sqr(o.prn[0]) * std::fabs(tt);
+    if ((rtk->ssat[Sat[i] - 1].slip[0] & 1) && o.modear != MODEAR_INST) {
+      initx(rtk, 0.0, 0.0, j);
+      restart_lock(rtk, Sat[i]);
+    }
+  }
+  shift_ambiguities_to_code(rtk, obs, ns, nav);
   for (int i = 0; i < ns; ++i) {
     const int j = NP + Sat[i] - 1;
     if (Bias[i] == 0.0 || rtk->x[j] != 0.0) continue;
@@ -312,125 +343,201 @@ double baseline_len(const double* ru, const double* rb) {
   return norm(d, 3);
 }
 
-// Double-differenced residuals v, design rows H and covariance R (nv x nv)
-// at the states x. Returns the row count (0: no update in this cycle).
-int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y, const double* e,
-          const double* azel, int ns, double* v, double* Hm, double* Rm) {
-  prcopt_t* opt = &rtk->opt;
-  const double bl = baseline_len(x, rtk->rb);
-  int nv = 0, nb[2 * RTK_NGRP] = {0}, b = 0, counted_code = 0;
-  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
+// ---------------------------------------------------------------------------
+// Double differences, built group by group (system m, phase f = 0 or code
+// f = 1) against one reference satellite per group.
+
+// Inputs of the double differences of one cycle and the rows formed so far.
+struct DdInput {
+  rtk_t* rtk;
+  const nav_t* nav;
+  const prcopt_t* opt;
+  const double* x;     // states (the ambiguities in cycles, or m for IFLC)
+  const double* y;     // undifferenced residuals, m: phase y[2i], code y[2i+1]
+  const double* e;     // line-of-sight unit vectors (3 per observation)
+  const double* azel;  // azimuth, elevation (rad) per observation
+  double bl;           // baseline length, m
+  double dt;           // rover minus base observation time, s
+  double* v;           // residual rows, m
+  double* Hm;          // design rows, NX long each
+  int nv;              // rows formed so far
+  int counted_code;    // code rows that count towards MIN_CODE_ROWS
+};
+
+// Reference satellite of group m, phase/code f: the highest valid one (the
+// later index on equal elevation). Index into Sat, or -1 when none.
+int dd_reference(const rtk_t* rtk, int m, int f, const double* y, const double* azel, int ns) {
+  const prcopt_t* opt = &rtk->opt;
   const bool sbas_no_ref =
       opt->olvo_remove_sbas_after_entering_fix_and_hold || opt->olvo_do_not_use_sbas_when_sv_are_sufficient;
-
-  for (int m = 0; m < RTK_NGRP; ++m) {
-    // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
-    for (int f = opt->mode > MODE_DGPS ? 0 : 1; f < 2; ++f) {
-      int ref = -1;
-      for (int j = 0; j < ns; ++j) {
-        const int sys = rtk->ssat[Sat[j] - 1].sys;
-        if (!test_sys(sys, m) || !rtk->ssat[Sat[j] - 1].vs) continue;
-        if (sbas_no_ref && sys == SYS_SBS) continue;
-        if (!validobs(Iu[j], Ir[j], f, y)) continue;
-        if (ref < 0 || azel[1 + Iu[j] * 2] >= azel[1 + Iu[ref] * 2]) ref = j;
-      }
-      if (ref < 0) continue;
-      rtk->sol.ref_sat_number[m] = Sat[ref];
-      const int sref = Sat[ref];
-      const double lami = nav->lam[sref - 1][0];
-      int nrow_first = nv;
-      for (int j = 0; j < ns; ++j) {
-        if (j == ref) continue;
-        const int sat = Sat[j];
-        const int sys = rtk->ssat[sat - 1].sys;
-        if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) continue;
-        if (!validobs(Iu[j], Ir[j], f, y)) continue;
-        const double lamj = nav->lam[sat - 1][0];
-        if (lami <= 0.0 || lamj <= 0.0) continue;
-        if (nv >= MAXROWS) break;
-        double* h = Hm + nv * NX;
-        for (int k = 0; k < NX; ++k) h[k] = 0.0;
-        double vv = (y[f + Iu[ref] * 2] - y[f + Ir[ref] * 2]) - (y[f + Iu[j] * 2] - y[f + Ir[j] * 2]);
-        for (int k = 0; k < 3; ++k) h[k] = -e[k + Iu[ref] * 3] + e[k + Iu[j] * 3];
-        if (f == 0) {
-          const int ii = NP + sref - 1, jj = NP + sat - 1;
-          if (opt->ionoopt == IONOOPT_IFLC) {
-            vv -= x[ii] - x[jj];
-            h[ii] = 1.0;
-            h[jj] = -1.0;
-          } else {
-            vv -= lami * x[ii] - lamj * x[jj];
-            h[ii] = lami;
-            h[jj] = -lamj;
-          }
-        }
-        if (f == 1 && m == RTK_GRP_GLO && opt->olvo_calibrate_GLO_SD_IFB) {
-          const int ki = glo_frq(nav, sref), kj = glo_frq(nav, sat);
-          if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
-          if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
-        }
-        if (f == 0)
-          rtk->ssat[sat - 1].resp[0] = vv;
-        else
-          rtk->ssat[sat - 1].resc[0] = vv;
-        if (std::fabs(vv) > opt->maxinno) continue;
-        v[nv] = vv;
-        Ri[nv] = varerr(rtk->ssat[sref - 1].sys, azel[1 + Iu[ref] * 2], bl, dt, f, opt);
-        Rj[nv] = varerr(sys, azel[1 + Iu[j] * 2], bl, dt, f, opt);
-        if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
-        if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
-        if (f == 1) {
-          if (m == RTK_GRP_GLO && opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
-            const int kj = glo_frq(nav, sat);
-            if (GLOSDIFB_get_calibrate_cnt(kj) < opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
-              v[nv] = 0.0;
-              for (int k = 0; k < NX; ++k) h[k] = 0.0;
-            } else {
-              ++counted_code;
-            }
-          } else if (m == RTK_GRP_GPS) {
-            ++counted_code;
-          }
-        }
-        ++nv;
-        ++nb[b];
-      }
-      // stored residuals of the group made zero-mean for display
-      const int rows = nv - nrow_first;
-      if (rows > 0) {
-        double sum = 0.0;
-        for (int j = 0; j < ns; ++j) {
-          const ssat_t& s = rtk->ssat[Sat[j] - 1];
-          if (test_sys(s.sys, m)) sum += f == 0 ? s.resp[0] : s.resc[0];
-        }
-        const double mean = sum / (rows + 1);
-        for (int j = 0; j < ns; ++j) {
-          ssat_t& s = rtk->ssat[Sat[j] - 1];
-          if (!test_sys(s.sys, m)) continue;
-          if (f == 0 && s.resp[0] != 0.0) s.resp[0] -= mean;
-          if (f == 1 && s.resc[0] != 0.0) s.resc[0] -= mean;
-        }
-      }
-      ++b;
-    }
+  int ref = -1;
+  for (int j = 0; j < ns; ++j) {
+    const int sys = rtk->ssat[Sat[j] - 1].sys;
+    if (!test_sys(sys, m) || !rtk->ssat[Sat[j] - 1].vs) continue;
+    if (sbas_no_ref && sys == SYS_SBS) continue;
+    if (!validobs(Iu[j], Ir[j], f, y)) continue;
+    if (ref < 0 || azel[1 + Iu[j] * 2] >= azel[1 + Iu[ref] * 2]) ref = j;
   }
-  // covariance of the double differences: the reference variance throughout a
-  // block, plus each satellite's own on the diagonal
+  return ref;
+}
+
+// Phase row: ambiguity terms of reference sref and satellite sat (wavelengths
+// lami, lamj in m) taken off the residual vv and entered in the design row h.
+void dd_phase_ambiguity(const DdInput& d, int sref, int sat, double lami, double lamj, double* vv, double* h) {
+  const int ii = NP + sref - 1, jj = NP + sat - 1;
+  if (d.opt->ionoopt == IONOOPT_IFLC) {
+    *vv -= d.x[ii] - d.x[jj];
+    h[ii] = 1.0;
+    h[jj] = -1.0;
+  } else {
+    *vv -= lami * d.x[ii] - lamj * d.x[jj];
+    h[ii] = lami;
+    h[jj] = -lamj;
+  }
+}
+
+// GLONASS code row: the calibrated single-difference inter-frequency biases
+// (m) of the reference and of the satellite taken off the residual vv (m).
+double dd_glo_ifb(const nav_t* nav, int sref, int sat, double vv) {
+  const int ki = glo_frq(nav, sref), kj = glo_frq(nav, sat);
+  if (GLOSDIFB_get_calibrate_cnt(ki) > 0) vv -= GLOSDIFB_get_sd_ifb(ki);
+  if (GLOSDIFB_get_calibrate_cnt(kj) > 0) vv += GLOSDIFB_get_sd_ifb(kj);
+  return vv;
+}
+
+// Code row of group m for satellite sat: counted towards MIN_CODE_ROWS, or,
+// for a GLONASS satellite whose bias is not yet stable enough, kept as a zero
+// row (residual and design cleared).
+void dd_code_row_use(DdInput& d, int m, int sat, double* h) {
+  const prcopt_t* opt = d.opt;
+  if (m == RTK_GRP_GLO && opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+    const int kj = glo_frq(d.nav, sat);
+    if (GLOSDIFB_get_calibrate_cnt(kj) < opt->olvo_only_use_GLO_PR_with_stable_SD_IFB) {
+      d.v[d.nv] = 0.0;
+      for (int k = 0; k < NX; ++k) h[k] = 0.0;
+    } else {
+      ++d.counted_code;
+    }
+  } else if (m == RTK_GRP_GPS) {
+    ++d.counted_code;
+  }
+}
+
+constexpr int DD_ROWS_FULL = -1;
+
+// One double-difference row of satellite index j against reference ref in
+// group m, phase/code f. Returns 1 when a row was appended, 0 when the
+// satellite gives none, DD_ROWS_FULL when no row is left.
+int dd_row(DdInput& d, int m, int f, int ref, int j) {
+  rtk_t* rtk = d.rtk;
+  const prcopt_t* opt = d.opt;
+  const double* y = d.y;
+  const int sref = Sat[ref];
+  const double lami = d.nav->lam[sref - 1][0];
+  const int sat = Sat[j];
+  const int sys = rtk->ssat[sat - 1].sys;
+  if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) return 0;
+  if (!validobs(Iu[j], Ir[j], f, y)) return 0;
+  const double lamj = d.nav->lam[sat - 1][0];
+  if (lami <= 0.0 || lamj <= 0.0) return 0;
+  if (d.nv >= MAXROWS) return DD_ROWS_FULL;
+  const int nv = d.nv;
+  double* h = d.Hm + nv * NX;
+  for (int k = 0; k < NX; ++k) h[k] = 0.0;
+  double vv = (y[f + Iu[ref] * 2] - y[f + Ir[ref] * 2]) - (y[f + Iu[j] * 2] - y[f + Ir[j] * 2]);
+  for (int k = 0; k < 3; ++k) h[k] = -d.e[k + Iu[ref] * 3] + d.e[k + Iu[j] * 3];
+  if (f == 0) dd_phase_ambiguity(d, sref, sat, lami, lamj, &vv, h);
+  if (f == 1 && m == RTK_GRP_GLO && opt->olvo_calibrate_GLO_SD_IFB) vv = dd_glo_ifb(d.nav, sref, sat, vv);
+  if (f == 0)
+    rtk->ssat[sat - 1].resp[0] = vv;
+  else
+    rtk->ssat[sat - 1].resc[0] = vv;
+  if (std::fabs(vv) > opt->maxinno) return 0;
+  d.v[nv] = vv;
+  Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
+  Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
+  if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
+  if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
+  if (f == 1) dd_code_row_use(d, m, sat, h);
+  ++d.nv;
+  return 1;
+}
+
+// The stored residuals of group m, phase/code f, made zero-mean for display
+// over the rows + 1 satellites of the group (the reference holds 0).
+void dd_center_residuals(rtk_t* rtk, int m, int f, int ns, int rows) {
+  double sum = 0.0;
+  for (int j = 0; j < ns; ++j) {
+    const ssat_t& s = rtk->ssat[Sat[j] - 1];
+    if (test_sys(s.sys, m)) sum += f == 0 ? s.resp[0] : s.resc[0];
+  }
+  const double mean = sum / (rows + 1);
+  for (int j = 0; j < ns; ++j) {
+    ssat_t& s = rtk->ssat[Sat[j] - 1];
+    if (!test_sys(s.sys, m)) continue;
+    if (f == 0 && s.resp[0] != 0.0) s.resp[0] -= mean;
+    if (f == 1 && s.resc[0] != 0.0) s.resc[0] -= mean;
+  }
+}
+
+// Rows of group m, phase/code f. Returns -1 when the group has no reference
+// satellite, else the number of rows appended.
+int dd_group(DdInput& d, int m, int f, int ns) {
+  const int ref = dd_reference(d.rtk, m, f, d.y, d.azel, ns);
+  if (ref < 0) return -1;
+  d.rtk->sol.ref_sat_number[m] = Sat[ref];
+  int rows = 0;
+  for (int j = 0; j < ns; ++j) {
+    if (j == ref) continue;
+    const int r = dd_row(d, m, f, ref, j);
+    if (r == DD_ROWS_FULL) break;
+    rows += r;
+  }
+  if (rows > 0) dd_center_residuals(d.rtk, m, f, ns, rows);
+  return rows;
+}
+
+// Covariance of the double differences (nv x nv): the reference variance Ri
+// throughout a block of nb[k] rows, plus each satellite's own Rj on the diagonal.
+void dd_covariance(double* Rm, int nv, const int* nb, int b) {
   for (int i = 0; i < nv * nv; ++i) Rm[i] = 0.0;
   for (int k = 0, i0 = 0; k < b; i0 += nb[k++]) {
     for (int i = 0; i < nb[k]; ++i)
       for (int j = 0; j < nb[k]; ++j) Rm[(i0 + i) + (i0 + j) * nv] = Ri[i0 + i] + (i == j ? Rj[i0 + i] : 0.0);
   }
-  if (opt->olvo_support_error_ellipsoid) {
-    if (nv < 4) {
-      Rtk_error_ellip_info_fix.var_res = -1.0f;
-    } else {
-      double q = 0.0;
-      for (int i = 0; i < nv; ++i) q += v[i] * v[i] / Rm[i + i * nv];
-      Rtk_error_ellip_info_fix.var_res = static_cast<F32>(q / nv);
+}
+
+// Normalised residual variance of the error ellipsoid, -1 below four rows.
+void dd_residual_variance(const double* v, const double* Rm, int nv) {
+  if (nv < 4) {
+    Rtk_error_ellip_info_fix.var_res = -1.0f;
+    return;
+  }
+  double q = 0.0;
+  for (int i = 0; i < nv; ++i) q += v[i] * v[i] / Rm[i + i * nv];
+  Rtk_error_ellip_info_fix.var_res = static_cast<F32>(q / nv);
+}
+
+// Double-differenced residuals v, design rows H and covariance R (nv x nv)
+// at the states x. Returns the row count (0: no update in this cycle).
+int ddres(rtk_t* rtk, const nav_t* nav, double dt, const double* x, const double* y, const double* e,
+          const double* azel, int ns, double* v, double* Hm, double* Rm) {
+  prcopt_t* opt = &rtk->opt;
+  DdInput d{rtk, nav, opt, x, y, e, azel, baseline_len(x, rtk->rb), dt, v, Hm, 0, 0};
+  int nb[2 * RTK_NGRP] = {0}, b = 0;
+  for (int i = 0; i < MAXSAT; ++i) rtk->ssat[i].resp[0] = rtk->ssat[i].resc[0] = 0.0;
+  for (int m = 0; m < RTK_NGRP; ++m) {
+    // phase rows (f = 0) in the carrier modes, code rows (f = 1) always
+    for (int f = opt->mode > MODE_DGPS ? 0 : 1; f < 2; ++f) {
+      const int rows = dd_group(d, m, f, ns);
+      if (rows < 0) continue;
+      nb[b++] = rows;
     }
   }
-  if (opt->olvo_only_use_GLO_PR_with_stable_SD_IFB && counted_code < MIN_CODE_ROWS) return 0;
+  const int nv = d.nv;
+  dd_covariance(Rm, nv, nb, b);
+  if (opt->olvo_support_error_ellipsoid) dd_residual_variance(v, Rm, nv);
+  if (opt->olvo_only_use_GLO_PR_with_stable_SD_IFB && d.counted_code < MIN_CODE_ROWS) return 0;
   return nv;
 }
 
@@ -500,14 +607,53 @@ int selsat(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const double* azel) {
 // ---------------------------------------------------------------------------
 // GLONASS single-difference code bias calibration.
 
-void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav, double age) {
-  if (!rtk->opt.olvo_calibrate_GLO_SD_IFB) return;
-  if (baseline_len(rtk->sol.rr, rtk->rb) >= SD_IFB_MAX_BASELINE || std::fabs(age) >= SD_IFB_MAX_AGE) return;
+// Samples of the GLONASS bias calibration of one cycle: the GPS code single
+// differences (m) met so far, all of them and those with the loss-of-lock bit 6
+// set on both receivers, and their mean once the first GLONASS satellite came.
+struct IfbCalibration {
   double all[GLOSDIFB_MAX_SAMPLES], lli[GLOSDIFB_MAX_SAMPLES];
   int nall = 0, nlli = 0;
   double mean = 0.0;
   bool mean_done = false;
-  const bool rtcm_base = RTK_get_base_stream_type() == 1;
+  bool rtcm_base = false;  // base observations from RTCM 3: their bit 6 is not required
+};
+
+// A GPS/QZSS/SBAS code single difference sd (m) at elevation el (rad) and
+// C/N0 snr (0.25 dB-Hz) taken as a sample of the mean when above the masks.
+void ifb_gps_sample(IfbCalibration& c, double el, int snr, bool lli_both, double sd) {
+  if (el < SD_IFB_GPS_ELV || snr < SD_IFB_GPS_SNR) return;
+  if (c.nall < GLOSDIFB_MAX_SAMPLES) c.all[c.nall++] = sd;
+  if (lli_both && c.nlli < GLOSDIFB_MAX_SAMPLES) c.lli[c.nlli++] = sd;
+}
+
+// A GLONASS code single difference sd (m) of satellite sat: the GPS mean is
+// formed at the first one (from the flagged samples when there are 4, else
+// from all when more than 3); sd minus that mean is a calibration sample of
+// the satellite's frequency number when the flags and the masks (tighter
+// once 200 samples were taken) are met.
+void ifb_glo_sample(IfbCalibration& c, const nav_t* nav, int sat, double el, int snr, bool lli_r, bool lli_b,
+                    double sd) {
+  if (!c.mean_done) {
+    c.mean = c.nlli >= 4 ? GLOSDIFB_cal_mean_sd_gps(c.lli, c.nlli)
+                         : (c.nall > 3 ? GLOSDIFB_cal_mean_sd_gps(c.all, c.nall) : 0.0);
+    c.mean_done = true;
+  }
+  const int k = glo_frq(nav, sat);
+  if (c.mean == 0.0 || k < -7 || k > 6 || !lli_r || !(lli_b || c.rtcm_base)) return;
+  const int cnt = GLOSDIFB_get_calibrate_cnt(k);
+  const double elm = (cnt < 200 ? 40.0 : 45.0) * D2R;
+  const int snrm = cnt < 200 ? 160 : 180;
+  if (el < elm || snr < snrm) return;
+  GLOSDIFB_add_sample(k, sd - c.mean);
+}
+
+// Calibration samples of this cycle from the code residuals Y of the ns
+// selected satellites, on short baselines (< 1500 m) with a fresh base (age < 5 s).
+void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav, double age) {
+  if (!rtk->opt.olvo_calibrate_GLO_SD_IFB) return;
+  if (baseline_len(rtk->sol.rr, rtk->rb) >= SD_IFB_MAX_BASELINE || std::fabs(age) >= SD_IFB_MAX_AGE) return;
+  IfbCalibration c;
+  c.rtcm_base = RTK_get_base_stream_type() == 1;
   for (int i = 0; i < ns; ++i) {
     const int sat = Sat[i];
     const ssat_t& s = rtk->ssat[sat - 1];
@@ -517,23 +663,10 @@ void calibrate_glo_sd_ifb(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* na
     const double el = std::max(Azel[1 + Iu[i] * 2], Azel[1 + Ir[i] * 2]);
     const int snr = std::min(obs[Iu[i]].SNR[0], obs[Ir[i]].SNR[0]);
     const bool lli_r = (obs[Iu[i]].LLI[0] & 0x40) != 0, lli_b = (obs[Ir[i]].LLI[0] & 0x40) != 0;
-    if (s.sys == SYS_GPS || s.sys == SYS_QZS || s.sys == SYS_SBS) {
-      if (el < SD_IFB_GPS_ELV || snr < SD_IFB_GPS_SNR) continue;
-      if (nall < GLOSDIFB_MAX_SAMPLES) all[nall++] = yr - yb;
-      if (lli_r && lli_b && nlli < GLOSDIFB_MAX_SAMPLES) lli[nlli++] = yr - yb;
-    } else if (s.sys == SYS_GLO) {
-      if (!mean_done) {
-        mean = nlli >= 4 ? GLOSDIFB_cal_mean_sd_gps(lli, nlli) : (nall > 3 ? GLOSDIFB_cal_mean_sd_gps(all, nall) : 0.0);
-        mean_done = true;
-      }
-      const int k = glo_frq(nav, sat);
-      if (mean == 0.0 || k < -7 || k > 6 || !lli_r || !(lli_b || rtcm_base)) continue;
-      const int c = GLOSDIFB_get_calibrate_cnt(k);
-      const double elm = (c < 200 ? 40.0 : 45.0) * D2R;
-      const int snrm = c < 200 ? 160 : 180;
-      if (el < elm || snr < snrm) continue;
-      GLOSDIFB_add_sample(k, (yr - yb) - mean);
-    }
+    if (s.sys == SYS_GPS || s.sys == SYS_QZS || s.sys == SYS_SBS)
+      ifb_gps_sample(c, el, snr, lli_r && lli_b, yr - yb);
+    else if (s.sys == SYS_GLO)
+      ifb_glo_sample(c, nav, sat, el, snr, lli_r, lli_b, yr - yb);
   }
 }
 
@@ -563,17 +696,27 @@ void initx(rtk_t* rtk, double xi, double var, int i) {
   for (int j = 0; j < rtk->nx; ++j) rtk->P[i + j * rtk->nx] = rtk->P[j + i * rtk->nx] = i == j ? var : 0.0;
 }
 
-int filter(double* x, double* P, const double* Hm, const double* v, const double* Rm, int n, int m) {
-  if (m <= 0 || m > MAXROWS || n > NX) return 0;
+namespace {
+
+// ---------------------------------------------------------------------------
+// Steps of filter(). The k states taking part (Ix) are gathered into Fx, Fp
+// (k x k); rows are m long in the work arrays.
+
+// Gathers the states that take part: non-zero value and positive variance.
+// Returns their count k.
+int gather_states(const double* x, const double* P, int n) {
   int k = 0;
   for (int i = 0; i < n; ++i)
     if (x[i] != 0.0 && P[i + i * n] > 0.0) Ix[k++] = i;
-  if (k == 0) return 0;
   for (int i = 0; i < k; ++i) {
     Fx[i] = x[Ix[i]];
     for (int j = 0; j < k; ++j) Fp[i + j * k] = P[Ix[i] + Ix[j] * n];
   }
-  // non-zero design entries of each row over the taking-part states
+  return k;
+}
+
+// Non-zero design entries of each row over the taking-part states.
+void sparse_rows(const double* Hm, int n, int m, int k) {
   for (int r = 0; r < m; ++r) {
     int nz = 0;
     for (int i = 0; i < k; ++i) {
@@ -584,7 +727,10 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
     }
     Nnz[r] = nz;
   }
-  // F = P H^T (k x m)
+}
+
+// F = P H^T (k x m) into Ff.
+void form_pht(int m, int k) {
   for (int r = 0; r < m; ++r) {
     double* f = Ff + r * k;
     for (int i = 0; i < k; ++i) f[i] = 0.0;
@@ -594,7 +740,11 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       for (int i = 0; i < k; ++i) f[i] += pc[i] * h;
     }
   }
-  // Q = H P H^T + R (symmetric), then its Cholesky factor Q = L L^T in place
+}
+
+// Q = H P H^T + R (symmetric, lower triangle) into Fq, then its Cholesky
+// factor Q = L L^T in place. Returns 0 when Q is not positive definite.
+int innovation_cholesky(const double* Rm, int m, int k) {
   for (int c = 0; c < m; ++c)
     for (int r = c; r < m; ++r) {
       double q = Rm[r + c * m];
@@ -614,8 +764,11 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       Fq[r + j * m] = q / d;
     }
   }
-  // With G = L^-1 F^T (m x k) and z = L^-1 v: x += G^T z, P -= G^T G
-  // (= F Q^-1 F^T = K H P), formed on one triangle and mirrored.
+  return 1;
+}
+
+// With G = L^-1 F^T (m x k, into Fk) and z = L^-1 v: x += G^T z.
+void update_states(const double* v, int m, int k) {
   for (int i = 0; i < k; ++i) {
     double* g = Fk + i * m;
     for (int r = 0; r < m; ++r) {
@@ -636,6 +789,10 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
     for (int r = 0; r < m; ++r) dx += g[r] * z[r];
     Fx[i] += dx;
   }
+}
+
+// P -= G^T G (= F Q^-1 F^T = K H P), formed on one triangle and mirrored.
+void update_covariance(int m, int k) {
   for (int j = 0; j < k; ++j) {
     const double* gj = Fk + j * m;
     for (int i = j; i < k; ++i) {
@@ -646,10 +803,28 @@ int filter(double* x, double* P, const double* Hm, const double* v, const double
       Fp[i + j * k] = Fp[j + i * k] = p;
     }
   }
+}
+
+// Scatters the updated Fx, Fp back to the full states x and P (n x n).
+void scatter_states(double* x, double* P, int n, int k) {
   for (int i = 0; i < k; ++i) {
     x[Ix[i]] = Fx[i];
     for (int j = 0; j < k; ++j) P[Ix[i] + Ix[j] * n] = Fp[i + j * k];
   }
+}
+
+}  // namespace
+
+int filter(double* x, double* P, const double* Hm, const double* v, const double* Rm, int n, int m) {
+  if (m <= 0 || m > MAXROWS || n > NX) return 0;
+  const int k = gather_states(x, P, n);
+  if (k == 0) return 0;
+  sparse_rows(Hm, n, m, k);
+  form_pht(m, k);
+  if (!innovation_cholesky(Rm, m, k)) return 0;
+  update_states(v, m, k);
+  update_covariance(m, k);
+  scatter_states(x, P, n, k);
   return 1;
 }
 
@@ -782,38 +957,33 @@ void holdamb(rtk_t* rtk, const double* xa) {
   filter(rtk->x, rtk->P, H, V, R, nx, nv);
 }
 
-int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
-  prcopt_t* opt = &rtk->opt;
-  talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
-  const gtime_t time = obs[0].time;
-  const double dt = timediff(time, obs[nu].time);
-  int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
+namespace {
 
+// ---------------------------------------------------------------------------
+// Steps of relpos().
+
+// Per-cycle satellite fields cleared; the system of each index set.
+void reset_cycle_sats(rtk_t* rtk) {
   for (int i = 0; i < MAXSAT; ++i) {
     rtk->ssat[i].sys = static_cast<unsigned char>(sys_of(i + 1));
     rtk->ssat[i].vsat[0] = 0;
     rtk->ssat[i].snr[0] = 0;
   }
-  // rover satellites as the single-point solution of this cycle computed them
-  // (same epoch, same observations); the base satellites here
-  if (!PNTPOS_get_sat_states(obs, nu, Rs, Dts, Var, Svh)) satposs(time, obs, nu, nav, opt->sateph, Rs, Dts, Var, Svh);
-  satposs(time, obs + nu, nr, nav, opt->sateph, Rs + nu * 6, Dts + nu * 2, Var + nu, Svh + nu);
+}
 
-  if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
-             Azel + nu * 2))
-    return 0;
-  const int ns = selsat(rtk, obs, nu, nr, Azel);
-  if (ns <= 0) return 0;
-  if (opt->olvo_delay_to_enter_new_sat) {
-    Last_ns_of_float_solution = std::min(ns, static_cast<int>(RTK_MAX_USED_SV));
-    for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
-  }
+// The ns selected satellites kept as the set of this float solution.
+void remember_float_set(int ns) {
+  Last_ns_of_float_solution = std::min(ns, static_cast<int>(RTK_MAX_USED_SV));
+  for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
+}
 
-  // time update
-  udpos(rtk, std::fabs(rtk->tt));
-  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
-
-  int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
+// Measurement update of the float states by the double differences of the ns
+// selected satellites; dt: rover minus base observation time, s. Returns 0
+// when a residual set or an update fails or the float check against the
+// single-point solution refuses it (the states then stay as they were).
+int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+  const prcopt_t* opt = &rtk->opt;
+  const int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
   // A single update that nothing can refuse afterwards works on the states in
   // place (a failed update leaves them unchanged); otherwise on a copy.
   const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos;
@@ -842,6 +1012,11 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     std::memcpy(rtk->x, Xp, sizeof Xp);
     std::memcpy(rtk->P, Pp, sizeof Pp);
   }
+  return 1;
+}
+
+// Lock counts of the satellites that gave phase rows advanced. Returns their count.
+int count_used_sats(rtk_t* rtk, int ns) {
   int nsu = 0;
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
@@ -850,63 +1025,73 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     s.outc[0] = 0;
     ++nsu;
   }
-  rtk->sol.ns = static_cast<unsigned char>(nsu);
-  if (nsu < 4) stat = SOLQ_NONE;
-  Is_first_relpos = 0;
+  return nsu;
+}
 
-  // integer ambiguity resolution
-  if (stat != SOLQ_NONE && resamb_LAMBDA(rtk, Bias, Xa) > 1) {
-    ++rtk->nfix;
-    int limit = opt->minfix;
-    if (nsu < 8)
-      limit += HOLD_EXTRA_FEW;
-    else if (nsu <= 9)
-      limit += HOLD_EXTRA_MID;
-    if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
-      holdamb(rtk, Xa);
-      ++Rtk_sol_fix_and_hold_cnt;
-      if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
-    }
-    stat = SOLQ_FIX;
+// Integer ambiguity resolution, then fix-and-hold once enough fixes followed
+// each other (more with fewer than nsu = 10 satellites). Returns SOLQ_FIX on
+// a fix, else stat unchanged.
+int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
+  const prcopt_t* opt = &rtk->opt;
+  if (stat == SOLQ_NONE || resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
+  ++rtk->nfix;
+  int limit = opt->minfix;
+  if (nsu < 8)
+    limit += HOLD_EXTRA_FEW;
+  else if (nsu <= 9)
+    limit += HOLD_EXTRA_MID;
+  if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
+    holdamb(rtk, Xa);
+    ++Rtk_sol_fix_and_hold_cnt;
+    if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
   }
+  return SOLQ_FIX;
+}
 
-  // solution
+// Position covariance of the solution (m^2: xx, yy, zz, xy, yz, zx) from the
+// leading 3 x 3 block of P, n the leading dimension of P.
+void set_position_cov(sol_t* sol, const double* P, int n) {
+  sol->qr[0] = static_cast<float>(P[0]);
+  sol->qr[1] = static_cast<float>(P[1 + 1 * n]);
+  sol->qr[2] = static_cast<float>(P[2 + 2 * n]);
+  sol->qr[3] = static_cast<float>(P[1]);
+  sol->qr[4] = static_cast<float>(P[2 + 1 * n]);
+  sol->qr[5] = static_cast<float>(P[2]);
+}
+
+// Position, velocity and covariance of the solution: the fixed states on a
+// fix, the float states otherwise (none when stat is SOLQ_NONE).
+void store_solution(rtk_t* rtk, int stat) {
   if (stat == SOLQ_FIX) {
     for (int i = 0; i < 3; ++i) rtk->sol.rr[i] = rtk->xa[i];
     for (int i = 3; i < 6; ++i) rtk->sol.rr[i] = rtk->xa[i];
-    const double* Pa = rtk->Pa;
-    rtk->sol.qr[0] = static_cast<float>(Pa[0]);
-    rtk->sol.qr[1] = static_cast<float>(Pa[1 + 1 * NP]);
-    rtk->sol.qr[2] = static_cast<float>(Pa[2 + 2 * NP]);
-    rtk->sol.qr[3] = static_cast<float>(Pa[1]);
-    rtk->sol.qr[4] = static_cast<float>(Pa[2 + 1 * NP]);
-    rtk->sol.qr[5] = static_cast<float>(Pa[2]);
-  } else {
-    if (stat != SOLQ_NONE) {
-      for (int i = 0; i < 6; ++i) rtk->sol.rr[i] = rtk->x[i];
-      const double* P = rtk->P;
-      rtk->sol.qr[0] = static_cast<float>(P[0]);
-      rtk->sol.qr[1] = static_cast<float>(P[1 + 1 * NX]);
-      rtk->sol.qr[2] = static_cast<float>(P[2 + 2 * NX]);
-      rtk->sol.qr[3] = static_cast<float>(P[1]);
-      rtk->sol.qr[4] = static_cast<float>(P[2 + 1 * NX]);
-      rtk->sol.qr[5] = static_cast<float>(P[2]);
-    }
-    rtk->nfix = 0;
-    if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 0;
+    set_position_cov(&rtk->sol, rtk->Pa, NP);
+    return;
   }
-  for (int i = 0; i < nu + nr; ++i) {
+  if (stat != SOLQ_NONE) {
+    for (int i = 0; i < 6; ++i) rtk->sol.rr[i] = rtk->x[i];
+    set_position_cov(&rtk->sol, rtk->P, NX);
+  }
+  rtk->nfix = 0;
+  if (rtk->opt.olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 0;
+}
+
+// Carrier phase and time of each of the n observations kept for the Doppler
+// slip test of the next cycle.
+void remember_phase(rtk_t* rtk, const obsd_t* obs, int n) {
+  for (int i = 0; i < n; ++i) {
     if (obs[i].L[0] == 0.0) continue;
     ssat_t& s = rtk->ssat[obs[i].sat - 1];
     const int r = obs[i].rcv == 1 ? 0 : 1;
     s.pt[r][0] = obs[i].time;
     s.ph[r][0] = obs[i].L[0];
   }
-  for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
-  if (stat != SOLQ_FIX) {
-    for (auto& s : rtk->ssat)
-      if (s.fix[0] == 2) s.fix[0] = 1;
-  }
+}
+
+// A fix with fewer than 11 satellites is reported as float (ratio 2.99) until
+// enough fixes followed each other. Returns the status to report.
+int delay_fix(rtk_t* rtk, int stat, int nsu) {
+  const prcopt_t* opt = &rtk->opt;
   if (opt->tarn_delay_fix_sol && !opt->olvo_reference_static_started_position && stat == SOLQ_FIX && nsu < 11) {
     const int need = nsu < 9 ? 20 : (nsu == 9 ? 15 : 5);
     if (rtk->nfix < need) {
@@ -914,6 +1099,49 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
       rtk->sol.ratio = 2.99f;
     }
   }
+  return stat;
+}
+
+}  // namespace
+
+int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
+  prcopt_t* opt = &rtk->opt;
+  talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
+  const gtime_t time = obs[0].time;
+  const double dt = timediff(time, obs[nu].time);
+  int stat = opt->mode <= MODE_DGPS ? SOLQ_DGPS : SOLQ_FLOAT;
+  reset_cycle_sats(rtk);
+  // rover satellites as the single-point solution of this cycle computed them
+  // (same epoch, same observations); the base satellites here
+  if (!PNTPOS_get_sat_states(obs, nu, Rs, Dts, Var, Svh)) satposs(time, obs, nu, nav, opt->sateph, Rs, Dts, Var, Svh);
+  satposs(time, obs + nu, nr, nav, opt->sateph, Rs + nu * 6, Dts + nu * 2, Var + nu, Svh + nu);
+
+  if (!zdres(1, obs + nu, nr, Rs + nu * 6, Dts + nu * 2, Svh + nu, nav, rtk->rb, opt, Y + nu * 2, E + nu * 3,
+             Azel + nu * 2))
+    return 0;
+  const int ns = selsat(rtk, obs, nu, nr, Azel);
+  if (ns <= 0) return 0;
+  if (opt->olvo_delay_to_enter_new_sat) remember_float_set(ns);
+
+  // time update
+  udpos(rtk, std::fabs(rtk->tt));
+  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
+  // measurement update
+  if (!float_update(rtk, obs, nu, ns, nav, dt)) return 0;
+  const int nsu = count_used_sats(rtk, ns);
+  rtk->sol.ns = static_cast<unsigned char>(nsu);
+  if (nsu < 4) stat = SOLQ_NONE;
+  Is_first_relpos = 0;
+
+  stat = resolve_ambiguities(rtk, stat, nsu);
+  store_solution(rtk, stat);
+  remember_phase(rtk, obs, nu + nr);
+  for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
+  if (stat != SOLQ_FIX) {
+    for (auto& s : rtk->ssat)
+      if (s.fix[0] == 2) s.fix[0] = 1;
+  }
+  stat = delay_fix(rtk, stat, nsu);
   if (stat == SOLQ_FLOAT && rtk->sol.ratio < 1.0f) rtk->sol.ratio = 1.0f;
   if (stat != SOLQ_NONE) rtk->sol.stat = static_cast<unsigned char>(stat);
   if (opt->olvo_delay_to_enter_new_sat) Last_ratio = rtk->sol.ratio;

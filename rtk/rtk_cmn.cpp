@@ -122,8 +122,10 @@ void time2epoch(gtime_t t, double* ep) {
   ep[0] = static_cast<double>(yoe + era * 400 + (m <= 2 ? 1 : 0));
   ep[1] = static_cast<double>(m);
   ep[2] = static_cast<double>(d);
-  ep[3] = static_cast<double>(sec / 3600);
-  ep[4] = static_cast<double>(sec % 3600 / 60);
+  const long long hour = sec / 3600;         // whole hours
+  const long long minute = sec % 3600 / 60;  // whole minutes
+  ep[3] = static_cast<double>(hour);
+  ep[4] = static_cast<double>(minute);
   ep[5] = static_cast<double>(sec % 60) + t.sec;
 }
 

@@ -228,63 +228,103 @@ struct ssat_t {
 
 // ---------------------------------------------------------------------------
 // Time.
-gtime_t epoch2time(const double* ep);     // {year, month, day, hour, min, sec} -> time
-void time2epoch(gtime_t t, double* ep);   // time -> {year, month, day, hour, min, sec}
-gtime_t gpst2time(int week, double sec);  // GPS week and time of week -> time
-double time2gpst(gtime_t t, int* week);   // time -> time of week (and week)
-gtime_t bdt2time(int week, double sec);   // BeiDou week and time of week -> time (BDT)
-double time2bdt(gtime_t t, int* week);
-gtime_t bdt2gpst(gtime_t t);  // BDT + 14 s
-gtime_t gpst2bdt(gtime_t t);
-gtime_t timeadd(gtime_t t, double sec);
-double timediff(gtime_t t1, gtime_t t2);  // t1 - t2, s
-gtime_t gpst2utc(gtime_t t);              // GPS time -> UTC (leap seconds)
-gtime_t utc2gpst(gtime_t t);
-void RTKCMN_set_leap_second(S16 leap_sec);
-S16 RTKCMN_get_leap_second();
-double time2doy(gtime_t t);                             // day of year, 1.0 at 1 January 00:00
-int str2time(const char* s, int i, int n, gtime_t* t);  // 0 on success, -1 on error
+// Calendar epochs ep are 6 doubles {year, month, day, hour, minute, second},
+// caller's. Times of week are s; weeks are full (not modulo 1024) weeks.
+
+// Time of the epoch ep (years 1970..2099, months 1..12; the zero time otherwise).
+gtime_t epoch2time(const double* ep);
+void time2epoch(gtime_t t, double* ep);  // epoch ep of time t (proleptic Gregorian)
+// Time of GPS week and time of week sec (s; outside +-1e9 taken as 0).
+gtime_t gpst2time(int week, double sec);
+// Time of week (s) of t; *week (may be null) receives the GPS week.
+double time2gpst(gtime_t t, int* week);
+gtime_t bdt2time(int week, double sec);     // as gpst2time, BeiDou weeks from 2006-01-01 (BDT)
+double time2bdt(gtime_t t, int* week);      // as time2gpst, BeiDou weeks
+gtime_t bdt2gpst(gtime_t t);                // BDT + 14 s
+gtime_t gpst2bdt(gtime_t t);                // GPS time - 14 s
+gtime_t timeadd(gtime_t t, double sec);     // t + sec (s), fraction kept in [0, 1)
+double timediff(gtime_t t1, gtime_t t2);    // t1 - t2, s
+gtime_t gpst2utc(gtime_t t);                // GPS time -> UTC: minus the leap seconds in use
+gtime_t utc2gpst(gtime_t t);                // UTC -> GPS time: plus the leap seconds in use
+void RTKCMN_set_leap_second(S16 leap_sec);  // leap seconds (GPS - UTC, s) used from now on
+S16 RTKCMN_get_leap_second();               // leap seconds in use, s
+double time2doy(gtime_t t);                 // day of year, 1.0 at 1 January 00:00
+// Time from the six numbers "y m d h m s" in characters i .. i+n-1 of s (two-
+// digit years: below 80 -> 20xx, else 19xx) into *t. Returns 0, or -1 (t
+// untouched) when out of range or fewer than six numbers.
+int str2time(const char* s, int i, int n, gtime_t* t);
+// Number in characters i .. i+n-1 of s ('d'/'D' exponents read as 'E'); 0 when none.
 double str2num(const char* s, int i, int n);
 // The full GPS week of a broadcast 10-bit week: the one nearest ref_week.
 int gps_week_from_10bit(int week10, int ref_week);
 
 // Satellite numbers.
-int satno(int sys, int prn);    // 1..MAXSAT, 0 for a satellite outside the table
-int satsys(int sat, int* prn);  // system bit of an index, 0 if invalid
-int satid2no(const char* id);   // "G05", "R12", "J01", "S20", "5"... -> index (0 if none)
+// Satellite index 1..MAXSAT of system bit sys and PRN/slot prn; 0 for a
+// satellite outside the table (Galileo, BeiDou, other QZSS PRNs).
+int satno(int sys, int prn);
+// System bit of satellite index sat (SYS_NONE if invalid); *prn (may be null)
+// receives its PRN/slot (0 if invalid).
+int satsys(int sat, int* prn);
+int satid2no(const char* id);  // "G05", "R12", "J01", "S20", "5"... -> index (0 if none)
 
-// Coordinates and geometry.
-void ecef2pos(const double* r, double* pos);  // WGS-84 ECEF (m) -> lat, lon (rad), height (m)
-void pos2ecef(const double* pos, double* r);
-void xyz2enu(const double* pos, double* E);  // 3x3 rotation with e = E r (column-major)
-void ecef2enu(const double* pos, const double* r, double* e);
-void enu2ecef(const double* pos, const double* e, double* r);
+// Coordinates and geometry. Vectors are 3 doubles owned by the caller:
+// ECEF in m, geodetic pos = latitude, longitude (rad), height (m) on WGS-84.
+void ecef2pos(const double* r, double* pos);  // ECEF r -> geodetic pos
+void pos2ecef(const double* pos, double* r);  // geodetic pos -> ECEF r
+// E (3 x 3, column-major): rotation from ECEF to east-north-up at pos, e = E r.
+void xyz2enu(const double* pos, double* E);
+void ecef2enu(const double* pos, const double* r, double* e);  // ECEF vector r -> local e (ENU) at pos
+void enu2ecef(const double* pos, const double* e, double* r);  // local e (ENU) at pos -> ECEF vector r
+// ENU covariance Q (3 x 3) at pos -> ECEF covariance P (3 x 3), m^2.
 void covecef(const double* pos, const double* Q, double* P);
-double geodist(const double* rs, const double* rr, double* e);     // range with Sagnac term, -1 inside Earth
-double satazel(const double* pos, const double* e, double* azel);  // returns elevation
-void dops(int ns, const double* azel, double elmin, double* dop);  // GDOP, PDOP, HDOP, VDOP
+// Geometric range (m) from receiver rr to satellite rs (ECEF) with the Sagnac
+// term; e receives the line-of-sight unit vector. -1 when the satellite lies
+// inside the Earth radius or on the receiver.
+double geodist(const double* rs, const double* rr, double* e);
+// Azimuth [0, 2 pi) and elevation (rad) of line of sight e at pos into azel
+// (2 doubles, may be null). Returns the elevation (pi/2 far below the surface).
+double satazel(const double* pos, const double* e, double* azel);
+// GDOP, PDOP, HDOP, VDOP into dop (4 doubles) over the ns azimuth/elevation
+// pairs azel (rad) at or above elmin (rad); zeros with fewer than 4 satellites.
+void dops(int ns, const double* azel, double elmin, double* dop);
 
-// Atmospheric models.
+// Atmospheric models. pos: geodetic receiver position; azel: azimuth,
+// elevation (rad); delays in m.
+// Broadcast (IS-GPS-200) ionospheric delay on L1 with the 8 parameters ion
+// (alpha s, s/sc, s/sc^2, s/sc^3; beta s, ...; all 0: defaults). 0 below
+// -1000 m height or at elevation <= 0.
 double ionmodel(gtime_t t, const double* ion, const double* pos, const double* azel);
+// Saastamoinen tropospheric delay with a standard atmosphere and relative
+// humidity humi (0..1). 0 outside heights -100..10000 m or at elevation <= 0.
 double tropmodel(gtime_t t, const double* pos, const double* azel, double humi);
-// Niell mapping functions: hydrostatic (returned) and wet (*mapfw); 0 below the horizon.
+// Niell mapping functions: hydrostatic (returned) and wet (*mapfw, may be
+// null); 0 below the horizon or outside heights -1000..20000 m.
 double tropmapf(gtime_t t, const double* pos, const double* azel, double* mapfw);
 
-// Matrices, column-major.
-double dot(const double* a, const double* b, int n);
-double norm(const double* a, int n);
-void matcpy(double* A, const double* B, int n, int m);
+// Matrices, column-major (A[i + j * n] for n rows); buffers owned by the caller.
+double dot(const double* a, const double* b, int n);    // sum a_i b_i
+double norm(const double* a, int n);                    // Euclidean norm of a (n)
+void matcpy(double* A, const double* B, int n, int m);  // A = B, both n x m
+// C (n x k) = alpha op(A) op(B) + beta C with op(A) n x m, op(B) m x k; tr is
+// "NN", "NT", "TN" or "TT" (T: transposed). C must not alias A or B.
 void matmul(const char* tr, int n, int k, int m, double alpha, const double* A, const double* B, double beta,
             double* C);
-int matinv(double* A, int n);  // 0 ok, -1 singular or larger than MAXMAT
+// A (n x n) inverted in place. Returns 0, or -1 (A unchanged) when singular or n outside 1..MAXMAT.
+int matinv(double* A, int n);
+// X (n x m) = op(A)^-1 op(Y) with A n x n (tr[0]) and Y n x m (tr[1] 'T': Y^T).
+// Returns 0, or -1 when A is singular or n is outside 1..MAXMAT.
 int solve(const char* tr, const double* A, const double* Y, int n, int m, double* X);
+// Least squares: A (n x m; column i holds the partial derivatives of
+// measurement i), y (m). x (n) = (A A^T)^-1 A y, Q (n x n) = (A A^T)^-1.
+// Returns 0, or -1 when m < n, n > MAXMAT or A A^T is singular.
 int lsq(const double* A, const double* y, int n, int m, double* x, double* Q);
 inline constexpr int MAXMAT = 96;  // largest square matrix the inverse handles
 
-// Bit fields, most significant bit first.
-unsigned int getbitu(const unsigned char* buff, int pos, int len);
-int getbits(const unsigned char* buff, int pos, int len);  // two's complement
-int getbitg(const unsigned char* buff, int pos, int len);  // sign and magnitude
-void setbitu(unsigned char* buff, int pos, int len, unsigned int data);
-void setbits(unsigned char* buff, int pos, int len, int data);
+// Bit fields, most significant bit first; pos and len in bits (len 1..32).
+unsigned int getbitu(const unsigned char* buff, int pos, int len);       // unsigned
+int getbits(const unsigned char* buff, int pos, int len);                // two's complement
+int getbitg(const unsigned char* buff, int pos, int len);                // sign and magnitude
+void setbitu(unsigned char* buff, int pos, int len, unsigned int data);  // low len bits of data
+void setbits(unsigned char* buff, int pos, int len, int data);           // two's complement
+// CRC-24Q (RTCM 3 frames) of len bytes of buff, initial value 0; 24-bit result.
 unsigned int crc24q(const unsigned char* buff, int len);
