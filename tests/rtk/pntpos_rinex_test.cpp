@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "rtk/rtk_test_util.h"
+#include "test_util.h"
 
 namespace {
 
-const char* const DIR = TALON_SHARED_DATA "/rinex/spirent-2km-static/";
 constexpr double ROVER[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
 constexpr double BASE[3] = {4157177.06580187, 671230.476590636, 4774767.03105544};
 
@@ -118,14 +119,14 @@ int next_epoch(std::FILE* fp, int rcv, obsd_t* obs) {
   return 0;
 }
 
-void run(const char* file, const double* truth, int* epochs, double* max_err, double* rms) {
+void run(const std::string& dir, const char* file, const double* truth, int* epochs, double* max_err, double* rms) {
   auto nav = std::make_unique<nav_t>();
   nav->n = MAXEPH;
   const double ep[6] = {2023, 1, 8, 10, 5, 0};
-  ASSERT_TRUE(read_nav(std::string(DIR) + "gps.nav", epoch2time(ep), nav.get()));
+  ASSERT_TRUE(read_nav(dir + "gps.nav", epoch2time(ep), nav.get()));
   ASSERT_GT(nav->ion_gps[4], 0.0);
   ObsFile f;
-  f.fp = std::fopen((std::string(DIR) + file).c_str(), "r");
+  f.fp = std::fopen((dir + file).c_str(), "r");
   ASSERT_NE(f.fp, nullptr);
   const prcopt_t opt = rtk_test::default_opt();
   obsd_t obs[MAXOBS];
@@ -149,17 +150,26 @@ void run(const char* file, const double* truth, int* epochs, double* max_err, do
 
 // The recording models Klobuchar and Saastamoinen like the engine; every epoch
 // solves within a metre (without T_GD the same run is up to 9 m off).
-TEST(PntposRinex, HardwareSimulatorRoverAndBaseWithinOneMetre) {
+struct ReceiverCase {
+  const char* file;
+  const double* truth;  // ECEF, m
+};
+void PrintTo(const ReceiverCase& c, std::ostream* os) { *os << c.file; }
+
+class PntposRinex : public ::testing::TestWithParam<ReceiverCase> {};
+
+TEST_P(PntposRinex, HardwareSimulatorWithinOneMetre) {
+  TALON_SHARED_DATA_OR_SKIP(dir, "rinex/spirent-2km-static");
   int epochs = 0;
   double max_err = 0.0, rms = 0.0;
-  run("rover.obs", ROVER, &epochs, &max_err, &rms);
-  EXPECT_EQ(epochs, 601);
-  EXPECT_LT(max_err, 1.0);
-  EXPECT_LT(rms, 0.5);
-  run("base.obs", BASE, &epochs, &max_err, &rms);
+  run(dir, GetParam().file, GetParam().truth, &epochs, &max_err, &rms);
   EXPECT_EQ(epochs, 601);
   EXPECT_LT(max_err, 1.0);
   EXPECT_LT(rms, 0.5);
 }
+
+INSTANTIATE_TEST_SUITE_P(Spirent2kmStatic, PntposRinex,
+                         ::testing::Values(ReceiverCase{"rover.obs", ROVER}, ReceiverCase{"base.obs", BASE}),
+                         [](const auto& i) { return std::string(i.param.file).substr(0, 4); });
 
 }  // namespace

@@ -15,11 +15,10 @@
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
 #include "rtk/rtk_test_util.h"
+#include "test_util.h"
 #include "tools/scenario_sim/sim.h"
 
 namespace {
-
-const std::string DATA = TALON_SHARED_DATA "/rinex/";
 
 std::FILE* text_file(const std::string& text) {
   std::FILE* fp = std::tmpfile();
@@ -221,10 +220,11 @@ TEST(RinexObs, UnusableHeadersAreRefused) {
 // Navigation files.
 
 TEST(RinexNav, Version2GpsRecordsIonosphereAndNearestRecord) {
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/yamatogawa");
   const LeapGuard leap;
   init_engine();
   const nav_t* nav = RTK_get_nav();
-  ASSERT_EQ(RINEX_read_nav((DATA + "yamatogawa/brdc0060.10n").c_str()), 1);
+  ASSERT_EQ(RINEX_read_nav((d + "brdc0060.10n").c_str()), 1);
   EXPECT_GT(RINEX_get_nav_count(), 300);
   // the broadcast Klobuchar parameters replace the built-in ones
   EXPECT_DOUBLE_EQ(nav->ion_gps[0], 0.7451E-08);
@@ -332,7 +332,7 @@ double dist(const double* a, const double* b) {
 
 TEST(RinexRealData, Spirent2kmStaticFixesWithinTwoCentimetres) {
   const LeapGuard leap;
-  const std::string d = DATA + "spirent-2km-static/";
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/spirent-2km-static");
   const std::vector<EpochSol> r = run_rinex(d + "rover.obs", d + "base.obs", d + "gps.nav");
   constexpr double ROVER[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
   constexpr double BASE[3] = {4157177.06580187, 671230.476590636, 4774767.03105544};
@@ -359,7 +359,7 @@ TEST(RinexRealData, Spirent2kmStaticFixesWithinTwoCentimetres) {
 
 TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
   const LeapGuard leap;
-  const std::string d = DATA + "yamatogawa/";
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/yamatogawa");
   const std::vector<EpochSol> r =
       run_rinex(d + "yamatogawa_rover.obs", d + "yamatogawa_master.obs", d + "brdc0060.10n");
   constexpr double MASTER[3] = {-3749943.5172, 3683398.2394, 3600629.5295};
