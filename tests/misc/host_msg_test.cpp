@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "misc/host_msg.h"
@@ -101,57 +102,64 @@ void fill_sets(T* st, int n_sets, int stride) {
     }
 }
 
+// Passes a stored field to a packer: by value, or by address for a struct.
+template <typename P, typename U>
+auto pass(U& x) {
+  if constexpr (std::is_pointer_v<P>)
+    return &x;
+  else
+    return x;
+}
+
+// Unpacks into fields of the unpacker's own types, checks the unpacker's length,
+// and packs them again.
+template <typename... U, typename... P>
+std::function<int(const U08*, U08*)> repack(int (*unpack)(const U08*, U*...), int (*pack)(U08*, P...)) {
+  return [unpack, pack](const U08* a, U08* b) {
+    std::tuple<U...> v{};
+    const int n = std::apply([&](U&... x) { return unpack(a, &x...); }, v);
+    EXPECT_EQ(n, std::apply([&](U&... x) { return pack(b, pass<P>(x)...); }, v));
+    return n;
+  };
+}
+
+// A message of plain fields: packed from `fields`, its frame `frame_hex`, and
+// unpacked again into exactly the same fields (signs included).
+template <typename... U, typename... P>
+Golden plain(const std::string& name, int (*pack)(U08*, P...), int (*unpack)(const U08*, U*...),
+             const std::string& frame_hex, std::tuple<U...> fields) {
+  return {name, [pack, fields](U08* b) { return std::apply([&](const U&... x) { return pack(b, x...); }, fields); },
+          hex(frame_hex),
+          [pack, unpack, fields](const U08* a, U08* b) {
+            std::tuple<U...> v{};
+            const int n = std::apply([&](U&... x) { return unpack(a, &x...); }, v);
+            EXPECT_EQ(v, fields);
+            EXPECT_EQ(n, std::apply([&](const U&... x) { return pack(b, x...); }, v));
+            return n;
+          }};
+}
+
 std::vector<Golden> golden_cases() {
   std::vector<Golden> v;
   // Vectors known from the link's own documentation.
-  v.push_back({"pse_clock_minus_2", [](U08* b) { return pack_msg_pse_set_clock_offset(b, -2); }, hex("4A580A FFFFFFFE"),
-               [](const U08* a, U08* b) {
-                 S32 c;
-                 unpack_msg_pse_set_clock_offset(a, &c);
-                 EXPECT_EQ(c, -2);
-                 return pack_msg_pse_set_clock_offset(b, c);
-               }});
-  v.push_back({"drop_channel_3_17_2", [](U08* b) { return pack_msg_drop_channel(b, 3, 17, 2); }, hex("4A5812 03 11 02"),
-               [](const U08* a, U08* b) {
-                 S16 ch, p;
-                 U08 t;
-                 unpack_msg_drop_channel(a, &ch, &p, &t);
-                 return pack_msg_drop_channel(b, ch, p, t);
-               }});
-  v.push_back({"rtc_1_5_1000", [](U08* b) { return pack_msg_rtc(b, 1, 5, 1000); }, hex("4A580E 0001 00000005 000003E8"),
-               [](const U08* a, U08* b) {
-                 S16 wn;
-                 S32 s;
-                 U32 ss;
-                 unpack_msg_rtc(a, &wn, &s, &ss);
-                 return pack_msg_rtc(b, wn, s, ss);
-               }});
-  v.push_back({"hostbase_init", pack_msg_hostbase_init, hex("4A580F"), [](const U08* a, U08* b) {
-                 EXPECT_EQ(unpack_msg_hostbase_init(a), 3);
-                 return pack_msg_hostbase_init(b);
-               }});
+  v.push_back(plain("pse_clock_minus_2", pack_msg_pse_set_clock_offset, unpack_msg_pse_set_clock_offset,
+                    "4A580A FFFFFFFE", {-2}));
+  v.push_back(
+      plain("drop_channel_3_17_2", pack_msg_drop_channel, unpack_msg_drop_channel, "4A5812 03 11 02", {3, 17, 2}));
+  v.push_back(plain("rtc_1_5_1000", pack_msg_rtc, unpack_msg_rtc, "4A580E 0001 00000005 000003E8", {1, 5, 1000}));
+  v.push_back(plain("hostbase_init", pack_msg_hostbase_init, unpack_msg_hostbase_init, "4A580F", {}));
 
   // Messages without payload.
-  using U0 = int (*)(const U08*);
-  using P0 = int (*)(U08*);
-  const std::tuple<int, U0, P0> empties[] = {
-      {2, unpack_msg_pse_init, pack_msg_pse_init},
-      {5, unpack_msg_pse_enable_all, pack_msg_pse_enable_all},
-      {6, unpack_msg_pse_disable_all, pack_msg_pse_disable_all},
-      {12, unpack_msg_asic_init, pack_msg_asic_init},
-      {16, unpack_msg_hostbase_stop, pack_msg_hostbase_stop},
-      {30, unpack_msg_reset_noise_power, pack_msg_reset_noise_power},
-      {36, unpack_msg_glo_pse_init, pack_msg_glo_pse_init},
-      {41, unpack_msg_glo_pse_enable_all, pack_msg_glo_pse_enable_all},
-      {42, unpack_msg_glo_pse_disable_all, pack_msg_glo_pse_disable_all},
-      {47, unpack_msg_glo_asic_init, pack_msg_glo_asic_init},
-  };
-  for (const auto& [type, u, p] : empties)
-    v.push_back({"empty_" + std::to_string(type), p, blank(type, 3), [u, p](const U08* a, U08* b) {
-                   const int n = u(a);
-                   EXPECT_EQ(p(b), n);
-                   return n;
-                 }});
+  v.push_back(plain("empty_2", pack_msg_pse_init, unpack_msg_pse_init, "4A5802", {}));
+  v.push_back(plain("empty_5", pack_msg_pse_enable_all, unpack_msg_pse_enable_all, "4A5805", {}));
+  v.push_back(plain("empty_6", pack_msg_pse_disable_all, unpack_msg_pse_disable_all, "4A5806", {}));
+  v.push_back(plain("empty_12", pack_msg_asic_init, unpack_msg_asic_init, "4A580C", {}));
+  v.push_back(plain("empty_16", pack_msg_hostbase_stop, unpack_msg_hostbase_stop, "4A5810", {}));
+  v.push_back(plain("empty_30", pack_msg_reset_noise_power, unpack_msg_reset_noise_power, "4A581E", {}));
+  v.push_back(plain("empty_36", pack_msg_glo_pse_init, unpack_msg_glo_pse_init, "4A5824", {}));
+  v.push_back(plain("empty_41", pack_msg_glo_pse_enable_all, unpack_msg_glo_pse_enable_all, "4A5829", {}));
+  v.push_back(plain("empty_42", pack_msg_glo_pse_disable_all, unpack_msg_glo_pse_disable_all, "4A582A", {}));
+  v.push_back(plain("empty_47", pack_msg_glo_asic_init, unpack_msg_glo_asic_init, "4A582F", {}));
 
   v.push_back({"gtc",
                [](U08* b) {
@@ -160,15 +168,7 @@ std::vector<Golden> golden_cases() {
                  return pack_msg_gtc(b, &g, -2, 1, 2500000, -77, &r);
                },
                hex("4A5800 01020304 05060708 090A0B0C FFFFFFFB FFFE 01 002625A0 FFFFFFB3 A0A1A2A3 B0B1B2B3 C0C1C2C3"),
-               [](const U08* a, U08* b) {
-                 GTC_RD_T g;
-                 S16 sh, up;
-                 U32 np;
-                 S32 sy;
-                 ASIC_READ_RTC_T r;
-                 EXPECT_EQ(unpack_msg_gtc(a, &g, &sh, &up, &np, &sy, &r), MSG_LEN_GTC);
-                 return pack_msg_gtc(b, &g, sh, up, np, sy, &r);
-               }});
+               repack(unpack_msg_gtc, pack_msg_gtc)});
   v.push_back({"chan",
                [](U08* b) {
                  const ASIC_CHAN_MEAS_T m = sample_chan();
@@ -176,12 +176,7 @@ std::vector<Golden> golden_cases() {
                },
                hex("4A5801 13 01 F9 17 06 FE A5 01020304 F1F2F3F4 FED4 05 FD 1234 EE 09 FFFF 7FFF F8A432EB 89ABCDEF "
                    "11223344 55667788 FFFFF060 CAFEBABE 0000FFFF DEADBEEF"),
-               [](const U08* a, U08* b) {
-                 ASIC_CHAN_MEAS_T m{};
-                 S16 ch;
-                 unpack_msg_chan(a, &ch, &m);
-                 return pack_msg_chan(b, ch, &m);
-               }});
+               repack(unpack_msg_chan, pack_msg_chan)});
   {  // CHAN_CARRIER
     Bytes e = blank(62, 67);
     put(e, 3, 4, 1);
@@ -198,13 +193,7 @@ std::vector<Golden> golden_cases() {
                    const ASIC_CHAN_MEAS_T m = sample_chan();
                    return pack_msg_chan_carrier(b, 4, &m);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   ASIC_CHAN_MEAS_T m{};
-                   S16 ch;
-                   unpack_msg_chan_carrier(a, &ch, &m);
-                   return pack_msg_chan_carrier(b, ch, &m);
-                 }});
+                 e, repack(unpack_msg_chan_carrier, pack_msg_chan_carrier)});
   }
   {  // GTC_CLOCK_COUNTS
     Bytes e = blank(63, 64);
@@ -232,39 +221,22 @@ std::vector<Golden> golden_cases() {
                    return pack_msg_gtc_clock_counts(b, n, c, s);
                  }});
   }
-  v.push_back({"databits", [](U08* b) { return pack_msg_get_databits(b, 5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7); },
-               hex("4A580D 05 02 28 3FFFFFFF 80000001 0001E240 07"),
-               [](const U08* a, U08* b) {
-                 S16 ch, g, p;
-                 U32 d, di, bc;
-                 U08 i;
-                 unpack_msg_get_databits(a, &ch, &g, &p, &d, &di, &bc, &i);
-                 return pack_msg_get_databits(b, ch, g, p, d, di, bc, i);
-               }});
+  v.push_back(plain("databits", pack_msg_get_databits, unpack_msg_get_databits,
+                    "4A580D 05 02 28 3FFFFFFF 80000001 0001E240 07", {5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7}));
   v.push_back({"pse_param",
                [](U08* b) {
                  const PSE_PARAM_T p{11, 12, 13, 14, 0x0102, 500};
                  return pack_msg_pse_set_signal_mode_param(b, 2, &p);
                },
                hex("4A5803 02 0B 0C 0D 0E 0102 01F4"),
-               [](const U08* a, U08* b) {
-                 S16 mode;
-                 PSE_PARAM_T p;
-                 unpack_msg_pse_set_signal_mode_param(a, &mode, &p);
-                 return pack_msg_pse_set_signal_mode_param(b, mode, &p);
-               }});
+               repack(unpack_msg_pse_set_signal_mode_param, pack_msg_pse_set_signal_mode_param)});
   v.push_back({"glo_pse_param",
                [](U08* b) {
                  const GLO_PSE_PARAM_T p{11, 12, 13, 14, 0x0102, 500};
                  return pack_msg_glo_pse_set_signal_mode_param(b, 2, &p);
                },
                hex("4A5825 02 0B 0C 0D 0E 0102 01F4"),
-               [](const U08* a, U08* b) {
-                 S16 mode;
-                 GLO_PSE_PARAM_T p;
-                 unpack_msg_glo_pse_set_signal_mode_param(a, &mode, &p);
-                 return pack_msg_glo_pse_set_signal_mode_param(b, mode, &p);
-               }});
+               repack(unpack_msg_glo_pse_set_signal_mode_param, pack_msg_glo_pse_set_signal_mode_param)});
   {  // PSE_SET: 8 states of 14 bytes from offset 5
     Bytes e = blank(4, 117);
     put(e, 3, 1, 1);
@@ -477,128 +449,39 @@ std::vector<Golden> golden_cases() {
                    return pack_msg_predict_meas(b, n, ref, p, c);
                  }});
   }
-  v.push_back({"glo_predict_meas", [](U08* b) { return pack_msg_glo_predict_meas(b, 4, 0x00054600, 0); },
-               hex("4A5827 04 00054600 00"),
-               [](const U08* a, U08* b) {
-                 S16 n, c;
-                 S32 ref;
-                 unpack_msg_glo_predict_meas(a, &n, &ref, &c);
-                 return pack_msg_glo_predict_meas(b, n, ref, c);
-               }});
-  v.push_back({"glo_str_start", [](U08* b) { return pack_msg_set_string_start_bitcnt(b, 17, -9, 3); },
-               hex("4A5826 11 FFFFFFF7 03"),
-               [](const U08* a, U08* b) {
-                 S16 ch;
-                 S32 bc;
-                 U08 i;
-                 unpack_msg_set_string_start_bitcnt(a, &ch, &bc, &i);
-                 return pack_msg_set_string_start_bitcnt(b, ch, bc, i);
-               }});
+  v.push_back(plain("glo_predict_meas", pack_msg_glo_predict_meas, unpack_msg_glo_predict_meas, "4A5827 04 00054600 00",
+                    {4, 0x00054600, 0}));
+  v.push_back(plain("glo_str_start", pack_msg_set_string_start_bitcnt, unpack_msg_set_string_start_bitcnt,
+                    "4A5826 11 FFFFFFF7 03", {17, -9, 3}));
   v.push_back({"adjust_rtc",
                [](U08* b) {
                  const ASIC_RTC_ADJ_T a{32767, 2300, 604799, 0xFFFFFFF0, 0x12345678, 0xAAAA};
                  return pack_msg_adjust_rtc(b, &a);
                },
-               hex("4A5813 7FFF 08FC 00093A7F FFFFFFF0"),
-               [](const U08* a, U08* b) {
-                 ASIC_RTC_ADJ_T r{};
-                 unpack_msg_adjust_rtc(a, &r);
-                 return pack_msg_adjust_rtc(b, &r);
-               }});
-  v.push_back({"hot_start",
-               [](U08* b) { return pack_msg_set_hot_start_predict_time(b, 345678, 999, 16367, -1, 32000, 1); },
-               hex("4A5838 0005464E 03E7 3FEF FFFFFFFF 7D00 0001"),
-               [](const U08* a, U08* b) {
-                 S32 s, rs;
-                 S16 ss, sss, rss, v;
-                 unpack_msg_set_hot_start_predict_time(a, &s, &ss, &sss, &rs, &rss, &v);
-                 return pack_msg_set_hot_start_predict_time(b, s, ss, sss, rs, rss, v);
-               }});
-  v.push_back({"set_1pps", [](U08* b) { return pack_msg_set_1pps(b, 1, 16367667, 0xFFFFFFFE); },
-               hex("4A5819 01 00F9C033 FFFFFFFE"),
-               [](const U08* a, U08* b) {
-                 S16 e;
-                 U32 o, p;
-                 unpack_msg_set_1pps(a, &e, &o, &p);
-                 return pack_msg_set_1pps(b, e, o, p);
-               }});
-  v.push_back({"glo_set_1pps", [](U08* b) { return pack_msg_glo_set_1pps(b, 1, 16367667, 0xFFFFFFFE); },
-               hex("4A5834 01 00F9C033 FFFFFFFE"),
-               [](const U08* a, U08* b) {
-                 S16 e;
-                 U32 o, p;
-                 unpack_msg_glo_set_1pps(a, &e, &o, &p);
-                 return pack_msg_glo_set_1pps(b, e, o, p);
-               }});
-  v.push_back({"pse_status", [](U08* b) { return pack_msg_pse_status(b, 1, 2, -1, 4, -128, 6, 0x80000001); },
-               hex("4A581A 01 02 FF 04 80 06 80000001"),
-               [](const U08* a, U08* b) {
-                 S08 v[6];
-                 U32 f;
-                 unpack_msg_pse_status(a, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f);
-                 EXPECT_EQ(v[4], -128);
-                 return pack_msg_pse_status(b, v[0], v[1], v[2], v[3], v[4], v[5], f);
-               }});
-  v.push_back({"glo_pse_status", [](U08* b) { return pack_msg_glo_pse_status(b, 1, 2, -1, 4, -128, 6, 0x80000001); },
-               hex("4A5833 01 02 FF 04 80 06 80000001"),
-               [](const U08* a, U08* b) {
-                 S08 v[6];
-                 U32 f;
-                 unpack_msg_glo_pse_status(a, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &f);
-                 return pack_msg_glo_pse_status(b, v[0], v[1], v[2], v[3], v[4], v[5], f);
-               }});
-  v.push_back({"weak_bs_flag", [](U08* b) { return pack_msg_asic_weak_bs_flag(b, 5); }, hex("4A581B 00000005"),
-               [](const U08* a, U08* b) {
-                 U32 f;
-                 unpack_msg_asic_weak_bs_flag(a, &f);
-                 return pack_msg_asic_weak_bs_flag(b, f);
-               }});
-  v.push_back({"cnr_status", [](U08* b) { return pack_msg_pse_update_tm_cnr_status(b, 1, 2, 3, 4); },
-               hex("4A581C 01 02 03 04"),
-               [](const U08* a, U08* b) {
-                 U08 v[4];
-                 unpack_msg_pse_update_tm_cnr_status(a, &v[0], &v[1], &v[2], &v[3]);
-                 return pack_msg_pse_update_tm_cnr_status(b, v[0], v[1], v[2], v[3]);
-               }});
-  v.push_back({"shift_msc", [](U08* b) { return pack_msg_ch_shift_msc(b, 11, 23, 2, -1); }, hex("4A5818 0B 17 02 FF"),
-               [](const U08* a, U08* b) {
-                 S16 ch, p, s;
-                 U08 t;
-                 unpack_msg_ch_shift_msc(a, &ch, &p, &t, &s);
-                 EXPECT_EQ(s, -1);
-                 return pack_msg_ch_shift_msc(b, ch, p, t, s);
-               }});
-  v.push_back({"glo_shift_msc", [](U08* b) { return pack_msg_glo_ch_shift_msc(b, 11, -7, 2, -2); },
-               hex("4A5836 0B F9 02 FE"),
-               [](const U08* a, U08* b) {
-                 S16 ch, k, s;
-                 U08 t;
-                 unpack_msg_glo_ch_shift_msc(a, &ch, &k, &t, &s);
-                 EXPECT_EQ(k, -7);
-                 return pack_msg_glo_ch_shift_msc(b, ch, k, t, s);
-               }});
-  v.push_back({"tm_shift_tap", [](U08* b) { return pack_msg_command_tm_shift_tap(b, 19, 1, -3); },
-               hex("4A5837 13 01 FD"),
-               [](const U08* a, U08* b) {
-                 S16 ch, on, sh;
-                 unpack_msg_command_tm_shift_tap(a, &ch, &on, &sh);
-                 EXPECT_EQ(sh, -3);
-                 return pack_msg_command_tm_shift_tap(b, ch, on, sh);
-               }});
-  v.push_back({"clock_46", [](U08* b) { return pack_msg_glo_pse_set_clock_offset(b, 0x7FFFFFFF); },
-               hex("4A582E 7FFFFFFF"),
-               [](const U08* a, U08* b) {
-                 S32 c;
-                 unpack_msg_glo_pse_set_clock_offset(a, &c);
-                 return pack_msg_glo_pse_set_clock_offset(b, c);
-               }});
-  v.push_back({"clock_64", [](U08* b) { return pack_msg_pse_bd2_set_clock_offset(b, 0x7FFFFFFF); },
-               hex("4A5840 7FFFFFFF"),
-               [](const U08* a, U08* b) {
-                 S32 c;
-                 unpack_msg_bd2_pse_set_clock_offset(a, &c);
-                 return pack_msg_pse_bd2_set_clock_offset(b, c);
-               }});
+               hex("4A5813 7FFF 08FC 00093A7F FFFFFFF0"), repack(unpack_msg_adjust_rtc, pack_msg_adjust_rtc)});
+  v.push_back(plain("hot_start", pack_msg_set_hot_start_predict_time, unpack_msg_set_hot_start_predict_time,
+                    "4A5838 0005464E 03E7 3FEF FFFFFFFF 7D00 0001", {345678, 999, 16367, -1, 32000, 1}));
+  v.push_back(plain("set_1pps", pack_msg_set_1pps, unpack_msg_set_1pps, "4A5819 01 00F9C033 FFFFFFFE",
+                    {1, 16367667, 0xFFFFFFFE}));
+  v.push_back(plain("glo_set_1pps", pack_msg_glo_set_1pps, unpack_msg_glo_set_1pps, "4A5834 01 00F9C033 FFFFFFFE",
+                    {1, 16367667, 0xFFFFFFFE}));
+  v.push_back(plain("pse_status", pack_msg_pse_status, unpack_msg_pse_status, "4A581A 01 02 FF 04 80 06 80000001",
+                    {1, 2, -1, 4, -128, 6, 0x80000001}));
+  v.push_back(plain("glo_pse_status", pack_msg_glo_pse_status, unpack_msg_glo_pse_status,
+                    "4A5833 01 02 FF 04 80 06 80000001", {1, 2, -1, 4, -128, 6, 0x80000001}));
+  v.push_back(plain("weak_bs_flag", pack_msg_asic_weak_bs_flag, unpack_msg_asic_weak_bs_flag, "4A581B 00000005", {5}));
+  v.push_back(plain("cnr_status", pack_msg_pse_update_tm_cnr_status, unpack_msg_pse_update_tm_cnr_status,
+                    "4A581C 01 02 03 04", {1, 2, 3, 4}));
+  v.push_back(
+      plain("shift_msc", pack_msg_ch_shift_msc, unpack_msg_ch_shift_msc, "4A5818 0B 17 02 FF", {11, 23, 2, -1}));
+  v.push_back(plain("glo_shift_msc", pack_msg_glo_ch_shift_msc, unpack_msg_glo_ch_shift_msc, "4A5836 0B F9 02 FE",
+                    {11, -7, 2, -2}));
+  v.push_back(plain("tm_shift_tap", pack_msg_command_tm_shift_tap, unpack_msg_command_tm_shift_tap, "4A5837 13 01 FD",
+                    {19, 1, -3}));
+  v.push_back(plain("clock_46", pack_msg_glo_pse_set_clock_offset, unpack_msg_glo_pse_set_clock_offset,
+                    "4A582E 7FFFFFFF", {0x7FFFFFFF}));
+  v.push_back(plain("clock_64", pack_msg_pse_bd2_set_clock_offset, unpack_msg_bd2_pse_set_clock_offset,
+                    "4A5840 7FFFFFFF", {0x7FFFFFFF}));
   // One-byte commands: type, unpacker, packer, value, expected byte.
   using U1 = int (*)(const U08*, S16*);
   using P1 = int (*)(U08*, S16);
@@ -625,12 +508,8 @@ std::vector<Golden> golden_cases() {
                    return p(b, x);
                  }});
   }
-  v.push_back({"one_byte_49", [](U08* b) { return pack_msg_glo_pse_change_145_param(b, -2); }, hex("4A5831 FE"),
-               [](const U08* a, U08* b) {
-                 S08 x;
-                 unpack_msg_glo_pse_change_145_param(a, &x);
-                 return pack_msg_glo_pse_change_145_param(b, x);
-               }});
+  v.push_back(
+      plain("one_byte_49", pack_msg_glo_pse_change_145_param, unpack_msg_glo_pse_change_145_param, "4A5831 FE", {-2}));
   return v;
 }
 

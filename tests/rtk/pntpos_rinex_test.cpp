@@ -170,6 +170,9 @@ TEST_P(PntposRinex, HardwareSimulatorWithinOneMetre) {
 
 INSTANTIATE_TEST_SUITE_P(Spirent2kmStatic, PntposRinex,
                          ::testing::Values(ReceiverCase{"rover.obs", ROVER}, ReceiverCase{"base.obs", BASE}),
-                         [](const auto& i) { return std::string(i.param.file).substr(0, 4); });
+                         [](const auto& i) {
+                           return talon_test::case_name(
+                               std::string(i.param.file).substr(0, std::string(i.param.file).find('.')));
+                         });
 
 }  // namespace
