@@ -34,25 +34,30 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
-pid_t start(const std::string& dir, const std::vector<std::string>& args, const std::string& out,
-            const std::string& err) {
+int spawn_program(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& out, const std::string& err) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   if (chdir(dir.c_str()) != 0) _exit(127);
   const int in = open("/dev/null", O_RDONLY);
   const int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int fe = err == out ? fo : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   dup2(in, 0);
   dup2(fo, 1);
   dup2(fe, 2);
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(TALONHOST_EXE));
+  argv.push_back(const_cast<char*>(exe.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  execv(TALONHOST_EXE, argv.data());
+  execv(exe.c_str(), argv.data());
   _exit(127);
+}
+
+namespace {
+
+pid_t start(const std::string& dir, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err) {
+  return spawn_program(dir, TALONHOST_EXE, args, out, err);
 }
 
 }  // namespace

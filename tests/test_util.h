@@ -32,6 +32,11 @@ struct RunResult {
 // Run talonhost with args in dir; stdin is /dev/null. Kills it after timeout_s.
 RunResult run_talonhost(const std::string& dir, const std::vector<std::string>& args, int timeout_s = 60);
 
+// Start exe with args in dir in the background (stdin /dev/null, stdout and
+// stderr to the files out and err, relative to dir; they may be the same file);
+// returns its pid.
+int spawn_program(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& out, const std::string& err);
 // Start talonhost in the background; returns its pid. Output goes to files out/err in dir.
 int spawn_talonhost(const std::string& dir, const std::vector<std::string>& args);
 // Wait for a spawned process; returns its exit code (-1 on a signal or timeout).

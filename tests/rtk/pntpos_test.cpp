@@ -42,11 +42,7 @@ Epoch one_epoch(int week = 2400) {
   return e;
 }
 
-double error(const sol_t& sol, const SIM_TRUTH_T& t) {
-  double d2 = 0.0;
-  for (int i = 0; i < 3; ++i) d2 += (sol.rr[i] - t.pos[i]) * (sol.rr[i] - t.pos[i]);
-  return std::sqrt(d2);
-}
+double error(const sol_t& sol, const SIM_TRUTH_T& t) { return rtk_test::dist(sol.rr, t.pos); }
 
 TEST(Pntpos, NeedsSixGpsSatellites) {
   Epoch e = one_epoch();
