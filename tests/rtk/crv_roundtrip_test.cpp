@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 #include "rtk/rtk_test_util.h"
 
@@ -108,7 +109,7 @@ TEST(CrvRoundTrip, RandomEphemeridesThroughSubframes) {
       ++want_week;
     else if (e.toe * 16.0 > ttr + 302400.0)
       --want_week;
-    SCOPED_TRACE(k);
+    SCOPED_TRACE("case " + std::to_string(k) + ", week " + std::to_string(week) + ", PRN " + std::to_string(prn));
     const eph_t& d = RTK_get_nav()->eph[prn - 1];
     ASSERT_EQ(d.sat, prn);
     expect_eph_equal(d, e, want_week);
