@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -119,6 +120,19 @@ std::function<int(const U08*, U08*)> repack(int (*unpack)(const U08*, U*...), in
     std::tuple<U...> v{};
     const int n = std::apply([&](U&... x) { return unpack(a, &x...); }, v);
     EXPECT_EQ(n, std::apply([&](U&... x) { return pack(b, pass<P>(x)...); }, v));
+    return n;
+  };
+}
+
+// The same for a count and an array of up to N entries.
+template <std::size_t N, typename T>
+std::function<int(const U08*, U08*)> repack_array(int (*unpack)(const U08*, S16*, T*),
+                                                  int (*pack)(U08*, S16, const T*)) {
+  return [unpack, pack](const U08* a, U08* b) {
+    S16 num = 0;
+    std::array<T, N> v{};
+    const int n = unpack(a, &num, v.data());
+    EXPECT_EQ(n, pack(b, num, v.data()));
     return n;
   };
 }
@@ -306,13 +320,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 20; ++i) d[i] = {static_cast<S16>(i + 1), static_cast<S16>(-50 * i)};
                    return pack_msg_pse_set_sv_doppler(b, 3, d);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   PSE_PRN_DOPP_T d[20];
-                   unpack_msg_pse_set_sv_doppler(a, &n, d);
-                   return pack_msg_pse_set_sv_doppler(b, n, d);
-                 }});
+                 e, repack_array<20>(unpack_msg_pse_set_sv_doppler, pack_msg_pse_set_sv_doppler)});
   }
   {  // GLO_PSE_SVDOPP: 14 entries
     Bytes e = blank(45, 46);
@@ -327,14 +335,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 14; ++i) d[i] = {static_cast<S16>(i - 7), static_cast<S16>(100 * i)};
                    return pack_msg_glo_pse_set_sv_doppler(b, 14, d);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   GLO_PSE_KN_DOPP_T d[14];
-                   unpack_msg_glo_pse_set_sv_doppler(a, &n, d);
-                   EXPECT_EQ(d[0].kn, -7);
-                   return pack_msg_glo_pse_set_sv_doppler(b, n, d);
-                 }});
+                 e, repack_array<14>(unpack_msg_glo_pse_set_sv_doppler, pack_msg_glo_pse_set_sv_doppler)});
   }
   {  // weak arrays: PSE (11), GLO (61) as ccs; BD2 (65) as ccss
     Bytes e = blank(11, 36);
@@ -351,13 +352,7 @@ std::vector<Golden> golden_cases() {
                      w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
                    return pack_msg_pse_set_weak_array(b, 2, w);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   PSE_WEAK_SEARCH_T w[8];
-                   unpack_msg_pse_set_weak_array(a, &n, w);
-                   return pack_msg_pse_set_weak_array(b, n, w);
-                 }});
+                 e, repack_array<8>(unpack_msg_pse_set_weak_array, pack_msg_pse_set_weak_array)});
     e[2] = 61;
     v.push_back({"glo_pse_weak",
                  [](U08* b) {
@@ -366,13 +361,7 @@ std::vector<Golden> golden_cases() {
                      w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
                    return pack_msg_glo_pse_set_weak_array(b, 2, w);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   GLO_PSE_WEAK_SEARCH_T w[8];
-                   unpack_msg_glo_pse_set_weak_array(a, &n, w);
-                   return pack_msg_glo_pse_set_weak_array(b, n, w);
-                 }});
+                 e, repack_array<8>(unpack_msg_glo_pse_set_weak_array, pack_msg_glo_pse_set_weak_array)});
     e = blank(65, 52);
     put(e, 3, 8, 1);
     for (int i = 0; i < 8; ++i) {
@@ -389,13 +378,7 @@ std::vector<Golden> golden_cases() {
              w[i] = {static_cast<S16>(i + 1), static_cast<S16>(i), static_cast<S16>(-i), static_cast<U16>(60000 + i)};
            return pack_msg_bd2_pse_set_weak_array(b, 8, w);
          },
-         e,
-         [](const U08* a, U08* b) {
-           S16 n;
-           BD2_PSE_WEAK_SEARCH_T w[8];
-           unpack_msg_bd2_pse_set_weak_array(a, &n, w);
-           return pack_msg_bd2_pse_set_weak_array(b, n, w);
-         }});
+         e, repack_array<8>(unpack_msg_bd2_pse_set_weak_array, pack_msg_bd2_pse_set_weak_array)});
   }
   {  // ASIC_SET_TR: 12 x cl
     Bytes e = blank(31, 64);
@@ -410,13 +393,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 12; ++i) t[i] = {static_cast<S16>(i + 1), -70000 * i};
                    return pack_msg_tr(b, 12, t);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   ASIC_TR_T t[12];
-                   unpack_msg_tr(a, &n, t);
-                   return pack_msg_tr(b, n, t);
-                 }});
+                 e, repack_array<12>(unpack_msg_tr, pack_msg_tr)});
   }
   {  // ASIC_PREDICT_MEAS: head, then 20 entries of 16 bytes from offset 9
     Bytes e = blank(17, 329);
@@ -612,6 +589,12 @@ TEST(HostMsg, WideningOfOneByteFields) {
   pack_msg_gtc_clock_counts(buf, 0xFF, clk, sub);
   unpack_msg_gtc_clock_counts(buf, &cnt, clk, sub);
   EXPECT_EQ(cnt, 255);  // a count is unsigned; the proxy limits it to 10
+
+  GLO_PSE_KN_DOPP_T kn[14] = {{-7, 100}};
+  pack_msg_glo_pse_set_sv_doppler(buf, 14, kn);
+  kn[0] = {};
+  unpack_msg_glo_pse_set_sv_doppler(buf, &cnt, kn);
+  EXPECT_EQ(kn[0].kn, -7);
 }
 
 }  // namespace
