@@ -103,36 +103,24 @@ void fill_sets(T* st, int n_sets, int stride) {
     }
 }
 
-// Passes a stored field to a packer: by value, or by address for a struct.
-template <typename P, typename U>
-auto pass(U& x) {
+// A stored field as a packer takes it: an array (or one struct) by address, a
+// plain value by value.
+template <typename P, typename A>
+auto field(A& x) {
   if constexpr (std::is_pointer_v<P>)
-    return &x;
+    return x.data();
   else
-    return x;
+    return x[0];
 }
 
-// Unpacks into fields of the unpacker's own types, checks the unpacker's length,
-// and packs them again.
-template <typename... U, typename... P>
+// Unpacks into fields of the unpacker's own types (room for N entries each),
+// checks the unpacker's length, and packs them again.
+template <std::size_t N, typename... U, typename... P>
 std::function<int(const U08*, U08*)> repack(int (*unpack)(const U08*, U*...), int (*pack)(U08*, P...)) {
   return [unpack, pack](const U08* a, U08* b) {
-    std::tuple<U...> v{};
-    const int n = std::apply([&](U&... x) { return unpack(a, &x...); }, v);
-    EXPECT_EQ(n, std::apply([&](U&... x) { return pack(b, pass<P>(x)...); }, v));
-    return n;
-  };
-}
-
-// The same for a count and an array of up to N entries.
-template <std::size_t N, typename T>
-std::function<int(const U08*, U08*)> repack_array(int (*unpack)(const U08*, S16*, T*),
-                                                  int (*pack)(U08*, S16, const T*)) {
-  return [unpack, pack](const U08* a, U08* b) {
-    S16 num = 0;
-    std::array<T, N> v{};
-    const int n = unpack(a, &num, v.data());
-    EXPECT_EQ(n, pack(b, num, v.data()));
+    std::tuple<std::array<U, N>...> v{};
+    const int n = std::apply([&](auto&... x) { return unpack(a, x.data()...); }, v);
+    EXPECT_EQ(n, std::apply([&](auto&... x) { return pack(b, field<P>(x)...); }, v));
     return n;
   };
 }
@@ -182,7 +170,7 @@ std::vector<Golden> golden_cases() {
                  return pack_msg_gtc(b, &g, -2, 1, 2500000, -77, &r);
                },
                hex("4A5800 01020304 05060708 090A0B0C FFFFFFFB FFFE 01 002625A0 FFFFFFB3 A0A1A2A3 B0B1B2B3 C0C1C2C3"),
-               repack(unpack_msg_gtc, pack_msg_gtc)});
+               repack<1>(unpack_msg_gtc, pack_msg_gtc)});
   v.push_back({"chan",
                [](U08* b) {
                  const ASIC_CHAN_MEAS_T m = sample_chan();
@@ -190,7 +178,7 @@ std::vector<Golden> golden_cases() {
                },
                hex("4A5801 13 01 F9 17 06 FE A5 01020304 F1F2F3F4 FED4 05 FD 1234 EE 09 FFFF 7FFF F8A432EB 89ABCDEF "
                    "11223344 55667788 FFFFF060 CAFEBABE 0000FFFF DEADBEEF"),
-               repack(unpack_msg_chan, pack_msg_chan)});
+               repack<1>(unpack_msg_chan, pack_msg_chan)});
   {  // CHAN_CARRIER
     Bytes e = blank(62, 67);
     put(e, 3, 4, 1);
@@ -207,7 +195,7 @@ std::vector<Golden> golden_cases() {
                    const ASIC_CHAN_MEAS_T m = sample_chan();
                    return pack_msg_chan_carrier(b, 4, &m);
                  },
-                 e, repack(unpack_msg_chan_carrier, pack_msg_chan_carrier)});
+                 e, repack<1>(unpack_msg_chan_carrier, pack_msg_chan_carrier)});
   }
   {  // GTC_CLOCK_COUNTS
     Bytes e = blank(63, 64);
@@ -226,14 +214,7 @@ std::vector<Golden> golden_cases() {
                    }
                    return pack_msg_gtc_clock_counts(b, 3, c, s);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n;
-                   U32 c[10];
-                   U16 s[10];
-                   unpack_msg_gtc_clock_counts(a, &n, c, s);
-                   return pack_msg_gtc_clock_counts(b, n, c, s);
-                 }});
+                 e, repack<10>(unpack_msg_gtc_clock_counts, pack_msg_gtc_clock_counts)});
   }
   v.push_back(plain("databits", pack_msg_get_databits, unpack_msg_get_databits,
                     "4A580D 05 02 28 3FFFFFFF 80000001 0001E240 07", {5, 2, 40, 0x3FFFFFFF, 0x80000001, 123456, 7}));
@@ -243,14 +224,14 @@ std::vector<Golden> golden_cases() {
                  return pack_msg_pse_set_signal_mode_param(b, 2, &p);
                },
                hex("4A5803 02 0B 0C 0D 0E 0102 01F4"),
-               repack(unpack_msg_pse_set_signal_mode_param, pack_msg_pse_set_signal_mode_param)});
+               repack<1>(unpack_msg_pse_set_signal_mode_param, pack_msg_pse_set_signal_mode_param)});
   v.push_back({"glo_pse_param",
                [](U08* b) {
                  const GLO_PSE_PARAM_T p{11, 12, 13, 14, 0x0102, 500};
                  return pack_msg_glo_pse_set_signal_mode_param(b, 2, &p);
                },
                hex("4A5825 02 0B 0C 0D 0E 0102 01F4"),
-               repack(unpack_msg_glo_pse_set_signal_mode_param, pack_msg_glo_pse_set_signal_mode_param)});
+               repack<1>(unpack_msg_glo_pse_set_signal_mode_param, pack_msg_glo_pse_set_signal_mode_param)});
   {  // PSE_SET: 8 states of 14 bytes from offset 5
     Bytes e = blank(4, 117);
     put(e, 3, 1, 1);
@@ -270,14 +251,7 @@ std::vector<Golden> golden_cases() {
                    }
                    return pack_msg_pse_set_search_states_array(b, 1, 3, st);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S08 mode;
-                   S16 n;
-                   PSE_STATE_T st[8];
-                   unpack_msg_pse_set_search_states_array(a, &mode, &n, st);
-                   return pack_msg_pse_set_search_states_array(b, mode, n, st);
-                 }});
+                 e, repack<8>(unpack_msg_pse_set_search_states_array, pack_msg_pse_set_search_states_array)});
   }
   {  // GLO_PSE_SET: 8 states of 10 bytes from offset 5
     Bytes e = blank(40, 85);
@@ -298,14 +272,7 @@ std::vector<Golden> golden_cases() {
                    }
                    return pack_msg_glo_pse_set_search_states_array(b, -1, 8, st);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S08 mode;
-                   S16 n;
-                   GLO_PSE_STATE_T st[8];
-                   unpack_msg_glo_pse_set_search_states_array(a, &mode, &n, st);
-                   return pack_msg_glo_pse_set_search_states_array(b, mode, n, st);
-                 }});
+                 e, repack<8>(unpack_msg_glo_pse_set_search_states_array, pack_msg_glo_pse_set_search_states_array)});
   }
   {  // PSE_SVDOPP with num 3: all 20 entries from the caller's array
     Bytes e = blank(9, 64);
@@ -320,7 +287,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 20; ++i) d[i] = {static_cast<S16>(i + 1), static_cast<S16>(-50 * i)};
                    return pack_msg_pse_set_sv_doppler(b, 3, d);
                  },
-                 e, repack_array<20>(unpack_msg_pse_set_sv_doppler, pack_msg_pse_set_sv_doppler)});
+                 e, repack<20>(unpack_msg_pse_set_sv_doppler, pack_msg_pse_set_sv_doppler)});
   }
   {  // GLO_PSE_SVDOPP: 14 entries
     Bytes e = blank(45, 46);
@@ -335,7 +302,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 14; ++i) d[i] = {static_cast<S16>(i - 7), static_cast<S16>(100 * i)};
                    return pack_msg_glo_pse_set_sv_doppler(b, 14, d);
                  },
-                 e, repack_array<14>(unpack_msg_glo_pse_set_sv_doppler, pack_msg_glo_pse_set_sv_doppler)});
+                 e, repack<14>(unpack_msg_glo_pse_set_sv_doppler, pack_msg_glo_pse_set_sv_doppler)});
   }
   {  // weak arrays: PSE (11), GLO (61) as ccs; BD2 (65) as ccss
     Bytes e = blank(11, 36);
@@ -352,7 +319,7 @@ std::vector<Golden> golden_cases() {
                      w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
                    return pack_msg_pse_set_weak_array(b, 2, w);
                  },
-                 e, repack_array<8>(unpack_msg_pse_set_weak_array, pack_msg_pse_set_weak_array)});
+                 e, repack<8>(unpack_msg_pse_set_weak_array, pack_msg_pse_set_weak_array)});
     e[2] = 61;
     v.push_back({"glo_pse_weak",
                  [](U08* b) {
@@ -361,7 +328,7 @@ std::vector<Golden> golden_cases() {
                      w[i] = {static_cast<S16>(i + 3), static_cast<S16>(-i), static_cast<S16>(-1000 + i)};
                    return pack_msg_glo_pse_set_weak_array(b, 2, w);
                  },
-                 e, repack_array<8>(unpack_msg_glo_pse_set_weak_array, pack_msg_glo_pse_set_weak_array)});
+                 e, repack<8>(unpack_msg_glo_pse_set_weak_array, pack_msg_glo_pse_set_weak_array)});
     e = blank(65, 52);
     put(e, 3, 8, 1);
     for (int i = 0; i < 8; ++i) {
@@ -378,7 +345,7 @@ std::vector<Golden> golden_cases() {
              w[i] = {static_cast<S16>(i + 1), static_cast<S16>(i), static_cast<S16>(-i), static_cast<U16>(60000 + i)};
            return pack_msg_bd2_pse_set_weak_array(b, 8, w);
          },
-         e, repack_array<8>(unpack_msg_bd2_pse_set_weak_array, pack_msg_bd2_pse_set_weak_array)});
+         e, repack<8>(unpack_msg_bd2_pse_set_weak_array, pack_msg_bd2_pse_set_weak_array)});
   }
   {  // ASIC_SET_TR: 12 x cl
     Bytes e = blank(31, 64);
@@ -393,7 +360,7 @@ std::vector<Golden> golden_cases() {
                    for (int i = 0; i < 12; ++i) t[i] = {static_cast<S16>(i + 1), -70000 * i};
                    return pack_msg_tr(b, 12, t);
                  },
-                 e, repack_array<12>(unpack_msg_tr, pack_msg_tr)});
+                 e, repack<12>(unpack_msg_tr, pack_msg_tr)});
   }
   {  // ASIC_PREDICT_MEAS: head, then 20 entries of 16 bytes from offset 9
     Bytes e = blank(17, 329);
@@ -417,14 +384,7 @@ std::vector<Golden> golden_cases() {
                              static_cast<S16>(k & 1)};
                    return pack_msg_predict_meas(b, 2, 345600, p, 1);
                  },
-                 e,
-                 [](const U08* a, U08* b) {
-                   S16 n, c;
-                   S32 ref;
-                   ASIC_PREDICTED_MEAS_T p[20];
-                   unpack_msg_predict_meas(a, &n, &ref, p, &c);
-                   return pack_msg_predict_meas(b, n, ref, p, c);
-                 }});
+                 e, repack<20>(unpack_msg_predict_meas, pack_msg_predict_meas)});
   }
   v.push_back(plain("glo_predict_meas", pack_msg_glo_predict_meas, unpack_msg_glo_predict_meas, "4A5827 04 00054600 00",
                     {4, 0x00054600, 0}));
@@ -435,7 +395,7 @@ std::vector<Golden> golden_cases() {
                  const ASIC_RTC_ADJ_T a{32767, 2300, 604799, 0xFFFFFFF0, 0x12345678, 0xAAAA};
                  return pack_msg_adjust_rtc(b, &a);
                },
-               hex("4A5813 7FFF 08FC 00093A7F FFFFFFF0"), repack(unpack_msg_adjust_rtc, pack_msg_adjust_rtc)});
+               hex("4A5813 7FFF 08FC 00093A7F FFFFFFF0"), repack<1>(unpack_msg_adjust_rtc, pack_msg_adjust_rtc)});
   v.push_back(plain("hot_start", pack_msg_set_hot_start_predict_time, unpack_msg_set_hot_start_predict_time,
                     "4A5838 0005464E 03E7 3FEF FFFFFFFF 7D00 0001", {345678, 999, 16367, -1, 32000, 1}));
   v.push_back(plain("set_1pps", pack_msg_set_1pps, unpack_msg_set_1pps, "4A5819 01 00F9C033 FFFFFFFE",
