@@ -18,6 +18,7 @@
 
 #include "host/host_files.h"
 #include "host/wrap.h"
+#include "kernel/backup_image.h"
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/kernel.h"
 #include "misc/crc16.h"
@@ -34,55 +35,11 @@ void capture(const U08* f, int len) { Commands.emplace_back(f, f + len); }
 std::array<U08, HOST_IMAGE_SIZE> Region;
 std::array<U08, HOST_IMAGE_SIZE> Alm_image;
 
-constexpr U32 TCXO_HZ = 16368000;  // TCXO mode 1: 16 368 TCXO clocks per ms, no fraction
 constexpr S32 S32_MAX = std::numeric_limits<S32>::max();
 
-// One receiver-state sector as the backup memory holds it.
-struct Sector {
-  S32 lat = 50000000;    // 1e-8 rad
-  S32 lon = -20000000;   // 1e-8 rad
-  S32 alt = 12345;       // cm
-  S32 cdrift = -100000;  // mm/s
-  D64 gps_tow = 100000.25;
-  D64 ratio = 1.0;
-  U32 quality = 600;
-  S32 rtc_sec = 200000;
-  S16 rtc_wn = 300;
-  S16 rtc_subsec = 0;
-  S16 ss_dif = 0;
-  S16 gps_wn = 2300;
-};
-
-template <typename T>
-void put(U08* p, T v, bool big_endian) {
-  std::memcpy(p, &v, sizeof v);
-  if (big_endian) std::reverse(p, p + sizeof v);
-}
-
-// Sector at offset `off`, fields and CRC in the chosen byte order.
-void write_sector(U32 off, const Sector& s, bool be) {
-  U08* p = Region.data() + off;
-  put(p + 0, s.lat, be);
-  put(p + 4, s.lon, be);
-  put(p + 8, s.alt, be);
-  put(p + 12, s.cdrift, be);
-  put(p + 16, s.gps_tow, be);
-  put(p + 24, s.ratio, be);
-  put(p + 32, s.quality, be);
-  put(p + 36, s.rtc_sec, be);
-  put(p + 40, s.rtc_wn, be);
-  put(p + 42, s.rtc_subsec, be);
-  put(p + 44, s.ss_dif, be);
-  put(p + 46, s.gps_wn, be);
-  put(p + 48, crc16(p, 48), be);
-}
-
-void write_clock_record(S32 offset_hz, bool be) {
-  U08* p = Region.data() + 112;
-  put(p, S32{1}, be);
-  put(p + 4, offset_hz, be);
-  put(p + 8, crc16(p, 8), be);
-}
+using kernel_test::Sector;
+void write_sector(U32 off, const Sector& s, bool be) { kernel_test::write_sector(Region.data(), off, s, be); }
+void write_clock_record(S32 offset_hz, bool be) { kernel_test::write_clock_record(Region.data(), offset_hz, be); }
 
 U16 sector_crc(U32 off) {
   U16 v;
