@@ -44,10 +44,9 @@ RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold, int navsys = SYS_GPS | 
     st.min_glo_used = std::min(st.min_glo_used, glo);
     if (sol.stat != SOLQ_SINGLE) continue;
     ++st.single;
-    double d2 = 0.0;
-    for (int i = 0; i < 3; ++i) d2 += (sol.rr[i] - tr.pos[i]) * (sol.rr[i] - tr.pos[i]);
-    st.max_err = std::fmax(st.max_err, std::sqrt(d2));
-    sum2 += d2;
+    const double d = rtk_test::dist(sol.rr, tr.pos);
+    st.max_err = std::fmax(st.max_err, d);
+    sum2 += d * d;
     st.max_clk_err = std::fmax(st.max_clk_err, std::fabs(sol.dtr[0] - tr.clk) * CLIGHT);
   }
   std::fclose(fr);

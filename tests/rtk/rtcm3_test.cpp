@@ -88,9 +88,7 @@ void learn(int type_base = 1070) {
 
 // ---------------------------------------------------------------------------
 TEST(Rtcm3, KnownAnswers) {
-  const unsigned char digits[] = "123456789";
-  EXPECT_EQ(crc24q(digits, 9), 0xCDE703u);
-
+  // (the CRC-24Q check value of "123456789" is in the navigation library's tests)
   // RTCM 10403 example 1005 frame: station 2003.
   const std::vector<U08> ex = {0xD3, 0x00, 0x13, 0x3E, 0xD7, 0xD3, 0x02, 0x02, 0x98, 0x0E, 0xDE, 0xEF, 0x34,
                                0xB4, 0xBD, 0x62, 0xAC, 0x09, 0x41, 0x98, 0x6F, 0x33, 0x36, 0x0B, 0x98};
