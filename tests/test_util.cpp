@@ -9,11 +9,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -32,25 +34,30 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-namespace {
-
-pid_t start(const std::string& dir, const std::vector<std::string>& args, const std::string& out,
-            const std::string& err) {
+int spawn_program(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& out, const std::string& err) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   if (chdir(dir.c_str()) != 0) _exit(127);
   const int in = open("/dev/null", O_RDONLY);
   const int fo = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int fe = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int fe = err == out ? fo : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   dup2(in, 0);
   dup2(fo, 1);
   dup2(fe, 2);
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(TALONHOST_EXE));
+  argv.push_back(const_cast<char*>(exe.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  execv(TALONHOST_EXE, argv.data());
+  execv(exe.c_str(), argv.data());
   _exit(127);
+}
+
+namespace {
+
+pid_t start(const std::string& dir, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err) {
+  return spawn_program(dir, TALONHOST_EXE, args, out, err);
 }
 
 }  // namespace
@@ -151,6 +158,96 @@ std::vector<unsigned char> read_fd(int fd, std::size_t want, int timeout_ms) {
     got.insert(got.end(), buf, buf + n);
   }
   return got;
+}
+
+std::string case_name(const std::string& text) {
+  std::string n;
+  for (const char c : text) {
+    if (std::isalnum(static_cast<unsigned char>(c)) != 0)
+      n += c;
+    else if (!n.empty() && n.back() != '_')
+      n += '_';
+  }
+  while (!n.empty() && n.back() == '_') n.pop_back();
+  return n.empty() ? "case" : n;
+}
+
+std::string shared_data_root() {
+  const char* env = std::getenv("TALON_SHARED_DATA");
+  return (env != nullptr && *env != '\0') ? std::string(env) : std::string(TALON_SHARED_DATA);
+}
+
+std::string shared_data(const std::string& set) {
+  const std::string p = shared_data_root() + "/" + set;
+  if (!file_exists(p)) return "";
+  return std::filesystem::is_directory(p) ? p + "/" : p;
+}
+
+const char* const SOL_HEADER =
+    "          EPOCH           DATE            UTC         STATUS    AGE_OF_DIFF          RATIO            LAT"
+    "            LON            ALT              X              Y              Z       BASELINE";
+
+namespace {
+
+// A right-aligned number of a fixed-width column with `decimals` digits after
+// the point (-1: an integer): blanks, then the whole rest is the number.
+bool number_field(const std::string& f, int decimals, double* v) {
+  std::size_t i = 0;
+  while (i < f.size() && f[i] == ' ') ++i;
+  if (i == f.size()) return false;
+  const std::string t = f.substr(i);
+  char* end = nullptr;
+  *v = std::strtod(t.c_str(), &end);
+  if (end != t.c_str() + t.size()) return false;
+  const std::size_t dot = t.find('.');
+  if (decimals < 0) return dot == std::string::npos;
+  return dot != std::string::npos && t.size() - dot - 1 == static_cast<std::size_t>(decimals);
+}
+
+bool digits_at(const std::string& s, std::initializer_list<std::size_t> at) {
+  for (std::size_t i : at)
+    if (std::isdigit(static_cast<unsigned char>(s[i])) == 0) return false;
+  return true;
+}
+
+}  // namespace
+
+bool parse_sol_line(const std::string& l, SolLine* out) {
+  if (l.size() != 13u * 15u) return false;
+  double v = 0;
+  if (!number_field(l.substr(0, 15), -1, &v)) return false;
+  out->epoch = static_cast<long>(v);
+  // date: 9-wide year, '/', 2-digit month, '/', 2-digit day; UTC: 3 blanks, hh:mm:ss.sss
+  const std::string d = l.substr(15, 15), u = l.substr(30, 15);
+  if (d[9] != '/' || d[12] != '/' || u.substr(0, 3) != "   " || u[5] != ':' || u[8] != ':' || u[11] != '.')
+    return false;
+  if (!digits_at(d, {10, 11, 13, 14}) || !digits_at(u, {3, 4, 6, 7, 9, 10, 12, 13, 14})) return false;
+  out->time = d + u;
+  const std::string s = l.substr(45, 15);
+  const std::size_t i = s.find_first_not_of(' ');
+  if (i == std::string::npos) return false;
+  out->status = s.substr(i);
+  double* f[] = {&out->age, &out->ratio, &out->lat, &out->lon, &out->alt, &out->x, &out->y, &out->z, &out->baseline};
+  constexpr int decimals[9] = {2, 2, 8, 8, 3, 3, 3, 3, 3};
+  for (std::size_t k = 0; k < 9; ++k)
+    if (!number_field(l.substr(60 + 15 * k, 15), decimals[k], f[k])) return false;
+  return true;
+}
+
+SolFile read_sol_file(const std::string& path) {
+  SolFile f;
+  std::istringstream in(read_text(path));
+  std::string l;
+  if (!std::getline(in, l)) return f;
+  f.header_ok = l == SOL_HEADER;
+  while (std::getline(in, l)) {
+    SolLine p;
+    if (parse_sol_line(l, &p))
+      f.lines.push_back(p);
+    else
+      f.bad_lines.push_back(l);
+  }
+  return f;
 }
 
 }  // namespace talon_test

@@ -1,6 +1,8 @@
 // Helpers shared by the tests: temporary directories, running the program,
-// pseudo-terminal pairs.
+// pseudo-terminal pairs, recorded data sets, solution files.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -30,6 +32,11 @@ struct RunResult {
 // Run talonhost with args in dir; stdin is /dev/null. Kills it after timeout_s.
 RunResult run_talonhost(const std::string& dir, const std::vector<std::string>& args, int timeout_s = 60);
 
+// Start exe with args in dir in the background (stdin /dev/null, stdout and
+// stderr to the files out and err, relative to dir; they may be the same file);
+// returns its pid.
+int spawn_program(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& out, const std::string& err);
 // Start talonhost in the background; returns its pid. Output goes to files out/err in dir.
 int spawn_talonhost(const std::string& dir, const std::vector<std::string>& args);
 // Wait for a spawned process; returns its exit code (-1 on a signal or timeout).
@@ -56,4 +63,50 @@ std::string read_text(const std::string& path);
 // Read from fd until `want` bytes arrived or timeout_ms passed.
 std::vector<unsigned char> read_fd(int fd, std::size_t want, int timeout_ms);
 
+// A gtest parameter name made of a readable case name: every run of other
+// characters becomes one '_' ("3.5 s, marine" -> "3_5_s_marine").
+std::string case_name(const std::string& text);
+
+// Directory of the recorded data sets, read in place and never copied into the
+// project: $TALON_SHARED_DATA when that environment variable is set (point it
+// elsewhere to check that a clean clone skips these tests), else ../shared/data
+// next to the source tree.
+std::string shared_data_root();
+// The path of a set (a directory, returned with a trailing "/", or a file: e.g.
+// "rinex/yamatogawa", "rtcm3/rtcm3-3.rtcm3") when it exists, else "".
+std::string shared_data(const std::string& set);
+
+// One line of Normal_sol.txt or Geotagging_sol.txt: 13 right-aligned columns of
+// 15 characters. Angles in degrees, heights and ECEF coordinates in m, age in s.
+struct SolLine {
+  long epoch = 0;
+  std::string time;    // date and UTC columns as printed (30 characters)
+  std::string status;  // "FIX", "FLOAT", "SINGLE" ... without the padding
+  double age = 0, ratio = 0, lat = 0, lon = 0, alt = 0, x = 0, y = 0, z = 0, baseline = 0;
+};
+
+// The header line of both solution files.
+extern const char* const SOL_HEADER;
+
+// Parses one solution line with its exact columns (date yyyy/mm/dd, UTC
+// hh:mm:ss.sss, decimals 2, 2, 8, 8, then 3); false on any deviation.
+bool parse_sol_line(const std::string& line, SolLine* out);
+
+struct SolFile {
+  bool header_ok = false;              // first line is SOL_HEADER
+  std::vector<SolLine> lines;          // the lines that parse, in file order
+  std::vector<std::string> bad_lines;  // the lines that do not
+};
+SolFile read_sol_file(const std::string& path);
+
 }  // namespace talon_test
+
+// Declares `var` as the path of a recorded data set (see shared_data), or skips
+// the test naming the missing set. Use in a test body or a fixture's SetUp.
+#define TALON_SHARED_DATA_OR_SKIP(var, set)                                                             \
+  const std::string var = ::talon_test::shared_data(set);                                               \
+  if (var.empty())                                                                                      \
+  GTEST_SKIP() << "recorded data set " << (set) << " absent under " << ::talon_test::shared_data_root() \
+               << " (set TALON_SHARED_DATA to its directory)"
+
+namespace talon_test {}  // namespace talon_test

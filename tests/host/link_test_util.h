@@ -31,20 +31,7 @@ inline std::string target_exe() {
 // Run a program with args in dir (stdout/stderr to files there); returns its pid.
 inline int spawn(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
                  const std::string& out_name) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  if (chdir(dir.c_str()) != 0) _exit(127);
-  const int in = open("/dev/null", O_RDONLY);
-  const int fo = open(out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(in, 0);
-  dup2(fo, 1);
-  dup2(fo, 2);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(exe.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  execv(exe.c_str(), argv.data());
-  _exit(127);
+  return talon_test::spawn_program(dir, exe, args, out_name, out_name);
 }
 
 // Wait until pred() holds, for at most timeout_ms.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "kernel/backup_image.h"
 #include "kernel/src/allocator.h"
 #include "kernel/src/kernel_backup.h"
 #include "misc/crc16.h"
@@ -152,42 +153,13 @@ TEST_F(KernelBackup, ClockRecord) {
   EXPECT_EQ(KBACKUP_get_clock_offset(&off), 0);
 }
 
-// Write a sector as a big-endian target would: fields and CRC byte-reversed.
-void write_big_endian_sector(std::size_t at, const KBACKUP_STATE_IN_T& s) {
-  U08* p = Region_image.data() + at;
-  auto be = [&](std::size_t off, const void* v, int n) {
-    const U08* b = static_cast<const U08*>(v);
-    for (int i = 0; i < n; ++i) p[off + static_cast<std::size_t>(i)] = b[n - 1 - i];
-  };
-  const S32 lat = static_cast<S32>(s.lla.lat * 1e8), lon = static_cast<S32>(s.lla.lon * 1e8),
-            alt = static_cast<S32>(s.lla.alt * 100.0), drift = static_cast<S32>(s.cdrift * 1000.0);
-  be(0, &lat, 4);
-  be(4, &lon, 4);
-  be(8, &alt, 4);
-  be(12, &drift, 4);
-  be(16, &s.gps_tow, 8);
-  be(24, &s.rtc_gps_ratio, 8);
-  be(32, &s.rtc_gps_ratio_quality, 4);
-  be(36, &s.rtc_sec, 4);
-  be(40, &s.rtc_wn, 2);
-  be(42, &s.rtc_subsec, 2);
-  be(44, &s.rtc_gps_ss_dif, 2);
-  be(46, &s.gps_wn, 2);
-  const U16 crc = crc16(p, 48);
-  p[48] = static_cast<U08>(crc >> 8);
-  p[49] = static_cast<U08>(crc & 0xFF);
-}
-
 TEST_F(KernelBackup, TargetByteOrderImageRestoresTheSameState) {
-  const KBACKUP_STATE_IN_T s = sample_state();
-  write_big_endian_sector(0, s);
-  write_big_endian_sector(56, s);
-  // Clock record: has_reliable 1, offset -42 Hz, big-endian, with its CRC.
-  const U08 clock_be[8] = {0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xD6};
-  std::memcpy(Region_image.data() + 112, clock_be, 8);
-  const U16 ccrc = crc16(clock_be, 8);
-  Region_image[120] = static_cast<U08>(ccrc >> 8);
-  Region_image[121] = static_cast<U08>(ccrc & 0xFF);
+  // sample_state() in the sector's fixed point: 1e-8 rad, cm, mm/s
+  const kernel_test::Sector s{50000000, -225000000, 12344, -1500, 345600.25, 1.0000001,
+                              7,        345590,     352,   1234,  -17,       2400};
+  kernel_test::write_sector(Region_image.data(), 0, s, true);
+  kernel_test::write_sector(Region_image.data(), 56, s, true);
+  kernel_test::write_clock_record(Region_image.data(), -42, true);
   ENDIAN_set_swap_flag(1);
   KBACKUP_init(Region_image.data());
   KBACKUP_T d{};

@@ -11,15 +11,20 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <ostream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/host_files.h"
 #include "host/wrap.h"
+#include "kernel/backup_image.h"
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/kernel.h"
 #include "misc/crc16.h"
 #include "misc/endian_swap.h"
 #include "misc/host_msg.h"
+#include "test_util.h"
 
 namespace {
 
@@ -30,55 +35,11 @@ void capture(const U08* f, int len) { Commands.emplace_back(f, f + len); }
 std::array<U08, HOST_IMAGE_SIZE> Region;
 std::array<U08, HOST_IMAGE_SIZE> Alm_image;
 
-constexpr U32 TCXO_HZ = 16368000;  // TCXO mode 1: 16 368 TCXO clocks per ms, no fraction
 constexpr S32 S32_MAX = std::numeric_limits<S32>::max();
 
-// One receiver-state sector as the backup memory holds it.
-struct Sector {
-  S32 lat = 50000000;    // 1e-8 rad
-  S32 lon = -20000000;   // 1e-8 rad
-  S32 alt = 12345;       // cm
-  S32 cdrift = -100000;  // mm/s
-  D64 gps_tow = 100000.25;
-  D64 ratio = 1.0;
-  U32 quality = 600;
-  S32 rtc_sec = 200000;
-  S16 rtc_wn = 300;
-  S16 rtc_subsec = 0;
-  S16 ss_dif = 0;
-  S16 gps_wn = 2300;
-};
-
-template <typename T>
-void put(U08* p, T v, bool big_endian) {
-  std::memcpy(p, &v, sizeof v);
-  if (big_endian) std::reverse(p, p + sizeof v);
-}
-
-// Sector at offset `off`, fields and CRC in the chosen byte order.
-void write_sector(U32 off, const Sector& s, bool be) {
-  U08* p = Region.data() + off;
-  put(p + 0, s.lat, be);
-  put(p + 4, s.lon, be);
-  put(p + 8, s.alt, be);
-  put(p + 12, s.cdrift, be);
-  put(p + 16, s.gps_tow, be);
-  put(p + 24, s.ratio, be);
-  put(p + 32, s.quality, be);
-  put(p + 36, s.rtc_sec, be);
-  put(p + 40, s.rtc_wn, be);
-  put(p + 42, s.rtc_subsec, be);
-  put(p + 44, s.ss_dif, be);
-  put(p + 46, s.gps_wn, be);
-  put(p + 48, crc16(p, 48), be);
-}
-
-void write_clock_record(S32 offset_hz, bool be) {
-  U08* p = Region.data() + 112;
-  put(p, S32{1}, be);
-  put(p + 4, offset_hz, be);
-  put(p + 8, crc16(p, 8), be);
-}
+using kernel_test::Sector;
+void write_sector(U32 off, const Sector& s, bool be) { kernel_test::write_sector(Region.data(), off, s, be); }
+void write_clock_record(S32 offset_hz, bool be) { kernel_test::write_clock_record(Region.data(), offset_hz, be); }
 
 U16 sector_crc(U32 off) {
   U16 v;
@@ -169,360 +130,196 @@ class KernelStart : public ::testing::Test {
   }
 };
 
-constexpr std::array<bool, 2> BYTE_ORDERS = {false, true};
-const char* order_name(bool be) { return be ? "target byte order" : "host byte order"; }
+std::string order_name(bool be) { return be ? "target_order" : "host_order"; }
 
 // ---------------------------------------------------------------------------
 // Hot-start decisions from one valid sector, each in both byte orders.
 // ---------------------------------------------------------------------------
+constexpr S16 EARLY = KERNEL_FIRST_FIX_EARLY_MEAS;
+constexpr S16 FIX3D = KERNEL_FIRST_FIX_3D;
+
+struct HotWant {
+  S16 lapse_valid;
+  S32 dt;  // s
+  S16 first_fix_rule;
+  S16 predict_wn = 0;  // the rest only when the lapse is valid
+  S32 gtc_sec = 0;
+  S16 gtc_subsec = 0;   // ms
+  S16 gtc_ssubsec = 0;  // TCXO clocks
+};
+
 struct HotCase {
   const char* name;
   Sector s;
   Rtc rtc;
   S16 model;
-  // Expected.
-  S16 lapse_valid;
-  S32 dt;
-  S16 first_fix_rule;
-  S16 predict_wn;  // when valid
-  S32 gtc_sec;
-  S16 gtc_subsec;
-  S16 gtc_ssubsec;
+  HotWant want;
 };
+void PrintTo(const HotCase& c, std::ostream* os) { *os << c.name; }
 
-Sector sector_with(void (*f)(Sector&)) {
+Sector with_tow(D64 tow, S16 ss_dif = 0) {
   Sector s;
-  f(s);
+  s.gps_tow = tow;
+  s.ss_dif = ss_dif;
+  return s;
+}
+Sector with_rtc(S16 wn, S32 sec) {
+  Sector s;
+  s.rtc_wn = wn;
+  s.rtc_sec = sec;
+  return s;
+}
+Sector with_ratio(D64 ratio) {
+  Sector s;
+  s.ratio = ratio;
   return s;
 }
 
+constexpr Rtc AFTER_3_5S{300, 200003, 16384};  // 3.5 s after the stored fix: tow 100000.25 + 3.5
+
 const HotCase HOT_CASES[] = {
-    // 3.5 s after the stored fix: tow 100000.25 + 3.5.
-    {"3.5 s, pedestrian: early measurements",
-     Sector{},
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     1,
-     3,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2300,
-     100003,
-     750,
-     0},
-    {"3.5 s, default model: early measurements",
-     Sector{},
-     {300, 200003, 16384},
-     NMODEL_DEFAULT,
-     1,
-     3,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2300,
-     100003,
-     750,
-     0},
-    {"3.5 s, marine: 3-D first fix",
-     Sector{},
-     {300, 200003, 16384},
-     MARINE,
-     1,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     2300,
-     100003,
-     750,
-     0},
-    {"3.5 s, balloon: 3-D first fix",
-     Sector{},
-     {300, 200003, 16384},
-     BALLOON,
-     1,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     2300,
-     100003,
-     750,
-     0},
-    {"3.5 s, airborne: 3-D first fix",
-     Sector{},
-     {300, 200003, 16384},
-     AIRBORNE,
-     1,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     2300,
-     100003,
-     750,
-     0},
-    {"4 s, car: still early measurements",
-     Sector{},
-     {300, 200004, 0},
-     CAR,
-     1,
-     4,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2300,
-     100004,
-     250,
-     0},
-    {"5 s, pedestrian: 3-D first fix",
-     Sector{},
-     {300, 200005, 0},
-     PEDESTRIAN,
-     1,
-     5,
-     KERNEL_FIRST_FIX_3D,
-     2300,
-     100005,
-     250,
-     0},
+    {"3.5 s, pedestrian: early measurements", {}, AFTER_3_5S, PEDESTRIAN, {1, 3, EARLY, 2300, 100003, 750}},
+    {"3.5 s, default model: early measurements", {}, AFTER_3_5S, NMODEL_DEFAULT, {1, 3, EARLY, 2300, 100003, 750}},
+    {"3.5 s, marine: 3-D first fix", {}, AFTER_3_5S, MARINE, {1, 3, FIX3D, 2300, 100003, 750}},
+    {"3.5 s, balloon: 3-D first fix", {}, AFTER_3_5S, BALLOON, {1, 3, FIX3D, 2300, 100003, 750}},
+    {"3.5 s, airborne: 3-D first fix", {}, AFTER_3_5S, AIRBORNE, {1, 3, FIX3D, 2300, 100003, 750}},
+    {"4 s, car: still early measurements", {}, {300, 200004, 0}, CAR, {1, 4, EARLY, 2300, 100004, 250}},
+    {"5 s, pedestrian: 3-D first fix", {}, {300, 200005, 0}, PEDESTRIAN, {1, 5, FIX3D, 2300, 100005, 250}},
     // RTC week counter wrapped from 4095 to 0: one week is added before the lapse is taken.
-    {"RTC week wrap",
-     sector_with([](Sector& s) {
-       s.rtc_wn = 4095;
-       s.rtc_sec = 604790;
-     }),
-     {0, 10, 0},
-     PEDESTRIAN,
-     1,
-     20,
-     KERNEL_FIRST_FIX_3D,
-     2300,
-     100020,
-     250,
-     0},
+    {"RTC week wrap", with_rtc(4095, 604790), {0, 10, 0}, PEDESTRIAN, {1, 20, FIX3D, 2300, 100020, 250}},
     {"prediction runs into the next week",
-     sector_with([](Sector& s) { s.gps_tow = 604790.0; }),
+     with_tow(604790.0),
      {300, 200020, 0},
      PEDESTRIAN,
-     1,
-     20,
-     KERNEL_FIRST_FIX_3D,
-     2301,
-     10,
-     0,
-     0},
+     {1, 20, FIX3D, 2301, 10, 0}},
     {"prediction just above 604 800 s",
-     sector_with([](Sector& s) { s.gps_tow = 604799.75; }),
+     with_tow(604799.75),
      {300, 200000, 16384},
      PEDESTRIAN,
-     1,
-     0,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2301,
-     0,
-     250,
-     0},
+     {1, 0, EARLY, 2301, 0, 250}},
     // The time-count offset (8184 TCXO clocks = 0.5 ms) pulls the prediction back over the week start.
     {"prediction back into the previous week",
-     sector_with([](Sector& s) {
-       s.gps_tow = 0.0;
-       s.ss_dif = 8184;
-     }),
+     with_tow(0.0, 8184),
      {300, 200000, 0},
      PEDESTRIAN,
-     1,
-     0,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2299,
-     604799,
-     999,
-     8184},
+     {1, 0, EARLY, 2299, 604799, 999, 8184}},
     {"two weeks: the prediction moves two weeks",
-     Sector{},
+     {},
      {302, 200000, 0},
      PEDESTRIAN,
-     1,
-     1209600,
-     KERNEL_FIRST_FIX_3D,
-     2302,
-     100000,
-     250,
-     0},
-    {"exactly four weeks",
-     Sector{},
-     {304, 200000, 0},
-     PEDESTRIAN,
-     1,
-     2419200,
-     KERNEL_FIRST_FIX_3D,
-     2304,
-     100000,
-     250,
-     0},
-    {"four weeks and a second: no hot start",
-     Sector{},
-     {304, 200001, 0},
-     PEDESTRIAN,
-     0,
-     2419201,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
+     {1, 1209600, FIX3D, 2302, 100000, 250}},
+    {"exactly four weeks", {}, {304, 200000, 0}, PEDESTRIAN, {1, 2419200, FIX3D, 2304, 100000, 250}},
+    {"four weeks and a second: no hot start", {}, {304, 200001, 0}, PEDESTRIAN, {0, 2419201, FIX3D}},
     // 3600 weeks x 604 800 s does not fit 32 bits; the lapse saturates.
-    {"3600 weeks: no hot start",
-     sector_with([](Sector& s) { s.rtc_wn = 0; }),
-     {3600, 200000, 0},
-     PEDESTRIAN,
-     0,
-     S32_MAX,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
-    {"negative lapse: no hot start", Sector{}, {300, 199990, 0}, PEDESTRIAN, 0, -10, KERNEL_FIRST_FIX_3D, 0, 0, 0, 0},
-    {"unknown RTC ratio (-1): no hot start",
-     sector_with([](Sector& s) { s.ratio = -1.0; }),
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     0,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
-    {"RTC ratio 0: no hot start",
-     sector_with([](Sector& s) { s.ratio = 0.0; }),
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     0,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
-    {"RTC ratio NaN: no hot start",
-     sector_with([](Sector& s) { s.ratio = std::nan(""); }),
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     0,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
-    {"RTC ratio 1.5: no hot start",
-     sector_with([](Sector& s) { s.ratio = 1.5; }),
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     0,
-     3,
-     KERNEL_FIRST_FIX_3D,
-     0,
-     0,
-     0,
-     0},
+    {"3600 weeks: no hot start", with_rtc(0, 200000), {3600, 200000, 0}, PEDESTRIAN, {0, S32_MAX, FIX3D}},
+    {"negative lapse: no hot start", {}, {300, 199990, 0}, PEDESTRIAN, {0, -10, FIX3D}},
+    {"unknown RTC ratio (-1): no hot start", with_ratio(-1.0), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
+    {"RTC ratio 0: no hot start", with_ratio(0.0), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
+    {"RTC ratio NaN: no hot start", with_ratio(std::nan("")), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
+    {"RTC ratio 1.5: no hot start", with_ratio(1.5), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
     // 3.5 RTC seconds / 1.0005 = 3.49825 GPS seconds.
-    {"RTC ratio 1.0005",
-     sector_with([](Sector& s) { s.ratio = 1.0005; }),
-     {300, 200003, 16384},
-     PEDESTRIAN,
-     1,
-     3,
-     KERNEL_FIRST_FIX_EARLY_MEAS,
-     2300,
-     100003,
-     748,
-     4106},
+    {"RTC ratio 1.0005", with_ratio(1.0005), AFTER_3_5S, PEDESTRIAN, {1, 3, EARLY, 2300, 100003, 748, 4106}},
 };
 
-TEST_F(KernelStart, HotStartDecisionsAndPredictedTime) {
-  for (const bool be : BYTE_ORDERS) {
-    for (const HotCase& c : HOT_CASES) {
-      SCOPED_TRACE(std::string(c.name) + ", " + order_name(be));
-      Region.fill(0);
-      write_sector(0, c.s, be);
-      write_sector(56, c.s, be);
-      KERNEL_INIT_T k = init_record();
-      k.nav_platform_model = c.model;
-      KERNEL_START_STATE_T st{};
-      EXPECT_EQ(start(k, &c.rtc, be, &st), 1);
-      EXPECT_EQ(st.has_vbat, 1);
-      EXPECT_EQ(st.lapse_valid, c.lapse_valid);
-      EXPECT_EQ(st.dt, c.dt);
-      EXPECT_EQ(st.can_do_hot_start, c.lapse_valid);
-      EXPECT_EQ(st.has_rtc_time, c.lapse_valid);
-      EXPECT_EQ(st.first_fix_rule, c.first_fix_rule);
-      EXPECT_EQ(st.force_clear_ephemeris, 0);
-      const Predict p = predict_sent();
-      ASSERT_TRUE(p.sent);
-      EXPECT_EQ(p.valid, c.lapse_valid);
-      if (c.lapse_valid) {
-        EXPECT_EQ(st.sbas_valid_dt, c.dt);
-        EXPECT_EQ(st.predict_gps_wn, c.predict_wn);
-        EXPECT_EQ(st.predict_gps_tow, c.gtc_sec);
-        EXPECT_EQ(p.gtc_sec, c.gtc_sec);
-        EXPECT_EQ(p.gtc_subsec, c.gtc_subsec);
-        EXPECT_NEAR(p.gtc_ssubsec, c.gtc_ssubsec, 1);  // TCXO clocks within the ms
-        EXPECT_EQ(p.rtc_sec, c.rtc.sec);
-        EXPECT_EQ(p.rtc_subsec, static_cast<S16>(c.rtc.subsec));
-        // The stored drift of -100 m/s is the search's clock offset: 525.5 Hz, truncated.
-        EXPECT_EQ(st.clock_offset, 525);
-      } else {
-        // Nothing predicted; records that depend on the state's age count as too old.
-        EXPECT_EQ(p.gtc_sec, 0);
-        EXPECT_EQ(st.sbas_valid_dt, S32_MAX);
-        EXPECT_EQ(st.clock_offset, -42);
-      }
-      EXPECT_EQ(clock_offset_sent(), st.clock_offset);
-      EXPECT_EQ(KERNEL_has_been_init(), 1);
-    }
+class KernelHotStart : public KernelStart, public ::testing::WithParamInterface<std::tuple<HotCase, bool>> {};
+
+TEST_P(KernelHotStart, DecisionAndPredictedTime) {
+  const auto& [c, be] = GetParam();
+  const HotWant& w = c.want;
+  write_sector(0, c.s, be);
+  write_sector(56, c.s, be);
+  KERNEL_INIT_T k = init_record();
+  k.nav_platform_model = c.model;
+  KERNEL_START_STATE_T st{};
+  EXPECT_EQ(start(k, &c.rtc, be, &st), 1);
+  EXPECT_EQ(st.has_vbat, 1);
+  EXPECT_EQ(st.lapse_valid, w.lapse_valid);
+  EXPECT_EQ(st.dt, w.dt);
+  EXPECT_EQ(st.can_do_hot_start, w.lapse_valid);
+  EXPECT_EQ(st.has_rtc_time, w.lapse_valid);
+  EXPECT_EQ(st.first_fix_rule, w.first_fix_rule);
+  EXPECT_EQ(st.force_clear_ephemeris, 0);
+  const Predict p = predict_sent();
+  ASSERT_TRUE(p.sent);
+  EXPECT_EQ(p.valid, w.lapse_valid);
+  if (w.lapse_valid) {
+    EXPECT_EQ(st.sbas_valid_dt, w.dt);
+    EXPECT_EQ(st.predict_gps_wn, w.predict_wn);
+    EXPECT_EQ(st.predict_gps_tow, w.gtc_sec);
+    EXPECT_EQ(p.gtc_sec, w.gtc_sec);
+    EXPECT_EQ(p.gtc_subsec, w.gtc_subsec);
+    EXPECT_NEAR(p.gtc_ssubsec, w.gtc_ssubsec, 1);  // TCXO clocks within the ms
+    EXPECT_EQ(p.rtc_sec, c.rtc.sec);
+    EXPECT_EQ(p.rtc_subsec, static_cast<S16>(c.rtc.subsec));
+    // The stored drift of -100 m/s is the search's clock offset: 525.5 Hz, truncated.
+    EXPECT_EQ(st.clock_offset, 525);
+  } else {
+    // Nothing predicted; records that depend on the state's age count as too old.
+    EXPECT_EQ(p.gtc_sec, 0);
+    EXPECT_EQ(st.sbas_valid_dt, S32_MAX);
+    EXPECT_EQ(st.clock_offset, -42);
   }
+  EXPECT_EQ(clock_offset_sent(), st.clock_offset);
+  EXPECT_EQ(KERNEL_has_been_init(), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(KernelStart, KernelHotStart,
+                         ::testing::Combine(::testing::ValuesIn(HOT_CASES), ::testing::Bool()), [](const auto& i) {
+                           return talon_test::case_name(std::get<0>(i.param).name) + "_" +
+                                  order_name(std::get<1>(i.param));
+                         });
 
 // ---------------------------------------------------------------------------
 // Cold, warm, no state, sector fallback, byte-order mismatch.
 // ---------------------------------------------------------------------------
-TEST_F(KernelStart, ColdWarmAndNoState) {
-  const Rtc rtc{300, 200003, 16384};
-  for (const bool be : BYTE_ORDERS) {
-    SCOPED_TRACE(order_name(be));
-    struct Mode {
-      const char* name;
-      S16 force_warm, force_cold;
-      bool with_state;
-      S16 want_sector_crc_kept;
-    };
-    const Mode modes[] = {
-        {"warm", 1, 0, true, 1},
-        {"cold", 0, 1, true, 0},
-        {"cold and warm", 1, 1, true, 0},
-        {"empty image", 0, 0, false, 0},
-    };
-    for (const Mode& m : modes) {
-      SCOPED_TRACE(m.name);
-      Region.fill(0);
-      if (m.with_state) {
-        write_sector(0, Sector{}, be);
-        write_sector(56, Sector{}, be);
-      }
-      write_clock_record(777, be);
-      KERNEL_INIT_T k = init_record();
-      k.force_warm = m.force_warm;
-      k.force_cold = m.force_cold;
-      KERNEL_START_STATE_T st{};
-      EXPECT_EQ(start(k, &rtc, be, &st), 0);
-      EXPECT_EQ(st.has_vbat, 0);
-      EXPECT_EQ(st.can_do_hot_start, 0);
-      EXPECT_EQ(st.force_clear_ephemeris, 1);
-      EXPECT_EQ(st.first_fix_rule, KERNEL_FIRST_FIX_FREE);
-      EXPECT_EQ(st.sbas_valid_dt, -1);
-      const Predict p = predict_sent();
-      ASSERT_TRUE(p.sent);
-      EXPECT_EQ(p.valid, 0);
-      EXPECT_EQ(p.gtc_sec, 0);
-      // The clock record (converted to host order) survives every start mode.
-      EXPECT_EQ(st.clock_offset, 777);
-      EXPECT_EQ(clock_offset_sent(), 777);
-      EXPECT_EQ(sector_crc(0) != 0 && sector_crc(56) != 0, m.want_sector_crc_kept == 1);
-    }
+struct ColdCase {
+  const char* name;
+  S16 force_warm, force_cold;
+  bool with_state;
+  bool sector_crc_kept;
+};
+void PrintTo(const ColdCase& c, std::ostream* os) { *os << c.name; }
+
+class KernelColdStart : public KernelStart, public ::testing::WithParamInterface<std::tuple<ColdCase, bool>> {};
+
+TEST_P(KernelColdStart, NoHotStart) {
+  const auto& [m, be] = GetParam();
+  const Rtc rtc = AFTER_3_5S;
+  if (m.with_state) {
+    write_sector(0, Sector{}, be);
+    write_sector(56, Sector{}, be);
   }
+  write_clock_record(777, be);
+  KERNEL_INIT_T k = init_record();
+  k.force_warm = m.force_warm;
+  k.force_cold = m.force_cold;
+  KERNEL_START_STATE_T st{};
+  EXPECT_EQ(start(k, &rtc, be, &st), 0);
+  EXPECT_EQ(st.has_vbat, 0);
+  EXPECT_EQ(st.can_do_hot_start, 0);
+  EXPECT_EQ(st.force_clear_ephemeris, 1);
+  EXPECT_EQ(st.first_fix_rule, KERNEL_FIRST_FIX_FREE);
+  EXPECT_EQ(st.sbas_valid_dt, -1);
+  const Predict p = predict_sent();
+  ASSERT_TRUE(p.sent);
+  EXPECT_EQ(p.valid, 0);
+  EXPECT_EQ(p.gtc_sec, 0);
+  // The clock record (converted to host order) survives every start mode.
+  EXPECT_EQ(st.clock_offset, 777);
+  EXPECT_EQ(clock_offset_sent(), 777);
+  EXPECT_EQ(sector_crc(0) != 0 && sector_crc(56) != 0, m.sector_crc_kept);
 }
+
+INSTANTIATE_TEST_SUITE_P(KernelStart, KernelColdStart,
+                         ::testing::Combine(::testing::Values(ColdCase{"warm", 1, 0, true, true},
+                                                              ColdCase{"cold", 0, 1, true, false},
+                                                              ColdCase{"cold and warm", 1, 1, true, false},
+                                                              ColdCase{"empty image", 0, 0, false, false}),
+                                            ::testing::Bool()),
+                         [](const auto& i) {
+                           return talon_test::case_name(std::get<0>(i.param).name) + "_" +
+                                  order_name(std::get<1>(i.param));
+                         });
 
 TEST_F(KernelStart, StartCommandsInOrder) {
   KERNEL_START_STATE_T st{};
@@ -535,38 +332,42 @@ TEST_F(KernelStart, StartCommandsInOrder) {
   EXPECT_EQ(st.has_rtc_reading, 0);
 }
 
-TEST_F(KernelStart, SectorFallbackAndByteOrderMismatch) {
-  const Rtc rtc{300, 200003, 16384};
-  Sector s1;
-  s1.gps_tow = 200000.25;  // sector 1 tells a different time
-  for (const bool be : BYTE_ORDERS) {
-    SCOPED_TRACE(order_name(be));
-    struct Layout {
-      const char* name;
-      bool corrupt_sector0;
-      bool sector1;
-      S32 want_tow;  // 0: no state
-    };
-    const Layout layouts[] = {
-        {"both valid: sector 0", false, true, 100003},
-        {"sector 0 CRC fails: sector 1", true, true, 200003},
-        {"sector 0 CRC fails, sector 1 empty: no state", true, false, 0},
-    };
-    for (const Layout& l : layouts) {
-      SCOPED_TRACE(l.name);
-      Region.fill(0);
-      write_sector(0, Sector{}, be);
-      if (l.corrupt_sector0) Region[5] ^= 0x01;
-      if (l.sector1) write_sector(56, s1, be);
-      KERNEL_START_STATE_T st{};
-      start(init_record(), &rtc, be, &st);
-      EXPECT_EQ(st.has_vbat, l.want_tow != 0 ? 1 : 0);
-      EXPECT_EQ(predict_sent().gtc_sec, l.want_tow);
-    }
-  }
-  // An image in host order read as if the target wrote it: the conversion
-  // garbles it, and no state is restored from it.
-  Region.fill(0);
+struct LayoutCase {
+  const char* name;
+  bool corrupt_sector0;
+  bool sector1;  // sector 1 tells a different time: tow 200000.25
+  S32 want_tow;  // 0: no state
+};
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
+
+class KernelSectorFallback : public KernelStart, public ::testing::WithParamInterface<std::tuple<LayoutCase, bool>> {};
+
+TEST_P(KernelSectorFallback, RestoresTheValidSector) {
+  const auto& [l, be] = GetParam();
+  const Rtc rtc = AFTER_3_5S;
+  write_sector(0, Sector{}, be);
+  if (l.corrupt_sector0) Region[5] ^= 0x01;
+  if (l.sector1) write_sector(56, with_tow(200000.25), be);
+  KERNEL_START_STATE_T st{};
+  start(init_record(), &rtc, be, &st);
+  EXPECT_EQ(st.has_vbat, l.want_tow != 0 ? 1 : 0);
+  EXPECT_EQ(predict_sent().gtc_sec, l.want_tow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KernelStart, KernelSectorFallback,
+    ::testing::Combine(::testing::Values(LayoutCase{"both valid: sector 0", false, true, 100003},
+                                         LayoutCase{"sector 0 CRC fails: sector 1", true, true, 200003},
+                                         LayoutCase{"sector 0 CRC fails, sector 1 empty: no state", true, false, 0}),
+                       ::testing::Bool()),
+    [](const auto& i) {
+      return talon_test::case_name(std::get<0>(i.param).name) + "_" + order_name(std::get<1>(i.param));
+    });
+
+// An image in host order read as if the target wrote it: the conversion
+// garbles it, and no state is restored from it.
+TEST_F(KernelStart, ByteOrderMismatchRestoresNothing) {
+  const Rtc rtc = AFTER_3_5S;
   write_sector(0, Sector{}, false);
   write_sector(56, Sector{}, false);
   KERNEL_START_STATE_T st{};
@@ -630,91 +431,71 @@ TEST_F(KernelStart, StartRecordFieldsThatWouldIndexTablesAreRefused) {
   }
 }
 
-KERNEL_INIT_POS_TIME_T pos_time() {
+// A user record at 25 N, 121.5 E, 30 m with a UTC calendar time.
+KERNEL_INIT_POS_TIME_T utc(U16 year, U16 month, U16 day, U16 hour = 0, U16 minute = 0, U16 sec = 0) {
   KERNEL_INIT_POS_TIME_T t{};
   t.lat_deg = 25.0;
   t.lon_deg = 121.5;
   t.alt = 30.0;
   t.time_format_select = 0;
-  t.year = 2024;
-  t.month = 1;
-  t.day = 1;
+  t.year = year;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  t.minute = minute;
+  t.sec = sec;
+  return t;
+}
+KERNEL_INIT_POS_TIME_T pos_time() { return utc(2024, 1, 1); }
+// The same with a GPS week and time of week (s).
+KERNEL_INIT_POS_TIME_T gps(S16 wn, S32 tow) {
+  KERNEL_INIT_POS_TIME_T t = pos_time();
+  t.time_format_select = 1;
+  t.wn = wn;
+  t.tow = tow;
+  return t;
+}
+// 2024-01-01 00:00 UTC at another position (deg, deg, m).
+KERNEL_INIT_POS_TIME_T at(D64 lat, D64 lon, D64 alt) {
+  KERNEL_INIT_POS_TIME_T t = pos_time();
+  t.lat_deg = lat;
+  t.lon_deg = lon;
+  t.alt = alt;
   return t;
 }
 
 TEST_F(KernelStart, UserPositionAndTime) {
   struct Case {
     const char* name;
-    void (*set)(KERNEL_INIT_POS_TIME_T&);
+    KERNEL_INIT_POS_TIME_T t;
     S16 used;
     S16 wn;
-    S32 tow;
+    S32 tow;  // s
   };
   // 2024-01-01 00:00:00 UTC is Monday of GPS week 2295; with 18 leap seconds tow 86 418 s.
   const Case cases[] = {
-      {"UTC calendar", [](KERNEL_INIT_POS_TIME_T&) {}, 1, 2295, 86418},
-      {"UTC calendar, 29 February of a leap year",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.month = 2;
-         t.day = 29;
-         t.hour = 12;
-       },
-       1, 2303, 4 * 86400 + 12 * 3600 + 18},
-      {"week and time of week",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.time_format_select = 1;
-         t.wn = 2345;
-         t.tow = 123456;
-       },
-       1, 2345, 123456},
-      {"time only (position 0, 0, 0)", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = t.lon_deg = t.alt = 0.0; }, 1, 2295,
-       86418},
-      {"month 0", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 0; }, 0, 0, 0},
-      {"month 13", [](KERNEL_INIT_POS_TIME_T& t) { t.month = 13; }, 0, 0, 0},
-      {"day 0", [](KERNEL_INIT_POS_TIME_T& t) { t.day = 0; }, 0, 0, 0},
-      {"30 February",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.month = 2;
-         t.day = 30;
-       },
-       0, 0, 0},
-      {"29 February 2023",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.year = 2023;
-         t.month = 2;
-         t.day = 29;
-       },
-       0, 0, 0},
-      {"before the GPS epoch",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.year = 1980;
-         t.day = 5;
-       },
-       0, 0, 0},
-      {"year 2100", [](KERNEL_INIT_POS_TIME_T& t) { t.year = 2100; }, 0, 0, 0},
-      {"hour 24", [](KERNEL_INIT_POS_TIME_T& t) { t.hour = 24; }, 0, 0, 0},
-      {"minute 60", [](KERNEL_INIT_POS_TIME_T& t) { t.minute = 60; }, 0, 0, 0},
-      {"second 60", [](KERNEL_INIT_POS_TIME_T& t) { t.sec = 60; }, 0, 0, 0},
-      {"time of week 604 800",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.time_format_select = 1;
-         t.wn = 2345;
-         t.tow = 604800;
-       },
-       0, 0, 0},
-      {"negative week",
-       [](KERNEL_INIT_POS_TIME_T& t) {
-         t.time_format_select = 1;
-         t.wn = -1;
-       },
-       0, 0, 0},
-      {"latitude 91", [](KERNEL_INIT_POS_TIME_T& t) { t.lat_deg = 91.0; }, 0, 0, 0},
-      {"longitude NaN", [](KERNEL_INIT_POS_TIME_T& t) { t.lon_deg = std::nan(""); }, 0, 0, 0},
+      {"UTC calendar", utc(2024, 1, 1), 1, 2295, 86418},
+      {"UTC calendar, 29 February of a leap year", utc(2024, 2, 29, 12), 1, 2303, 4 * 86400 + 12 * 3600 + 18},
+      {"week and time of week", gps(2345, 123456), 1, 2345, 123456},
+      {"time only (position 0, 0, 0)", at(0.0, 0.0, 0.0), 1, 2295, 86418},
+      {"month 0", utc(2024, 0, 1), 0, 0, 0},
+      {"month 13", utc(2024, 13, 1), 0, 0, 0},
+      {"day 0", utc(2024, 1, 0), 0, 0, 0},
+      {"30 February", utc(2024, 2, 30), 0, 0, 0},
+      {"29 February 2023", utc(2023, 2, 29), 0, 0, 0},
+      {"before the GPS epoch", utc(1980, 1, 5), 0, 0, 0},
+      {"year 2100", utc(2100, 1, 1), 0, 0, 0},
+      {"hour 24", utc(2024, 1, 1, 24), 0, 0, 0},
+      {"minute 60", utc(2024, 1, 1, 0, 60), 0, 0, 0},
+      {"second 60", utc(2024, 1, 1, 0, 0, 60), 0, 0, 0},
+      {"time of week 604 800", gps(2345, 604800), 0, 0, 0},
+      {"negative week", gps(-1, 0), 0, 0, 0},
+      {"latitude 91", at(91.0, 121.5, 30.0), 0, 0, 0},
+      {"longitude NaN", at(25.0, std::nan(""), 30.0), 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    KERNEL_INIT_POS_TIME_T t = pos_time();
-    c.set(t);
+    KERNEL_INIT_POS_TIME_T t = c.t;
     KERNEL_INIT_T k = init_record();
     k.init_pos_p = &t;
     KERNEL_START_STATE_T st{};
@@ -722,12 +503,10 @@ TEST_F(KernelStart, UserPositionAndTime) {
     EXPECT_EQ(KERNEL_has_been_init(), 1);  // a bad user record is ignored, the start goes on
     EXPECT_EQ(st.has_user_time, c.used);
     EXPECT_EQ(st.can_do_hot_start, c.used);
+    EXPECT_EQ(st.dt, c.used ? 604800 : 0);
     if (c.used) {
       EXPECT_EQ(st.predict_gps_wn, c.wn);
       EXPECT_EQ(st.predict_gps_tow, c.tow);
-      EXPECT_EQ(st.dt, 604800);
-    } else {
-      EXPECT_EQ(st.dt, 0);
     }
   }
   // A user time replaces the restored one; a cold start still wins over both.
@@ -735,7 +514,7 @@ TEST_F(KernelStart, UserPositionAndTime) {
   KERNEL_INIT_POS_TIME_T t = pos_time();
   KERNEL_INIT_T k = init_record();
   k.init_pos_p = &t;
-  const Rtc rtc{300, 200003, 16384};
+  const Rtc rtc = AFTER_3_5S;
   KERNEL_START_STATE_T st{};
   EXPECT_EQ(start(k, &rtc, false, &st), 1);
   EXPECT_EQ(st.predict_gps_wn, 2295);

@@ -1,46 +1,9 @@
-// Kernel settings: defaults and the checked setters.
+// Kernel settings: the checked setters.
 #include <gtest/gtest.h>
 
 #include "kernel/src/settings.h"
 
 namespace {
-
-TEST(Settings, Defaults) {
-  SETTINGS_init();
-  EXPECT_EQ(SETTINGS_get_n_hz_position_rate(), 1);
-  EXPECT_EQ(SETTINGS_is_power_saving_enabled(), 1);
-  EXPECT_EQ(SETTINGS_get_rawmeas_output_rate(), 1);
-  SBAS_PARAMETER_T sbas{};
-  SETTINGS_get_sbas_para(&sbas);
-  EXPECT_EQ(sbas.sbas_enable_disable, 1);
-  EXPECT_EQ(sbas.ranging_enable_disable, SBAS_RANGING_MODE_AUTO);
-  EXPECT_EQ(sbas.ranging_ura_mask, 8);
-  EXPECT_EQ(sbas.num_of_tracking_channels, 2);
-  EXPECT_EQ(sbas.subsystem_mask, 7);
-  EXPECT_EQ(SETTINGS_get_number_of_gps_PSE(), 8);
-  EXPECT_EQ(SETTINGS_get_tm_cal_noise_power_enable(), 1);
-  EXPECT_EQ(SETTINGS_get_sorrel_pps_clock_source_mode(), 3);
-  EXPECT_EQ(SETTINGS_get_pps_width(), 800u);
-  TIMING_T t{};
-  SETTINGS_get_timing_mode(&t);
-  EXPECT_EQ(t.mode, TIMING_SURVEY_MODE);
-  EXPECT_EQ(t.survey_length, 2000u);
-  FREQ_OUT_T f{};
-  SETTINGS_get_freq_out_mode(&f);
-  EXPECT_EQ(f.hz, 10000000u);
-  ELV_CNR_MASK_T m{};
-  SETTINGS_get_elv_cnr_mask(&m);
-  EXPECT_EQ(m.elv_cnr_select_mode, ELV_CNR_MASK_AUTO);
-  EXPECT_EQ(m.elv_mask, 5);
-  DOP_MASK_T d{};
-  SETTINGS_get_dop_mask(&d);
-  EXPECT_EQ(d.dop_mask_mode, DOP_MASK_AUTO);
-  EXPECT_EQ(d.pdop_mask, 30.0f);
-  S16 a = 0, b = 0;
-  SETTINGS_get_2d_navigation_mask(&a, &b);
-  EXPECT_EQ(a, 1);
-  EXPECT_EQ(b, 1);
-}
 
 TEST(Settings, PositionRateAcceptsOnlyTheListedRates) {
   SETTINGS_init();

@@ -9,17 +9,12 @@
 namespace {
 
 using rtk_test::feed_rover;
+using rtk_test::time_msg;
 
 std::vector<U08> frame(const std::vector<U08>& payload) {
   std::vector<U08> f(payload.size() + 7);
   sim_frame(payload.data(), static_cast<int>(payload.size()), f.data());
   return f;
-}
-
-std::vector<U08> time_msg(int iod, int week, U32 tow_ms) {
-  U08 f[64];
-  const int n = sim_msg_time(iod, week, tow_ms, 1000, f);
-  return std::vector<U08>(f, f + n);
 }
 
 int status(int i) {
@@ -50,7 +45,8 @@ TEST(CrvInput, FrameLengthChecksumAndResync) {
   feed_rover(t);
   EXPECT_EQ(status(10), 1);
   t = time_msg(1, 2400, 1000);
-  t[t.size() - 1] = 0x0B;  // end bytes wrong
+  ASSERT_GT(t.size(), 7u);
+  t.back() = 0x0B;  // end bytes wrong
   feed_rover(t);
   EXPECT_EQ(status(10), 2);
   EXPECT_EQ(CRV_get_cs_err_count(), 2u);

@@ -88,8 +88,8 @@ TEST(CrvPairing, MissingBasePosition) {
 
 TEST(CrvPairing, EmptyFiles) {
   rtk_test::reset_engine();
-  std::FILE* fr = rtk_test::mem_file({});
-  std::FILE* fb = rtk_test::mem_file({});
+  std::FILE* fr = rtk_test::mem_file(std::vector<U08>{});
+  std::FILE* fb = rtk_test::mem_file(std::vector<U08>{});
   EXPECT_EQ(CRV_process_file(fr, fb), 0);
   std::fclose(fr);
   std::fclose(fb);

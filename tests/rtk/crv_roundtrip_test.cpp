@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 
 #include "rtk/rtk_test_util.h"
 
@@ -10,24 +11,10 @@ namespace {
 
 using rtk_test::feed_base;
 using rtk_test::feed_rover;
+using rtk_test::gps_sf_msgs;
+using rtk_test::time_msg;
 
 std::vector<U08> frame_bytes(const U08* f, int n) { return std::vector<U08>(f, f + n); }
-
-std::vector<U08> time_msg(int iod, int week, U32 tow_ms, int period = 1000) {
-  U08 f[64];
-  return frame_bytes(f, sim_msg_time(iod, week, tow_ms, period, f));
-}
-
-std::vector<U08> gps_sf_msgs(const SIM_GPS_EPH_T& e, double tow) {
-  U08 sf[3][30], f[64];
-  sim_encode_gps_subframes(&e, tow, sf);
-  std::vector<U08> out;
-  for (auto& s : sf) {
-    const int n = sim_msg_gps_sf(e.prn, s, f);
-    out.insert(out.end(), f, f + n);
-  }
-  return out;
-}
 
 // A broadcast ephemeris with every field drawn within its IS-GPS-200 range.
 SIM_GPS_EPH_T random_eph(std::mt19937& g, int prn, int week) {
@@ -122,7 +109,7 @@ TEST(CrvRoundTrip, RandomEphemeridesThroughSubframes) {
       ++want_week;
     else if (e.toe * 16.0 > ttr + 302400.0)
       --want_week;
-    SCOPED_TRACE(k);
+    SCOPED_TRACE("case " + std::to_string(k) + ", week " + std::to_string(week) + ", PRN " + std::to_string(prn));
     const eph_t& d = RTK_get_nav()->eph[prn - 1];
     ASSERT_EQ(d.sat, prn);
     expect_eph_equal(d, e, want_week);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "rtk/lambda.h"
@@ -100,6 +101,7 @@ TEST(Lambda, AgreesWithBruteForceOnRandomProblems) {
   std::mt19937 rng(20261206);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
     const int n = 2 + trial % 4;  // 2..5 ambiguities
     // Q = A A^T + 0.05 I: positive definite, often strongly correlated.
     std::vector<double> A(static_cast<std::size_t>(n * n)), Q(static_cast<std::size_t>(n * n));

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "rtk/rtk_test_util.h"
 
@@ -41,11 +42,7 @@ Epoch one_epoch(int week = 2400) {
   return e;
 }
 
-double error(const sol_t& sol, const SIM_TRUTH_T& t) {
-  double d2 = 0.0;
-  for (int i = 0; i < 3; ++i) d2 += (sol.rr[i] - t.pos[i]) * (sol.rr[i] - t.pos[i]);
-  return std::sqrt(d2);
-}
+double error(const sol_t& sol, const SIM_TRUTH_T& t) { return rtk_test::dist(sol.rr, t.pos); }
 
 TEST(Pntpos, NeedsSixGpsSatellites) {
   Epoch e = one_epoch();
@@ -92,42 +89,47 @@ TEST(Pntpos, GroupDelayIsAppliedToGpsPseudoranges) {
   EXPECT_GT(error(sol, e.truth), 0.3);
 }
 
-TEST(Pntpos, RaimExcludesAFaultySatellite) {
-  for (int alternative : {1, 0}) {
-    Epoch e = one_epoch();
-    ASSERT_GE(e.n, 8);
-    e.obs[2].P[0] += 150.0;
-    prcopt_t opt = rtk_test::default_opt();
-    opt.olvo_alternative_raim_fde = alternative;
-    opt.olvo_apply_rtkinit_medium_in_rtk_reset_engine = 1;
-    sol_t sol{};
-    sol.cont_pntpos_cnt = 42;
-    ssat_t ssat[MAXSAT];
-    char msg[128];
-    ASSERT_EQ(pntpos(e.obs, e.n, RTK_get_nav(), &opt, &sol, nullptr, ssat, msg), 1) << alternative;
-    EXPECT_EQ(sol.stat, SOLQ_SINGLE);
-    EXPECT_LT(error(sol, e.truth), 0.5);
-    EXPECT_EQ(sol.ns, e.n - 1);
-    EXPECT_EQ(sol.cont_pntpos_cnt, 42);
-    EXPECT_EQ(ssat[e.obs[2].sat - 1].vs, 0);
-    EXPECT_EQ(ssat[e.obs[3].sat - 1].vs, 1);
-    EXPECT_GT(ssat[e.obs[2].sat - 1].azel[1], 0.0);
-    EXPECT_EQ(ssat[e.obs[2].sat - 1].snr[0], e.obs[2].SNR[0]);
-    EXPECT_NEAR(ssat[e.obs[3].sat - 1].resc[0], 0.0, 0.5);
-    unsigned int fails = 9;
-    PNTPOS_reset_chi_sqr_test_cnt();
-    PNTPOS_get_chi_sqr_test_cnt(&fails);
-    EXPECT_EQ(fails, 0u);
-    // two faults among few satellites: RAIM fails and counts it
-    Epoch f = one_epoch();
-    f.obs[1].P[0] += 300.0;
-    f.obs[4].P[0] -= 200.0;
-    sol = sol_t{};
-    EXPECT_EQ(pntpos(f.obs, 8, RTK_get_nav(), &opt, &sol, nullptr, nullptr, msg), 0);
-    PNTPOS_get_chi_sqr_test_cnt(&fails);
-    EXPECT_EQ(fails, 1u);
-  }
+// Both fault detection and exclusion schemes (olvo_alternative_raim_fde 1 and 0).
+class PntposRaim : public ::testing::TestWithParam<int> {};
+
+TEST_P(PntposRaim, ExcludesAFaultySatellite) {
+  const int alternative = GetParam();
+  Epoch e = one_epoch();
+  ASSERT_GE(e.n, 8);
+  e.obs[2].P[0] += 150.0;
+  prcopt_t opt = rtk_test::default_opt();
+  opt.olvo_alternative_raim_fde = alternative;
+  opt.olvo_apply_rtkinit_medium_in_rtk_reset_engine = 1;
+  sol_t sol{};
+  sol.cont_pntpos_cnt = 42;
+  ssat_t ssat[MAXSAT];
+  char msg[128];
+  ASSERT_EQ(pntpos(e.obs, e.n, RTK_get_nav(), &opt, &sol, nullptr, ssat, msg), 1);
+  EXPECT_EQ(sol.stat, SOLQ_SINGLE);
+  EXPECT_LT(error(sol, e.truth), 0.5);
+  EXPECT_EQ(sol.ns, e.n - 1);
+  EXPECT_EQ(sol.cont_pntpos_cnt, 42);
+  EXPECT_EQ(ssat[e.obs[2].sat - 1].vs, 0);
+  EXPECT_EQ(ssat[e.obs[3].sat - 1].vs, 1);
+  EXPECT_GT(ssat[e.obs[2].sat - 1].azel[1], 0.0);
+  EXPECT_EQ(ssat[e.obs[2].sat - 1].snr[0], e.obs[2].SNR[0]);
+  EXPECT_NEAR(ssat[e.obs[3].sat - 1].resc[0], 0.0, 0.5);
+  unsigned int fails = 9;
+  PNTPOS_reset_chi_sqr_test_cnt();
+  PNTPOS_get_chi_sqr_test_cnt(&fails);
+  EXPECT_EQ(fails, 0u);
+  // two faults among few satellites: RAIM fails and counts it
+  Epoch f = one_epoch();
+  f.obs[1].P[0] += 300.0;
+  f.obs[4].P[0] -= 200.0;
+  sol = sol_t{};
+  EXPECT_EQ(pntpos(f.obs, 8, RTK_get_nav(), &opt, &sol, nullptr, nullptr, msg), 0);
+  PNTPOS_get_chi_sqr_test_cnt(&fails);
+  EXPECT_EQ(fails, 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Pntpos, PntposRaim, ::testing::Values(1, 0),
+                         [](const auto& i) { return i.param ? std::string("alternative") : std::string("classic"); });
 
 TEST(Pntpos, SatelliteScreening) {
   prcopt_t opt = rtk_test::default_opt();

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "rtk/glo_sd_ifb.h"
@@ -181,6 +182,7 @@ TEST(Filter, MatchesDenseKalmanUpdateAndSkipsUnsetStates) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   constexpr int n = 10, m = 4;
   for (int trial = 0; trial < 20; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
     double A[n * n], P[n * n], x[n], H[m * n], v[m], R[m * m];
     for (double& a : A) a = u(gen);
     for (int i = 0; i < n; ++i)

@@ -15,18 +15,10 @@
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
 #include "rtk/rtk_test_util.h"
+#include "test_util.h"
 #include "tools/scenario_sim/sim.h"
 
 namespace {
-
-const std::string DATA = TALON_SHARED_DATA "/rinex/";
-
-std::FILE* text_file(const std::string& text) {
-  std::FILE* fp = std::tmpfile();
-  std::fwrite(text.data(), 1, text.size(), fp);
-  std::rewind(fp);
-  return fp;
-}
 
 // Navigation headers set the program's leap seconds: put the value back for the tests that follow.
 struct LeapGuard {
@@ -83,7 +75,7 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
                            "a comment inside an event\n"
                            "> 2023 01 08 10 00  1.0000000  0  1\n"
                            "G13  20029160.452 9 105253927.576 9       586.180 9        56.112 9\n";
-  std::FILE* fp = text_file(text);
+  std::FILE* fp = rtk_test::mem_file(text);
   ASSERT_EQ(RINEX_attach_obs(RINEX_BASE, fp, "v3.obs"), 1);
   double pos[3];
   ASSERT_EQ(RINEX_get_header_pos(RINEX_BASE, pos), 1);
@@ -135,7 +127,7 @@ TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
   text += " 10  1  6  5 57 15.0000000  0  1  2\n";  // blank system letter: GPS
   text += "  21124000.000 8                111000000.000 6\n";
   text += "\n";
-  std::FILE* fp = text_file(text);
+  std::FILE* fp = rtk_test::mem_file(text);
   ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fp, "v2.obs"), 1);
   EXPECT_EQ(RINEX_get_header_pos(RINEX_ROVER, nullptr), 0);
   EpochRead e = read_one(RINEX_ROVER);
@@ -169,7 +161,7 @@ TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
                            "G13  20029160.452 9                 105253927.576 9\n"
                            "> 2023 01 08 10 00  2.0000000  0  3\n"
                            "G08  25064360.368 9\n";  // ends inside the epoch
-  std::FILE* fp = text_file(text);
+  std::FILE* fp = rtk_test::mem_file(text);
   testing::internal::CaptureStderr();
   ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fp, "bad.obs"), 1);
   EpochRead e = read_one(RINEX_ROVER);
@@ -206,7 +198,7 @@ TEST(RinexObs, UnusableHeadersAreRefused) {
   };
   for (const auto& [text, what] : cases) {
     init_engine();
-    std::FILE* fp = text_file(text);
+    std::FILE* fp = rtk_test::mem_file(text);
     testing::internal::CaptureStderr();
     EXPECT_EQ(RINEX_attach_obs(RINEX_ROVER, fp, "h.obs"), 0) << what;
     const std::string err = testing::internal::GetCapturedStderr();
@@ -221,10 +213,11 @@ TEST(RinexObs, UnusableHeadersAreRefused) {
 // Navigation files.
 
 TEST(RinexNav, Version2GpsRecordsIonosphereAndNearestRecord) {
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/yamatogawa");
   const LeapGuard leap;
   init_engine();
   const nav_t* nav = RTK_get_nav();
-  ASSERT_EQ(RINEX_read_nav((DATA + "yamatogawa/brdc0060.10n").c_str()), 1);
+  ASSERT_EQ(RINEX_read_nav((d + "brdc0060.10n").c_str()), 1);
   EXPECT_GT(RINEX_get_nav_count(), 300);
   // the broadcast Klobuchar parameters replace the built-in ones
   EXPECT_DOUBLE_EQ(nav->ion_gps[0], 0.7451E-08);
@@ -263,7 +256,7 @@ TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
                            "     1.000000000000D+04 1.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n"
                            "     2.000000000000D+04-1.000000000000D+00 0.000000000000D+00 1.000000000000D+00\n"
                            "     3.000000000000D+03 2.000000000000D+00 0.000000000000D+00 0.000000000000D+00\n";
-  std::FILE* fp = text_file(text);
+  std::FILE* fp = rtk_test::mem_file(text);
   testing::internal::CaptureStderr();
   ASSERT_EQ(RINEX_read_nav_stream(fp, "mixed.nav"), 1);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the Galileo record is read over quietly
@@ -290,7 +283,7 @@ TEST(RinexNav, TruncatedAndMalformedRecordsAreReported) {
                            hdr("", "END OF HEADER") +
                            " 1 10  1  6  0  0  0.0-0.765500590205E-04-0.318323145621E-11 0.000000000000E+00\n"
                            "    0.700000000000E+02-0.5121875000x0E+02 0.593060417633E-08-0.185308241109E+01\n";
-  std::FILE* fp = text_file(text);
+  std::FILE* fp = rtk_test::mem_file(text);
   testing::internal::CaptureStderr();
   EXPECT_EQ(RINEX_read_nav_stream(fp, "t.nav"), 1);
   const std::string err = testing::internal::GetCapturedStderr();
@@ -326,13 +319,11 @@ std::vector<EpochSol> run_rinex(const std::string& rover, const std::string& bas
   return out;
 }
 
-double dist(const double* a, const double* b) {
-  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
-}
+using rtk_test::dist;
 
 TEST(RinexRealData, Spirent2kmStaticFixesWithinTwoCentimetres) {
   const LeapGuard leap;
-  const std::string d = DATA + "spirent-2km-static/";
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/spirent-2km-static");
   const std::vector<EpochSol> r = run_rinex(d + "rover.obs", d + "base.obs", d + "gps.nav");
   constexpr double ROVER[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
   constexpr double BASE[3] = {4157177.06580187, 671230.476590636, 4774767.03105544};
@@ -359,7 +350,7 @@ TEST(RinexRealData, Spirent2kmStaticFixesWithinTwoCentimetres) {
 
 TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
   const LeapGuard leap;
-  const std::string d = DATA + "yamatogawa/";
+  TALON_SHARED_DATA_OR_SKIP(d, "rinex/yamatogawa");
   const std::vector<EpochSol> r =
       run_rinex(d + "yamatogawa_rover.obs", d + "yamatogawa_master.obs", d + "brdc0060.10n");
   constexpr double MASTER[3] = {-3749943.5172, 3683398.2394, 3600629.5295};
@@ -437,9 +428,9 @@ TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   }
   init_engine();
   {
-    std::FILE* fr = text_file(rx.rover_obs);
-    std::FILE* fb = text_file(rx.base_obs);
-    std::FILE* fn = text_file(rx.nav);
+    std::FILE* fr = rtk_test::mem_file(rx.rover_obs);
+    std::FILE* fb = rtk_test::mem_file(rx.base_obs);
+    std::FILE* fn = rtk_test::mem_file(rx.nav);
     ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fr, "r.obs"), 1);
     ASSERT_EQ(RINEX_attach_obs(RINEX_BASE, fb, "b.obs"), 1);
     ASSERT_EQ(RINEX_read_nav_stream(fn, "n.nav"), 1);

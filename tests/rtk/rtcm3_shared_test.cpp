@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,13 @@ constexpr double LMS = 299792.458;  // light-millisecond, m
 constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
 constexpr int WEEK = 2100;  // any week the streams could be in
 
-std::string shared(const std::string& name) { return std::string(TALON_SHARED_DATA) + "/rtcm3/" + name; }
+std::string shared(const std::string& name) { return talon_test::shared_data("rtcm3") + name; }
+
+// Test name of a stream: "rtcm3-2" and "rtcm3.2" stay apart.
+std::string stream_name(std::string name) {
+  for (std::size_t i = name.find('.'); i != std::string::npos; i = name.find('.')) name.replace(i, 1, " dot ");
+  return talon_test::case_name(name);
+}
 
 // The frames of a stream: a preamble, a length and a good CRC-24Q (noise between
 // frames is skipped).
@@ -133,27 +140,46 @@ void check_legacy_stream(const std::string& name, int expect_1004, int expect_st
 
 // The whole recorded byte stream, noise included, fed in serial-sized chunks:
 // the reader finds every frame that has a good CRC.
-TEST(Rtcm3Shared, ReaderFindsEveryFrameOfRawStreams) {
-  for (const char* name : {"rtcm3-3", "rtcm3-2", "rtcm3.bndm", "rtcm3", "ublox-zed-f9t-rtcm3", "rtcm3.2"}) {
-    reset();
-    const auto bytes = talon_test::read_file(shared(std::string(name) + ".rtcm3"));
-    const auto frames = frames_of(bytes);
-    std::vector<char> b(bytes.begin(), bytes.end());
-    for (std::size_t i = 0; i < b.size(); i += 128)
-      RTCM3_process_base(static_cast<int>(b.size() - i < 128 ? b.size() - i : 128), b.data() + i);
-    unsigned int st[RTCM3_NSTATUS];
-    RTCM3_get_base_status(st);
-    EXPECT_EQ(st[29], bytes.size()) << name;
-    EXPECT_EQ(st[30], frames.size()) << name;
-  }
+class Rtcm3RawStream : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Rtcm3RawStream, ReaderFindsEveryFrame) {
+  TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
+  reset();
+  const auto bytes = talon_test::read_file(dir + GetParam() + ".rtcm3");
+  ASSERT_FALSE(bytes.empty());
+  const auto frames = frames_of(bytes);
+  std::vector<char> b(bytes.begin(), bytes.end());
+  for (std::size_t i = 0; i < b.size(); i += 128)
+    RTCM3_process_base(static_cast<int>(b.size() - i < 128 ? b.size() - i : 128), b.data() + i);
+  unsigned int st[RTCM3_NSTATUS];
+  RTCM3_get_base_status(st);
+  EXPECT_EQ(st[29], bytes.size());
+  EXPECT_EQ(st[30], frames.size());
 }
 
-TEST(Rtcm3Shared, LegacyStreamsMatchGpsdecode) {
-  check_legacy_stream("rtcm3-3", 166, 17);
-  check_legacy_stream("rtcm3-2", 83, 8);
-  check_legacy_stream("rtcm3.bndm", 33, 8);
-  check_legacy_stream("rtcm3", 0, 1);  // the standard's own example frames
+INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3RawStream,
+                         ::testing::Values("rtcm3-3", "rtcm3-2", "rtcm3.bndm", "rtcm3", "ublox-zed-f9t-rtcm3",
+                                           "rtcm3.2"),
+                         [](const auto& i) { return stream_name(i.param); });
+
+struct LegacyCase {
+  const char* name;
+  int n1004, nsta;
+};
+void PrintTo(const LegacyCase& c, std::ostream* os) { *os << c.name; }
+
+class Rtcm3LegacyStream : public ::testing::TestWithParam<LegacyCase> {};
+
+TEST_P(Rtcm3LegacyStream, MatchesGpsdecode) {
+  TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
+  check_legacy_stream(GetParam().name, GetParam().n1004, GetParam().nsta);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3LegacyStream,
+                         ::testing::Values(LegacyCase{"rtcm3-3", 166, 17}, LegacyCase{"rtcm3-2", 83, 8},
+                                           LegacyCase{"rtcm3.bndm", 33, 8},
+                                           LegacyCase{"rtcm3", 0, 1}),  // the standard's own example frames
+                         [](const auto& i) { return stream_name(i.param.name); });
 
 // MSM7 cells of signal 1C against the second decoder: pseudorange, phase-range,
 // range rate, CNR and half-cycle flag; every message lands in one epoch per time.
@@ -252,9 +278,21 @@ void check_msm_stream(const std::string& name, int leap) {
   RTKCMN_set_leap_second(18);
 }
 
-TEST(Rtcm3Shared, Msm7StreamsMatchSecondDecoder) {
-  check_msm_stream("ublox-zed-f9t-rtcm3", 18);
-  check_msm_stream("rtcm3.2", 17);  // recorded while GPS - UTC was 17 s
+struct MsmCase {
+  const char* name;
+  int leap;  // GPS - UTC when the stream was recorded, s
+};
+void PrintTo(const MsmCase& c, std::ostream* os) { *os << c.name; }
+
+class Rtcm3Msm7Stream : public ::testing::TestWithParam<MsmCase> {};
+
+TEST_P(Rtcm3Msm7Stream, MatchesSecondDecoder) {
+  TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
+  check_msm_stream(GetParam().name, GetParam().leap);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3Msm7Stream,
+                         ::testing::Values(MsmCase{"ublox-zed-f9t-rtcm3", 18}, MsmCase{"rtcm3.2", 17}),
+                         [](const auto& i) { return stream_name(i.param.name); });
 
 }  // namespace

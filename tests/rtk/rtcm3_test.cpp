@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <ostream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "rtk/rtcm3.h"
@@ -85,9 +88,7 @@ void learn(int type_base = 1070) {
 
 // ---------------------------------------------------------------------------
 TEST(Rtcm3, KnownAnswers) {
-  const unsigned char digits[] = "123456789";
-  EXPECT_EQ(crc24q(digits, 9), 0xCDE703u);
-
+  // (the CRC-24Q check value of "123456789" is in the navigation library's tests)
   // RTCM 10403 example 1005 frame: station 2003.
   const std::vector<U08> ex = {0xD3, 0x00, 0x13, 0x3E, 0xD7, 0xD3, 0x02, 0x02, 0x98, 0x0E, 0xDE, 0xEF, 0x34,
                                0xB4, 0xBD, 0x62, 0xAC, 0x09, 0x41, 0x98, 0x6F, 0x33, 0x36, 0x0B, 0x98};
@@ -397,102 +398,107 @@ TEST(Rtcm3, EpochAssembly) {
 }
 
 // GLONASS MSM4/6 carry no frequency number: the phase needs the engine's.
-TEST(Rtcm3, GlonassWavelengthFromTheEngine) {
+class Rtcm3GlonassMsm : public ::testing::TestWithParam<int> {};
+
+TEST_P(Rtcm3GlonassMsm, WavelengthFromTheEngine) {
+  const int m = GetParam();
   reset();
   RTCM3_update_rover_time(WEEK, TOW);
   std::vector<SIM_RTCM_CELL_T> g = {cell(3, 2.0e7), cell(4, 2.1e7)};
-  for (const int m : {4, 6}) {
-    RTK_NAV_init(SYS_ALL);
-    feed(glo_msm(m, TOW, 0, g));
-    obsd_t obs[MAXOBS];
-    ASSERT_EQ(epoch(obs), 2);
-    EXPECT_GT(obs[0].P[0], 0.0);
-    EXPECT_EQ(obs[0].L[0], 0.0);
-    RTK_set_glonass_freq_num(3, -4);
-    feed(glo_msm(m, TOW + 1.0, 0, g));
-    ASSERT_EQ(epoch(obs), 2);
-    EXPECT_NEAR(obs[0].L[0] * 299792458.0 / (1602.0e6 - 4 * 0.5625e6), g[0].phr, 1e-3) << m;
-    EXPECT_EQ(obs[1].L[0], 0.0);
+  feed(glo_msm(m, TOW, 0, g));
+  obsd_t obs[MAXOBS];
+  ASSERT_EQ(epoch(obs), 2);
+  EXPECT_GT(obs[0].P[0], 0.0);
+  EXPECT_EQ(obs[0].L[0], 0.0);
+  RTK_set_glonass_freq_num(3, -4);
+  feed(glo_msm(m, TOW + 1.0, 0, g));
+  ASSERT_EQ(epoch(obs), 2);
+  EXPECT_NEAR(obs[0].L[0] * 299792458.0 / (1602.0e6 - 4 * 0.5625e6), g[0].phr, 1e-3);
+  EXPECT_EQ(obs[1].L[0], 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rtcm3, Rtcm3GlonassMsm, ::testing::Values(4, 6),
+                         [](const auto& i) { return "MSM" + std::to_string(i.param); });
+
+// Every MSM type of every system through the simulator's writer and back.
+struct MsmSys {
+  const char* name;
+  int base, sys, nsat;
+};
+void PrintTo(const MsmSys& c, std::ostream* os) { *os << c.name; }
+
+class Rtcm3MsmRoundTrip : public ::testing::TestWithParam<std::tuple<int, MsmSys>> {};
+
+TEST_P(Rtcm3MsmRoundTrip, CellsComeBackWithinTheResolution) {
+  const auto& [m, s] = GetParam();
+  const double pr_res[4] = {LMS * 5.96e-8, LMS * 5.96e-8, LMS * 1.87e-9, LMS * 1.87e-9};
+  const double ph_res[4] = {LMS * 1.87e-9, LMS * 1.87e-9, LMS * 4.66e-10, LMS * 4.66e-10};
+  reset();
+  RTCM3_update_rover_time(WEEK, TOW);
+  // GPS and BeiDou MSM among the first five messages.
+  for (int k = 0; k < 2; ++k) feed(msm(4, 1120, TOW - 14.0, 0, gps_cells(4)));
+  learn();
+  std::vector<SIM_RTCM_CELL_T> cells;
+  for (int i = 0; i < s.nsat && cells.size() < 30; ++i) {
+    auto c = cell(1 + i, 2.0e7 + i * 777777.777 + 0.123);
+    c.phr = c.pr + 3.456 - i * 1.1;
+    c.rate = -700.0 + i * 55.5;
+    c.cnr = 30.0 + i * 0.5;
+    c.half = i % 2;
+    c.ext = s.sys == SYS_GLO ? (i % 14) : 0;
+    cells.push_back(c);
+    auto c5 = c;  // a second signal on the same satellite, not kept
+    c5.sig = 16;
+    c5.pr += 5.0;
+    cells.push_back(c5);
+  }
+  const double tow = TOW + 1.0 - (s.sys == SYS_CMP ? 14.0 : 0.0);
+  U08 buf[1200];
+  const U32 ep = s.sys == SYS_GLO ? glo_epoch(TOW + 1.0) : static_cast<U32>(std::llround(tow * 1000.0));
+  feed(buf, sim_rtcm_msm(m, s.base, 9, ep, 0, cells.data(), static_cast<int>(cells.size()), buf));
+  obsd_t obs[MAXOBS];
+  gtime_t t{};
+  const int n = epoch(obs, &t);
+  EXPECT_NEAR(time2gpst(t, nullptr), TOW + 1.0, 1e-6);
+  if (s.sys == SYS_CMP) {
+    EXPECT_EQ(n, 0);  // no BeiDou satellite in the engine's table
+    return;
+  }
+  ASSERT_EQ(n, static_cast<int>(cells.size() / 2));
+  const bool ext = m == 5 || m == 7;
+  for (int i = 0; i < n; ++i) {
+    const SIM_RTCM_CELL_T& c = cells[static_cast<std::size_t>(2 * i)];
+    const int prn = c.prn + (s.sys == SYS_SBS ? 32 : 0) + (s.sys == SYS_QZS ? 192 : 0);
+    ASSERT_EQ(obs[i].sat, satno(s.sys, prn));
+    EXPECT_NEAR(obs[i].P[0], c.pr, pr_res[m - 4] * 0.51 + 1e-6) << "sat " << int(obs[i].sat);
+    double lam = LAM_L1;
+    if (s.sys == SYS_GLO) {
+      if (!ext) {
+        EXPECT_EQ(obs[i].L[0], 0.0);
+        EXPECT_EQ(obs[i].D[0], 0.0f);
+        continue;
+      }
+      lam = 299792458.0 / (1602.0e6 + (c.ext - 7) * 0.5625e6);
+    }
+    EXPECT_NEAR(obs[i].L[0] * lam, c.phr, ph_res[m - 4] * 0.51 + 1e-6);
+    if (ext) {
+      EXPECT_NEAR(-obs[i].D[0] * lam, c.rate, 1e-3);
+    } else {
+      EXPECT_EQ(obs[i].D[0], 0.0f);
+    }
+    const double cnr = m >= 6 ? c.cnr : std::round(c.cnr);
+    EXPECT_EQ(obs[i].SNR[0], static_cast<int>(cnr * 4.0));
+    EXPECT_EQ(obs[i].LLI[0] & 2, c.half ? 2 : 0);
+    EXPECT_EQ(obs[i].rcv, 2);
   }
 }
 
-// Every MSM type of every system through the simulator's writer and back.
-TEST(Rtcm3, MsmRoundTrips) {
-  struct Sys {
-    int base, sys, nsat, first_id;
-  };
-  const Sys systems[] = {{1070, SYS_GPS, 32, 1},
-                         {1080, SYS_GLO, 24, 1},
-                         {1100, SYS_SBS, 19, 1},
-                         {1110, SYS_QZS, 1, 1},
-                         {1120, SYS_CMP, 10, 1}};
-  const double pr_res[4] = {LMS * 5.96e-8, LMS * 5.96e-8, LMS * 1.87e-9, LMS * 1.87e-9};
-  const double ph_res[4] = {LMS * 1.87e-9, LMS * 1.87e-9, LMS * 4.66e-10, LMS * 4.66e-10};
-  for (const int m : {4, 5, 6, 7}) {
-    for (const Sys& s : systems) {
-      reset();
-      RTCM3_update_rover_time(WEEK, TOW);
-      // GPS and BeiDou MSM among the first five messages.
-      for (int k = 0; k < 2; ++k) feed(msm(4, 1120, TOW - 14.0, 0, gps_cells(4)));
-      learn();
-      std::vector<SIM_RTCM_CELL_T> cells;
-      for (int i = 0; i < s.nsat && cells.size() < 30; ++i) {
-        auto c = cell(s.first_id + i, 2.0e7 + i * 777777.777 + 0.123);
-        c.phr = c.pr + 3.456 - i * 1.1;
-        c.rate = -700.0 + i * 55.5;
-        c.cnr = 30.0 + i * 0.5;
-        c.half = i % 2;
-        c.ext = s.sys == SYS_GLO ? (i % 14) : 0;
-        cells.push_back(c);
-        auto c5 = c;  // a second signal on the same satellite, not kept
-        c5.sig = 16;
-        c5.pr += 5.0;
-        cells.push_back(c5);
-      }
-      if (cells.size() > 64) cells.resize(64);
-      const double tow = TOW + 1.0 - (s.sys == SYS_CMP ? 14.0 : 0.0);
-      U08 buf[1200];
-      const U32 ep = s.sys == SYS_GLO ? glo_epoch(TOW + 1.0) : static_cast<U32>(std::llround(tow * 1000.0));
-      feed(buf, sim_rtcm_msm(m, s.base, 9, ep, 0, cells.data(), static_cast<int>(cells.size()), buf));
-      obsd_t obs[MAXOBS];
-      gtime_t t{};
-      const int n = epoch(obs, &t);
-      EXPECT_NEAR(time2gpst(t, nullptr), TOW + 1.0, 1e-6) << m << " " << s.base;
-      if (s.sys == SYS_CMP) {
-        EXPECT_EQ(n, 0);  // no BeiDou satellite in the engine's table
-        continue;
-      }
-      ASSERT_EQ(n, static_cast<int>(cells.size() / 2)) << m << " " << s.base;
-      for (int i = 0; i < n; ++i) {
-        const SIM_RTCM_CELL_T& c = cells[static_cast<std::size_t>(2 * i)];
-        int prn = c.prn;
-        if (s.sys == SYS_SBS) prn += 32;
-        if (s.sys == SYS_QZS) prn += 192;
-        ASSERT_EQ(obs[i].sat, satno(s.sys, prn));
-        EXPECT_NEAR(obs[i].P[0], c.pr, pr_res[m - 4] * 0.51 + 1e-6) << m << " sat " << int(obs[i].sat);
-        double lam = LAM_L1;
-        const bool ext = m == 5 || m == 7;
-        if (s.sys == SYS_GLO) {
-          if (!ext) {
-            EXPECT_EQ(obs[i].L[0], 0.0);
-            EXPECT_EQ(obs[i].D[0], 0.0f);
-            continue;
-          }
-          lam = 299792458.0 / (1602.0e6 + (c.ext - 7) * 0.5625e6);
-        }
-        EXPECT_NEAR(obs[i].L[0] * lam, c.phr, ph_res[m - 4] * 0.51 + 1e-6);
-        if (ext) {
-          EXPECT_NEAR(-obs[i].D[0] * lam, c.rate, 1e-3);
-        } else {
-          EXPECT_EQ(obs[i].D[0], 0.0f);
-        }
-        const double cnr = m >= 6 ? c.cnr : std::round(c.cnr);
-        EXPECT_EQ(obs[i].SNR[0], static_cast<int>(cnr * 4.0));
-        EXPECT_EQ(obs[i].LLI[0] & 2, c.half ? 2 : 0);
-        EXPECT_EQ(obs[i].rcv, 2);
-      }
-    }
-  }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rtcm3, Rtcm3MsmRoundTrip,
+    ::testing::Combine(::testing::Values(4, 5, 6, 7),
+                       ::testing::Values(MsmSys{"GPS", 1070, SYS_GPS, 32}, MsmSys{"GLONASS", 1080, SYS_GLO, 24},
+                                         MsmSys{"SBAS", 1100, SYS_SBS, 19}, MsmSys{"QZSS", 1110, SYS_QZS, 1},
+                                         MsmSys{"BeiDou", 1120, SYS_CMP, 10})),
+    [](const auto& i) { return "MSM" + std::to_string(std::get<0>(i.param)) + "_" + std::get<1>(i.param).name; });
 
 }  // namespace

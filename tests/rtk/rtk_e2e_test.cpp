@@ -47,9 +47,7 @@ RunResult run_engine(const SIM_SCENARIO_T& sc) {
     EpochResult e;
     e.stat = sol.stat;
     e.ns = sol.ns;
-    double d2 = 0.0;
-    for (int i = 0; i < 3; ++i) d2 += (sol.rr[i] - truth[k].pos[i]) * (sol.rr[i] - truth[k].pos[i]);
-    e.err = std::sqrt(d2);
+    e.err = rtk_test::dist(sol.rr, truth[k].pos);
     if (e.stat == SOLQ_FIX) {
       if (r.first_fix < 0) r.first_fix = static_cast<int>(k);
       r.max_fix_err = std::fmax(r.max_fix_err, e.err);
@@ -84,6 +82,16 @@ SIM_SCENARIO_T static_2km(double duration) {
   return sc;
 }
 
+// The GPS satellite highest in the sky at the start of the static 2 km scenario.
+int highest_at_start() {
+  run_engine(static_2km(0.0));  // one epoch
+  const rtk_t* rtk = RTK_get_rtk();
+  int best = 0;
+  for (int s = 1; s <= 32; ++s)
+    if (best == 0 || rtk->ssat[s - 1].azel[1] > rtk->ssat[best - 1].azel[1]) best = s;
+  return best;
+}
+
 TEST(RtkSimulated, StaticNoiseFreeFixesAsSoonAsLockAllowsWithinThreeMillimetres) {
   SIM_SCENARIO_T sc = static_2km(59.0);
   const RunResult r = run_engine(sc);
@@ -115,13 +123,8 @@ TEST(RtkSimulated, StaticNoiseFreeFixesAsSoonAsLockAllowsWithinThreeMillimetres)
 // other satellites keep the solution fixed.
 TEST(RtkSimulated, UnmarkedSlipIsCaughtByCodeMinusCarrier) {
   SIM_SCENARIO_T sc = static_2km(59.0);
-  run_engine(static_2km(0.0));
-  const rtk_t* rtk = RTK_get_rtk();
-  int best = 0;
-  for (int s = 1; s <= 32; ++s)
-    if (best == 0 || rtk->ssat[s - 1].azel[1] > rtk->ssat[best - 1].azel[1]) best = s;
   sc.nslip = 1;
-  sc.slips[0] = SIM_SLIP_T{0, best, 30.0, 30, 1};
+  sc.slips[0] = SIM_SLIP_T{0, highest_at_start(), 30.0, 30, 1};
   const RunResult r = run_engine(sc);
   EXPECT_EQ(r.slips, 1u);
   EXPECT_EQ(r.first_fix, 10);
@@ -137,18 +140,7 @@ TEST(RtkSimulated, StaticRealisticNoiseWithCycleSlipFixesToCentimetres) {
   sc.seed = 5;
   // a rover slip of 7 cycles, marked in the stream, on the highest satellite
   sc.nslip = 1;
-  sc.slips[0] = SIM_SLIP_T{0, 0, 120.0, 7};
-  run_engine(static_2km(0.0));  // one epoch: the sky at the start
-  const rtk_t* rtk = RTK_get_rtk();
-  int best = 0;
-  double best_el = 0.0;
-  for (int s = 1; s <= 32; ++s)
-    if (rtk->ssat[s - 1].azel[1] > best_el) {
-      best_el = rtk->ssat[s - 1].azel[1];
-      best = s;
-    }
-  ASSERT_GT(best, 0);
-  sc.slips[0].prn = best;
+  sc.slips[0] = SIM_SLIP_T{0, highest_at_start(), 120.0, 7};
 
   const RunResult r = run_engine(sc);
   ASSERT_GE(r.ep.size(), 240u);

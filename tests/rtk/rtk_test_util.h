@@ -1,7 +1,9 @@
 // Helpers of the RTK engine tests.
 #pragma once
 
+#include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "rtk/crv.h"
@@ -49,6 +51,8 @@ inline std::FILE* mem_file(const std::vector<U08>& bytes) {
   return fp;
 }
 
+inline std::FILE* mem_file(const std::string& text) { return mem_file(std::vector<U08>(text.begin(), text.end())); }
+
 inline void feed_rover(const std::vector<U08>& bytes) {
   std::vector<char> b(bytes.begin(), bytes.end());
   CRV_process_rover(static_cast<int>(b.size()), b.data());
@@ -57,6 +61,46 @@ inline void feed_rover(const std::vector<U08>& bytes) {
 inline void feed_base(const std::vector<U08>& bytes) {
   std::vector<char> b(bytes.begin(), bytes.end());
   CRV_process_base(static_cast<int>(b.size()), b.data());
+}
+
+// A CRVRAW time message: stream IOD, GPS week, time of week (ms), measurement period (ms).
+inline std::vector<U08> time_msg(int iod, int week, U32 tow_ms, int period_ms = 1000) {
+  U08 f[64];
+  return std::vector<U08>(f, f + sim_msg_time(iod, week, tow_ms, period_ms, f));
+}
+
+// The three CRVRAW subframe messages of a broadcast ephemeris sent at tow (s).
+inline std::vector<U08> gps_sf_msgs(const SIM_GPS_EPH_T& e, double tow) {
+  U08 sf[3][30], f[64];
+  sim_encode_gps_subframes(&e, tow, sf);
+  std::vector<U08> out;
+  for (auto& s : sf) {
+    const int n = sim_msg_gps_sf(e.prn, s, f);
+    out.insert(out.end(), f, f + n);
+  }
+  return out;
+}
+
+// The rover's epochs of a rover/base pair held in memory, read as the file RTK
+// mode reads them (the engine is reset first).
+inline std::vector<std::vector<obsd_t>> rover_epochs(const std::vector<U08>& rover, const std::vector<U08>& base) {
+  reset_engine();
+  std::FILE* fr = mem_file(rover);
+  std::FILE* fb = mem_file(base);
+  std::vector<std::vector<obsd_t>> ep;
+  static obsd_t obs[MAXOBS_CYCLE];
+  while (CRV_process_file(fr, fb)) {
+    int nr = 0, nb = 0;
+    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) ep.emplace_back(obs, obs + nr);
+  }
+  std::fclose(fr);
+  std::fclose(fb);
+  return ep;
+}
+
+// Distance between two ECEF positions, m.
+inline double dist(const double* a, const double* b) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
 }
 
 }  // namespace rtk_test

@@ -14,68 +14,69 @@ namespace {
 // Decoded ephemeris of the simulator's broadcast record, through the reader.
 eph_t decode(const SIM_GPS_EPH_T& e, double tow) {
   rtk_test::reset_engine();
-  U08 f[64], sf[3][30];
-  const int n = sim_msg_time(1, e.week, static_cast<U32>(tow * 1000.0), 1000, f);
-  rtk_test::feed_rover(std::vector<U08>(f, f + n));
-  sim_encode_gps_subframes(&e, tow, sf);
-  for (auto& s : sf) {
-    const int m = sim_msg_gps_sf(e.prn, s, f);
-    rtk_test::feed_rover(std::vector<U08>(f, f + m));
-  }
+  rtk_test::feed_rover(rtk_test::time_msg(1, e.week, static_cast<U32>(tow * 1000.0)));
+  rtk_test::feed_rover(rtk_test::gps_sf_msgs(e, tow));
   return RTK_get_nav()->eph[e.prn - 1];
 }
 
-TEST(ScenarioSim, OrbitsAgreeWithTheEngineAndAreContinuousAcrossEphemerisSets) {
-  for (int i : {0, 7, 30}) {
-    SIM_GPS_EPH_T e;
-    sim_make_gps_eph(i, 31, 2400, 349200.0, 1, &e);
-    const eph_t d = decode(e, 345600.0);
-    ASSERT_EQ(d.sat, i + 1);
-    for (double dt : {-7000.0, -100.0, 0.0, 3333.3, 7000.0}) {
-      double ps[3], clk, rs[3], dts, var;
-      sim_gps_sat_state(&e, dt, ps, &clk);
-      eph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(ps[k], rs[k], 1e-3) << i << " " << dt;
-      EXPECT_NEAR(clk, dts, 5e-11);  // relativity as -2 r.v/c^2 against e sin E: equal but for the harmonic terms
-    }
-    // the next set (toe 2 h later) continues the same orbit
-    SIM_GPS_EPH_T n;
-    sim_make_gps_eph(i, 31, 2400, 349200.0 + 7200.0, 1, &n);
-    double a[3], b[3], c1, c2;
-    sim_gps_sat_state(&e, 3600.0, a, &c1);
-    sim_gps_sat_state(&n, -3600.0, b, &c2);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 1.0);
-    EXPECT_NE(e.iode, n.iode);
+// Satellites 1, 8 and 31 of the simulator's constellation.
+class ScenarioSimGpsOrbit : public ::testing::TestWithParam<int> {};
+
+TEST_P(ScenarioSimGpsOrbit, AgreesWithTheEngineAndIsContinuousAcrossEphemerisSets) {
+  const int i = GetParam();
+  SIM_GPS_EPH_T e;
+  sim_make_gps_eph(i, 31, 2400, 349200.0, 1, &e);
+  const eph_t d = decode(e, 345600.0);
+  ASSERT_EQ(d.sat, i + 1);
+  for (double dt : {-7000.0, -100.0, 0.0, 3333.3, 7000.0}) {
+    double ps[3], clk, rs[3], dts, var;
+    sim_gps_sat_state(&e, dt, ps, &clk);
+    eph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
+    EXPECT_LT(rtk_test::dist(ps, rs), 1e-3) << "dt " << dt;
+    EXPECT_NEAR(clk, dts, 5e-11);  // relativity as -2 r.v/c^2 against e sin E: equal but for the harmonic terms
+  }
+  // the next set (toe 2 h later) continues the same orbit
+  SIM_GPS_EPH_T n;
+  sim_make_gps_eph(i, 31, 2400, 349200.0 + 7200.0, 1, &n);
+  double a[3], b[3], c1, c2;
+  sim_gps_sat_state(&e, 3600.0, a, &c1);
+  sim_gps_sat_state(&n, -3600.0, b, &c2);
+  EXPECT_LT(rtk_test::dist(a, b), 1.0);
+  EXPECT_NE(e.iode, n.iode);
+}
+
+INSTANTIATE_TEST_SUITE_P(ScenarioSim, ScenarioSimGpsOrbit, ::testing::Values(0, 7, 30),
+                         [](const auto& i) { return "G" + std::to_string(i.param + 1); });
+
+class ScenarioSimGlonassOrbit : public ::testing::TestWithParam<int> {};
+
+TEST_P(ScenarioSimGlonassOrbit, AgreesWithTheEngine) {
+  const int slot = GetParam();
+  rtk_test::reset_engine(SYS_GPS | SYS_GLO);
+  const SIM_TIME_T t{2400, 345600.0 + 4000.0};
+  rtk_test::feed_rover(rtk_test::time_msg(1, t.week, static_cast<U32>(t.tow * 1000.0)));
+  SIM_GLO_EPH_T g;
+  SIM_TIME_T toe;
+  sim_make_glo_eph(slot, t, &g, &toe);
+  U08 f[64], data[9];
+  for (int m = 1; m <= 4; ++m) {
+    sim_encode_glo_string(&g, m, data);
+    rtk_test::feed_rover(std::vector<U08>(f, f + sim_msg_glo_string(slot, m, data, f)));
+  }
+  const geph_t& d = RTK_get_nav()->geph[slot - 1];
+  ASSERT_EQ(d.sat, satno(SYS_GLO, slot));
+  EXPECT_EQ(timediff(d.toe, gpst2time(toe.week, toe.tow)), 0.0);
+  for (double dt : {-900.0, -61.5, 0.0, 450.0, 900.0}) {
+    double ps[3], clk, rs[3], dts, var;
+    sim_glo_sat_state(&g, dt, ps, &clk);
+    geph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
+    EXPECT_LT(rtk_test::dist(ps, rs), 0.01) << "dt " << dt;
+    EXPECT_NEAR(clk, dts, 1e-15);
   }
 }
 
-TEST(ScenarioSim, GlonassOrbitsAgreeWithTheEngine) {
-  rtk_test::reset_engine(SYS_GPS | SYS_GLO);
-  const SIM_TIME_T t{2400, 345600.0 + 4000.0};
-  U08 f[64], data[9];
-  const int n = sim_msg_time(1, t.week, static_cast<U32>(t.tow * 1000.0), 1000, f);
-  rtk_test::feed_rover(std::vector<U08>(f, f + n));
-  for (int slot : {1, 12, 24}) {
-    SIM_GLO_EPH_T g;
-    SIM_TIME_T toe;
-    sim_make_glo_eph(slot, t, &g, &toe);
-    for (int m = 1; m <= 4; ++m) {
-      sim_encode_glo_string(&g, m, data);
-      const int k = sim_msg_glo_string(slot, m, data, f);
-      rtk_test::feed_rover(std::vector<U08>(f, f + k));
-    }
-    const geph_t& d = RTK_get_nav()->geph[slot - 1];
-    ASSERT_EQ(d.sat, satno(SYS_GLO, slot));
-    EXPECT_EQ(timediff(d.toe, gpst2time(toe.week, toe.tow)), 0.0);
-    for (double dt : {-900.0, -61.5, 0.0, 450.0, 900.0}) {
-      double ps[3], clk, rs[3], dts, var;
-      sim_glo_sat_state(&g, dt, ps, &clk);
-      geph2pos(timeadd(d.toe, dt), &d, rs, &dts, &var);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(ps[k], rs[k], 0.01) << slot << " " << dt;
-      EXPECT_NEAR(clk, dts, 1e-15);
-    }
-  }
-}
+INSTANTIATE_TEST_SUITE_P(ScenarioSim, ScenarioSimGlonassOrbit, ::testing::Values(1, 12, 24),
+                         [](const auto& i) { return "R" + std::to_string(i.param); });
 
 TEST(ScenarioSim, ObservablesAreConsistent) {
   SIM_SCENARIO_T sc;
@@ -90,23 +91,11 @@ TEST(ScenarioSim, ObservablesAreConsistent) {
   ASSERT_EQ(truth.size(), 5u);
   EXPECT_GE(truth[0].nsat, 6);
   // moving rover: 10 m/s east over 0.5 s
-  double d2 = 0.0;
-  for (int k = 0; k < 3; ++k) d2 += (truth[1].pos[k] - truth[0].pos[k]) * (truth[1].pos[k] - truth[0].pos[k]);
-  EXPECT_NEAR(std::sqrt(d2), 5.0, 1e-3);
+  EXPECT_NEAR(rtk_test::dist(truth[1].pos, truth[0].pos), 5.0, 1e-3);
   EXPECT_NEAR(truth[2].clk - truth[0].clk, sc.clk_drift[0] * 1.0, 1e-15);
 
   // decode the rover epochs; Doppler against the carrier phase rate
-  rtk_test::reset_engine();
-  std::FILE* fr = rtk_test::mem_file(rover);
-  std::FILE* fb = rtk_test::mem_file(base);
-  std::vector<std::vector<obsd_t>> ep;
-  obsd_t obs[MAXOBS_CYCLE];
-  while (CRV_process_file(fr, fb)) {
-    int nr = 0, nb = 0;
-    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) ep.emplace_back(obs, obs + nr);
-  }
-  std::fclose(fr);
-  std::fclose(fb);
+  const auto ep = rtk_test::rover_epochs(rover, base);
   ASSERT_EQ(ep.size(), 5u);
   const obsd_t& a = ep[0][0];
   const obsd_t& b = ep[1][0];
@@ -123,53 +112,31 @@ TEST(ScenarioSim, CycleSlipSetsTheFlagAndMovesThePhase) {
   sc.duration = 2.0;
   std::vector<U08> r0, b0, r1, b1;
   sim_run_to_memory(&sc, &r0, &b0, nullptr);
-  sc.nslip = 1;
-  rtk_test::reset_engine();
+  const auto clean = rtk_test::rover_epochs(r0, b0);
+  ASSERT_EQ(clean.size(), 3u);
   // slip on the first satellite of the rover's epochs at t = 1 s
-  std::FILE* fr = rtk_test::mem_file(r0);
-  std::FILE* fb = rtk_test::mem_file(b0);
-  obsd_t obs[MAXOBS_CYCLE];
-  int nr = 0, nb = 0;
-  ASSERT_TRUE(CRV_process_file(fr, fb));
-  ASSERT_GT(RTK_RAW_get_meas(obs, &nr, &nb), 0);
-  const int prn = obs[0].sat;
-  std::vector<obsd_t> clean;
-  while (CRV_process_file(fr, fb))
-    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) clean.push_back(obs[0]);
-  std::fclose(fr);
-  std::fclose(fb);
-  sc.slips[0] = SIM_SLIP_T{0, prn, 1.0, -13};
+  sc.nslip = 1;
+  sc.slips[0] = SIM_SLIP_T{0, clean[0][0].sat, 1.0, -13};
   sim_run_to_memory(&sc, &r1, &b1, nullptr);
-  rtk_test::reset_engine();
-  fr = rtk_test::mem_file(r1);
-  fb = rtk_test::mem_file(b1);
-  std::vector<obsd_t> slipped;
-  while (CRV_process_file(fr, fb))
-    if (RTK_RAW_get_meas(obs, &nr, &nb) > 0) slipped.push_back(obs[0]);
-  std::fclose(fr);
-  std::fclose(fb);
+  const auto slipped = rtk_test::rover_epochs(r1, b1);
   ASSERT_EQ(slipped.size(), 3u);
-  EXPECT_EQ(slipped[0].LLI[0], 0);
-  EXPECT_EQ(slipped[1].LLI[0], 1);
-  EXPECT_EQ(slipped[2].LLI[0], 0);
-  EXPECT_EQ(slipped[1].L[0] - clean[0].L[0], -13.0);
-  EXPECT_EQ(slipped[2].L[0] - clean[1].L[0], -13.0);
-  EXPECT_EQ(slipped[1].P[0], clean[0].P[0]);
+  EXPECT_EQ(slipped[0][0].LLI[0], 0);
+  EXPECT_EQ(slipped[1][0].LLI[0], 1);
+  EXPECT_EQ(slipped[2][0].LLI[0], 0);
+  EXPECT_EQ(slipped[1][0].L[0] - clean[1][0].L[0], -13.0);
+  EXPECT_EQ(slipped[2][0].L[0] - clean[2][0].L[0], -13.0);
+  EXPECT_EQ(slipped[1][0].P[0], clean[1][0].P[0]);
 }
 
 TEST(ScenarioSim, CommandLineToolWritesTheStreamsAndTruth) {
   talon_test::TempDir dir;
   const std::string scen = dir.file("static.txt");
-  talon_test::write_file(scen, std::vector<unsigned char>{});
-  std::FILE* fp = std::fopen(scen.c_str(), "w");
-  ASSERT_NE(fp, nullptr);
-  std::fputs(
+  const std::string text =
       "# static rover 2 km east, GPS week before the first rollover\n"
       "week = 900\ntow0 = 3600\nduration = 4\ninterval = 1\n"
       "base_llh = 48.78 9.18 300\nrover_enu = 2000 0 1\ncode_noise = 0.5\n"
-      "slip = 0 5 2 3\next_raw = 1\n",
-      fp);
-  std::fclose(fp);
+      "slip = 0 5 2 3\next_raw = 1\n";
+  talon_test::write_file(scen, std::vector<unsigned char>(text.begin(), text.end()));
   const std::string tool = std::string(TALON_SCENARIO_SIM_EXE);
   const std::string cmd = tool + " " + scen + " " + dir.path() + " > " + dir.file("out.txt");
   ASSERT_EQ(std::system(cmd.c_str()), 0);
