@@ -282,38 +282,43 @@ struct TRUTH_T {
   TRUTH_FN fn;
 };
 
-// fix_near X Y Z TOL: at least one FIX, every FIX within TOL m of the point.
-std::string truth_fix_near(const TRUTH_CTX_T& t, const Args& a) {
-  const double p[3] = {std::stod(a[1]), std::stod(a[2]), std::stod(a[3])};
-  int n = 0;
-  double worst = 0;
-  for (const SOL_LINE_T& s : t.sol)
-    if (s.status == "FIX") ++n, worst = std::max(worst, dist(s.xyz, p));
-  std::printf("  %d FIX epochs, farthest %.4f m from the truth point\n", n, worst);
-  return n > 0 && worst <= std::stod(a[4]) ? "" : "no FIX or a FIX too far";
-}
-// fix_track TRUTH_FILE TOL: at least one FIX, every FIX within TOL m of the truth row of its time
-// (rows: week, tow s, x y z m; matched within 10 ms: the truth is at the true time of the epoch).
-std::string truth_fix_track(const TRUTH_CTX_T& t, const Args& a) {
-  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z
-  std::istringstream in(read_text(a[1]));
+// FIX epochs against a reference: at least one FIX, and the largest deviation within the limit (last word).
+//   fix_near X Y Z TOL: distance from the point, m;
+//   fix_track TRUTH_FILE TOL: distance from the truth row of the epoch's time, m (rows: week, tow s, x y z m;
+//     matched within 10 ms: the truth is at the true time of the epoch);
+//   fix_moves_below V: speed from the previous FIX one second or less before, below V m/s (fixed positions
+//     of a walking rover are consistent).
+std::string truth_fix(const TRUTH_CTX_T& t, const Args& a) {
+  const std::string& verb = a[0];
+  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z: the point of fix_near, the rows of fix_track
+  if (verb == "fix_near") rows.push_back({0.0, std::stod(a[1]), std::stod(a[2]), std::stod(a[3])});
+  std::istringstream in(verb == "fix_track" ? read_text(a[1]) : "");
   for (std::string line; std::getline(in, line);) {
     double wk, tow, x, y, z;
     if (line[0] != '#' && std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf", &wk, &tow, &x, &y, &z) == 5)
       rows.push_back({wk * 604800.0 + tow, x, y, z});
   }
+  const SOL_LINE_T* last = nullptr;
   int n = 0;
   double worst = 0;
   for (const SOL_LINE_T& s : t.sol) {
     if (s.status != "FIX") continue;
-    const std::array<double, 4>* row = nullptr;
+    ++n;
+    if (verb == "fix_moves_below") {
+      const double dt = last != nullptr ? s.gps_s - last->gps_s : 0.0;
+      if (dt > 0 && dt <= 1.0) worst = std::max(worst, dist(s.xyz, last->xyz) / dt);
+      last = &s;
+      continue;
+    }
+    const std::array<double, 4>* row = verb == "fix_near" ? rows.data() : nullptr;
     for (const auto& r : rows)
-      if (std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
+      if (verb == "fix_track" && std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
     if (row == nullptr) return "a FIX epoch without a truth row";
-    ++n, worst = std::max(worst, dist(s.xyz, row->data() + 1));
+    worst = std::max(worst, dist(s.xyz, row->data() + 1));
   }
-  std::printf("  %d FIX epochs, farthest %.4f m from the truth track\n", n, worst);
-  return n > 0 && worst <= std::stod(a[2]) ? "" : "no FIX or a FIX too far";
+  const double limit = std::stod(a.back());
+  std::printf("  %d FIX epochs, largest deviation %.4f (m or m/s), limit %g\n", n, worst, limit);
+  return n > 0 && (verb == "fix_moves_below" ? worst < limit : worst <= limit) ? "" : "no FIX or a FIX too far";
 }
 // base X Y Z TOL: on every FIX and FLOAT epoch BASELINE is the distance of X Y Z from this base position
 // within TOL m (the base position in use is this one).
@@ -327,22 +332,6 @@ std::string truth_base(const TRUTH_CTX_T& t, const Args& a) {
   }
   return n > 0 ? "" : "no FIX or FLOAT epochs";
 }
-// fix_moves_below V: at least one FIX; between FIX epochs one second or less apart the position moves
-// less than V m/s (fixed positions of a walking rover are consistent).
-std::string truth_fix_moves_below(const TRUTH_CTX_T& t, const Args& a) {
-  const SOL_LINE_T* last = nullptr;
-  int n = 0;
-  double worst = 0;
-  for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX") continue;
-    ++n;
-    const double dt = last != nullptr ? s.gps_s - last->gps_s : 0.0;
-    if (dt > 0 && dt <= 1.0) worst = std::max(worst, dist(s.xyz, last->xyz) / dt);
-    last = &s;
-  }
-  std::printf("  %d FIX epochs, fastest move between FIX epochs %.3f m/s\n", n, worst);
-  return n > 0 && worst < std::stod(a[1]) ? "" : "no FIX or inconsistent FIX positions";
-}
 // baseline_range MIN MAX: BASELINE of every epoch within [MIN, MAX] m.
 std::string truth_baseline_range(const TRUTH_CTX_T& t, const Args& a) {
   for (const SOL_LINE_T& s : t.sol)
@@ -353,19 +342,20 @@ std::string truth_baseline_range(const TRUTH_CTX_T& t, const Args& a) {
 std::string truth_no_solution(const TRUTH_CTX_T& t, const Args&) {
   return t.sol.empty() ? "" : "solution epochs written";
 }
-// says WORD...: stdout or stderr holds the words (as one text).
-std::string truth_says(const TRUTH_CTX_T& t, const Args& a) {
-  std::string w = a[1];
-  for (std::size_t i = 2; i < a.size(); ++i) w += " " + a[i];
-  return t.out.find(w) != std::string::npos ? "" : "output does not say '" + w + "'";
+// The words of a check line from word i on, as one text.
+std::string words_from(const Args& a, std::size_t i) {
+  std::string w = i < a.size() ? a[i] : "";
+  while (++i < a.size()) w += " " + a[i];
+  return w;
 }
-// count N WORD...: stdout and stderr hold the words exactly N times.
-std::string truth_count(const TRUTH_CTX_T& t, const Args& a) {
-  std::string w = a[2];
-  for (std::size_t i = 3; i < a.size(); ++i) w += " " + a[i];
+// says WORD...: stdout or stderr holds the words (as one text); count N WORD...: they hold them exactly N times.
+std::string truth_says(const TRUTH_CTX_T& t, const Args& a) {
+  const bool count = a[0] == "count";
+  const std::string w = words_from(a, count ? 2 : 1);
   long n = 0;
   for (std::size_t p = t.out.find(w); p != std::string::npos; p = t.out.find(w, p + 1)) ++n;
-  return n == std::stol(a[1]) ? "" : "'" + w + "' appears " + std::to_string(n) + " times";
+  if (count ? n == std::stol(a[1]) : n > 0) return "";
+  return "'" + w + "' appears " + std::to_string(n) + " times";
 }
 // commands_at_least N: the command log holds at least N frames.
 std::string truth_commands(const TRUTH_CTX_T& t, const Args& a) {
@@ -374,14 +364,14 @@ std::string truth_commands(const TRUTH_CTX_T& t, const Args& a) {
   return n >= std::stol(a[1]) ? "" : "too few command frames";
 }
 
-constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_fix_near},
-                                            {"fix_moves_below", 2, truth_fix_moves_below},
-                                            {"fix_track", 3, truth_fix_track},
+constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_fix},
+                                            {"fix_moves_below", 2, truth_fix},
+                                            {"fix_track", 3, truth_fix},
                                             {"base", 5, truth_base},
                                             {"baseline_range", 3, truth_baseline_range},
                                             {"no_solution", 1, truth_no_solution},
                                             {"says", 0, truth_says},
-                                            {"count", 0, truth_count},
+                                            {"count", 0, truth_says},
                                             {"commands_at_least", 2, truth_commands}}};
 
 int check_truth(const ENV_T& env) {
@@ -394,8 +384,7 @@ int check_truth(const ENV_T& env) {
     for (const TRUTH_T& c : TRUTHS)
       if (a[0] == c.verb && (c.n_args == 0 ? a.size() >= 2 : a.size() == c.n_args)) chk = &c;
     const std::string why = chk == nullptr ? "unknown truth check" : chk->fn(t, a);
-    std::string line = a[0];
-    for (std::size_t i = 1; i < a.size(); ++i) line += " " + a[i];
+    const std::string line = words_from(a, 0);
     std::printf("truth %s: %s%s\n", why.empty() ? "ok  " : "FAIL", line.c_str(),
                 why.empty() ? "" : (": " + why).c_str());
     if (!why.empty()) rc = FAIL;
