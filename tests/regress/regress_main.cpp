@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -240,13 +241,6 @@ struct SOL_LINE_T {
 
 constexpr double LEAP_S = 18.0;  // GPS - UTC, s, since 2017 (fix_track is used on later sets only)
 
-long days_from_civil(long y, long m, long d) {  // days since 1970-01-01, proleptic Gregorian
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
 std::vector<SOL_LINE_T> solution_lines(const std::string& text) {
   std::vector<SOL_LINE_T> v;
   std::istringstream in(text);
@@ -261,8 +255,9 @@ std::vector<SOL_LINE_T> solution_lines(const std::string& text) {
                     &s.baseline) != 17)
       continue;
     s.status = st;
-    s.gps_s = static_cast<double>(days_from_civil(y, mo, d) - days_from_civil(1980, 1, 6)) * 86400.0 + h * 3600.0 +
-              mi * 60.0 + sec + LEAP_S;
+    std::tm tm{};  // UTC calendar date; 315964800 s from 1970-01-01 to 1980-01-06
+    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi;
+    s.gps_s = static_cast<double>(timegm(&tm) - 315964800) + sec + LEAP_S;
     v.push_back(s);
   }
   return v;
