@@ -2,24 +2,21 @@
 // decoders (station positions, 1004 observables, MSM7 cells).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "json_min.h"
-#include "rtk/rtcm3.h"
-#include "rtk/rtk.h"
-#include "rtk/rtk_raw.h"
+#include "rtk/rtk_test_util.h"
 #include "test_util.h"
 
 namespace {
 
 using json_min::Value;
 
-constexpr double LMS = 299792.458;  // light-millisecond, m
-constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+using rtk_test::LAM_L1;
+using rtk_test::LMS;
 constexpr int WEEK = 2100;  // any week the streams could be in
 
 // Test name of a stream: "rtcm3-2" and "rtcm3.2" stay apart.
@@ -49,18 +46,8 @@ std::vector<std::vector<U08>> frames_of(const std::vector<U08>& s) {
 
 int type_of(const std::vector<U08>& f) { return (f[3] << 4) | (f[4] >> 4); }
 
-// Feeds bytes to the base reader in pieces of at most `chunk` bytes.
-void feed(const std::vector<U08>& f, std::size_t chunk = 1u << 20) {
-  std::vector<char> b(f.begin(), f.end());
-  for (std::size_t i = 0; i < b.size(); i += chunk)
-    RTCM3_process_base(static_cast<int>(std::min(chunk, b.size() - i)), b.data() + i);
-}
-
-void reset() {
-  RTCM3_init();
-  RTK_RAW_init();
-  RTK_NAV_init(SYS_ALL);
-}
+using rtk_test::feed_rtcm3;
+constexpr auto reset = rtk_test::reset_rtcm3;
 
 const obsd_t* find_sat(const obsd_t* obs, int n, int sat) {
   for (int i = 0; i < n; ++i)
@@ -82,7 +69,7 @@ void check_legacy_stream(const std::string& dir, const std::string& name, int ex
     const int type = type_of(frames[k]);
     ASSERT_EQ(type, static_cast<int>(j["type"].n())) << name << " frame " << k;
     if (type == 1004) RTCM3_update_rover_time(WEEK, j["tow"].n() * 0.001 + 0.5);
-    feed(frames[k]);
+    feed_rtcm3(frames[k]);
     if (type == 1005 || type == 1006) {
       int staid = 0;
       double pos[3];
@@ -159,14 +146,14 @@ void check_msm_stream(const std::string& dir, const std::string& name, int leap)
     const bool msm = (type >= 1071 && type <= 1077) || (type >= 1081 && type <= 1087) ||
                      (type >= 1091 && type <= 1097) || (type >= 1101 && type <= 1107) || (type >= 1121 && type <= 1127);
     if (!msm) {
-      feed(f);
+      feed_rtcm3(f);
       continue;
     }
     ASSERT_LT(next, msms.size());
     const Value& m = msms[next++];
     ASSERT_EQ(type, static_cast<int>(m["type"].n()));
     if (type == 1077 || type == 1107) RTCM3_update_rover_time(WEEK, m["epoch_ms"].n() * 0.001);
-    feed(f);
+    feed_rtcm3(f);
     int sys = 0;
     if (type == 1077)
       sys = SYS_GPS;
@@ -193,7 +180,7 @@ void check_msm_stream(const std::string& dir, const std::string& name, int leap)
       const obsd_t* o = find_sat(obs, n, sat);
       ASSERT_NE(o, nullptr) << name << " sat " << sat;
       double lam = LAM_L1;
-      if (sys == SYS_GLO) lam = 299792458.0 / (1602.0e6 + (c["glo_ext"].n() - 7.0) * 0.5625e6);
+      if (sys == SYS_GLO) lam = rtk_test::lam_g1(c["glo_ext"].n() - 7.0);
       if (c.has("pseudorange_m") && o->P[0] == 0.0) {
         // The second decoder applies the invalid fine value (-2^-10 ms) to the rough
         // range: its result is then a whole multiple of 2^-10 ms.
@@ -251,7 +238,7 @@ TEST_P(Rtcm3Stream, MatchesTheIndependentDecoders) {
   reset();
   const auto bytes = talon_test::read_file(dir + c.name + ".rtcm3");
   ASSERT_FALSE(bytes.empty());
-  feed(bytes, 128);
+  feed_rtcm3(bytes, 128);
   unsigned int st[RTCM3_NSTATUS];
   RTCM3_get_base_status(st);
   EXPECT_EQ(st[29], bytes.size());

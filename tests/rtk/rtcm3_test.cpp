@@ -9,29 +9,18 @@
 #include <tuple>
 #include <vector>
 
-#include "rtk/rtcm3.h"
-#include "rtk/rtk.h"
-#include "rtk/rtk_raw.h"
-#include "tools/scenario_sim/sim.h"
+#include "rtk/rtk_test_util.h"
 
 namespace {
 
-constexpr double LMS = 299792.458;
-constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+using rtk_test::LAM_L1;
+using rtk_test::LMS;
 constexpr int WEEK = 2300;
 constexpr double TOW = 345600.0;
 
-void feed(const U08* p, int n) {
-  std::vector<char> b(p, p + n);
-  RTCM3_process_base(n, b.data());
-}
-void feed(const std::vector<U08>& v) { feed(v.data(), static_cast<int>(v.size())); }
-
-void reset() {
-  RTCM3_init();
-  RTK_RAW_init();
-  RTK_NAV_init(SYS_ALL);
-}
+void feed(const U08* p, int n) { rtk_test::feed_rtcm3(std::vector<U08>(p, p + n)); }
+void feed(const std::vector<U08>& v) { rtk_test::feed_rtcm3(v); }
+void reset() { rtk_test::reset_rtcm3(); }
 
 std::vector<U08> frame(int n, const U08* buf) { return std::vector<U08>(buf, buf + n); }
 
@@ -413,7 +402,7 @@ TEST_P(Rtcm3GlonassMsm, WavelengthFromTheEngine) {
   RTK_set_glonass_freq_num(3, -4);
   feed(glo_msm(m, TOW + 1.0, 0, g));
   ASSERT_EQ(epoch(obs), 2);
-  EXPECT_NEAR(obs[0].L[0] * 299792458.0 / (1602.0e6 - 4 * 0.5625e6), g[0].phr, 1e-3);
+  EXPECT_NEAR(obs[0].L[0] * rtk_test::lam_g1(-4), g[0].phr, 1e-3);
   EXPECT_EQ(obs[1].L[0], 0.0);
 }
 
@@ -478,7 +467,7 @@ TEST_P(Rtcm3MsmRoundTrip, CellsComeBackWithinTheResolution) {
         EXPECT_EQ(obs[i].D[0], 0.0f);
         continue;
       }
-      lam = 299792458.0 / (1602.0e6 + (c.ext - 7) * 0.5625e6);
+      lam = rtk_test::lam_g1(c.ext - 7);
     }
     EXPECT_NEAR(obs[i].L[0] * lam, c.phr, ph_res[m - 4] * 0.51 + 1e-6);
     if (ext) {
