@@ -277,16 +277,20 @@ struct TRUTH_T {
   TRUTH_FN fn;
 };
 
-// FIX epochs against a reference: at least one FIX, and the largest deviation within the limit (last word).
-//   fix_near X Y Z TOL: distance from the point, m;
-//   fix_track TRUTH_FILE TOL: distance from the truth row of the epoch's time, m (rows: week, tow s, x y z m;
-//     matched within 10 ms: the truth is at the true time of the epoch);
-//   fix_moves_below V: speed from the previous FIX one second or less before, below V m/s (fixed positions
-//     of a walking rover are consistent).
-std::string truth_fix(const TRUTH_CTX_T& t, const Args& a) {
+// Epoch checks: at least one epoch of the statuses checked, and the largest deviation within the limit.
+//   fix_near X Y Z TOL: FIX epochs, distance from the point, m;
+//   fix_track TRUTH_FILE TOL: FIX epochs, distance from the truth row of the epoch's time, m (rows: week,
+//     tow s, x y z m; matched within 10 ms: the truth is at the true time of the epoch);
+//   fix_moves_below V: FIX epochs, speed from the previous FIX one second or less before, below V m/s
+//     (fixed positions of a walking rover are consistent);
+//   base X Y Z TOL: FIX and FLOAT epochs, BASELINE against the distance of the position from X Y Z, m
+//     (the base position in use is this one);
+//   baseline_range MIN MAX: every epoch, BASELINE within [MIN, MAX] m.
+std::string truth_epochs(const TRUTH_CTX_T& t, const Args& a) {
   const std::string& verb = a[0];
-  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z: the point of fix_near, the rows of fix_track
-  if (verb == "fix_near") rows.push_back({0.0, std::stod(a[1]), std::stod(a[2]), std::stod(a[3])});
+  const bool range = verb == "baseline_range", with_float = verb == "base";
+  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z: the point of fix_near and base, the truth rows
+  if (verb == "fix_near" || with_float) rows.push_back({0.0, std::stod(a[1]), std::stod(a[2]), std::stod(a[3])});
   std::istringstream in(verb == "fix_track" ? read_text(a[1]) : "");
   for (std::string line; std::getline(in, line);) {
     double wk, tow, x, y, z;
@@ -297,41 +301,27 @@ std::string truth_fix(const TRUTH_CTX_T& t, const Args& a) {
   int n = 0;
   double worst = 0;
   for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX") continue;
+    if (!range && s.status != "FIX" && !(with_float && s.status == "FLOAT")) continue;
     ++n;
-    if (verb == "fix_moves_below") {
+    if (range) {
+      worst = std::max({worst, std::stod(a[1]) - s.baseline, s.baseline - std::stod(a[2])});
+    } else if (verb == "fix_moves_below") {
       const double dt = last != nullptr ? s.gps_s - last->gps_s : 0.0;
       if (dt > 0 && dt <= 1.0) worst = std::max(worst, dist(s.xyz, last->xyz) / dt);
       last = &s;
-      continue;
+    } else {
+      const std::array<double, 4>* row = verb == "fix_track" ? nullptr : rows.data();
+      for (const auto& r : rows)
+        if (verb == "fix_track" && std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
+      if (row == nullptr) return "a FIX epoch without a truth row";
+      const double d = dist(s.xyz, row->data() + 1);
+      worst = std::max(worst, with_float ? std::fabs(d - s.baseline) : d);
     }
-    const std::array<double, 4>* row = verb == "fix_near" ? rows.data() : nullptr;
-    for (const auto& r : rows)
-      if (verb == "fix_track" && std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
-    if (row == nullptr) return "a FIX epoch without a truth row";
-    worst = std::max(worst, dist(s.xyz, row->data() + 1));
   }
-  const double limit = std::stod(a.back());
-  std::printf("  %d FIX epochs, largest deviation %.4f (m or m/s), limit %g\n", n, worst, limit);
-  return n > 0 && (verb == "fix_moves_below" ? worst < limit : worst <= limit) ? "" : "no FIX or a FIX too far";
-}
-// base X Y Z TOL: on every FIX and FLOAT epoch BASELINE is the distance of X Y Z from this base position
-// within TOL m (the base position in use is this one).
-std::string truth_base(const TRUTH_CTX_T& t, const Args& a) {
-  const double p[3] = {std::stod(a[1]), std::stod(a[2]), std::stod(a[3])};
-  int n = 0;
-  for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX" && s.status != "FLOAT") continue;
-    ++n;
-    if (std::fabs(dist(s.xyz, p) - s.baseline) > std::stod(a[4])) return "BASELINE not measured from this base";
-  }
-  return n > 0 ? "" : "no FIX or FLOAT epochs";
-}
-// baseline_range MIN MAX: BASELINE of every epoch within [MIN, MAX] m.
-std::string truth_baseline_range(const TRUTH_CTX_T& t, const Args& a) {
-  for (const SOL_LINE_T& s : t.sol)
-    if (s.baseline < std::stod(a[1]) || s.baseline > std::stod(a[2])) return "BASELINE out of range";
-  return t.sol.empty() ? "no epochs" : "";
+  const double limit = range ? 0.0 : std::stod(a.back());
+  std::printf("  %d epochs checked, largest deviation %.4f (m or m/s), limit %g\n", n, worst, limit);
+  if (n > 0 && (verb == "fix_moves_below" ? worst < limit : worst <= limit)) return "";
+  return n == 0 ? "no epoch of the statuses checked" : "a deviation beyond the limit";
 }
 // no_solution: no epoch line.
 std::string truth_no_solution(const TRUTH_CTX_T& t, const Args&) {
@@ -359,11 +349,11 @@ std::string truth_commands(const TRUTH_CTX_T& t, const Args& a) {
   return n >= std::stol(a[1]) ? "" : "too few command frames";
 }
 
-constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_fix},
-                                            {"fix_moves_below", 2, truth_fix},
-                                            {"fix_track", 3, truth_fix},
-                                            {"base", 5, truth_base},
-                                            {"baseline_range", 3, truth_baseline_range},
+constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_epochs},
+                                            {"fix_moves_below", 2, truth_epochs},
+                                            {"fix_track", 3, truth_epochs},
+                                            {"base", 5, truth_epochs},
+                                            {"baseline_range", 3, truth_epochs},
                                             {"no_solution", 1, truth_no_solution},
                                             {"says", 0, truth_says},
                                             {"count", 0, truth_says},
