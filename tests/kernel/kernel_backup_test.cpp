@@ -174,18 +174,6 @@ TEST_F(KernelBackup, TargetByteOrderImageRestoresTheSameState) {
   EXPECT_EQ(off, -42);
 }
 
-TEST_F(KernelBackup, HostOrderImageIsInvalidatedByTheConversion) {
-  KBACKUP_STATE_IN_T s = sample_state();
-  KBACKUP_store_time_and_position(&s);
-  KBACKUP_store_clock_drift(-1.0f);
-  ENDIAN_set_swap_flag(1);
-  KBACKUP_init(Region_image.data());
-  KBACKUP_T d{};
-  EXPECT_EQ(KBACKUP_get_receiver_states(&d), 0);
-  S32 off = 0;
-  EXPECT_EQ(KBACKUP_get_clock_offset(&off), 0);
-}
-
 TEST(Allocator, OwnershipAndBounds) {
   struct Elem {
     int v[3];

@@ -365,14 +365,16 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // An image in host order read as if the target wrote it: the conversion
-// garbles it, and no state is restored from it.
+// garbles it, and neither the state nor the clock record is restored from it.
 TEST_F(KernelStart, ByteOrderMismatchRestoresNothing) {
   const Rtc rtc = AFTER_3_5S;
   write_sector(0, Sector{}, false);
   write_sector(56, Sector{}, false);
+  write_clock_record(777, false);
   KERNEL_START_STATE_T st{};
   EXPECT_EQ(start(init_record(), &rtc, true, &st), 0);
   EXPECT_EQ(predict_sent().valid, 0);
+  EXPECT_EQ(st.clock_offset, -42);  // the start record's offset
 }
 
 TEST_F(KernelStart, NoRtcReadingMeansNoPrediction) {

@@ -488,14 +488,8 @@ TEST(HostMsg, CatalogueTableIsConsistent) {
   }
 }
 
-TEST(HostMsg, KnownVectorsWithChecksum) {
-  U08 buf[16];
-  int n = append_checksum(buf, pack_msg_hostbase_init(buf));
-  EXPECT_EQ(Bytes(buf, buf + n), (Bytes{0x4A, 0x58, 0x0F, 0x1D}));
-  n = append_checksum(buf, pack_msg_rtc(buf, 1, 5, 1000));
-  EXPECT_EQ(n, 14);
-  EXPECT_EQ(buf[13], 0xF3);
-
+// (the checksummed HOSTBASE_INIT and RTC frames are known vectors of the pack and dispatch tests)
+TEST(HostMsg, KnownRtcVector) {
   const U08 rtc[] = {0x4A, 0x58, 0x0E, 0x07, 0xD0, 0x00, 0x01, 0x51, 0x80, 0x00, 0x00, 0x00, 0x00};
   S16 wn = 0;
   S32 sec = 0;

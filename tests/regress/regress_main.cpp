@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -240,13 +241,6 @@ struct SOL_LINE_T {
 
 constexpr double LEAP_S = 18.0;  // GPS - UTC, s, since 2017 (fix_track is used on later sets only)
 
-long days_from_civil(long y, long m, long d) {  // days since 1970-01-01, proleptic Gregorian
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
 std::vector<SOL_LINE_T> solution_lines(const std::string& text) {
   std::vector<SOL_LINE_T> v;
   std::istringstream in(text);
@@ -261,8 +255,9 @@ std::vector<SOL_LINE_T> solution_lines(const std::string& text) {
                     &s.baseline) != 17)
       continue;
     s.status = st;
-    s.gps_s = static_cast<double>(days_from_civil(y, mo, d) - days_from_civil(1980, 1, 6)) * 86400.0 + h * 3600.0 +
-              mi * 60.0 + sec + LEAP_S;
+    std::tm tm{};  // UTC calendar date; 315964800 s from 1970-01-01 to 1980-01-06
+    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d, tm.tm_hour = h, tm.tm_min = mi;
+    s.gps_s = static_cast<double>(timegm(&tm) - 315964800) + sec + LEAP_S;
     v.push_back(s);
   }
   return v;
@@ -282,90 +277,70 @@ struct TRUTH_T {
   TRUTH_FN fn;
 };
 
-// fix_near X Y Z TOL: at least one FIX, every FIX within TOL m of the point.
-std::string truth_fix_near(const TRUTH_CTX_T& t, const Args& a) {
-  const double p[3] = {std::stod(a[1]), std::stod(a[2]), std::stod(a[3])};
-  int n = 0;
-  double worst = 0;
-  for (const SOL_LINE_T& s : t.sol)
-    if (s.status == "FIX") ++n, worst = std::max(worst, dist(s.xyz, p));
-  std::printf("  %d FIX epochs, farthest %.4f m from the truth point\n", n, worst);
-  return n > 0 && worst <= std::stod(a[4]) ? "" : "no FIX or a FIX too far";
-}
-// fix_track TRUTH_FILE TOL: at least one FIX, every FIX within TOL m of the truth row of its time
-// (rows: week, tow s, x y z m; matched within 10 ms: the truth is at the true time of the epoch).
-std::string truth_fix_track(const TRUTH_CTX_T& t, const Args& a) {
-  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z
-  std::istringstream in(read_text(a[1]));
+// Epoch checks: at least one epoch of the statuses checked, and the largest deviation within the limit.
+//   fix_near X Y Z TOL: FIX epochs, distance from the point, m;
+//   fix_track TRUTH_FILE TOL: FIX epochs, distance from the truth row of the epoch's time, m (rows: week,
+//     tow s, x y z m; matched within 10 ms: the truth is at the true time of the epoch);
+//   fix_moves_below V: FIX epochs, speed from the previous FIX one second or less before, below V m/s
+//     (fixed positions of a walking rover are consistent);
+//   base X Y Z TOL: FIX and FLOAT epochs, BASELINE against the distance of the position from X Y Z, m
+//     (the base position in use is this one);
+//   baseline_range MIN MAX: every epoch, BASELINE within [MIN, MAX] m.
+std::string truth_epochs(const TRUTH_CTX_T& t, const Args& a) {
+  const std::string& verb = a[0];
+  const bool range = verb == "baseline_range", with_float = verb == "base";
+  std::vector<std::array<double, 4>> rows;  // GPS s, x, y, z: the point of fix_near and base, the truth rows
+  if (verb == "fix_near" || with_float) rows.push_back({0.0, std::stod(a[1]), std::stod(a[2]), std::stod(a[3])});
+  std::istringstream in(verb == "fix_track" ? read_text(a[1]) : "");
   for (std::string line; std::getline(in, line);) {
     double wk, tow, x, y, z;
     if (line[0] != '#' && std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf", &wk, &tow, &x, &y, &z) == 5)
       rows.push_back({wk * 604800.0 + tow, x, y, z});
   }
-  int n = 0;
-  double worst = 0;
-  for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX") continue;
-    const std::array<double, 4>* row = nullptr;
-    for (const auto& r : rows)
-      if (std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
-    if (row == nullptr) return "a FIX epoch without a truth row";
-    ++n, worst = std::max(worst, dist(s.xyz, row->data() + 1));
-  }
-  std::printf("  %d FIX epochs, farthest %.4f m from the truth track\n", n, worst);
-  return n > 0 && worst <= std::stod(a[2]) ? "" : "no FIX or a FIX too far";
-}
-// base X Y Z TOL: on every FIX and FLOAT epoch BASELINE is the distance of X Y Z from this base position
-// within TOL m (the base position in use is this one).
-std::string truth_base(const TRUTH_CTX_T& t, const Args& a) {
-  const double p[3] = {std::stod(a[1]), std::stod(a[2]), std::stod(a[3])};
-  int n = 0;
-  for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX" && s.status != "FLOAT") continue;
-    ++n;
-    if (std::fabs(dist(s.xyz, p) - s.baseline) > std::stod(a[4])) return "BASELINE not measured from this base";
-  }
-  return n > 0 ? "" : "no FIX or FLOAT epochs";
-}
-// fix_moves_below V: at least one FIX; between FIX epochs one second or less apart the position moves
-// less than V m/s (fixed positions of a walking rover are consistent).
-std::string truth_fix_moves_below(const TRUTH_CTX_T& t, const Args& a) {
   const SOL_LINE_T* last = nullptr;
   int n = 0;
   double worst = 0;
   for (const SOL_LINE_T& s : t.sol) {
-    if (s.status != "FIX") continue;
+    if (!range && s.status != "FIX" && !(with_float && s.status == "FLOAT")) continue;
     ++n;
-    const double dt = last != nullptr ? s.gps_s - last->gps_s : 0.0;
-    if (dt > 0 && dt <= 1.0) worst = std::max(worst, dist(s.xyz, last->xyz) / dt);
-    last = &s;
+    if (range) {
+      worst = std::max({worst, std::stod(a[1]) - s.baseline, s.baseline - std::stod(a[2])});
+    } else if (verb == "fix_moves_below") {
+      const double dt = last != nullptr ? s.gps_s - last->gps_s : 0.0;
+      if (dt > 0 && dt <= 1.0) worst = std::max(worst, dist(s.xyz, last->xyz) / dt);
+      last = &s;
+    } else {
+      const std::array<double, 4>* row = verb == "fix_track" ? nullptr : rows.data();
+      for (const auto& r : rows)
+        if (verb == "fix_track" && std::fabs(r[0] - s.gps_s) < 0.01) row = &r;
+      if (row == nullptr) return "a FIX epoch without a truth row";
+      const double d = dist(s.xyz, row->data() + 1);
+      worst = std::max(worst, with_float ? std::fabs(d - s.baseline) : d);
+    }
   }
-  std::printf("  %d FIX epochs, fastest move between FIX epochs %.3f m/s\n", n, worst);
-  return n > 0 && worst < std::stod(a[1]) ? "" : "no FIX or inconsistent FIX positions";
-}
-// baseline_range MIN MAX: BASELINE of every epoch within [MIN, MAX] m.
-std::string truth_baseline_range(const TRUTH_CTX_T& t, const Args& a) {
-  for (const SOL_LINE_T& s : t.sol)
-    if (s.baseline < std::stod(a[1]) || s.baseline > std::stod(a[2])) return "BASELINE out of range";
-  return t.sol.empty() ? "no epochs" : "";
+  const double limit = range ? 0.0 : std::stod(a.back());
+  std::printf("  %d epochs checked, largest deviation %.4f (m or m/s), limit %g\n", n, worst, limit);
+  if (n > 0 && (verb == "fix_moves_below" ? worst < limit : worst <= limit)) return "";
+  return n == 0 ? "no epoch of the statuses checked" : "a deviation beyond the limit";
 }
 // no_solution: no epoch line.
 std::string truth_no_solution(const TRUTH_CTX_T& t, const Args&) {
   return t.sol.empty() ? "" : "solution epochs written";
 }
-// says WORD...: stdout or stderr holds the words (as one text).
-std::string truth_says(const TRUTH_CTX_T& t, const Args& a) {
-  std::string w = a[1];
-  for (std::size_t i = 2; i < a.size(); ++i) w += " " + a[i];
-  return t.out.find(w) != std::string::npos ? "" : "output does not say '" + w + "'";
+// The words of a check line from word i on, as one text.
+std::string words_from(const Args& a, std::size_t i) {
+  std::string w = i < a.size() ? a[i] : "";
+  while (++i < a.size()) w += " " + a[i];
+  return w;
 }
-// count N WORD...: stdout and stderr hold the words exactly N times.
-std::string truth_count(const TRUTH_CTX_T& t, const Args& a) {
-  std::string w = a[2];
-  for (std::size_t i = 3; i < a.size(); ++i) w += " " + a[i];
+// says WORD...: stdout or stderr holds the words (as one text); count N WORD...: they hold them exactly N times.
+std::string truth_says(const TRUTH_CTX_T& t, const Args& a) {
+  const bool count = a[0] == "count";
+  const std::string w = words_from(a, count ? 2 : 1);
   long n = 0;
   for (std::size_t p = t.out.find(w); p != std::string::npos; p = t.out.find(w, p + 1)) ++n;
-  return n == std::stol(a[1]) ? "" : "'" + w + "' appears " + std::to_string(n) + " times";
+  if (count ? n == std::stol(a[1]) : n > 0) return "";
+  return "'" + w + "' appears " + std::to_string(n) + " times";
 }
 // commands_at_least N: the command log holds at least N frames.
 std::string truth_commands(const TRUTH_CTX_T& t, const Args& a) {
@@ -374,14 +349,14 @@ std::string truth_commands(const TRUTH_CTX_T& t, const Args& a) {
   return n >= std::stol(a[1]) ? "" : "too few command frames";
 }
 
-constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_fix_near},
-                                            {"fix_moves_below", 2, truth_fix_moves_below},
-                                            {"fix_track", 3, truth_fix_track},
-                                            {"base", 5, truth_base},
-                                            {"baseline_range", 3, truth_baseline_range},
+constexpr std::array<TRUTH_T, 9> TRUTHS = {{{"fix_near", 5, truth_epochs},
+                                            {"fix_moves_below", 2, truth_epochs},
+                                            {"fix_track", 3, truth_epochs},
+                                            {"base", 5, truth_epochs},
+                                            {"baseline_range", 3, truth_epochs},
                                             {"no_solution", 1, truth_no_solution},
                                             {"says", 0, truth_says},
-                                            {"count", 0, truth_count},
+                                            {"count", 0, truth_says},
                                             {"commands_at_least", 2, truth_commands}}};
 
 int check_truth(const ENV_T& env) {
@@ -394,8 +369,7 @@ int check_truth(const ENV_T& env) {
     for (const TRUTH_T& c : TRUTHS)
       if (a[0] == c.verb && (c.n_args == 0 ? a.size() >= 2 : a.size() == c.n_args)) chk = &c;
     const std::string why = chk == nullptr ? "unknown truth check" : chk->fn(t, a);
-    std::string line = a[0];
-    for (std::size_t i = 1; i < a.size(); ++i) line += " " + a[i];
+    const std::string line = words_from(a, 0);
     std::printf("truth %s: %s%s\n", why.empty() ? "ok  " : "FAIL", line.c_str(),
                 why.empty() ? "" : (": " + why).c_str());
     if (!why.empty()) rc = FAIL;

@@ -68,42 +68,29 @@ TEST(CrvInput, ShortMessagesAreDroppedAndCounted) {
   feed_rover(time_msg(1, 2400, 1000));
   obsd_t obs[MAXOBS_CYCLE];
   int nr = 0, nb = 0;
-  unsigned int expected = 0;
-  auto check = [&](const std::vector<U08>& payload) {
-    feed_rover(frame(payload));
-    ++expected;
-    EXPECT_EQ(drops().short_msg, expected) << std::hex << int(payload[0]) << " " << payload.size();
-    EXPECT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 0);
+  // Payloads shorter than their id and counts promise: length, then the bytes set (offset, value).
+  struct Short {
+    std::size_t len;
+    std::vector<std::pair<std::size_t, U08>> set;
   };
-  check(std::vector<U08>{0xDC, 1, 0, 1, 0, 0, 0, 0, 0});  // 9 of 10 bytes
-  std::vector<U08> raw(3 + 23 * 2 - 1, 0);                // two records, one byte short
-  raw[0] = 0xDD;
-  raw[1] = 1;
-  raw[2] = 2;
-  check(raw);
-  std::vector<U08> ext(14 + 31 * 2 - 1, 0);
-  ext[0] = 0xE5;
-  ext[13] = 2;
-  check(ext);
-  check(std::vector<U08>{0xE5, 0, 0});
-  std::vector<U08> rcv(56, 0);
-  rcv[0] = 0xDF;
-  rcv[1] = 1;
-  check(rcv);
-  std::vector<U08> sb(102, 0);
-  sb[0] = 0xE4;
-  sb[1] = 40;
-  sb[2] = 9;
-  check(sb);
-  std::vector<U08> gps(32, 0);
-  gps[0] = 0xE0;
-  gps[1] = 1;
-  check(gps);
-  std::vector<U08> glo(11, 0);
-  glo[0] = 0xE1;
-  glo[1] = 65;
-  glo[2] = 1;
-  check(glo);
+  const Short cases[] = {
+      {9, {{0, 0xDC}, {1, 1}, {3, 1}}},               // time: 9 of 10 bytes
+      {3 + 23 * 2 - 1, {{0, 0xDD}, {1, 1}, {2, 2}}},  // raw: two records, one byte short
+      {14 + 31 * 2 - 1, {{0, 0xE5}, {13, 2}}},        // extended raw: two records, one byte short
+      {3, {{0, 0xE5}}},                               // extended raw without its head
+      {56, {{0, 0xDF}, {1, 1}}},                      // receiver state
+      {102, {{0, 0xE4}, {1, 40}, {2, 9}}},            // SBAS type 9
+      {32, {{0, 0xE0}, {1, 1}}},                      // GPS subframe
+      {11, {{0, 0xE1}, {1, 65}, {2, 1}}},             // GLONASS string
+  };
+  unsigned int expected = 0;
+  for (const Short& c : cases) {
+    std::vector<U08> payload(c.len, 0);
+    for (const auto& [off, v] : c.set) payload[off] = v;
+    feed_rover(frame(payload));
+    EXPECT_EQ(drops().short_msg, ++expected) << std::hex << int(payload[0]) << " " << payload.size();
+    EXPECT_EQ(RTK_RAW_get_meas(obs, &nr, &nb), 0);
+  }
 }
 
 TEST(CrvInput, SatelliteNumbersOutsideTheTableAreDropped) {

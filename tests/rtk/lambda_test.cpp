@@ -1,78 +1,46 @@
 // LAMBDA integer least squares: a published example and brute force.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "rtk/lambda.h"
+#include "rtk/rtk_cmn.h"
 
 namespace {
 
-// Inverse of a small symmetric positive-definite matrix by Gauss-Jordan elimination.
+// Inverse of a symmetric positive-definite matrix by the navigation library's
+// matinv (known answers in rtk_cmn_test).
 std::vector<double> inverse(int n, std::vector<double> a) {
-  std::vector<double> inv(static_cast<std::size_t>(n * n), 0.0);
-  for (int i = 0; i < n; ++i) inv[static_cast<std::size_t>(i * n + i)] = 1.0;
-  for (int c = 0; c < n; ++c) {
-    int piv = c;
-    for (int r = c + 1; r < n; ++r)
-      if (std::fabs(a[static_cast<std::size_t>(r * n + c)]) > std::fabs(a[static_cast<std::size_t>(piv * n + c)]))
-        piv = r;
-    for (int k = 0; k < n; ++k) {
-      std::swap(a[static_cast<std::size_t>(c * n + k)], a[static_cast<std::size_t>(piv * n + k)]);
-      std::swap(inv[static_cast<std::size_t>(c * n + k)], inv[static_cast<std::size_t>(piv * n + k)]);
-    }
-    const double p = a[static_cast<std::size_t>(c * n + c)];
-    for (int k = 0; k < n; ++k) {
-      a[static_cast<std::size_t>(c * n + k)] /= p;
-      inv[static_cast<std::size_t>(c * n + k)] /= p;
-    }
-    for (int r = 0; r < n; ++r) {
-      if (r == c) continue;
-      const double f = a[static_cast<std::size_t>(r * n + c)];
-      for (int k = 0; k < n; ++k) {
-        a[static_cast<std::size_t>(r * n + k)] -= f * a[static_cast<std::size_t>(c * n + k)];
-        inv[static_cast<std::size_t>(r * n + k)] -= f * inv[static_cast<std::size_t>(c * n + k)];
-      }
-    }
-  }
-  return inv;
+  EXPECT_EQ(matinv(a.data(), n), 0);
+  return a;
 }
 
+// Squared norm (a - z)^T Q^-1 (a - z).
 double norm2(int n, const std::vector<double>& qinv, const double* a, const std::vector<double>& z) {
   double s = 0.0;
   for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j)
-      s += (a[i] - z[static_cast<std::size_t>(i)]) * qinv[static_cast<std::size_t>(i * n + j)] *
-           (a[j] - z[static_cast<std::size_t>(j)]);
+    for (int j = 0; j < n; ++j) s += (a[i] - z[i]) * qinv[i * n + j] * (a[j] - z[j]);
   return s;
 }
 
 // The two best integer vectors in a box of +-r around the rounded float vector.
 void brute_force(int n, const std::vector<double>& qinv, const double* a, int r, std::vector<double>* best, double* s) {
-  std::vector<int> off(static_cast<std::size_t>(n), -r);
+  std::vector<int> off(n, -r);
   s[0] = s[1] = 1e300;
-  best[0].assign(static_cast<std::size_t>(n), 0.0);
-  best[1].assign(static_cast<std::size_t>(n), 0.0);
-  for (;;) {
-    std::vector<double> z(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-      z[static_cast<std::size_t>(i)] = std::floor(a[i] + 0.5) + off[static_cast<std::size_t>(i)];
+  for (int i = 0; i < n;) {
+    std::vector<double> z(n);
+    for (int k = 0; k < n; ++k) z[k] = std::floor(a[k] + 0.5) + off[k];
     const double d = norm2(n, qinv, a, z);
     if (d < s[0]) {
-      s[1] = s[0];
-      best[1] = best[0];
-      s[0] = d;
-      best[0] = z;
+      s[1] = s[0], best[1] = best[0];
+      s[0] = d, best[0] = z;
     } else if (d < s[1]) {
-      s[1] = d;
-      best[1] = z;
+      s[1] = d, best[1] = z;
     }
-    int i = 0;
-    while (i < n && ++off[static_cast<std::size_t>(i)] > r) off[static_cast<std::size_t>(i++)] = -r;
-    if (i == n) break;
+    for (i = 0; i < n && ++off[i] > r;) off[i++] = -r;
   }
 }
 
@@ -101,30 +69,27 @@ TEST(Lambda, AgreesWithBruteForceOnRandomProblems) {
   std::mt19937 rng(20261206);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int trial = 0; trial < 300; ++trial) {
-    SCOPED_TRACE("trial " + std::to_string(trial));
     const int n = 2 + trial % 4;  // 2..5 ambiguities
+    SCOPED_TRACE("trial " + std::to_string(trial) + ", n " + std::to_string(n));
     // Q = A A^T + 0.05 I: positive definite, often strongly correlated.
-    std::vector<double> A(static_cast<std::size_t>(n * n)), Q(static_cast<std::size_t>(n * n));
+    std::vector<double> A(n * n), Q(n * n);
     for (double& v : A) v = u(rng);
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) {
-        double v = i == j ? 0.05 : 0.0;
-        for (int k = 0; k < n; ++k)
-          v += A[static_cast<std::size_t>(i * n + k)] * A[static_cast<std::size_t>(j * n + k)];
-        Q[static_cast<std::size_t>(i * n + j)] = v;
+        Q[i * n + j] = i == j ? 0.05 : 0.0;
+        for (int k = 0; k < n; ++k) Q[i * n + j] += A[i * n + k] * A[j * n + k];
       }
     double a[5];
     for (int i = 0; i < n; ++i) a[i] = 10.0 * u(rng);
     double F[10], s[2];
-    ASSERT_EQ(lambda(n, 2, a, Q.data(), F, s), 0) << "trial " << trial;
+    ASSERT_EQ(lambda(n, 2, a, Q.data(), F, s), 0);
     const std::vector<double> qinv = inverse(n, Q);
     std::vector<double> best[2];
     double sb[2];
     brute_force(n, qinv, a, n <= 3 ? 6 : 4, best, sb);
-    SCOPED_TRACE("trial " + std::to_string(trial) + ", n " + std::to_string(n));
     EXPECT_NEAR(s[0], sb[0], 1e-6 * (1.0 + sb[0]));
     EXPECT_NEAR(s[1], sb[1], 1e-6 * (1.0 + sb[1]));
-    for (int i = 0; i < n; ++i) EXPECT_EQ(F[i], best[0][static_cast<std::size_t>(i)]);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(F[i], best[0][i]);
     // The candidates are integers and their norms are what lambda reports.
     for (int c = 0; c < 2; ++c) {
       std::vector<double> z(F + c * n, F + c * n + n);

@@ -8,20 +8,16 @@
 #include <vector>
 
 #include "json_min.h"
-#include "rtk/rtcm3.h"
-#include "rtk/rtk.h"
-#include "rtk/rtk_raw.h"
+#include "rtk/rtk_test_util.h"
 #include "test_util.h"
 
 namespace {
 
 using json_min::Value;
 
-constexpr double LMS = 299792.458;  // light-millisecond, m
-constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+using rtk_test::LAM_L1;
+using rtk_test::LMS;
 constexpr int WEEK = 2100;  // any week the streams could be in
-
-std::string shared(const std::string& name) { return talon_test::shared_data("rtcm3") + name; }
 
 // Test name of a stream: "rtcm3-2" and "rtcm3.2" stay apart.
 std::string stream_name(std::string name) {
@@ -50,16 +46,8 @@ std::vector<std::vector<U08>> frames_of(const std::vector<U08>& s) {
 
 int type_of(const std::vector<U08>& f) { return (f[3] << 4) | (f[4] >> 4); }
 
-void feed(const std::vector<U08>& f) {
-  std::vector<char> b(f.begin(), f.end());
-  RTCM3_process_base(static_cast<int>(b.size()), b.data());
-}
-
-void reset() {
-  RTCM3_init();
-  RTK_RAW_init();
-  RTK_NAV_init(SYS_ALL);
-}
+using rtk_test::feed_rtcm3;
+constexpr auto reset = rtk_test::reset_rtcm3;
 
 const obsd_t* find_sat(const obsd_t* obs, int n, int sat) {
   for (int i = 0; i < n; ++i)
@@ -68,12 +56,10 @@ const obsd_t* find_sat(const obsd_t* obs, int n, int sat) {
 }
 
 // Every frame has a good CRC; station positions and 1004 L1 observables match gpsdecode.
-void check_legacy_stream(const std::string& name, int expect_1004, int expect_sta) {
+void check_legacy_stream(const std::string& dir, const std::string& name, int expect_1004, int expect_sta) {
   reset();
-  const auto bytes = talon_test::read_file(shared(name + ".rtcm3"));
-  ASSERT_FALSE(bytes.empty()) << name;
-  const auto recs = json_min::parse_lines(talon_test::read_text(shared(name + ".gpsdecode.json")));
-  const auto frames = frames_of(bytes);
+  const auto frames = frames_of(talon_test::read_file(dir + name + ".rtcm3"));
+  const auto recs = json_min::parse_lines(talon_test::read_text(dir + name + ".gpsdecode.json"));
   ASSERT_EQ(frames.size(), recs.size()) << name;
   int n1004 = 0, nsta = 0;
   std::size_t nbytes = 0;
@@ -83,7 +69,7 @@ void check_legacy_stream(const std::string& name, int expect_1004, int expect_st
     const int type = type_of(frames[k]);
     ASSERT_EQ(type, static_cast<int>(j["type"].n())) << name << " frame " << k;
     if (type == 1004) RTCM3_update_rover_time(WEEK, j["tow"].n() * 0.001 + 0.5);
-    feed(frames[k]);
+    feed_rtcm3(frames[k]);
     if (type == 1005 || type == 1006) {
       int staid = 0;
       double pos[3];
@@ -138,59 +124,15 @@ void check_legacy_stream(const std::string& name, int expect_1004, int expect_st
   EXPECT_EQ(st[31], 0u);
 }
 
-// The whole recorded byte stream, noise included, fed in serial-sized chunks:
-// the reader finds every frame that has a good CRC.
-class Rtcm3RawStream : public ::testing::TestWithParam<const char*> {};
-
-TEST_P(Rtcm3RawStream, ReaderFindsEveryFrame) {
-  TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
-  reset();
-  const auto bytes = talon_test::read_file(dir + GetParam() + ".rtcm3");
-  ASSERT_FALSE(bytes.empty());
-  const auto frames = frames_of(bytes);
-  std::vector<char> b(bytes.begin(), bytes.end());
-  for (std::size_t i = 0; i < b.size(); i += 128)
-    RTCM3_process_base(static_cast<int>(b.size() - i < 128 ? b.size() - i : 128), b.data() + i);
-  unsigned int st[RTCM3_NSTATUS];
-  RTCM3_get_base_status(st);
-  EXPECT_EQ(st[29], bytes.size());
-  EXPECT_EQ(st[30], frames.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3RawStream,
-                         ::testing::Values("rtcm3-3", "rtcm3-2", "rtcm3.bndm", "rtcm3", "ublox-zed-f9t-rtcm3",
-                                           "rtcm3.2"),
-                         [](const auto& i) { return stream_name(i.param); });
-
-struct LegacyCase {
-  const char* name;
-  int n1004, nsta;
-};
-void PrintTo(const LegacyCase& c, std::ostream* os) { *os << c.name; }
-
-class Rtcm3LegacyStream : public ::testing::TestWithParam<LegacyCase> {};
-
-TEST_P(Rtcm3LegacyStream, MatchesGpsdecode) {
-  TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
-  check_legacy_stream(GetParam().name, GetParam().n1004, GetParam().nsta);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3LegacyStream,
-                         ::testing::Values(LegacyCase{"rtcm3-3", 166, 17}, LegacyCase{"rtcm3-2", 83, 8},
-                                           LegacyCase{"rtcm3.bndm", 33, 8},
-                                           LegacyCase{"rtcm3", 0, 1}),  // the standard's own example frames
-                         [](const auto& i) { return stream_name(i.param.name); });
-
 // MSM7 cells of signal 1C against the second decoder: pseudorange, phase-range,
 // range rate, CNR and half-cycle flag; every message lands in one epoch per time.
-void check_msm_stream(const std::string& name, int leap) {
+void check_msm_stream(const std::string& dir, const std::string& name, int leap) {
   reset();
   RTKCMN_set_leap_second(static_cast<S16>(leap));
-  const auto bytes = talon_test::read_file(shared(name + ".rtcm3"));
-  ASSERT_FALSE(bytes.empty());
-  const auto top = json_min::parse_all(talon_test::read_text(shared(name + ".msm.json")));
-  ASSERT_EQ(top.size(), 1u);
-  const auto& msms = top[0].arr;
+  const auto bytes = talon_test::read_file(dir + name + ".rtcm3");
+  Value top;
+  ASSERT_TRUE(json_min::parse_text(talon_test::read_text(dir + name + ".msm.json"), &top));
+  const auto& msms = top.arr;
   // The first GPS epoch gives the rover time for the messages that come before it.
   for (const Value& m : msms)
     if (m["type"].n() == 1077) {
@@ -204,14 +146,14 @@ void check_msm_stream(const std::string& name, int leap) {
     const bool msm = (type >= 1071 && type <= 1077) || (type >= 1081 && type <= 1087) ||
                      (type >= 1091 && type <= 1097) || (type >= 1101 && type <= 1107) || (type >= 1121 && type <= 1127);
     if (!msm) {
-      feed(f);
+      feed_rtcm3(f);
       continue;
     }
     ASSERT_LT(next, msms.size());
     const Value& m = msms[next++];
     ASSERT_EQ(type, static_cast<int>(m["type"].n()));
     if (type == 1077 || type == 1107) RTCM3_update_rover_time(WEEK, m["epoch_ms"].n() * 0.001);
-    feed(f);
+    feed_rtcm3(f);
     int sys = 0;
     if (type == 1077)
       sys = SYS_GPS;
@@ -238,7 +180,7 @@ void check_msm_stream(const std::string& name, int leap) {
       const obsd_t* o = find_sat(obs, n, sat);
       ASSERT_NE(o, nullptr) << name << " sat " << sat;
       double lam = LAM_L1;
-      if (sys == SYS_GLO) lam = 299792458.0 / (1602.0e6 + (c["glo_ext"].n() - 7.0) * 0.5625e6);
+      if (sys == SYS_GLO) lam = rtk_test::lam_g1(c["glo_ext"].n() - 7.0);
       if (c.has("pseudorange_m") && o->P[0] == 0.0) {
         // The second decoder applies the invalid fine value (-2^-10 ms) to the rough
         // range: its result is then a whole multiple of 2^-10 ms.
@@ -278,21 +220,39 @@ void check_msm_stream(const std::string& name, int leap) {
   RTKCMN_set_leap_second(18);
 }
 
-struct MsmCase {
+// A recorded stream: frames in the gpsdecode listing (n1004 < 0: no listing) and
+// the GPS - UTC of the MSM listing (s; 0: no listing).
+struct StreamCase {
   const char* name;
-  int leap;  // GPS - UTC when the stream was recorded, s
+  int n1004, nsta, leap;
 };
-void PrintTo(const MsmCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 
-class Rtcm3Msm7Stream : public ::testing::TestWithParam<MsmCase> {};
+class Rtcm3Stream : public ::testing::TestWithParam<StreamCase> {};
 
-TEST_P(Rtcm3Msm7Stream, MatchesSecondDecoder) {
+TEST_P(Rtcm3Stream, MatchesTheIndependentDecoders) {
   TALON_SHARED_DATA_OR_SKIP(dir, "rtcm3");
-  check_msm_stream(GetParam().name, GetParam().leap);
+  const StreamCase& c = GetParam();
+  // The whole byte stream, noise included, in serial-sized chunks: the reader
+  // finds every frame that has a good CRC.
+  reset();
+  const auto bytes = talon_test::read_file(dir + c.name + ".rtcm3");
+  ASSERT_FALSE(bytes.empty());
+  feed_rtcm3(bytes, 128);
+  unsigned int st[RTCM3_NSTATUS];
+  RTCM3_get_base_status(st);
+  EXPECT_EQ(st[29], bytes.size());
+  EXPECT_EQ(st[30], frames_of(bytes).size());
+  if (c.n1004 >= 0) check_legacy_stream(dir, c.name, c.n1004, c.nsta);
+  if (c.leap > 0) check_msm_stream(dir, c.name, c.leap);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3Msm7Stream,
-                         ::testing::Values(MsmCase{"ublox-zed-f9t-rtcm3", 18}, MsmCase{"rtcm3.2", 17}),
+INSTANTIATE_TEST_SUITE_P(Rtcm3Shared, Rtcm3Stream,
+                         ::testing::Values(StreamCase{"rtcm3-3", 166, 17, 0}, StreamCase{"rtcm3-2", 83, 8, 0},
+                                           StreamCase{"rtcm3.bndm", 33, 8, 0},
+                                           StreamCase{"rtcm3", 0, 1, 0},  // the standard's own example frames
+                                           StreamCase{"ublox-zed-f9t-rtcm3", -1, 0, 18},
+                                           StreamCase{"rtcm3.2", -1, 0, 17}),
                          [](const auto& i) { return stream_name(i.param.name); });
 
 }  // namespace

@@ -9,29 +9,18 @@
 #include <tuple>
 #include <vector>
 
-#include "rtk/rtcm3.h"
-#include "rtk/rtk.h"
-#include "rtk/rtk_raw.h"
-#include "tools/scenario_sim/sim.h"
+#include "rtk/rtk_test_util.h"
 
 namespace {
 
-constexpr double LMS = 299792.458;
-constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+using rtk_test::LAM_L1;
+using rtk_test::LMS;
 constexpr int WEEK = 2300;
 constexpr double TOW = 345600.0;
 
-void feed(const U08* p, int n) {
-  std::vector<char> b(p, p + n);
-  RTCM3_process_base(n, b.data());
-}
-void feed(const std::vector<U08>& v) { feed(v.data(), static_cast<int>(v.size())); }
-
-void reset() {
-  RTCM3_init();
-  RTK_RAW_init();
-  RTK_NAV_init(SYS_ALL);
-}
+void feed(const U08* p, int n) { rtk_test::feed_rtcm3(std::vector<U08>(p, p + n)); }
+void feed(const std::vector<U08>& v) { rtk_test::feed_rtcm3(v); }
+void reset() { rtk_test::reset_rtcm3(); }
 
 std::vector<U08> frame(int n, const U08* buf) { return std::vector<U08>(buf, buf + n); }
 
@@ -48,12 +37,6 @@ SIM_RTCM_CELL_T cell(int prn, double pr, double lock_ms = 10000.0) {
   return c;
 }
 
-std::vector<U08> msm(int m, int base, double tow, int sync, const std::vector<SIM_RTCM_CELL_T>& cells) {
-  U08 buf[1200];
-  const U32 epoch = static_cast<U32>(std::llround(tow * 1000.0));
-  return frame(sim_rtcm_msm(m, base, 7, epoch, sync, cells.data(), static_cast<int>(cells.size()), buf), buf);
-}
-
 // GLONASS epoch field of GPS time of week tow: day of week and time of day, Moscow time.
 U32 glo_epoch(double tow) {
   double t = std::fmod(tow - 18.0 + 10800.0, 604800.0);
@@ -61,9 +44,11 @@ U32 glo_epoch(double tow) {
   return (static_cast<U32>(dow) << 27) | static_cast<U32>(std::llround((t - dow * 86400.0) * 1000.0));
 }
 
-std::vector<U08> glo_msm(int m, double tow, int sync, const std::vector<SIM_RTCM_CELL_T>& cells) {
+// MSM m of message group base (1070 GPS, 1080 GLONASS ...) at GPS time of week tow, station 7.
+std::vector<U08> msm(int m, int base, double tow, int sync, const std::vector<SIM_RTCM_CELL_T>& cells) {
   U08 buf[1200];
-  return frame(sim_rtcm_msm(m, 1080, 7, glo_epoch(tow), sync, cells.data(), static_cast<int>(cells.size()), buf), buf);
+  const U32 epoch = base == 1080 ? glo_epoch(tow) : static_cast<U32>(std::llround(tow * 1000.0));
+  return frame(sim_rtcm_msm(m, base, 7, epoch, sync, cells.data(), static_cast<int>(cells.size()), buf), buf);
 }
 
 std::vector<U08> legacy(int type, double tow, int sync, const std::vector<SIM_RTCM_CELL_T>& cells) {
@@ -234,8 +219,7 @@ TEST(Rtcm3, EpochTimeResolvedAgainstTheRover) {
   // GLONASS: day of week and Moscow time of day.
   std::vector<SIM_RTCM_CELL_T> g = gps_cells(2);
   for (auto& c : g) c.ext = 8;
-  U08 buf[1200];
-  feed(buf, sim_rtcm_msm(5, 1080, 7, glo_epoch(TOW + 0.5), 0, g.data(), 2, buf));
+  feed(msm(5, 1080, TOW + 0.5, 0, g));
   EXPECT_EQ(epoch(obs, &t), 2);
   EXPECT_NEAR(time2gpst(t, &week), TOW + 0.5, 1e-6);
   // A base week below 1700 is rejected.
@@ -326,9 +310,9 @@ TEST(Rtcm3, VersionDetectionAndHandOver) {
   RTCM3_update_rover_time(WEEK, TOW);
   std::vector<SIM_RTCM_CELL_T> g = gps_cells(6);
   for (auto& c : g) c.ext = 9;
-  for (int k = 0; k < 4; ++k) feed(glo_msm(5, TOW + k, 0, g));
+  for (int k = 0; k < 4; ++k) feed(msm(5, 1080, TOW + k, 0, g));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 0);
-  feed(glo_msm(5, TOW + 4.0, 0, g));
+  feed(msm(5, 1080, TOW + 4.0, 0, g));
   RTCM3_get_version(&gps, &bds, &started);
   EXPECT_EQ(gps, 0);
   EXPECT_EQ(started, 1);
@@ -351,7 +335,7 @@ TEST(Rtcm3, EpochAssembly) {
   gtime_t tb{};
   RTK_RAW_get_base_time(&tb);
   EXPECT_EQ(time2gpst(tb, nullptr), TOW);  // the GPS message alone hands nothing over
-  feed(glo_msm(5, TOW + 10.0, 0, g));
+  feed(msm(5, 1080, TOW + 10.0, 0, g));
   ASSERT_EQ(RTK_RAW_get_base_meas(obs), 13);
   int nglo = 0;
   for (int i = 0; i < 13; ++i) {
@@ -363,10 +347,10 @@ TEST(Rtcm3, EpochAssembly) {
   EXPECT_EQ(time2gpst(tb, nullptr), TOW + 10.0);
 
   // A GLONASS-only base: every epoch starts afresh.
-  for (int k = 0; k < 20; ++k) feed(glo_msm(5, TOW + 11.0 + k, 0, g));
+  for (int k = 0; k < 20; ++k) feed(msm(5, 1080, TOW + 11.0 + k, 0, g));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
   // Same epoch time but the previous message completed it: a new epoch.
-  feed(glo_msm(5, TOW + 30.0, 0, g));
+  feed(msm(5, 1080, TOW + 30.0, 0, g));
   EXPECT_EQ(epoch(obs), 5);
   // Messages that keep the epoch open (bit 1) never hold more than 64 observations.
   std::vector<SIM_RTCM_CELL_T> sb;
@@ -378,7 +362,7 @@ TEST(Rtcm3, EpochAssembly) {
     gl.push_back(c);
   }
   feed(msm(7, 1070, TOW + 31.0, 1, gps_cells(32)));
-  feed(glo_msm(7, TOW + 31.0, 1, gl));
+  feed(msm(7, 1080, TOW + 31.0, 1, gl));
   feed(msm(7, 1100, TOW + 31.0, 1, sb));
   EXPECT_EQ(epoch(obs), 64);
   RTCM3_DROPS_T d{};
@@ -405,15 +389,15 @@ TEST_P(Rtcm3GlonassMsm, WavelengthFromTheEngine) {
   reset();
   RTCM3_update_rover_time(WEEK, TOW);
   std::vector<SIM_RTCM_CELL_T> g = {cell(3, 2.0e7), cell(4, 2.1e7)};
-  feed(glo_msm(m, TOW, 0, g));
+  feed(msm(m, 1080, TOW, 0, g));
   obsd_t obs[MAXOBS];
   ASSERT_EQ(epoch(obs), 2);
   EXPECT_GT(obs[0].P[0], 0.0);
   EXPECT_EQ(obs[0].L[0], 0.0);
   RTK_set_glonass_freq_num(3, -4);
-  feed(glo_msm(m, TOW + 1.0, 0, g));
+  feed(msm(m, 1080, TOW + 1.0, 0, g));
   ASSERT_EQ(epoch(obs), 2);
-  EXPECT_NEAR(obs[0].L[0] * 299792458.0 / (1602.0e6 - 4 * 0.5625e6), g[0].phr, 1e-3);
+  EXPECT_NEAR(obs[0].L[0] * rtk_test::lam_g1(-4), g[0].phr, 1e-3);
   EXPECT_EQ(obs[1].L[0], 0.0);
 }
 
@@ -478,7 +462,7 @@ TEST_P(Rtcm3MsmRoundTrip, CellsComeBackWithinTheResolution) {
         EXPECT_EQ(obs[i].D[0], 0.0f);
         continue;
       }
-      lam = 299792458.0 / (1602.0e6 + (c.ext - 7) * 0.5625e6);
+      lam = rtk_test::lam_g1(c.ext - 7);
     }
     EXPECT_NEAR(obs[i].L[0] * lam, c.phr, ph_res[m - 4] * 0.51 + 1e-6);
     if (ext) {

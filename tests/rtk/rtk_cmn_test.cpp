@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <vector>
 
 #include "rtk/eph.h"
 #include "rtk/rtk_cmn.h"
-#include "test_util.h"
 
 namespace {
 
@@ -240,35 +237,6 @@ TEST(RtkBits, FieldReadersWritersAndCrc24q) {
   // CRC-24Q check value of "123456789"
   const unsigned char check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(crc24q(check, 9), 0xCDE703u);
-}
-
-// Every RTCM 3 frame of a recorded caster stream carries its CRC-24Q.
-TEST(RtkBits, Crc24qOfRecordedRtcm3Frames) {
-  TALON_SHARED_DATA_OR_SKIP(path, "rtcm3/rtcm3-3.rtcm3");
-  std::FILE* fp = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(fp, nullptr);
-  std::vector<unsigned char> d;
-  int c;
-  while ((c = std::fgetc(fp)) != EOF) d.push_back(static_cast<unsigned char>(c));
-  std::fclose(fp);
-  int frames = 0;
-  for (std::size_t i = 0; i + 6 <= d.size();) {
-    if (d[i] != 0xD3) {
-      ++i;
-      continue;
-    }
-    const int len = static_cast<int>(((d[i + 1] & 3u) << 8) | d[i + 2]);
-    if (i + 6 + static_cast<std::size_t>(len) > d.size()) break;
-    const unsigned int crc = (static_cast<unsigned int>(d[i + 3 + len]) << 16) |
-                             (static_cast<unsigned int>(d[i + 4 + len]) << 8) | d[i + 5 + len];
-    if (crc24q(&d[i], 3 + len) != crc) {  // a 0xD3 inside a message: not a frame start
-      ++i;
-      continue;
-    }
-    ++frames;
-    i += 6 + static_cast<std::size_t>(len);
-  }
-  EXPECT_EQ(frames, 200);  // the independent decoder lists 200 messages
 }
 
 TEST(RtkOrbit, GlonassIcdExample) {

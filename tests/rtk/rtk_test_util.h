@@ -1,6 +1,7 @@
 // Helpers of the RTK engine tests.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -9,6 +10,7 @@
 #include "rtk/crv.h"
 #include "rtk/eph.h"
 #include "rtk/pntpos.h"
+#include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
 #include "tools/scenario_sim/sim.h"
@@ -96,6 +98,26 @@ inline std::vector<std::vector<obsd_t>> rover_epochs(const std::vector<U08>& rov
   std::fclose(fr);
   std::fclose(fb);
   return ep;
+}
+
+// A light-millisecond (m), the GPS L1 wavelength (m) and the GLONASS G1
+// wavelength of frequency number k (m).
+constexpr double LMS = 299792.458;
+constexpr double LAM_L1 = 299792458.0 / 1575.42e6;
+inline double lam_g1(double k) { return 299792458.0 / (1602.0e6 + k * 0.5625e6); }
+
+// Fresh RTCM 3 reader, raw buffers and navigation store (every system).
+inline void reset_rtcm3() {
+  RTCM3_init();
+  RTK_RAW_init();
+  RTK_NAV_init(SYS_ALL);
+}
+
+// Bytes to the RTCM 3 base reader in pieces of at most `chunk` bytes.
+inline void feed_rtcm3(const std::vector<U08>& bytes, std::size_t chunk = 1u << 20) {
+  std::vector<char> b(bytes.begin(), bytes.end());
+  for (std::size_t i = 0; i < b.size(); i += chunk)
+    RTCM3_process_base(static_cast<int>(std::min(chunk, b.size() - i)), b.data() + i);
 }
 
 // Distance between two ECEF positions, m.

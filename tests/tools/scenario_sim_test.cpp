@@ -83,8 +83,6 @@ TEST(ScenarioSim, ObservablesAreConsistent) {
   sc.duration = 2.0;
   sc.interval = 0.5;
   sc.rover_vel_enu[0] = 10.0;
-  sc.nslip = 1;
-  sc.slips[0] = SIM_SLIP_T{0, 0, 1.0, 7};  // filled below with a visible satellite
   std::vector<U08> rover, base;
   std::vector<SIM_TRUTH_T> truth;
   ASSERT_EQ(sim_run_to_memory(&sc, &rover, &base, &truth), 5);
