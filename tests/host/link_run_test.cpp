@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "link_test_util.h"
+#include "misc/host_msg.h"
 
 namespace {
 
@@ -61,6 +62,7 @@ TEST(LinkRun, LoggingRunThenReplayOfItsSetThenASecondRun) {
   const LiveRun live = logging_run(d, "2300,345600,16384", true);
   ASSERT_EQ(live.host_rc, 0) << live.out;
   EXPECT_EQ(live.target_rc, 0);  // the target saw HOSTBASE_STOP
+  EXPECT_NE(live.out.find("Start in real time mode....\n"), std::string::npos) << live.out;
   EXPECT_NE(live.out.find("wait rtc count = "), std::string::npos) << live.out;
   EXPECT_NE(live.out.find("RTC wn: 2300, sec: 345600"), std::string::npos);
   EXPECT_NE(live.out.find("Save initilize files..."), std::string::npos);
@@ -78,6 +80,13 @@ TEST(LinkRun, LoggingRunThenReplayOfItsSetThenASecondRun) {
   ASSERT_GE(live_cmds.size(), 3u);
   EXPECT_EQ(live_cmds.front(), (Bytes{0x4A, 0x58, 0x0F, 0x1D}));
   EXPECT_EQ(live_cmds.back(), (Bytes{0x4A, 0x58, 0x10, 0x02}));
+  for (std::size_t i = 1; i + 1 < live_cmds.size(); ++i) {  // in between only commands of the kernel
+    const HOST_MSG_INFO_T* info = live_cmds[i].size() > 2 ? HOST_MSG_find(live_cmds[i][2]) : nullptr;
+    ASSERT_NE(info, nullptr) << i;
+    EXPECT_NE(info->dir, MSG_DIR_T2H) << info->name;
+    EXPECT_NE(live_cmds[i][2], MSG_TYPE_HOSTBASE_INIT) << i;
+    EXPECT_NE(live_cmds[i][2], MSG_TYPE_HOSTBASE_STOP) << i;
+  }
   EXPECT_EQ(talon_test::count_of(talon_test::read_text(d + "/record.txt"), "HOSTBASE_STOP"), 1);
 
   // Memory images saved at the end; nothing to copy at the start of an empty directory.
