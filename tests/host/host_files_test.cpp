@@ -266,6 +266,8 @@ struct SdRun {
   S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
 };
 
+void PrintTo(const SdRun& c, std::ostream* os) { *os << c.name; }
+
 class SdReplayRun : public SdScriptStream, public ::testing::WithParamInterface<SdRun> {};
 
 TEST_P(SdReplayRun, UsesTheAcceptedRecord) {

@@ -77,6 +77,8 @@ struct RunCase {
   std::vector<std::string> after = {};    // files that exist afterwards
 };
 
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
 class Run : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(Run, ExitCodeOutputAndFiles) {
@@ -389,6 +391,8 @@ struct ColumnCase {
   std::size_t at, width;
   const char* text;
 };
+
+void PrintTo(const ColumnCase& c, std::ostream* os) { *os << c.name; }
 
 class SolutionColumn : public ::testing::TestWithParam<ColumnCase> {};
 

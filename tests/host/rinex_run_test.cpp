@@ -66,6 +66,8 @@ struct BaseCase {
   const char* err_has;  // stderr contains, or null: the run fixes on truth
 };
 
+void PrintTo(const BaseCase& c, std::ostream* os) { *os << c.name; }
+
 // A simulated pair with a CRVRAW rover (r.bin) and a RINEX base, with and
 // without the position in its header; simulated once for all cases.
 class CrvrawRoverWithRinexBase : public ::testing::TestWithParam<BaseCase> {
@@ -141,6 +143,8 @@ struct BadInputCase {
   const char* nav;                   // --nav file, "gps.nav" the recorded one; null: none
   std::vector<const char*> err_has;  // stderr contains each
 };
+
+void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
 
 class RinexBadInput : public ::testing::TestWithParam<BadInputCase> {};
 

@@ -43,6 +43,8 @@ struct BaseStream {
   int base_rtcm;  // 4 or 7: RTCM 3 MSM4 / MSM7; 0: CRVRAW
 };
 
+void PrintTo(const BaseStream& c, std::ostream* os) { *os << c.name; }
+
 // Each recording against the same scenario run from r.bin and b.bin with a
 // CRVRAW base, which is run once for all cases.
 class RecordingFixesLikeCrvrawBase : public ::testing::TestWithParam<BaseStream> {
