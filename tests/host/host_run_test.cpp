@@ -79,9 +79,9 @@ struct RunCase {
 
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
-class Run : public ::testing::TestWithParam<RunCase> {};
+class ProgramRun : public ::testing::TestWithParam<RunCase> {};
 
-TEST_P(Run, ExitCodeOutputAndFiles) {
+TEST_P(ProgramRun, ExitCodeOutputAndFiles) {
   const RunCase& c = GetParam();
   TempDir d;
   Pty pty;
@@ -125,7 +125,7 @@ std::string name_of(const ::testing::TestParamInfo<RunCase>& info) { return info
 // Words that end the program at once: 0 with the text on stdout, or 2 with
 // the message and the usage on stderr and nothing on stdout.
 INSTANTIATE_TEST_SUITE_P(
-    Words, Run,
+    Words, ProgramRun,
     ::testing::Values(
         RunCase{.name = "help", .args = {"help"}, .exit_code = 0, .out_has = {"--count"}, .err = ""},
         RunCase{.name = "version", .args = {"version"}, .exit_code = 0, .out = "Kernel Version: 2.0.55\n", .err = ""},
@@ -151,7 +151,7 @@ Bytes too_long_record() {
 // File RTK: 0 when the run completed (both solution files written), 1 when an
 // input cannot be opened or there is none, 3 on input faults counted in the run.
 INSTANTIATE_TEST_SUITE_P(
-    FileRtk, Run,
+    FileRtk, ProgramRun,
     ::testing::Values(
         RunCase{.name = "no_input", .args = {"--is-crvraw", "0"}, .exit_code = 1, .out = BANNER, .err = ""},
         RunCase{.name = "completed_without_epochs",
@@ -212,7 +212,7 @@ Bytes counted_frames_log() {
 // Replay of log_data.dat (and logging without a port): stop conditions, frame
 // counts and KML output.
 INSTANTIATE_TEST_SUITE_P(
-    Replay, Run,
+    Replay, ProgramRun,
     ::testing::Values(
         RunCase{.name = "without_log", .args = REPLAY, .exit_code = 1, .out_has = {"Start in replay mode....\n"}},
         RunCase{.name = "empty_log",
@@ -247,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A port that cannot be opened ends a real-time RTK run with 1 and its
 // message; rb.bin was already created.
 INSTANTIATE_TEST_SUITE_P(
-    RealTimeRtkPort, Run,
+    RealTimeRtkPort, ProgramRun,
     ::testing::Values(RunCase{.name = "rover",
                               .args = {"--mode", "0"},
                               .exit_code = 1,
