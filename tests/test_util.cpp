@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -248,6 +249,26 @@ SolFile read_sol_file(const std::string& path) {
       f.bad_lines.push_back(l);
   }
   return f;
+}
+
+double sol_dist(const SolLine& l, const double* p) { return std::hypot(l.x - p[0], l.y - p[1], l.z - p[2]); }
+
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+void write_all(int fd, const unsigned char* p, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = write(fd, p, n);
+    if (w <= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
 }
 
 }  // namespace talon_test

@@ -99,6 +99,16 @@ struct SolFile {
 };
 SolFile read_sol_file(const std::string& path);
 
+// Distance of a solution's X Y Z from the ECEF point p, m.
+double sol_dist(const SolLine& l, const double* p);
+
+// Number of occurrences of `what` in `text`.
+int count_of(const std::string& text, const std::string& what);
+
+// Write n bytes to fd, retrying short and failed writes (a pseudo-terminal
+// whose queue is full) until all are written.
+void write_all(int fd, const unsigned char* p, std::size_t n);
+
 }  // namespace talon_test
 
 // Declares `var` as the path of a recorded data set (see shared_data), or skips

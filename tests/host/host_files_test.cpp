@@ -3,9 +3,10 @@
 // start-up files and the recorder file.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <tuple>
 
 #include "host/host_files.h"
 #include "kernel/src/kernel.h"
@@ -19,21 +20,17 @@ using talon_test::read_file;
 using talon_test::write_file;
 
 // Run a block in another working directory.
-class Cwd {
- public:
-  explicit Cwd(const std::string& dir) {
-    old_ = getcwd(buf_, sizeof buf_) != nullptr ? buf_ : "/";
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~Cwd() { (void)chdir(old_.c_str()); }
-
- private:
-  char buf_[4096];
-  std::string old_;
+struct Cwd {
+  std::filesystem::path old = std::filesystem::current_path();
+  explicit Cwd(const std::string& dir) { std::filesystem::current_path(dir); }
+  ~Cwd() { std::filesystem::current_path(old); }
 };
 
 void be(Bytes& b, U64 v, int n) {
   for (int i = n - 1; i >= 0; --i) b.push_back(static_cast<U08>(v >> (8 * i)));
+}
+void be16(Bytes& b, std::initializer_list<int> vs) {
+  for (int v : vs) be(b, static_cast<U16>(v), 2);
 }
 void be_d(Bytes& b, double d) {
   U64 u = 0;
@@ -79,26 +76,16 @@ Bytes sd_header(const SdHeader& h) {
   be(b, 0x20006000, 4);              // nvram_alm_mem_p
   be(b, 0, 4);                       // nvram_alm_const_mem_p
   be(b, h.pos ? 0x20008000 : 0, 4);  // init_pos_p
-  for (S16 v : {S16{0}, S16{0}, S16{1}, h.tcxo_freq_mode, S16{0}, S16{2}, h.npse, S16{0}, S16{0}})
-    be(b, static_cast<U16>(v), 2);
+  be16(b, {0, 0, 1, h.tcxo_freq_mode, 0, 2, h.npse, 0, 0});
   for (U08 v : {1, 2, 8, 1, 2, 7, 1, 1}) b.push_back(v);  // SBAS, QZSS parameters
-  for (S16 v : {1, 2026, 12, 6}) be(b, static_cast<U16>(v), 2);
-  be(b, 1, 2);       // reset_kernel_settings
-  be(b, 1, 2);       // tm_cal_np_enable
-  be(b, 0x0101, 2);  // gnss_select_bits
-  be(b, 1, 2);       // position_rate
-  be(b, static_cast<U16>(h.nav_platform_model), 2);
-  be(b, 0xABCD, 2);                              // rsvd
-  for (U16 v : {1, 300, 250, 400}) be(b, v, 2);  // DOP mask
-  be(b, 1, 2);
-  be(b, 0, 2);
-  be(b, 0, 2);  // padding
+  be16(b, {1, 2026, 12, 6});                              // user time
+  be16(b, {1, 1, 0x0101, 1});               // reset_kernel_settings, tm_cal_np_enable, gnss_select_bits, position_rate
+  be16(b, {h.nav_platform_model, 0xABCD});  // and rsvd
+  be16(b, {1, 300, 250, 400, 1, 0, 0});     // DOP mask, 2D navigation at / after the first fix, padding
   be(b, static_cast<U32>(h.clock_offset), 4);
-  be(b, 18, 2);    // leap_sec_from_flash
-  b.push_back(1);  // elv_cnr_select_mode
-  b.push_back(0);  // padding
-  be(b, 5, 2);
-  be(b, static_cast<U16>(-3), 2);
+  be16(b, {18});              // leap_sec_from_flash
+  b.insert(b.end(), {1, 0});  // elv_cnr_select_mode, padding
+  be16(b, {5, -3});           // elevation and C/N0 masks
   EXPECT_EQ(b.size() - rec, 88u);
   add_crc(b, rec);
   if (h.bad_init_crc) b.back() ^= 0x01;
@@ -107,10 +94,9 @@ Bytes sd_header(const SdHeader& h) {
     be_d(b, 35.5);
     be_d(b, -139.25);
     be_d(b, 42.5);
-    be(b, 1, 2);
-    be(b, 2300, 2);
+    be16(b, {1, 2300});
     be(b, 345600, 4);
-    for (U16 v : {2026, 12, 6, 10, 30, 59}) be(b, v, 2);
+    be16(b, {2026, 12, 6, 10, 30, 59});
     be(b, 0x01020304, 4);
     EXPECT_EQ(b.size() - p, 48u);
     add_crc(b, p);
@@ -162,42 +148,28 @@ TEST_P(SdHeaderRead, AcceptsOrRejectsEachRecord) {
   const KERNEL_INIT_T* k = HOST_get_sd_kernel_init_data();
   ASSERT_EQ(k != nullptr, c.record);
   if (k != nullptr) {
-    EXPECT_EQ(k->backup_mem_p, nullptr);  // target addresses are never kept
-    EXPECT_EQ(k->nvram_alm_mem_p, nullptr);
-    EXPECT_EQ(k->power_saving_mode, 1);
-    EXPECT_EQ(k->tcxo_freq_mode, c.h.tcxo_freq_mode);
-    EXPECT_EQ(k->tcxo_ppm, 2);
-    EXPECT_EQ(k->npse, c.h.npse);
-    EXPECT_EQ(k->sbas_para.ranging_ura_mask, 8);
-    EXPECT_EQ(k->sbas_para.subsystem_mask, 7);
-    EXPECT_EQ(k->qzss_para.qzss_max_num, 1);
-    EXPECT_EQ(k->usr_in_time_sync.year, 2026);
-    EXPECT_EQ(k->usr_in_time_sync.day, 6);
-    EXPECT_EQ(k->tm_cal_np_enable, 1);
-    EXPECT_EQ(k->gnss_select_bits, 0x0101);
-    EXPECT_EQ(k->nav_platform_model, c.h.nav_platform_model);
-    EXPECT_EQ(k->rsvd, 0xABCD);
-    EXPECT_EQ(k->dop_mask.mask_mode_S16, 1);
-    EXPECT_EQ(k->dop_mask.hdop_mask_U16, 250);
-    EXPECT_EQ(k->dop_mask.gdop_mask_U16, 400);
-    EXPECT_EQ(k->enable_2D_navigation_at_first_pos_fix, 1);
-    EXPECT_EQ(k->enable_2D_navigation_after_first_pos_fix, 0);
-    EXPECT_EQ(k->clock_offset_from_flash, c.h.clock_offset);
-    EXPECT_EQ(k->leap_sec_from_flash, 18);
-    EXPECT_EQ(k->elv_cnr_mask.elv_cnr_select_mode, 1);
-    EXPECT_EQ(k->elv_cnr_mask.elv_mask, 5);
-    EXPECT_EQ(k->elv_cnr_mask.cnr_mask, -3);
+    using std::tuple;
+    EXPECT_EQ(tuple(k->backup_mem_p, k->nvram_alm_mem_p), tuple(nullptr, nullptr));  // target addresses never kept
+    EXPECT_EQ(tuple(k->power_saving_mode, k->tcxo_freq_mode, k->tcxo_ppm, k->npse),
+              tuple(1, c.h.tcxo_freq_mode, 2, c.h.npse));
+    EXPECT_EQ(tuple(k->sbas_para.ranging_ura_mask, k->sbas_para.subsystem_mask, k->qzss_para.qzss_max_num),
+              tuple(8, 7, 1));
+    EXPECT_EQ(tuple(k->usr_in_time_sync.year, k->usr_in_time_sync.day, k->tm_cal_np_enable, k->gnss_select_bits),
+              tuple(2026, 6, 1, 0x0101));
+    EXPECT_EQ(tuple(k->nav_platform_model, k->rsvd), tuple(c.h.nav_platform_model, 0xABCD));
+    EXPECT_EQ(tuple(k->dop_mask.mask_mode_S16, k->dop_mask.hdop_mask_U16, k->dop_mask.gdop_mask_U16),
+              tuple(1, 250, 400));
+    EXPECT_EQ(tuple(k->enable_2D_navigation_at_first_pos_fix, k->enable_2D_navigation_after_first_pos_fix),
+              tuple(1, 0));
+    EXPECT_EQ(tuple(k->clock_offset_from_flash, k->leap_sec_from_flash), tuple(c.h.clock_offset, 18));
+    EXPECT_EQ(tuple(k->elv_cnr_mask.elv_cnr_select_mode, k->elv_cnr_mask.elv_mask, k->elv_cnr_mask.cnr_mask),
+              tuple(1, 5, -3));
     ASSERT_EQ(k->init_pos_p != nullptr, c.pos);
     if (c.pos) {
-      EXPECT_EQ(k->init_pos_p->lat_deg, 35.5);
-      EXPECT_EQ(k->init_pos_p->lon_deg, -139.25);
-      EXPECT_EQ(k->init_pos_p->alt, 42.5);
-      EXPECT_EQ(k->init_pos_p->time_format_select, 1);
-      EXPECT_EQ(k->init_pos_p->wn, 2300);
-      EXPECT_EQ(k->init_pos_p->tow, 345600);
-      EXPECT_EQ(k->init_pos_p->year, 2026);
-      EXPECT_EQ(k->init_pos_p->sec, 59);
-      EXPECT_EQ(k->init_pos_p->rsvd, 0x01020304u);
+      const KERNEL_INIT_POS_TIME_T& p = *k->init_pos_p;
+      EXPECT_EQ(tuple(p.lat_deg, p.lon_deg, p.alt), tuple(35.5, -139.25, 42.5));
+      EXPECT_EQ(tuple(p.time_format_select, p.wn, p.tow, p.year, p.sec, p.rsvd),
+                tuple(1, 2300, 345600, 2026, 59, 0x01020304u));
     }
   }
   S16 wn = 0;
@@ -205,9 +177,7 @@ TEST_P(SdHeaderRead, AcceptsOrRejectsEachRecord) {
   U32 subsec = 0;
   ASSERT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), c.rtc ? 1 : 0);
   if (c.rtc) {
-    EXPECT_EQ(wn, SD_RTC_WN);
-    EXPECT_EQ(sec, SD_RTC_SEC);
-    EXPECT_EQ(subsec, SD_RTC_SUBSEC);
+    EXPECT_EQ(std::tuple(wn, sec, subsec), std::tuple(SD_RTC_WN, SD_RTC_SEC, SD_RTC_SUBSEC));
   }
 }
 
@@ -249,19 +219,15 @@ TEST(SdLog, KernelInitByteOrderConversionSwapsEveryMultiByteField) {
   k.elv_cnr_mask = {9, 0x0A0B, 0x0C0D};
   k.sbas_para.sbas_enable_disable = 0x11;
   KERNEL_init_data_endian_conversion(&k);
-  EXPECT_EQ(k.npse, 0x0201);
-  EXPECT_EQ(k.gnss_select_bits, 0x0403);
-  EXPECT_EQ(k.clock_offset_from_flash, 0x08070605);
-  EXPECT_EQ(k.elv_cnr_mask.elv_cnr_select_mode, 9);
-  EXPECT_EQ(k.elv_cnr_mask.elv_mask, 0x0B0A);
-  EXPECT_EQ(k.elv_cnr_mask.cnr_mask, 0x0D0C);
+  EXPECT_EQ(std::tuple(k.npse, k.gnss_select_bits, k.clock_offset_from_flash), std::tuple(0x0201, 0x0403, 0x08070605));
+  EXPECT_EQ(std::tuple(k.elv_cnr_mask.elv_cnr_select_mode, k.elv_cnr_mask.elv_mask, k.elv_cnr_mask.cnr_mask),
+            std::tuple(9, 0x0B0A, 0x0D0C));
   EXPECT_EQ(k.sbas_para.sbas_enable_disable, 0x11);
   KERNEL_INIT_POS_TIME_T p{};
   p.tow = 0x01020304;
   p.minute = 0x0506;
   KERNEL_init_pos_time_endian_conversion(&p);
-  EXPECT_EQ(p.tow, 0x04030201);
-  EXPECT_EQ(p.minute, 0x0605);
+  EXPECT_EQ(std::tuple(p.tow, p.minute), std::tuple(0x04030201, 0x0605));
 }
 
 // Scripted target's report stream for the program runs.
@@ -300,6 +266,8 @@ struct SdRun {
   S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
 };
 
+void PrintTo(const SdRun& c, std::ostream* os) { *os << c.name; }
+
 class SdReplayRun : public SdScriptStream, public ::testing::WithParamInterface<SdRun> {};
 
 TEST_P(SdReplayRun, UsesTheAcceptedRecord) {
@@ -313,7 +281,7 @@ TEST_P(SdReplayRun, UsesTheAcceptedRecord) {
   EXPECT_EQ(rep.exit_code, r.rc) << rep.out;
   if (r.rc != 0) return;
   EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
-  EXPECT_EQ(link_test::count_of(rep.out, ": no fix"), EPOCHS);
+  EXPECT_EQ(talon_test::count_of(rep.out, ": no fix"), EPOCHS);
   EXPECT_EQ(clock_offset_sent(rep.commands), r.clock_offset);
 }
 
@@ -327,39 +295,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SdScriptStream, ConversionReplaysTheSame) {
   ASSERT_GT(Stream.size(), 100u);
-  const Bytes& stream = Stream;
-  const std::vector<std::string>& sd_args = SD_ARGS;
   // Conversion: a replay set that replays the same way (a record equal to the built-in one).
   talon_test::TempDir dir;
   SdHeader h;
   h.clock_offset = 0;
   Bytes file = sd_header(h);
-  file.insert(file.end(), stream.begin(), stream.end());
+  file.insert(file.end(), Stream.begin(), Stream.end());
   write_file(dir.file("sd_log.dat"), file);
-  std::vector<std::string> conv_args = sd_args;
+  std::vector<std::string> conv_args = SD_ARGS;
   conv_args.insert(conv_args.end(), {"--sd-convert", "1"});
   const link_test::Replay sd = link_test::replay_capturing_commands(dir.path(), conv_args);
   ASSERT_EQ(sd.exit_code, 0) << sd.out;
-  EXPECT_EQ(read_file(dir.file("log_data.dat")), stream);
+  EXPECT_EQ(read_file(dir.file("log_data.dat")), Stream);
   // The image is written after the kernel start, which converts the records it
   // restores to the host's byte order in place; the kernel stand-in restores none.
   EXPECT_EQ(read_file(dir.file("log_init.dat")).size(), 20480u);
-  const Bytes rtc = read_file(dir.file("rtc_data.dat"));
-  ASSERT_EQ(rtc.size(), 12u);
-  Bytes want;
-  for (int i = 0; i < 4; ++i) want.push_back(static_cast<U08>(static_cast<U32>(SD_RTC_SEC) >> (8 * i)));
-  for (int i = 0; i < 4; ++i) want.push_back(static_cast<U08>(SD_RTC_SUBSEC >> (8 * i)));
-  want.push_back(static_cast<U08>(SD_RTC_WN & 0xFF));
-  want.push_back(static_cast<U08>(SD_RTC_WN >> 8));
-  const U16 crc = crc16(want.data(), 10);
-  want.push_back(static_cast<U08>(crc));
-  want.push_back(static_cast<U08>(crc >> 8));
-  EXPECT_EQ(rtc, want);
+  EXPECT_EQ(read_file(dir.file("rtc_data.dat")), link_test::rtc_data_bytes(SD_RTC_WN, SD_RTC_SEC, SD_RTC_SUBSEC));
 
   const link_test::Replay replay =
       link_test::replay_capturing_commands(dir.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
   EXPECT_EQ(replay.exit_code, 0);
-  EXPECT_EQ(link_test::count_of(replay.out, ": no fix"), EPOCHS);
+  EXPECT_EQ(talon_test::count_of(replay.out, ": no fix"), EPOCHS);
   EXPECT_EQ(replay.commands, sd.commands);
 }
 
@@ -377,9 +333,7 @@ TEST(StartupFiles, ReplayStartFilesAndLoggingCopies) {
   S32 sec = 0;
   U32 subsec = 0;
   ASSERT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), 1);
-  EXPECT_EQ(wn, -2);
-  EXPECT_EQ(sec, 123456);
-  EXPECT_EQ(subsec, 0x89ABCDEFu);
+  EXPECT_EQ(std::tuple(wn, sec, subsec), std::tuple(-2, 123456, 0x89ABCDEFu));
   for (std::size_t bit = 0; bit < 96; bit += 13) {
     Bytes bad = rtc;
     bad[bit / 8] ^= static_cast<U08>(1u << (bit % 8));

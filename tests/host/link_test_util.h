@@ -16,6 +16,7 @@
 
 #include "host/host.h"
 #include "host/wrap.h"
+#include "misc/crc16.h"
 #include "test_util.h"
 
 namespace link_test {
@@ -28,7 +29,7 @@ inline std::string target_exe() {
   return host.substr(0, host.rfind('/')) + "/tools/talon_target/talon_target";
 }
 
-// Run a program with args in dir (stdout/stderr to files there); returns its pid.
+// Run a program with args in dir (stdout and stderr to the file out_name there); returns its pid.
 inline int spawn(const std::string& dir, const std::string& exe, const std::vector<std::string>& args,
                  const std::string& out_name) {
   return talon_test::spawn_program(dir, exe, args, out_name, out_name);
@@ -45,21 +46,17 @@ bool wait_for(P pred, int timeout_ms) {
   return pred();
 }
 
-inline Bytes from_hex(const std::string& h) {
-  Bytes b;
-  for (std::size_t i = 0; i + 1 < h.size(); i += 2)
-    b.push_back(static_cast<unsigned char>(std::stoi(h.substr(i, 2), nullptr, 16)));
-  return b;
-}
-
 // The command frames of a target record, in order (the bracketed hex of each line).
 inline std::vector<Bytes> record_frames(const std::string& path) {
   std::vector<Bytes> v;
   std::istringstream in(talon_test::read_text(path));
-  std::string line;
-  while (std::getline(in, line)) {
+  for (std::string line; std::getline(in, line);) {
     const auto a = line.find('['), b = line.find(']');
-    if (a != std::string::npos && b != std::string::npos && b > a) v.push_back(from_hex(line.substr(a + 1, b - a - 1)));
+    if (a == std::string::npos || b == std::string::npos || b < a) continue;
+    Bytes f;
+    for (std::size_t i = a + 1; i + 1 < b; i += 2)
+      f.push_back(static_cast<unsigned char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    v.push_back(f);
   }
   return v;
 }
@@ -112,10 +109,18 @@ inline Replay replay_capturing_commands(const std::string& dir, const std::vecto
   return r;
 }
 
-inline int count_of(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
+// rtc_data.dat as the program writes it: seconds (4 bytes), sub-second count
+// (4) and week (2), little-endian, then the CRC-16 of those 10 bytes, little-endian.
+inline Bytes rtc_data_bytes(S16 wn, S32 sec, U32 subsec) {
+  Bytes b;
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(static_cast<U32>(sec) >> (8 * i)));
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(subsec >> (8 * i)));
+  b.push_back(static_cast<unsigned char>(static_cast<U16>(wn) & 0xFF));
+  b.push_back(static_cast<unsigned char>(static_cast<U16>(wn) >> 8));
+  const U16 crc = crc16(b.data(), 10);
+  b.push_back(static_cast<unsigned char>(crc & 0xFF));
+  b.push_back(static_cast<unsigned char>(crc >> 8));
+  return b;
 }
 
 }  // namespace link_test

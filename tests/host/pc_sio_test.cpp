@@ -17,14 +17,6 @@ namespace {
 using talon_test::Pty;
 using talon_test::read_fd;
 
-void write_all(int fd, const std::vector<unsigned char>& b) {
-  std::size_t off = 0;
-  while (off < b.size()) {
-    const ssize_t n = write(fd, b.data() + off, b.size() - off);
-    if (n > 0) off += static_cast<std::size_t>(n);
-  }
-}
-
 // Read through the port until `want` bytes came or timeout_ms passed.
 std::vector<char> sio_read_all(SIO_T sio, std::size_t want, int timeout_ms) {
   std::vector<char> got;
@@ -40,7 +32,19 @@ std::vector<char> sio_read_all(SIO_T sio, std::size_t want, int timeout_ms) {
   return got;
 }
 
-TEST(PcSio, RejectsBadIndicesWithoutTouchingADevice) {
+// A port opened on a fresh pseudo-terminal pair at 115200 Bd, closed at the end.
+class PcSioPort : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200), nullptr); }
+  void TearDown() override {
+    if (sio != nullptr) sio_close(sio);
+  }
+  void write_master(const std::vector<unsigned char>& b) { talon_test::write_all(pty.master, b.data(), b.size()); }
+  Pty pty;
+  SIO_T sio = nullptr;
+};
+
+TEST(PcSio, RejectsBadArgumentsMissingDevicesAndPlainFiles) {
   EXPECT_EQ(sio_open(24, SERIAL_BAUD_115200), nullptr);
   EXPECT_EQ(sio_open(0, 10), nullptr);
   EXPECT_EQ(sio_open(-2, SERIAL_BAUD_115200), nullptr);  // the default com_num of -1, minus one
@@ -48,9 +52,6 @@ TEST(PcSio, RejectsBadIndicesWithoutTouchingADevice) {
   Pty pty;
   EXPECT_EQ(sio_open_path(pty.slave_path.c_str(), 10), nullptr);
   EXPECT_EQ(sio_open_path(pty.slave_path.c_str(), -1), nullptr);
-}
-
-TEST(PcSio, RejectsMissingDevicesAndPlainFiles) {
   EXPECT_EQ(sio_open_path("/nonexistent/ttyX", SERIAL_BAUD_115200), nullptr);
   EXPECT_EQ(sio_open_path("/dev/null", SERIAL_BAUD_115200), nullptr);  // not a terminal
   EXPECT_EQ(sio_open_path(nullptr, SERIAL_BAUD_115200), nullptr);
@@ -74,25 +75,18 @@ TEST(PcSio, NumberedPortsMapToDeviceNames) {
   EXPECT_EQ(sio_device_name(-1, name, sizeof name), 0);
 }
 
-TEST(PcSio, EmptyReadReturnsZeroAtOnce) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, EmptyReadReturnsZeroAtOnce) {
   char buf[128];
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(sio_rx(sio, buf, sizeof buf), 0);
   // Never waits for bytes that have not arrived (generous bound for a loaded machine).
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
-  sio_close(sio);
 }
 
-TEST(PcSio, ReadsAtMostLenOfWhatIsQueued) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, ReadsAtMostLenOfWhatIsQueued) {
   std::vector<unsigned char> data(300);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7);
-  write_all(pty.master, data);
+  write_master(data);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let all 300 reach the slave's queue
   char buf[128];
   std::vector<int> counts;
@@ -104,29 +98,21 @@ TEST(PcSio, ReadsAtMostLenOfWhatIsQueued) {
   }
   EXPECT_EQ(counts, (std::vector<int>{128, 128, 44, 0}));
   EXPECT_EQ(got, data);
-  sio_close(sio);
 }
 
-TEST(PcSio, EveryByteValuePassesUnchangedBothWays) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, EveryByteValuePassesUnchangedBothWays) {
   std::vector<unsigned char> all(256);
   for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<unsigned char>(i);
   // Host to device.
   EXPECT_EQ(sio_tx(sio, reinterpret_cast<const char*>(all.data()), 256), 256);
   EXPECT_EQ(read_fd(pty.master, 256, 2000), all);
   // Device to host: no CR/LF mapping, no flow-control or signal characters.
-  write_all(pty.master, all);
+  write_master(all);
   const std::vector<char> in = sio_read_all(sio, 256, 2000);
   EXPECT_EQ(std::vector<unsigned char>(in.begin(), in.end()), all);
-  sio_close(sio);
 }
 
-TEST(PcSio, BurstToSlowReaderArrivesWholeAndInOrder) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, BurstToSlowReaderArrivesWholeAndInOrder) {
   // Far more than a pty takes at once, so part of it waits in the port block.
   constexpr std::size_t N = 256 * 1024;
   std::vector<unsigned char> data(N);
@@ -151,13 +137,9 @@ TEST(PcSio, BurstToSlowReaderArrivesWholeAndInOrder) {
   EXPECT_TRUE(std::equal(data.begin(), data.end(), got.begin()));
   EXPECT_EQ(got[N], 1);
   EXPECT_EQ(got[N + 2], 3);
-  sio_close(sio);
 }
 
-TEST(PcSio, CloseFlushesQueuedBytes) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, CloseFlushesQueuedBytes) {
   constexpr std::size_t N = 128 * 1024;
   std::vector<unsigned char> data(N, 0x5A);
   data.back() = 0xA5;
@@ -165,14 +147,12 @@ TEST(PcSio, CloseFlushesQueuedBytes) {
   std::vector<unsigned char> got;
   std::thread reader([&] { got = read_fd(pty.master, N, 5000); });
   sio_close(sio);
+  sio = nullptr;
   reader.join();
   EXPECT_EQ(got, data);
 }
 
-TEST(PcSio, BaudChange) {
-  Pty pty;
-  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
-  ASSERT_NE(sio, nullptr);
+TEST_F(PcSioPort, BaudChange) {
   EXPECT_EQ(sio_get_baud_rate(sio), 115200);
   // Every rate of the table is set exactly, including those without a POSIX constant.
   for (int b = 0; b < NSERIAL_BAUD; ++b) {
@@ -181,7 +161,6 @@ TEST(PcSio, BaudChange) {
   }
   EXPECT_EQ(sio_baud(sio, NSERIAL_BAUD), 0);
   EXPECT_EQ(sio_baud(sio, -1), 0);
-  sio_close(sio);
 }
 
 }  // namespace

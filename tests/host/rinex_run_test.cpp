@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,34 +17,24 @@ using talon_test::run_talonhost;
 using talon_test::RunResult;
 using talon_test::TempDir;
 
-const std::string SPIRENT = TALON_SHARED_DATA "/rinex/spirent-2km-static/";
-
 struct Counts {
-  int lines = 0, fix = 0;
-  double max_err = 0.0;
+  std::size_t lines = 0;
+  int fix = 0;
+  double max_err = 0.0;  // m, of the FIX epochs from the truth
 };
 
-// Solution lines of Normal_sol.txt: status and the ECEF columns against a truth.
+// The epoch lines of a solution file (each line that does not parse a
+// failure), its FIX epochs and their largest distance from a truth.
 Counts count_solutions(const std::string& path, const double* truth) {
-  std::istringstream in(read_text(path));
-  std::string l;
+  const talon_test::SolFile f = talon_test::read_sol_file(path);
+  for (const std::string& l : f.bad_lines) ADD_FAILURE() << "bad line: " << l;
   Counts c;
-  std::getline(in, l);  // header
-  while (std::getline(in, l)) {
-    if (l.size() != 13u * 15u) {
-      ADD_FAILURE() << "bad line: " << l;
-      continue;
+  c.lines = f.lines.size();
+  for (const talon_test::SolLine& l : f.lines)
+    if (l.status == "FIX") {
+      ++c.fix;
+      c.max_err = std::fmax(c.max_err, talon_test::sol_dist(l, truth));
     }
-    ++c.lines;
-    if (l.substr(45, 15).find("FIX") == std::string::npos) continue;
-    ++c.fix;
-    double d2 = 0.0;
-    for (int i = 0; i < 3; ++i) {
-      const double v = std::stod(l.substr(135 + 15 * static_cast<std::size_t>(i), 15));
-      d2 += (v - truth[i]) * (v - truth[i]);
-    }
-    c.max_err = std::fmax(c.max_err, std::sqrt(d2));
-  }
   return c;
 }
 
@@ -54,18 +43,19 @@ void write_text(const std::string& path, const std::string& text) {
 }
 
 TEST(RinexRun, RecordedStaticSetThroughTheSolutionFiles) {
+  TALON_SHARED_DATA_OR_SKIP(set, "rinex/spirent-2km-static");
   TempDir dir;
-  const RunResult r = run_talonhost(dir.path(), {"--rover-rinex", SPIRENT + "rover.obs", "--base-rinex",
-                                                 SPIRENT + "base.obs", "--nav", SPIRENT + "gps.nav"});
+  const RunResult r = run_talonhost(
+      dir.path(), {"--rover-rinex", set + "rover.obs", "--base-rinex", set + "base.obs", "--nav", set + "gps.nav"});
   EXPECT_EQ(r.exit_code, 0) << r.err;  // a completed file RTK run
   const double rover[3] = {4156857.1195929, 673209.028774142, 4774767.03105544};
   const Counts c = count_solutions(dir.file("Normal_sol.txt"), rover);
-  EXPECT_EQ(c.lines, 601);
+  EXPECT_EQ(c.lines, 601u);
   EXPECT_GT(c.fix, 540);
   EXPECT_LT(c.max_err, 0.02);
   EXPECT_NE(r.err.find("RTK summary: 601 epochs"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("skipped unpaired: 0 rover, 0 base"), std::string::npos) << r.err;
-  EXPECT_EQ(read_text(dir.file("Geotagging_sol.txt")).find('\n') + 1, read_text(dir.file("Geotagging_sol.txt")).size());
+  EXPECT_EQ(read_text(dir.file("Geotagging_sol.txt")), std::string(talon_test::SOL_HEADER) + "\n");
 }
 
 struct BaseCase {
@@ -75,6 +65,8 @@ struct BaseCase {
   int exit_code;        // expected exit code
   const char* err_has;  // stderr contains, or null: the run fixes on truth
 };
+
+void PrintTo(const BaseCase& c, std::ostream* os) { *os << c.name; }
 
 // A simulated pair with a CRVRAW rover (r.bin) and a RINEX base, with and
 // without the position in its header; simulated once for all cases.
@@ -131,7 +123,7 @@ TEST_P(CrvrawRoverWithRinexBase, FixesOnTruthOrNamesTheMissingPosition) {
   }
   const Counts n = count_solutions(dir.file("Normal_sol.txt"), Truth.back().pos);
   if (c.header_pos) {
-    EXPECT_EQ(n.lines, static_cast<int>(Truth.size()));
+    EXPECT_EQ(n.lines, Truth.size());
   }
   EXPECT_GT(n.fix, 20);
   EXPECT_LT(n.max_err, 0.02);
@@ -152,22 +144,22 @@ struct BadInputCase {
   std::vector<const char*> err_has;  // stderr contains each
 };
 
+void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
+
 class RinexBadInput : public ::testing::TestWithParam<BadInputCase> {};
 
 TEST_P(RinexBadInput, MessageAndExitCodeThree) {
+  TALON_SHARED_DATA_OR_SKIP(set, "rinex/spirent-2km-static");
   const BadInputCase& c = GetParam();
   TempDir dir;
-  const std::string rover = read_text(SPIRENT + "rover.obs");
+  const std::string rover = read_text(set + "rover.obs");
   // cut inside the 11th epoch
   std::size_t at = 0;
   for (int k = 0; k < 11; ++k) at = rover.find("\n> ", at + 1);
   write_text(dir.file("cut.obs"), rover.substr(0, at + 200));
   write_text(dir.file("badhdr.obs"), "this is not RINEX\n" + rover.substr(rover.find('\n') + 1, 4000));
-  auto recorded = [](const std::string& name, const char* set_name) {
-    return name == set_name ? SPIRENT + name : name;
-  };
-  std::vector<std::string> args = {"--rover-rinex", recorded(c.rover, "rover.obs"), "--base-rinex",
-                                   SPIRENT + "base.obs"};
+  auto recorded = [&](const std::string& name, const char* set_name) { return name == set_name ? set + name : name; };
+  std::vector<std::string> args = {"--rover-rinex", recorded(c.rover, "rover.obs"), "--base-rinex", set + "base.obs"};
   if (c.nav != nullptr) args.insert(args.end(), {"--nav", recorded(c.nav, "gps.nav")});
   const RunResult r = run_talonhost(dir.path(), args);
   EXPECT_EQ(r.exit_code, 3);

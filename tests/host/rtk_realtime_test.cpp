@@ -25,51 +25,21 @@ namespace {
 using namespace talon_test;
 using Bytes = std::vector<unsigned char>;
 
-int count_of(const std::string& s, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) ++n;
-  return n;
-}
-
-void write_all(int fd, const U08* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = write(fd, p, n);
-    if (w <= 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      continue;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-}
-
-struct Rec {
-  bool base;
-  Bytes data;
-};
-
-// The records of a recorder file; false when it is not a clean sequence of records.
-bool parse_rb(const Bytes& rb, std::vector<Rec>* recs) {
-  std::size_t i = 0;
-  while (i < rb.size()) {
+// The bytes of each port in a recorder file; false when it is not a clean
+// sequence of records (tag 78 56 34 12 rover or 12 34 56 78 base, 2-byte
+// big-endian length 1..128, the bytes).
+bool split_rb(const Bytes& rb, Bytes* rover, Bytes* base) {
+  for (std::size_t i = 0; i < rb.size();) {
     if (i + 6 > rb.size()) return false;
-    const bool base = rb[i] == 0x12 && rb[i + 1] == 0x34 && rb[i + 2] == 0x56 && rb[i + 3] == 0x78;
-    const bool rover = rb[i] == 0x78 && rb[i + 1] == 0x56 && rb[i + 2] == 0x34 && rb[i + 3] == 0x12;
-    if (!base && !rover) return false;
+    const bool is_base = rb[i] == 0x12 && rb[i + 1] == 0x34 && rb[i + 2] == 0x56 && rb[i + 3] == 0x78;
+    const bool is_rover = rb[i] == 0x78 && rb[i + 1] == 0x56 && rb[i + 2] == 0x34 && rb[i + 3] == 0x12;
     const std::size_t n = static_cast<std::size_t>(rb[i + 4]) << 8 | rb[i + 5];
-    if (n == 0 || n > 128 || i + 6 + n > rb.size()) return false;
-    recs->push_back(Rec{base, Bytes(rb.begin() + static_cast<long>(i + 6), rb.begin() + static_cast<long>(i + 6 + n))});
+    if ((!is_base && !is_rover) || n == 0 || n > 128 || i + 6 + n > rb.size()) return false;
+    Bytes* to = is_base ? base : rover;
+    to->insert(to->end(), rb.begin() + static_cast<long>(i + 6), rb.begin() + static_cast<long>(i + 6 + n));
     i += 6 + n;
   }
   return true;
-}
-
-std::vector<std::string> lines_of(const std::string& s) {
-  std::vector<std::string> out;
-  std::istringstream in(s);
-  std::string l;
-  while (std::getline(in, l)) out.push_back(l);
-  return out;
 }
 
 TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
@@ -111,11 +81,8 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   drain_out();
 
   // rb.bin: records of at most 128 bytes holding exactly the bytes of each port.
-  std::vector<Rec> recs;
-  ASSERT_TRUE(parse_rb(read_file(d.file("rb.bin")), &recs));
   Bytes got_rover, got_base;
-  for (const Rec& r : recs)
-    (r.base ? got_base : got_rover).insert((r.base ? got_base : got_rover).end(), r.data.begin(), r.data.end());
+  ASSERT_TRUE(split_rb(read_file(d.file("rb.bin")), &got_rover, &got_base));
   EXPECT_EQ(got_rover, rover);
   EXPECT_EQ(got_base, base);
 
@@ -123,9 +90,11 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   const std::string out = read_text(d.file("out"));
   const int solved = count_of(out, "--------------------------------------------------------------------");
   EXPECT_EQ(count_of(out, "<RTK> reset           : "), solved);
-  const auto port_lines = lines_of(port_text);
+  std::vector<std::string> port_lines;
+  std::istringstream port_in(port_text);
+  for (std::string l; std::getline(port_in, l);) port_lines.push_back(l);
   EXPECT_EQ(static_cast<int>(port_lines.size()), solved);
-  EXPECT_EQ(port_text.empty() || port_text.back() == '\n', true);
+  EXPECT_TRUE(port_text.empty() || port_text.back() == '\n');
   const std::regex line_re(
       R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}( [ -]{0,13}-?\d+\.\d{4}){3}( [ \d]{2}\d){2}( +0\.0000){6} +-?\d+\.\d{2} +-?\d+\.\d)");
   for (const auto& l : port_lines) EXPECT_TRUE(std::regex_match(l, line_re)) << l;
@@ -138,8 +107,8 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
     ASSERT_EQ(std::sscanf(port_lines[k].c_str() + 20, "%lf %lf %lf %d", &p[0], &p[1], &p[2], &stat), 4);
     if (stat != 1) continue;
     ++fixed;
-    const double d[3] = {p[0] - truth[0].pos[0], p[1] - truth[0].pos[1], p[2] - truth[0].pos[2]};
-    EXPECT_LT(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), 0.02) << port_lines[k];
+    EXPECT_LT(std::hypot(p[0] - truth[0].pos[0], p[1] - truth[0].pos[1], p[2] - truth[0].pos[2]), 0.02)
+        << port_lines[k];
   }
   EXPECT_EQ(fixed, 10);
 
@@ -148,15 +117,16 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   write_file(d2.file("rb.bin"), read_file(d.file("rb.bin")));
   const RunResult rr = run_talonhost(d2.path(), {"--rb-file", "rb.bin", "--is-rtcm", "1"});
   EXPECT_EQ(rr.exit_code, 0);
-  const auto sol_lines = lines_of(read_text(d2.file("Normal_sol.txt")));
-  ASSERT_GE(sol_lines.size(), 1u);  // the header
-  ASSERT_EQ(sol_lines.size() - 1, port_lines.size());
+  const SolFile sol = read_sol_file(d2.file("Normal_sol.txt"));
+  EXPECT_TRUE(sol.header_ok);
+  EXPECT_TRUE(sol.bad_lines.empty());
+  ASSERT_EQ(sol.lines.size(), port_lines.size());
   for (std::size_t k = 0; k < port_lines.size(); ++k) {
-    double p[3], s[3], alt = 0.0;
+    double p[3];
     ASSERT_EQ(std::sscanf(port_lines[k].c_str() + 20, "%lf %lf %lf", &p[0], &p[1], &p[2]), 3);
-    ASSERT_GT(sol_lines[k + 1].size(), 150u);
-    ASSERT_EQ(std::sscanf(sol_lines[k + 1].c_str() + 120, "%lf %lf %lf %lf", &alt, &s[0], &s[1], &s[2]), 4);
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(p[i], s[i], 0.0011) << k;
+    EXPECT_NEAR(p[0], sol.lines[k].x, 0.0011) << k;
+    EXPECT_NEAR(p[1], sol.lines[k].y, 0.0011) << k;
+    EXPECT_NEAR(p[2], sol.lines[k].z, 0.0011) << k;
   }
 }
 

@@ -4,10 +4,8 @@
 // r.bin and b.bin with a CRVRAW base.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
+#include <array>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,32 +16,12 @@ namespace {
 
 using namespace talon_test;
 
-struct Sol {
-  std::string status;
-  double xyz[3];
-};
-
-// Solution file lines by their date and time columns.
-std::map<std::string, Sol> read_solutions(const std::string& path) {
-  std::map<std::string, Sol> out;
-  std::istringstream in(read_text(path));
-  std::string l;
-  std::getline(in, l);  // header
-  while (std::getline(in, l)) {
-    if (l.size() != 13u * 15u) {
-      ADD_FAILURE() << "bad line: " << l;
-      continue;
-    }
-    Sol s{};
-    char stat[16];
-    if (std::sscanf(l.c_str() + 45, "%15s", stat) != 1 ||
-        std::sscanf(l.c_str() + 135, "%lf %lf %lf", &s.xyz[0], &s.xyz[1], &s.xyz[2]) != 3) {
-      ADD_FAILURE() << "bad line: " << l;
-      continue;
-    }
-    s.status = stat;
-    out[l.substr(15, 30)] = s;
-  }
+// Solution lines by their date and time columns; each line that does not parse a failure.
+std::map<std::string, SolLine> read_solutions(const std::string& path) {
+  const SolFile f = read_sol_file(path);
+  for (const std::string& l : f.bad_lines) ADD_FAILURE() << "bad line: " << l;
+  std::map<std::string, SolLine> out;
+  for (const SolLine& l : f.lines) out[l.time] = l;
   return out;
 }
 
@@ -59,15 +37,13 @@ SIM_SCENARIO_T scenario(int base_rtcm) {
   return sc;
 }
 
-double dist(const double* a, const double* b) {
-  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
-}
-
 // The base stream of a recording, and the --is-rtcm value it needs.
 struct BaseStream {
   const char* name;
   int base_rtcm;  // 4 or 7: RTCM 3 MSM4 / MSM7; 0: CRVRAW
 };
+
+void PrintTo(const BaseStream& c, std::ostream* os) { *os << c.name; }
 
 // Each recording against the same scenario run from r.bin and b.bin with a
 // CRVRAW base, which is run once for all cases.
@@ -82,7 +58,7 @@ class RecordingFixesLikeCrvrawBase : public ::testing::TestWithParam<BaseStream>
     if (Crvraw_ok) Crv = read_solutions(dc.file("Normal_sol.txt"));
   }
   static inline bool Crvraw_ok = false;
-  static inline std::map<std::string, Sol> Crv;
+  static inline std::map<std::string, SolLine> Crv;
 };
 
 TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvrawRun) {
@@ -103,11 +79,11 @@ TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvra
   for (const auto& [time, s] : rt) {
     if (s.status != "FIX") continue;
     ++fixes;
-    EXPECT_LT(dist(s.xyz, truth[0].pos), 0.02) << time;
+    EXPECT_LT(sol_dist(s, truth[0].pos), 0.02) << time;
     const auto c = Crv.find(time);
     if (c == Crv.end() || c->second.status != "FIX") continue;
     ++both;
-    EXPECT_LT(dist(s.xyz, c->second.xyz), 0.01) << time;
+    EXPECT_LT(sol_dist(s, std::array{c->second.x, c->second.y, c->second.z}.data()), 0.01) << time;
   }
   EXPECT_GT(fixes, static_cast<int>(truth.size()) / 2);
   EXPECT_GT(both, static_cast<int>(truth.size()) / 2);

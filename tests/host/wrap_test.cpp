@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "host/host.h"
@@ -18,6 +19,7 @@
 namespace {
 
 using Bytes = std::vector<U08>;
+using std::tuple;
 
 Bytes frame(const std::function<int(U08*)>& pack_fn) {
   U08 buf[800];
@@ -92,29 +94,22 @@ TEST_F(Proxy, AssemblesOneEpochFromItsReports) {
   EXPECT_EQ(good, 5);
   ASIC_MEAS_T m{};
   ASSERT_EQ(ASIC_get_measurements(&m), 1);
-  EXPECT_EQ(m.chan[3].prn, 12);
-  EXPECT_EQ(m.chan[3].state, CH_TRACK);
-  EXPECT_EQ(m.chan[3].dop_freq, -1234);
-  EXPECT_EQ(m.chan[3].carrier_phase_ary_count, 4);
-  EXPECT_EQ(m.chan[3].end_carrier_phase, 777);
-  EXPECT_EQ(m.chan[3].start_carrier_phase_ary[9], 10);
-  EXPECT_EQ(m.chan[7].prn, 25);
-  EXPECT_EQ(m.chan[7].carrier_phase_ary_count, 0);  // no carrier report for channel 7
-  for (int ch = 0; ch < NCHAN; ++ch) {
+  const ASIC_CHAN_MEAS_T& m3 = m.chan[3];
+  EXPECT_EQ(tuple(m3.prn, m3.state, m3.dop_freq, m3.carrier_phase_ary_count, m3.end_carrier_phase),
+            tuple(12, CH_TRACK, -1234, 4, 777));
+  EXPECT_EQ(m3.start_carrier_phase_ary[9], 10);
+  EXPECT_EQ(tuple(m.chan[7].prn, m.chan[7].carrier_phase_ary_count), tuple(25, 0));  // no carrier report for 7
+  for (std::size_t ch = 0; ch < NCHAN; ++ch) {
     if (ch != 3 && ch != 7) {
-      EXPECT_EQ(m.chan[static_cast<std::size_t>(ch)].state, CH_IDLE) << ch;
+      EXPECT_EQ(m.chan[ch].state, CH_IDLE) << ch;
     }
   }
-  EXPECT_EQ(m.gtc.INTSEL_SEC, 345u);
-  EXPECT_EQ(m.gtc.IF_FREQ, -3);
-  EXPECT_EQ(m.gtc_shift_count, 5);
-  EXPECT_EQ(m.has_updated_rtc, 1);
-  EXPECT_EQ(m.noise_power, 2500000u);
-  EXPECT_EQ(m.gtc_sync_to_gps_time_error_unit_is_gtc_clock, -9);
-  EXPECT_EQ(m.rtc_gtc_meas.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock, 30u);
-  EXPECT_EQ(m.acc_clocks_ary_count, 3);
-  EXPECT_EQ(m.acc_clocks_ary[2], 200u);
-  EXPECT_EQ(m.acc_subsecs_ary[2], 2);
+  EXPECT_EQ(tuple(m.gtc.INTSEL_SEC, m.gtc.IF_FREQ, m.gtc_shift_count, m.has_updated_rtc, m.noise_power),
+            tuple(345u, -3, 5, 1, 2500000u));
+  EXPECT_EQ(tuple(m.gtc_sync_to_gps_time_error_unit_is_gtc_clock,
+                  m.rtc_gtc_meas.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock),
+            tuple(-9, 30u));
+  EXPECT_EQ(tuple(m.acc_clocks_ary_count, m.acc_clocks_ary[2], m.acc_subsecs_ary[2]), tuple(3, 200u, 2));
   EXPECT_EQ(ASIC_get_measurements(&m), 0);
   EXPECT_EQ(WRAP_get_overwrite_count(), 0);
 }
@@ -133,8 +128,7 @@ TEST_F(Proxy, EpochEdgeCases) {
   feed(carrier_frame(4, chan(9, CH_TRACK)));
   feed(gtc_frame(3));
   ASSERT_EQ(ASIC_get_measurements(&m), 1);
-  EXPECT_EQ(m.chan[4].carrier_phase_ary_count, 0);
-  EXPECT_EQ(m.chan[4].end_carrier_phase, 0);
+  EXPECT_EQ(tuple(m.chan[4].carrier_phase_ary_count, m.chan[4].end_carrier_phase), tuple(0, 0));
 
   // Two GTC reports without a take: one overwrite, one epoch waiting.
   feed(gtc_frame(4));
@@ -182,9 +176,7 @@ TEST_F(Proxy, ReportsThatCannotBeStoredAreDroppedAndCounted) {
   feed(gtc_frame(9));
   ASIC_MEAS_T m{};
   ASSERT_EQ(ASIC_get_measurements(&m), 1);
-  EXPECT_EQ(m.chan[0].prn, 17);
-  EXPECT_EQ(m.chan[0].state, CH_FRAMESYNC);
-  EXPECT_EQ(m.chan[0].carrier_phase_ary_count, 4);
+  EXPECT_EQ(tuple(m.chan[0].prn, m.chan[0].state, m.chan[0].carrier_phase_ary_count), tuple(17, CH_FRAMESYNC, 4));
   S16 g, p;
   U32 d, di, bc;
   U08 i;
@@ -196,8 +188,7 @@ TEST_F(Proxy, ReportsThatCannotBeStoredAreDroppedAndCounted) {
   feed(frame([&](U08* b) { return pack_msg_gtc_clock_counts(b, 0xFF, clk, sub); }));
   feed(gtc_frame(10));
   ASSERT_EQ(ASIC_get_measurements(&m), 1);
-  EXPECT_EQ(m.acc_clocks_ary_count, 10);
-  EXPECT_EQ(m.acc_clocks_ary[9], 10u);
+  EXPECT_EQ(tuple(m.acc_clocks_ary_count, m.acc_clocks_ary[9]), tuple(10, 10u));
 }
 
 TEST_F(Proxy, DataBitsQueuePerChannelAndAFullRingKeepsItsBatches) {
@@ -207,11 +198,7 @@ TEST_F(Proxy, DataBitsQueuePerChannelAndAFullRingKeepsItsBatches) {
   U08 i;
   for (U32 k = 0; k < 3; ++k) {
     ASSERT_EQ(ASIC_get_databits(5, &g, &p, &d, &di, &bc, &i), 1);
-    EXPECT_EQ(d, 0x100 + k);
-    EXPECT_EQ(bc, 500 + 0x100 + k);
-    EXPECT_EQ(g, GNSS_TYPE_GPS);
-    EXPECT_EQ(p, 7);
-    EXPECT_EQ(i, 2);
+    EXPECT_EQ(tuple(d, bc, g, p, i), tuple(0x100 + k, 500 + 0x100 + k, GNSS_TYPE_GPS, 7, 2));
   }
   EXPECT_EQ(ASIC_get_databits(5, &g, &p, &d, &di, &bc, &i), 0);
 
@@ -232,28 +219,21 @@ TEST_F(Proxy, RtcAndSearchStatusReports) {
   S32 sec = 0;
   U32 subsec = 0;
   ASSERT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), 1);
-  EXPECT_EQ(wn, 1);
-  EXPECT_EQ(sec, 5);
-  EXPECT_EQ(subsec, 1000u);
+  EXPECT_EQ(tuple(wn, sec, subsec), tuple(1, 5, 1000u));
   EXPECT_EQ(ASIC_get_rtc(&wn, &sec, &subsec), 0);
   EXPECT_EQ(HOST_has_received_rtc(), 1);
 
   feed(frame([](U08* b) { return pack_msg_pse_status(b, 2, 3, -1, 4, 5, -6, 0xFFFFFFFF); }));
   const HOST_PSE_STATUS_T* s = HOST_get_pse_status();
-  EXPECT_EQ(s->Pse_Search_Mode, 2);
-  EXPECT_EQ(s->Pse_Search_State, 3);
-  EXPECT_EQ(s->Pse_0, -1);
-  EXPECT_EQ(s->Pse_3, -6);
+  EXPECT_EQ(tuple(s->Pse_Search_Mode, s->Pse_Search_State, s->Pse_0, s->Pse_3), tuple(2, 3, -1, -6));
   msg_init();
   EXPECT_EQ(HOST_get_pse_status()->Pse_Search_Mode, 0);
 
   // Accepted and ignored reports are good frames that change nothing.
   EXPECT_EQ(feed(frame([](U08* b) { return pack_msg_asic_weak_bs_flag(b, 1); })), 1);
   EXPECT_EQ(feed(frame([](U08* b) { return pack_msg_glo_pse_status(b, 1, 1, 1, 1, 1, 1, 1); })), 1);
-  Bytes dr(47, 0);
-  dr[0] = 0x4A;
-  dr[1] = 0x58;
-  dr[2] = 32;
+  Bytes dr = {0x4A, 0x58, 32};  // type 32 with 44 zero payload bytes
+  dr.resize(47, 0);
   dr.push_back(calc_checksum(dr.data(), 47));
   EXPECT_EQ(feed(dr), 1);
   EXPECT_EQ(DP_get_wrong_msgtype_count(), 0);
