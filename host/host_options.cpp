@@ -9,6 +9,7 @@
 #include "host/host.h"
 #include "host/pc_sio.h"
 #include "kernel/src/kernel_interface.h"
+#include "rtk/rtk_cmn.h"
 
 namespace {
 
@@ -72,11 +73,22 @@ constexpr PathOption PATH_OPTIONS[] = {
      "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
 };
 
+// Texts of the limits a refused option value broke (the usage text and README
+// give the same numbers).
+static_assert(HOST_MAX_NAV_FILES == 8 && HOST_PATH_LEN == 256, "update the limit texts below");
+constexpr const char* NAV_LIMIT = "at most 8 navigation files";
+constexpr const char* PATH_LIMIT = "path longer than 255 characters";
+constexpr const char* BASE_POS_LIMIT =
+    "the base position must lie within 100 km of the Earth's surface (WGS-84 height -100000 to 100000 m)";
+constexpr double BASE_POS_MAX_HEIGHT_M = 100e3;  // |ellipsoidal height| of an accepted --base-pos, m
+
+// A decimal integer (leading zeros allowed: "010" is 10; "0x10" is refused)
+// within [min, max].
 bool parse_long(const char* s, long long min, long long max, long long* out) {
   if (s == nullptr || *s == '\0') return false;
   char* end = nullptr;
   errno = 0;
-  const long long v = std::strtoll(s, &end, 0);
+  const long long v = std::strtoll(s, &end, 10);
   if (errno != 0 || end == s || *end != '\0' || v < min || v > max) return false;
   *out = v;
   return true;
@@ -88,23 +100,46 @@ bool copy_path(char* dst, std::size_t size, const char* src) {
   return true;
 }
 
-// --nav FILE, repeatable: RINEX navigation files of a file RTK run.
-bool add_nav_file(const char* s, HOST_PARAM_T* p) {
-  if (p->n_nav >= HOST_MAX_NAV_FILES) return false;
-  if (!copy_path(p->nav_files[p->n_nav], HOST_PATH_LEN, s)) return false;
+// A path option's value into dst (HOST_PATH_LEN bytes). false when empty or
+// too long; *why then names the limit when it was the length.
+bool copy_path_option(char* dst, const char* src, const char** why) {
+  if (copy_path(dst, HOST_PATH_LEN, src)) return true;
+  if (src != nullptr && *src != '\0') *why = PATH_LIMIT;
+  return false;
+}
+
+// --nav FILE, repeatable: RINEX navigation files of a file RTK run. false
+// when malformed or past a limit (*why then names it).
+bool add_nav_file(const char* s, HOST_PARAM_T* p, const char** why) {
+  if (p->n_nav >= HOST_MAX_NAV_FILES) {
+    if (s != nullptr) *why = NAV_LIMIT;
+    return false;
+  }
+  if (!copy_path_option(p->nav_files[p->n_nav], s, why)) return false;
   ++p->n_nav;
   return true;
 }
 
-// --base-pos X,Y,Z: ECEF metres, each within 10000 km of the centre.
-bool parse_base_pos(const char* s, HOST_PARAM_T* p) {
+// Whether the ECEF point r (m) lies within BASE_POS_MAX_HEIGHT_M of the WGS-84
+// ellipsoid. Far points are refused before the conversion.
+bool near_surface(const double* r) {
+  for (int i = 0; i < 3; ++i)
+    if (std::fabs(r[i]) > 1e7) return false;
+  double pos[3];
+  ecef2pos(r, pos);
+  return std::fabs(pos[2]) <= BASE_POS_MAX_HEIGHT_M;
+}
+
+// --base-pos X,Y,Z: ECEF metres of a point near the Earth's surface
+// (near_surface; else *why names the rule).
+bool parse_base_pos(const char* s, HOST_PARAM_T* p, const char** why) {
   if (s == nullptr) return false;
   const char* q = s;
   for (int i = 0; i < 3; ++i) {
     char* end = nullptr;
     errno = 0;
     const double v = std::strtod(q, &end);
-    if (errno != 0 || end == q || !std::isfinite(v) || std::fabs(v) > 1e7) return false;
+    if (errno != 0 || end == q || !std::isfinite(v)) return false;
     p->base_pos[i] = v;
     if (i < 2) {
       if (*end != ',') return false;
@@ -112,6 +147,10 @@ bool parse_base_pos(const char* s, HOST_PARAM_T* p) {
     } else if (*end != '\0') {
       return false;
     }
+  }
+  if (!near_surface(p->base_pos)) {
+    *why = BASE_POS_LIMIT;
+    return false;
   }
   p->has_base_pos = 1;
   return true;
@@ -150,9 +189,20 @@ S16 usage_error(const char* fmt, const char* arg, HOST_PARAM_T* p) {
   return 0;
 }
 
+// A refused option value: "talonhost: --NAME: WHY" (arg is "--NAME" or
+// "--NAME=VALUE") and the usage text on stderr, exit code 2. Returns 0.
+S16 limit_error(std::string_view arg, const char* why, HOST_PARAM_T* p) {
+  const std::string_view name = arg.substr(0, arg.find('='));
+  std::fprintf(stderr, "talonhost: %.*s: %s\n", static_cast<int>(name.size()), name.data(), why);
+  HOST_print_usage(stderr);
+  p->exit_code = HOST_EXIT_USAGE;
+  return 0;
+}
+
 // One "--name VALUE" or "--name=VALUE" option. Returns the number of argv
-// entries used, 0 on an error.
-int parse_long_option(int argc, char** argv, int i, HOST_PARAM_T* p) {
+// entries used, 0 on an error; *why then names the limit the value broke, or
+// stays null when the option is unknown or malformed.
+int parse_long_option(int argc, char** argv, int i, HOST_PARAM_T* p, const char** why) {
   std::string_view arg(argv[i] + 2);
   const char* value = nullptr;
   int used = 2;
@@ -173,7 +223,7 @@ int parse_long_option(int argc, char** argv, int i, HOST_PARAM_T* p) {
   }
   for (const PathOption& o : PATH_OPTIONS) {
     if (name != o.name) continue;
-    return copy_path(p->*o.field, HOST_PATH_LEN, value) ? used : 0;
+    return copy_path_option(p->*o.field, value, why) ? used : 0;
   }
   if (name == "gnss-sel-bits") {
     long long v = 0;
@@ -182,8 +232,8 @@ int parse_long_option(int argc, char** argv, int i, HOST_PARAM_T* p) {
     return used;
   }
   if (name == "exsats") return parse_exsats(value, p) ? used : 0;
-  if (name == "nav") return add_nav_file(value, p) ? used : 0;
-  if (name == "base-pos") return parse_base_pos(value, p) ? used : 0;
+  if (name == "nav") return add_nav_file(value, p, why) ? used : 0;
+  if (name == "base-pos") return parse_base_pos(value, p, why) ? used : 0;
   return 0;
 }
 
@@ -291,7 +341,9 @@ S16 get_main_param(int argc, char** argv, HOST_PARAM_T* p) {
     const std::string_view w(a);
     if (info_word(w, p)) return 0;
     if (w.size() > 2 && w.substr(0, 2) == "--") {
-      const int used = parse_long_option(argc, argv, i, p);
+      const char* why = nullptr;
+      const int used = parse_long_option(argc, argv, i, p, &why);
+      if (used == 0 && why != nullptr) return limit_error(w, why, p);
       if (used == 0) return usage_error("talonhost: unknown or malformed option: %s", a, p);
       i += used - 1;
       continue;

@@ -83,14 +83,14 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_EQ(p.output_nmea, 1);
              }},
         Case{"every_int_parameter",
-             {"--count",          "3",   "--com-num",       "3",   "--com-num2",           "4",
-              "--com-num3",       "5",   "--kml-color",     "4",   "--kml-start-sec",      "60",
-              "--sd-replay",      "1",   "--sd-convert",    "1",   "--dr-out-gps-fixmode", "1",
-              "--do-kml-output",  "0",   "--force-warm",    "1",   "--force-cold",         "1",
-              "--out-ansi-color", "1",   "--gnss-sel-bits", "0x5", "--nav-platform-model", "2",
-              "--dazar-enabled",  "1",   "--navsys",        "1",   "--snr-mask",           "30",
-              "--geosnr-mask",    "33",  "--evl-mask",      "10",  "--is-rinex",           "1",
-              "--is-crvraw",      "0",   "--is-rtcm",       "1",   "--rtk-reset",          "0",
+             {"--count",          "3",   "--com-num",       "3",  "--com-num2",           "4",
+              "--com-num3",       "5",   "--kml-color",     "4",  "--kml-start-sec",      "60",
+              "--sd-replay",      "1",   "--sd-convert",    "1",  "--dr-out-gps-fixmode", "1",
+              "--do-kml-output",  "0",   "--force-warm",    "1",  "--force-cold",         "1",
+              "--out-ansi-color", "1",   "--gnss-sel-bits", "5",  "--nav-platform-model", "2",
+              "--dazar-enabled",  "1",   "--navsys",        "1",  "--snr-mask",           "30",
+              "--geosnr-mask",    "33",  "--evl-mask",      "10", "--is-rinex",           "1",
+              "--is-crvraw",      "0",   "--is-rtcm",       "1",  "--rtk-reset",          "0",
               "--exsats",         "3,17"},
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(tuple(p.count, p.com_num, p.com_num2, p.com_num3, p.kml_color, p.kml_start_sec, p.sd_replay,
@@ -122,6 +122,15 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_EQ(p.kml_color, KML_GREEN);
                EXPECT_STREQ(p.kml_append, "_run1");
              }},
+        Case{"decimal_with_leading_zeros",
+             {"--evl-mask", "08", "--snr-mask", "010", "--count", "007"},
+             [](const HOST_PARAM_T& p) { EXPECT_EQ(tuple(p.evl_mask, p.snr_mask, p.count), tuple(8, 10, 7)); }},
+        Case{"path_of_255_characters",
+             {"--rover-file", std::string(255, 'p')},
+             [](const HOST_PARAM_T& p) { EXPECT_EQ(std::string(p.rover_file), std::string(255, 'p')); }},
+        Case{"base_pos_99_km_up_and_down",
+             {"--base-pos", "6477137,0,0", "--base-pos", "0,0,-6257752"},  // polar radius 6356752.3 m
+             [](const HOST_PARAM_T& p) { EXPECT_EQ(tuple(p.has_base_pos, p.base_pos[2]), tuple(1, -6257752.0)); }},
         Case{"every_colour_word", {"black"}, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.kml_color, KML_BLACK); }},
         Case{"white", {"yellow", "white"}, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.kml_color, KML_WHITE); }},
         Case{"rinex_inputs",
@@ -145,8 +154,13 @@ struct Refused {
   std::string name;
   std::vector<std::string> args;
   int exit_code = 2;
+  std::string err_has = "talonhost: ";  // stderr starts with this
 };
 void PrintTo(const Refused& c, std::ostream* os) { *os << c.name; }
+
+const std::string BASE_POS_RULE =
+    "talonhost: --base-pos: the base position must lie within 100 km of the Earth's surface (WGS-84 height -100000 "
+    "to 100000 m)\n";
 
 class MainParamRefused : public ::testing::TestWithParam<Refused> {};
 
@@ -162,6 +176,7 @@ TEST_P(MainParamRefused, ExitsWithUsage) {
   EXPECT_EQ(p.exit_code, GetParam().exit_code);
   if (GetParam().exit_code == 2) {
     EXPECT_NE(err.find("Usage: talonhost"), std::string::npos);
+    EXPECT_EQ(err.substr(0, GetParam().err_has.size()), GetParam().err_has);
   }
 }
 
@@ -180,10 +195,26 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"appendix_too_long", {"-app", "0123456789012345678901234"}}, Refused{"empty_path", {"--port", ""}},
         Refused{"too_many_exsats", {"--exsats", "1,2,3,4,5,6,7,8,9,10"}}, Refused{"bad_exsats", {"--exsats", "1,,2"}},
         Refused{"base_pos_two_values", {"--base-pos", "1,2"}}, Refused{"base_pos_garbage", {"--base-pos", "1,2,3x"}},
-        Refused{"base_pos_far_away", {"--base-pos", "1e8,0,0"}},
+        Refused{"hex_integer", {"--evl-mask", "0x10"}, 2, "talonhost: unknown or malformed option: --evl-mask"},
+        Refused{"hex_bits", {"--gnss-sel-bits=0x5"}, 2, "talonhost: unknown or malformed option: --gnss-sel-bits"},
+        Refused{"base_pos_far_away", {"--base-pos", "1e8,0,0"}, 2, BASE_POS_RULE},
+        Refused{"base_pos_origin", {"--base-pos=0,0,0"}, 2, BASE_POS_RULE},
+        Refused{"base_pos_in_km", {"--base-pos", "-3749.9435172,3683.3982394,3600.6295295"}, 2, BASE_POS_RULE},
+        Refused{"base_pos_101_km_up", {"--base-pos", "6479137,0,0"}, 2, BASE_POS_RULE},
+        Refused{"base_pos_101_km_down", {"--base-pos", "0,0,6255752"}, 2, BASE_POS_RULE},
+        Refused{"path_of_256_characters",
+                {"--base-rinex", std::string(256, 'p')},
+                2,
+                "talonhost: --base-rinex: path longer than 255 characters"},
+        Refused{"nav_path_of_256_characters",
+                {"--nav", std::string(256, 'p')},
+                2,
+                "talonhost: --nav: path longer than 255 characters"},
         Refused{"too_many_nav_files",
                 {"--nav", "1", "--nav", "2", "--nav", "3", "--nav", "4", "--nav", "5", "--nav", "6", "--nav", "7",
-                 "--nav", "8", "--nav", "9"}}),
+                 "--nav", "8", "--nav=9"},
+                2,
+                "talonhost: --nav: at most 8 navigation files\n"}),
     [](const ::testing::TestParamInfo<Refused>& i) { return i.param.name; });
 
 }  // namespace
