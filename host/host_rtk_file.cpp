@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "host/host.h"
+#include "host/host_input.h"
 #include "host/host_output.h"
 #include "host/host_run.h"
 #include "host/host_solution.h"
@@ -117,10 +118,12 @@ long file_size(std::FILE* fp) {
 
 int run_crvraw(const HOST_PARAM_T& p) {
   int rc = HOST_EXIT_START;
-  if ((Input.fp_rover = std::fopen(p.rover_file, "rb")) == nullptr) {
+  if ((Input.fp_rover = HOST_open_input(p.rover_file, "rb")) == nullptr) {
     std::printf("RTK_ERROR : can't open rover CRVRAW\n");
-  } else if ((Input.fp_base = std::fopen(p.base_file, "rb")) == nullptr) {
+    HOST_report_open_error(p.rover_file);
+  } else if ((Input.fp_base = HOST_open_input(p.base_file, "rb")) == nullptr) {
     std::printf("RTK_ERROR : can't open base CRVRAW\n");
+    HOST_report_open_error(p.base_file);
   } else {
     Input.rover_size = file_size(Input.fp_rover);
     run_epochs(p, RTK_EPOCH_SOURCE_T{crvraw_next, crvraw_read_pct, 1});
@@ -146,11 +149,11 @@ int rinex_next() {
 int open_rinex_side(int rcv, const char* obs, const char* crv, std::FILE** fp_obs, std::FILE** fp_crv) {
   const char* side = rcv == RINEX_ROVER ? "rover" : "base";
   if (obs[0] == '\0') {
-    if ((*fp_crv = std::fopen(crv, "rb")) != nullptr) return HOST_EXIT_OK;
+    if ((*fp_crv = HOST_open_input(crv, "rb")) != nullptr) return HOST_EXIT_OK;
     std::fprintf(stderr, "talonhost: %s: cannot open the %s CRVRAW file\n", crv, side);
     return HOST_EXIT_START;
   }
-  if ((*fp_obs = std::fopen(obs, "r")) == nullptr) {
+  if ((*fp_obs = HOST_open_input(obs, "r")) == nullptr) {
     std::fprintf(stderr, "talonhost: %s: cannot open the RINEX observation file\n", obs);
     return HOST_EXIT_START;
   }
@@ -175,7 +178,10 @@ int open_rinex_inputs(const HOST_PARAM_T& p) {
   Input.rinex.fp_rover = Input.fp_rover;
   Input.rinex.fp_base = Input.fp_base;
   for (int i = 0; i < p.n_nav; ++i)
-    if (!RINEX_read_nav(p.nav_files[i])) rc = worse(rc, HOST_EXIT_INPUT_FAULT);
+    if (!HOST_check_input(p.nav_files[i]))
+      rc = worse(rc, HOST_EXIT_START);
+    else if (!RINEX_read_nav(p.nav_files[i]))
+      rc = worse(rc, HOST_EXIT_INPUT_FAULT);
   if (rc != HOST_EXIT_OK) return rc;
   if (rover_rinex && RINEX_get_nav_count() == 0) {
     std::fprintf(stderr, "talonhost: no navigation data: a RINEX rover needs --nav with GPS or GLONASS ephemerides\n");
@@ -226,7 +232,7 @@ int recording_next() {
 
 int run_recording(const HOST_PARAM_T& p) {
   int rc = HOST_EXIT_START;
-  if ((Input.fp_rb = std::fopen(p.rb_file, "rb")) == nullptr) {
+  if ((Input.fp_rb = HOST_open_input(p.rb_file, "rb")) == nullptr) {
     std::fprintf(stderr, "talonhost: %s: cannot open the recording\n", p.rb_file);
   } else {
     CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
