@@ -34,14 +34,10 @@ SIO_T open_rtk_port(const char* path, int com_num) {
   return sio_open(com_num - 1, SERIAL_BAUD_115200);
 }
 
-// Open rb.bin and the ports; on a failure its message on stdout. 1 when all
-// that the run needs is open.
+// Open the ports, then rb.bin (a run that cannot start leaves the previous
+// recording as it was); on a failure its message on stdout. 1 when all that
+// the run needs is open.
 bool rtk_open_io(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
-  io->fp_rb = std::fopen("rb.bin", "wb");
-  if (io->fp_rb == nullptr) {
-    std::printf("Open rb.bin to log is failed!\n");
-    return false;
-  }
   io->sio = open_rtk_port(p.port_path, p.com_num);
   if (io->sio == nullptr) {
     std::printf("Open serial port 1 is failed ..\n");
@@ -60,6 +56,11 @@ bool rtk_open_io(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
       std::printf("Open serial port 3 is failed ..\n");
       return false;
     }
+  }
+  io->fp_rb = std::fopen("rb.bin", "wb");
+  if (io->fp_rb == nullptr) {
+    std::printf("Open rb.bin to log is failed!\n");
+    return false;
   }
   return true;
 }

@@ -13,9 +13,9 @@
 int HOST_run_navigation(const HOST_PARAM_T& p);
 
 // Real-time RTK (rtk_mode not 0, mode HOST_LOGGING): rover port, optional
-// base and solution output ports, every byte recorded in rb.bin. Runs until
-// SIGINT; HOST_EXIT_OK then, HOST_EXIT_START when rb.bin or a port cannot be
-// opened.
+// base and solution output ports, every byte recorded in rb.bin (created
+// after the ports are open). Runs until SIGINT; HOST_EXIT_OK then,
+// HOST_EXIT_START when a port or rb.bin cannot be opened.
 int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 
 // File RTK (rtk_mode not 0, mode HOST_REPLAY): CRVRAW rover and base files,
