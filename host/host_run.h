@@ -23,7 +23,9 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 // --nav), or a real-time recording (--rb-file). Writes Normal_sol.txt and
 // Geotagging_sol.txt. HOST_EXIT_OK when the run completed, HOST_EXIT_START
 // when the rover or base cannot be opened (or there is no input),
-// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults.
+// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults,
+// HOST_EXIT_OUTPUT_FAULT when a solution file cannot be created or written
+// (the run stops at that epoch; one message on stderr, after the others).
 int HOST_run_rtk_file(const HOST_PARAM_T& p);
 
 // Stop request of the navigation and real-time RTK loops: set by

@@ -46,7 +46,8 @@ struct FaultCase {
   std::string err_line;  // the one "talonhost: " line on stderr ("": none)
   std::vector<std::string> out_has = {};
   std::vector<std::string> out_lacks = {};
-  int geo_lines_below = -1;  // Geotagging_sol.txt holds fewer solution lines (the run stopped early)
+  int geo_lines_below = -1;  // Geotagging_sol.txt holds fewer solution lines
+                             // (the run stopped early)
 };
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
@@ -56,7 +57,8 @@ constexpr uid_t NOBODY = 65534;
 const Bytes RTC_FRAME = {0x4A, 0x58, 0x0E, 0x00, 0x01, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x03, 0xE8, 0xF3};
 const Bytes HOSTBASE_INIT = {0x4A, 0x58, 0x0F, 0x1D};
 
-// Start the program in dir (stdout, stderr to io/out, io/err), as "nobody" when asked and running as root.
+// Start the program in dir (stdout, stderr to io/out, io/err), as "nobody" when
+// asked and running as root.
 int spawn_as(const std::string& dir, const std::string& io, const std::vector<std::string>& args, bool nobody) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
@@ -143,25 +145,46 @@ const std::vector<std::string> STATIC = {"--rover-file", "@DATA@/sample-static/r
                                          "@DATA@/sample-static/b.bin"};
 const std::vector<std::string> LOGGING = {"--rtk-mode", "0", "--mode", "0", "--port", "PTY", "--do-kml-output", "0"};
 
-INSTANTIATE_TEST_SUITE_P(Cases, OutputFault,
-                         ::testing::Values(
-                             // A start that fails at a port leaves the previous recording as it was.
-                             FaultCase{"rtk_rover_port_missing_keeps_rb_bin",
-                                       Drive::UNATTENDED,
-                                       Setup::PREVIOUS,
-                                       "rb.bin",
-                                       {"--mode", "0", "--port", "/nonexistent/ttyUSB9"},
-                                       HOST_EXIT_START,
-                                       "",
-                                       {"Open serial port 1 is failed ..\n"}},
-                             FaultCase{"rtk_base_port_missing_keeps_rb_bin",
-                                       Drive::UNATTENDED,
-                                       Setup::PREVIOUS,
-                                       "rb.bin",
-                                       {"--mode", "0", "--port", "PTY", "--base-port", "/nonexistent/ttyUSB9"},
-                                       HOST_EXIT_START,
-                                       "",
-                                       {"Open serial port 2 is failed ..\n"}}),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OutputFault,
+    ::testing::Values(
+        // A start that fails at a port leaves the previous recording as it was.
+        FaultCase{"rtk_rover_port_missing_keeps_rb_bin",
+                  Drive::UNATTENDED,
+                  Setup::PREVIOUS,
+                  "rb.bin",
+                  {"--mode", "0", "--port", "/nonexistent/ttyUSB9"},
+                  HOST_EXIT_START,
+                  "",
+                  {"Open serial port 1 is failed ..\n"}},
+        FaultCase{"rtk_base_port_missing_keeps_rb_bin",
+                  Drive::UNATTENDED,
+                  Setup::PREVIOUS,
+                  "rb.bin",
+                  {"--mode", "0", "--port", "PTY", "--base-port", "/nonexistent/ttyUSB9"},
+                  HOST_EXIT_START,
+                  "",
+                  {"Open serial port 2 is failed ..\n"}},
+        // File RTK: Normal_sol.txt cannot be created, or the disk fills up
+        // mid-run.
+        FaultCase{"normal_sol_is_a_directory", Drive::UNATTENDED, Setup::DIRECTORY, "Normal_sol.txt", STATIC,
+                  HOST_EXIT_OUTPUT_FAULT, "talonhost: Normal_sol.txt: cannot create: Is a directory"},
+        FaultCase{"geotagging_sol_is_a_directory", Drive::UNATTENDED, Setup::DIRECTORY, "Geotagging_sol.txt", STATIC,
+                  HOST_EXIT_OUTPUT_FAULT, "talonhost: Geotagging_sol.txt: cannot create: Is a directory"},
+        FaultCase{"read_only_directory", Drive::UNATTENDED, Setup::READ_ONLY, "", STATIC, HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: Normal_sol.txt: cannot create: Permission denied"},
+        // 300 epochs, 100 of them geotagging: the run stops at the first failed
+        // write of Normal_sol.txt, within its first few dozen epochs.
+        FaultCase{"normal_sol_disk_full",
+                  Drive::UNATTENDED,
+                  Setup::DEV_FULL,
+                  "Normal_sol.txt",
+                  {"--rover-file", "@DATA@/sample-moving-5hz/r.bin", "--base-file", "@DATA@/sample-moving-5hz/b.bin"},
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: Normal_sol.txt: cannot write: No space left on device",
+                  {},
+                  {},
+                  50}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
