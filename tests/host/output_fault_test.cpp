@@ -27,7 +27,7 @@ using Bytes = std::vector<unsigned char>;
 enum class Drive {
   UNATTENDED,  // nothing on its ports: ends by itself
   RTK_RT,      // real-time RTK: rover bytes fed on the pty until the program ends
-  LOGGING,     // navigation logging: the RTC handshake answered, then finish.txt
+  LOGGING,     // navigation logging: the RTC handshake answered, 16 KiB of link noise, then finish.txt
 };
 enum class Setup {
   DIRECTORY,  // `file` is a directory
@@ -102,18 +102,20 @@ TEST_P(OutputFault, OneMessageAndExitCode) {
   }
 
   const int pid = spawn_as(d.path(), io.path(), args, c.setup == Setup::READ_ONLY);
-  if (c.drive == Drive::RTK_RT) {
-    // 16 KiB of rover bytes in small chunks: more than rb.bin's stdio buffer.
-    const Bytes chunk(128, 0x5A);
+  // 16 KiB in small chunks: more than the stdio buffer of rb.bin or log_data.dat.
+  auto feed = [&pty]() {
+    const Bytes chunk(128, 0x00);
     for (int i = 0; i < 128; ++i) {
       write_all(pty.master, chunk.data(), chunk.size());
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-  }
+  };
+  if (c.drive == Drive::RTK_RT) feed();
   if (c.drive == Drive::LOGGING) {
     EXPECT_EQ(read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
     write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    feed();
     write_file(d.file("finish.txt"), {});  // ends a run that got past its start
   }
   // Every case ends by itself; a run still going after the time-out fails here.
@@ -184,7 +186,63 @@ INSTANTIATE_TEST_SUITE_P(
                   "talonhost: Normal_sol.txt: cannot write: No space left on device",
                   {},
                   {},
-                  50}),
+                  50},
+        // Real-time RTK: rb.bin fills the disk; the run closes down by itself.
+        FaultCase{"rb_bin_disk_full",
+                  Drive::RTK_RT,
+                  Setup::DEV_FULL,
+                  "rb.bin",
+                  {"--mode", "0", "--port", "PTY"},
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: rb.bin: cannot write: No space left on device",
+                  {"Start in real time mode....\n"}},
+        // Logging: the files of the start, and the start-up image saved at the
+        // end.
+        FaultCase{"rtc_data_is_a_directory",
+                  Drive::LOGGING,
+                  Setup::DIRECTORY,
+                  "rtc_data.dat",
+                  LOGGING,
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: rtc_data.dat: cannot create: Is a directory",
+                  {"wait rtc count = "},
+                  {"Save initilize files"}},
+        FaultCase{"log_data_is_a_directory",
+                  Drive::LOGGING,
+                  Setup::DIRECTORY,
+                  "log_data.dat",
+                  LOGGING,
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: log_data.dat: cannot create: Is a directory",
+                  {"wait rtc count = "},
+                  {"Save initilize files"}},
+        // The link log fills the disk: the run stops; its start-up images are still saved.
+        FaultCase{"log_data_disk_full",
+                  Drive::LOGGING,
+                  Setup::DEV_FULL,
+                  "log_data.dat",
+                  LOGGING,
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: log_data.dat: cannot write: No space left on device",
+                  {"wait rtc count = ", "Save initilize files...\n"}},
+        FaultCase{"log_save_is_a_directory",
+                  Drive::LOGGING,
+                  Setup::DIRECTORY,
+                  "log_save.dat",
+                  LOGGING,
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: log_save.dat: cannot create: Is a directory",
+                  {"wait rtc count = "},
+                  {"Save initilize files"}},
+        FaultCase{"flash_save_disk_full",
+                  Drive::LOGGING,
+                  Setup::DEV_FULL,
+                  "flash_save.alm",
+                  LOGGING,
+                  HOST_EXIT_OUTPUT_FAULT,
+                  "talonhost: flash_save.alm: cannot write: No space left on device",
+                  {"wait rtc count = "},
+                  {"Save initilize files"}}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
