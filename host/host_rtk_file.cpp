@@ -249,10 +249,7 @@ int run_recording(const HOST_PARAM_T& p) {
   return rc;
 }
 
-}  // namespace
-
-namespace {
-
+// The run of the input that the parameters name; its exit code.
 int run_input(const HOST_PARAM_T& p) {
   if (p.rb_file[0] != '\0') return run_recording(p);
   if (p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0') return run_rinex(p);
