@@ -85,11 +85,14 @@ struct HOST_PARAM_T {
 
 // Exit codes of the program.
 enum : int {
-  HOST_EXIT_OK = 0,           // run completed (file RTK: solution files written), or "help" / "version"
-  HOST_EXIT_START = 1,        // run could not start: a port or file could not be opened, an SD-card log
-                              // header is short, or file RTK has no input (--is-crvraw 0)
-  HOST_EXIT_USAGE = 2,        // unknown or malformed option (usage on stderr)
-  HOST_EXIT_INPUT_FAULT = 3,  // file RTK input unusable, or faults counted during the run (stderr)
+  HOST_EXIT_OK = 0,            // run completed (file RTK: solution files written), or "help" / "version"
+  HOST_EXIT_START = 1,         // run could not start: a port or file could not be opened, an SD-card log
+                               // header is short, or file RTK has no input (--is-crvraw 0)
+  HOST_EXIT_USAGE = 2,         // unknown or malformed option (usage on stderr)
+  HOST_EXIT_INPUT_FAULT = 3,   // file RTK input unusable, or faults counted during the run (stderr)
+  HOST_EXIT_OUTPUT_FAULT = 4,  // an output file could not be written: a solution file, rb.bin, log_data.dat,
+                               // rtc_data.dat or a start-up file could not be created or written (one message
+                               // on stderr naming the file and the reason; the run stops)
 };
 
 // Store the defaults in *p, then apply the command line (argv[1..argc-1];
@@ -120,7 +123,8 @@ void send_hostbase_stop_msg(SIO_S* sio);
 // Start-up handshake of real-time navigation: dispatches what the target
 // sends on sio for at most 3 s. Returns 1 when the target's RTC report
 // arrived and rtc_data.dat was written; 0 on a time-out, a stop request or
-// when rtc_data.dat cannot be created.
+// when rtc_data.dat cannot be created or written (an output fault, noted with
+// HOST_note_output_fault).
 S16 wait_rtc_input(SIO_S* sio);
 
 // One line of Normal_sol.txt / Geotagging_sol.txt, with its line end, into

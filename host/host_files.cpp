@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 
@@ -32,11 +33,28 @@ int read_image(const char* name, U08* dst, std::size_t size) {
   return 1;
 }
 
-void write_image(const char* name, const U08* src, std::size_t size) {
+// The first output fault of the run (see HOST_note_output_fault).
+struct OUTPUT_FAULT_T {
+  const char* name = nullptr;  // null: none
+  const char* what = nullptr;
+  int err = 0;
+};
+OUTPUT_FAULT_T Output_fault{};
+
+// Write a whole file `name` from `size` bytes of `src`. 1 when written and
+// closed; 0 after an output fault (noted).
+S16 write_image(const char* name, const U08* src, std::size_t size) {
   std::FILE* fp = std::fopen(name, "wb");
-  if (fp == nullptr) return;
-  (void)std::fwrite(src, 1, size, fp);
-  std::fclose(fp);
+  if (fp == nullptr) {
+    HOST_note_output_fault(name, "create", errno);
+    return 0;
+  }
+  const bool written = std::fwrite(src, 1, size, fp) == size;
+  const int write_err = errno;
+  const bool closed = std::fclose(fp) == 0;
+  if (written && closed) return 1;
+  HOST_note_output_fault(name, "write", written ? errno : write_err);
+  return 0;
 }
 
 // SAVE_RTC_T: rtc_sec S32 @0, rtc_subsec U32 @4, rtc_wn S16 @8, crc U16 @10.
@@ -180,23 +198,36 @@ const KERNEL_INIT_T* HOST_get_sd_kernel_init_data() {
   return Has_valid_sd_kernel_init_data ? &Sd_kernel_init_data : nullptr;
 }
 
-void load_logging_init_file() {
-  if (read_image("log_save.dat", Backup_region.data(), Backup_region.size()))
-    write_image("log_init.dat", Backup_region.data(), Backup_region.size());
+void HOST_note_output_fault(const char* name, const char* what, int err) {
+  if (Output_fault.name == nullptr) Output_fault = OUTPUT_FAULT_T{name, what, err};
+}
+int HOST_has_output_fault() { return Output_fault.name != nullptr ? 1 : 0; }
+void HOST_clear_output_fault() { Output_fault = OUTPUT_FAULT_T{}; }
+int HOST_report_output_fault() {
+  if (Output_fault.name == nullptr) return 0;
+  std::fprintf(stderr, "talonhost: %s: cannot %s: %s\n", Output_fault.name, Output_fault.what,
+               std::strerror(Output_fault.err));
+  HOST_clear_output_fault();
+  return 1;
 }
 
-void init_nvram_block_file_in_log_mode() {
-  if (read_image("flash_save.alm", Alm_nvram_block.data(), Alm_nvram_block.size()))
-    write_image("flash.alm", Alm_nvram_block.data(), Alm_nvram_block.size());
+S16 load_logging_init_file() {
+  if (!read_image("log_save.dat", Backup_region.data(), Backup_region.size())) return 1;
+  return write_image("log_init.dat", Backup_region.data(), Backup_region.size());
 }
 
-void save_init_file() { write_image("log_save.dat", Backup_region.data(), Backup_region.size()); }
-
-void save_nvram_block_file_in_log_mode() {
-  write_image("flash_save.alm", Alm_nvram_block.data(), Alm_nvram_block.size());
+S16 init_nvram_block_file_in_log_mode() {
+  if (!read_image("flash_save.alm", Alm_nvram_block.data(), Alm_nvram_block.size())) return 1;
+  return write_image("flash.alm", Alm_nvram_block.data(), Alm_nvram_block.size());
 }
 
-void write_sd_convert_init_files() { write_image("log_init.dat", Backup_region.data(), Backup_region.size()); }
+S16 save_init_file() { return write_image("log_save.dat", Backup_region.data(), Backup_region.size()); }
+
+S16 save_nvram_block_file_in_log_mode() {
+  return write_image("flash_save.alm", Alm_nvram_block.data(), Alm_nvram_block.size());
+}
+
+S16 write_sd_convert_init_files() { return write_image("log_init.dat", Backup_region.data(), Backup_region.size()); }
 
 void load_replay_init_file() {
   std::FILE* fp = std::fopen("rtc_data.dat", "rb");
@@ -215,10 +246,7 @@ void load_replay_init_file() {
 S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec) {
   std::array<U08, SAVE_RTC_SIZE> b{};
   encode_save_rtc_le(b.data(), rtc_wn, rtc_sec, rtc_subsec);
-  std::FILE* fp = std::fopen("rtc_data.dat", "wb");
-  if (fp == nullptr) return 0;
-  const bool ok = std::fwrite(b.data(), 1, b.size(), fp) == b.size();
-  return (std::fclose(fp) == 0 && ok) ? 1 : 0;
+  return write_image("rtc_data.dat", b.data(), b.size());
 }
 
 S16 restore_sd_kernel_init_data(std::FILE* fp) {

@@ -4,6 +4,7 @@
 // loop (link bytes -> dispatcher -> kernel -> outputs) and its end sequence.
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -43,6 +44,15 @@ constexpr U32 FINISH_PROBE_MASK = 0x3FFF;   // probe finish.txt every 16384 pass
 constexpr int HANDSHAKE_TIMEOUT_MS = 3000;  // time the target has to answer HOSTBASE_INIT
 constexpr int STOP_DRAIN_TIMEOUT_MS = 2000;
 
+constexpr const char* LINK_LOG_NAME = "log_data.dat";
+
+// A failed write of the output file `name`: noted as the run's output fault
+// (with errno), and the run is asked to stop.
+void output_fault_stop(const char* name) {
+  HOST_note_output_fault(name, "write", errno);
+  HOST_request_stop();
+}
+
 // Send one packed frame (size bytes without its checksum) whole.
 void send_frame(SIO_T sio, U08* buf, int size) {
   const int n = append_checksum(buf, size);
@@ -60,7 +70,7 @@ void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec) {
 S16 HOST_has_received_rtc() { return Host_has_received_rtc; }
 std::FILE* HOST_get_log_file() { return Fp_link_log; }
 void HOST_flush_log() {
-  if (Fp_link_log != nullptr) std::fflush(Fp_link_log);
+  if (Fp_link_log != nullptr && std::fflush(Fp_link_log) != 0) output_fault_stop(LINK_LOG_NAME);
 }
 long HOST_get_good_frame_count() { return Good_frame_count; }
 
@@ -170,14 +180,18 @@ NavStart nav_open_replay(const HOST_PARAM_T& p, NAV_RUN_T* r) {
 }
 
 // Logging: HOSTBASE_INIT, the RTC handshake, then the link log and the
-// start-up files.
+// start-up files (the port is open, so a run that cannot start does not
+// touch them). A file that cannot be written ends the run (output fault).
 NavStart nav_open_link(NAV_RUN_T* r) {
   send_hostbase_init_msg(r->sio);
   if (!wait_rtc_input(r->sio)) return NavStart::END;
-  Fp_link_log = std::fopen("log_data.dat", "wb");
-  if (Fp_link_log == nullptr) return NavStart::END;
-  load_logging_init_file();
-  init_nvram_block_file_in_log_mode();
+  Fp_link_log = std::fopen(LINK_LOG_NAME, "wb");
+  if (Fp_link_log == nullptr) {
+    HOST_note_output_fault(LINK_LOG_NAME, "create", errno);
+    return NavStart::END;
+  }
+  const S16 init_copied = load_logging_init_file();
+  if (!init_nvram_block_file_in_log_mode() || !init_copied) return NavStart::END;
   r->start_log_success = true;
   return NavStart::RUN;
 }
@@ -224,23 +238,31 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   if (std::signal(SIGINT, sigint_handler) == SIG_ERR) std::exit(1);
 
   if (!r->logging && p.sd_replay && p.sd_convert) {
-    write_sd_convert_init_files();
-    r->fp_cnv = std::fopen("log_data.dat", "wb");
+    if (!write_sd_convert_init_files()) HOST_request_stop();
+    r->fp_cnv = std::fopen(LINK_LOG_NAME, "wb");
+    if (r->fp_cnv == nullptr) {
+      HOST_note_output_fault(LINK_LOG_NAME, "create", errno);
+      HOST_request_stop();
+    }
   }
 }
 
 // The next link bytes into buf: up to 8 bytes of the replay file (none: the
 // run stops; copied to the conversion file when open), or what the port has
-// (appended to the link log). Returns their count, 0 or less when none.
+// (appended to the link log). Returns their count, 0 or less when none. A
+// failed write of the log stops the run (output fault).
 int nav_read(const NAV_RUN_T& r, char* buf) {
   if (!r.logging) {
     const int len = static_cast<int>(std::fread(buf, 1, HOST_REPLAY_CHUNK, r.fp_replay));
     if (len == 0) HOST_request_stop();
-    if (r.fp_cnv != nullptr && len > 0) std::fwrite(buf, 1, static_cast<std::size_t>(len), r.fp_cnv);
+    if (r.fp_cnv != nullptr && len > 0 &&
+        std::fwrite(buf, 1, static_cast<std::size_t>(len), r.fp_cnv) != static_cast<std::size_t>(len))
+      output_fault_stop(LINK_LOG_NAME);
     return len;
   }
   const int len = sio_rx(r.sio, buf, HOST_RX_CHUNK);
-  if (len > 0) std::fwrite(buf, 1, static_cast<std::size_t>(len), Fp_link_log);
+  if (len > 0 && std::fwrite(buf, 1, static_cast<std::size_t>(len), Fp_link_log) != static_cast<std::size_t>(len))
+    output_fault_stop(LINK_LOG_NAME);
   return len;
 }
 
@@ -286,10 +308,12 @@ void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
   }
 }
 
+// Close what is open; a failed close of a written log (its last bytes) is an
+// output fault.
 void nav_close_files(NAV_RUN_T* r) {
   if (r->fp_replay != nullptr) std::fclose(r->fp_replay);
-  if (Fp_link_log != nullptr) std::fclose(Fp_link_log);
-  if (r->fp_cnv != nullptr) std::fclose(r->fp_cnv);
+  if (Fp_link_log != nullptr && std::fclose(Fp_link_log) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);
+  if (r->fp_cnv != nullptr && std::fclose(r->fp_cnv) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);
   r->fp_replay = nullptr;
   Fp_link_log = nullptr;
   r->fp_cnv = nullptr;
@@ -311,9 +335,9 @@ void nav_end(NAV_RUN_T* r) {
       const S32 len = ALM_get_address(&alm_addr);
       if (alm_addr != nullptr && len > 0 && len <= HOST_IMAGE_SIZE)
         std::memmove(HOST_get_alm_nvram_block(), alm_addr, static_cast<std::size_t>(len));
-      save_init_file();
-      save_nvram_block_file_in_log_mode();
-      std::printf("Save initilize files...\n");
+      // Both images are attempted; the message only when both were saved.
+      const S16 init_saved = save_init_file();
+      if (save_nvram_block_file_in_log_mode() && init_saved) std::printf("Save initilize files...\n");
     }
   }
   HOSTOUT_print_debug_informations_at_end();
@@ -325,17 +349,20 @@ void nav_end(NAV_RUN_T* r) {
 
 }  // namespace
 
+// An output fault is reported last, in one line, and gives
+// HOST_EXIT_OUTPUT_FAULT.
 int HOST_run_navigation(const HOST_PARAM_T& p) {
+  HOST_clear_output_fault();
   NAV_RUN_T r;
   const NavStart start = nav_start(p, &r);
   if (start == NavStart::ABORT) {
     nav_close_files(&r);
-    return HOST_EXIT_START;
+    return HOST_report_output_fault() ? HOST_EXIT_OUTPUT_FAULT : HOST_EXIT_START;
   }
   if (start == NavStart::RUN) {
     nav_prepare(p, &r);
     nav_loop(p, r);
   }
   nav_end(&r);
-  return HOST_EXIT_OK;
+  return HOST_report_output_fault() ? HOST_EXIT_OUTPUT_FAULT : HOST_EXIT_OK;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "host/host.h"
+#include "host/host_files.h"
 #include "host/host_input.h"
 #include "host/host_output.h"
 #include "host/host_run.h"
@@ -67,15 +68,18 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
 
 // Solution files, then the engine after every step of the source; each
 // solved epoch counted, reported and written. Closes the KML and solution
-// files at the end and prints the summary when the source reports.
+// files at the end and prints the summary when the source reports. An output
+// fault (noted, reported by HOST_run_rtk_file) stops the run: no further
+// epochs, no summary.
 void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
   HOSTSOL_FILES_T files;
-  HOSTSOL_open(p, &files);
+  bool written = HOSTSOL_open(p, &files) != 0;
   long acc_cnt4 = 0;
   HOSTSOL_STATS_T stats;
   const auto wall0 = std::chrono::steady_clock::now();
   auto last_progress = wall0;
-  while (src.next()) {
+  bool progress_shown = false;  // a progress line (without its line end) is on stderr
+  while (written && src.next()) {
     if (!RTK_loop()) continue;
     ++acc_cnt4;
     sol_t sol{};
@@ -86,14 +90,17 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
       if (std::chrono::duration<double>(now - last_progress).count() >= PROGRESS_PERIOD_S) {
         last_progress = now;
         HOSTSOL_print_progress(stats, src.read_pct != nullptr ? src.read_pct() : 0.0);
+        progress_shown = true;
       }
     }
-    HOSTSOL_write(acc_cnt4, sol, files);
+    written = HOSTSOL_write(acc_cnt4, sol, files) != 0;
   }
   HOSTOUT_close();
-  if (src.report) {
+  if (written && src.report) {
     HOSTSOL_print_progress(stats, 100.0);
     HOSTSOL_print_summary(stats, seconds_since(wall0));
+  } else if (progress_shown) {
+    std::fputc('\n', stderr);  // ends the progress line before the fault message
   }
   HOSTSOL_close(&files);
 }
@@ -248,11 +255,20 @@ int run_recording(const HOST_PARAM_T& p) {
   return rc;
 }
 
-}  // namespace
-
-int HOST_run_rtk_file(const HOST_PARAM_T& p) {
+// The run of the input that the parameters name; its exit code.
+int run_input(const HOST_PARAM_T& p) {
   if (p.rb_file[0] != '\0') return run_recording(p);
   if (p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0') return run_rinex(p);
   if (!p.is_crvraw) return HOST_EXIT_START;  // no input: ends at once
   return run_crvraw(p);
+}
+
+}  // namespace
+
+// A solution file that could not be written is reported last, in one line,
+// and outranks the input's exit code.
+int HOST_run_rtk_file(const HOST_PARAM_T& p) {
+  HOST_clear_output_fault();
+  const int rc = run_input(p);
+  return HOST_report_output_fault() ? HOST_EXIT_OUTPUT_FAULT : rc;
 }

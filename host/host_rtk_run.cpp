@@ -3,6 +3,7 @@
 // port, one solution line per solved epoch on that port.
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -34,14 +35,10 @@ SIO_T open_rtk_port(const char* path, int com_num) {
   return sio_open(com_num - 1, SERIAL_BAUD_115200);
 }
 
-// Open rb.bin and the ports; on a failure its message on stdout. 1 when all
-// that the run needs is open.
+// Open the ports, then rb.bin (a run that cannot start leaves the previous
+// recording as it was); on a failure its message on stdout. 1 when all that
+// the run needs is open.
 bool rtk_open_io(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
-  io->fp_rb = std::fopen("rb.bin", "wb");
-  if (io->fp_rb == nullptr) {
-    std::printf("Open rb.bin to log is failed!\n");
-    return false;
-  }
   io->sio = open_rtk_port(p.port_path, p.com_num);
   if (io->sio == nullptr) {
     std::printf("Open serial port 1 is failed ..\n");
@@ -61,15 +58,28 @@ bool rtk_open_io(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
       return false;
     }
   }
+  io->fp_rb = std::fopen("rb.bin", "wb");
+  if (io->fp_rb == nullptr) {
+    std::printf("Open rb.bin to log is failed!\n");
+    return false;
+  }
   return true;
 }
 
+// Close what is open; a failed close of rb.bin (its last bytes) is an output fault.
 void rtk_close_io(RTK_RT_IO_T* io) {
   sio_close(io->sio3);
   sio_close(io->sio2);
   sio_close(io->sio);
-  if (io->fp_rb != nullptr) std::fclose(io->fp_rb);
+  if (io->fp_rb != nullptr && std::fclose(io->fp_rb) != 0) HOST_note_output_fault("rb.bin", "write", errno);
   *io = RTK_RT_IO_T{};
+}
+
+// One record into rb.bin; a failed write is an output fault that stops the run.
+void rtk_record(const RTK_RT_IO_T& io, int is_base, const char* buf, int len) {
+  if (write_rb_record(io.fp_rb, is_base, buf, len)) return;
+  HOST_note_output_fault("rb.bin", "write", errno);
+  HOST_request_stop();
 }
 
 // The solution line of the real-time output port.
@@ -115,7 +125,7 @@ void rtk_solved_epoch(const HOST_PARAM_T& p, const RTK_RT_IO_T& io, int acc_cnt)
 }
 
 // Main loop: base bytes, rover bytes (each recorded, then to its reader),
-// the engine, until a stop request.
+// the engine, until a stop request (SIGINT, or a failed write of rb.bin).
 void rtk_realtime_loop(const HOST_PARAM_T& p, const RTK_RT_IO_T& io) {
   char buf[RTK_RX_CHUNK];
   char buf2[RTK_RX_CHUNK];
@@ -125,7 +135,7 @@ void rtk_realtime_loop(const HOST_PARAM_T& p, const RTK_RT_IO_T& io) {
     if (io.sio2 != nullptr) {
       len2 = sio_rx(io.sio2, buf2, RTK_RX_CHUNK);
       if (len2 > 0) {
-        write_rb_record(io.fp_rb, 1, buf2, len2);
+        rtk_record(io, 1, buf2, len2);
         if (p.is_rtcm)
           RTCM3_process_base(len2, buf2);
         else
@@ -134,7 +144,7 @@ void rtk_realtime_loop(const HOST_PARAM_T& p, const RTK_RT_IO_T& io) {
     }
     const int len = sio_rx(io.sio, buf, RTK_RX_CHUNK);
     if (len > 0) {
-      write_rb_record(io.fp_rb, 0, buf, len);
+      rtk_record(io, 0, buf, len);
       CRV_process_rover(len, buf);
     }
     if (RTK_loop()) {
@@ -149,6 +159,7 @@ void rtk_realtime_loop(const HOST_PARAM_T& p, const RTK_RT_IO_T& io) {
 }  // namespace
 
 int HOST_run_rtk_realtime(const HOST_PARAM_T& p) {
+  HOST_clear_output_fault();
   RTK_RT_IO_T io;
   const bool ok = rtk_open_io(p, &io);
   if (ok) {
@@ -159,5 +170,6 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p) {
     rtk_realtime_loop(p, io);
   }
   rtk_close_io(&io);
+  if (HOST_report_output_fault()) return HOST_EXIT_OUTPUT_FAULT;
   return ok ? HOST_EXIT_OK : HOST_EXIT_START;
 }

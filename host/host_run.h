@@ -9,13 +9,18 @@
 // (mode HOST_LOGGING), or replay of log_data.dat / sd_log.dat. HOST_EXIT_OK
 // at the end of the run, also after a failed start-up handshake;
 // HOST_EXIT_START when the port or the replay file cannot be opened or the
-// SD-card log header is short.
+// SD-card log header is short; HOST_EXIT_OUTPUT_FAULT when log_data.dat,
+// rtc_data.dat or a start-up file cannot be created or written (the run
+// stops, one message on stderr; "Save initilize files..." only when both
+// images were saved).
 int HOST_run_navigation(const HOST_PARAM_T& p);
 
 // Real-time RTK (rtk_mode not 0, mode HOST_LOGGING): rover port, optional
-// base and solution output ports, every byte recorded in rb.bin. Runs until
-// SIGINT; HOST_EXIT_OK then, HOST_EXIT_START when rb.bin or a port cannot be
-// opened.
+// base and solution output ports, every byte recorded in rb.bin (created
+// after the ports are open). Runs until SIGINT; HOST_EXIT_OK then,
+// HOST_EXIT_START when a port or rb.bin cannot be opened,
+// HOST_EXIT_OUTPUT_FAULT when a write of rb.bin fails (the run then closes
+// down by itself, one message on stderr).
 int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 
 // File RTK (rtk_mode not 0, mode HOST_REPLAY): CRVRAW rover and base files,
@@ -23,7 +28,9 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 // --nav), or a real-time recording (--rb-file). Writes Normal_sol.txt and
 // Geotagging_sol.txt. HOST_EXIT_OK when the run completed, HOST_EXIT_START
 // when the rover or base cannot be opened (or there is no input),
-// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults.
+// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults,
+// HOST_EXIT_OUTPUT_FAULT when a solution file cannot be created or written
+// (the run stops at that epoch; one message on stderr, after the others).
 int HOST_run_rtk_file(const HOST_PARAM_T& p);
 
 // Stop request of the navigation and real-time RTK loops: set by

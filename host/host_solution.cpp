@@ -1,8 +1,10 @@
 // Solution files of the file RTK runs and their statistics.
 #include "host/host_solution.h"
 
+#include <cerrno>
 #include <cmath>
 
+#include "host/host_files.h"
 #include "host/host_output.h"
 
 namespace {
@@ -20,9 +22,40 @@ const char* status_word(unsigned char stat) {
   }
 }
 
-void write_solution_header(std::FILE* fp) {
-  std::fprintf(fp, "%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s\n", "EPOCH", "DATE", "UTC", "STATUS",
-               "AGE_OF_DIFF", "RATIO", "LAT", "LON", "ALT", "X", "Y", "Z", "BASELINE");
+constexpr const char* NORMAL_NAME = "Normal_sol.txt";
+constexpr const char* GEO_NAME = "Geotagging_sol.txt";
+
+// Create the solution file `name` with its header line; null after an output
+// fault (noted; a file created with a failed header is closed).
+std::FILE* create_solution_file(const char* name) {
+  std::FILE* fp = std::fopen(name, "w");
+  if (fp == nullptr) {
+    HOST_note_output_fault(name, "create", errno);
+    return nullptr;
+  }
+  if (std::fprintf(fp, "%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s%15s\n", "EPOCH", "DATE", "UTC", "STATUS",
+                   "AGE_OF_DIFF", "RATIO", "LAT", "LON", "ALT", "X", "Y", "Z", "BASELINE") < 0) {
+    HOST_note_output_fault(name, "write", errno);
+    std::fclose(fp);
+    return nullptr;
+  }
+  return fp;
+}
+
+// Write n bytes of line to fp (the file `name`); false after an output fault (noted).
+bool write_line(std::FILE* fp, const char* name, const char* line, std::size_t n) {
+  if (std::fwrite(line, 1, n, fp) == n) return true;
+  HOST_note_output_fault(name, "write", errno);
+  return false;
+}
+
+// Close fp (the file `name`) when open and set it to null; false after an output fault (noted).
+bool close_solution_file(std::FILE** fp, const char* name) {
+  if (*fp == nullptr) return true;
+  const bool ok = std::fclose(*fp) == 0;
+  if (!ok) HOST_note_output_fault(name, "write", errno);
+  *fp = nullptr;
+  return ok;
 }
 
 double pct(long n, long d) { return d > 0 ? 100.0 * static_cast<double>(n) / static_cast<double>(d) : 0.0; }
@@ -58,34 +91,36 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
   return n < 0 ? 0 : n;
 }
 
-void HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files) {
+int HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files) {
   HOSTOUT_init(1, 1, p.kml_append);
   if (p.out_ansi_color)
     HOSTOUT_set_ansi();
   else
     HOSTOUT_set_no_ansi();
-  files->normal = std::fopen("Normal_sol.txt", "w");
-  files->geo = std::fopen("Geotagging_sol.txt", "w");
-  if (files->normal != nullptr) write_solution_header(files->normal);
-  if (files->geo != nullptr) write_solution_header(files->geo);
+  files->normal = create_solution_file(NORMAL_NAME);
+  if (files->normal == nullptr) return 0;
+  files->geo = create_solution_file(GEO_NAME);
+  return files->geo != nullptr ? 1 : 0;
 }
 
-void HOSTSOL_close(HOSTSOL_FILES_T* files) {
-  if (files->normal != nullptr) std::fclose(files->normal);
-  if (files->geo != nullptr) std::fclose(files->geo);
-  files->normal = nullptr;
-  files->geo = nullptr;
+int HOSTSOL_close(HOSTSOL_FILES_T* files) {
+  const bool normal_ok = close_solution_file(&files->normal, NORMAL_NAME);
+  const bool geo_ok = close_solution_file(&files->geo, GEO_NAME);
+  return normal_ok && geo_ok ? 1 : 0;
 }
 
-void HOSTSOL_write(long acc_cnt4, const sol_t& sol, const HOSTSOL_FILES_T& files) {
+int HOSTSOL_write(long acc_cnt4, const sol_t& sol, const HOSTSOL_FILES_T& files) {
   U16 raw_wn = 0, raw_period_in_ms = 0;
   U32 raw_tow_in_ms = 0;
   RTK_get_rover_meas_time_info(&raw_wn, &raw_tow_in_ms, &raw_period_in_ms);
   char line[512];
   const int n = HOST_format_solution_line(acc_cnt4, sol, RTK_get_baseline(), line, sizeof line);
-  if (raw_period_in_ms != 1 && files.normal != nullptr) std::fwrite(line, 1, static_cast<std::size_t>(n), files.normal);
-  if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && files.geo != nullptr)
-    std::fwrite(line, 1, static_cast<std::size_t>(n), files.geo);
+  const auto len = static_cast<std::size_t>(n);
+  if (raw_period_in_ms != 1 && files.normal != nullptr && !write_line(files.normal, NORMAL_NAME, line, len)) return 0;
+  if ((raw_period_in_ms == 1 || raw_period_in_ms == 2) && files.geo != nullptr &&
+      !write_line(files.geo, GEO_NAME, line, len))
+    return 0;
+  return 1;
 }
 
 void HOSTSOL_count(HOSTSOL_STATS_T* stats, const sol_t& sol) {

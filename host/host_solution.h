@@ -8,7 +8,7 @@
 #include "rtk/rtk.h"
 #include "rtk/rtk_cmn.h"
 
-// The two solution files of a run; a file that could not be created is null.
+// The two solution files of a run; a file that is not open is null.
 struct HOSTSOL_FILES_T {
   std::FILE* normal = nullptr;  // Normal_sol.txt
   std::FILE* geo = nullptr;     // Geotagging_sol.txt
@@ -17,16 +17,21 @@ struct HOSTSOL_FILES_T {
 // Open the KML files of the run (HOSTOUT_init(1, 1, p.kml_append); they
 // receive only their closing lines), choose the ANSI setting, and create both
 // solution files in the working directory with their header line. The files
-// are the caller's until HOSTSOL_close.
-void HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files);
-// Close the solution files that are open and set them to null.
-void HOSTSOL_close(HOSTSOL_FILES_T* files);
+// are the caller's until HOSTSOL_close. Returns 1 when both were created and
+// their headers written; 0 after an output fault (noted with
+// HOST_note_output_fault; Geotagging_sol.txt is then not created when
+// Normal_sol.txt could not be).
+int HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files);
+// Close the solution files that are open and set them to null. Returns 1 when
+// every close (with its last writes) succeeded; 0 after an output fault (noted).
+int HOSTSOL_close(HOSTSOL_FILES_T* files);
 
 // One solved epoch (number acc_cnt4, the engine's current solution sol) into
 // the solution files, routed by the rover's epoch type: period value 1
 // (geotagging mark) to Geotagging_sol.txt only, 2 to both files, any other
-// value to Normal_sol.txt only.
-void HOSTSOL_write(long acc_cnt4, const sol_t& sol, const HOSTSOL_FILES_T& files);
+// value to Normal_sol.txt only. Returns 1 when the line was written where it
+// goes; 0 after an output fault (noted).
+int HOSTSOL_write(long acc_cnt4, const sol_t& sol, const HOSTSOL_FILES_T& files);
 
 // Solved epochs of a run by solution status, and the GPS times of the first
 // solution and of the first FIX.
