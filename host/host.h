@@ -111,7 +111,7 @@ void HOST_print_usage(std::FILE* out);
 // Returns the process exit code (HOST_EXIT_*).
 int host_main(int argc, char** argv);
 
-// SIGINT handler of the navigation and real-time RTK runs: asks the running
+// SIGINT, SIGTERM and SIGHUP handler of the navigation and real-time RTK runs: asks the running
 // loop to stop (the run then ends through its close-down). sig is unused.
 void sigint_handler(int sig);
 

@@ -235,7 +235,7 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   TIMING_set_pps_cable_delay(0);
   TIMING_set_pps_width(800);
 
-  if (std::signal(SIGINT, sigint_handler) == SIG_ERR) std::exit(1);
+  if (!HOST_install_stop_handlers()) std::exit(1);
 
   if (!r->logging && p.sd_replay && p.sd_convert) {
     if (!write_sd_convert_init_files()) HOST_request_stop();

@@ -164,9 +164,9 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p) {
   const bool ok = rtk_open_io(p, &io);
   if (ok) {
     std::printf("Start in real time mode....\n");
-    // Ctrl-C ends the run through the close-down below, so that rb.bin keeps
-    // every byte received.
-    if (std::signal(SIGINT, sigint_handler) == SIG_ERR) std::exit(1);
+    // Ctrl-C, SIGTERM and SIGHUP end the run through the close-down below, so
+    // that rb.bin keeps every byte received.
+    if (!HOST_install_stop_handlers()) std::exit(1);
     rtk_realtime_loop(p, io);
   }
   rtk_close_io(&io);

@@ -37,4 +37,9 @@ int HOST_run_rtk_file(const HOST_PARAM_T& p);
 // sigint_handler or by the loop itself (end of replay, epoch limit,
 // finish.txt). 1 once requested.
 int HOST_stop_requested();
+// Installs sigint_handler for SIGINT, SIGTERM and SIGHUP, so that an
+// interrupt, a kill or a hang-up of the controlling terminal all run the
+// loop's orderly close-down (stop message, saved files, flushed recordings).
+// 1 when all three are installed, 0 otherwise.
+int HOST_install_stop_handlers();
 void HOST_request_stop();

@@ -322,7 +322,11 @@ TEST(HostRun, SilentTargetTimesOutAndStillSendsStop) {
     EXPECT_FALSE(file_exists(d.file(f))) << f;
 }
 
-TEST(HostRun, RealTimeRtkRecordsEveryChunk) {
+// Every stop signal ends a real-time RTK run through its close-down: rb.bin
+// holds exactly the bytes received, in whole records, and the exit code is 0.
+class RealTimeRtkStop : public ::testing::TestWithParam<int> {};
+
+TEST_P(RealTimeRtkStop, RecordsEveryChunk) {
   TempDir d;
   Pty rover, base;
   const int pid =
@@ -335,11 +339,16 @@ TEST(HostRun, RealTimeRtkRecordsEveryChunk) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   write_all(base.master, b.data(), b.size());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  kill(pid, SIGINT);  // ends the run through its close-down, keeping rb.bin whole
+  kill(pid, GetParam());
   EXPECT_EQ(wait_talonhost(pid, 10), 0);
   EXPECT_EQ(read_file(d.file("rb.bin")),
             cat({{0x78, 0x56, 0x34, 0x12, 0x00, 0x64}, r, {0x12, 0x34, 0x56, 0x78, 0x00, 0x28}, b}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, RealTimeRtkStop, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const ::testing::TestParamInfo<int>& i) {
+                           return std::string(i.param == SIGINT ? "sigint" : i.param == SIGTERM ? "sigterm" : "sighup");
+                         });
 
 // ---------------------------------------------------------------------------
 // Solution line of the solution files
