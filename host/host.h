@@ -93,6 +93,8 @@ enum : int {
   HOST_EXIT_OUTPUT_FAULT = 4,  // an output file could not be written: a solution file, rb.bin, log_data.dat,
                                // rtc_data.dat or a start-up file could not be created or written (one message
                                // on stderr naming the file and the reason; the run stops)
+  HOST_EXIT_INTERRUPTED = 5,   // the run was ended by SIGINT (Ctrl-C), SIGTERM or SIGHUP after an orderly
+                               // close-down: what was received is recorded, output files end on a whole line
 };
 
 // Store the defaults in *p, then apply the command line (argv[1..argc-1];
