@@ -7,13 +7,15 @@
 #   1  talon_timing  talon_link            1PPS settings; target proxy + serial ports
 #   2  talon_kernel  talon_rtk             navigation kernel; RTK engine
 #   3  talon_host                          the host program
-#   4  talon_scenario_sim talon_target_sim the tools' libraries (never linked by the above)
+#   4  talon_scenario_sim talon_target_sim talon_sol_plot
+#                                          the tools' libraries (never linked by the above)
 #
 # A talon_* library missing from the table fails the check: a new library
 # takes its place here first. Besides, the executables in
 # TALON_STANDALONE_TOOLS must not reach the kernel, the RTK engine or the host
 # program through any chain of links: they play the other end of the link
-# and share only misc with the receiver.
+# (talon_target) or read only the program's output files (sol_plot), and
+# share at most misc with the receiver.
 
 set(TALON_LAYER_talon_misc 0)
 set(TALON_LAYER_talon_timing 1)
@@ -23,8 +25,9 @@ set(TALON_LAYER_talon_rtk 2)
 set(TALON_LAYER_talon_host 3)
 set(TALON_LAYER_talon_scenario_sim 4)
 set(TALON_LAYER_talon_target_sim 4)
+set(TALON_LAYER_talon_sol_plot 4)
 
-set(TALON_STANDALONE_TOOLS talon_target)
+set(TALON_STANDALONE_TOOLS talon_target sol_plot)
 set(TALON_STANDALONE_FORBIDDEN talon_kernel talon_rtk talon_host)
 
 # Every target defined in `dir` and below, into `out`.
