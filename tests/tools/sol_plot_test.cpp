@@ -296,6 +296,24 @@ TEST(SolPlotPng, DecodedImageHasThePixelsDrawn) {
   }
 }
 
+// The reader above is a real check: a flipped bit in the image data or in
+// the CRC fails it.
+TEST(SolPlotPng, ReaderRejectsACorruptedFile) {
+  SP_CANVAS_T c;
+  SP_canvas_init(&c, 4, 3, SP_RGB_T{1, 2, 3});
+  Bytes png;
+  ASSERT_EQ(SP_png_encode(c.rgb.data(), c.width, c.height, 1, &png), 1);
+  ASSERT_TRUE(decode_png(png).ok);
+  const std::size_t idat_data = 8 + 25 + 8;  // signature, IHDR chunk, IDAT length and type
+  for (const std::size_t at : {idat_data + 2, png.size() - 13}) {
+    Bytes bad = png;
+    bad[at] ^= 0x10;
+    const Decoded d = decode_png(bad);
+    EXPECT_FALSE(d.ok) << "byte " << at;
+    EXPECT_EQ(d.why, "CRC of IDAT") << "byte " << at;
+  }
+}
+
 TEST(SolPlotPng, RejectsImpossibleSizes) {
   Bytes png{1, 2, 3};
   const std::uint8_t rgb[3] = {0, 0, 0};
