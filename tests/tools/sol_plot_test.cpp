@@ -538,6 +538,37 @@ TEST(SolPlotSol, EmptyTextOrHeaderOnlyHasNoRows) {
   EXPECT_FALSE(sol.rows[0].has_pos);
 }
 
+// A file read in blocks: rows across block boundaries, CRLF line ends, a line
+// of 200000 bytes and a last row without a line end give what the whole text
+// gives.
+TEST(SolPlotSol, FileReadInBlocksAsTheWholeText) {
+  std::string text = std::string(talon_test::SOL_HEADER) + "\r\n";
+  for (int i = 0; i < 400; ++i) {
+    std::string l = sol_line(i + 1, "11:19:42.000", i % 2 == 0 ? "FIX" : "FLOAT", 0.0, 10.0, 35.0, 139.0, 50.0);
+    if (i == 200) text += std::string(200000, 'x') + "\n";
+    if (i == 399)
+      l.pop_back();
+    else
+      l.insert(l.size() - 1, "\r");
+    text += l;
+  }
+  talon_test::TempDir dir;
+  talon_test::write_file(dir.file("s.txt"), Bytes(text.begin(), text.end()));
+  SP_SOL_T from_file, from_text;
+  ASSERT_EQ(SP_sol_read_file(dir.file("s.txt").c_str(), &from_file), 1);
+  SP_sol_parse_text(text.data(), text.size(), &from_text);
+  for (const SP_SOL_T* s : {&from_file, &from_text}) {
+    EXPECT_EQ(s->rows.size(), 400U);
+    EXPECT_EQ(s->malformed, 1);
+    EXPECT_EQ(s->first_bad_line, 202);
+    EXPECT_EQ(s->count[SP_FIX], 200);
+    EXPECT_EQ(s->count[SP_FLOAT], 200);
+  }
+  EXPECT_EQ(from_file.rows.back().epoch, 400);
+  EXPECT_EQ(SP_sol_read_file(dir.file("none.txt").c_str(), &from_file), 0);
+  EXPECT_EQ(SP_sol_read_file(dir.path().c_str(), &from_file), -1);
+}
+
 // ------------------------------------------------------------- KML and GPX
 
 // Tags open and close in order (a small check of well-formedness).
@@ -704,7 +735,8 @@ INSTANTIATE_TEST_SUITE_P(
     SolPlot, SolPlotCliBad,
     ::testing::Values(
         CliCase{"missing file", nullptr, {"in.txt", "--png", "p.png"}, 1, "sol_plot: in.txt: cannot read: "},
-        CliCase{"directory", nullptr, {".", "--png", "p.png"}, 1, "sol_plot: .: "},
+        CliCase{"directory", nullptr, {".", "--png", "p.png"}, 1, "sol_plot: .: not a regular file"},
+        CliCase{"device", nullptr, {"/dev/zero", "--png", "p.png"}, 1, "sol_plot: /dev/zero: not a regular file"},
         CliCase{"empty file", "", {"in.txt", "--png", "p.png"}, 1, "sol_plot: in.txt: no solution rows"},
         CliCase{"garbage",
                 "\x01\x02 garbage\n\xff\xfe\n",

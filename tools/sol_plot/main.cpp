@@ -130,7 +130,12 @@ int main(int argc, char** argv) {
   const int bad = parse_args(argc, argv, &a);
   if (bad != 0) return bad;
   static SP_SOL_T sol;
-  if (SP_sol_read_file(a.input, &sol) == 0) {
+  const int got = SP_sol_read_file(a.input, &sol);
+  if (got < 0) {
+    std::fprintf(stderr, "sol_plot: %s: not a regular file\n", a.input);
+    return 1;
+  }
+  if (got == 0) {
     std::fprintf(stderr, "sol_plot: %s: cannot read: %s\n", a.input, std::strerror(errno));
     return 1;
   }

@@ -54,7 +54,8 @@ struct SP_SOL_T {
 // for anything else (row is then unspecified): a wrong column count, a field
 // that is not a number, a date or time out of range, a status that is not 1-15
 // upper-case letters, digits or '_', latitude outside +-90 or longitude
-// outside +-180 deg, or a number with magnitude above 1e9.
+// outside +-180 deg, a number with magnitude above 1e9, or a line over 511
+// bytes.
 int SP_sol_parse_line(const char* line, SP_ROW_T* row);
 
 // Parse the text (n bytes, need not be NUL-terminated) of a whole solution
@@ -63,9 +64,11 @@ int SP_sol_parse_line(const char* line, SP_ROW_T* row);
 // counted in sol->malformed. Returns the number of good rows.
 long SP_sol_parse_text(const char* text, std::size_t n, SP_SOL_T* sol);
 
-// Read the file at path and parse it as SP_sol_parse_text. Returns 1 when the
-// file was read (even with no good row); 0 when it cannot be opened or read,
-// with errno kept from the failing call.
+// Read the regular file at path and parse it as SP_sol_parse_text (line by
+// line; a line over 511 bytes is malformed). Returns 1 when the file was read
+// (even with no good row); 0 when it cannot be opened or read, with errno kept
+// from the failing call; -1 when path is not a regular file (a directory, a
+// device, a pipe), which is not read.
 int SP_sol_read_file(const char* path, SP_SOL_T* sol);
 
 // WGS 84 geodetic position (lat, lon in deg, h in m) to ECEF xyz (m).

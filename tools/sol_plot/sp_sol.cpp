@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include <sys/stat.h>
 
 #include "tools/sol_plot/sol_plot.h"
 
@@ -16,6 +19,7 @@ constexpr double WGS84_F = 1.0 / 298.257223563;         // flattening
 constexpr double WGS84_E2 = WGS84_F * (2.0 - WGS84_F);  // first eccentricity squared
 constexpr double MAX_ABS = 1e9;                         // largest magnitude of a number column
 constexpr int NUM_COLS = 13;
+constexpr std::size_t MAX_LINE = 511;  // longest line that can be a row, bytes without the line end
 
 bool is_space(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n' || ch == '\v' || ch == '\f'; }
 
@@ -149,12 +153,44 @@ bool header(const char* s) {
   return std::strncmp(s, "EPOCH", 5) == 0;
 }
 
+// Where a file's line cutting stands.
+struct LINE_STATE_T {
+  long line_no = 0;           // 1-based number of the last line taken
+  bool seen_content = false;  // a non-blank line came before
+};
+
+// One line of len bytes (no line end) into sol: a first non-blank line
+// starting with "EPOCH" is the header, blank lines are skipped, a line that is
+// not a good row is counted as malformed (a NUL inside makes it malformed
+// rather than cut short).
+void take_line(const char* p, std::size_t len, LINE_STATE_T* st, SP_SOL_T* sol) {
+  ++st->line_no;
+  char line[MAX_LINE + 1];
+  const bool too_long = len > MAX_LINE;
+  const std::size_t n = too_long ? MAX_LINE : len;
+  std::memcpy(line, p, n);
+  line[n] = '\0';
+  const bool has_nul = std::memchr(p, '\0', n) != nullptr;
+  if (!has_nul && !too_long && blank(line)) return;
+  const bool first = !st->seen_content;
+  st->seen_content = true;
+  if (!has_nul && first && header(line)) return;
+  SP_ROW_T row;
+  if (has_nul || too_long || SP_sol_parse_line(line, &row) == 0) {
+    if (sol->malformed++ == 0) sol->first_bad_line = st->line_no;
+    return;
+  }
+  ++sol->count[row.status];
+  if (!row.has_pos) ++sol->no_pos;
+  sol->rows.push_back(row);
+}
+
 }  // namespace
 
 int SP_sol_parse_line(const char* line, SP_ROW_T* row) {
-  char copy[512];
+  char copy[MAX_LINE + 1];
   const std::size_t len = std::strlen(line);
-  if (len >= sizeof copy) return 0;
+  if (len > MAX_LINE) return 0;
   std::memcpy(copy, line, len + 1);
   char* tok[NUM_COLS] = {};
   if (split(copy, tok, NUM_COLS) != NUM_COLS) return 0;
@@ -169,42 +205,47 @@ int SP_sol_parse_line(const char* line, SP_ROW_T* row) {
 
 long SP_sol_parse_text(const char* text, std::size_t n, SP_SOL_T* sol) {
   clear_counts(sol);
+  LINE_STATE_T st;
   std::size_t pos = 0;
-  long line_no = 0;
-  bool seen_content = false;
-  std::string line;
   while (pos < n) {
     std::size_t end = pos;
     while (end < n && text[end] != '\n') ++end;
-    line.assign(text + pos, end - pos);
+    take_line(text + pos, end - pos, &st, sol);
     pos = end < n ? end + 1 : end;
-    ++line_no;
-    // A NUL inside the line makes it malformed rather than cut short.
-    const bool has_nul = line.find('\0') != std::string::npos;
-    if (!has_nul && blank(line.c_str())) continue;
-    const bool first = !seen_content;
-    seen_content = true;
-    if (!has_nul && first && header(line.c_str())) continue;
-    SP_ROW_T row;
-    if (has_nul || SP_sol_parse_line(line.c_str(), &row) == 0) {
-      if (sol->malformed++ == 0) sol->first_bad_line = line_no;
-      continue;
-    }
-    ++sol->count[row.status];
-    if (!row.has_pos) ++sol->no_pos;
-    sol->rows.push_back(row);
   }
   return static_cast<long>(sol->rows.size());
 }
 
+// The file is read in blocks and cut into lines as it comes, so that its size
+// does not matter; only the good rows are kept.
 int SP_sol_read_file(const char* path, SP_SOL_T* sol) {
   clear_counts(sol);
+  struct stat sb {};
+  if (stat(path, &sb) != 0) return 0;
+  if (!S_ISREG(sb.st_mode)) return -1;
   std::FILE* fp = std::fopen(path, "rb");
   if (fp == nullptr) return 0;
-  std::string text;
+  LINE_STATE_T st;
+  std::string line;
   char buf[65536];
   std::size_t got = 0;
-  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
+  while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) {
+    std::size_t pos = 0;
+    while (pos < got) {
+      const void* nl = std::memchr(buf + pos, '\n', got - pos);
+      const std::size_t end = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - buf) : got;
+      // A line longer than MAX_LINE is malformed whatever follows: keep only
+      // its first MAX_LINE + 1 bytes (enough to tell), so that a file without
+      // line ends cannot fill the memory.
+      const std::size_t room = line.size() <= MAX_LINE ? MAX_LINE + 1 - line.size() : 0;
+      line.append(buf + pos, end - pos < room ? end - pos : room);
+      pos = end;
+      if (nl == nullptr) break;
+      take_line(line.data(), line.size(), &st, sol);
+      line.clear();
+      ++pos;
+    }
+  }
   const bool failed = std::ferror(fp) != 0;
   const int saved = errno;
   std::fclose(fp);
@@ -212,7 +253,7 @@ int SP_sol_read_file(const char* path, SP_SOL_T* sol) {
     errno = saved != 0 ? saved : EIO;
     return 0;
   }
-  SP_sol_parse_text(text.data(), text.size(), sol);
+  if (!line.empty()) take_line(line.data(), line.size(), &st, sol);
   return 1;
 }
 
@@ -226,7 +267,8 @@ void SP_geo_to_ecef(double lat_deg, double lon_deg, double h_m, double xyz[3]) {
 }
 
 // Fixed-point iteration on the latitude; 10 rounds converge to well below a
-// millimetre for any point above the Earth's centre region.
+// millimetre for any point above the Earth's centre region. The height form
+// p cos(lat) + (z + e2 N sin(lat)) sin(lat) - N holds at the poles too.
 void SP_ecef_to_geo(const double xyz[3], double* lat_deg, double* lon_deg, double* h_m) {
   const double p = std::sqrt(xyz[0] * xyz[0] + xyz[1] * xyz[1]);
   double lat = std::atan2(xyz[2], p * (1.0 - WGS84_E2));
@@ -234,7 +276,7 @@ void SP_ecef_to_geo(const double xyz[3], double* lat_deg, double* lon_deg, doubl
   for (int i = 0; i < 10; ++i) {
     const double sp = std::sin(lat);
     const double nrad = WGS84_A / std::sqrt(1.0 - WGS84_E2 * sp * sp);
-    h = p > 1e-3 ? p / std::cos(lat) - nrad : std::fabs(xyz[2]) - nrad * (1.0 - WGS84_E2);
+    h = p * std::cos(lat) + (xyz[2] + WGS84_E2 * nrad * sp) * sp - nrad;
     lat = std::atan2(xyz[2], p * (1.0 - WGS84_E2 * nrad / (nrad + h)));
   }
   *lat_deg = lat / D2R;
