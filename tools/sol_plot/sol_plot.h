@@ -51,7 +51,7 @@ struct SP_SOL_T {
 // Parse one line (without or with its line end) of a solution file into row:
 // 13 whitespace-separated columns EPOCH DATE(yyyy/mm/dd) UTC(hh:mm:ss.sss)
 // STATUS AGE RATIO LAT LON ALT X Y Z BASELINE. Returns 1 for a good row; 0
-// for anything else (row is then unspecified): a wrong column count, a field
+// for anything else (row then holds partial values): a wrong column count, a field
 // that is not a number, a date or time out of range, a status that is not 1-15
 // upper-case letters, digits or '_', latitude outside +-90 or longitude
 // outside +-180 deg, a number with magnitude above 1e9, or a line over 511
