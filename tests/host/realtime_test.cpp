@@ -162,6 +162,25 @@ INSTANTIATE_TEST_SUITE_P(Signals, LoggingSignal, ::testing::Values(SIGTERM, SIGI
                            return std::string(i.param == SIGINT ? "sigint" : i.param == SIGTERM ? "sigterm" : "sighup");
                          });
 
+// A replay stopped by a signal before the end of its file: the close-down,
+// then 5. The log is 1 GiB of zeros without a frame, a sparse file that takes
+// no disk space and several seconds to replay.
+TEST(ReplaySignal, SigtermGives5) {
+  TempDir d;
+  {
+    const int fd = open(d.file("log_data.dat").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, 1L << 30), 0);
+    close(fd);
+  }
+  const int pid = spawn_talonhost(d.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
+  sleep_ms(300);
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0);  // still replaying
+  kill(pid, SIGTERM);
+  EXPECT_EQ(wait_talonhost(pid, 10), HOST_EXIT_INTERRUPTED);
+  EXPECT_NE(read_text(d.file("err")).find("Host link: 0 good frames"), std::string::npos);  // the end sequence ran
+}
+
 // ---------------------------------------------------------------------------
 // Ports whose far end hangs up
 // ---------------------------------------------------------------------------
