@@ -11,17 +11,22 @@
 
 namespace {
 
-volatile std::sig_atomic_t Stop_flag = 0;  // 1: the running loop is to stop
+volatile std::sig_atomic_t Stop_flag = 0;    // 1: the running loop is to stop
+volatile std::sig_atomic_t Interrupted = 0;  // 1: the stop came from SIGINT, SIGTERM or SIGHUP
 
 }  // namespace
 
-void sigint_handler(int) { Stop_flag = 1; }
+void sigint_handler(int) {
+  Interrupted = 1;
+  Stop_flag = 1;
+}
 int HOST_install_stop_handlers() {
   for (const int sig : {SIGINT, SIGTERM, SIGHUP})
     if (std::signal(sig, sigint_handler) == SIG_ERR) return 0;
   return 1;
 }
 int HOST_stop_requested() { return Stop_flag != 0 ? 1 : 0; }
+int HOST_interrupted() { return Interrupted != 0 ? 1 : 0; }
 void HOST_request_stop() { Stop_flag = 1; }
 
 int host_main(int argc, char** argv) {

@@ -89,7 +89,10 @@ enum : int {
   HOST_EXIT_START = 1,         // run could not start: a port or file could not be opened, an SD-card log
                                // header is short, or file RTK has no input (--is-crvraw 0)
   HOST_EXIT_USAGE = 2,         // unknown or malformed option (usage on stderr)
-  HOST_EXIT_INPUT_FAULT = 3,   // file RTK input unusable, or faults counted during the run (stderr)
+  HOST_EXIT_INPUT_FAULT = 3,   // file RTK input unusable, or faults counted during the run (stderr); in
+                               // real time: the target's port (navigation) or the rover port (RTK) hung
+                               // up, "talonhost: <port>: the port hung up" on stderr, then the orderly
+                               // close-down
   HOST_EXIT_OUTPUT_FAULT = 4,  // an output file could not be written: a solution file, rb.bin, log_data.dat,
                                // rtc_data.dat or a start-up file could not be created or written (one message
                                // on stderr naming the file and the reason; the run stops)
@@ -142,9 +145,10 @@ int HOST_format_solution_line(long acc_cnt4, const sol_t& sol, double baseline, 
 // The RTC report received during the start-up handshake: GPS week wn, second
 // of week sec (s) and sub-second subsec (as the target reports it).
 void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec);
-S16 HOST_has_received_rtc();     // 1 once an RTC report was received, else 0
-std::FILE* HOST_get_log_file();  // link log log_data.dat while logging (the run owns it), else null
-void HOST_flush_log();           // flush the link log when open
+S16 HOST_has_received_rtc();  // 1 once an RTC report was received, else 0
+// Write the buffered bytes of the link log log_data.dat when open (a failed
+// write is an output fault that stops the run).
+void HOST_flush_log();
 
 // Link statistics of the last navigation run: good frames dispatched.
 long HOST_get_good_frame_count();

@@ -2,9 +2,14 @@
 // stated order, never as a memory image of a structure.
 #include "host/host_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iterator>
 
@@ -279,11 +284,117 @@ S16 init_sd_replay_data(std::FILE* fp, int sd_convert) {
   return write_rtc_data_file(r.rtc_wn, r.rtc_sec, r.rtc_subsec);
 }
 
-S16 write_rb_record(std::FILE* fp, int is_base, const char* buf, int len) {
-  if (fp == nullptr || len <= 0 || len > 0xFFFF) return 0;
+namespace {
+
+long long steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Length of the whole rb.bin records at the start of the n bytes of b.
+std::size_t whole_records(const char* b, std::size_t n) {
+  std::size_t i = 0;
+  while (i + 6 <= n) {
+    const std::size_t rec =
+        6 + ((static_cast<std::size_t>(static_cast<U08>(b[i + 4])) << 8) | static_cast<U08>(b[i + 5]));
+    if (i + rec > n) break;
+    i += rec;
+  }
+  return i;
+}
+
+// The recording has failed: the fault noted (err), the buffer dropped.
+S16 rec_fail(HOST_REC_T* rec, int err) {
+  HOST_note_output_fault(rec->name, "write", err);
+  rec->failed = true;
+  rec->len = 0;
+  return 0;
+}
+
+// Room for n more bytes in the buffer, writing it first when they do not fit.
+S16 rec_make_room(HOST_REC_T* rec, int n) {
+  if (rec->len + n <= HOST_REC_BUF_SIZE) return 1;
+  return HOST_rec_flush(rec);
+}
+
+void rec_append(HOST_REC_T* rec, const void* src, int n) {
+  if (rec->len == 0) rec->oldest_ms = steady_ms();
+  std::memcpy(rec->buf + rec->len, src, static_cast<std::size_t>(n));
+  rec->len += n;
+}
+
+}  // namespace
+
+S16 HOST_rec_open(HOST_REC_T* rec, const char* name, int rb_records) {
+  rec->fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  rec->name = name;
+  rec->rb_records = rb_records != 0;
+  rec->failed = false;
+  rec->len = 0;
+  rec->on_disk = 0;
+  if (rec->fd >= 0) return 1;
+  HOST_note_output_fault(name, "create", errno);
+  return 0;
+}
+
+S16 HOST_rec_flush(HOST_REC_T* rec) {
+  if (rec->fd < 0) return 1;
+  if (rec->failed) return 0;
+  const std::size_t n = static_cast<std::size_t>(rec->len);
+  std::size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(rec->fd, rec->buf + done, n - done);
+    if (w > 0) {
+      done += static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    const int err = w < 0 ? errno : EIO;
+    // Bytes of a record cut by a short write are taken off again, so that the
+    // file ends on a whole record.
+    const std::size_t keep = rec->rb_records ? whole_records(rec->buf, done) : done;
+    if (keep < done) (void)::ftruncate(rec->fd, static_cast<off_t>(rec->on_disk + static_cast<long long>(keep)));
+    return rec_fail(rec, err);
+  }
+  rec->on_disk += static_cast<long long>(n);
+  rec->len = 0;
+  return 1;
+}
+
+S16 HOST_rec_tick(HOST_REC_T* rec) {
+  if (rec->fd < 0 || rec->len == 0) return rec->failed ? 0 : 1;
+  if (steady_ms() - rec->oldest_ms < HOST_REC_FLUSH_MS) return 1;
+  return HOST_rec_flush(rec);
+}
+
+S16 HOST_rec_put_record(HOST_REC_T* rec, int is_base, const char* buf, int len) {
+  if (rec->fd < 0 || rec->failed || buf == nullptr || len <= 0 || len > RB_MAX_CHUNK) return 0;
+  if (!rec_make_room(rec, 6 + len)) return 0;
   const std::array<U08, 4>& marker = is_base ? RB_BASE_MARKER : RB_ROVER_MARKER;
   const U08 hdr[6] = {
       marker[0], marker[1], marker[2], marker[3], static_cast<U08>(len >> 8), static_cast<U08>(len & 0xFF)};
-  if (std::fwrite(hdr, 1, sizeof hdr, fp) != sizeof hdr) return 0;
-  return std::fwrite(buf, 1, static_cast<std::size_t>(len), fp) == static_cast<std::size_t>(len) ? 1 : 0;
+  rec_append(rec, hdr, 6);
+  rec_append(rec, buf, len);
+  return 1;
+}
+
+S16 HOST_rec_put(HOST_REC_T* rec, const char* buf, int len) {
+  if (rec->fd < 0 || rec->failed || buf == nullptr || len < 0) return 0;
+  while (len > 0) {
+    if (rec->len == HOST_REC_BUF_SIZE && !HOST_rec_flush(rec)) return 0;
+    const int n = std::min(len, HOST_REC_BUF_SIZE - rec->len);
+    rec_append(rec, buf, n);
+    buf += n;
+    len -= n;
+  }
+  return 1;
+}
+
+S16 HOST_rec_close(HOST_REC_T* rec) {
+  if (rec->fd < 0) return 1;
+  S16 ok = HOST_rec_flush(rec);
+  if (::close(rec->fd) != 0 && ok) ok = rec_fail(rec, errno);
+  rec->fd = -1;
+  rec->len = 0;
+  return ok;
 }

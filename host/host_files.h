@@ -58,8 +58,46 @@ S16 write_sd_convert_init_files();  // Backup_region -> log_init.dat (1 written,
 // rtc_data.dat from an RTC reading (little-endian, CRC-16 of bytes 0..9). 1
 // when written whole; 0 when it cannot be created or written (an output fault).
 S16 write_rtc_data_file(S16 rtc_wn, S32 rtc_sec, U32 rtc_subsec);
-// One rb.bin record into fp (the caller's open file): 4-byte marker (base when
-// is_base is 1, else rover), 2-byte big-endian length, then the len bytes of
-// buf. 1 on success; 0 when fp is null, len is not 1..65535 or a write fails
-// (errno then tells why; the caller notes the fault).
-S16 write_rb_record(std::FILE* fp, int is_base, const char* buf, int len);
+// Recordings written while a real-time run goes on (rb.bin, the link log
+// log_data.dat). Bytes are gathered in the recording's own buffer and handed
+// to the file with write(2) whole: when the buffer is full, when the oldest
+// buffered byte is HOST_REC_FLUSH_MS old (HOST_rec_tick), on HOST_rec_flush
+// and at HOST_rec_close. A record of rb.bin is therefore never split between
+// two writes; after a short write (disk full) the file is cut back to its
+// last whole record. The first failed create or write is an output fault
+// (noted with HOST_note_output_fault); the recording then takes nothing more
+// and every call returns 0. The caller owns the block (fixed storage of its
+// module, not per epoch); no allocation.
+inline constexpr int HOST_REC_BUF_SIZE = 16384;  // buffer of a recording, bytes
+inline constexpr int HOST_REC_FLUSH_MS = 500;    // longest time a byte stays in the buffer while idle, ms
+struct HOST_REC_T {
+  int fd = -1;                       // the open file, -1 when closed
+  const char* name = "";             // file name (static string), for the fault message
+  bool rb_records = false;           // holds rb.bin records (cut back to whole records)
+  bool failed = false;               // an output fault was noted
+  int len = 0;                       // bytes buffered
+  long long oldest_ms = 0;           // steady-clock time of the oldest buffered byte, ms
+  long long on_disk = 0;             // bytes written to the file, bytes
+  char buf[HOST_REC_BUF_SIZE] = {};  // bytes not yet written
+};
+// Create (or truncate) the file `name` (a string with static storage) as the
+// recording rec; rb_records 1 for rb.bin records. 1 when created; 0 after an
+// output fault ("create").
+S16 HOST_rec_open(HOST_REC_T* rec, const char* name, int rb_records);
+// One rb.bin record: 4-byte marker (12 34 56 78 base when is_base is 1, else
+// 78 56 34 12 rover), 2-byte big-endian length, then the len bytes of buf (the
+// caller's). 1 when taken; 0 when rec is closed or failed, len is not
+// 1..RB_MAX_CHUNK, or a write failed.
+S16 HOST_rec_put_record(HOST_REC_T* rec, int is_base, const char* buf, int len);
+// len raw bytes of buf (the caller's), the link log. 1 when taken; 0 when rec
+// is closed or failed, len is negative, or a write failed.
+S16 HOST_rec_put(HOST_REC_T* rec, const char* buf, int len);
+// Write what is buffered now. 1 when written (or nothing to do on a closed
+// recording), 0 after an output fault.
+S16 HOST_rec_flush(HOST_REC_T* rec);
+// Write what is buffered when its oldest byte is HOST_REC_FLUSH_MS old: call
+// at least every 100 ms while the run waits. 1, or 0 after an output fault.
+S16 HOST_rec_tick(HOST_REC_T* rec);
+// Write what is buffered and close the file (a closed recording is left
+// alone). 1 when all was written and closed, 0 after an output fault.
+S16 HOST_rec_close(HOST_REC_T* rec);

@@ -2,8 +2,7 @@
 // port, replay of log_data.dat, and replay of an SD-card log (sd_log.dat).
 // A run is cut into its start (ports, files, handshake, kernel start), its
 // loop (link bytes -> dispatcher -> kernel -> outputs) and its end sequence.
-#include <unistd.h>
-
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -30,19 +29,22 @@ namespace {
 // ---------------------------------------------------------------------------
 // Module state
 // ---------------------------------------------------------------------------
-S32 Power_on_count = 1;            // output epochs so far plus one
-std::FILE* Fp_link_log = nullptr;  // log_data.dat while logging, else null
-S16 Host_has_received_rtc = 0;     // the target's RTC report arrived
-S16 Host_rtc_wn = 0;               // its GPS week
-S32 Host_rtc_sec = 0;              // its second of week, s
-U32 Host_rtc_subsec = 0;           // its sub-second
-long Good_frame_count = 0;         // frames dispatched to a callback
+S32 Power_on_count = 1;         // output epochs so far plus one
+HOST_REC_T Link_log;            // log_data.dat while logging (closed otherwise)
+bool Port_hung_up = false;      // the target's port hung up: the run lost its input
+S16 Host_has_received_rtc = 0;  // the target's RTC report arrived
+S16 Host_rtc_wn = 0;            // its GPS week
+S32 Host_rtc_sec = 0;           // its second of week, s
+U32 Host_rtc_subsec = 0;        // its sub-second
+long Good_frame_count = 0;      // frames dispatched to a callback
 
 constexpr int HOST_RX_CHUNK = 128;          // bytes per serial read
 constexpr int HOST_REPLAY_CHUNK = 8;        // bytes per replay read
 constexpr U32 FINISH_PROBE_MASK = 0x3FFF;   // probe finish.txt every 16384 passes
 constexpr int HANDSHAKE_TIMEOUT_MS = 3000;  // time the target has to answer HOSTBASE_INIT
 constexpr int STOP_DRAIN_TIMEOUT_MS = 2000;
+constexpr int NAV_WAIT_MS = 100;      // longest sleep while the link is quiet, ms
+constexpr int FINISH_PROBE_MS = 500;  // while logging, finish.txt is also probed this often, ms
 
 constexpr const char* LINK_LOG_NAME = "log_data.dat";
 
@@ -50,6 +52,15 @@ constexpr const char* LINK_LOG_NAME = "log_data.dat";
 // (with errno), and the run is asked to stop.
 void output_fault_stop(const char* name) {
   HOST_note_output_fault(name, "write", errno);
+  HOST_request_stop();
+}
+
+// The target's port hung up: said once on stderr; the run is asked to stop.
+void nav_port_lost(SIO_T sio) {
+  if (Port_hung_up) return;
+  Port_hung_up = true;
+  std::fflush(stdout);
+  std::fprintf(stderr, "talonhost: %s: the port hung up\n", sio_name(sio));
   HOST_request_stop();
 }
 
@@ -68,9 +79,8 @@ void HOST_set_received_rtc(S16 wn, S32 sec, U32 subsec) {
   Host_has_received_rtc = 1;
 }
 S16 HOST_has_received_rtc() { return Host_has_received_rtc; }
-std::FILE* HOST_get_log_file() { return Fp_link_log; }
 void HOST_flush_log() {
-  if (Fp_link_log != nullptr && std::fflush(Fp_link_log) != 0) output_fault_stop(LINK_LOG_NAME);
+  if (!HOST_rec_flush(&Link_log)) HOST_request_stop();
 }
 long HOST_get_good_frame_count() { return Good_frame_count; }
 
@@ -85,7 +95,7 @@ void send_hostbase_stop_msg(SIO_T sio) {
 
 // Start-up handshake of logging mode: dispatch what the target sends until
 // its RTC report arrives, for at most HANDSHAKE_TIMEOUT_MS. The bytes are
-// dispatched but not logged.
+// dispatched but not logged. Between reads the wait sleeps in sio_wait.
 S16 wait_rtc_input(SIO_T sio) {
   char buf[HOST_RX_CHUNK];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(HANDSHAKE_TIMEOUT_MS);
@@ -98,8 +108,16 @@ S16 wait_rtc_input(SIO_T sio) {
       std::printf("wait rtc count = %lu\n", polls);
       return write_rtc_data_file(Host_rtc_wn, Host_rtc_sec, Host_rtc_subsec);
     }
-    if (std::chrono::steady_clock::now() >= deadline || HOST_stop_requested()) break;
-    if (len <= 0) usleep(1000);
+    if (len <= 0 && sio_hung_up(sio)) {
+      nav_port_lost(sio);
+      return 0;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || HOST_stop_requested()) break;
+    if (len <= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+      sio_wait(&sio, 1, static_cast<int>(std::min<long long>(left + 1, NAV_WAIT_MS)));
+    }
   }
   std::printf("wait target timeout!!\n");
   return 0;
@@ -185,11 +203,7 @@ NavStart nav_open_replay(const HOST_PARAM_T& p, NAV_RUN_T* r) {
 NavStart nav_open_link(NAV_RUN_T* r) {
   send_hostbase_init_msg(r->sio);
   if (!wait_rtc_input(r->sio)) return NavStart::END;
-  Fp_link_log = std::fopen(LINK_LOG_NAME, "wb");
-  if (Fp_link_log == nullptr) {
-    HOST_note_output_fault(LINK_LOG_NAME, "create", errno);
-    return NavStart::END;
-  }
+  if (!HOST_rec_open(&Link_log, LINK_LOG_NAME, 0)) return NavStart::END;
   const S16 init_copied = load_logging_init_file();
   if (!init_nvram_block_file_in_log_mode() || !init_copied) return NavStart::END;
   r->start_log_success = true;
@@ -217,8 +231,7 @@ NavStart nav_start(const HOST_PARAM_T& p, NAV_RUN_T* r) {
 }
 
 // Outputs and kernel of a started run: KML files and ANSI choice, the kernel
-// start, the 1PPS settings, the SIGINT handler and the SD-card conversion
-// files.
+// start, the 1PPS settings and the SD-card conversion files.
 void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   int write_output_kml = 1;
   int write_fixmode_kml = r->logging ? 0 : 1;
@@ -234,8 +247,6 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   KERNEL_init(&kernel_init);
   TIMING_set_pps_cable_delay(0);
   TIMING_set_pps_width(800);
-
-  if (!HOST_install_stop_handlers()) std::exit(1);
 
   if (!r->logging && p.sd_replay && p.sd_convert) {
     if (!write_sd_convert_init_files()) HOST_request_stop();
@@ -261,8 +272,8 @@ int nav_read(const NAV_RUN_T& r, char* buf) {
     return len;
   }
   const int len = sio_rx(r.sio, buf, HOST_RX_CHUNK);
-  if (len > 0 && std::fwrite(buf, 1, static_cast<std::size_t>(len), Fp_link_log) != static_cast<std::size_t>(len))
-    output_fault_stop(LINK_LOG_NAME);
+  if (len > 0 && !HOST_rec_put(&Link_log, buf, len)) HOST_request_stop();
+  if (len <= 0 && sio_hung_up(r.sio)) nav_port_lost(r.sio);
   return len;
 }
 
@@ -291,11 +302,26 @@ bool finish_file_present() {
   return true;
 }
 
+// Real-time housekeeping of one pass: the link log written when its oldest
+// byte is due, finish.txt probed every FINISH_PROBE_MS, and, when the pass
+// found nothing to do, a sleep until the link has input or hangs up, the
+// kernel's queued commands can leave, a signal or NAV_WAIT_MS.
+void nav_realtime_pass(const NAV_RUN_T& r, bool idle, std::chrono::steady_clock::time_point* next_probe) {
+  if (!HOST_rec_tick(&Link_log)) HOST_request_stop();
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= *next_probe) {
+    *next_probe = now + std::chrono::milliseconds(FINISH_PROBE_MS);
+    if (finish_file_present()) HOST_request_stop();
+  }
+  if (idle && !HOST_stop_requested()) sio_wait(&r.sio, 1, NAV_WAIT_MS);
+}
+
 // Main loop: link bytes to the dispatcher, the kernel loop, the outputs of
 // each epoch, until a stop request.
 void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
   U32 check_finish_file_cnt = 0;
   char buf[HOST_RX_CHUNK];
+  auto next_probe = std::chrono::steady_clock::now() + std::chrono::milliseconds(FINISH_PROBE_MS);
   while (!HOST_stop_requested()) {
     const int len = nav_read(r, buf);
     if (len > 0) Good_frame_count += DP_dispatch_msg(reinterpret_cast<const U08*>(buf), len);
@@ -303,8 +329,7 @@ void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
     if (epoch) nav_epoch(p);
     if ((check_finish_file_cnt & FINISH_PROBE_MASK) == 0 && finish_file_present()) HOST_request_stop();
     ++check_finish_file_cnt;
-    // In real time, yield the processor while the link is quiet.
-    if (r.logging && len <= 0 && !epoch) usleep(100);
+    if (r.logging) nav_realtime_pass(r, len <= 0 && !epoch, &next_probe);
   }
 }
 
@@ -312,16 +337,16 @@ void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
 // output fault.
 void nav_close_files(NAV_RUN_T* r) {
   if (r->fp_replay != nullptr) std::fclose(r->fp_replay);
-  if (Fp_link_log != nullptr && std::fclose(Fp_link_log) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);
+  HOST_rec_close(&Link_log);
   if (r->fp_cnv != nullptr && std::fclose(r->fp_cnv) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);
   r->fp_replay = nullptr;
-  Fp_link_log = nullptr;
   r->fp_cnv = nullptr;
 }
 
 // End sequence: HOSTBASE_STOP, the files, the port and the start-up files of
 // a logging run, then the end-of-run output and the link statistics.
 void nav_end(NAV_RUN_T* r) {
+  HOST_flush_log();  // the link log on disk before the wait for the stop message to leave
   if (r->logging) {
     send_hostbase_stop_msg(r->sio);
     sio_drain(r->sio, STOP_DRAIN_TIMEOUT_MS);  // let the stop message leave before the port closes
@@ -350,9 +375,13 @@ void nav_end(NAV_RUN_T* r) {
 }  // namespace
 
 // An output fault is reported last, in one line, and gives
-// HOST_EXIT_OUTPUT_FAULT.
+// HOST_EXIT_OUTPUT_FAULT; then a lost port HOST_EXIT_INPUT_FAULT, then a stop
+// signal HOST_EXIT_INTERRUPTED.
 int HOST_run_navigation(const HOST_PARAM_T& p) {
   HOST_clear_output_fault();
+  // Ctrl-C, SIGTERM and SIGHUP, from the start-up handshake on, end the run
+  // through its close-down (stop message, saved files, flushed link log).
+  if (!HOST_install_stop_handlers()) std::exit(1);
   NAV_RUN_T r;
   const NavStart start = nav_start(p, &r);
   if (start == NavStart::ABORT) {
@@ -364,5 +393,7 @@ int HOST_run_navigation(const HOST_PARAM_T& p) {
     nav_loop(p, r);
   }
   nav_end(&r);
-  return HOST_report_output_fault() ? HOST_EXIT_OUTPUT_FAULT : HOST_EXIT_OK;
+  if (HOST_report_output_fault()) return HOST_EXIT_OUTPUT_FAULT;
+  if (Port_hung_up) return HOST_EXIT_INPUT_FAULT;
+  return HOST_interrupted() ? HOST_EXIT_INTERRUPTED : HOST_EXIT_OK;
 }

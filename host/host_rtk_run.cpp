@@ -1,10 +1,6 @@
 // Real-time RTK: rover and optional base on serial ports, every byte recorded
 // in rb.bin, a status block per solved epoch on stdout and, with an output
 // port, one solution line per solved epoch on that port.
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -20,15 +16,19 @@
 
 namespace {
 
-constexpr int RTK_RX_CHUNK = 128;  // bytes per serial read
+constexpr int RTK_RX_CHUNK = 128;  // bytes per serial read (= RB_MAX_CHUNK, one rb.bin record)
+constexpr int RTK_WAIT_MS = 100;   // longest sleep while the ports are quiet, ms
 
-// The recording and the ports of a run; rtk_close_io closes what is open.
+// The ports of a run; rtk_close_io closes what is open. A base or output port
+// whose far end hung up is closed at once and the run goes on without it.
 struct RTK_RT_IO_T {
-  std::FILE* fp_rb = nullptr;  // rb.bin
-  SIO_T sio = nullptr;         // rover
-  SIO_T sio2 = nullptr;        // base, optional
-  SIO_T sio3 = nullptr;        // solution output, optional
+  SIO_T sio = nullptr;      // rover
+  SIO_T sio2 = nullptr;     // base, optional
+  SIO_T sio3 = nullptr;     // solution output, optional
+  bool rover_lost = false;  // the rover port hung up: the run ended for want of input
 };
+
+HOST_REC_T Rb_rec;  // rb.bin
 
 SIO_T open_rtk_port(const char* path, int com_num) {
   if (path[0] != '\0') return sio_open_path(path, SERIAL_BAUD_115200);
@@ -58,28 +58,41 @@ bool rtk_open_io(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
       return false;
     }
   }
-  io->fp_rb = std::fopen("rb.bin", "wb");
-  if (io->fp_rb == nullptr) {
+  if (!HOST_rec_open(&Rb_rec, "rb.bin", 1)) {
+    HOST_clear_output_fault();  // the run did not start: its message on stdout instead
     std::printf("Open rb.bin to log is failed!\n");
     return false;
   }
   return true;
 }
 
-// Close what is open; a failed close of rb.bin (its last bytes) is an output fault.
+// Close what is open, rb.bin first (closing the output port may wait for its
+// queued solutions); a failed write of rb.bin's last bytes is an output fault.
 void rtk_close_io(RTK_RT_IO_T* io) {
+  HOST_rec_close(&Rb_rec);
   sio_close(io->sio3);
   sio_close(io->sio2);
   sio_close(io->sio);
-  if (io->fp_rb != nullptr && std::fclose(io->fp_rb) != 0) HOST_note_output_fault("rb.bin", "write", errno);
-  *io = RTK_RT_IO_T{};
+  io->sio = io->sio2 = io->sio3 = nullptr;
 }
 
 // One record into rb.bin; a failed write is an output fault that stops the run.
-void rtk_record(const RTK_RT_IO_T& io, int is_base, const char* buf, int len) {
-  if (write_rb_record(io.fp_rb, is_base, buf, len)) return;
-  HOST_note_output_fault("rb.bin", "write", errno);
-  HOST_request_stop();
+void rtk_record(int is_base, const char* buf, int len) {
+  if (!HOST_rec_put_record(&Rb_rec, is_base, buf, len)) HOST_request_stop();
+}
+
+// A port whose far end hung up: said once on stderr, then closed. The rover
+// ends the run; without base or output port the run goes on.
+void rtk_port_lost(RTK_RT_IO_T* io, SIO_T* port) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "talonhost: %s: the port hung up\n", sio_name(*port));
+  if (*port == io->sio) {
+    io->rover_lost = true;
+    HOST_request_stop();
+    return;  // closed with the others at the end of the run
+  }
+  sio_close(*port);
+  *port = nullptr;
 }
 
 // The solution line of the real-time output port.
@@ -124,34 +137,54 @@ void rtk_solved_epoch(const HOST_PARAM_T& p, const RTK_RT_IO_T& io, int acc_cnt)
   }
 }
 
+// What arrives on the output port is read and dropped (the port only
+// carries solutions out); reading it also tells when its far end has gone.
+void rtk_drain_output_port(RTK_RT_IO_T* io) {
+  if (io->sio3 == nullptr) return;
+  char scratch[RTK_RX_CHUNK];
+  while (sio_rx(io->sio3, scratch, RTK_RX_CHUNK) > 0) {
+  }
+  if (sio_hung_up(io->sio3)) rtk_port_lost(io, &io->sio3);
+}
+
 // Main loop: base bytes, rover bytes (each recorded, then to its reader),
-// the engine, until a stop request (SIGINT, or a failed write of rb.bin).
-void rtk_realtime_loop(const HOST_PARAM_T& p, const RTK_RT_IO_T& io) {
+// the engine, until a stop request (SIGINT, SIGTERM, SIGHUP, a failed write
+// of rb.bin, or the rover port gone). While the ports are quiet the loop
+// sleeps in sio_wait; rb.bin is written at least every HOST_REC_FLUSH_MS.
+void rtk_realtime_loop(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
   char buf[RTK_RX_CHUNK];
   char buf2[RTK_RX_CHUNK];
   int acc_cnt = 0;
   while (!HOST_stop_requested()) {
     int len2 = 0;
-    if (io.sio2 != nullptr) {
-      len2 = sio_rx(io.sio2, buf2, RTK_RX_CHUNK);
+    if (io->sio2 != nullptr) {
+      len2 = sio_rx(io->sio2, buf2, RTK_RX_CHUNK);
       if (len2 > 0) {
-        rtk_record(io, 1, buf2, len2);
+        rtk_record(1, buf2, len2);
         if (p.is_rtcm)
           RTCM3_process_base(len2, buf2);
         else
           CRV_process_base(len2, buf2);
+      } else if (sio_hung_up(io->sio2)) {
+        rtk_port_lost(io, &io->sio2);
       }
     }
-    const int len = sio_rx(io.sio, buf, RTK_RX_CHUNK);
+    const int len = sio_rx(io->sio, buf, RTK_RX_CHUNK);
     if (len > 0) {
-      rtk_record(io, 0, buf, len);
+      rtk_record(0, buf, len);
       CRV_process_rover(len, buf);
+    } else if (sio_hung_up(io->sio)) {
+      rtk_port_lost(io, &io->sio);
     }
+    if (!HOST_rec_tick(&Rb_rec)) HOST_request_stop();
     if (RTK_loop()) {
       ++acc_cnt;
-      rtk_solved_epoch(p, io, acc_cnt);
-    } else if (len <= 0 && len2 <= 0) {
-      usleep(500);  // the ports are quiet
+      rtk_solved_epoch(p, *io, acc_cnt);
+    } else if (len <= 0 && len2 <= 0 && !HOST_stop_requested()) {
+      // The ports are quiet: sleep until one of them has input, hangs up or
+      // can take queued output, a signal, or the time-out.
+      const SIO_T ports[3] = {io->sio, io->sio2, io->sio3};
+      if ((sio_wait(ports, 3, RTK_WAIT_MS) & 4) != 0) rtk_drain_output_port(io);
     }
   }
 }
@@ -167,9 +200,12 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p) {
     // Ctrl-C, SIGTERM and SIGHUP end the run through the close-down below, so
     // that rb.bin keeps every byte received.
     if (!HOST_install_stop_handlers()) std::exit(1);
-    rtk_realtime_loop(p, io);
+    rtk_realtime_loop(p, &io);
   }
   rtk_close_io(&io);
+  std::fflush(stdout);
   if (HOST_report_output_fault()) return HOST_EXIT_OUTPUT_FAULT;
-  return ok ? HOST_EXIT_OK : HOST_EXIT_START;
+  if (!ok) return HOST_EXIT_START;
+  if (io.rover_lost) return HOST_EXIT_INPUT_FAULT;
+  return HOST_interrupted() ? HOST_EXIT_INTERRUPTED : HOST_EXIT_OK;
 }

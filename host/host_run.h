@@ -7,20 +7,27 @@
 
 // Navigation modes (rtk_mode 0): real time with a target on a serial port
 // (mode HOST_LOGGING), or replay of log_data.dat / sd_log.dat. HOST_EXIT_OK
-// at the end of the run, also after a failed start-up handshake;
-// HOST_EXIT_START when the port or the replay file cannot be opened or the
-// SD-card log header is short; HOST_EXIT_OUTPUT_FAULT when log_data.dat,
-// rtc_data.dat or a start-up file cannot be created or written (the run
-// stops, one message on stderr; "Save initilize files..." only when both
-// images were saved).
+// at the end of the run (end of the replay file, --count, finish.txt), also
+// after a start-up handshake that timed out; HOST_EXIT_START when the port or
+// the replay file cannot be opened or the SD-card log header is short;
+// HOST_EXIT_OUTPUT_FAULT when log_data.dat, rtc_data.dat or a start-up file
+// cannot be created or written (the run stops, one message on stderr; "Save
+// initilize files..." only when both images were saved);
+// HOST_EXIT_INPUT_FAULT when the target's port hung up (one message on
+// stderr; the run then closes down as after Ctrl-C); HOST_EXIT_INTERRUPTED
+// when SIGINT, SIGTERM or SIGHUP ended the run after its close-down.
 int HOST_run_navigation(const HOST_PARAM_T& p);
 
 // Real-time RTK (rtk_mode not 0, mode HOST_LOGGING): rover port, optional
 // base and solution output ports, every byte recorded in rb.bin (created
-// after the ports are open). Runs until SIGINT; HOST_EXIT_OK then,
-// HOST_EXIT_START when a port or rb.bin cannot be opened,
-// HOST_EXIT_OUTPUT_FAULT when a write of rb.bin fails (the run then closes
-// down by itself, one message on stderr).
+// after the ports are open, written in whole records at least every
+// HOST_REC_FLUSH_MS). Runs until SIGINT, SIGTERM or SIGHUP:
+// HOST_EXIT_INTERRUPTED then, after the close-down; HOST_EXIT_START when a
+// port or rb.bin cannot be opened; HOST_EXIT_OUTPUT_FAULT when a write of
+// rb.bin fails (the run then closes down by itself, one message on stderr);
+// HOST_EXIT_INPUT_FAULT when the rover port hung up (one message on stderr,
+// then the close-down). A base or output port that hangs up is named once on
+// stderr and the run goes on without it.
 int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 
 // File RTK (rtk_mode not 0, mode HOST_REPLAY): CRVRAW rover and base files,
@@ -37,6 +44,9 @@ int HOST_run_rtk_file(const HOST_PARAM_T& p);
 // sigint_handler or by the loop itself (end of replay, epoch limit,
 // finish.txt). 1 once requested.
 int HOST_stop_requested();
+// 1 once sigint_handler ran (SIGINT, SIGTERM or SIGHUP), else 0: the run then
+// returns HOST_EXIT_INTERRUPTED.
+int HOST_interrupted();
 // Installs sigint_handler for SIGINT, SIGTERM and SIGHUP, so that an
 // interrupt, a kill or a hang-up of the controlling terminal all run the
 // loop's orderly close-down (stop message, saved files, flushed recordings).

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -32,6 +33,9 @@ struct SIO_S {
   int port = -1;  // port index, -1 when opened by path
   int baud = 0;   // baud index
   int fd = -1;
+  bool hup_seen = false;      // poll reported a hang-up; sio_rx confirms it once the input is read
+  bool hung_up = false;       // the far end has gone and every byte received was read
+  char name[256] = "";        // device path
   std::vector<char> pending;  // bytes accepted by sio_tx, not yet written
   std::size_t pending_head = 0;
 };
@@ -81,6 +85,7 @@ SIO_T open_device(const char* path, int port, int baud) {
   if (s == nullptr) return nullptr;
   s->port = port;
   s->baud = baud;
+  std::snprintf(s->name, sizeof s->name, "%s", path);
   s->fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (s->fd < 0 || !isatty(s->fd) || !set_line(s->fd, baud)) {
     if (s->fd >= 0) ::close(s->fd);
@@ -157,12 +162,51 @@ int sio_tx(SIO_T sio, const char* buf_p, int len) {
 }
 
 int sio_rx(SIO_T sio, char* buf_p, int len) {
-  if (sio == nullptr || buf_p == nullptr || len <= 0) return 0;
+  if (sio == nullptr || buf_p == nullptr || len <= 0 || sio->hung_up) return 0;
   flush_pending(sio);  // keep queued output moving while the caller polls
   for (;;) {
     const ssize_t n = ::read(sio->fd, buf_p, static_cast<std::size_t>(len));
-    if (n >= 0) return static_cast<int>(n);
+    if (n > 0) return static_cast<int>(n);
+    // A raw line with VMIN = VTIME = 0 reads 0 bytes when nothing is queued;
+    // after a hang-up reported by poll it is the end of the input.
+    if (n == 0) {
+      if (sio->hup_seen) sio->hung_up = true;
+      return 0;
+    }
     if (errno == EINTR) continue;
-    return 0;  // EAGAIN: nothing queued; anything else: an error, reported as no data
+    // EAGAIN: nothing queued; EIO and the like: the far end has gone (a pty
+    // whose master closed reads its remaining bytes first, then fails).
+    if (errno != EAGAIN && errno != EWOULDBLOCK) sio->hung_up = true;
+    return 0;
   }
 }
+
+int sio_wait(const SIO_T* ports, int n, int timeout_ms) {
+  if (ports == nullptr || n < 1 || n > SIO_WAIT_MAX) return 0;
+  std::array<pollfd, SIO_WAIT_MAX> fds{};
+  std::array<int, SIO_WAIT_MAX> index{};
+  nfds_t nfds = 0;
+  for (int i = 0; i < n; ++i) {
+    SIO_S* s = ports[i];
+    if (s == nullptr || s->hung_up) continue;
+    flush_pending(s);
+    const bool queued = s->pending_head < s->pending.size();
+    fds[nfds] = pollfd{s->fd, static_cast<short>(POLLIN | (queued ? POLLOUT : 0)), 0};
+    index[nfds] = i;
+    ++nfds;
+  }
+  if (::poll(fds.data(), nfds, timeout_ms < 0 ? 0 : timeout_ms) <= 0) return 0;  // time-out, signal or error
+  int ready = 0;
+  for (nfds_t k = 0; k < nfds; ++k) {
+    SIO_S* s = ports[index[k]];
+    const short ev = fds[k].revents;
+    if ((ev & POLLOUT) != 0) flush_pending(s);
+    if ((ev & (POLLHUP | POLLERR | POLLNVAL)) != 0) s->hup_seen = true;
+    if ((ev & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) ready |= 1 << index[k];
+  }
+  return ready;
+}
+
+int sio_hung_up(SIO_T sio) { return sio != nullptr && sio->hung_up ? 1 : 0; }
+
+const char* sio_name(SIO_T sio) { return sio != nullptr ? sio->name : ""; }

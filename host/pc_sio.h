@@ -68,8 +68,28 @@ int sio_get_baud_rate(SIO_T sio);
 int sio_tx(SIO_T sio, const char* buf_p, int len);
 // Read at most len of the bytes already received into the caller's buffer
 // buf_p (at least len bytes). Returns the count, 0 when nothing is queued or
-// on an error. Never waits; also moves queued output along.
+// on an error (a hang-up is then told by sio_hung_up). Never waits; also
+// moves queued output along.
 int sio_rx(SIO_T sio, char* buf_p, int len);
+// Wait, sleeping in the kernel, until one of the n ports of `ports` (the
+// caller's array of n entries, n at most SIO_WAIT_MAX; null entries and ports
+// that hung up are skipped) has input to read or its far end hung up, for at
+// most timeout_ms (ms; 0 or less: do not wait). A signal ends the wait early. Queued
+// output of the ports is moved along meanwhile (the wait also ends when a port
+// can take more of it). Returns a bit mask: bit i is set when ports[i] has
+// input or hung up (sio_rx then returns its bytes, or 0 with sio_hung_up 1);
+// 0 on a time-out, a signal, a poll error, or when n is out of 1..SIO_WAIT_MAX.
+inline constexpr int SIO_WAIT_MAX = 8;
+int sio_wait(const SIO_T* ports, int n, int timeout_ms);
+// 1 once the far end of the port has gone (a pty master closed, a USB adapter
+// unplugged: the device reported a hang-up or an I/O error) and every byte
+// received before has been read with sio_rx; 0 otherwise or for a null port.
+// Nothing more arrives on such a port and what is written to it is lost.
+int sio_hung_up(SIO_T sio);
+// The device path of the open port (the path given to sio_open_path, or
+// "/dev/tty<type><n>" of a numbered port), owned by the port block: valid until
+// sio_close. "" for a null port.
+const char* sio_name(SIO_T sio);
 // Wait until every queued byte has been handed to the device and the device
 // has sent it, for at most timeout_ms (ms). 1 when drained, 0 on timeout, a
 // null port or a device error.

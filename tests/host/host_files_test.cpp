@@ -3,6 +3,10 @@
 // start-up files and the recorder file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -360,16 +364,92 @@ TEST(StartupFiles, ReplayStartFilesAndLoggingCopies) {
 
 TEST(StartupFiles, RecorderRecord) {
   talon_test::TempDir dir;
-  std::FILE* fp = std::fopen(dir.file("rb.bin").c_str(), "wb");
+  static HOST_REC_T rec;
+  const std::string name = dir.file("rb.bin");
+  ASSERT_EQ(HOST_rec_open(&rec, name.c_str(), 1), 1);
   char chunk[100];
   for (int i = 0; i < 100; ++i) chunk[i] = static_cast<char>(i);
-  ASSERT_EQ(write_rb_record(fp, 0, chunk, 100), 1);
-  ASSERT_EQ(write_rb_record(fp, 1, chunk, 1), 1);
-  std::fclose(fp);
+  ASSERT_EQ(HOST_rec_put_record(&rec, 0, chunk, 100), 1);
+  ASSERT_EQ(HOST_rec_put_record(&rec, 1, chunk, 1), 1);
+  EXPECT_EQ(HOST_rec_put_record(&rec, 1, chunk, 0), 0);                 // empty record refused
+  EXPECT_EQ(HOST_rec_put_record(&rec, 1, chunk, RB_MAX_CHUNK + 1), 0);  // longer than the reader takes
+  EXPECT_TRUE(read_file(name).empty());                                 // buffered until flushed
+  ASSERT_EQ(HOST_rec_close(&rec), 1);
   Bytes want = {0x78, 0x56, 0x34, 0x12, 0x00, 0x64};
   for (int i = 0; i < 100; ++i) want.push_back(static_cast<U08>(i));
   for (U08 b : {0x12, 0x34, 0x56, 0x78, 0x00, 0x01, 0x00}) want.push_back(b);
-  EXPECT_EQ(read_file(dir.file("rb.bin")), want);
+  EXPECT_EQ(read_file(name), want);
+}
+
+// More records than the buffer holds: each write hands over whole records,
+// so the file on disk always ends on a record boundary.
+TEST(StartupFiles, RecorderWritesWholeRecordsWhenFull) {
+  talon_test::TempDir dir;
+  static HOST_REC_T rec;
+  const std::string name = dir.file("rb.bin");
+  ASSERT_EQ(HOST_rec_open(&rec, name.c_str(), 1), 1);
+  char chunk[RB_MAX_CHUNK];
+  for (int i = 0; i < RB_MAX_CHUNK; ++i) chunk[i] = static_cast<char>(i);
+  constexpr int N = 2 * HOST_REC_BUF_SIZE / (6 + RB_MAX_CHUNK) + 3;
+  for (int k = 0; k < N; ++k) {
+    ASSERT_EQ(HOST_rec_put_record(&rec, k & 1, chunk, RB_MAX_CHUNK), 1) << k;
+    const std::size_t on_disk = read_file(name).size();
+    EXPECT_EQ(on_disk % (6 + RB_MAX_CHUNK), 0u) << k;
+    EXPECT_LE(on_disk, static_cast<std::size_t>(k + 1) * (6 + RB_MAX_CHUNK)) << k;
+  }
+  EXPECT_GT(read_file(name).size(), 0u);
+  ASSERT_EQ(HOST_rec_close(&rec), 1);
+  EXPECT_EQ(read_file(name).size(), static_cast<std::size_t>(N) * (6 + RB_MAX_CHUNK));
+}
+
+// A file size limit of 1000 bytes: the write of 20 records of 134 bytes
+// stops short inside the eighth; the file is cut back to the seven whole
+// records before it, and the fault is noted (EFBIG). In a child process, which
+// carries the limit.
+TEST(StartupFiles, RecorderCutsAShortWriteBackToWholeRecords) {
+  talon_test::TempDir dir;
+  const std::string name = dir.file("rb.bin");
+  char chunk[RB_MAX_CHUNK];
+  for (int i = 0; i < RB_MAX_CHUNK; ++i) chunk[i] = static_cast<char>(i);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+    static HOST_REC_T rec;
+    HOST_clear_output_fault();
+    if (!HOST_rec_open(&rec, name.c_str(), 1)) _exit(3);
+    for (int k = 0; k < 20; ++k)
+      if (!HOST_rec_put_record(&rec, 0, chunk, RB_MAX_CHUNK)) _exit(4);
+    const bool refused = HOST_rec_flush(&rec) == 0 && HOST_has_output_fault() == 1;
+    HOST_rec_close(&rec);
+    _exit(refused ? 0 : 5);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  Bytes want;
+  for (int k = 0; k < 7; ++k) {
+    for (U08 b : {0x78, 0x56, 0x34, 0x12, 0x00, 0x80}) want.push_back(b);
+    want.insert(want.end(), chunk, chunk + RB_MAX_CHUNK);
+  }
+  EXPECT_EQ(read_file(name), want);
+}
+
+// A full disk: the write fails, the fault is noted once with its reason, and
+// the recording takes nothing more.
+TEST(StartupFiles, RecorderOnFullDisk) {
+  static HOST_REC_T rec;
+  HOST_clear_output_fault();
+  ASSERT_EQ(HOST_rec_open(&rec, "/dev/full", 1), 1);
+  const char chunk[10] = {};
+  ASSERT_EQ(HOST_rec_put_record(&rec, 0, chunk, 10), 1);
+  EXPECT_EQ(HOST_rec_flush(&rec), 0);
+  EXPECT_EQ(HOST_has_output_fault(), 1);
+  EXPECT_EQ(HOST_rec_put_record(&rec, 0, chunk, 10), 0);
+  EXPECT_EQ(HOST_rec_close(&rec), 0);
+  HOST_clear_output_fault();
 }
 
 }  // namespace

@@ -323,7 +323,7 @@ TEST(HostRun, SilentTargetTimesOutAndStillSendsStop) {
 }
 
 // Every stop signal ends a real-time RTK run through its close-down: rb.bin
-// holds exactly the bytes received, in whole records, and the exit code is 0.
+// holds exactly the bytes received, in whole records, and the exit code is 5.
 class RealTimeRtkStop : public ::testing::TestWithParam<int> {};
 
 TEST_P(RealTimeRtkStop, RecordsEveryChunk) {
@@ -340,7 +340,7 @@ TEST_P(RealTimeRtkStop, RecordsEveryChunk) {
   write_all(base.master, b.data(), b.size());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(pid, GetParam());
-  EXPECT_EQ(wait_talonhost(pid, 10), 0);
+  EXPECT_EQ(wait_talonhost(pid, 10), HOST_EXIT_INTERRUPTED);
   EXPECT_EQ(read_file(d.file("rb.bin")),
             cat({{0x78, 0x56, 0x34, 0x12, 0x00, 0x64}, r, {0x12, 0x34, 0x56, 0x78, 0x00, 0x28}, b}));
 }

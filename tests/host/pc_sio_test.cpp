@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -161,6 +162,30 @@ TEST_F(PcSioPort, BaudChange) {
   }
   EXPECT_EQ(sio_baud(sio, NSERIAL_BAUD), 0);
   EXPECT_EQ(sio_baud(sio, -1), 0);
+}
+
+// sio_wait wakes for input and for a hang-up of the far end (the pty master
+// closed); the hang-up is told by sio_hung_up once the bytes before it are read.
+TEST_F(PcSioPort, WaitReportsInputThenHangUp) {
+  EXPECT_EQ(std::string(sio_name(sio)), pty.slave_path);
+  EXPECT_EQ(std::string(sio_name(nullptr)), "");
+  const SIO_T ports[2] = {nullptr, sio};  // a null entry is skipped
+  EXPECT_EQ(sio_wait(ports, 2, 20), 0);   // quiet: time-out
+  EXPECT_EQ(sio_wait(ports, 0, 0), 0);
+  EXPECT_EQ(sio_wait(ports, SIO_WAIT_MAX + 1, 0), 0);
+  EXPECT_EQ(sio_wait(nullptr, 1, 0), 0);
+  write_master({1, 2, 3});
+  EXPECT_EQ(sio_wait(ports, 2, 2000), 2);
+  EXPECT_EQ(sio_read_all(sio, 3, 2000), (std::vector<char>{1, 2, 3}));
+  EXPECT_EQ(sio_hung_up(sio), 0);
+  close(pty.master);
+  pty.master = -1;
+  EXPECT_EQ(sio_wait(ports, 2, 2000), 2);
+  char buf[8];
+  EXPECT_EQ(sio_rx(sio, buf, sizeof buf), 0);
+  EXPECT_EQ(sio_hung_up(sio), 1);
+  EXPECT_EQ(sio_hung_up(nullptr), 0);
+  EXPECT_EQ(sio_wait(ports, 2, 0), 0);  // a port that hung up is no longer waited on
 }
 
 }  // namespace
