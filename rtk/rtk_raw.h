@@ -7,9 +7,10 @@
 
 // A stream whose epoch time goes back by more than this (s) against its
 // previous epoch starts again (two recordings one after the other, a receiver
-// restarted with an old time). Far above any receiver clock step (ms) or gap
-// between the epochs of one recording that comes in order, and far below the
-// engine's base age limit (maxtdiff, 30 s).
+// restarted with an old time). One recording never goes back that far: receiver
+// clock steps are milliseconds and epochs come in order. Well below the
+// engine's base age limit (maxtdiff, 30 s), so that a base epoch left ahead by
+// such a step is dropped instead of pairing with rover epochs up to 30 s older.
 inline constexpr double RTK_RAW_TIME_BACK_LIMIT = 5.0;
 
 // Clears both epochs, the base position, velocity and clock biases, the
