@@ -790,6 +790,8 @@ int CRV_process_base(int len, char* buf) {
 U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin) {
   process_rover_crvraw_file(fp_r_bin);
   if (!Has_update_rover_meas) return 0;
+  // The engine dropped a base epoch left ahead of a rover whose time went back: read a new one.
+  if (RTK_RAW_get_base_dropped()) Has_parse_base_meas = 0;
   if (!(Has_parse_base_meas && Has_parse_base_pos && timediff(Crv_r_time, Crv_b_time) <= 0.5)) {
     process_base_crvraw_file(fp_b_bin);
   }
@@ -808,6 +810,7 @@ int CRV_read_rover_file_epoch(std::FILE* fp_r_bin, gtime_t* time_p) {
 
 void CRV_read_base_file_for(std::FILE* fp_b_bin, gtime_t rover_time) {
   Crv_r_time = rover_time;
+  if (RTK_RAW_get_base_dropped()) Has_parse_base_meas = 0;  // as in CRV_process_file
   if (!(Has_parse_base_meas && Has_parse_base_pos && timediff(Crv_r_time, Crv_b_time) <= 0.5)) {
     process_base_crvraw_file(fp_b_bin);
   }

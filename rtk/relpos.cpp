@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "misc/talon_assert.h"
 #include "rtk/eph.h"
@@ -29,6 +30,14 @@ constexpr double VAR_VEL = 100.0;  // (m/s)^2
 constexpr double VAR_ACC = 100.0;  // (m/s^2)^2
 constexpr double INIT_ACC = 1e-6;  // m/s^2, non-zero so that the states take part in updates
 constexpr double MAX_RATIO = 999.9;
+// Squared residual norm (dimensionless, (a - F)^T Q^-1 (a - F)) at or below
+// which an integer candidate counts as an exact fit of the float ambiguities.
+constexpr double ZERO_SQ_NORM = 1e-12;
+// Single-differenced ambiguity (cycles) that stands in for a phase-minus-code
+// estimate of exactly 0 (rover and base observations identical, a zero
+// baseline fed from one receiver): a state of 0 means "not initialised". It is
+// the same for every such satellite, so it cancels in the double differences.
+constexpr double AMB_ZERO_STANDIN = 1e-6;
 constexpr double LOW_ELV_LOCK = 20.0 * D2R;  // below this elevation an ambiguity waits minlock_low_elv
 constexpr int HOLD_EXTRA_FEW = 30;           // extra fixes before holding with fewer than 8 satellites
 constexpr int HOLD_EXTRA_MID = 15;           // with 8 or 9
@@ -179,10 +188,16 @@ void detslp_dop(rtk_t* rtk, const obsd_t* obs, int rcv, const nav_t* nav) {
   }
 }
 
-void sdobs(const obsd_t* obs, int i, int j, double* dL, double* dP) {
+// Single differences (rover i minus base j) of the L1 phase (cycles) and code
+// (m); a difference without both observations is 0. True when both phases and
+// both codes are present, so that a difference of exactly 0 (one receiver
+// feeding rover and base) still counts.
+bool sdobs(const obsd_t* obs, int i, int j, double* dL, double* dP) {
   const double Lr = obs[i].L[0], Lb = obs[j].L[0], Pr = obs[i].P[0], Pb = obs[j].P[0];
-  *dL = (Lr != 0.0 && Lb != 0.0) ? Lr - Lb : 0.0;
-  *dP = (Pr != 0.0 && Pb != 0.0) ? Pr - Pb : 0.0;
+  const bool phase = Lr != 0.0 && Lb != 0.0, code = Pr != 0.0 && Pb != 0.0;
+  *dL = phase ? Lr - Lb : 0.0;
+  *dP = code ? Pr - Pb : 0.0;
+  return phase && code;
 }
 
 // Slip flags of the ns selected satellites by the LLI (detslp_mode 0) or
@@ -220,7 +235,7 @@ void reset_outaged_ambiguities(rtk_t* rtk) {
   }
 }
 
-// Phase-minus-code estimates Bias (cycles) of the ns selected satellites;
+// Phase-minus-code estimates Bias (cycles; 0: none) of the ns selected satellites;
 // their mean offset from the initialised ambiguities is added to all of them,
 // which keeps the states coherent with the code across receiver clock jumps.
 void shift_ambiguities_to_code(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
@@ -229,10 +244,12 @@ void shift_ambiguities_to_code(rtk_t* rtk, const obsd_t* obs, int ns, const nav_
   for (int i = 0; i < ns; ++i) {
     Bias[i] = 0.0;
     double dL = 0.0, dP = 0.0;
-    sdobs(obs, Iu[i], Ir[i], &dL, &dP);
     const double lam = nav->lam[Sat[i] - 1][0];
-    if (dL == 0.0 || dP == 0.0 || lam <= 0.0) continue;
+    if (!sdobs(obs, Iu[i], Ir[i], &dL, &dP) || lam <= 0.0) continue;
     Bias[i] = dL - dP / lam;
+    // Identical rover and base observations give exactly 0, which would read as
+    // "no estimate" here and as "no state" in x: the stand-in keeps it.
+    if (Bias[i] == 0.0) Bias[i] = AMB_ZERO_STANDIN;
     const double xs = rtk->x[NP + Sat[i] - 1];
     if (xs != 0.0) {
       offset += Bias[i] - xs;
@@ -894,6 +911,20 @@ void restamb(rtk_t* rtk, const double* bias, int nb, double* xa) {
   }
 }
 
+namespace {
+
+// Ratio of the second-best to the best squared residual norm (s0 <= s1), not
+// capped. A best candidate that fits exactly (s0 = 0: float ambiguities on
+// integers, as on a zero baseline) with a worse second one passes any
+// threshold (the largest double); two exact fits give 0, nothing tells them apart.
+double ambiguity_ratio(double s0, double s1) {
+  if (s1 <= ZERO_SQ_NORM) return 0.0;
+  if (s0 <= 0.0) return std::numeric_limits<double>::max();
+  return s1 / s0;
+}
+
+}  // namespace
+
 int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   const prcopt_t& o = rtk->opt;
   const int nx = rtk->nx, na = rtk->na;
@@ -905,11 +936,10 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   for (int k = 0; k < nb; ++k) Yb[k] = rtk->x[Master[k]] - rtk->x[Slave[k]];
   double s[2] = {0.0, 0.0};
   if (nb > LAMBDA_MAX_N || lambda(nb, 2, Yb, Qb, Bcand, s) != 0) return 0;
-  double ratio = s[0] > 0.0 ? s[1] / s[0] : 0.0;
-  if (ratio > MAX_RATIO) ratio = MAX_RATIO;
-  rtk->sol.ratio = static_cast<float>(ratio);
+  const double ratio = ambiguity_ratio(s[0], s[1]);
+  rtk->sol.ratio = static_cast<float>(std::min(ratio, MAX_RATIO));
   if (o.olvo_float_rtk_mode) return 0;
-  if (!(s[0] <= 0.0 || s[1] / s[0] >= o.thresar[0])) return 0;
+  if (!(ratio >= o.thresar[0])) return 0;
 
   for (int i = 0; i < na; ++i) {
     rtk->xa[i] = rtk->x[i];

@@ -52,7 +52,10 @@ int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx);
 void generate_Qb_Qab(int nx, int na, int nb, const double* D, const double* P, const S16* master_sat_ndx,
                      const S16* slave_sat_ndx, double* Qb, double* Qab);
 // Integer ambiguity resolution by LAMBDA with the ratio test (thresar[0]).
-// Sets sol.ratio (second best / best squared norm, at most 999.9). On a fix
+// Sets sol.ratio (second best / best squared norm, at most 999.9): a best
+// candidate that fits exactly (squared norm 0, as on a zero baseline) with a
+// worse second one reads 999.9 and passes; when the second one also fits
+// (squared norm at most 1e-12) the ratio reads 0 and nothing is fixed. On a fix
 // rtk->xa, rtk->Pa receive the fixed leading states, bias (MAXSAT entries,
 // caller's) the nb integer double differences (cycles) and xa (RTK_NX,
 // caller's) the full state vector with the fixed ambiguities restored.

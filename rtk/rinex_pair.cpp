@@ -14,6 +14,7 @@ namespace {
 int Base_pos_sent = 0;
 int Base_fed = 0;  // a base epoch has gone to the raw buffer
 gtime_t Base_fed_time{};
+int Base_back_held = 0;  // the pending base epoch went back and has waited one rover epoch
 
 // Base epochs counted as unpaired: every base epoch read that was never the
 // latest base epoch at a rover epoch.
@@ -36,6 +37,14 @@ void feed_base(gtime_t rover_time) {
       f->has_pending = 1;
     }
     if (timediff(f->pending_time, rover_time) > RINEX_PAIR_TOL) return;
+    // A base epoch more than RTK_RAW_TIME_BACK_LIMIT before the last one fed
+    // starts another recording: it waits for the next rover epoch, which pairs
+    // with it when the rover went back as well, else lets the base catch up.
+    if (Base_fed && !Base_back_held && timediff(f->pending_time, Base_fed_time) < -RTK_RAW_TIME_BACK_LIMIT) {
+      Base_back_held = 1;
+      return;
+    }
+    Base_back_held = 0;
     RTK_RAW_update_base_meas(f->pending, f->n_pending);
     Base_fed = 1;
     Base_fed_time = f->pending_time;
@@ -84,6 +93,7 @@ void RINEX_init() {
   Base_pos_sent = 0;
   Base_fed = 0;
   Base_fed_time = gtime_t{};
+  Base_back_held = 0;
   Base_used = 0;
   Base_used_time = gtime_t{};
   Base_used_any = 0;

@@ -358,6 +358,20 @@ int select_obs(obsd_t* obs, int n, const prcopt_t& o, int n_non_sbas) {
   return m;
 }
 
+// A stream's time went back (two recordings one after the other): the filter,
+// the solution record (its time would give a negative time step), the code-
+// minus-carrier history, the last float set and the GLONASS inter-frequency
+// biases belong to the time before and are cleared, as is the no-fix count.
+// Options, base position, navigation data and satellite masks stay.
+void restart_after_time_back() {
+  rtkinit_medium(&Rtk);
+  for (double& v : Last_pseudorange_meter) v = 0.0;
+  for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  RELPOS_clear_last_float();
+  GLOSDIFB_reset_glo_sd_ifb();
+  Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
+}
+
 // The relative positioning cycle around the single-point solution.
 int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
@@ -425,6 +439,7 @@ void RTK_init_medium() { rtkinit_medium(&Rtk); }
 void RTK_init_small() { rtkinit_small(&Rtk); }
 
 int RTK_loop() {
+  if (RTK_RAW_take_time_back()) restart_after_time_back();
   const prcopt_t& o = Rtk.opt;
   if (o.mode == MODE_MOVEB && RTK_get_base_stream_type() == STREAM_RTCM3) return 0;
   int n_rover = 0, n_base = 0;

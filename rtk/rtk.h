@@ -77,8 +77,11 @@ void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_ri
 // same and the solution record cleared. Options and base position stay.
 void RTK_init_medium();
 void RTK_init_small();
-// One engine cycle: takes the rover epoch (and the latest base epoch) from the
-// raw buffers, screens the satellites (C/N0 and elevation masks, code-minus-
+// One engine cycle: first, when a stream's time went back since the last cycle
+// (RTK_RAW_take_time_back), the filter and the solution record start again
+// (as RTK_init_medium, plus the jump-test history, the last float set and the
+// GLONASS inter-frequency biases). Then it takes the rover epoch (and the
+// latest base epoch) from the raw buffers, screens the satellites (C/N0 and elevation masks, code-minus-
 // carrier jumps, SBAS rules), then single-point and relative positioning.
 // Returns 1 when a rover epoch was processed; the solution record is then
 // current, whatever its status (a failed single-point solution, no base

@@ -3,6 +3,7 @@
 #include "rtk/rtk_raw.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "rtk/rtk.h"
 
@@ -34,7 +35,37 @@ unsigned int Dbg_raw_rover_buffer_is_not_enough_cnt = 0;
 int Dbg_raw_rover_be_gotton_n_obs = 0, Dbg_raw_base_be_gotton_n_obs = 0;
 gtime_t Dbg_raw_rover_be_gotton_time{}, Dbg_raw_base_be_gotton_time{};
 
+// Time of each stream's last epoch, to notice a stream whose time goes back
+// (two recordings one after the other, a receiver restarted with an old time).
+struct STREAM_CLOCK_T {
+  gtime_t last;         // time of the stream's last epoch (GPS time)
+  int has_last;         // 1 once the stream delivered an epoch
+  unsigned int n_back;  // epochs whose time went back more than RTK_RAW_TIME_BACK_LIMIT
+};
+STREAM_CLOCK_T Rover_clock{}, Base_clock{};
+int Time_back_pending = 0;  // a stream went back since the engine last asked
+int Base_dropped = 0;       // the base epoch was dropped as stale; no base epoch since
+
 int clamp_count(int n) { return n < 0 ? 0 : (n > MAXOBS ? MAXOBS : n); }
+
+// Notes the time t of a new epoch of the stream. Returns the step back in s
+// when t lies more than RTK_RAW_TIME_BACK_LIMIT before the stream's last
+// epoch, else 0; the first such step of the stream is reported on stderr.
+double note_epoch_time(STREAM_CLOCK_T* c, gtime_t t, const char* stream) {
+  double back = 0.0;
+  if (c->has_last) {
+    const double dt = timediff(t, c->last);
+    if (dt < -RTK_RAW_TIME_BACK_LIMIT) {
+      back = -dt;
+      if (c->n_back++ == 0)
+        std::fprintf(stderr, "talonhost: %s stream: time went back %.1f s; resynchronised\n", stream, back);
+      Time_back_pending = 1;
+    }
+  }
+  c->last = t;
+  c->has_last = 1;
+  return back;
+}
 
 }  // namespace
 
@@ -54,10 +85,20 @@ void RTK_RAW_init() {
   Dbg_raw_rover_buffer_is_not_enough_cnt = 0;
   Dbg_raw_rover_be_gotton_n_obs = Dbg_raw_base_be_gotton_n_obs = 0;
   Dbg_raw_rover_be_gotton_time = Dbg_raw_base_be_gotton_time = gtime_t{};
+  Rover_clock = Base_clock = STREAM_CLOCK_T{};
+  Time_back_pending = Base_dropped = 0;
 }
 
 void RTK_RAW_update_rover_meas(const obsd_t* obs_array, int n) {
   n = clamp_count(n);
+  if (n > 0 && note_epoch_time(&Rover_clock, obs_array[0].time, "rover") > 0.0 && Base_obs_valid_number > 0 &&
+      timediff(Base_obs[0].time, obs_array[0].time) > RTK_RAW_TIME_BACK_LIMIT) {
+    // The base epoch held belongs to the time before the step: it would stay
+    // ahead of every rover epoch until the rover caught up with it again.
+    Base_obs_valid_number = 0;
+    for (auto& l : Last_base_LLI) l = 0;
+    Base_dropped = 1;
+  }
   if (Rover_obs_valid_number > 0) ++Dbg_raw_rover_buffer_is_not_enough_cnt;
   for (int i = 0; i < n; ++i) Rover_obs[i] = obs_array[i];
   Rover_obs_valid_number = n;
@@ -65,6 +106,11 @@ void RTK_RAW_update_rover_meas(const obsd_t* obs_array, int n) {
 
 void RTK_RAW_update_base_meas(const obsd_t* obs_array, int n) {
   n = clamp_count(n);
+  // After a step back the loss-of-lock flags of the epochs before it do not
+  // belong to this one.
+  if (n > 0 && note_epoch_time(&Base_clock, obs_array[0].time, "base") > 0.0)
+    for (auto& l : Last_base_LLI) l = 0;
+  Base_dropped = 0;
   for (int i = 0; i < n; ++i) {
     Base_obs[i] = obs_array[i];
     const int s = obs_array[i].sat - 1;
@@ -188,4 +234,11 @@ void RTK_RAW_set_base_crvraw_iod(int iod) { Crv_iod[IOD_B_RAW] = iod; }
 void RTK_RAW_set_base_crvrcv_iod(int iod) { Crv_iod[IOD_B_RCV] = iod; }
 void RTK_RAW_set_has_used_base_obs_flag(U08 flag) { Has_used_base_obs = flag; }
 unsigned int RTK_RAW_get_rover_overrun_count() { return Dbg_raw_rover_buffer_is_not_enough_cnt; }
+unsigned int RTK_RAW_get_time_back_count(int is_rover) { return is_rover ? Rover_clock.n_back : Base_clock.n_back; }
+int RTK_RAW_take_time_back() {
+  const int r = Time_back_pending;
+  Time_back_pending = 0;
+  return r;
+}
+int RTK_RAW_get_base_dropped() { return Base_dropped; }
 void RTK_RAW_print_status() {}

@@ -5,8 +5,16 @@
 
 #include "rtk/rtk_cmn.h"
 
+// A stream whose epoch time goes back by more than this (s) against its
+// previous epoch starts again (two recordings one after the other, a receiver
+// restarted with an old time). One recording never goes back that far: receiver
+// clock steps are milliseconds and epochs come in order. Well below the
+// engine's base age limit (maxtdiff, 30 s), so that a base epoch left ahead by
+// such a step is dropped instead of pairing with rover epochs up to 30 s older.
+inline constexpr double RTK_RAW_TIME_BACK_LIMIT = 5.0;
+
 // Clears both epochs, the base position, velocity and clock biases, the
-// carried-over slip flags and the counters. Mode 2, stream type 0 (unknown);
+// carried-over slip flags, the streams' last epoch times and the counters. Mode 2, stream type 0 (unknown);
 // the six IODs start as 0, 1, 2, 3, 4, 0 so that no epoch matches before its
 // messages have arrived.
 void RTK_RAW_init();
@@ -16,11 +24,18 @@ void RTK_RAW_init();
 // to 0..MAXOBS); the caller keeps its array.
 
 // New rover epoch. A rover epoch not yet taken by RTK_RAW_get_meas is replaced
-// and counted (RTK_RAW_get_rover_overrun_count).
+// and counted (RTK_RAW_get_rover_overrun_count). When its time (that of
+// obs_array[0]) lies more than RTK_RAW_TIME_BACK_LIMIT before the previous
+// rover epoch, the step is counted and reported (the first of the run, on
+// stderr), the engine is told (RTK_RAW_take_time_back), and a base epoch held
+// that lies more than RTK_RAW_TIME_BACK_LIMIT ahead of the new rover epoch is
+// dropped (RTK_RAW_get_base_dropped).
 void RTK_RAW_update_rover_meas(const obsd_t* obs_array, int n);
 // New base epoch; it stays until replaced. While the engine has not used the
 // previous base epoch, its loss-of-lock flags are OR-ed into this one, so that
-// a slip is not lost.
+// a slip is not lost; not across a step back of more than
+// RTK_RAW_TIME_BACK_LIMIT, which is counted, reported (the first of the run, on
+// stderr) and told to the engine (RTK_RAW_take_time_back).
 void RTK_RAW_update_base_meas(const obsd_t* obs_array, int n);
 // Base antenna position, ECEF m; marks the base position valid.
 void RTK_RAW_update_base_pos_xyz(double x, double y, double z);
@@ -88,5 +103,15 @@ void RTK_RAW_set_base_crvrcv_iod(int iod);
 void RTK_RAW_set_has_used_base_obs_flag(U08 flag);
 // Rover epochs replaced before RTK_RAW_get_meas took them.
 unsigned int RTK_RAW_get_rover_overrun_count();
+// Epochs of the rover (is_rover non-zero) or of the base stream whose time
+// went back by more than RTK_RAW_TIME_BACK_LIMIT since RTK_RAW_init.
+unsigned int RTK_RAW_get_time_back_count(int is_rover);
+// 1 once after a stream's time went back (the engine then starts its filter
+// again), else 0; the call clears it.
+int RTK_RAW_take_time_back();
+// 1 while the base epoch has been dropped because the rover's time went back
+// behind it and no base epoch has come since: a file reader then reads the
+// base on even though its last base epoch lies ahead of the rover. Else 0.
+int RTK_RAW_get_base_dropped();
 // Does nothing (kept for the host's status output).
 void RTK_RAW_print_status();

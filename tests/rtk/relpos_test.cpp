@@ -131,10 +131,11 @@ TEST(ResambLambda, RatioTestAtItsThreshold) {
   EXPECT_EQ(resamb_LAMBDA(rtk, bias, xa), 0);
   EXPECT_NEAR(rtk->sol.ratio, 2.7778, 1e-4);
 
-  // an exact integer: s[0] = 0 fixes whatever s[1], and the ratio reads 0
+  // an exact integer: s[0] = 0 with s[1] > 0 fixes, and the ratio reads its
+  // cap (an exact fit is the clearest case, not a ratio of 0)
   rtk = one_dd(3.0);
   EXPECT_EQ(resamb_LAMBDA(rtk, bias, xa), 1);
-  EXPECT_EQ(rtk->sol.ratio, 0.0f);
+  EXPECT_FLOAT_EQ(rtk->sol.ratio, 999.9f);
   EXPECT_EQ(bias[0], 3.0);
 
   // float-only rover: never fixed
