@@ -100,7 +100,12 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
   const auto wall0 = std::chrono::steady_clock::now();
   auto last_progress = wall0;
   bool progress_shown = false;  // a progress line (without its line end) is on stderr
-  while (written && !HOST_stop_requested() && src.next()) {
+  while (written) {
+    if (HOST_stop_requested()) {
+      Counts.interrupted = true;
+      break;
+    }
+    if (!src.next()) break;
     if (!RTK_loop()) continue;
     ++acc_cnt4;
     if (solved_with_base()) ++Counts.with_base;
@@ -118,10 +123,10 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
     written = HOSTSOL_write(acc_cnt4, sol, files) != 0;
   }
   Counts.solved = acc_cnt4;
-  Counts.interrupted = written && HOST_stop_requested() != 0;
   HOSTOUT_close();
+  written = written && !HOST_has_output_fault();  // a KML file that could not be completed
   if (written && src.report) {
-    HOSTSOL_print_progress(stats, Counts.interrupted && src.read_pct != nullptr ? src.read_pct() : 100.0);
+    HOSTSOL_print_progress(stats, !Counts.interrupted ? 100.0 : src.read_pct != nullptr ? src.read_pct() : 0.0);
     HOSTSOL_print_summary(stats, seconds_since(wall0));
   } else if (progress_shown) {
     std::fputc('\n', stderr);  // ends the progress line before the fault message
@@ -214,10 +219,12 @@ double crvraw_read_pct() {
                                          : 0.0;
 }
 
+// Bytes of the file fp; the stream is left where it was (0 when unknown).
 long file_size(std::FILE* fp) {
-  if (std::fseek(fp, 0, SEEK_END) != 0) return 0;
+  const long at = std::ftell(fp);
+  if (at < 0 || std::fseek(fp, 0, SEEK_END) != 0) return 0;
   const long n = std::ftell(fp);
-  std::rewind(fp);
+  std::fseek(fp, at, SEEK_SET);
   return n > 0 ? n : 0;
 }
 
@@ -250,6 +257,14 @@ int rinex_next() {
   if (!RINEX_process_file(&Input.rinex)) return 0;
   if (Input.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(Input.base_pos[0], Input.base_pos[1], Input.base_pos[2]);
   return 1;
+}
+
+// Share of the rover input read (the RINEX or the CRVRAW rover file), percent.
+double rinex_read_pct() {
+  std::FILE* fp = Input.fp_rover_obs != nullptr ? Input.fp_rover_obs : Input.fp_rover;
+  const long pos = fp != nullptr ? std::ftell(fp) : 0;
+  return Input.rover_size > 0 && pos > 0 ? 100.0 * static_cast<double>(pos) / static_cast<double>(Input.rover_size)
+                                         : 0.0;
 }
 
 // Open one side of a RINEX run: the RINEX observation file obs (its header
@@ -297,11 +312,13 @@ int open_rinex_inputs(const HOST_PARAM_T& p) {
     const char* obs = rcv == RINEX_ROVER ? p.rover_rinex : p.base_rinex;
     if (obs[0] == '\0') continue;
     const int types = RINEX_get_gps_types(rcv);
+    const bool v3 = RINEX_get_version(rcv) >= 3.0;
     if ((types & RINEX_GPS_CODE) == 0) {
-      std::fprintf(stderr, "talonhost: %s: no usable GPS observation types (C1C/L1C)\n", obs);
+      std::fprintf(stderr, "talonhost: %s: no usable GPS observation types (%s)\n", obs, v3 ? "C1C/L1C" : "C1/L1");
       rc = HOST_EXIT_INPUT_FAULT;
     } else if ((types & RINEX_GPS_PHASE) == 0) {
-      std::fprintf(stderr, "talonhost: %s: no GPS carrier phase type (L1C); no FIX or FLOAT solution\n", obs);
+      std::fprintf(stderr, "talonhost: %s: no GPS carrier phase type (%s): GPS gives code solutions only\n", obs,
+                   v3 ? "L1C" : "L1");
     }
   }
   if (rc != HOST_EXIT_OK) return rc;
@@ -323,7 +340,8 @@ int run_rinex(const HOST_PARAM_T& p) {
   int rc = open_rinex_inputs(p);
   if (rc == HOST_EXIT_OK) {
     Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
-    run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, nullptr, 1});
+    Input.rover_size = file_size(Input.fp_rover_obs != nullptr ? Input.fp_rover_obs : Input.fp_rover);
+    run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, rinex_read_pct, 1});
     RINEX_STATS_T rs{};
     RINEX_get_stats(&rs);
     std::fprintf(stderr,
@@ -429,10 +447,10 @@ int run_input(const HOST_PARAM_T& p) {
 
 }  // namespace
 
-// SIGINT, SIGTERM and SIGHUP stop the epoch loop from the start of the run.
-// A solution or KML file that could not be written is reported last, in one
-// line, and outranks the input's exit code and an interruption; an
-// interruption outranks the input's exit code (what was read is incomplete).
+// SIGINT, SIGTERM and SIGHUP stop the epoch loop from the start of the run (a
+// signal after the loop has ended leaves the run complete). A solution or KML file that could not be written is
+// reported last, in one line, and outranks the input's exit code and an interruption; an interruption outranks the
+// input's exit code (what was read is incomplete).
 int HOST_run_rtk_file(const HOST_PARAM_T& p) {
   HOST_clear_output_fault();
   if (!HOST_install_stop_handlers())
@@ -440,5 +458,5 @@ int HOST_run_rtk_file(const HOST_PARAM_T& p) {
   Counts = RTK_RUN_COUNTS_T{};
   const int rc = run_input(p);
   if (HOST_report_output_fault()) return HOST_EXIT_OUTPUT_FAULT;
-  return HOST_stop_requested() ? HOST_EXIT_INTERRUPTED : rc;
+  return Counts.interrupted ? HOST_EXIT_INTERRUPTED : rc;
 }

@@ -80,6 +80,8 @@ int RINEX_get_header_pos(int rcv, double* xyz);
 // a bad rcv or a file not open.
 enum : int { RINEX_GPS_CODE = 1, RINEX_GPS_PHASE = 2 };
 int RINEX_get_gps_types(int rcv);
+// Version of rcv's header (2.0 up to 4.0, e.g. 3.04); 0 for a bad rcv or a file not open.
+double RINEX_get_version(int rcv);
 
 // Observation values dropped for being out of range (the value is read as
 // absent, the rest of the satellite's observables kept): a pseudorange outside

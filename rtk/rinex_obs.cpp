@@ -607,6 +607,8 @@ int RINEX_get_gps_types(int rcv) {
   return (ty.c1 >= 0 ? RINEX_GPS_CODE : 0) | (ty.l1 >= 0 ? RINEX_GPS_PHASE : 0);
 }
 
+double RINEX_get_version(int rcv) { return valid_rcv(rcv) && obs_file(rcv)->open ? obs_file(rcv)->version : 0.0; }
+
 void RINEX_get_value_drops(int rcv, RINEX_VALUE_DROPS_T* drops) {
   *drops = valid_rcv(rcv) ? obs_file(rcv)->drops : RINEX_VALUE_DROPS_T{};
 }
