@@ -149,6 +149,9 @@ void report_crv_drops(const char* name, int is_rover) {
   if (f.checksum + f.length > 0)
     std::fprintf(stderr, "talonhost: %s: %u CRVRAW frames dropped (%u checksum, %u length)\n", name,
                  f.checksum + f.length, f.checksum, f.length);
+  if (f.skipped > 0) std::fprintf(stderr, "talonhost: %s: %u bytes outside CRVRAW frames skipped\n", name, f.skipped);
+  if (f.incomplete > 0 && !Counts.interrupted)  // an interrupted run stops inside the input
+    std::fprintf(stderr, "talonhost: %s: last CRVRAW frame cut short (%u bytes)\n", name, f.incomplete);
   CRV_DROPS_T d{};
   CRV_get_drops(is_rover, &d);
   const unsigned int n = d.short_msg + d.bad_sat + d.iod_mismatch + d.bad_value;

@@ -53,6 +53,7 @@ struct crv_t {
       dbg_acc_msg_time_cnt, dbg_acc_msg_raw_cnt, dbg_acc_msg_gps_sf_cnt, dbg_acc_msg_bd2_d1_cnt, dbg_acc_msg_bd2_d2_cnt,
       dbg_acc_msg_sbas_type9_cnt, dbg_acc_msg_glo_string;
   unsigned int good_frames, epochs;  // frames that passed the checksum; epochs handed over
+  unsigned int framed_bytes;         // bytes of completed frames and of frames dropped for their length
   CRV_DROPS_T drops;
 };
 
@@ -723,12 +724,14 @@ int input_crv(crv_t* raw, unsigned char data) {
     raw->len = static_cast<int>(U2(raw->buff + 2)) + FRAME_OVERHEAD;
     if (raw->len > CRV_MAX_FRAME) {
       ++raw->dbg_acc_msg_length_err_cnt;
+      raw->framed_bytes += 4;
       raw->nbyte = 0;
       raw->buff[1] = 0;
       return -1;
     }
   }
   if (raw->nbyte < 4 || raw->nbyte < raw->len) return 0;
+  raw->framed_bytes += static_cast<unsigned int>(raw->len);
   raw->nbyte = 0;
   raw->buff[1] = 0;  // the next frame needs its own sync bytes
   return decode_crv(raw);
@@ -886,7 +889,14 @@ int CRV_get_base_status(int* dbg) {
 void CRV_get_drops(int is_rover, CRV_DROPS_T* drops) { *drops = is_rover ? crv_r.drops : crv_b.drops; }
 void CRV_get_frames(int is_rover, CRV_FRAMES_T* frames) {
   const crv_t& raw = is_rover ? crv_r : crv_b;
-  *frames = CRV_FRAMES_T{raw.good_frames, raw.dbg_acc_msg_cs_err_cnt, raw.dbg_acc_msg_length_err_cnt, raw.epochs};
+  const unsigned int held = static_cast<unsigned int>(raw.nbyte);  // bytes of the frame being collected
+  const unsigned int used = raw.framed_bytes + held;
+  *frames = CRV_FRAMES_T{raw.good_frames,
+                         raw.dbg_acc_msg_cs_err_cnt,
+                         raw.dbg_acc_msg_length_err_cnt,
+                         raw.epochs,
+                         raw.dbg_acc_bytes > used ? raw.dbg_acc_bytes - used : 0,
+                         held};
 }
 unsigned int CRV_get_cs_err_count() { return DBG_CS_ERR; }
 

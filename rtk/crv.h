@@ -63,9 +63,12 @@ struct CRV_DROPS_T {
 void CRV_get_drops(int is_rover, CRV_DROPS_T* drops);
 // Frames of a stream: good ones (checksum and end bytes right), frames dropped
 // for a bad checksum or end bytes, frames dropped for their length (longer
-// than CRV_MAX_FRAME, or no payload), and epochs handed to the raw buffer.
+// than CRV_MAX_FRAME, or no payload), epochs handed to the raw buffer, bytes
+// skipped outside any frame (while looking for the sync bytes), and bytes of
+// a frame begun but not complete (at the end of a file: a cut last frame).
 struct CRV_FRAMES_T {
   unsigned int good, checksum, length, epochs;
+  unsigned int skipped, incomplete;  // bytes
 };
 // The counters of the rover stream (is_rover non-zero) or of the base stream, into *frames.
 void CRV_get_frames(int is_rover, CRV_FRAMES_T* frames);

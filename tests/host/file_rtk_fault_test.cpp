@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     HOST_EXIT_INPUT_FAULT,
                     {"talonhost: r.bin: ", " CRVRAW frames dropped (", " checksum, ", " length)\n",
-                     "talonhost: r.bin: no rover epoch\n"}},
+                     " bytes outside CRVRAW frames skipped\n", "talonhost: r.bin: no rover epoch\n"}},
         // A few inverted bytes: the frames they hit are dropped and counted;
         // the run completes.
         HostileCase{"crvraw_rover_few_flipped",
@@ -325,7 +325,18 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {},
                     HOST_EXIT_INPUT_FAULT,
-                    {"RTK summary: 300 epochs", "talonhost: b.bin: no usable base epoch; every solution is SINGLE\n"}},
+                    {"RTK summary: 300 epochs", "talonhost: b.bin: ", " bytes outside CRVRAW frames skipped\n",
+                     "talonhost: b.bin: no usable base epoch; every solution is SINGLE\n"}},
+        // The rover cut inside a frame: the epochs before the cut are solved.
+        HostileCase{"crvraw_rover_cut_inside_a_frame",
+                    [](const TempDir& d) {
+                      const Bytes& r = static_rover();
+                      write_file(d.file("r.bin"), Bytes(r.begin(), r.begin() + 20000));
+                      write_file(d.file("b.bin"), static_base());
+                    },
+                    {},
+                    HOST_EXIT_OK,
+                    {"RTK summary: 36 epochs", "talonhost: r.bin: last CRVRAW frame cut short (159 bytes)\n"}},
         // The base ends after its first 100 epochs: the later rover epochs have
         // none within 30 s.
         HostileCase{

@@ -38,17 +38,23 @@ TEST(CrvFrames, GoodChecksumAndLengthCountedPerStream) {
   Bytes bad_cs = epoch_frames();
   bad_cs[6] ^= 0x01;                                      // a payload byte of the time frame
   const Bytes too_long = {0xA0, 0xA1, 0xFF, 0xFF, 0x00};  // 65535 + 7 bytes: longer than CRV_MAX_FRAME
+  feed_rover({0x11, 0xA0, 0x33});                         // outside any frame
   feed_rover(epoch_frames());
   feed_rover(bad_cs);
   feed_rover(too_long);
+  feed_rover({0x44});
+  const Bytes cut = epoch_frames();
+  feed_rover(Bytes(cut.begin(), cut.begin() + 9));  // a frame begun, not complete
   CRV_FRAMES_T r{}, b{};
   CRV_get_frames(1, &r);
   CRV_get_frames(0, &b);
   EXPECT_EQ(r.good, 3u);  // time, raw; the raw frame after the broken time frame
   EXPECT_EQ(r.checksum, 1u);
   EXPECT_EQ(r.length, 1u);
-  EXPECT_EQ(r.epochs, 2u);  // the second raw frame still matches the first time message's IOD
-  EXPECT_EQ(b.good + b.checksum + b.length + b.epochs, 0u);
+  EXPECT_EQ(r.epochs, 2u);   // the second raw frame still matches the first time message's IOD
+  EXPECT_EQ(r.skipped, 5u);  // 3 before the first frame, the last byte of too_long, 0x44
+  EXPECT_EQ(r.incomplete, 9u);
+  EXPECT_EQ(b.good + b.checksum + b.length + b.epochs + b.skipped + b.incomplete, 0u);
 }
 
 // One recorder record (base marker) of the given bytes.
