@@ -168,6 +168,16 @@ void report_rtcm3_drops(const char* name) {
   std::array<unsigned int, RTCM3_NSTATUS> st{};
   RTCM3_get_base_status(st.data());
   if (st[31] > 0) std::fprintf(stderr, "talonhost: %s: %u RTCM 3 frames dropped (bad CRC)\n", name, st[31]);
+  // Observation messages before the first rover epoch are the usual start of a
+  // recording and not reported.
+  RTCM3_DROPS_T d{};
+  RTCM3_get_drops(&d);
+  const unsigned int n = d.bad_time + d.short_msg + d.too_many_cells + d.full_epoch;
+  if (n > 0)
+    std::fprintf(stderr,
+                 "talonhost: %s: %u RTCM 3 messages dropped (%u time off, %u too short, %u too many cells, "
+                 "%u epoch full)\n",
+                 name, n, d.bad_time, d.short_msg, d.too_many_cells, d.full_epoch);
 }
 
 // Observation values of a RINEX file (receiver rcv, named `name`) dropped as out of range.

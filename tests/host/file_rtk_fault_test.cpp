@@ -375,6 +375,24 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--rb-file", "rb.bin", "--is-rtcm", "1"},
                     HOST_EXIT_INPUT_FAULT,
                     {"RTK summary: 30 epochs", "talonhost: rb.bin (base): ", " RTCM 3 frames dropped (bad CRC)\n"}},
+        // A GPS MSM7 frame (type 1077) of 4 bytes with a good CRC: too short for its header.
+        HostileCase{
+            "recording_rtcm_short_message",
+            [](const TempDir& d) {
+              Bytes rb = sim_recording(true);
+              const U08 msg[4] = {0x43, 0x50, 0x01, 0x02};
+              U08 frame[16];
+              const int n = sim_rtcm_frame(msg, 4, frame);
+              const Bytes rec = {0x12, 0x34, 0x56, 0x78, 0x00, static_cast<U08>(n)};
+              rb.insert(rb.end(), rec.begin(), rec.end());
+              rb.insert(rb.end(), frame, frame + n);
+              write_file(d.file("rb.bin"), rb);
+            },
+            {"--rb-file", "rb.bin", "--is-rtcm", "1"},
+            HOST_EXIT_OK,
+            {"RTK summary: 30 epochs",
+             "talonhost: rb.bin (base): 1 RTCM 3 messages dropped (0 time off, 1 too short, 0 too many cells, 0 "
+             "epoch full)\n"}},
         HostileCase{"rinex3_rover_only_glonass_types",
                     [](const TempDir& d) {
                       rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "R    4 C1C L1C D1C S1C"));
