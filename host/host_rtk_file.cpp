@@ -59,6 +59,7 @@ RTK_FILE_INPUT_T Input;
 struct RTK_RUN_COUNTS_T {
   long solved = 0;           // epochs solved (lines of the solution files)
   long with_base = 0;        // of them, with a base position and a base epoch within BASE_MAX_AGE_S
+  long single = 0;           // of them, SINGLE
   bool interrupted = false;  // the loop ended on a stop request (SIGINT, SIGTERM, SIGHUP)
 };
 RTK_RUN_COUNTS_T Counts;
@@ -123,6 +124,7 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
     written = HOSTSOL_write(acc_cnt4, sol, files) != 0;
   }
   Counts.solved = acc_cnt4;
+  Counts.single = stats.single;
   HOSTOUT_close();
   written = written && !HOST_has_output_fault();  // a KML file that could not be completed
   if (written && src.report) {
@@ -214,8 +216,10 @@ int input_verdict(const char* rover_name, const char* base_name, unsigned long r
     return HOST_EXIT_INPUT_FAULT;
   }
   if (Counts.with_base == 0) {
-    std::fprintf(stderr, "talonhost: %s: no usable base epoch; %s\n", base_name,
-                 Counts.solved > 0 ? "every solution is SINGLE" : "no solution");
+    const char* what = Counts.solved == 0               ? "no solution"
+                       : Counts.single == Counts.solved ? "every solution is SINGLE"
+                                                        : "no FIX or FLOAT solution";
+    std::fprintf(stderr, "talonhost: %s: no usable base epoch; %s\n", base_name, what);
     return HOST_EXIT_INPUT_FAULT;
   }
   return HOST_EXIT_OK;
