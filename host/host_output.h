@@ -7,9 +7,13 @@
 // Open output<append_p>.kml when write_output_kml is 1 and
 // fixmode<append_p>.kml when write_fixmode_kml is 1, each with its document
 // header; append_p (the caller's, may be null or empty) is the file name
-// appendix. Restarts the epoch count of the console table.
+// appendix. Restarts the epoch count of the console table. A KML file that
+// cannot be created or whose header cannot be written is an output fault
+// (noted with HOST_note_output_fault of host/host_files.h; that file stays
+// closed).
 void HOSTOUT_init(int write_output_kml, int write_fixmode_kml, const char* append_p);
-// Write the closing lines of the open KML files and close them.
+// Write the closing lines of the open KML files and close them; a failed
+// write or close is an output fault (noted).
 void HOSTOUT_close();
 // ANSI colours in the console table on / off.
 void HOSTOUT_set_ansi();

@@ -2,45 +2,64 @@
 // (console table and KML, NMEA sentences) replaces it. It opens and closes
 // the KML files with a valid empty document and prints one short line per
 // epoch, so that the host loop can be run and tested end to end.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "host/host_files.h"
 #include "host/host_output.h"
 #include "misc/dispatch.h"
 
 namespace {
-std::FILE* Fp_kml = nullptr;
-std::FILE* Fp_kml_fixmode = nullptr;
+// A KML file of the run: its stream (null when not open) and its name (kept
+// here because an output fault keeps a pointer to it).
+struct KML_FILE_T {
+  std::FILE* fp = nullptr;
+  char name[64] = "";
+};
+KML_FILE_T Kml_output, Kml_fixmode;
 int Kml_start_second = 0;
 long Epoch_count = 0;
 
-std::FILE* open_kml(const char* base, const char* append_p) {
-  char name[64];
-  std::snprintf(name, sizeof name, "%s%s.kml", base, append_p != nullptr ? append_p : "");
-  std::FILE* fp = std::fopen(name, "w");
-  if (fp != nullptr)
-    std::fprintf(
-        fp, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n");
-  return fp;
+// Create <base><append_p>.kml with its document header. An output fault
+// (HOST_note_output_fault) when it cannot be created or written; the file is
+// then not open.
+void open_kml(KML_FILE_T* k, const char* base, const char* append_p) {
+  std::snprintf(k->name, sizeof k->name, "%s%s.kml", base, append_p != nullptr ? append_p : "");
+  k->fp = std::fopen(k->name, "w");
+  if (k->fp == nullptr) {
+    HOST_note_output_fault(k->name, "create", errno);
+    return;
+  }
+  if (std::fprintf(k->fp,
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
+                   "<Document>\n") < 0) {
+    HOST_note_output_fault(k->name, "write", errno);
+    std::fclose(k->fp);
+    k->fp = nullptr;
+  }
 }
 
-void close_kml(std::FILE*& fp) {
-  if (fp == nullptr) return;
-  std::fprintf(fp, "</Document>\n</kml>\n");
-  std::fclose(fp);
-  fp = nullptr;
+// The closing lines, then the close; a failed write or close is an output fault.
+void close_kml(KML_FILE_T* k) {
+  if (k->fp == nullptr) return;
+  int err = 0;
+  if (std::fprintf(k->fp, "</Document>\n</kml>\n") < 0) err = errno;
+  if (std::fclose(k->fp) != 0 && err == 0) err = errno;
+  if (err != 0) HOST_note_output_fault(k->name, "write", err);
+  k->fp = nullptr;
 }
 }  // namespace
 
 void HOSTOUT_init(int write_output_kml, int write_fixmode_kml, const char* append_p) {
   Epoch_count = 0;
-  if (write_output_kml) Fp_kml = open_kml("output", append_p);
-  if (write_fixmode_kml) Fp_kml_fixmode = open_kml("fixmode", append_p);
+  if (write_output_kml) open_kml(&Kml_output, "output", append_p);
+  if (write_fixmode_kml) open_kml(&Kml_fixmode, "fixmode", append_p);
 }
 
 void HOSTOUT_close() {
-  close_kml(Fp_kml);
-  close_kml(Fp_kml_fixmode);
+  close_kml(&Kml_output);
+  close_kml(&Kml_fixmode);
 }
 
 void HOSTOUT_set_ansi() {}

@@ -32,15 +32,28 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p);
 
 // File RTK (rtk_mode not 0, mode HOST_REPLAY): CRVRAW rover and base files,
 // RINEX observation files on either side (--rover-rinex / --base-rinex with
-// --nav), or a real-time recording (--rb-file). Writes Normal_sol.txt and
-// Geotagging_sol.txt. HOST_EXIT_OK when the run completed, HOST_EXIT_START
-// when the rover or base cannot be opened (or there is no input),
-// HOST_EXIT_INPUT_FAULT when an input is unusable or had faults,
-// HOST_EXIT_OUTPUT_FAULT when a solution file cannot be created or written
-// (the run stops at that epoch; one message on stderr, after the others).
+// --nav), or a real-time recording (--rb-file). Writes Normal_sol.txt,
+// Geotagging_sol.txt and the KML files; a progress line and the summary on
+// stderr, then one line per kind of input dropped (CRVRAW frames by checksum
+// and length, CRVRAW messages by reason, RTCM 3 frames with a bad CRC, RINEX
+// values out of range, rover epochs without a base epoch within 30 s) and,
+// for a recording, a hint when the base stream looks like the other format
+// than --is-rtcm says. Exit codes:
+//   HOST_EXIT_OK           the run completed (dropped frames and values only warned about);
+//   HOST_EXIT_START        the rover or base cannot be opened (or there is no input);
+//   HOST_EXIT_INPUT_FAULT  an input is unusable (bad RINEX header, no GPS pseudorange type,
+//                          no navigation data, no base position), had faults (bad RINEX
+//                          lines, recording records too long), the rover gave no epoch,
+//                          or no solved epoch had a base ("no usable base epoch");
+//   HOST_EXIT_OUTPUT_FAULT a solution or KML file cannot be created or written (the run
+//                          stops at that epoch; one message on stderr, after the others);
+//   HOST_EXIT_INTERRUPTED  SIGINT, SIGTERM or SIGHUP stopped the run between two epochs:
+//                          the files end with the last whole epoch and are closed, the
+//                          summary is printed, then "talonhost: RTK run interrupted after
+//                          N epochs". An output fault outranks it; it outranks the rest.
 int HOST_run_rtk_file(const HOST_PARAM_T& p);
 
-// Stop request of the navigation and real-time RTK loops: set by
+// Stop request of the navigation, real-time RTK and file RTK loops: set by
 // sigint_handler or by the loop itself (end of replay, epoch limit,
 // finish.txt). 1 once requested.
 int HOST_stop_requested();

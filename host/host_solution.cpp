@@ -97,6 +97,7 @@ int HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files) {
     HOSTOUT_set_ansi();
   else
     HOSTOUT_set_no_ansi();
+  if (HOST_has_output_fault()) return 0;  // a KML file could not be created
   files->normal = create_solution_file(NORMAL_NAME);
   if (files->normal == nullptr) return 0;
   files->geo = create_solution_file(GEO_NAME);

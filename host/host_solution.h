@@ -19,8 +19,9 @@ struct HOSTSOL_FILES_T {
 // solution files in the working directory with their header line. The files
 // are the caller's until HOSTSOL_close. Returns 1 when both were created and
 // their headers written; 0 after an output fault (noted with
-// HOST_note_output_fault; Geotagging_sol.txt is then not created when
-// Normal_sol.txt could not be).
+// HOST_note_output_fault): a KML file that could not be created or written
+// (no solution file is then created), or a solution file (Geotagging_sol.txt
+// is then not created when Normal_sol.txt could not be).
 int HOSTSOL_open(const HOST_PARAM_T& p, HOSTSOL_FILES_T* files);
 // Close the solution files that are open and set them to null. Returns 1 when
 // every close (with its last writes) succeeded; 0 after an output fault (noted).

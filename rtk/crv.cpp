@@ -52,6 +52,8 @@ struct crv_t {
   unsigned int dbg_acc_bytes, dbg_acc_msg_length_err_cnt, dbg_acc_msg_cs_err_cnt, dbg_acc_msg_ext_raw_cnt,
       dbg_acc_msg_time_cnt, dbg_acc_msg_raw_cnt, dbg_acc_msg_gps_sf_cnt, dbg_acc_msg_bd2_d1_cnt, dbg_acc_msg_bd2_d2_cnt,
       dbg_acc_msg_sbas_type9_cnt, dbg_acc_msg_glo_string;
+  unsigned int good_frames, epochs;  // frames that passed the checksum; epochs handed over
+  unsigned int framed_bytes;         // bytes of completed frames and of frames dropped for their length
   CRV_DROPS_T drops;
 };
 
@@ -70,6 +72,18 @@ long CRV_DBG_R = 0, CRV_DBG_B = 0;
 CRV_PP_T CRV_rb;
 unsigned char Pp_stream_type = 0;
 unsigned int Recorder_drops = 0;
+
+// Frame search over the recorded base bytes for the format the base is not
+// read as (see CRV_get_recorder_other_format_frames): the frame being
+// collected and the count of good frames found.
+struct CRV_SNIFF_T {
+  int nbyte;           // bytes of the frame collected (0: looking for its start)
+  int len;             // bytes of the whole frame once its header is in
+  unsigned char prev;  // the byte before the current one (CRVRAW sync search)
+  unsigned char buff[CRV_MAX_FRAME];
+  unsigned int frames;
+};
+CRV_SNIFF_T Sniff;
 
 // Big-endian field readers.
 unsigned int U2(const unsigned char* p) { return (static_cast<unsigned int>(p[0]) << 8) | p[1]; }
@@ -635,6 +649,7 @@ int decode_crvsbastype9(crv_t* raw, const unsigned char* p, int n) {
 }
 
 void hand_over(crv_t* raw) {
+  ++raw->epochs;
   if (raw->rcv_is_rover) {
     RTK_RAW_update_rover_meas(raw->obs, raw->nobs);
     Has_update_rover_meas = 1;
@@ -659,6 +674,7 @@ int decode_crv(crv_t* raw) {
     ++raw->dbg_acc_msg_length_err_cnt;
     return -1;
   }
+  ++raw->good_frames;
   int ret = 0;
   switch (p[0]) {
     case CRV_ID_TIME:
@@ -708,12 +724,14 @@ int input_crv(crv_t* raw, unsigned char data) {
     raw->len = static_cast<int>(U2(raw->buff + 2)) + FRAME_OVERHEAD;
     if (raw->len > CRV_MAX_FRAME) {
       ++raw->dbg_acc_msg_length_err_cnt;
+      raw->framed_bytes += 4;
       raw->nbyte = 0;
       raw->buff[1] = 0;
       return -1;
     }
   }
   if (raw->nbyte < 4 || raw->nbyte < raw->len) return 0;
+  raw->framed_bytes += static_cast<unsigned int>(raw->len);
   raw->nbyte = 0;
   raw->buff[1] = 0;  // the next frame needs its own sync bytes
   return decode_crv(raw);
@@ -763,6 +781,47 @@ void process_base_crvraw_file(std::FILE* fp) {
   }
 }
 
+// RTCM 3 frame search: 0xD3, 6 reserved bits (zero), 10-bit length N, N
+// bytes, CRC-24Q of the 3 + N bytes before it.
+void sniff_rtcm3(CRV_SNIFF_T* s, unsigned char b) {
+  if (s->nbyte == 0 && b != RTCM3_PREAMBLE) return;
+  s->buff[s->nbyte++] = b;
+  if (s->nbyte == 3) {
+    s->len = static_cast<int>(((s->buff[1] & 3U) << 8) | s->buff[2]) + 6;
+    if ((s->buff[1] & 0xFCU) != 0) s->nbyte = 0;
+    return;
+  }
+  if (s->nbyte < 3 || s->nbyte < s->len) return;
+  if (crc24q(s->buff, s->len - 3) == getbitu(s->buff, (s->len - 3) * 8, 24)) ++s->frames;
+  s->nbyte = 0;
+}
+
+// CRVRAW frame search: sync bytes, length, payload, checksum and end bytes.
+void sniff_crvraw(CRV_SNIFF_T* s, unsigned char b) {
+  const unsigned char prev = s->prev;
+  s->prev = b;
+  if (s->nbyte == 0) {
+    if (prev == SYNC1 && b == SYNC2) {
+      s->buff[0] = SYNC1;
+      s->buff[1] = SYNC2;
+      s->nbyte = 2;
+      s->prev = 0;  // the next frame needs its own sync bytes
+    }
+    return;
+  }
+  s->buff[s->nbyte++] = b;
+  if (s->nbyte == 4) {
+    s->len = static_cast<int>(U2(s->buff + 2)) + FRAME_OVERHEAD;
+    if (s->len > CRV_MAX_FRAME || s->len == FRAME_OVERHEAD) s->nbyte = 0;
+    return;
+  }
+  if (s->nbyte < 4 || s->nbyte < s->len) return;
+  const int n = s->len - FRAME_OVERHEAD;
+  const unsigned char* p = s->buff + 4;
+  if (checksum(p, n) == p[n] && p[n + 1] == 0x0D && p[n + 2] == 0x0A) ++s->frames;
+  s->nbyte = 0;
+}
+
 }  // namespace
 
 void CRV_init() {
@@ -775,6 +834,7 @@ void CRV_init() {
   DBG_CS_ERR = 0;
   CRV_DBG_R = CRV_DBG_B = 0;
   Recorder_drops = 0;
+  std::memset(&Sniff, 0, sizeof Sniff);
 }
 
 int CRV_process_rover(int len, char* buf) {
@@ -830,6 +890,17 @@ int CRV_get_base_status(int* dbg) {
 }
 
 void CRV_get_drops(int is_rover, CRV_DROPS_T* drops) { *drops = is_rover ? crv_r.drops : crv_b.drops; }
+void CRV_get_frames(int is_rover, CRV_FRAMES_T* frames) {
+  const crv_t& raw = is_rover ? crv_r : crv_b;
+  const unsigned int held = static_cast<unsigned int>(raw.nbyte);  // bytes of the frame being collected
+  const unsigned int used = raw.framed_bytes + held;
+  *frames = CRV_FRAMES_T{raw.good_frames,
+                         raw.dbg_acc_msg_cs_err_cnt,
+                         raw.dbg_acc_msg_length_err_cnt,
+                         raw.epochs,
+                         raw.dbg_acc_bytes > used ? raw.dbg_acc_bytes - used : 0,
+                         held};
+}
 unsigned int CRV_get_cs_err_count() { return DBG_CS_ERR; }
 
 int CRV_get_rover_time(gtime_t* time_p) {
@@ -882,6 +953,12 @@ int CRV_post_processing(unsigned char data) {
       RTCM3_process_base(rb->len, chunk);
     else
       CRV_process_base(rb->len, chunk);
+    for (int i = 0; i < rb->len; ++i) {
+      if (Pp_stream_type == 1)
+        sniff_crvraw(&Sniff, rb->buff[REC_HDR + i]);
+      else
+        sniff_rtcm3(&Sniff, rb->buff[REC_HDR + i]);
+    }
     CRV_DBG_B += rb->len;
   }
   rb->nbyte = 0;
@@ -890,3 +967,4 @@ int CRV_post_processing(unsigned char data) {
 }
 
 unsigned int CRV_get_recorder_drops() { return Recorder_drops; }
+unsigned int CRV_get_recorder_other_format_frames() { return Sniff.frames; }

@@ -61,6 +61,17 @@ struct CRV_DROPS_T {
 };
 // Drops of the rover stream (is_rover non-zero) or of the base stream, into *drops.
 void CRV_get_drops(int is_rover, CRV_DROPS_T* drops);
+// Frames of a stream: good ones (checksum and end bytes right), frames dropped
+// for a bad checksum or end bytes, frames dropped for their length (longer
+// than CRV_MAX_FRAME, or no payload), epochs handed to the raw buffer, bytes
+// skipped outside any frame (while looking for the sync bytes), and bytes of
+// a frame begun but not complete (at the end of a file: a cut last frame).
+struct CRV_FRAMES_T {
+  unsigned int good, checksum, length, epochs;
+  unsigned int skipped, incomplete;  // bytes
+};
+// The counters of the rover stream (is_rover non-zero) or of the base stream, into *frames.
+void CRV_get_frames(int is_rover, CRV_FRAMES_T* frames);
 unsigned int CRV_get_cs_err_count();  // checksum failures of both streams
 // Current epoch time of a stream (GPS time) into *time_p: 1, or 0 while the
 // stream has had no time or extended raw message.
@@ -77,3 +88,7 @@ void CRV_set_post_processing_stream_type(unsigned char type);
 // CRV_MAX_FRAME - 6 is dropped (counted) and the search for a marker restarts.
 int CRV_post_processing(unsigned char data);
 unsigned int CRV_get_recorder_drops();  // records too long for the reader's buffer
+// Frames of the other base format found in the recorded base bytes: RTCM 3
+// frames with a good CRC-24Q while the base is read as CRVRAW, CRVRAW frames
+// with a good checksum while it is read as RTCM 3 (a wrong --is-rtcm).
+unsigned int CRV_get_recorder_other_format_frames();

@@ -74,6 +74,31 @@ int RINEX_read_obs_epoch(int rcv, obsd_t* obs, int* n, gtime_t* time);
 // caller's xyz[3]; 0 (xyz untouched) for a bad rcv or when the header gave
 // none or one implausibly near to or far from the centre of the earth.
 int RINEX_get_header_pos(int rcv, double* xyz);
+// GPS observation types of rcv's header that the engine uses: RINEX_GPS_CODE
+// when a pseudorange type is there (RINEX 3 C1C; RINEX 2 C1, or P1 without
+// C1), RINEX_GPS_PHASE when the carrier phase type is (L1C / L1), OR-ed; 0 for
+// a bad rcv or a file not open.
+enum : int { RINEX_GPS_CODE = 1, RINEX_GPS_PHASE = 2 };
+int RINEX_get_gps_types(int rcv);
+// Version of rcv's header (2.0 up to 4.0, e.g. 3.04); 0 for a bad rcv or a file not open.
+double RINEX_get_version(int rcv);
+
+// Observation values dropped for being out of range (the value is read as
+// absent, the rest of the satellite's observables kept): a pseudorange outside
+// RINEX_MIN_PR..RINEX_MAX_PR, a carrier phase of RINEX_MAX_PHASE cycles or
+// more, a Doppler beyond RINEX_MAX_DOPPLER, a C/N0 below 0 or above
+// RINEX_MAX_SNR. Counted per file, not as errors.
+inline constexpr double RINEX_MIN_PR = 1.0e7;       // m; GNSS pseudoranges lie near 2e7..4e7 m
+inline constexpr double RINEX_MAX_PR = 6.0e7;       // m
+inline constexpr double RINEX_MAX_PHASE = 1.0e10;   // cycles, the range of the F14.3 field
+inline constexpr double RINEX_MAX_DOPPLER = 1.0e5;  // Hz
+inline constexpr double RINEX_MAX_SNR = 100.0;      // dB-Hz
+struct RINEX_VALUE_DROPS_T {
+  unsigned int pseudorange, phase, doppler, snr;
+};
+// The counts of rcv's file since it was opened or attached into the caller's
+// *drops (zero for a bad rcv).
+void RINEX_get_value_drops(int rcv, RINEX_VALUE_DROPS_T* drops);
 
 // Navigation file: every GPS, QZSS and GLONASS record is kept by the reader
 // (GPS and QZSS ones with a plausible sqrt(A), week and toe; a record equal

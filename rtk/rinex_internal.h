@@ -78,7 +78,8 @@ struct OBS_FILE_T {
   obsd_t pending[MAXOBS];
   int n_pending;
   gtime_t pending_time;
-  int eof;  // the last read met the end of the file
+  int eof;                    // the last read met the end of the file
+  RINEX_VALUE_DROPS_T drops;  // values out of range (RINEX_get_value_drops)
 };
 
 // The file of receiver rcv (RINEX_ROVER or RINEX_BASE; checked by the caller).

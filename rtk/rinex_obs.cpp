@@ -290,19 +290,44 @@ bool parse_epoch_line(OBS_FILE_T* f, EPOCH_HDR_T* e) {
 // True for the columns of the observables the engine uses.
 bool wanted(const TYPES_T& ty, int col) { return col == ty.c1 || col == ty.l1 || col == ty.d1 || col == ty.s1; }
 
+// A value of column col that is present (not 0) and out of range is counted in
+// *drops and read as absent: true when it is to be dropped.
+bool out_of_range(const TYPES_T& ty, int col, double value, RINEX_VALUE_DROPS_T* drops) {
+  if (value == 0.0) return false;
+  const double a = std::fabs(value);
+  if (col == ty.c1 && !(a >= RINEX_MIN_PR && a <= RINEX_MAX_PR && value > 0.0)) {
+    ++drops->pseudorange;
+    return true;
+  }
+  if (col == ty.l1 && !(a < RINEX_MAX_PHASE)) {
+    ++drops->phase;
+    return true;
+  }
+  if (col == ty.d1 && !(a <= RINEX_MAX_DOPPLER)) {
+    ++drops->doppler;
+    return true;
+  }
+  if (col == ty.s1 && !(value > 0.0 && value <= RINEX_MAX_SNR)) {
+    ++drops->snr;
+    return true;
+  }
+  return false;
+}
+
 // One observable of column col into o: pseudorange m, phase cycles (its loss
 // of lock flag, bits 0-1 in RINEX 3, bit 0 in RINEX 2), Doppler Hz, C/N0 dB-Hz
-// to 0.25 dB-Hz units.
-void fill_obs(const OBS_FILE_T& f, const TYPES_T& ty, int col, double value, int lli, int ssi, obsd_t* o) {
+// to 0.25 dB-Hz units. A value out of range is dropped (counted in f->drops).
+void fill_obs(OBS_FILE_T* f, const TYPES_T& ty, int col, double value, int lli, int ssi, obsd_t* o) {
+  if (out_of_range(ty, col, value, &f->drops)) return;
   if (col == ty.c1) o->P[0] = value;
   if (col == ty.l1) {
     o->L[0] = value;
-    o->LLI[0] = static_cast<unsigned char>(lli & (f.version >= 3.0 ? 3 : 1));
+    o->LLI[0] = static_cast<unsigned char>(lli & (f->version >= 3.0 ? 3 : 1));
   }
-  if (col == ty.d1) o->D[0] = std::fabs(value) < 1e9 ? static_cast<float>(value) : 0.0f;
+  if (col == ty.d1) o->D[0] = static_cast<float>(value);
   if (col == ty.s1) {
     const double snr = value * 4.0;
-    o->SNR[0] = static_cast<unsigned char>(snr < 0.0 ? 0.0 : snr > 255.0 ? 255.0 : snr + 0.5);
+    o->SNR[0] = static_cast<unsigned char>(snr > 255.0 ? 255.0 : snr + 0.5);
   }
   if (col == ty.l1 && ty.s1 < 0 && ssi >= 1 && ssi <= 9) {
     // without a C/N0 type: the signal strength digit, 1..9 standing for 12..54 dB-Hz
@@ -326,10 +351,10 @@ bool value_field(const LINE_READER_T& in, int i, double* v, int* lli, int* ssi) 
 }
 
 // The field of column col, at text column i of the current line, into o; false for garbage.
-bool take_value(const OBS_FILE_T& f, const TYPES_T& ty, int col, int i, obsd_t* o) {
+bool take_value(OBS_FILE_T* f, const TYPES_T& ty, int col, int i, obsd_t* o) {
   double v;
   int lli, ssi;
-  if (!value_field(f.in, i, &v, &lli, &ssi)) return false;
+  if (!value_field(f->in, i, &v, &lli, &ssi)) return false;
   fill_obs(f, ty, col, v, lli, ssi, o);
   return true;
 }
@@ -360,7 +385,7 @@ bool sat_line_v3(OBS_FILE_T* f, int n, obsd_t* o, int* sat) {
   if (n >= MAXOBS) return false;
   bool bad = false;
   for (int c = 0; c < ty.ntype && !bad; ++c)
-    if (wanted(ty, c) && !take_value(*f, ty, c, 3 + 16 * c, o)) bad = true;
+    if (wanted(ty, c) && !take_value(f, ty, c, 3 + 16 * c, o)) bad = true;
   if (bad) {
     complain(&in, "malformed observation, satellite skipped");
     return false;
@@ -416,7 +441,7 @@ bool sat_list_v2(OBS_FILE_T* f, const EPOCH_HDR_T& e, SAT_LIST_T* list) {
 }
 
 // Fields of value line l of a RINEX 2 satellite (5 a line) into o; false when one is garbage.
-bool line_values_v2(const OBS_FILE_T& f, const TYPES_T& ty, int l, int ntype, obsd_t* o) {
+bool line_values_v2(OBS_FILE_T* f, const TYPES_T& ty, int l, int ntype, obsd_t* o) {
   bool ok = true;
   for (int j = 0; j < 5; ++j) {
     const int c = l * 5 + j;
@@ -442,7 +467,7 @@ int sat_values_v2(OBS_FILE_T* f, const SAT_LIST_T& list, int k, obsd_t* o) {
       complain(&in, "file ends inside an epoch");
       return -1;
     }
-    if (sat > 0 && !line_values_v2(*f, ty, l, ntype, o)) bad = true;
+    if (sat > 0 && !line_values_v2(f, ty, l, ntype, o)) bad = true;
   }
   if (sat < 0) {
     complain(&in, "malformed satellite identifier, satellite skipped");
@@ -574,6 +599,18 @@ void RINEX_close_obs(int rcv) {
 int RINEX_read_obs_epoch(int rcv, obsd_t* obs, int* n, gtime_t* time) {
   if (!valid_rcv(rcv)) return 0;
   return read_epoch(obs_file(rcv), obs, n, time, rcv);
+}
+
+int RINEX_get_gps_types(int rcv) {
+  if (!valid_rcv(rcv) || !obs_file(rcv)->open) return 0;
+  const TYPES_T& ty = obs_file(rcv)->types[SYSI_GPS];
+  return (ty.c1 >= 0 ? RINEX_GPS_CODE : 0) | (ty.l1 >= 0 ? RINEX_GPS_PHASE : 0);
+}
+
+double RINEX_get_version(int rcv) { return valid_rcv(rcv) && obs_file(rcv)->open ? obs_file(rcv)->version : 0.0; }
+
+void RINEX_get_value_drops(int rcv, RINEX_VALUE_DROPS_T* drops) {
+  *drops = valid_rcv(rcv) ? obs_file(rcv)->drops : RINEX_VALUE_DROPS_T{};
 }
 
 int RINEX_get_header_pos(int rcv, double* xyz) {

@@ -178,8 +178,9 @@ INSTANTIATE_TEST_SUITE_P(
                   HOST_EXIT_OUTPUT_FAULT, "talonhost: Normal_sol.txt: cannot create: Is a directory"},
         FaultCase{"geotagging_sol_is_a_directory", Drive::UNATTENDED, Setup::DIRECTORY, "Geotagging_sol.txt", STATIC,
                   HOST_EXIT_OUTPUT_FAULT, "talonhost: Geotagging_sol.txt: cannot create: Is a directory"},
+        // The KML files are created first; the first that fails is named.
         FaultCase{"read_only_directory", Drive::UNATTENDED, Setup::READ_ONLY, "", STATIC, HOST_EXIT_OUTPUT_FAULT,
-                  "talonhost: Normal_sol.txt: cannot create: Permission denied"},
+                  "talonhost: output.kml: cannot create: Permission denied"},
         // 300 epochs, 100 of them geotagging: the run stops at the first failed
         // write of Normal_sol.txt, within its first few dozen epochs.
         FaultCase{"normal_sol_disk_full",
