@@ -89,7 +89,8 @@ enum : int {
   HOST_EXIT_START = 1,         // run could not start: a port or file could not be opened, an SD-card log
                                // header is short, or file RTK has no input (--is-crvraw 0)
   HOST_EXIT_USAGE = 2,         // unknown or malformed option (usage on stderr)
-  HOST_EXIT_INPUT_FAULT = 3,   // file RTK input unusable, or faults counted during the run (stderr); in
+  HOST_EXIT_INPUT_FAULT = 3,   // file RTK input unusable, faults counted during the run, no rover epoch or
+                               // no usable base epoch (stderr); in
                                // real time: the target's port (navigation) or the rover port (RTK) hung
                                // up, "talonhost: <port>: the port hung up" on stderr, then the orderly
                                // close-down
@@ -116,8 +117,9 @@ void HOST_print_usage(std::FILE* out);
 // Returns the process exit code (HOST_EXIT_*).
 int host_main(int argc, char** argv);
 
-// SIGINT, SIGTERM and SIGHUP handler of the navigation and real-time RTK runs: asks the running
-// loop to stop (the run then ends through its close-down). sig is unused.
+// SIGINT, SIGTERM and SIGHUP handler of every run (navigation, real-time RTK, file RTK): asks the
+// running loop to stop and marks the run interrupted (the run then ends through its close-down
+// with HOST_EXIT_INTERRUPTED). sig is unused.
 void sigint_handler(int sig);
 
 // HOSTBASE_INIT / HOSTBASE_STOP frame (4 bytes with its checksum) to the
