@@ -3,7 +3,7 @@
 # mask and elevation mask given, and prints one line per run: solution shares,
 # time to first FIX and the quality of the FIX rows.
 #
-#   tools/cn0_mask_sweep.sh [-b TALONHOST] [-m "30 33 35"] [-e "15"] [-t X,Y,Z] [-o DIR]
+#   tools/cn0_mask_sweep.sh [-b TALONHOST] [-m "30 33 35"] [-e "15"] [-t X,Y,Z] [-o DIR] [-p NAME]
 #                           ROVER.obs BASE.obs NAV [NAV...]
 #
 # -b  talonhost binary (default build/talonhost of this tree)
@@ -16,6 +16,9 @@
 #     reference; printed are the FIX rows compared, the largest distance from
 #     the reference (cm) and the rows more than 10 cm from it
 # -o  directory for the runs (default a new one under /tmp, kept)
+# -p  name prefix of this sweep's run directories in DIR (default none): sweeps
+#     with different binaries or environments can share DIR, and the
+#     consistency reference then takes the FIX rows of every run in DIR
 # Every other variable of the environment goes to talonhost unchanged.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,21 +27,24 @@ masks="30 33 35 38"
 elvs="15"
 truth=""
 out=""
-while getopts "b:m:e:t:o:" opt; do
+prefix=""
+while getopts "b:m:e:t:o:p:" opt; do
   case "$opt" in
     b) bin="$OPTARG" ;;
     m) masks="$OPTARG" ;;
     e) elvs="$OPTARG" ;;
     t) truth="$OPTARG" ;;
     o) out="$OPTARG" ;;
+    p) prefix="$OPTARG" ;;
     *) exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
 if [ $# -lt 3 ]; then
-  echo "usage: $0 [-b TALONHOST] [-m MASKS] [-e ELVS] [-t X,Y,Z] [-o DIR] ROVER.obs BASE.obs NAV [NAV...]" >&2
+  echo "usage: $0 [-b TALONHOST] [-m MASKS] [-e ELVS] [-t X,Y,Z] [-o DIR] [-p NAME] ROVER.obs BASE.obs NAV [NAV...]" >&2
   exit 2
 fi
+bin="$(realpath "$bin")"
 rover="$(realpath "$1")"
 base="$(realpath "$2")"
 shift 2
@@ -51,10 +57,14 @@ printf '%-5s %-5s %6s %6s %6s %6s %6s %7s  %s\n' elv mask epochs FIX% FLOAT% SIN
   "$([ -n "$truth" ] && echo 'FIX_rms_cm FIX_max_cm n>10cm' || echo 'baseline_min..max_m  n_cmp  d_max_cm n>10cm')"
 for e in $elvs; do
   for m in $masks; do
-    d="$out/e${e}_m${m}"
+    d="$out/${prefix}e${e}_m${m}"
     mkdir -p "$d"
     (cd "$d" && "$bin" --rover-rinex "$rover" --base-rinex "$base" "${navs[@]}" --snr-mask "$m" --evl-mask "$e" \
       >/dev/null 2>err.txt) || true
+    if [ ! -f "$d/Normal_sol.txt" ]; then
+      echo "$0: run $d gave no Normal_sol.txt (see $d/err.txt)" >&2
+      exit 1
+    fi
     awk 'NR > 1 && $4 == "FIX" { print $1, $3, $10, $11, $12, $13 }' "$d/Normal_sol.txt" >"$d/fix.txt"
   done
 done
@@ -69,11 +79,11 @@ awk 'function med(a, k,   i, j, t) {
              for (i = 1; i <= n[e]; i++) a[i] = X[e, i]; x = med(a, n[e])
              for (i = 1; i <= n[e]; i++) a[i] = Y[e, i]; y = med(a, n[e])
              for (i = 1; i <= n[e]; i++) a[i] = Z[e, i]; z = med(a, n[e])
-             printf "%s %.4f %.4f %.4f\n", e, x, y, z } }' "$out"/e*_m*/fix.txt >"$out/median.txt"
+             printf "%s %.4f %.4f %.4f\n", e, x, y, z } }' "$out"/*/fix.txt >"$out/median.txt"
 
 for e in $elvs; do
   for m in $masks; do
-    d="$out/e${e}_m${m}"
+    d="$out/${prefix}e${e}_m${m}"
     ttff="$(sed -n 's/.*time to first FIX: \([0-9.]*\) s.*/\1/p' "$d/err.txt")"
     shares="$(awk 'NR > 1 { n++; c[$4]++ }
       END { printf "%6d %6.1f %6.1f %6.1f %6.1f", n, 100 * c["FIX"] / n, 100 * c["FLOAT"] / n,
