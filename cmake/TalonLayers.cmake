@@ -7,7 +7,7 @@
 #   1  talon_timing  talon_link            1PPS settings; target proxy + serial ports
 #   2  talon_kernel  talon_rtk             navigation kernel; RTK engine
 #   3  talon_host                          the host program
-#   4  talon_scenario_sim talon_target_sim talon_sol_plot
+#   4  talon_scenario_sim talon_target_sim talon_sol_plot talon_cn0_stats
 #                                          the tools' libraries (never linked by the above)
 #
 # A talon_* library missing from the table fails the check: a new library
@@ -26,6 +26,7 @@ set(TALON_LAYER_talon_host 3)
 set(TALON_LAYER_talon_scenario_sim 4)
 set(TALON_LAYER_talon_target_sim 4)
 set(TALON_LAYER_talon_sol_plot 4)
+set(TALON_LAYER_talon_cn0_stats 4)
 
 set(TALON_STANDALONE_TOOLS talon_target sol_plot)
 set(TALON_STANDALONE_FORBIDDEN talon_kernel talon_rtk talon_host)
