@@ -258,6 +258,7 @@ void apply_base_pos() {
 }
 
 int crvraw_next() {
+  apply_base_pos();  // before the reading too: the reader then waits for no position in the base file
   if (CRV_process_file(Input.fp_rover, Input.fp_base) == 0) return 0;
   apply_base_pos();
   return 1;

@@ -34,7 +34,8 @@ void CRV_init();
 int CRV_process_rover(int len, char* buf);
 int CRV_process_base(int len, char* buf);
 // File mode: read the next rover epoch and the matching base data. Reads the
-// rover file until an epoch is complete; then, unless the base position and a
+// rover file until an epoch is complete; then, unless a base position (from
+// the base file or already in the raw buffers) and a
 // base epoch at or after the rover epoch (within RTK_RAW_PAIR_TOL) are held,
 // reads the base file until they are: the raw buffers' base history then
 // holds the base epochs on both sides of the rover epoch and the engine pairs
