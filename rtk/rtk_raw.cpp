@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "rtk/rtk.h"
 
@@ -33,7 +34,15 @@ struct BASE_EPOCH_T {
   int n;
   obsd_t obs[MAXOBS];
 };
-BASE_EPOCH_T Base_hist[RTK_RAW_BASE_HISTORY];
+// The epochs stay where they were stored; order[] holds the storage slot of
+// each position (a permutation of the slots: the first Base_hist_n in time
+// order, the free ones after them), so that keeping time order moves indices only.
+struct BASE_HISTORY_T {
+  BASE_EPOCH_T store[RTK_RAW_BASE_HISTORY];
+  int order[RTK_RAW_BASE_HISTORY];
+  BASE_EPOCH_T& operator[](int i) { return store[order[i]]; }
+};
+BASE_HISTORY_T Base_hist;
 int Base_hist_n = 0;
 U08 Evicted_LLI[MAXSAT];  // slip flags of base epochs that left the history unused
 int Pairing_realtime = 0;
@@ -88,6 +97,7 @@ void RTK_RAW_init() {
   Rover_q_len = 0;
   Rover_q_n[0] = Rover_q_n[1] = 0;
   Base_hist_n = 0;
+  for (int i = 0; i < RTK_RAW_BASE_HISTORY; ++i) Base_hist.order[i] = i;
   for (auto& l : Evicted_LLI) l = 0;
   Pairing_realtime = 0;
   Taken_base = -1;
@@ -114,7 +124,8 @@ void RTK_RAW_update_rover_meas(const obsd_t* obs_array, int n) {
     // epoch until the rover caught up with them again.
     int k = 0;
     for (int i = 0; i < Base_hist_n; ++i)
-      if (timediff(Base_hist[i].time, obs_array[0].time) <= RTK_RAW_TIME_BACK_LIMIT) Base_hist[k++] = Base_hist[i];
+      if (timediff(Base_hist[i].time, obs_array[0].time) <= RTK_RAW_TIME_BACK_LIMIT)
+        std::swap(Base_hist.order[k++], Base_hist.order[i]);
     if (k < Base_hist_n) {
       Base_hist_n = k;
       for (auto& l : Evicted_LLI) l = 0;
@@ -153,7 +164,9 @@ void evict_oldest_base() {
       const int s = e.obs[i].sat - 1;
       if (s >= 0 && s < MAXSAT) Evicted_LLI[s] |= e.obs[i].LLI[0];
     }
-  for (int i = 1; i < Base_hist_n; ++i) Base_hist[i - 1] = Base_hist[i];
+  const int slot = Base_hist.order[0];
+  for (int i = 1; i < Base_hist_n; ++i) Base_hist.order[i - 1] = Base_hist.order[i];
+  Base_hist.order[Base_hist_n - 1] = slot;
   --Base_hist_n;
   if (Taken_base >= 0) --Taken_base;
 }
@@ -183,7 +196,9 @@ void RTK_RAW_update_base_meas(const obsd_t* obs_array, int n) {
       evict_oldest_base();
       --at;
     }
-    for (int i = Base_hist_n; i > at; --i) Base_hist[i] = Base_hist[i - 1];
+    const int slot = Base_hist.order[Base_hist_n];  // a free slot
+    for (int i = Base_hist_n; i > at; --i) Base_hist.order[i] = Base_hist.order[i - 1];
+    Base_hist.order[at] = slot;
     ++Base_hist_n;
     if (Taken_base >= at) ++Taken_base;
   }
