@@ -1,7 +1,7 @@
 // File RTK runs over simulated base faults against the simulator's truth: an
 // RTCM 3 base whose GLONASS messages sometimes arrive without their GPS
-// partner, and a base with gaps (30 % delivery, gaps up to 24 s), as a
-// CRVRAW pair and as a recording; --base-pos in the CRVRAW and recording
+// partner, and a base with gaps (30 % delivery, gaps up to 28 s), as a
+// CRVRAW pair, as RINEX files and as a recording; --base-pos in the CRVRAW and recording
 // modes; the recording run gives the engine the real-time run's reset ticks.
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ FaultCase glo_alone() {
   return FaultCase{"rtcm_glonass_alone_recording", sc, {"--rb-file", "rb.bin", "--is-rtcm", "1"}, 0.85, 0.03, 0.0, 5.0};
 }
 
-FaultCase gaps(const char* name, bool recording) {
+FaultCase gaps(const char* name, int mode) {
   SIM_SCENARIO_T sc = static_pair(180.0);
   sc.iono_error = 0.3;
   sc.base_rate = 0.3;
@@ -67,7 +67,11 @@ FaultCase gaps(const char* name, bool recording) {
   sc.base_gaps[0][1] = 24.0;
   // A CRVRAW pair pairs with the nearest epoch either side: |age| at most half
   // the longest gap (28 s); a recording, as real time, only with earlier ones.
-  if (recording) return FaultCase{name, sc, {"--rb-file", "rb.bin", "--is-rtcm", "0"}, 0.9, 0.06, 0.0, 28.0};
+  if (mode == 1) return FaultCase{name, sc, {"--rb-file", "rb.bin", "--is-rtcm", "0"}, 0.9, 0.06, 0.0, 28.0};
+  if (mode == 2)
+    return FaultCase{name, sc,   {"--rover-rinex", "rover.obs", "--base-rinex", "base.obs", "--nav", "nav.rnx"},
+                     0.9,  0.05, -14.0,
+                     14.0};
   return FaultCase{name, sc, {}, 0.9, 0.05, -14.0, 14.0};
 }
 
@@ -84,14 +88,21 @@ TEST_P(BaseFaultRun, FixShareAccuracyAndAges) {
   write_file(d.file("r.bin"), rover);
   write_file(d.file("b.bin"), base);
   write_file(d.file("rb.bin"), rb);
+  SIM_RINEX_T rinex;
+  std::vector<SIM_TRUTH_T> truth2;
+  ASSERT_GT(sim_run_rinex(&c.sc, &rover, &base, &truth2, &rinex), 0);
+  write_file(d.file("rover.obs"), std::vector<unsigned char>(rinex.rover_obs.begin(), rinex.rover_obs.end()));
+  write_file(d.file("base.obs"), std::vector<unsigned char>(rinex.base_obs.begin(), rinex.base_obs.end()));
+  write_file(d.file("nav.rnx"), std::vector<unsigned char>(rinex.nav.begin(), rinex.nav.end()));
   ASSERT_EQ(run_talonhost(d.path(), c.args).exit_code, 0);
   const SolFile sol = read_sol_file(d.file("Normal_sol.txt"));
   ASSERT_TRUE(sol.bad_lines.empty());
   ASSERT_GE(sol.lines.size(), truth.size() - 6);
   int fix = 0;
-  double max_err = 0.0;
+  double max_err = 0.0, min_seen = 0.0;
   for (const SolLine& l : sol.lines) {
     if (l.status != "FIX" && l.status != "FLOAT") continue;
+    min_seen = std::fmin(min_seen, l.age);
     EXPECT_GE(l.age, c.min_age - 0.005) << l.time;
     EXPECT_LE(l.age, c.max_age + 0.005) << l.time;
     if (l.status != "FIX") continue;
@@ -99,12 +110,16 @@ TEST_P(BaseFaultRun, FixShareAccuracyAndAges) {
     max_err = std::fmax(max_err, std::hypot(l.x - truth[0].pos[0], l.y - truth[0].pos[1], l.z - truth[0].pos[2]));
   }
   EXPECT_GE(fix, c.min_fix_share * static_cast<double>(sol.lines.size()));
+  // Files pair with the later base epoch in the second half of a gap.
+  if (c.min_age < 0.0) {
+    EXPECT_LT(min_seen, -5.0);
+  }
   EXPECT_LE(max_err, c.max_fix_err);
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, BaseFaultRun,
-                         ::testing::Values(glo_alone(), gaps("crvraw_pair_base_gaps", false),
-                                           gaps("recording_base_gaps", true)),
+                         ::testing::Values(glo_alone(), gaps("crvraw_pair_base_gaps", 0),
+                                           gaps("recording_base_gaps", 1), gaps("rinex_base_gaps", 2)),
                          [](const ::testing::TestParamInfo<FaultCase>& i) { return std::string(i.param.name); });
 
 // --base-pos serves the CRVRAW pair and the recording, whose base streams carry no position.
