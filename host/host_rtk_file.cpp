@@ -36,6 +36,9 @@ struct RTK_EPOCH_SOURCE_T {
   double (*read_pct)();
   // 1: progress line and summary on stderr.
   int report;
+  // 1: as the real-time loop, the engine's automatic reset tick after every
+  // solved epoch (the recording of a real-time run), with this method.
+  int reset_tick;
 };
 
 // Open inputs of the running file RTK run (one run per process);
@@ -86,6 +89,30 @@ bool solved_with_base() {
   return RTK_RAW_get_raw_base_valid() != 0 && RTK_RAW_get_time_dif(&dt) != 0 && std::fabs(dt) <= BASE_MAX_AGE_S;
 }
 
+// One solved epoch: counted, reported (progress at most every
+// PROGRESS_PERIOD_S) and written; then the reset tick when the source asks for
+// it. False on an output fault.
+bool solved_epoch(const RTK_EPOCH_SOURCE_T& src, HOSTSOL_STATS_T* stats, long* acc_cnt4,
+                  std::chrono::steady_clock::time_point* last_progress, bool* progress_shown,
+                  const HOSTSOL_FILES_T& files) {
+  ++*acc_cnt4;
+  if (solved_with_base()) ++Counts.with_base;
+  sol_t sol{};
+  RTK_get_solution(&sol);
+  HOSTSOL_count(stats, sol);
+  if (src.report) {
+    const auto now = std::chrono::steady_clock::now();
+    if (std::chrono::duration<double>(now - *last_progress).count() >= PROGRESS_PERIOD_S) {
+      *last_progress = now;
+      HOSTSOL_print_progress(*stats, src.read_pct != nullptr ? src.read_pct() : 0.0);
+      *progress_shown = true;
+    }
+  }
+  const bool ok = HOSTSOL_write(*acc_cnt4, sol, files) != 0;
+  if (src.reset_tick != 0) RTK_reset_engine_tick(src.reset_tick);
+  return ok;
+}
+
 // Solution files, then the engine after every step of the source; each
 // solved epoch counted, reported and written. A stop request (SIGINT, SIGTERM,
 // SIGHUP) ends the loop between two steps, so that the files end with the
@@ -107,21 +134,17 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
       break;
     }
     if (!src.next()) break;
-    if (!RTK_loop()) continue;
-    ++acc_cnt4;
-    if (solved_with_base()) ++Counts.with_base;
-    sol_t sol{};
-    RTK_get_solution(&sol);
-    HOSTSOL_count(&stats, sol);
-    if (src.report) {
-      const auto now = std::chrono::steady_clock::now();
-      if (std::chrono::duration<double>(now - last_progress).count() >= PROGRESS_PERIOD_S) {
-        last_progress = now;
-        HOSTSOL_print_progress(stats, src.read_pct != nullptr ? src.read_pct() : 0.0);
-        progress_shown = true;
+    // The engine runs while it takes rover epochs and more wait (in real-time
+    // pairing a rover epoch that waited for its base and the one behind it).
+    for (;;) {
+      const int queued = RTK_RAW_get_rover_queue();
+      if (RTK_loop()) {
+        written = solved_epoch(src, &stats, &acc_cnt4, &last_progress, &progress_shown, files);
+        if (!written) break;
       }
+      const int left = RTK_RAW_get_rover_queue();
+      if (left == 0 || left >= queued) break;
     }
-    written = HOSTSOL_write(acc_cnt4, sol, files) != 0;
   }
   Counts.solved = acc_cnt4;
   Counts.single = stats.single;
@@ -228,7 +251,18 @@ int input_verdict(const char* rover_name, const char* base_name, unsigned long r
 // ---------------------------------------------------------------------------
 // CRVRAW rover and base files
 // ---------------------------------------------------------------------------
-int crvraw_next() { return CRV_process_file(Input.fp_rover, Input.fp_base) != 0 ? 1 : 0; }
+// The base position given on the command line (--base-pos) goes to the raw
+// buffers after every step of a source, so that it wins over the stream's own.
+void apply_base_pos() {
+  if (Input.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(Input.base_pos[0], Input.base_pos[1], Input.base_pos[2]);
+}
+
+int crvraw_next() {
+  apply_base_pos();  // before the reading too: the reader then waits for no position in the base file
+  if (CRV_process_file(Input.fp_rover, Input.fp_base) == 0) return 0;
+  apply_base_pos();
+  return 1;
+}
 
 double crvraw_read_pct() {
   const long pos = std::ftell(Input.fp_rover);
@@ -255,7 +289,8 @@ int run_crvraw(const HOST_PARAM_T& p) {
     HOST_report_open_error(p.base_file);
   } else {
     Input.rover_size = file_size(Input.fp_rover);
-    run_epochs(p, RTK_EPOCH_SOURCE_T{crvraw_next, crvraw_read_pct, 1});
+    Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
+    run_epochs(p, RTK_EPOCH_SOURCE_T{crvraw_next, crvraw_read_pct, 1, 0});
     report_crv_drops(p.rover_file, 1);
     report_crv_drops(p.base_file, 0);
     report_unpaired(p.base_file);
@@ -272,7 +307,7 @@ int run_crvraw(const HOST_PARAM_T& p) {
 // ---------------------------------------------------------------------------
 int rinex_next() {
   if (!RINEX_process_file(&Input.rinex)) return 0;
-  if (Input.base_pos != nullptr) RTK_RAW_update_base_pos_xyz(Input.base_pos[0], Input.base_pos[1], Input.base_pos[2]);
+  apply_base_pos();
   return 1;
 }
 
@@ -358,7 +393,7 @@ int run_rinex(const HOST_PARAM_T& p) {
   if (rc == HOST_EXIT_OK) {
     Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
     Input.rover_size = file_size(Input.fp_rover_obs != nullptr ? Input.fp_rover_obs : Input.fp_rover);
-    run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, rinex_read_pct, 1});
+    run_epochs(p, RTK_EPOCH_SOURCE_T{rinex_next, rinex_read_pct, 1, 0});
     RINEX_STATS_T rs{};
     RINEX_get_stats(&rs);
     std::fprintf(stderr,
@@ -390,7 +425,10 @@ int run_rinex(const HOST_PARAM_T& p) {
 int recording_next() {
   for (;;) {
     while (Input.chunk_pos < Input.chunk_len)
-      if (CRV_post_processing(Input.chunk[Input.chunk_pos++])) return 1;
+      if (CRV_post_processing(Input.chunk[Input.chunk_pos++])) {
+        apply_base_pos();
+        return 1;
+      }
     Input.chunk_len = std::fread(Input.chunk.data(), 1, Input.chunk.size(), Input.fp_rb);
     Input.chunk_pos = 0;
     if (Input.chunk_len == 0) return 0;
@@ -429,7 +467,11 @@ int run_recording(const HOST_PARAM_T& p) {
   } else {
     Input.rb_size = file_size(Input.fp_rb);
     CRV_set_post_processing_stream_type(p.is_rtcm ? 1 : 0);
-    run_epochs(p, RTK_EPOCH_SOURCE_T{recording_next, recording_read_pct, 1});
+    Input.base_pos = p.has_base_pos ? p.base_pos : nullptr;
+    // As in the real-time run: base epochs at or before each rover epoch after
+    // a bounded wait, and the automatic reset tick of its --rtk-reset method.
+    RTK_RAW_set_realtime_pairing(1);
+    run_epochs(p, RTK_EPOCH_SOURCE_T{recording_next, recording_read_pct, 1, p.rtk_reset});
     rc = HOST_EXIT_OK;
   }
   close_inputs();

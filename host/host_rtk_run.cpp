@@ -177,10 +177,20 @@ void rtk_realtime_loop(const HOST_PARAM_T& p, RTK_RT_IO_T* io) {
       rtk_port_lost(io, &io->sio);
     }
     if (!HOST_rec_tick(&Rb_rec)) HOST_request_stop();
-    if (RTK_loop()) {
-      ++acc_cnt;
-      rtk_solved_epoch(p, *io, acc_cnt);
-    } else if (len <= 0 && len2 <= 0 && !HOST_stop_requested()) {
+    // The engine runs while it takes rover epochs and more wait (a rover epoch
+    // that waited for its base epoch and the one behind it).
+    bool solved = false;
+    for (;;) {
+      const int queued = RTK_RAW_get_rover_queue();
+      if (RTK_loop()) {
+        ++acc_cnt;
+        rtk_solved_epoch(p, *io, acc_cnt);
+        solved = true;
+      }
+      const int left = RTK_RAW_get_rover_queue();
+      if (left == 0 || left >= queued) break;
+    }
+    if (!solved && len <= 0 && len2 <= 0 && !HOST_stop_requested()) {
       // The ports are quiet: sleep until one of them has input, hangs up or
       // can take queued output, a signal, or the time-out.
       const SIO_T ports[3] = {io->sio, io->sio2, io->sio3};
@@ -200,6 +210,9 @@ int HOST_run_rtk_realtime(const HOST_PARAM_T& p) {
     // Ctrl-C, SIGTERM and SIGHUP end the run through the close-down below, so
     // that rb.bin keeps every byte received.
     if (!HOST_install_stop_handlers()) std::exit(1);
+    // Each rover epoch pairs with a base epoch at or before its time, after a
+    // bounded wait for it.
+    RTK_RAW_set_realtime_pairing(1);
     rtk_realtime_loop(p, &io);
   }
   rtk_close_io(&io);

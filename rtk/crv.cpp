@@ -765,19 +765,27 @@ void process_rover_crvraw_file(std::FILE* fp) {
   }
 }
 
+// Reads the base file until it has delivered an epoch at or after the rover
+// time (within RTK_RAW_PAIR_TOL) and the base position: the raw buffers then
+// hold the base epochs on both sides of the rover epoch, and the engine pairs
+// it with the nearest. A base epoch ahead of the rover stays for later rover
+// epochs.
+// A base position given from outside (the raw buffers hold one) serves as well.
+bool base_pos_known() { return Has_parse_base_pos || RTK_RAW_get_raw_base_valid() != 0; }
+
 void process_base_crvraw_file(std::FILE* fp) {
-  while (!(Has_parse_base_meas && Has_parse_base_pos && Has_update_base_meas)) {
+  while (!(Has_parse_base_meas && base_pos_known() && Has_update_base_meas)) {
     const int c = std::fgetc(fp);
     if (c == EOF) break;
     input_crv(&crv_b, static_cast<unsigned char>(c));
-    if (!(Has_parse_base_meas && Has_parse_base_pos)) continue;
+    if (!(Has_parse_base_meas && base_pos_known())) continue;
     const double age = timediff(Crv_r_time, Crv_b_time);
-    if (age < -0.5) {  // the base is ahead: keep its epoch for a later rover epoch
+    if (age <= RTK_RAW_PAIR_TOL) {  // at or after the rover epoch
       Has_update_base_meas = 1;
       break;
     }
     // The base lags: read on, also when its epoch came before the base position.
-    if (Has_update_base_meas && age > 0.5) Has_update_base_meas = 0;
+    if (Has_update_base_meas) Has_update_base_meas = 0;
   }
 }
 
@@ -852,7 +860,7 @@ U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin) {
   if (!Has_update_rover_meas) return 0;
   // The engine dropped a base epoch left ahead of a rover whose time went back: read a new one.
   if (RTK_RAW_get_base_dropped()) Has_parse_base_meas = 0;
-  if (!(Has_parse_base_meas && Has_parse_base_pos && timediff(Crv_r_time, Crv_b_time) <= 0.5)) {
+  if (!(Has_parse_base_meas && base_pos_known() && timediff(Crv_r_time, Crv_b_time) <= RTK_RAW_PAIR_TOL)) {
     process_base_crvraw_file(fp_b_bin);
   }
   Has_update_rover_meas = 0;
@@ -871,7 +879,7 @@ int CRV_read_rover_file_epoch(std::FILE* fp_r_bin, gtime_t* time_p) {
 void CRV_read_base_file_for(std::FILE* fp_b_bin, gtime_t rover_time) {
   Crv_r_time = rover_time;
   if (RTK_RAW_get_base_dropped()) Has_parse_base_meas = 0;  // as in CRV_process_file
-  if (!(Has_parse_base_meas && Has_parse_base_pos && timediff(Crv_r_time, Crv_b_time) <= 0.5)) {
+  if (!(Has_parse_base_meas && base_pos_known() && timediff(Crv_r_time, Crv_b_time) <= RTK_RAW_PAIR_TOL)) {
     process_base_crvraw_file(fp_b_bin);
   }
   Has_update_base_meas = 0;

@@ -34,10 +34,12 @@ void CRV_init();
 int CRV_process_rover(int len, char* buf);
 int CRV_process_base(int len, char* buf);
 // File mode: read the next rover epoch and the matching base data. Reads the
-// rover file until an epoch is complete; then, unless a base epoch and the
-// base position are held and that epoch is at most 0.5 s behind the rover
-// epoch, reads the base file until they are (a base epoch more than 0.5 s
-// ahead stops the reading and is kept for a later rover epoch).
+// rover file until an epoch is complete; then, unless a base position (from
+// the base file or already in the raw buffers) and a
+// base epoch at or after the rover epoch (within RTK_RAW_PAIR_TOL) are held,
+// reads the base file until they are: the raw buffers' base history then
+// holds the base epochs on both sides of the rover epoch and the engine pairs
+// it with the nearest (a base epoch ahead stays for later rover epochs).
 // Files are the caller's, opened for binary reading, read from their current
 // position. Returns 0 at the end of the rover file, else 1.
 U08 CRV_process_file(std::FILE* fp_r_bin, std::FILE* fp_b_bin);

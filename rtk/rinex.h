@@ -123,10 +123,11 @@ int RINEX_get_nav_count();
 void RINEX_deliver_nav(gtime_t time);
 
 // File mode: the next rover epoch to the raw buffer, preceded by every base
-// epoch up to its time (so that base slip flags pass on) and by the kept
-// navigation records nearest to it. 0 at the end of the rover file; 1 when
-// the rover epoch is in the buffer. A RINEX rover epoch without a base epoch
-// within RINEX_PAIR_MAX_AGE is not handed over (the next one is read) and is
+// epoch up to its time and the first one after it (so that base slip flags
+// pass on and the engine can pair it with the nearest base epoch) and by the
+// kept navigation records nearest to it. 0 at the end of the rover file; 1 when
+// the rover epoch is in the buffer. A RINEX rover epoch whose nearest base epoch
+// is not within RINEX_PAIR_MAX_AGE is not handed over (the next one is read) and is
 // counted; a CRVRAW rover epoch is handed over by the CRVRAW reader and only
 // counted. The base's header position goes to the raw buffer once, before
 // its first epoch. The RINEX files are the ones opened or attached for

@@ -22,8 +22,9 @@ unsigned int Base_used = 0;
 gtime_t Base_used_time{};
 int Base_used_any = 0;
 
-// Base epochs up to the rover time go to the raw buffer, in order (the
-// header position first, once).
+// Base epochs up to the rover time, and the first one after it, go to the raw
+// buffer, in order (the header position first, once): the base history then
+// holds the epochs on both sides of the rover epoch for the nearest pairing.
 void feed_base(gtime_t rover_time) {
   OBS_FILE_T* f = obs_file(RINEX_BASE);
   if (!Base_pos_sent && f->has_pos) {
@@ -36,7 +37,10 @@ void feed_base(gtime_t rover_time) {
       ++stats()->base_epochs;
       f->has_pending = 1;
     }
-    if (timediff(f->pending_time, rover_time) > RINEX_PAIR_TOL) return;
+    // An epoch after the rover epoch waits once one at or after it has gone.
+    if (timediff(f->pending_time, rover_time) > RINEX_PAIR_TOL && Base_fed &&
+        timediff(Base_fed_time, rover_time) >= -RINEX_PAIR_TOL)
+      return;
     // A base epoch more than RTK_RAW_TIME_BACK_LIMIT before the last one fed
     // starts another recording: it waits for the next rover epoch, which pairs
     // with it when the rover went back as well, else lets the base catch up.
@@ -64,25 +68,26 @@ bool next_rover_epoch(const RINEX_SOURCE_T* src, obsd_t* obs, int* n, gtime_t* t
   return true;
 }
 
-// RINEX base: feeds the base epochs up to tr; true when the latest is within
-// RINEX_PAIR_MAX_AGE of tr (that base epoch then counts as used).
+// RINEX base: feeds the base epochs around tr; true when the nearest held is
+// within RINEX_PAIR_MAX_AGE of tr (that base epoch then counts as used).
 bool pair_rinex_base(gtime_t tr) {
   feed_base(tr);
-  const bool paired = Base_fed && std::fabs(timediff(tr, Base_fed_time)) <= RINEX_PAIR_MAX_AGE;
-  if (paired && (!Base_used_any || timediff(Base_fed_time, Base_used_time) != 0.0)) {
+  gtime_t tb{};
+  const bool paired = RTK_RAW_nearest_base_time(tr, &tb) && std::fabs(timediff(tr, tb)) <= RINEX_PAIR_MAX_AGE;
+  if (paired && (!Base_used_any || timediff(tb, Base_used_time) != 0.0)) {
     ++Base_used;
-    Base_used_time = Base_fed_time;
+    Base_used_time = tb;
     Base_used_any = 1;
   }
   return paired;
 }
 
-// CRVRAW base: reads the base file up to tr; true when the raw buffer's base
-// epoch is within RINEX_PAIR_MAX_AGE of tr.
+// CRVRAW base: reads the base file around tr; true when the nearest base
+// epoch held is within RINEX_PAIR_MAX_AGE of tr.
 bool pair_crv_base(std::FILE* fp_base, gtime_t tr) {
   CRV_read_base_file_for(fp_base, tr);
   gtime_t tb{};
-  return RTK_RAW_get_base_time(&tb) && std::fabs(timediff(tr, tb)) <= RINEX_PAIR_MAX_AGE;
+  return RTK_RAW_nearest_base_time(tr, &tb) && std::fabs(timediff(tr, tb)) <= RINEX_PAIR_MAX_AGE;
 }
 
 }  // namespace

@@ -143,14 +143,12 @@ constexpr double STA_SCALE = 1e-4;
 // Decoder state.
 struct rtcm_t {
   int staid, stah, seqno, outtype;
-  gtime_t time;  // time of the base epoch being assembled (GPS time)
+  gtime_t time;  // time of the base epoch last added to (GPS time)
   int has_valid_gps_time;
   gtime_t time_s;
-  int nobs;
-  obsd_t obs[MAXOBS];
   double sta_pos[3];  // antenna reference point, ECEF m
   int has_sta_pos;
-  int obsflag;        // the last message completed an epoch
+  int obsflag;        // the last message closed its epoch (multiple message bit clear)
   double cp[MAXSAT];  // last DF012 phase-range term per satellite, cycles
   unsigned char has_cp[MAXSAT];
   unsigned short lock[MAXSAT];  // last lock-time indicator per satellite
@@ -158,6 +156,25 @@ struct rtcm_t {
   unsigned char buff[BUFF_SIZE];
   unsigned int dbg_acc_bytes, dbg_acc_msg_crc24_pass_cnt, dbg_acc_msg_crc24_fail_cnt;
   unsigned int dbg_acc_msg_type[RTCM3_NSTATUS];
+};
+
+// Base epochs being assembled, one per epoch time. Messages of one time are
+// merged into its slot whatever their order; a slot is handed over when its
+// epoch is complete (a message with the multiple message bit clear, or every
+// system of the stream seen), when a message of a later time arrives, or once
+// the rover time has passed it. A slot stays after its hand-over, so that a
+// late message of its time is merged and the epoch handed over again (the raw
+// buffers replace an epoch of the same time).
+constexpr int NSLOT = 4;
+constexpr int NSYS_RING = 8;  // closed epochs whose systems make up the stream's systems
+struct EPOCH_SLOT_T {
+  gtime_t time;      // GPS time of the epoch
+  int used;          // the slot holds an epoch
+  int handed;        // handed over at least once
+  unsigned int sys;  // SYS_ bits of the messages merged
+  unsigned int seq;  // order of the slot's last message, for the choice of a slot to reuse
+  int nobs;
+  obsd_t obs[MAXOBS];
 };
 
 rtcm_t Rtcm3_b;
@@ -168,8 +185,11 @@ unsigned char RTCM3_BASE_MEAS_START_UPDATE_TO_RAW = 0;
 unsigned char RTCM3_BASE_MEAS_GOT_ACC_CNT = 0;
 unsigned char RTCM3_BASE_VERSION_GPS = 0;
 unsigned char RTCM3_BASE_VERSION_BDS = 0;
-int Epoch_open = 0;  // observations of the epoch in Rtcm3_b.obs may still be appended to
-int Pending = 0;     // the epoch in Rtcm3_b.obs has not been handed over
+EPOCH_SLOT_T Slots[NSLOT];
+int Last_slot = -1;                  // slot of the last observation message, -1 before one
+unsigned int Slot_seq = 0;           // message order
+unsigned int Closed_sys[NSYS_RING];  // systems of the last closed epochs
+int Closed_sys_next = 0;             // ring index
 RTCM3_DROPS_T Drops{};
 unsigned char Rescan[2 * BUFF_SIZE];  // bytes to search again after a CRC failure
 int Rescan_head = 0, Rescan_n = 0;
@@ -295,29 +315,96 @@ unsigned char snratio(double snr) {
   return (snr <= 0.0 || snr >= 255.5) ? 0 : static_cast<unsigned char>(std::floor(snr * 4.0 + 0.5));
 }
 
-void hand_over() {
-  if (RTCM3_BASE_MEAS_START_UPDATE_TO_RAW) RTK_RAW_update_base_meas(Rtcm3_b.obs, Rtcm3_b.nobs);
-  Pending = 0;
+// Systems of the stream: those of the last NSYS_RING epochs closed by their
+// multiple message bit.
+unsigned int stream_systems() {
+  unsigned int m = 0;
+  for (const unsigned int s : Closed_sys) m |= s;
+  return m;
 }
 
-// A new epoch. One still open (its last message had the multiple message bit set
-// and nothing closed it) is handed over first, so that it is not lost.
-void begin_epoch() {
-  if (Pending) hand_over();
-  Rtcm3_b.nobs = 0;
+void hand_over(EPOCH_SLOT_T* e) {
+  if (RTCM3_BASE_MEAS_START_UPDATE_TO_RAW) RTK_RAW_update_base_meas(e->obs, e->nobs);
+  e->handed = 1;
 }
 
-// After a message: a completed epoch is handed over, an open one waits.
-void end_message(int sync) {
+// Every slot not yet handed over whose time lies more than EPOCH_TIME_TOL
+// before t goes now (oldest first): a later epoch has begun.
+void hand_over_before(gtime_t t) {
+  for (;;) {
+    EPOCH_SLOT_T* oldest = nullptr;
+    for (EPOCH_SLOT_T& e : Slots)
+      if (e.used && !e.handed && timediff(e.time, t) < -EPOCH_TIME_TOL &&
+          (oldest == nullptr || timediff(e.time, oldest->time) < 0.0))
+        oldest = &e;
+    if (oldest == nullptr) return;
+    hand_over(oldest);
+  }
+}
+
+// The slot of epoch time t: the one that holds it, else a free one, else the
+// one whose last message is the oldest (handed over first if it was not).
+// Slots of earlier epochs not yet handed over are handed over first.
+EPOCH_SLOT_T* slot_for(gtime_t t) {
+  for (EPOCH_SLOT_T& e : Slots)
+    if (e.used && std::fabs(timediff(e.time, t)) <= EPOCH_TIME_TOL) return &e;
+  hand_over_before(t);
+  EPOCH_SLOT_T* pick = nullptr;
+  for (EPOCH_SLOT_T& e : Slots) {
+    if (!e.used) {
+      pick = &e;
+      break;
+    }
+    if (pick == nullptr || e.seq < pick->seq) pick = &e;
+  }
+  if (pick->used && !pick->handed) hand_over(pick);
+  pick->used = 1;
+  pick->handed = 0;
+  pick->time = t;
+  pick->sys = 0;
+  pick->nobs = 0;
+  return pick;
+}
+
+// The epoch of a message of system sys at time *t; *t takes the epoch's time
+// (one time for all its observations).
+EPOCH_SLOT_T* join_epoch(int sys, gtime_t* t) {
+  EPOCH_SLOT_T* e = slot_for(*t);
+  *t = e->time;
+  e->sys |= static_cast<unsigned int>(sys);
+  e->seq = ++Slot_seq;
+  Last_slot = static_cast<int>(e - Slots);
+  rtcm_t* r = &Rtcm3_b;
+  r->time = e->time;
+  r->has_valid_gps_time = 1;
+  return e;
+}
+
+// Room for the observation of satellite sat in the epoch: its earlier entry
+// (a message repeated), else a new one; null when the epoch is full (counted).
+obsd_t* epoch_obs(EPOCH_SLOT_T* e, int sat) {
+  for (int i = 0; i < e->nobs; ++i)
+    if (e->obs[i].sat == sat) return &e->obs[i];
+  if (e->nobs >= MAXOBS) {
+    ++Drops.full_epoch;
+    return nullptr;
+  }
+  return &e->obs[e->nobs++];
+}
+
+// After a message: an epoch closed by the multiple message bit, or holding
+// every system of the stream, is handed over; so is again an epoch handed
+// over before (a late message merged into it). Otherwise it waits.
+void end_message(EPOCH_SLOT_T* e, int sync) {
   Rtcm3_b.obsflag = !sync;
-  Epoch_open = sync;
-  if (sync)
-    Pending = 1;
-  else
-    hand_over();
+  if (!sync) {
+    Closed_sys[Closed_sys_next] = e->sys;
+    Closed_sys_next = (Closed_sys_next + 1) % NSYS_RING;
+  }
+  const unsigned int all = stream_systems();
+  if (!sync || e->handed || (all != 0 && (e->sys & all) == all)) hand_over(e);
 }
 
-// Version detection during the first observation messages.
 // Version detection during the first observation messages. Every observation
 // message counts (also GLONASS, SBAS and QZSS MSM, so that a base without GPS
 // or BeiDou MSM starts too); GPS and BeiDou set their family bits.
@@ -353,12 +440,9 @@ int decode_legacy(int type) {
   gtime_t t{};
   if (!resolve_tow(tow, &t)) return 0;
   r->staid = staid;
-  r->time = t;
-  r->has_valid_gps_time = 1;
+  EPOCH_SLOT_T* e = join_epoch(SYS_GPS, &t);
   b.pos = LEG_HDR_END;
-  begin_epoch();
-  int n = 0;
-  for (int j = 0; j < nsat && n < MAXOBS; ++j) {
+  for (int j = 0; j < nsat; ++j) {
     const int start = b.pos;
     int prn = static_cast<int>(b.u(LEG_SAT_BITS));
     const int code = static_cast<int>(b.u(LEG_CODE_BITS));
@@ -375,7 +459,8 @@ int decode_legacy(int type) {
     }
     const int sat = satno(sys, prn);
     if (sat == 0) continue;
-    obsd_t* o = &r->obs[n++];
+    obsd_t* o = epoch_obs(e, sat);
+    if (o == nullptr) continue;
     *o = obsd_t{};
     o->time = t;
     o->sat = static_cast<unsigned char>(sat);
@@ -390,8 +475,7 @@ int decode_legacy(int type) {
     o->SNR[0] = snratio(cnr1);
     o->code[0] = code ? 2 : CODE_L1C;
   }
-  r->nobs = n;
-  end_message(sync);
+  end_message(e, sync);
   return 1;
 }
 
@@ -553,19 +637,6 @@ void read_msm_cell_data(BitReader* b, const MsmLayout& ly, int nc, MsmCellData* 
   }
 }
 
-// Epoch assembly: a GPS message, a completed epoch or a new epoch time starts
-// a new epoch; a message of the same epoch takes its time.
-void join_msm_epoch(int sys, MsmHead* h) {
-  rtcm_t* r = &Rtcm3_b;
-  if (sys == SYS_GPS || !Epoch_open || std::fabs(timediff(h->time, r->time)) > EPOCH_TIME_TOL)
-    begin_epoch();
-  else
-    h->time = r->time;  // the same epoch: one time for all its observations
-  r->staid = h->staid;
-  r->time = h->time;
-  r->has_valid_gps_time = 1;
-}
-
 // L1 / B1 wavelength, m: GLONASS from the message's frequency number when it
 // carries one, else from the engine (0 while it knows no frequency number).
 double msm_wavelength(int sys, int ext, int sat, const nav_t* nav) {
@@ -591,8 +662,8 @@ void fill_msm_obs(obsd_t* o, int sys, int sat, gtime_t time, const MsmLayout& ly
 }
 
 // Appends the L1 / B1 cells of the message to the epoch.
-void add_msm_obs(int sys, const MsmHead& h, const MsmLayout& ly, const MsmSatData& sd, const MsmCellData& cd) {
-  rtcm_t* r = &Rtcm3_b;
+void add_msm_obs(EPOCH_SLOT_T* e, int sys, const MsmHead& h, const MsmLayout& ly, const MsmSatData& sd,
+                 const MsmCellData& cd) {
   const nav_t* nav = RTK_get_nav();
   int k = 0;  // cell index
   for (int i = 0; i < h.nsat; ++i) {
@@ -602,12 +673,10 @@ void add_msm_obs(int sys, const MsmHead& h, const MsmLayout& ly, const MsmSatDat
       if (h.sigs[j] != L1_SIGNAL_ID) continue;
       const int sat = msm_prn_to_sat(sys, h.sats[i]);
       if (sat == 0) continue;
-      if (r->nobs >= MAXOBS) {
-        ++Drops.full_epoch;
-        continue;
-      }
+      obsd_t* o = epoch_obs(e, sat);
+      if (o == nullptr) continue;
       const double lam = msm_wavelength(sys, sd.ext[i], sat, nav);
-      fill_msm_obs(&r->obs[r->nobs++], sys, sat, h.time, ly, sd, i, cd, cell, lam);
+      fill_msm_obs(o, sys, sat, h.time, ly, sd, i, cd, cell, lam);
     }
   }
 }
@@ -636,9 +705,10 @@ int decode_msm(int sys, int msm) {
     ++Drops.short_msg;
     return 0;
   }
-  join_msm_epoch(sys, &h);
-  add_msm_obs(sys, h, ly, sd, cd);
-  end_message(h.sync);
+  r->staid = h.staid;
+  EPOCH_SLOT_T* e = join_epoch(sys, &h.time);
+  add_msm_obs(e, sys, h, ly, sd, cd);
+  end_message(e, h.sync);
   return 1;
 }
 
@@ -709,8 +779,11 @@ void RTCM3_init() {
   RTCM3_BASE_MEAS_GOT_ACC_CNT = 0;
   RTCM3_BASE_VERSION_GPS = 0;
   RTCM3_BASE_VERSION_BDS = 0;
-  Epoch_open = 0;
-  Pending = 0;
+  for (EPOCH_SLOT_T& e : Slots) e = EPOCH_SLOT_T{};
+  Last_slot = -1;
+  Slot_seq = 0;
+  for (unsigned int& m : Closed_sys) m = 0;
+  Closed_sys_next = 0;
   Drops = RTCM3_DROPS_T{};
   Rescan_head = Rescan_n = 0;
 }
@@ -739,6 +812,8 @@ void RTCM3_update_rover_time(int week, double tow) {
   RTCM3_rover_time_wn = week;
   RTCM3_rover_time_tow = tow;
   RTCM3_rover_time_is_valid = 1;
+  // Epochs that the rover time has passed are not waited for any longer.
+  hand_over_before(gpst2time(week, tow));
 }
 
 void RTCM3_get_base_status(unsigned int* dbg) {
@@ -751,8 +826,13 @@ void RTCM3_get_base_status(unsigned int* dbg) {
 void RTCM3_get_drops(RTCM3_DROPS_T* drops) { *drops = Drops; }
 
 int RTCM3_get_epoch(obsd_t* obs, int max_n, gtime_t* time) {
-  const int n = Rtcm3_b.nobs < max_n ? Rtcm3_b.nobs : max_n;
-  for (int i = 0; i < n; ++i) obs[i] = Rtcm3_b.obs[i];
+  if (Last_slot < 0) {
+    if (time != nullptr) *time = gtime_t{};
+    return 0;
+  }
+  const EPOCH_SLOT_T& e = Slots[static_cast<std::size_t>(Last_slot)];
+  const int n = e.nobs < max_n ? e.nobs : max_n;
+  for (int i = 0; i < n; ++i) obs[i] = e.obs[i];
   if (time != nullptr) *time = Rtcm3_b.time;
   return n;
 }

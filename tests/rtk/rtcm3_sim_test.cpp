@@ -118,7 +118,9 @@ void compare(int variant, double pr_tol, double ph_tol) {
   }
   EXPECT_GT(compared, 30 * 15);
   EXPECT_GT(glo_phase, 100);
-  EXPECT_GE(slips, 2);  // each slip flagged (and carried into the next epoch)
+  // Each slip flagged in its epoch. (The carry of a slip into the base epoch
+  // paired next happens when the engine takes the epoch: PairingCarriesSlipFlags.)
+  EXPECT_GE(slips, 1);
 }
 
 TEST(Rtcm3Sim, BaseAsMsmMatchesCrvraw) {

@@ -319,39 +319,116 @@ TEST(Rtcm3, VersionDetectionAndHandOver) {
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 6);
 }
 
+// GLONASS cells with frequency numbers (extended info) for MSM5/7.
+std::vector<SIM_RTCM_CELL_T> glo_cells(int n) {
+  std::vector<SIM_RTCM_CELL_T> g;
+  for (int s = 1; s <= n; ++s) {
+    auto c = cell(s, 2.0e7 + s * 1e5);
+    c.ext = 7 + (s % 3);
+    g.push_back(c);
+  }
+  return g;
+}
+
+// Times of week of the base epochs held by the raw buffers, oldest first, and
+// their satellite counts.
+struct Held {
+  std::vector<double> tow;
+  std::vector<int> n;
+};
+Held held() {
+  Held h;
+  gtime_t t[RTK_RAW_BASE_HISTORY];
+  const int k = RTK_RAW_get_base_history(t, RTK_RAW_BASE_HISTORY);
+  for (int i = 0; i < k; ++i) h.tow.push_back(time2gpst(t[i], nullptr) - TOW);
+  return h;
+}
+
+// One message of a case: system (1070 GPS, 1080 GLONASS), epoch (s after TOW),
+// multiple message bit; or a rover time (s after TOW) when base is 0.
+struct Msg {
+  int base;
+  double t;
+  int sync;
+};
+struct AssemblyCase {
+  const char* name;
+  std::vector<Msg> msgs;
+  std::vector<double> held_tow;  // base epochs held afterwards (s after TOW), oldest first
+  int newest_n;                  // satellites of the newest held epoch
+};
+std::ostream& operator<<(std::ostream& os, const AssemblyCase& c) { return os << c.name; }
+
+class Rtcm3EpochAssembly : public ::testing::TestWithParam<AssemblyCase> {};
+
+// The stream first carries GPS (bit 1) + GLONASS (bit 0) pairs at 1 .. 5 s,
+// which makes GPS + GLONASS its systems; each case then goes on from 6 s.
+TEST_P(Rtcm3EpochAssembly, MergedPerTimeWhateverTheOrder) {
+  const AssemblyCase& c = GetParam();
+  reset();
+  RTCM3_update_rover_time(WEEK, TOW);
+  for (int k = 1; k <= 5; ++k) {
+    feed(msm(4, 1070, TOW + k, 1, gps_cells(8)));
+    feed(msm(5, 1080, TOW + k, 0, glo_cells(5)));
+  }
+  for (const Msg& m : c.msgs) {
+    if (m.base == 0) {
+      RTCM3_update_rover_time(WEEK, TOW + m.t);
+      continue;
+    }
+    if (m.base == 1070)
+      feed(msm(4, 1070, TOW + m.t, m.sync, gps_cells(8)));
+    else
+      feed(msm(5, 1080, TOW + m.t, m.sync, glo_cells(5)));
+  }
+  const Held h = held();
+  ASSERT_GE(h.tow.size(), c.held_tow.size());
+  const std::vector<double> tail(h.tow.end() - static_cast<long>(c.held_tow.size()), h.tow.end());
+  EXPECT_EQ(tail, c.held_tow);
+  obsd_t obs[MAXOBS];
+  EXPECT_EQ(RTK_RAW_get_base_meas(obs), c.newest_n);
+  for (int i = 1; i < c.newest_n; ++i) EXPECT_EQ(timediff(obs[i].time, obs[0].time), 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rtcm3, Rtcm3EpochAssembly,
+    ::testing::Values(
+        // The GPS message alone (bit 1) waits for its GLONASS partner.
+        AssemblyCase{"gps_waits_for_glonass", {{1070, 6, 1}}, {4, 5}, 13},
+        AssemblyCase{"gps_then_glonass", {{1070, 6, 1}, {1080, 6, 0}}, {5, 6}, 13},
+        // Reversed order, multiple message bits as sent: merged into one epoch.
+        AssemblyCase{"glonass_then_gps", {{1080, 6, 1}, {1070, 6, 0}}, {5, 6}, 13},
+        // Every system of the stream seen: handed over although the bit says more follow.
+        AssemblyCase{"both_bits_set_all_systems", {{1080, 6, 1}, {1070, 6, 1}}, {5, 6}, 13},
+        // A GLONASS message without its GPS partner is an epoch of its own; the
+        // GPS epochs before it stay (the pairing passes over it for a GPS rover).
+        AssemblyCase{"glonass_alone", {{1080, 6, 0}}, {4, 5, 6}, 5},
+        AssemblyCase{"glonass_alone_then_gps_epoch", {{1080, 6, 0}, {1070, 7, 1}, {1080, 7, 0}}, {5, 6, 7}, 13},
+        // A late GPS message of an epoch already closed by GLONASS: merged, handed over again.
+        AssemblyCase{"late_gps_merged", {{1080, 6, 0}, {1070, 6, 1}}, {4, 5, 6}, 13},
+        // GPS without GLONASS: handed over once the rover time has passed it,
+        // or when a message of a later epoch arrives.
+        AssemblyCase{"rover_time_passes", {{1070, 6, 1}, {0, 6.5, 0}}, {4, 5, 6}, 8},
+        AssemblyCase{"rover_time_at_epoch", {{1070, 6, 1}, {0, 6.0, 0}}, {3, 4, 5}, 13},
+        AssemblyCase{"later_epoch_begins", {{1070, 6, 1}, {1070, 7, 1}}, {4, 5, 6}, 8}),
+    [](const ::testing::TestParamInfo<AssemblyCase>& i) { return std::string(i.param.name); });
+
 TEST(Rtcm3, EpochAssembly) {
   reset();
   RTCM3_update_rover_time(WEEK, TOW);
   learn();
   obsd_t obs[MAXOBS];
-  // GPS (multiple message bit 1) then GLONASS (0): one epoch, handed over after GLONASS.
-  std::vector<SIM_RTCM_CELL_T> g;
-  for (int s = 1; s <= 5; ++s) {
-    auto c = cell(s, 2.0e7 + s * 1e5);
-    c.ext = 7 + (s % 3);
-    g.push_back(c);
-  }
-  feed(msm(4, 1070, TOW + 10.0, 1, gps_cells(8)));
-  gtime_t tb{};
-  RTK_RAW_get_base_time(&tb);
-  EXPECT_EQ(time2gpst(tb, nullptr), TOW);  // the GPS message alone hands nothing over
-  feed(msm(5, 1080, TOW + 10.0, 0, g));
-  ASSERT_EQ(RTK_RAW_get_base_meas(obs), 13);
-  int nglo = 0;
-  for (int i = 0; i < 13; ++i) {
-    nglo += satsys(obs[i].sat, nullptr) == SYS_GLO;
-    EXPECT_EQ(timediff(obs[i].time, obs[0].time), 0.0);
-  }
-  EXPECT_EQ(nglo, 5);
-  RTK_RAW_get_base_time(&tb);
-  EXPECT_EQ(time2gpst(tb, nullptr), TOW + 10.0);
-
-  // A GLONASS-only base: every epoch starts afresh.
+  // A GLONASS-only base (no GPS at all): every epoch is handed over.
+  const std::vector<SIM_RTCM_CELL_T> g = glo_cells(5);
   for (int k = 0; k < 20; ++k) feed(msm(5, 1080, TOW + 11.0 + k, 0, g));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
-  // Same epoch time but the previous message completed it: a new epoch.
+  gtime_t tb{};
+  RTK_RAW_get_base_time(&tb);
+  EXPECT_EQ(time2gpst(tb, nullptr), TOW + 30.0);
+  // The same epoch time again: the same epoch (a repeated message replaces its satellites).
   feed(msm(5, 1080, TOW + 30.0, 0, g));
   EXPECT_EQ(epoch(obs), 5);
+  EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
   // Messages that keep the epoch open (bit 1) never hold more than 64 observations.
   std::vector<SIM_RTCM_CELL_T> sb;
   for (int s = 1; s <= 19; ++s) sb.push_back(cell(s, 3.7e7 + s));

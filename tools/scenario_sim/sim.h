@@ -128,6 +128,7 @@ struct SIM_RTCM_OPT_T {
   int pos_type = 1005;     // 1005, 1006 or 0 (no position)
   int staid = 1;
   int leap_sec = 18;  // GPS - UTC, s (GLONASS epoch times)
+  int gps_lost = 0;   // 1: the epoch's GPS message is left out when it has GLONASS (GLONASS alone)
 };
 struct SIM_RTCM_STATE_T {
   int epochs;
@@ -180,7 +181,22 @@ struct SIM_SCENARIO_T {
   int base_rtcm_pos = 1005;       // 1005 or 1006
   int nslip = 0;
   SIM_SLIP_T slips[16] = {};
+  // Base stream faults (sim_base_delivered, sim_base_gps_lost).
+  double base_glo_alone_rate = 0.0;  // RTCM 3 base: share of epochs whose GPS message is lost (key base_glo_alone_rate)
+  double base_rate = 1.0;            // share of base epochs that arrive (key base_rate)
+  double base_max_gap = 30.0;        // s: with base_rate below 1 no gap reaches this (key base_max_gap)
+  int nbase_gap = 0;                 // key base_gap = start, length (s after the start; repeatable, at most 8)
+  double base_gaps[8][2] = {};
 };
+
+// 1 when the base epoch dT s after the start arrives: outside every base_gap
+// window and, with base_rate below 1, drawn with that probability (every
+// epoch whose index is a multiple of base_max_gap / interval arrives). 0: the
+// base writes nothing for it (CRVRAW, RTCM 3 and RINEX alike).
+int sim_base_delivered(const SIM_SCENARIO_T* sc, double dT);
+// 1 when the RTCM 3 base epoch dT s after the start loses its GPS message
+// (drawn with probability base_glo_alone_rate); its GLONASS message still goes.
+int sim_base_gps_lost(const SIM_SCENARIO_T* sc, double dT);
 
 // Truth of one rover epoch.
 struct SIM_TRUTH_T {

@@ -366,7 +366,9 @@ int sim_rtcm_base_epoch(SIM_RTCM_STATE_T* st, const SIM_RTCM_OPT_T* opt, int wee
   }
   const bool has_glo = nglo > 0;
   const int glo_msm = opt->msm != 0 ? opt->msm : opt->glo_msm;
-  if (opt->msm == 0) {
+  if (opt->gps_lost && has_glo && glo_msm != 0) {
+    // the GPS message is lost: GLONASS alone, its multiple message bit clear
+  } else if (opt->msm == 0) {
     len += sim_rtcm_legacy(opt->legacy_type, opt->staid, tow_ms, has_glo && glo_msm != 0, gps, ngps, out + len);
   } else {
     len += sim_rtcm_msm(opt->msm, 1070, opt->staid, tow_ms, has_glo, gps, ngps, out + len);

@@ -303,6 +303,7 @@ void write_obs(Scene* s, Stream* st, const Rcv& rc, const SIM_OBS_T* obs, int n,
     opt.msm = sc->base_rtcm >= 4 && sc->base_rtcm <= 7 ? sc->base_rtcm : 0;
     if (opt.msm == 0) opt.legacy_type = sc->base_rtcm == 1002 ? 1002 : 1004;
     opt.pos_type = sc->base_pos ? sc->base_rtcm_pos : 0;
+    opt.gps_lost = sim_base_gps_lost(sc, rc.T - sc->tow0 - sc->base_time_offset);
     append(st, frame, sim_rtcm_base_epoch(&s->rtcm, &opt, sc->week, rc.T, obs, n, rc.rr, frame));
     return;
   }
@@ -330,6 +331,9 @@ int write_epoch(Scene* s, Stream* st, int r, double T, const bool slip_epoch_mas
   SIM_OBS_T obs[SIM_MAX_OBS];
   int n = gps_obs(s, rc, slip_epoch_mask, obs, 0);
   n = glo_obs(s, rc, obs, n);
+  // A base epoch that does not arrive: observables drawn (the noise of the
+  // epochs after it stays), nothing written.
+  if (r == 1 && !sim_base_delivered(sc, T - sc->tow0 - sc->base_time_offset)) return n;
   if (Rinex_sink != nullptr) {
     std::string* text = r == 0 ? &Rinex_sink->rover_obs : &Rinex_sink->base_obs;
     if (text->empty()) sim_rinex_obs_header(text, rc.rr, sc->interval, SIM_TIME_T{sc->week, T});
@@ -539,6 +543,9 @@ constexpr DoubleKey DOUBLE_KEYS[] = {
     {"iono_error", &SIM_SCENARIO_T::iono_error},
     {"elmask", &SIM_SCENARIO_T::elmask},
     {"base_time_offset", &SIM_SCENARIO_T::base_time_offset},
+    {"base_glo_alone_rate", &SIM_SCENARIO_T::base_glo_alone_rate},
+    {"base_rate", &SIM_SCENARIO_T::base_rate},
+    {"base_max_gap", &SIM_SCENARIO_T::base_max_gap},
 };
 constexpr FlagKey FLAG_KEYS[] = {
     {"ext_raw", &SIM_SCENARIO_T::ext_raw},     {"base_pos", &SIM_SCENARIO_T::base_pos},
@@ -608,6 +615,10 @@ int apply_key(const KeyLine& kl, SIM_SCENARIO_T* sc) {
     const int r = k == "rover_clock" ? 0 : 1;
     sc->clk_bias[r] = kl.a;
     sc->clk_drift[r] = kl.b;
+  } else if (k == "base_gap" && kl.nv >= 3 && sc->nbase_gap < 8) {
+    sc->base_gaps[sc->nbase_gap][0] = kl.a;
+    sc->base_gaps[sc->nbase_gap][1] = kl.b;
+    ++sc->nbase_gap;
   } else if (k == "slip" && kl.nv >= 5 && sc->nslip < 16) {
     sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(kl.a), static_cast<int>(kl.b), kl.c, static_cast<int>(kl.d)};
   } else {
