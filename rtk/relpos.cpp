@@ -50,6 +50,7 @@ constexpr double DELAY_RATIO_LO = 2.5, DELAY_RATIO_HI = 10.0;
 // Integrity checks (opt.integrity).
 constexpr int FIX_MIN_DD = 4;               // double differences: 3 position unknowns + 1 redundant
 constexpr double FIX_MAX_SPP_DIST = 10.0;   // m, fixed position from the single-point one
+constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean variance of the three axes)
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
@@ -1212,8 +1213,20 @@ double quad_form(const double* Rm, const double* v, int nv) {
 // one) and its double-difference residuals pass the chi-square test.
 bool fixed_solution_consistent(rtk_t* rtk, const FixCheck& fc) {
   if (!Spp_failed && baseline_len(rtk->xa, Spp_pos) > FIX_MAX_SPP_DIST) return false;
+  // a fixed position the filter itself knows only to decimetres is no fix
+  if ((rtk->Pa[0] + rtk->Pa[1 + NP] + rtk->Pa[2 + 2 * NP]) / 3.0 > sqr(FIX_MAX_SIGMA)) return false;
   if (!zdres(0, fc.obs, fc.nu, Rs, Dts, Svh, fc.nav, Xa, &rtk->opt, Y, E, Azel)) return false;
-  const int nv = ddres(rtk, fc.nav, fc.dt, Xa, Y, E, Azel, fc.ns, V, H, R);
+  int nv = ddres(rtk, fc.nav, fc.dt, Xa, Y, E, Azel, fc.ns, V, H, R);
+  // phase rows of satellites left float carry their float ambiguity: only the
+  // fixed ones (and the code rows) are tested
+  for (int r = nv - 1; r >= 0; --r) {
+    const double* h = H + r * NX;
+    for (int j = NP; j < NX; ++j) {
+      if (h[j] == 0.0 || rtk->ssat[j - NP].fix[0] == 2) continue;
+      nv = remove_row(r, nv);
+      break;
+    }
+  }
   if (nv < 1) return false;
   const double q = quad_form(R, V, nv);
   return q >= 0.0 && q <= chisqr(nv);

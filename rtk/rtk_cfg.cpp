@@ -7,7 +7,7 @@ RTK_CFG_T Rtk_cfg{};
 int Rtk_cfg_is_valid = 0;
 int Rtk_rover_func = RTK_ROVER_FUNC_NORMAL;
 F32 Rtk_moving_base_baseline = 0.0f;  // m
-int Rtk_integrity = 0;                // prcopt_t.integrity of the next RTK_CFG_get
+int Rtk_integrity = 1;                // prcopt_t.integrity of the next RTK_CFG_get
 
 constexpr int MODE_KINEMA = 2;
 constexpr int MODE_MOVEB = 4;
@@ -75,7 +75,7 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.prn[4] = 10.0;  // vertical acceleration, m/s^2
   o.sclkstab = 5e-12;
   o.thresar[0] = 3.0;
-  o.thresar[1] = 0.5;  // m, float position sigma above which no fix is tried (0: no limit)
+  o.thresar[1] = 0.0;  // m, float position sigma above which no fix is tried (0: no limit)
   o.elmaskar = o.elmin;
   o.elmaskhold = 0.0;
   o.maxtdiff = 30.0;

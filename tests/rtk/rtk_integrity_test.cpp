@@ -13,8 +13,12 @@
 
 namespace {
 
+constexpr std::size_t LATE = 70;
+
 struct Figures {
   int epochs = 0, fix = 0, flt = 0;
+  int fix_late = 0;  // fixes from epoch LATE on
+  int min_fix_ns = 99;
   double max_fix_err = 0.0, max_float_err = 0.0;
   RELPOS_COUNTS_T counts{};
 };
@@ -55,6 +59,8 @@ Figures run(const SIM_SCENARIO_T& sc, int integrity, int skip_from = -1, int ski
     ++f.epochs;
     if (sol.stat == SOLQ_FIX) {
       ++f.fix;
+      if (k > LATE) ++f.fix_late;
+      f.min_fix_ns = std::min(f.min_fix_ns, static_cast<int>(sol.ns));
       f.max_fix_err = std::fmax(f.max_fix_err, err);
     } else if (sol.stat == SOLQ_FLOAT) {
       ++f.flt;
@@ -183,12 +189,104 @@ TEST(RtkIntegrity, UnflaggedSlipDuringASkipTripsTheChiSquareRestart) {
   SIM_SCENARIO_T sc = mass_loss();
   sc.ncanopy = 0;
   sc.duration = 80.0;
-  sc.nslip = 2;
-  sc.slips[0] = SIM_SLIP_T{0, 16, 51.0, 20, 1};
-  sc.slips[1] = SIM_SLIP_T{0, 21, 51.0, -20, 1};
+  const Figures clean = run(sc, 1, 50, 3);
+  EXPECT_EQ(clean.counts.chi2_restart_cnt, 0u) << "no slip";
+  int used = 0;  // a satellite the filter used at the end
+  for (int s = 1; s <= 32 && used == 0; ++s)
+    if (RTK_get_rtk()->ssat[s - 1].vsat[0]) used = s;
+  ASSERT_GT(used, 0);
+  sc.nslip = 1;
+  sc.slips[0] = SIM_SLIP_T{0, used, 51.0, 20, 1};
   const Figures f = run(sc, 1, 50, 3);
-  EXPECT_GE(f.counts.chi2_restart_cnt, 1u);
+  EXPECT_GE(f.counts.chi2_restart_cnt, 1u) << "20-cycle slip";
+  EXPECT_EQ(f.counts.cs_cnt, clean.counts.cs_cnt) << "the slip is not flagged";
   EXPECT_LE(f.max_fix_err, 0.10);
+}
+
+// The static rover of mass_loss() with only the 7 satellites above 15 deg.
+SIM_SCENARIO_T seven_sats(double duration) {
+  SIM_SCENARIO_T sc = mass_loss();
+  sc.ncanopy = 0;
+  sc.elmask = 15.0;
+  sc.duration = duration;
+  return sc;
+}
+
+// From 60 s on 3 of the 7 satellites are lost (4 left, 3 double differences,
+// none redundant): no fix from then on, while all 7 keep fixing.
+TEST(RtkIntegrity, NoFixWithoutARedundantDoubleDifferenceOnASimulatedSet) {
+  struct Case {
+    const char* name;
+    int lost;
+    bool fixes;
+  };
+  const Case cases[] = {{"4 satellites, 3 double differences", 3, false},
+                        {"7 satellites, 6 double differences", 0, true}};
+  for (const Case& c : cases) {
+    SIM_SCENARIO_T sc = seven_sats(200.0);
+    if (c.lost > 0) sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{60, 200, c.lost, 2};
+    const Figures on = run(sc, 1);
+    EXPECT_LE(on.max_fix_err, 0.10) << c.name;
+    if (c.fixes)
+      EXPECT_GT(on.fix_late, 0) << c.name;
+    else
+      EXPECT_EQ(on.fix_late, 0) << c.name;
+  }
+}
+
+// Ambiguity resolution on hand-made states near integers (variance 0.01
+// cycles^2): a fix needs 4 double differences of satellites used in this
+// cycle, whatever the ratio.
+TEST(RtkIntegrity, ResolutionNeedsFourDoubleDifferencesOfSatellitesUsedNow) {
+  struct Case {
+    const char* name;
+    int nsat;
+    int not_used;  // satellites (from the last) not used in this cycle
+    int nb;        // double differences fixed (0: none)
+  };
+  const Case cases[] = {{"4 satellites, 3 double differences", 4, 0, 0},
+                        {"5 satellites, 4 double differences", 5, 0, 4},
+                        {"5 held, one not observed now", 5, 1, 0},
+                        {"6 satellites, one not observed now", 6, 1, 4}};
+  for (const Case& c : cases) {
+    static rtk_t rtk;
+    rtk = rtk_t{};
+    int ex[1] = {0};
+    RTK_CFG_init();
+    RTK_CFG_set_integrity(1);
+    RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
+    RTK_CFG_set_integrity(0);
+    rtk.nx = RTK_NX;
+    rtk.na = RTK_NP;
+    for (int i = 0; i < 3; ++i) {
+      rtk.x[i] = 1000.0 * (i + 1);
+      rtk.P[i + i * RTK_NX] = 1e-4;
+    }
+    for (int k = 0; k < c.nsat; ++k) {
+      const int sat = 2 + 3 * k;
+      const int j = RTK_NP + sat - 1;
+      rtk.x[j] = 10.0 * (k + 1) + 0.02 * (k % 2 == 0 ? 1 : -1);
+      rtk.P[j + j * RTK_NX] = 0.01;
+      rtk.ssat[sat - 1].lock[0] = 5;
+      rtk.ssat[sat - 1].azel[1] = 45.0 * D2R;
+      rtk.ssat[sat - 1].vsat[0] = k < c.nsat - c.not_used ? 1 : 0;
+    }
+    static double bias[MAXSAT], xa[RTK_NX];
+    EXPECT_EQ(resamb_LAMBDA(&rtk, bias, xa), c.nb) << c.name;
+  }
+}
+
+// Satellites shaded below the C/N0 mask slip in the window's first epoch,
+// flagged there only; they are screened out then and for the 20 epochs of the
+// mask's re-entry wait. The flags are kept and reset their ambiguities when
+// they are next used (counted as slips); the plain filter loses them.
+TEST(RtkIntegrity, SlipFlaggedInAScreenedEpochResetsAtTheNextUse) {
+  SIM_SCENARIO_T sc = seven_sats(150.0);
+  sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{60, 2, 3, 0};
+  const Figures on = run(sc, 1);
+  const Figures off = run(sc, 0);
+  EXPECT_GE(on.counts.cs_cnt, off.counts.cs_cnt + 3);
+  EXPECT_LE(on.max_fix_err, 0.10);
 }
 
 }  // namespace
