@@ -52,6 +52,8 @@ constexpr int FIX_MIN_DD = 4;               // double differences: 3 position un
 constexpr double FIX_MAX_SPP_DIST = 10.0;   // m, fixed position from the single-point one
 constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean variance of the three axes)
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
+constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
+constexpr int POSTFIT_CODE_TRIES = 2;       // code rows left out per cycle at most
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
@@ -103,6 +105,9 @@ U08 Time_updated = 0;          // the current cycle ran the time update
 U08 Slip_tested[MAXSAT];       // satellites whose slip flags the current cycle consumed
 U08 Spp_failed = 0;            // the current cycle runs from the predicted position
 U08 Holding = 0;               // ambiguities held since the last reset
+U08 Code_out[MAXSAT];          // code rows of these satellites left out of the current cycle
+int Row_sat[MAXROWS];          // satellite index of each double-difference row
+U08 Row_code[MAXROWS];         // 1: code row, 0: phase row
 double Spp_pos[3];             // single-point position of the current cycle, m
 double Last_innov_chi2 = 0.0;  // innovation chi-square of the last filter() call
 unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
@@ -514,6 +519,7 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
   const int sys = rtk->ssat[sat - 1].sys;
   if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) return 0;
   if (!validobs(Iu[j], Ir[j], f, y)) return 0;
+  if (f == 1 && Code_out[sat - 1]) return 0;
   const double lamj = d.nav->lam[sat - 1][0];
   if (lami <= 0.0 || lamj <= 0.0) return 0;
   if (d.nv >= MAXROWS) return DD_ROWS_FULL;
@@ -530,6 +536,8 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
     rtk->ssat[sat - 1].resc[0] = vv;
   if (std::fabs(vv) > opt->maxinno) return 0;
   d.v[nv] = vv;
+  Row_sat[nv] = sat;
+  Row_code[nv] = static_cast<U08>(f == 1);
   Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
   Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
   if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
@@ -1076,6 +1084,8 @@ constexpr int FLOAT_CHI2_FAIL = -1;
 int remove_row(int k, int nv) {
   for (int r = k; r + 1 < nv; ++r) {
     V[r] = V[r + 1];
+    Row_sat[r] = Row_sat[r + 1];
+    Row_code[r] = Row_code[r + 1];
     std::memcpy(H + r * NX, H + (r + 1) * NX, sizeof(double) * NX);
   }
   const int m = nv - 1;
@@ -1124,7 +1134,7 @@ int reject_outlier_rows(const double* x, const double* P, int nv) {
 // selected satellites; dt: rover minus base observation time, s. Returns 0
 // when a residual set or an update fails or the float check against the
 // single-point solution refuses it (the states then stay as they were).
-int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
   const prcopt_t* opt = &rtk->opt;
   const int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
   // A single update that nothing can refuse afterwards works on the states in
@@ -1155,10 +1165,48 @@ int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav
   // ones and the error ellipsoid uses the design of the update.
   if (opt->olvo_support_error_ellipsoid) calculate_error_ellipsoid_needed_info(H, nv, xs);
   if (opt->tarn_check_float_with_pnt_pos && baseline_len(xs, rtk->sol.rr) >= 30.0) return 0;
-  if (copy) {
+  // with integrity the caller takes the states after its post-fit check
+  if (copy && !opt->integrity) {
     std::memcpy(rtk->x, Xp, sizeof Xp);
     std::memcpy(rtk->P, Pp, sizeof Pp);
   }
+  return 1;
+}
+
+// Post-fit code residuals at the updated states xs: the satellite whose code
+// row lies furthest out, beyond POSTFIT_CODE_SIGMA of its own sigma, or 0.
+int postfit_code_outlier(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt, const double* xs) {
+  if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, xs, &rtk->opt, Y, E, Azel)) return 0;
+  const int nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
+  int worst = 0;
+  double wr = POSTFIT_CODE_SIGMA;
+  for (int r = 0; r < nv; ++r) {
+    if (!Row_code[r] || !(R[r + r * nv] > 0.0)) continue;
+    const double t = std::fabs(V[r]) / std::sqrt(R[r + r * nv]);
+    if (t > wr) {
+      wr = t;
+      worst = Row_sat[r];
+    }
+  }
+  return worst;
+}
+
+// Measurement update (float_update_once); with integrity, a code row whose
+// post-fit residual stands out leaves its satellite's code out of the cycle
+// (counted as an outlier) and the update is made again from the predicted
+// states. Returns as float_update_once.
+int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+  for (int k = 0;; ++k) {
+    const int r = float_update_once(rtk, obs, nu, ns, nav, dt);
+    if (r != 1 || !rtk->opt.integrity) return r;
+    if (k >= POSTFIT_CODE_TRIES) break;
+    const int sat = postfit_code_outlier(rtk, obs, nu, ns, nav, dt, Xp);
+    if (sat == 0) break;
+    Code_out[sat - 1] = 1;
+    ++Outlier_cnt;
+  }
+  std::memcpy(rtk->x, Xp, sizeof Xp);
+  std::memcpy(rtk->P, Pp, sizeof Pp);
   return 1;
 }
 
@@ -1329,6 +1377,7 @@ int delay_fix(rtk_t* rtk, int stat, int nsu) {
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
   for (int i = 0; i < 3; ++i) Spp_pos[i] = rtk->sol.rr[i];
+  for (U08& c : Code_out) c = 0;
   talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
   const gtime_t time = obs[0].time;
   const double dt = timediff(time, obs[nu].time);
