@@ -53,7 +53,7 @@ constexpr double FIX_MAX_SPP_DIST = 10.0;   // m, fixed position from the single
 constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean variance of the three axes)
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
 constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
-constexpr int POSTFIT_CODE_TRIES = 2;       // code rows left out per cycle at most
+constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
@@ -105,7 +105,9 @@ U08 Time_updated = 0;          // the current cycle ran the time update
 U08 Slip_tested[MAXSAT];       // satellites whose slip flags the current cycle consumed
 U08 Spp_failed = 0;            // the current cycle runs from the predicted position
 U08 Holding = 0;               // ambiguities held since the last reset
-U08 Code_out[MAXSAT];          // code rows of these satellites left out of the current cycle
+U08 Code_out[MAXSAT];          // epochs for which the code of each satellite stays left out
+double Xb[NX];                 // states before the measurement update of the cycle
+int Rows_nv = 0;               // rows (V, H, R) of the last measurement update
 int Row_sat[MAXROWS];          // satellite index of each double-difference row
 U08 Row_code[MAXROWS];         // 1: code row, 0: phase row
 double Spp_pos[3];             // single-point position of the current cycle, m
@@ -519,7 +521,7 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
   const int sys = rtk->ssat[sat - 1].sys;
   if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) return 0;
   if (!validobs(Iu[j], Ir[j], f, y)) return 0;
-  if (f == 1 && Code_out[sat - 1]) return 0;
+  if (f == 1 && Code_out[sat - 1] > 0) return 0;
   const double lamj = d.nav->lam[sat - 1][0];
   if (lami <= 0.0 || lamj <= 0.0) return 0;
   if (d.nv >= MAXROWS) return DD_ROWS_FULL;
@@ -1139,7 +1141,8 @@ int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t
   const int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
   // A single update that nothing can refuse afterwards works on the states in
   // place (a failed update leaves them unchanged); otherwise on a copy.
-  const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos || opt->integrity;
+  const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos;
+  if (opt->integrity) std::memcpy(Xb, rtk->x, sizeof Xb);
   double* xs = rtk->x;
   double* Ps = rtk->P;
   if (copy) {
@@ -1156,6 +1159,7 @@ int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t
     if (opt->integrity) nv = reject_outlier_rows(xs, Ps, nv);
     if (nv < 1) return 0;
     if (!filter(xs, Ps, H, V, R, NX, nv)) return 0;
+    Rows_nv = nv;
     // joint test of the innovations: a set that contradicts the predicted
     // states (stale ambiguities after an outage, an undetected slip) is refused
     if (opt->integrity && Last_innov_chi2 > chisqr(nv)) return FLOAT_CHI2_FAIL;
@@ -1165,24 +1169,34 @@ int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t
   // ones and the error ellipsoid uses the design of the update.
   if (opt->olvo_support_error_ellipsoid) calculate_error_ellipsoid_needed_info(H, nv, xs);
   if (opt->tarn_check_float_with_pnt_pos && baseline_len(xs, rtk->sol.rr) >= 30.0) return 0;
-  // with integrity the caller takes the states after its post-fit check
-  if (copy && !opt->integrity) {
+  if (copy) {
     std::memcpy(rtk->x, Xp, sizeof Xp);
     std::memcpy(rtk->P, Pp, sizeof Pp);
   }
   return 1;
 }
 
-// Post-fit code residuals at the updated states xs: the satellite whose code
-// row lies furthest out, beyond POSTFIT_CODE_SIGMA of its own sigma, or 0.
-int postfit_code_outlier(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt, const double* xs) {
-  if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, xs, &rtk->opt, Y, E, Azel)) return 0;
-  const int nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
+// Residual of row r of the last update at the states x, from its pre-fit
+// residual at Xb by the row's design (linear in the state change; the
+// geometry's change over metres is negligible at satellite ranges).
+double row_residual_at(int r, const double* x) {
+  const double* h = H + r * NX;
+  double v = V[r];
+  for (int k = 0; k < NX; ++k)
+    if (h[k] != 0.0) v -= h[k] * (x[k] - Xb[k]);
+  return v;
+}
+
+// Post-fit code residuals of the last update at the updated states x: the
+// satellite whose code row lies furthest out, beyond POSTFIT_CODE_SIGMA of
+// its own sigma, or 0.
+int postfit_code_outlier(const double* x) {
+  const int nv = Rows_nv;
   int worst = 0;
   double wr = POSTFIT_CODE_SIGMA;
   for (int r = 0; r < nv; ++r) {
     if (!Row_code[r] || !(R[r + r * nv] > 0.0)) continue;
-    const double t = std::fabs(V[r]) / std::sqrt(R[r + r * nv]);
+    const double t = std::fabs(row_residual_at(r, x)) / std::sqrt(R[r + r * nv]);
     if (t > wr) {
       wr = t;
       worst = Row_sat[r];
@@ -1192,21 +1206,16 @@ int postfit_code_outlier(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const na
 }
 
 // Measurement update (float_update_once); with integrity, a code row whose
-// post-fit residual stands out leaves its satellite's code out of the cycle
-// (counted as an outlier) and the update is made again from the predicted
-// states. Returns as float_update_once.
+// post-fit residual stands out leaves its satellite's code out of the next
+// POSTFIT_CODE_HOLD epochs (counted as an outlier). Returns as float_update_once.
 int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
-  for (int k = 0;; ++k) {
-    const int r = float_update_once(rtk, obs, nu, ns, nav, dt);
-    if (r != 1 || !rtk->opt.integrity) return r;
-    if (k >= POSTFIT_CODE_TRIES) break;
-    const int sat = postfit_code_outlier(rtk, obs, nu, ns, nav, dt, Xp);
-    if (sat == 0) break;
-    Code_out[sat - 1] = 1;
+  const int r = float_update_once(rtk, obs, nu, ns, nav, dt);
+  if (r != 1 || !rtk->opt.integrity) return r;
+  const int sat = postfit_code_outlier(rtk->x);
+  if (sat > 0) {
+    Code_out[sat - 1] = POSTFIT_CODE_HOLD;
     ++Outlier_cnt;
   }
-  std::memcpy(rtk->x, Xp, sizeof Xp);
-  std::memcpy(rtk->P, Pp, sizeof Pp);
   return 1;
 }
 
@@ -1222,14 +1231,6 @@ int count_used_sats(rtk_t* rtk, int ns) {
   }
   return nsu;
 }
-
-// What the check of a fixed solution needs of the cycle.
-struct FixCheck {
-  const obsd_t* obs;
-  int nu, ns;
-  const nav_t* nav;
-  double dt;  // rover minus base observation time, s
-};
 
 // v^T Rm^-1 v of nv rows by the Cholesky factor of Rm (nv x nv) in Fq;
 // a negative value when Rm is not positive definite.
@@ -1259,12 +1260,12 @@ double quad_form(const double* Rm, const double* v, int nv) {
 // A fix (rtk->xa and the restored ambiguities Xa) is taken only when it lies
 // within FIX_MAX_SPP_DIST of this cycle's single-point position (when there is
 // one) and its double-difference residuals pass the chi-square test.
-bool fixed_solution_consistent(rtk_t* rtk, const FixCheck& fc) {
+bool fixed_solution_consistent(rtk_t* rtk) {
   if (!Spp_failed && baseline_len(rtk->xa, Spp_pos) > FIX_MAX_SPP_DIST) return false;
   // a fixed position the filter itself knows only to decimetres is no fix
   if ((rtk->Pa[0] + rtk->Pa[1 + NP] + rtk->Pa[2 + 2 * NP]) / 3.0 > sqr(FIX_MAX_SIGMA)) return false;
-  if (!zdres(0, fc.obs, fc.nu, Rs, Dts, Svh, fc.nav, Xa, &rtk->opt, Y, E, Azel)) return false;
-  int nv = ddres(rtk, fc.nav, fc.dt, Xa, Y, E, Azel, fc.ns, V, H, R);
+  int nv = Rows_nv;
+  for (int r = 0; r < nv; ++r) V[r] = row_residual_at(r, Xa);
   // phase rows of satellites left float carry their float ambiguity: only the
   // fixed ones (and the code rows) are tested
   for (int r = nv - 1; r >= 0; --r) {
@@ -1283,7 +1284,7 @@ bool fixed_solution_consistent(rtk_t* rtk, const FixCheck& fc) {
 // Integer ambiguity resolution, then fix-and-hold once enough fixes followed
 // each other (more with fewer than nsu = 10 satellites). Returns SOLQ_FIX on
 // a fix, else stat unchanged.
-int resolve_ambiguities(rtk_t* rtk, int stat, int nsu, const FixCheck& fc) {
+int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
   const prcopt_t* opt = &rtk->opt;
   if (stat == SOLQ_NONE) return stat;
   // thresar[1]: largest float position sigma (m, from the mean variance of
@@ -1294,7 +1295,7 @@ int resolve_ambiguities(rtk_t* rtk, int stat, int nsu, const FixCheck& fc) {
     return stat;
   }
   if (resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
-  if (opt->integrity && !fixed_solution_consistent(rtk, fc)) {
+  if (opt->integrity && !fixed_solution_consistent(rtk)) {
     ++Fix_refused_cnt;
     // held ambiguities that give an inconsistent fix are released
     if (Holding) {
@@ -1377,7 +1378,8 @@ int delay_fix(rtk_t* rtk, int stat, int nsu) {
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
   for (int i = 0; i < 3; ++i) Spp_pos[i] = rtk->sol.rr[i];
-  for (U08& c : Code_out) c = 0;
+  for (U08& c : Code_out)
+    if (c > 0) --c;
   talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
   const gtime_t time = obs[0].time;
   const double dt = timediff(time, obs[nu].time);
@@ -1412,7 +1414,7 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     if (!Spp_failed)
       init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
     else
-      for (int i = 0; i < 3; ++i) initx(rtk, rtk->x[i], VAR_POS, i);
+      for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
     if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
     fu = float_update(rtk, obs, nu, ns, nav, dt);
   }
@@ -1422,7 +1424,7 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (nsu < 4) stat = SOLQ_NONE;
   Is_first_relpos = 0;
 
-  stat = resolve_ambiguities(rtk, stat, nsu, FixCheck{obs, nu, ns, nav, dt});
+  stat = resolve_ambiguities(rtk, stat, nsu);
   store_solution(rtk, stat);
   remember_phase(rtk, obs, nu + nr);
   for (int i = 0; i < ns; ++i) rtk->ssat[Sat[i] - 1].snr[0] = obs[Iu[i]].SNR[0];
@@ -1456,6 +1458,7 @@ void RELPOS_init(const prcopt_t* opt) {
   Filter_time = gtime_t{};
   Time_updated = Spp_failed = Holding = 0;
   for (U08& t : Slip_tested) t = 0;
+  for (U08& c : Code_out) c = 0;
   Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = 0;
   Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
   Is_fix_and_hold = 0;
