@@ -1411,10 +1411,15 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
     // (from the single-point solution when there is one) and the update is redone
     ++Chi2_restart_cnt;
     reset_all_ambiguities(rtk);
-    if (!Spp_failed)
+    // the prediction serves as the new start unless the single-point
+    // solution contradicts it
+    if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
       init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
-    else
+    } else {
       for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
+      for (int i = 3; i < 9 && opt->dynamics; ++i)
+        initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
+    }
     if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
     fu = float_update(rtk, obs, nu, ns, nav, dt);
   }
