@@ -1103,9 +1103,10 @@ int remove_row(int k, int nv) {
   return m;
 }
 
-// Innovation test per row at the states x, P: the row with the largest
-// normalised squared innovation v^2 / (h P h^T + R) is dropped while that
-// exceeds ROW_OUTLIER_CHI2 (counted). Returns the rows left.
+// Innovation test per row at the states x, P: the satellite of the row with
+// the largest normalised squared innovation v^2 / (h P h^T + R) loses its rows
+// while that exceeds ROW_OUTLIER_CHI2 (counted per satellite). Returns the
+// rows left.
 int reject_outlier_rows(const double* x, const double* P, int nv) {
   int idx[8];
   while (nv > 0) {
@@ -1126,7 +1127,10 @@ int reject_outlier_rows(const double* x, const double* P, int nv) {
       }
     }
     if (worst < 0) break;
-    nv = remove_row(worst, nv);
+    // the satellite is left out of this cycle: its phase and its code row
+    const int sat = Row_sat[worst];
+    for (int r = nv - 1; r >= 0; --r)
+      if (Row_sat[r] == sat) nv = remove_row(r, nv);
     ++Outlier_cnt;
   }
   return nv;
