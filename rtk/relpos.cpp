@@ -47,6 +47,32 @@ constexpr double SD_IFB_MAX_AGE = 5.0;          // s
 constexpr double SD_IFB_GPS_ELV = 30.0 * D2R;
 constexpr int SD_IFB_GPS_SNR = 160;  // 0.25 dB-Hz (40 dB-Hz)
 constexpr double DELAY_RATIO_LO = 2.5, DELAY_RATIO_HI = 10.0;
+// Integrity checks (opt.integrity).
+constexpr int FIX_MIN_DD = 4;               // double differences: 3 position unknowns + 1 redundant
+constexpr double FIX_MAX_SPP_DIST = 10.0;   // m, fixed position from the single-point one
+constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean variance of the three axes)
+constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
+constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
+constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
+// Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
+// grown by 1.7 per degree).
+constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
+                               31.3, 32.9, 34.5, 36.1, 37.7, 39.3, 40.8, 42.3, 43.8, 45.3,
+                               46.8, 48.3, 49.7, 51.2, 52.6, 54.1, 55.5, 56.9, 58.3, 59.7};
+double chisqr(int dof) {
+  if (dof < 1) return 0.0;
+  if (dof <= 30) return CHISQR[dof - 1];
+  return CHISQR[29] + 1.7 * (dof - 30);
+}
+// Ratio threshold of a fix of nb double differences: fewer ambiguities need
+// a larger ratio; 8 or more take the configured thresar[0] (3 by default).
+double ratio_threshold(double thres, int nb) {
+  if (nb <= 4) return thres * 5.0 / 3.0;
+  if (nb == 5) return thres * 4.5 / 3.0;
+  if (nb == 6) return thres * 4.0 / 3.0;
+  if (nb == 7) return thres * 3.5 / 3.0;
+  return thres;
+}
 
 // Per-cycle storage of the filter, fixed in size.
 double Rs[6 * NOBS], Dts[2 * NOBS], Var[NOBS];
@@ -73,6 +99,20 @@ int Last_ns_of_float_solution = 0;
 int Last_used_sv_of_float_solution[RTK_MAX_USED_SV];
 unsigned long CS_CNT = 0;
 unsigned long INIT_X_CNT = 0;
+// Integrity bookkeeping.
+gtime_t Filter_time{};         // time of the last time update of the filter (0: none)
+U08 Time_updated = 0;          // the current cycle ran the time update
+U08 Slip_tested[MAXSAT];       // satellites whose slip flags the current cycle consumed
+U08 Spp_failed = 0;            // the current cycle runs from the predicted position
+U08 Holding = 0;               // ambiguities held since the last reset
+U08 Code_out[MAXSAT];          // epochs for which the code of each satellite stays left out
+double Xb[NX];                 // states before the measurement update of the cycle
+int Rows_nv = 0;               // rows (V, H, R) of the last measurement update
+int Row_sat[MAXROWS];          // satellite index of each double-difference row
+U08 Row_code[MAXROWS];         // 1: code row, 0: phase row
+double Spp_pos[3];             // single-point position of the current cycle, m
+double Last_innov_chi2 = 0.0;  // innovation chi-square of the last filter() call
+unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
 
 struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
   U08 calculate_var_res_enable_flag;
@@ -107,6 +147,18 @@ void restart_lock(rtk_t* rtk, int sat) {
 
 // ---------------------------------------------------------------------------
 // Time update.
+
+// Every ambiguity state cleared (re-initialised from phase minus code when
+// its satellite is next used) and its lock count restarted.
+void reset_all_ambiguities(rtk_t* rtk) {
+  for (int i = 1; i <= MAXSAT; ++i) {
+    if (rtk->x[NP + i - 1] == 0.0) continue;
+    initx(rtk, 0.0, 0.0, NP + i - 1);
+    restart_lock(rtk, i);
+  }
+  rtk->nfix = 0;
+  Holding = 0;
+}
 
 // Position (variance VAR_POS) from the single-point solution; with dyn also
 // velocity (VAR_VEL) from it and acceleration INIT_ACC (VAR_ACC).
@@ -152,6 +204,9 @@ void udpos(rtk_t* rtk, double tt) {
   }
   const double var = (P[0] + P[1 + NX] + P[2 + 2 * NX]) / 3.0;
   if (var > VAR_POS) {
+    // the ambiguities were estimated with the old position: keeping them would
+    // drag the fresh position back
+    if (o.integrity) reset_all_ambiguities(rtk);
     init_kinematic_states(rtk, true);
     return;
   }
@@ -207,6 +262,7 @@ void detect_slips(rtk_t* rtk, const obsd_t* obs, int ns, const nav_t* nav) {
   for (int i = 0; i < ns; ++i) {
     ssat_t& s = rtk->ssat[Sat[i] - 1];
     s.slip[0] &= 0xFC;
+    Slip_tested[Sat[i] - 1] = 1;
     if (o.detslp_mode == 0) {
       detslp_ll(rtk, obs + Iu[i], 1);
       detslp_ll(rtk, obs + Ir[i], 2);
@@ -224,10 +280,14 @@ void reset_outaged_ambiguities(rtk_t* rtk) {
   for (int i = 1; i <= MAXSAT; ++i) {
     const int j = NP + i - 1;
     ssat_t& s = rtk->ssat[i - 1];
-    s.outc[0]++;
+    // with integrity, outc counts the epochs missed since the phase was last
+    // used (a satellite back after maxout missed epochs keeps its ambiguity)
+    if (!o.integrity) s.outc[0]++;
+    const unsigned int missed = s.outc[0];
+    if (o.integrity) s.outc[0]++;
     if (o.modear == MODEAR_INST) {
       if (rtk->x[j] != 0.0) initx(rtk, 0.0, 0.0, j);
-    } else if (s.outc[0] > static_cast<unsigned int>(o.maxout) && rtk->x[j] != 0.0) {
+    } else if (missed > static_cast<unsigned int>(o.maxout) && rtk->x[j] != 0.0) {
       initx(rtk, 0.0, 0.0, j);
       ++INIT_X_CNT;
       restart_lock(rtk, i);
@@ -264,6 +324,17 @@ void shift_ambiguities_to_code(rtk_t* rtk, const obsd_t* obs, int ns, const nav_
   }
 }
 
+// Ambiguities of the ns selected satellites that have none start at their
+// phase-minus-code estimate Bias (cycles) with variance std[0]^2.
+void init_new_ambiguities(rtk_t* rtk, int ns) {
+  for (int i = 0; i < ns; ++i) {
+    const int j = NP + Sat[i] - 1;
+    if (Bias[i] == 0.0 || rtk->x[j] != 0.0) continue;
+    initx(rtk, Bias[i], sqr(rtk->opt.std[0]), j);
+    restart_lock(rtk, Sat[i]);
+  }
+}
+
 // Time update of the ambiguities over tt (s).
 void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) {
   const prcopt_t& o = rtk->opt;
@@ -278,12 +349,7 @@ void udbias(rtk_t* rtk, double tt, const obsd_t* obs, int ns, const nav_t* nav) 
     }
   }
   shift_ambiguities_to_code(rtk, obs, ns, nav);
-  for (int i = 0; i < ns; ++i) {
-    const int j = NP + Sat[i] - 1;
-    if (Bias[i] == 0.0 || rtk->x[j] != 0.0) continue;
-    initx(rtk, Bias[i], sqr(o.std[0]), j);
-    restart_lock(rtk, Sat[i]);
-  }
+  init_new_ambiguities(rtk, ns);
 }
 
 // ---------------------------------------------------------------------------
@@ -455,6 +521,7 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
   const int sys = rtk->ssat[sat - 1].sys;
   if (!test_sys(sys, m) || !rtk->ssat[sat - 1].vs) return 0;
   if (!validobs(Iu[j], Ir[j], f, y)) return 0;
+  if (f == 1 && Code_out[sat - 1] > 0) return 0;
   const double lamj = d.nav->lam[sat - 1][0];
   if (lami <= 0.0 || lamj <= 0.0) return 0;
   if (d.nv >= MAXROWS) return DD_ROWS_FULL;
@@ -471,6 +538,8 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
     rtk->ssat[sat - 1].resc[0] = vv;
   if (std::fabs(vv) > opt->maxinno) return 0;
   d.v[nv] = vv;
+  Row_sat[nv] = sat;
+  Row_code[nv] = static_cast<U08>(f == 1);
   Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
   Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
   if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
@@ -795,10 +864,12 @@ void update_states(const double* v, int m, int k) {
     }
   }
   double z[MAXROWS];
+  Last_innov_chi2 = 0.0;
   for (int r = 0; r < m; ++r) {
     double q = v[r];
     for (int t = 0; t < r; ++t) q -= Fq[r + t * m] * z[t];
     z[r] = q / Fq[r + r * m];
+    Last_innov_chi2 += z[r] * z[r];
   }
   for (int i = 0; i < k; ++i) {
     const double* g = Fk + i * m;
@@ -856,7 +927,9 @@ int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx) {
       const int j = na + i;
       const ssat_t& s = rtk->ssat[i];
       if (!test_sys(sys_of(i + 1), m) || rtk->x[j] == 0.0) continue;
-      const bool ok = s.lock[0] > 0 && !(s.slip[0] & 2) && s.azel[1] >= rtk->opt.elmaskar;
+      // with integrity only satellites observed and used in this cycle count
+      const bool ok =
+          s.lock[0] > 0 && !(s.slip[0] & 2) && s.azel[1] >= rtk->opt.elmaskar && (!rtk->opt.integrity || s.vsat[0]);
       if (!ok) {
         rtk->ssat[i].fix[0] = 1;
         continue;
@@ -931,7 +1004,7 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   rtk->sol.ratio = 0.0f;
   if (o.mode <= MODE_DGPS || o.modear == 0 || o.thresar[0] < 1.0) return 0;
   const int nb = ddmat(rtk, nullptr, Master, Slave);
-  if (nb < 1) return 0;
+  if (nb < 1 || (o.integrity && nb < FIX_MIN_DD)) return 0;
   generate_Qb_Qab(nx, na, nb, nullptr, rtk->P, Master, Slave, Qb, Qab);
   for (int k = 0; k < nb; ++k) Yb[k] = rtk->x[Master[k]] - rtk->x[Slave[k]];
   double s[2] = {0.0, 0.0};
@@ -939,7 +1012,7 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   const double ratio = ambiguity_ratio(s[0], s[1]);
   rtk->sol.ratio = static_cast<float>(std::min(ratio, MAX_RATIO));
   if (o.olvo_float_rtk_mode) return 0;
-  if (!(ratio >= o.thresar[0])) return 0;
+  if (!(ratio >= (o.integrity ? ratio_threshold(o.thresar[0], nb) : o.thresar[0]))) return 0;
 
   for (int i = 0; i < na; ++i) {
     rtk->xa[i] = rtk->x[i];
@@ -1007,16 +1080,73 @@ void remember_float_set(int ns) {
   for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
 }
 
+constexpr int FLOAT_CHI2_FAIL = -1;
+
+// Row k of the nv double differences (V, H, R) removed. Returns nv - 1.
+int remove_row(int k, int nv) {
+  for (int r = k; r + 1 < nv; ++r) {
+    V[r] = V[r + 1];
+    Row_sat[r] = Row_sat[r + 1];
+    Row_code[r] = Row_code[r + 1];
+    std::memcpy(H + r * NX, H + (r + 1) * NX, sizeof(double) * NX);
+  }
+  const int m = nv - 1;
+  for (int c = 0, cc = 0; c < nv; ++c) {
+    if (c == k) continue;
+    for (int r = 0, rr = 0; r < nv; ++r) {
+      if (r == k) continue;
+      R[rr + cc * m] = R[r + c * nv];  // in place: target index never ahead of the source
+      ++rr;
+    }
+    ++cc;
+  }
+  return m;
+}
+
+// Innovation test per row at the states x, P: the satellite of the row with
+// the largest normalised squared innovation v^2 / (h P h^T + R) loses its rows
+// while that exceeds ROW_OUTLIER_CHI2 (counted per satellite). Returns the
+// rows left.
+int reject_outlier_rows(const double* x, const double* P, int nv) {
+  int idx[8];
+  while (nv > 0) {
+    int worst = -1;
+    double wq = ROW_OUTLIER_CHI2;
+    for (int r = 0; r < nv; ++r) {
+      const double* h = H + r * NX;
+      int nz = 0;
+      for (int i = 0; i < NX && nz < 8; ++i)
+        if (h[i] != 0.0 && x[i] != 0.0) idx[nz++] = i;
+      double q = R[r + r * nv];
+      for (int a = 0; a < nz; ++a)
+        for (int b = 0; b < nz; ++b) q += h[idx[a]] * P[idx[a] + idx[b] * NX] * h[idx[b]];
+      const double t = q > 0.0 ? V[r] * V[r] / q : 0.0;
+      if (t > wq) {
+        wq = t;
+        worst = r;
+      }
+    }
+    if (worst < 0) break;
+    // the satellite is left out of this cycle: its phase and its code row
+    const int sat = Row_sat[worst];
+    for (int r = nv - 1; r >= 0; --r)
+      if (Row_sat[r] == sat) nv = remove_row(r, nv);
+    ++Outlier_cnt;
+  }
+  return nv;
+}
+
 // Measurement update of the float states by the double differences of the ns
 // selected satellites; dt: rover minus base observation time, s. Returns 0
 // when a residual set or an update fails or the float check against the
 // single-point solution refuses it (the states then stay as they were).
-int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
   const prcopt_t* opt = &rtk->opt;
   const int niter = opt->niter + (opt->mode == MODE_MOVEB && opt->baseline[0] > 0.0 ? 2 : 0);
   // A single update that nothing can refuse afterwards works on the states in
   // place (a failed update leaves them unchanged); otherwise on a copy.
   const bool copy = niter > 1 || opt->tarn_check_float_with_pnt_pos;
+  if (opt->integrity) std::memcpy(Xb, rtk->x, sizeof Xb);
   double* xs = rtk->x;
   double* Ps = rtk->P;
   if (copy) {
@@ -1030,8 +1160,13 @@ int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav
     if (!zdres(0, obs, nu, Rs, Dts, Svh, nav, xs, opt, Y, E, Azel)) return 0;
     if (it == 0) calibrate_glo_sd_ifb(rtk, obs, ns, nav, rtk->sol.age);
     nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
+    if (opt->integrity) nv = reject_outlier_rows(xs, Ps, nv);
     if (nv < 1) return 0;
     if (!filter(xs, Ps, H, V, R, NX, nv)) return 0;
+    Rows_nv = nv;
+    // joint test of the innovations: a set that contradicts the predicted
+    // states (stale ambiguities after an outage, an undetected slip) is refused
+    if (opt->integrity && Last_innov_chi2 > chisqr(nv)) return FLOAT_CHI2_FAIL;
   }
   // The post-fit residual check accepts every set, so the residuals are not
   // formed again at the updated states: the stored residuals are the pre-fit
@@ -1041,6 +1176,49 @@ int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav
   if (copy) {
     std::memcpy(rtk->x, Xp, sizeof Xp);
     std::memcpy(rtk->P, Pp, sizeof Pp);
+  }
+  return 1;
+}
+
+// Residual of row r of the last update at the states x, from its pre-fit
+// residual at Xb by the row's design (linear in the state change; the
+// geometry's change over metres is negligible at satellite ranges).
+double row_residual_at(int r, const double* x) {
+  const double* h = H + r * NX;
+  double v = V[r];
+  for (int k = 0; k < NX; ++k)
+    if (h[k] != 0.0) v -= h[k] * (x[k] - Xb[k]);
+  return v;
+}
+
+// Post-fit code residuals of the last update at the updated states x: the
+// satellite whose code row lies furthest out, beyond POSTFIT_CODE_SIGMA of
+// its own sigma, or 0.
+int postfit_code_outlier(const double* x) {
+  const int nv = Rows_nv;
+  int worst = 0;
+  double wr = POSTFIT_CODE_SIGMA;
+  for (int r = 0; r < nv; ++r) {
+    if (!Row_code[r] || !(R[r + r * nv] > 0.0)) continue;
+    const double t = std::fabs(row_residual_at(r, x)) / std::sqrt(R[r + r * nv]);
+    if (t > wr) {
+      wr = t;
+      worst = Row_sat[r];
+    }
+  }
+  return worst;
+}
+
+// Measurement update (float_update_once); with integrity, a code row whose
+// post-fit residual stands out leaves its satellite's code out of the next
+// POSTFIT_CODE_HOLD epochs (counted as an outlier). Returns as float_update_once.
+int float_update(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t* nav, double dt) {
+  const int r = float_update_once(rtk, obs, nu, ns, nav, dt);
+  if (r != 1 || !rtk->opt.integrity) return r;
+  const int sat = postfit_code_outlier(rtk->x);
+  if (sat > 0) {
+    Code_out[sat - 1] = POSTFIT_CODE_HOLD;
+    ++Outlier_cnt;
   }
   return 1;
 }
@@ -1058,12 +1236,78 @@ int count_used_sats(rtk_t* rtk, int ns) {
   return nsu;
 }
 
+// v^T Rm^-1 v of nv rows by the Cholesky factor of Rm (nv x nv) in Fq;
+// a negative value when Rm is not positive definite.
+double quad_form(const double* Rm, const double* v, int nv) {
+  for (int c = 0; c < nv; ++c)
+    for (int r = c; r < nv; ++r) Fq[r + c * nv] = Rm[r + c * nv];
+  double q = 0.0, z[MAXROWS];
+  for (int j = 0; j < nv; ++j) {
+    double d = Fq[j + j * nv];
+    for (int t = 0; t < j; ++t) d -= Fq[j + t * nv] * Fq[j + t * nv];
+    if (!(d > 0.0)) return -1.0;
+    d = std::sqrt(d);
+    Fq[j + j * nv] = d;
+    for (int r = j + 1; r < nv; ++r) {
+      double e = Fq[r + j * nv];
+      for (int t = 0; t < j; ++t) e -= Fq[r + t * nv] * Fq[j + t * nv];
+      Fq[r + j * nv] = e / d;
+    }
+    double w = v[j];
+    for (int t = 0; t < j; ++t) w -= Fq[j + t * nv] * z[t];
+    z[j] = w / d;
+    q += z[j] * z[j];
+  }
+  return q;
+}
+
+// A fix (rtk->xa and the restored ambiguities Xa) is taken only when it lies
+// within FIX_MAX_SPP_DIST of this cycle's single-point position (when there is
+// one) and its double-difference residuals pass the chi-square test.
+bool fixed_solution_consistent(rtk_t* rtk) {
+  if (!Spp_failed && baseline_len(rtk->xa, Spp_pos) > FIX_MAX_SPP_DIST) return false;
+  // a fixed position the filter itself knows only to decimetres is no fix
+  if ((rtk->Pa[0] + rtk->Pa[1 + NP] + rtk->Pa[2 + 2 * NP]) / 3.0 > sqr(FIX_MAX_SIGMA)) return false;
+  int nv = Rows_nv;
+  for (int r = 0; r < nv; ++r) V[r] = row_residual_at(r, Xa);
+  // phase rows of satellites left float carry their float ambiguity: only the
+  // fixed ones (and the code rows) are tested
+  for (int r = nv - 1; r >= 0; --r) {
+    const double* h = H + r * NX;
+    for (int j = NP; j < NX; ++j) {
+      if (h[j] == 0.0 || rtk->ssat[j - NP].fix[0] == 2) continue;
+      nv = remove_row(r, nv);
+      break;
+    }
+  }
+  if (nv < 1) return false;
+  const double q = quad_form(R, V, nv);
+  return q >= 0.0 && q <= chisqr(nv);
+}
+
 // Integer ambiguity resolution, then fix-and-hold once enough fixes followed
 // each other (more with fewer than nsu = 10 satellites). Returns SOLQ_FIX on
 // a fix, else stat unchanged.
 int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
   const prcopt_t* opt = &rtk->opt;
-  if (stat == SOLQ_NONE || resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
+  if (stat == SOLQ_NONE) return stat;
+  // thresar[1]: largest float position sigma (m, from the mean variance of
+  // the three axes) at which a fix is tried; 0: no limit
+  if (opt->integrity && opt->thresar[1] > 0.0 &&
+      (rtk->P[0] + rtk->P[1 + NX] + rtk->P[2 + 2 * NX]) / 3.0 > sqr(opt->thresar[1])) {
+    rtk->sol.ratio = 0.0f;
+    return stat;
+  }
+  if (resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
+  if (opt->integrity && !fixed_solution_consistent(rtk)) {
+    ++Fix_refused_cnt;
+    // held ambiguities that give an inconsistent fix are released
+    if (Holding) {
+      ++Fix_released_cnt;
+      reset_all_ambiguities(rtk);
+    }
+    return stat;
+  }
   ++rtk->nfix;
   int limit = opt->minfix;
   if (nsu < 8)
@@ -1072,6 +1316,7 @@ int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
     limit += HOLD_EXTRA_MID;
   if ((rtk->nfix >= limit || opt->olvo_reference_static_started_position) && opt->modear == MODEAR_FIXHOLD) {
     holdamb(rtk, Xa);
+    Holding = 1;
     ++Rtk_sol_fix_and_hold_cnt;
     if (opt->olvo_remove_sbas_after_entering_fix_and_hold) Is_fix_and_hold = 1;
   }
@@ -1136,6 +1381,9 @@ int delay_fix(rtk_t* rtk, int stat, int nsu) {
 
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
+  for (int i = 0; i < 3; ++i) Spp_pos[i] = rtk->sol.rr[i];
+  for (U08& c : Code_out)
+    if (c > 0) --c;
   talon_assert(nu + nr <= NOBS && nu >= 0 && nr >= 0, "relpos observation count");
   const gtime_t time = obs[0].time;
   const double dt = timediff(time, obs[nu].time);
@@ -1153,11 +1401,33 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (ns <= 0) return 0;
   if (opt->olvo_delay_to_enter_new_sat) remember_float_set(ns);
 
-  // time update
-  udpos(rtk, std::fabs(rtk->tt));
-  if (opt->mode > MODE_DGPS) udbias(rtk, rtk->tt, obs, ns, nav);
+  // time update over the real time since the last one
+  double tt = rtk->tt;
+  if (opt->integrity && Filter_time.time != 0.0) tt = timediff(time, Filter_time);
+  Filter_time = time;
+  Time_updated = 1;
+  udpos(rtk, std::fabs(tt));
+  if (opt->mode > MODE_DGPS) udbias(rtk, tt, obs, ns, nav);
   // measurement update
-  if (!float_update(rtk, obs, nu, ns, nav, dt)) return 0;
+  int fu = float_update(rtk, obs, nu, ns, nav, dt);
+  if (fu == FLOAT_CHI2_FAIL) {
+    // the update contradicts the states: ambiguities and position restart
+    // (from the single-point solution when there is one) and the update is redone
+    ++Chi2_restart_cnt;
+    reset_all_ambiguities(rtk);
+    // the prediction serves as the new start unless the single-point
+    // solution contradicts it
+    if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
+      init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
+    } else {
+      for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
+      for (int i = 3; i < 9 && opt->dynamics; ++i)
+        initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
+    }
+    if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
+    fu = float_update(rtk, obs, nu, ns, nav, dt);
+  }
+  if (fu != 1) return 0;
   const int nsu = count_used_sats(rtk, ns);
   rtk->sol.ns = static_cast<unsigned char>(nsu);
   if (nsu < 4) stat = SOLQ_NONE;
@@ -1179,7 +1449,26 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   return stat != SOLQ_NONE;
 }
 
+void RELPOS_begin_cycle(int spp_failed) {
+  Spp_failed = static_cast<U08>(spp_failed != 0);
+  Time_updated = 0;
+  for (U08& t : Slip_tested) t = 0;
+}
+
+int RELPOS_time_updated() { return Time_updated; }
+
+int RELPOS_slip_tested(int sat) { return sat >= 1 && sat <= MAXSAT ? Slip_tested[sat - 1] : 0; }
+
+void RELPOS_count_outage(rtk_t* rtk) {
+  for (auto& s : rtk->ssat) s.outc[0]++;
+}
+
 void RELPOS_init(const prcopt_t* opt) {
+  Filter_time = gtime_t{};
+  Time_updated = Spp_failed = Holding = 0;
+  for (U08& t : Slip_tested) t = 0;
+  for (U08& c : Code_out) c = 0;
+  Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = 0;
   Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
   Is_fix_and_hold = 0;
   Rtk_sol_fix_and_hold_cnt = 0;
@@ -1218,6 +1507,10 @@ void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
   c->cs_cnt = CS_CNT;
   c->init_x_cnt = INIT_X_CNT;
   c->fix_and_hold_cnt = Rtk_sol_fix_and_hold_cnt;
+  c->chi2_restart_cnt = Chi2_restart_cnt;
+  c->outlier_cnt = Outlier_cnt;
+  c->fix_refused_cnt = Fix_refused_cnt;
+  c->fix_released_cnt = Fix_released_cnt;
 }
 
 int RELPOS_get_last_float_sats(int* sats) {

@@ -71,6 +71,18 @@ void restamb(rtk_t* rtk, const double* bias, int nb, double* xa);
 void holdamb(rtk_t* rtk, const double* xa);
 
 // Module state shared with the driver.
+// Start of an engine cycle: spp_failed != 0 when the single-point solution
+// failed and relpos runs from the filter's predicted position (the fix is then
+// not compared with a single-point position).
+void RELPOS_begin_cycle(int spp_failed);
+// 1 when relpos ran its time update in this cycle (since RELPOS_begin_cycle).
+int RELPOS_time_updated();
+// 1 when the slip flags of satellite index sat (1..MAXSAT) were consumed by
+// the time update of this cycle, else 0.
+int RELPOS_slip_tested(int sat);
+// One epoch without a relative update: the outage count (epochs) of every
+// satellite of rtk advances.
+void RELPOS_count_outage(rtk_t* rtk);
 void RELPOS_init(const prcopt_t* opt);  // clears the relative-positioning bookkeeping and counters
 int RELPOS_is_fix_and_hold();           // 1 after fix-and-hold with olvo_remove_sbas_after_entering_fix_and_hold
 void RELPOS_clear_last_float();         // forgets the last float satellite set and ratio
@@ -84,9 +96,14 @@ int RELPOS_get_error_ellipsoid(F32* edop_sqr, F32* ndop_sqr, F32* vdop_sqr, F32*
 // first != 0: the next cycle is the first (with olvo_init_state_and_its_cov_by_wls
 // the reference rows then get variance 1e-8).
 void RELPOS_set_first(int first);
-// Counters: cycle slips seen, ambiguity resets by outage, fix-and-hold updates.
+// Counters: cycle slips seen, ambiguity resets by outage, fix-and-hold
+// updates; with opt.integrity also: restarts after a failed chi-square test of
+// the innovations, double-difference rows dropped by the per-row innovation
+// test, fixes refused by the fixed-solution check, and held ambiguities
+// released because of such a refusal.
 struct RELPOS_COUNTS_T {
   unsigned long cs_cnt, init_x_cnt, fix_and_hold_cnt;
+  unsigned long chi2_restart_cnt, outlier_cnt, fix_refused_cnt, fix_released_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);  // c owned by the caller
 // Satellite indexes of the last float solution into sats (RTK_MAX_USED_SV

@@ -146,6 +146,11 @@ unsigned long Rtk_reset_engine_total_reset_cnt = 0;
 unsigned long Rtk_reset_engine_cont_no_fix_cnt_real = 0;
 unsigned long Rtk_reset_engine_total_full_reset_cnt = 0;
 ROVER_MEAS_TIME_INFO_T Rover_meas_time_info{};
+// Loss-of-lock and code-minus-carrier slip indications (bit 0) of every
+// observation seen (also those screened out by a mask), per receiver and
+// satellite (indexed as Mask_invalid_meas_cnt), kept until the relative
+// update tests the satellite's slips (opt.integrity).
+U08 Pending_slip[NMASK];
 
 void rtkinit_small(rtk_t* rtk) {
   for (double& v : rtk->x) v = 0.0;
@@ -372,6 +377,43 @@ void restart_after_time_back() {
   Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
 }
 
+// The single-point solution failed: with opt.integrity and a filter that holds
+// a position, the relative update runs from the filter's prediction. The rover
+// satellites above the elevation mask (as the single-point attempt saw them)
+// count as valid. Returns 1 when the cycle goes on.
+bool run_from_prediction(rtk_t* rtk, const obsd_t* obs, int nu) {
+  if (!rtk->opt.integrity || norm(rtk->x, 3) <= 0.0) return false;
+  for (int i = 0; i < nu; ++i) {
+    ssat_t& s = rtk->ssat[obs[i].sat - 1];
+    if (s.azel[1] >= rtk->opt.elmin) s.vs = 1;
+  }
+  rtk->sol.time = obs[0].time;
+  return true;
+}
+
+// Slip indications of the n observations of this cycle gathered (all of
+// them, before any screening), then those kept from earlier epochs passed on
+// to the m selected ones (opt.integrity).
+void gather_pending_slips(obsd_t* obs, int n) {
+  for (int i = 0; i < n; ++i) Pending_slip[mask_index(obs[i])] |= static_cast<U08>(obs[i].LLI[0] & 1);
+}
+void apply_pending_slips(obsd_t* obs, int m) {
+  for (int i = 0; i < m; ++i) obs[i].LLI[0] |= Pending_slip[mask_index(obs[i])];
+}
+// After the cycle: the kept indications of the satellites whose slips the
+// relative update tested are done with; without a time update every
+// satellite's outage count advances.
+void settle_pending_slips(rtk_t* rtk) {
+  if (!RELPOS_time_updated()) {
+    RELPOS_count_outage(rtk);
+    return;
+  }
+  for (int sat = 1; sat <= MAXSAT; ++sat) {
+    if (!RELPOS_slip_tested(sat)) continue;
+    Pending_slip[sat - 1] = Pending_slip[sat - 1 + MAXSAT] = 0;
+  }
+}
+
 // The relative positioning cycle around the single-point solution.
 int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
   prcopt_t* opt = &rtk->opt;
@@ -382,11 +424,14 @@ int rtkpos(rtk_t* rtk, const obsd_t* obs, int n, const nav_t* nav) {
   const gtime_t prev_time = rtk->sol.time;
 
   char msg[128];
-  if (!pntpos(obs, nu, nav, opt, &rtk->sol, nullptr, rtk->ssat, msg)) {
+  const bool spp_ok = pntpos(obs, nu, nav, opt, &rtk->sol, nullptr, rtk->ssat, msg) != 0;
+  if (!spp_ok) {
     rtk->sol.cont_pntpos_cnt = 0;
-    return 0;
+    if (!run_from_prediction(rtk, obs, nu)) return 0;
+  } else if (rtk->sol.cont_pntpos_cnt < CONT_PNTPOS_MAX) {
+    rtk->sol.cont_pntpos_cnt++;
   }
-  if (rtk->sol.cont_pntpos_cnt < CONT_PNTPOS_MAX) rtk->sol.cont_pntpos_cnt++;
+  RELPOS_begin_cycle(spp_ok ? 0 : 1);
   if (opt->tarn_con_pnt_pos_fix_thr && !opt->olvo_reference_static_started_position) {
     if (rtk->sol.cont_pntpos_cnt < opt->tarn_con_pnt_pos_fix_thr) return 0;
     if (rtk->sol.cont_pntpos_cnt == opt->tarn_con_pnt_pos_fix_thr) opt->tarn_con_pnt_pos_fix_thr = 0;
@@ -425,6 +470,7 @@ void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_ri
   for (int& c : Mask_invalid_meas_cnt) c = 0;
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  for (U08& v : Pending_slip) v = 0;
   Rtk_base_stream_type = 0;
   Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_total_reset_cnt = 0;
   Rtk_reset_engine_cont_no_fix_cnt_real = Rtk_reset_engine_total_full_reset_cnt = 0;
@@ -459,17 +505,23 @@ int RTK_loop() {
   if (o.olvo_do_not_use_sbas_when_sv_are_sufficient && o.tarn_set_max_rtk_sv_numbers)
     update_sbas_sufficient_count(good.n_non_sbas + good.n_sbas, o);
 
+  if (o.integrity) gather_pending_slips(Obs_cycle, n);
   const int m = select_obs(Obs_cycle, n, o, good.n_non_sbas);
   if (m == 0) {
     if (o.olvo_delay_to_enter_new_sat) RELPOS_clear_last_float();
+    if (o.integrity) RELPOS_count_outage(&Rtk);
     return 0;
   }
+  if (o.integrity) apply_pending_slips(Obs_cycle, m);
 
+  RELPOS_begin_cycle(0);
   rtkpos(&Rtk, Obs_cycle, m, &Navs);
+  if (o.integrity) settle_pending_slips(&Rtk);
   if (o.olvo_delay_to_enter_new_sat && Rtk.sol.stat != SOLQ_FIX && Rtk.sol.stat != SOLQ_FLOAT)
     RELPOS_clear_last_float();
   Has_master_sol = 0;
-  RTK_RAW_set_has_used_base_obs_flag(1);
+  // with integrity the base epoch counts as used only when the relative update used it
+  if (!o.integrity || RELPOS_time_updated()) RTK_RAW_set_has_used_base_obs_flag(1);
   ROVER_MEAS_TIME_INFO_T& ti = Rover_meas_time_info;
   ti.input_raw_ndx = static_cast<U08>((ti.input_raw_ndx + 1) % NTIME_INFO);
   return 1;

@@ -7,6 +7,7 @@ RTK_CFG_T Rtk_cfg{};
 int Rtk_cfg_is_valid = 0;
 int Rtk_rover_func = RTK_ROVER_FUNC_NORMAL;
 F32 Rtk_moving_base_baseline = 0.0f;  // m
+int Rtk_integrity = 1;                // prcopt_t.integrity of the next RTK_CFG_get
 
 constexpr int MODE_KINEMA = 2;
 constexpr int MODE_MOVEB = 4;
@@ -34,6 +35,8 @@ int RTK_CFG_set_rtk_rover_func(int func, F32 moving_base_baseline_m) {
 }
 
 int RTK_CFG_set() { return 1; }
+
+void RTK_CFG_set_integrity(int on) { Rtk_integrity = on != 0 ? 1 : 0; }
 
 void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, int elv_mask, int* exsats_p) {
   prcopt_t& o = *opt_p;
@@ -72,6 +75,7 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.prn[4] = 10.0;  // vertical acceleration, m/s^2
   o.sclkstab = 5e-12;
   o.thresar[0] = 3.0;
+  o.thresar[1] = 1.0;  // m, float position sigma above which no fix is tried (0: no limit)
   o.elmaskar = o.elmin;
   o.elmaskhold = 0.0;
   o.maxtdiff = 30.0;
@@ -98,6 +102,7 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.olvo_mask_invalid_meas = 1;
   o.olvo_remove_sbas_after_entering_fix_and_hold = 1;
   o.olvo_do_not_use_sbas_when_sv_are_sufficient = 1;
+  o.integrity = Rtk_integrity;
 
   if (Rtk_cfg_is_valid) {
     o.thresar[0] = Rtk_cfg.ar_fix_ratio_scale_100 * 0.01;

@@ -206,6 +206,10 @@ struct prcopt_t {
   int olvo_do_not_use_sbas_when_sv_are_sufficient;
   int olvo_float_rtk_mode;
   int olvo_print_meas, olvo_print_chisqr_and_pr_residual, olvo_print_kf_and_lambda_matrix;
+  // 1: the filter's integrity checks (validated fixes, chi-square restarts,
+  // outlier rows, slip and outage bookkeeping across epochs without a relative
+  // update, relative update from the predicted position); 0: the plain filter.
+  int integrity;
 };
 
 // Per-satellite status of the engine.

@@ -413,6 +413,7 @@ TEST_P(ExactFitRatio, CappedOrRefused) {
   int ex[1] = {0};
   RTK_CFG_init();
   RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
+  rtk.opt.integrity = 0;  // one double difference: the plain ratio test (no redundancy asked)
   rtk.nx = RTK_NX;
   rtk.na = RTK_NP;
   for (int i = 0; i < 3; ++i) {

@@ -26,6 +26,10 @@ rtk_t* make_rtk(const std::vector<int>& sats, const std::vector<double>& amb, co
   int ex[1] = {0};
   RTK_CFG_init();
   RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
+  // the plain formation, ratio test and hold on a few hand-made states: the
+  // integrity gates (satellites used in the cycle, 4 or more double
+  // differences, the ratio by their number) are tested in rtk_integrity_test
+  rtk.opt.integrity = 0;
   rtk.nx = NX;
   rtk.na = RTK_NP;
   for (int i = 0; i < 3; ++i) {

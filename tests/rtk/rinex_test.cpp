@@ -377,8 +377,11 @@ TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
     }
     ++steps;
   }
+  // Without truth for the walk, fixes count only when validated: with 5 to 7
+  // satellites the ratio must reach 4 to 5 (fewer ambiguities, larger ratio),
+  // which a few consecutive epochs do.
   EXPECT_GT(fix, 0);
-  EXPECT_GT(steps, 5);
+  EXPECT_GE(steps, 2);
   RINEX_STATS_T st{};
   RINEX_get_stats(&st);
   EXPECT_EQ(st.errors, 0u);

@@ -126,6 +126,89 @@ TEST(ScenarioSim, CycleSlipSetsTheFlagAndMovesThePhase) {
   EXPECT_EQ(slipped[1][0].P[0], clean[1][0].P[0]);
 }
 
+// Canopy windows shade the weakest satellites: kind 0 lowers their C/N0 by
+// 10 dB and slips the phase once, flagged only in the window's first epoch;
+// kind 1 the same without the flag; kind 2 drops them while the window lasts.
+TEST(ScenarioSim, CanopyWindowsShadeSlipAndDrop) {
+  struct Case {
+    const char* name;
+    int kind;
+  };
+  const Case cases[] = {{"C/N0 drop, flagged slip", 0}, {"C/N0 drop, unflagged slip", 1}, {"not tracked", 2}};
+  SIM_SCENARIO_T sc;
+  sc.duration = 4.0;
+  std::vector<U08> r0, b0;
+  sim_run_to_memory(&sc, &r0, &b0, nullptr);
+  const auto clean = rtk_test::rover_epochs(r0, b0);
+  ASSERT_EQ(clean.size(), 5u);
+  for (const Case& c : cases) {
+    sc.ncanopy = 1;
+    sc.canopy[0] = SIM_CANOPY_T{1.0, 2.0, 2, c.kind};  // epochs at 1 s and 2 s, two satellites
+    std::vector<U08> r1, b1;
+    sim_run_to_memory(&sc, &r1, &b1, nullptr);
+    const auto ep = rtk_test::rover_epochs(r1, b1);
+    ASSERT_EQ(ep.size(), 5u) << c.name;
+    EXPECT_EQ(ep[0].size(), clean[0].size()) << c.name;
+    if (c.kind == 2) {
+      EXPECT_EQ(ep[1].size() + 2, clean[1].size()) << c.name;
+      EXPECT_EQ(ep[2].size() + 2, clean[2].size()) << c.name;
+    }
+    ASSERT_EQ(ep[3].size(), clean[3].size()) << c.name;
+    int shaded = 0, flagged = 0, slipped_after = 0;
+    for (std::size_t i = 0; i < clean[1].size() && c.kind != 2; ++i) {
+      if (ep[1][i].SNR[0] + 40 == clean[1][i].SNR[0]) ++shaded;  // 0.25 dB-Hz units
+      if (ep[1][i].LLI[0] & 1) ++flagged;
+      EXPECT_EQ(ep[2][i].LLI[0] & 1, 0) << c.name;
+    }
+    for (std::size_t i = 0; i < clean[3].size(); ++i) {
+      const double d = ep[3][i].L[0] - clean[3][i].L[0];
+      if (d != 0.0) {
+        ++slipped_after;
+        EXPECT_GE(std::fabs(d), 5.0) << c.name;
+        EXPECT_LE(std::fabs(d), 50.0) << c.name;
+      }
+      EXPECT_EQ(ep[3][i].SNR[0], clean[3][i].SNR[0]) << c.name;
+      EXPECT_EQ(ep[3][i].LLI[0] & 1, 0) << c.name;
+    }
+    EXPECT_EQ(slipped_after, 2) << c.name;
+    if (c.kind != 2) EXPECT_EQ(shaded, 2) << c.name;
+    EXPECT_EQ(flagged, c.kind == 0 ? 2 : 0) << c.name;
+  }
+}
+
+// The walking rover stays on its circle (radius from the start point's centre
+// constant) at the set speed; a code bias moves one satellite's code only.
+TEST(ScenarioSim, WalkOnACircleAndCodeBias) {
+  SIM_SCENARIO_T sc;
+  sc.duration = 20.0;
+  sc.walk_speed = 1.5;
+  sc.walk_radius = 30.0;
+  std::vector<U08> r, b;
+  std::vector<SIM_TRUTH_T> truth;
+  sim_run_to_memory(&sc, &r, &b, &truth);
+  ASSERT_EQ(truth.size(), 21u);
+  for (std::size_t k = 1; k < truth.size(); ++k) {
+    const double step = rtk_test::dist(truth[k].pos, truth[k - 1].pos);
+    EXPECT_NEAR(step, 1.5, 0.01) << k;  // chord of 1.5 m of arc on 30 m radius
+  }
+  const double chord = rtk_test::dist(truth[20].pos, truth[0].pos);
+  EXPECT_NEAR(chord, 2.0 * 30.0 * std::sin(30.0 / 30.0 / 2.0), 0.02);
+  SIM_SCENARIO_T sb;
+  sb.duration = 0.0;
+  std::vector<U08> r0, b0, r1, b1;
+  sim_run_to_memory(&sb, &r0, &b0, nullptr);
+  const auto clean = rtk_test::rover_epochs(r0, b0);
+  ASSERT_FALSE(clean.empty());
+  sb.code_bias_prn = clean[0][0].sat;
+  sb.code_bias = 12.0;
+  sim_run_to_memory(&sb, &r1, &b1, nullptr);
+  const auto biased = rtk_test::rover_epochs(r1, b1);
+  ASSERT_EQ(biased[0].size(), clean[0].size());
+  EXPECT_NEAR(biased[0][0].P[0] - clean[0][0].P[0], 12.0, 0.01);
+  EXPECT_EQ(biased[0][0].L[0], clean[0][0].L[0]);
+  for (std::size_t i = 1; i < clean[0].size(); ++i) EXPECT_EQ(biased[0][i].P[0], clean[0][i].P[0]);
+}
+
 TEST(ScenarioSim, CommandLineToolWritesTheStreamsAndTruth) {
   talon_test::TempDir dir;
   const std::string scen = dir.file("static.txt");

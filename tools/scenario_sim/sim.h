@@ -152,6 +152,19 @@ struct SIM_SLIP_T {
   int unmarked = 0;  // 1: no cycle-slip bit in the stream (only the phase jumps)
 };
 
+// Canopy window over the rover: from t0 for dur seconds (after the start) the
+// nsat satellites of lowest C/N0 at its start are shaded. kind 0: their C/N0
+// falls by SIM_CANOPY_CN0_DROP (still tracked), the phase slips by 5..50 cycles
+// at the window's first epoch, flagged there only; kind 1: the same slip
+// without a flag; kind 2: they are not tracked in the window and come back
+// with an unflagged slip.
+struct SIM_CANOPY_T {
+  double t0, dur;
+  int nsat, kind;
+};
+inline constexpr int SIM_MAX_CANOPY = 32;
+inline constexpr double SIM_CANOPY_CN0_DROP = 10.0;  // dB
+
 struct SIM_SCENARIO_T {
   int week = 2400;
   double tow0 = 345600.0;                     // start, GPS time of week, s
@@ -187,6 +200,14 @@ struct SIM_SCENARIO_T {
   double base_max_gap = 30.0;        // s: with base_rate below 1 no gap reaches this (key base_max_gap)
   int nbase_gap = 0;                 // key base_gap = start, length (s after the start; repeatable, at most 8)
   double base_gaps[8][2] = {};
+  // Walking rover: speed (m/s) along a circle of this radius (m) from rover_enu,
+  // turning left; 0: no walk (rover_vel_enu only).
+  double walk_speed = 0.0, walk_radius = 0.0;
+  int ncanopy = 0;
+  SIM_CANOPY_T canopy[SIM_MAX_CANOPY] = {};
+  int code_bias_prn = 0;    // rover GPS satellite with a constant code bias (0: none)
+  double code_bias = 0.0;   // m, added to that satellite's rover pseudorange
+  double cn0_offset = 0.0;  // dB added to every C/N0 (negative: weaker signals)
 };
 
 // 1 when the base epoch dT s after the start arrives: outside every base_gap

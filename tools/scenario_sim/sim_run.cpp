@@ -75,12 +75,24 @@ struct Scene {
   SIM_TIME_T glo_toe[SIM_NSAT_GLO];
   int glo_set;
   Rng rng;
+  unsigned int canopy_sats[SIM_MAX_CANOPY];  // bit prn - 1: shaded by window j (chosen at its first epoch)
+  int canopy_started[SIM_MAX_CANOPY];
 };
+
+// Offset (m, east and north added to enu) of the walking rover dt seconds after
+// the start: along a circle of walk_radius at walk_speed, starting eastwards.
+void walk_offset(const SIM_SCENARIO_T* sc, double dt, double* enu) {
+  if (sc->walk_speed <= 0.0 || sc->walk_radius <= 0.0) return;
+  const double th = sc->walk_speed * dt / sc->walk_radius;
+  enu[0] += sc->walk_radius * std::sin(th);
+  enu[1] += sc->walk_radius * (1.0 - std::cos(th));
+}
 
 void rover_pos(const Scene& s, double dt, double* r) {
   const SIM_SCENARIO_T* sc = s.sc;
   double enu[3];
   for (int i = 0; i < 3; ++i) enu[i] = sc->rover_enu[i] + sc->rover_vel_enu[i] * dt;
+  walk_offset(sc, dt, enu);
   for (int i = 0; i < 3; ++i) r[i] = s.base[i] + s.E[0][i] * enu[0] + s.E[1][i] * enu[1] + s.E[2][i] * enu[2];
 }
 
@@ -254,7 +266,61 @@ int gps_obs(Scene* s, const Rcv& rc, const bool slip_epoch_mask[2][SIM_MAX_SAT],
     o.gnss = 0;
     o.sv = eph->prn;
     o.ind = 1u | 2u | 4u | (slip_epoch_mask[rc.r][i] ? 8u : 0u);
+    if (rc.r == 0 && eph->prn == sc->code_bias_prn) o.pr += sc->code_bias;
+    o.cn0 = static_cast<int>(std::lround(o.cn0 + sc->cn0_offset));
     obs[n++] = o;
+  }
+  return n;
+}
+
+// Slip of a shaded satellite: 5..50 cycles, either sign, from the scenario seed,
+// the window and the PRN (the noise sequence is left alone).
+int canopy_slip(const SIM_SCENARIO_T* sc, int j, int prn) {
+  unsigned long long h = (static_cast<unsigned long long>(sc->seed) + 1ULL) * 0x9E3779B97F4A7C15ULL;
+  h ^= static_cast<unsigned long long>(j * 64 + prn) * 0xBF58476D1CE4E5B9ULL;
+  h ^= h >> 31;
+  h *= 0x94D049BB133111EBULL;
+  h ^= h >> 29;
+  const int mag = 5 + static_cast<int>(h % 46ULL);
+  return (h >> 40) & 1ULL ? mag : -mag;
+}
+
+// Canopy windows over the rover's n observations of the epoch dT s after the
+// start: the shaded satellites (the nsat of lowest C/N0 at the window's first
+// epoch) lose C/N0 or drop out, and slip once at the window's start (the slip
+// also enters the ambiguity, so later epochs keep it). Returns the new count.
+int apply_canopy(Scene* s, const Rcv& rc, double dT, SIM_OBS_T* obs, int n) {
+  const SIM_SCENARIO_T* sc = s->sc;
+  if (rc.r != 0) return n;
+  for (int j = 0; j < sc->ncanopy && j < SIM_MAX_CANOPY; ++j) {
+    const SIM_CANOPY_T& w = sc->canopy[j];
+    if (dT < w.t0 - 1e-9 || dT > w.t0 + w.dur + 1e-9 - sc->interval) continue;
+    if (!s->canopy_started[j]) {
+      s->canopy_started[j] = 1;
+      bool taken[SIM_MAX_OBS] = {};
+      for (int c = 0; c < w.nsat; ++c) {
+        int low = -1;
+        for (int i = 0; i < n; ++i)
+          if (obs[i].gnss == 0 && !taken[i] && (low < 0 || obs[i].cn0 < obs[low].cn0)) low = i;
+        if (low < 0) break;
+        taken[low] = true;
+        const int prn = obs[low].sv;
+        s->canopy_sats[j] |= 1u << (prn - 1);
+        const int cyc = canopy_slip(sc, j, prn);
+        s->amb[0][prn - 1] += cyc;
+        obs[low].cp += cyc;
+        if (w.kind == 0) obs[low].ind |= 8u;
+      }
+    }
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      SIM_OBS_T& o = obs[i];
+      const bool shaded = o.gnss == 0 && o.sv >= 1 && o.sv <= SIM_MAX_SAT && ((s->canopy_sats[j] >> (o.sv - 1)) & 1u);
+      if (shaded && w.kind == 2) continue;
+      if (shaded) o.cn0 = static_cast<int>(o.cn0 - SIM_CANOPY_CN0_DROP);
+      obs[m++] = o;
+    }
+    n = m;
   }
   return n;
 }
@@ -330,6 +396,7 @@ int write_epoch(Scene* s, Stream* st, int r, double T, const bool slip_epoch_mas
   const Rcv rc = make_rcv(*s, r, T);
   SIM_OBS_T obs[SIM_MAX_OBS];
   int n = gps_obs(s, rc, slip_epoch_mask, obs, 0);
+  n = apply_canopy(s, rc, T - sc->tow0, obs, n);
   n = glo_obs(s, rc, obs, n);
   // A base epoch that does not arrive: observables drawn (the noise of the
   // epochs after it stays), nothing written.
@@ -619,6 +686,16 @@ int apply_key(const KeyLine& kl, SIM_SCENARIO_T* sc) {
     sc->base_gaps[sc->nbase_gap][0] = kl.a;
     sc->base_gaps[sc->nbase_gap][1] = kl.b;
     ++sc->nbase_gap;
+  } else if (k == "walk" && kl.nv >= 3) {
+    sc->walk_speed = kl.a;
+    sc->walk_radius = kl.b;
+  } else if (k == "canopy" && kl.nv >= 5 && sc->ncanopy < SIM_MAX_CANOPY) {
+    sc->canopy[sc->ncanopy++] = SIM_CANOPY_T{kl.a, kl.b, static_cast<int>(kl.c), static_cast<int>(kl.d)};
+  } else if (k == "code_bias" && kl.nv >= 3) {
+    sc->code_bias_prn = static_cast<int>(kl.a);
+    sc->code_bias = kl.b;
+  } else if (k == "cn0_offset") {
+    sc->cn0_offset = kl.a;
   } else if (k == "slip" && kl.nv >= 5 && sc->nslip < 16) {
     sc->slips[sc->nslip++] = SIM_SLIP_T{static_cast<int>(kl.a), static_cast<int>(kl.b), kl.c, static_cast<int>(kl.d)};
   } else {
