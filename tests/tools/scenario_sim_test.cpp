@@ -171,7 +171,9 @@ TEST(ScenarioSim, CanopyWindowsShadeSlipAndDrop) {
       EXPECT_EQ(ep[3][i].LLI[0] & 1, 0) << c.name;
     }
     EXPECT_EQ(slipped_after, 2) << c.name;
-    if (c.kind != 2) EXPECT_EQ(shaded, 2) << c.name;
+    if (c.kind != 2) {
+      EXPECT_EQ(shaded, 2) << c.name;
+    }
     EXPECT_EQ(flagged, c.kind == 0 ? 2 : 0) << c.name;
   }
 }
