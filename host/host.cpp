@@ -8,6 +8,7 @@
 #include "host/host_run.h"
 #include "kernel/src/kernel_interface.h"
 #include "rtk/rtk.h"
+#include "rtk/rtk_cfg.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ int host_main(int argc, char** argv) {
 
   if (p.rtk_mode == 0) return HOST_run_navigation(p);
   const int is_rinex = p.is_rinex || p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0';
+  RTK_CFG_set_integrity(p.rtk_integrity);
   RTK_init(p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, is_rinex, p.exsats.data());
   RTK_init_medium();
   GLOSDIFB_reset_glo_sd_ifb();

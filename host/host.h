@@ -59,6 +59,7 @@ struct HOST_PARAM_T {
   int is_crvraw = 1;
   int is_rtcm = 0;
   int rtk_reset = 2;
+  int rtk_integrity = 1;  // 1: fix validation and integrity checks of the relative filter; 0: the plain filter
   std::array<int, HOST_MAX_EXSATS> exsats{};
   // Device paths that override the numbered ports (empty: use the number).
   char port_path[HOST_PATH_LEN] = "";

@@ -52,6 +52,8 @@ constexpr IntOption INT_OPTIONS[] = {
     {"is-crvraw", &HOST_PARAM_T::is_crvraw, 0, 1, "file RTK: rover and base files are CRVRAW; 0: no input"},
     {"is-rtcm", &HOST_PARAM_T::is_rtcm, 0, 1, "real-time RTK: the base stream is RTCM 3"},
     {"rtk-reset", &HOST_PARAM_T::rtk_reset, -2147483647, 2147483647, "real-time RTK automatic reset method, 0 = none"},
+    {"rtk-integrity", &HOST_PARAM_T::rtk_integrity, 0, 1,
+     "1: RTK fix validation and integrity checks; 0: the plain filter (fixes on the ratio test alone)"},
 };
 
 struct PathOption {

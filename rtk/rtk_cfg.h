@@ -42,6 +42,6 @@ void RTK_CFG_set_by_master(const RTK_CFG_T* cfg);
 int RTK_CFG_set_rtk_rover_func(int func, F32 moving_base_baseline_m);
 // No effect; returns 1.
 int RTK_CFG_set();
-// on != 0: RTK_CFG_get switches on the filter's integrity checks
-// (prcopt_t.integrity); 0 (the start value): the plain filter.
+// on != 0 (the start value): RTK_CFG_get switches on the filter's integrity
+// checks and fix validation (prcopt_t.integrity); 0: the plain filter.
 void RTK_CFG_set_integrity(int on);

@@ -58,8 +58,8 @@ void defaults(const HOST_PARAM_T& p) {
                   p.out_ansi_color, p.gnss_sel_bits, p.nav_platform_model, p.dazar_enabled),
             tuple(0, 0, 0, 1, 0, 0, 0, 1u, 0, 0));
   EXPECT_EQ(tuple(p.rtk_mode, p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, p.is_rinex, p.is_crvraw, p.is_rtcm,
-                  p.rtk_reset, p.n_nav, p.has_base_pos),
-            tuple(2, 21, 35, 40, 15, 0, 1, 0, 2, 0, 0));
+                  p.rtk_reset, p.rtk_integrity, p.n_nav, p.has_base_pos),
+            tuple(2, 21, 35, 40, 15, 0, 1, 0, 2, 1, 0, 0));
   EXPECT_EQ(p.exsats, decltype(p.exsats){});
   EXPECT_EQ(tuple(std::string(p.rover_file), std::string(p.base_file), std::string(p.port_path),
                   std::string(p.kml_append), std::string(p.rover_rinex)),
@@ -83,15 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_EQ(p.output_nmea, 1);
              }},
         Case{"every_int_parameter",
-             {"--count",          "3",   "--com-num",       "3",  "--com-num2",           "4",
-              "--com-num3",       "5",   "--kml-color",     "4",  "--kml-start-sec",      "60",
-              "--sd-replay",      "1",   "--sd-convert",    "1",  "--dr-out-gps-fixmode", "1",
-              "--do-kml-output",  "0",   "--force-warm",    "1",  "--force-cold",         "1",
-              "--out-ansi-color", "1",   "--gnss-sel-bits", "5",  "--nav-platform-model", "2",
-              "--dazar-enabled",  "1",   "--navsys",        "1",  "--snr-mask",           "30",
-              "--geosnr-mask",    "33",  "--evl-mask",      "10", "--is-rinex",           "1",
-              "--is-crvraw",      "0",   "--is-rtcm",       "1",  "--rtk-reset",          "0",
-              "--exsats",         "3,17"},
+             {"--count",          "3",    "--com-num",       "3",  "--com-num2",           "4",
+              "--com-num3",       "5",    "--kml-color",     "4",  "--kml-start-sec",      "60",
+              "--sd-replay",      "1",    "--sd-convert",    "1",  "--dr-out-gps-fixmode", "1",
+              "--do-kml-output",  "0",    "--force-warm",    "1",  "--force-cold",         "1",
+              "--out-ansi-color", "1",    "--gnss-sel-bits", "5",  "--nav-platform-model", "2",
+              "--dazar-enabled",  "1",    "--navsys",        "1",  "--snr-mask",           "30",
+              "--geosnr-mask",    "33",   "--evl-mask",      "10", "--is-rinex",           "1",
+              "--is-crvraw",      "0",    "--is-rtcm",       "1",  "--rtk-reset",          "0",
+              "--exsats",         "3,17", "--rtk-integrity", "0"},
              [](const HOST_PARAM_T& p) {
                EXPECT_EQ(tuple(p.count, p.com_num, p.com_num2, p.com_num3, p.kml_color, p.kml_start_sec, p.sd_replay,
                                p.sd_convert, p.dr_out_gps_fixmode, p.do_kml_output, p.force_warm, p.force_cold),
@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_EQ(tuple(p.out_ansi_color, p.gnss_sel_bits, p.nav_platform_model, p.dazar_enabled, p.navsys,
                                p.snr_mask, p.geosnr_mask, p.evl_mask),
                          tuple(1, 5u, CAR, 1, 1, 30, 33, 10));
-               EXPECT_EQ(tuple(p.is_rinex, p.is_crvraw, p.is_rtcm, p.rtk_reset), tuple(1, 0, 1, 0));
+               EXPECT_EQ(tuple(p.is_rinex, p.is_crvraw, p.is_rtcm, p.rtk_reset, p.rtk_integrity), tuple(1, 0, 1, 0, 0));
                EXPECT_EQ(tuple(p.exsats[0], p.exsats[1], p.exsats[2]), tuple(2, 3, 17));  // count, then the satellites
              }},
         Case{"device_paths",
@@ -189,9 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"overflow", {"--count", "99999999999"}}, Refused{"kml_color_out_of_table", {"--kml-color", "6"}},
         Refused{"platform_model_out_of_table", {"--nav-platform-model", "6"}},
         Refused{"platform_model_negative", {"--nav-platform-model", "-1"}},
-        Refused{"mode_out_of_range", {"--mode", "2"}}, Refused{"port_number_zero", {"com0"}},
-        Refused{"port_number_too_big", {"com25"}}, Refused{"com_num_too_big", {"--com-num", "25"}},
-        Refused{"kmlstart_without_value", {"-kmlstart"}},
+        Refused{"mode_out_of_range", {"--mode", "2"}}, Refused{"integrity_not_a_switch", {"--rtk-integrity", "2"}},
+        Refused{"port_number_zero", {"com0"}}, Refused{"port_number_too_big", {"com25"}},
+        Refused{"com_num_too_big", {"--com-num", "25"}}, Refused{"kmlstart_without_value", {"-kmlstart"}},
         Refused{"appendix_too_long", {"-app", "0123456789012345678901234"}}, Refused{"empty_path", {"--port", ""}},
         Refused{"too_many_exsats", {"--exsats", "1,2,3,4,5,6,7,8,9,10"}}, Refused{"bad_exsats", {"--exsats", "1,,2"}},
         Refused{"base_pos_two_values", {"--base-pos", "1,2"}}, Refused{"base_pos_garbage", {"--base-pos", "1,2,3x"}},
