@@ -192,7 +192,8 @@ void report_rtcm3_drops(const char* name) {
   if (HOST_has_output_fault()) return;
   std::array<unsigned int, RTCM3_NSTATUS> st{};
   RTCM3_get_base_status(st.data());
-  if (st[31] > 0) std::fprintf(stderr, "talonhost: %s: %u RTCM 3 frames dropped (bad CRC)\n", name, st[31]);
+  if (st[RTCM3_STATUS_CRC_BAD] > 0)
+    std::fprintf(stderr, "talonhost: %s: %u RTCM 3 frames dropped (bad CRC)\n", name, st[RTCM3_STATUS_CRC_BAD]);
   // Observation messages before the first rover epoch are the usual start of a
   // recording and not reported.
   RTCM3_DROPS_T d{};
@@ -449,7 +450,7 @@ void report_base_format(const HOST_PARAM_T& p) {
   if (p.is_rtcm) {
     std::array<unsigned int, RTCM3_NSTATUS> st{};
     RTCM3_get_base_status(st.data());
-    own = st[30];
+    own = st[RTCM3_STATUS_CRC_GOOD];
   } else {
     CRV_FRAMES_T f{};
     CRV_get_frames(0, &f);

@@ -818,9 +818,9 @@ void RTCM3_update_rover_time(int week, double tow) {
 
 void RTCM3_get_base_status(unsigned int* dbg) {
   for (int i = 0; i < 29; ++i) dbg[i] = Rtcm3_b.dbg_acc_msg_type[i];
-  dbg[29] = Rtcm3_b.dbg_acc_bytes;
-  dbg[30] = Rtcm3_b.dbg_acc_msg_crc24_pass_cnt;
-  dbg[31] = Rtcm3_b.dbg_acc_msg_crc24_fail_cnt;
+  dbg[RTCM3_STATUS_BYTES] = Rtcm3_b.dbg_acc_bytes;
+  dbg[RTCM3_STATUS_CRC_GOOD] = Rtcm3_b.dbg_acc_msg_crc24_pass_cnt;
+  dbg[RTCM3_STATUS_CRC_BAD] = Rtcm3_b.dbg_acc_msg_crc24_fail_cnt;
 }
 
 void RTCM3_get_drops(RTCM3_DROPS_T* drops) { *drops = Drops; }

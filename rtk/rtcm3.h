@@ -13,6 +13,10 @@
 inline constexpr int RTCM3_PREAMBLE = 0xD3;
 inline constexpr int RTCM3_MAX_MSG = 1023;  // largest message length (10-bit field), bytes
 inline constexpr int RTCM3_NSTATUS = 32;    // values of RTCM3_get_base_status
+// Indices of RTCM3_get_base_status after the message counts.
+inline constexpr int RTCM3_STATUS_BYTES = 29;     // bytes received
+inline constexpr int RTCM3_STATUS_CRC_GOOD = 30;  // frames with a good CRC-24Q
+inline constexpr int RTCM3_STATUS_CRC_BAD = 31;   // frames with a bad CRC-24Q
 
 // Clears the decoder (frame, epoch, station, phase and lock history), the
 // rover time, the message-family learning and every counter. Called by RTK_init.

@@ -710,7 +710,7 @@ int RTK_get_base_stream_type() {
     RTCM3_get_base_status(rtcm);
     int dbg[11] = {0};
     CRV_get_base_status(dbg);
-    if (rtcm[30] > 5)
+    if (rtcm[RTCM3_STATUS_CRC_GOOD] > 5)
       Rtk_base_stream_type = STREAM_RTCM3;  // more than 5 frames with a good CRC
     else if (dbg[3] >= STREAM_MIN_OBS)
       Rtk_base_stream_type = STREAM_CRV_RAW;

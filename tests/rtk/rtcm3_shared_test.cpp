@@ -119,8 +119,8 @@ void check_legacy_stream(const std::string& dir, const std::string& name, int ex
   unsigned int st[RTCM3_NSTATUS];
   RTCM3_get_base_status(st);
   EXPECT_EQ(st[3], static_cast<unsigned int>(expect_1004));  // 1004
-  EXPECT_EQ(st[29], nbytes);
-  EXPECT_EQ(st[30], frames.size());
+  EXPECT_EQ(st[RTCM3_STATUS_BYTES], nbytes);
+  EXPECT_EQ(st[RTCM3_STATUS_CRC_GOOD], frames.size());
   EXPECT_EQ(st[31], 0u);
 }
 
