@@ -144,6 +144,9 @@ int Mask_invalid_meas_cnt[NMASK];
 // Rover epoch interval, ms: the shortest rover time step seen since RTK_init
 // (0: not yet known), and the time of the last rover epoch.
 int Rover_epoch_ms = 0;
+// Last elevation (rad) the single-point solution gave each rover satellite
+// (0: none yet); kept while the satellite is out of the cycle.
+double Rover_elevation[MAXSAT];
 gtime_t Last_rover_epoch{};
 double Last_pseudorange_meter[NMASK];
 double Last_carrier_phase_cycle[NMASK];
@@ -279,17 +282,20 @@ struct GoodSats {
 // Counts the good rover satellites: configured system, above the C/N0 mask,
 // above the elevation mask (or of unknown elevation), no loss of lock, not
 // masked and not rejected by the filter. A satellite below its C/N0 mask
-// restarts its mask count with the re-entry lock-out.
+// restarts its mask count with the re-entry lock-out, unless its last known
+// elevation is below the elevation mask (it is out of the cycle for that
+// anyway, and would otherwise be held again after it rises through the mask).
 void count_good_rover_sats(const obsd_t* obs, int n, const prcopt_t& o, GoodSats* good) {
   const int lockout = reentry_cycles(o);
   for (int i = 0; i < n; ++i) {
     const obsd_t& ob = obs[i];
     if (ob.rcv != 1 || ob.sat < 1 || ob.sat > MAXSAT || !system_ok(ob.sat, o)) continue;
+    const ssat_t& s = Rtk.ssat[ob.sat - 1];
     if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) {
-      Mask_invalid_meas_cnt[ob.sat - 1] = lockout;
+      const double el = Rover_elevation[ob.sat - 1];
+      if (!(el != 0.0 && el < o.elmaskar)) Mask_invalid_meas_cnt[ob.sat - 1] = lockout;
       continue;
     }
-    const ssat_t& s = Rtk.ssat[ob.sat - 1];
     if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
         Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
       good->counted[ob.sat - 1] = true;
@@ -402,6 +408,7 @@ void restart_after_time_back() {
   rtkinit_medium(&Rtk);
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  for (double& e : Rover_elevation) e = 0.0;
   RELPOS_clear_last_float();
   GLOSDIFB_reset_glo_sd_ifb();
   Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
@@ -499,6 +506,7 @@ void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_ri
   if (is_rinex) Navs.n = Navs.ns = Navs.ng = 0;
   for (int& c : Mask_invalid_meas_cnt) c = 0;
   Rover_epoch_ms = 0;
+  for (double& e : Rover_elevation) e = 0.0;
   Last_rover_epoch = gtime_t{};
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
@@ -549,6 +557,8 @@ int RTK_loop() {
 
   RELPOS_begin_cycle(0);
   rtkpos(&Rtk, Obs_cycle, m, &Navs);
+  for (int sat = 1; sat <= MAXSAT; ++sat)
+    if (Rtk.ssat[sat - 1].azel[1] != 0.0) Rover_elevation[sat - 1] = Rtk.ssat[sat - 1].azel[1];
   if (o.integrity) settle_pending_slips(&Rtk);
   if (o.olvo_delay_to_enter_new_sat && Rtk.sol.stat != SOLQ_FIX && Rtk.sol.stat != SOLQ_FLOAT)
     RELPOS_clear_last_float();
