@@ -144,10 +144,10 @@ int Mask_invalid_meas_cnt[NMASK];
 // Rover epoch interval, ms: the shortest rover time step seen since RTK_init
 // (0: not yet known), and the time of the last rover epoch.
 int Rover_epoch_ms = 0;
+gtime_t Last_rover_epoch{};
 // Last elevation (rad) the single-point solution gave each rover satellite
 // (0: none yet); kept while the satellite is out of the cycle.
 double Rover_elevation[MAXSAT];
-gtime_t Last_rover_epoch{};
 double Last_pseudorange_meter[NMASK];
 double Last_carrier_phase_cycle[NMASK];
 int Rtk_base_stream_type = 0;

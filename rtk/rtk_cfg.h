@@ -49,5 +49,6 @@ void RTK_CFG_set_integrity(int on);
 // whose C/N0 fell below its mask stays out of the engine for this many seconds
 // of observation time, the epoch below the mask counting as the first (20, the
 // start value: at 1 Hz the satellite is used again 19 epochs after the dip);
-// 0: no lock-out. Returns 1, or 0 without a change for a value outside 0..600 s.
+// 0: no lock-out. Not given while the satellite's last known elevation is below
+// the elevation mask. Returns 1, or 0 without a change for a value outside 0..600 s.
 int RTK_CFG_set_snr_reentry(double seconds);
