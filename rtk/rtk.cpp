@@ -108,8 +108,9 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
 namespace {
 
 constexpr int MODE_MOVEB = 4;
-constexpr int NMASK = 2 * MAXSAT;   // rover entries at sat - 1, base at sat - 1 + MAXSAT
-constexpr int MASK_CNT_START = 20;  // cycles a satellite below its C/N0 mask waits
+constexpr int NMASK = 2 * MAXSAT;       // rover entries at sat - 1, base at sat - 1 + MAXSAT
+constexpr int DEFAULT_EPOCH_MS = 1000;  // rover epoch interval assumed before the second epoch
+constexpr int MIN_EPOCH_STEP_MS = 10;   // shorter rover time steps are not epoch intervals
 constexpr int MASK_CNT_MIN = -10;
 constexpr int MASK_CNT_USABLE = 2;                           // counts as good below this
 constexpr double CMC_THR = 3.0, CMC_THR_SBS = 8.0;           // m, with more than 8 good satellites
@@ -135,7 +136,18 @@ struct ROVER_MEAS_TIME_INFO_T {
 
 rtk_t Rtk{};
 obsd_t Obs_cycle[MAXOBS_CYCLE];
+// Re-entry count per receiver and satellite, cycles: set to the re-entry
+// lock-out (prcopt_t.snr_reentry in cycles) when a rover satellite is below its
+// C/N0 mask, one less in every cycle the satellite is observed (down to
+// MASK_CNT_MIN); the satellite enters the cycle only at 0 or less.
 int Mask_invalid_meas_cnt[NMASK];
+// Rover epoch interval, ms: the shortest rover time step seen since RTK_init
+// (0: not yet known), and the time of the last rover epoch.
+int Rover_epoch_ms = 0;
+gtime_t Last_rover_epoch{};
+// Last elevation (rad) the single-point solution gave each rover satellite
+// (0: none yet); kept while the satellite is out of the cycle.
+double Rover_elevation[MAXSAT];
 double Last_pseudorange_meter[NMASK];
 double Last_carrier_phase_cycle[NMASK];
 int Rtk_base_stream_type = 0;
@@ -241,6 +253,26 @@ void record_rover_epoch_time(const obsd_t& first) {
   ti.raw_wn[ti.input_raw_ndx] = static_cast<U16>(week);
 }
 
+// Keeps the rover epoch interval up to date from the cycle's first
+// observation (a rover one; the cycle is sorted).
+void update_rover_epoch_interval(const obsd_t& first) {
+  if (first.rcv != 1) return;
+  if (Last_rover_epoch.time != 0.0) {
+    const long step_ms = std::lround(timediff(first.time, Last_rover_epoch) * 1000.0);
+    if (step_ms >= MIN_EPOCH_STEP_MS && (Rover_epoch_ms == 0 || step_ms < Rover_epoch_ms))
+      Rover_epoch_ms = static_cast<int>(step_ms);
+  }
+  Last_rover_epoch = first.time;
+}
+
+// Re-entry lock-out in cycles: opt.snr_reentry (s) over the rover epoch
+// interval, rounded (20 s at 1 Hz: 20 cycles, at 5 Hz: 100); 0 when off.
+int reentry_cycles(const prcopt_t& o) {
+  if (!(o.snr_reentry > 0.0)) return 0;
+  const int epoch_ms = Rover_epoch_ms > 0 ? Rover_epoch_ms : DEFAULT_EPOCH_MS;
+  return static_cast<int>(std::lround(o.snr_reentry * 1000.0 / epoch_ms));
+}
+
 // Rover satellites good enough to count towards the SBAS and jump-test rules.
 struct GoodSats {
   int n_non_sbas, n_sbas;
@@ -250,16 +282,20 @@ struct GoodSats {
 // Counts the good rover satellites: configured system, above the C/N0 mask,
 // above the elevation mask (or of unknown elevation), no loss of lock, not
 // masked and not rejected by the filter. A satellite below its C/N0 mask
-// restarts its mask count.
+// restarts its mask count with the re-entry lock-out, unless its last known
+// elevation is below the elevation mask (it is out of the cycle for that
+// anyway, and would otherwise be held again after it rises through the mask).
 void count_good_rover_sats(const obsd_t* obs, int n, const prcopt_t& o, GoodSats* good) {
+  const int lockout = reentry_cycles(o);
   for (int i = 0; i < n; ++i) {
     const obsd_t& ob = obs[i];
     if (ob.rcv != 1 || ob.sat < 1 || ob.sat > MAXSAT || !system_ok(ob.sat, o)) continue;
+    const ssat_t& s = Rtk.ssat[ob.sat - 1];
     if (ob.SNR[0] * 0.25 < cn0_mask(ob.sat, o)) {
-      Mask_invalid_meas_cnt[ob.sat - 1] = MASK_CNT_START;
+      const double el = Rover_elevation[ob.sat - 1];
+      if (!(el != 0.0 && el < o.elmaskar)) Mask_invalid_meas_cnt[ob.sat - 1] = lockout;
       continue;
     }
-    const ssat_t& s = Rtk.ssat[ob.sat - 1];
     if ((s.azel[1] >= o.elmaskar || s.azel[1] == 0.0) && !(ob.LLI[0] & 1) &&
         Mask_invalid_meas_cnt[ob.sat - 1] < MASK_CNT_USABLE && s.lock[0] >= 0) {
       good->counted[ob.sat - 1] = true;
@@ -372,6 +408,7 @@ void restart_after_time_back() {
   rtkinit_medium(&Rtk);
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
+  for (double& e : Rover_elevation) e = 0.0;
   RELPOS_clear_last_float();
   GLOSDIFB_reset_glo_sd_ifb();
   Rtk_reset_engine_cont_no_fix_cnt = Rtk_reset_engine_cont_no_fix_cnt_real = 0;
@@ -468,6 +505,9 @@ void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_ri
   RTK_NAV_init(opt.navsys);
   if (is_rinex) Navs.n = Navs.ns = Navs.ng = 0;
   for (int& c : Mask_invalid_meas_cnt) c = 0;
+  Rover_epoch_ms = 0;
+  for (double& e : Rover_elevation) e = 0.0;
+  Last_rover_epoch = gtime_t{};
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
   for (U08& v : Pending_slip) v = 0;
@@ -497,6 +537,7 @@ int RTK_loop() {
 
   record_rover_epoch_time(Obs_cycle[0]);
   sort_obsd(Obs_cycle, n);
+  update_rover_epoch_interval(Obs_cycle[0]);
 
   GoodSats good{};
   count_good_rover_sats(Obs_cycle, n, o, &good);
@@ -516,6 +557,8 @@ int RTK_loop() {
 
   RELPOS_begin_cycle(0);
   rtkpos(&Rtk, Obs_cycle, m, &Navs);
+  for (int sat = 1; sat <= MAXSAT; ++sat)
+    if (Rtk.ssat[sat - 1].azel[1] != 0.0) Rover_elevation[sat - 1] = Rtk.ssat[sat - 1].azel[1];
   if (o.integrity) settle_pending_slips(&Rtk);
   if (o.olvo_delay_to_enter_new_sat && Rtk.sol.stat != SOLQ_FIX && Rtk.sol.stat != SOLQ_FLOAT)
     RELPOS_clear_last_float();

@@ -8,6 +8,9 @@ int Rtk_cfg_is_valid = 0;
 int Rtk_rover_func = RTK_ROVER_FUNC_NORMAL;
 F32 Rtk_moving_base_baseline = 0.0f;  // m
 int Rtk_integrity = 1;                // prcopt_t.integrity of the next RTK_CFG_get
+double Rtk_snr_reentry = 20.0;        // s, prcopt_t.snr_reentry of the next RTK_CFG_get
+
+constexpr double SNR_REENTRY_MAX = 600.0;  // s
 
 constexpr int MODE_KINEMA = 2;
 constexpr int MODE_MOVEB = 4;
@@ -37,6 +40,12 @@ int RTK_CFG_set_rtk_rover_func(int func, F32 moving_base_baseline_m) {
 int RTK_CFG_set() { return 1; }
 
 void RTK_CFG_set_integrity(int on) { Rtk_integrity = on != 0 ? 1 : 0; }
+
+int RTK_CFG_set_snr_reentry(double seconds) {
+  if (!(seconds >= 0.0 && seconds <= SNR_REENTRY_MAX)) return 0;  // also refuses NaN
+  Rtk_snr_reentry = seconds;
+  return 1;
+}
 
 void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, int elv_mask, int* exsats_p) {
   prcopt_t& o = *opt_p;
@@ -103,6 +112,7 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.olvo_remove_sbas_after_entering_fix_and_hold = 1;
   o.olvo_do_not_use_sbas_when_sv_are_sufficient = 1;
   o.integrity = Rtk_integrity;
+  o.snr_reentry = Rtk_snr_reentry;
 
   if (Rtk_cfg_is_valid) {
     o.thresar[0] = Rtk_cfg.ar_fix_ratio_scale_100 * 0.01;

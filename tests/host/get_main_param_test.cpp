@@ -58,8 +58,8 @@ void defaults(const HOST_PARAM_T& p) {
                   p.out_ansi_color, p.gnss_sel_bits, p.nav_platform_model, p.dazar_enabled),
             tuple(0, 0, 0, 1, 0, 0, 0, 1u, 0, 0));
   EXPECT_EQ(tuple(p.rtk_mode, p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, p.is_rinex, p.is_crvraw, p.is_rtcm,
-                  p.rtk_reset, p.rtk_integrity, p.n_nav, p.has_base_pos),
-            tuple(2, 21, 35, 40, 15, 0, 1, 0, 2, 1, 0, 0));
+                  p.rtk_reset, p.rtk_integrity, p.snr_reentry, p.n_nav, p.has_base_pos),
+            tuple(2, 21, 35, 40, 15, 0, 1, 0, 2, 1, 20, 0, 0));
   EXPECT_EQ(p.exsats, decltype(p.exsats){});
   EXPECT_EQ(tuple(std::string(p.rover_file), std::string(p.base_file), std::string(p.port_path),
                   std::string(p.kml_append), std::string(p.rover_rinex)),
@@ -102,6 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
                EXPECT_EQ(tuple(p.is_rinex, p.is_crvraw, p.is_rtcm, p.rtk_reset, p.rtk_integrity), tuple(1, 0, 1, 0, 0));
                EXPECT_EQ(tuple(p.exsats[0], p.exsats[1], p.exsats[2]), tuple(2, 3, 17));  // count, then the satellites
              }},
+        Case{"snr_reentry", {"--snr-reentry", "5"}, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.snr_reentry, 5); }},
+        Case{"snr_reentry_longest",
+             {"--snr-reentry", "600"},
+             [](const HOST_PARAM_T& p) { EXPECT_EQ(p.snr_reentry, 600); }},
+        Case{"snr_reentry_off", {"--snr-reentry=0"}, [](const HOST_PARAM_T& p) { EXPECT_EQ(p.snr_reentry, 0); }},
         Case{"device_paths",
              {"--port", "/dev/ttyUSB0", "--base-port", "/dev/pts/7", "--out-port", "/dev/ttyACM1", "--rover-file",
               "rover.bin", "--base-file", "base.bin"},
@@ -190,8 +195,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refused{"platform_model_out_of_table", {"--nav-platform-model", "6"}},
         Refused{"platform_model_negative", {"--nav-platform-model", "-1"}},
         Refused{"mode_out_of_range", {"--mode", "2"}}, Refused{"integrity_not_a_switch", {"--rtk-integrity", "2"}},
-        Refused{"port_number_zero", {"com0"}}, Refused{"port_number_too_big", {"com25"}},
-        Refused{"com_num_too_big", {"--com-num", "25"}}, Refused{"kmlstart_without_value", {"-kmlstart"}},
+        Refused{"snr_reentry_too_long", {"--snr-reentry", "601"}},
+        Refused{"snr_reentry_negative", {"--snr-reentry", "-1"}}, Refused{"port_number_zero", {"com0"}},
+        Refused{"port_number_too_big", {"com25"}}, Refused{"com_num_too_big", {"--com-num", "25"}},
+        Refused{"kmlstart_without_value", {"-kmlstart"}},
         Refused{"appendix_too_long", {"-app", "0123456789012345678901234"}}, Refused{"empty_path", {"--port", ""}},
         Refused{"too_many_exsats", {"--exsats", "1,2,3,4,5,6,7,8,9,10"}}, Refused{"bad_exsats", {"--exsats", "1,,2"}},
         Refused{"base_pos_two_values", {"--base-pos", "1,2"}}, Refused{"base_pos_garbage", {"--base-pos", "1,2,3x"}},
