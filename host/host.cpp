@@ -46,7 +46,7 @@ int host_main(int argc, char** argv) {
   if (p.rtk_mode == 0) return HOST_run_navigation(p);
   const int is_rinex = p.is_rinex || p.rover_rinex[0] != '\0' || p.base_rinex[0] != '\0';
   RTK_CFG_set_integrity(p.rtk_integrity);
-  RTK_CFG_set_snr_reentry(p.snr_reentry);  // 0..600 s, checked by the option table
+  RTK_CFG_set_snr_reentry(p.snr_reentry);  // 0..600 epochs, checked by the option table
   RTK_init(p.navsys, p.snr_mask, p.geosnr_mask, p.evl_mask, is_rinex, p.exsats.data());
   RTK_init_medium();
   GLOSDIFB_reset_glo_sd_ifb();

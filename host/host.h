@@ -60,7 +60,7 @@ struct HOST_PARAM_T {
   int is_rtcm = 0;
   int rtk_reset = 2;
   int rtk_integrity = 1;  // 1: fix validation and integrity checks of the relative filter; 0: the plain filter
-  int snr_reentry = 20;   // s a rover satellite stays out of RTK after its C/N0 fell below the mask; 0: none
+  int snr_reentry = 20;   // epochs a rover satellite stays out of RTK after its C/N0 fell below the mask; 0: none
   std::array<int, HOST_MAX_EXSATS> exsats{};
   // Device paths that override the numbered ports (empty: use the number).
   char port_path[HOST_PATH_LEN] = "";

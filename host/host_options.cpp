@@ -55,7 +55,7 @@ constexpr IntOption INT_OPTIONS[] = {
     {"rtk-integrity", &HOST_PARAM_T::rtk_integrity, 0, 1,
      "1: RTK fix validation and integrity checks; 0: the plain filter (fixes on the ratio test alone)"},
     {"snr-reentry", &HOST_PARAM_T::snr_reentry, 0, 600,
-     "seconds an RTK rover satellite stays out after its C/N0 fell below the mask, 0 = none"},
+     "epochs an RTK rover satellite stays out after its C/N0 fell below the mask, 0 = none"},
 };
 
 struct PathOption {

@@ -108,9 +108,7 @@ int RTK_set_glonass_freq_num(U08 slot_num, S08 k_num) {
 namespace {
 
 constexpr int MODE_MOVEB = 4;
-constexpr int NMASK = 2 * MAXSAT;       // rover entries at sat - 1, base at sat - 1 + MAXSAT
-constexpr int DEFAULT_EPOCH_MS = 1000;  // rover epoch interval assumed before the second epoch
-constexpr int MIN_EPOCH_STEP_MS = 10;   // shorter rover time steps are not epoch intervals
+constexpr int NMASK = 2 * MAXSAT;  // rover entries at sat - 1, base at sat - 1 + MAXSAT
 constexpr int MASK_CNT_MIN = -10;
 constexpr int MASK_CNT_USABLE = 2;                           // counts as good below this
 constexpr double CMC_THR = 3.0, CMC_THR_SBS = 8.0;           // m, with more than 8 good satellites
@@ -137,14 +135,10 @@ struct ROVER_MEAS_TIME_INFO_T {
 rtk_t Rtk{};
 obsd_t Obs_cycle[MAXOBS_CYCLE];
 // Re-entry count per receiver and satellite, cycles: set to the re-entry
-// lock-out (prcopt_t.snr_reentry in cycles) when a rover satellite is below its
+// lock-out (prcopt_t.snr_reentry, cycles) when a rover satellite is below its
 // C/N0 mask, one less in every cycle the satellite is observed (down to
 // MASK_CNT_MIN); the satellite enters the cycle only at 0 or less.
 int Mask_invalid_meas_cnt[NMASK];
-// Rover epoch interval, ms: the shortest rover time step seen since RTK_init
-// (0: not yet known), and the time of the last rover epoch.
-int Rover_epoch_ms = 0;
-gtime_t Last_rover_epoch{};
 // Last elevation (rad) the single-point solution gave each rover satellite
 // (0: none yet); kept while the satellite is out of the cycle.
 double Rover_elevation[MAXSAT];
@@ -253,24 +247,10 @@ void record_rover_epoch_time(const obsd_t& first) {
   ti.raw_wn[ti.input_raw_ndx] = static_cast<U16>(week);
 }
 
-// Keeps the rover epoch interval up to date from the cycle's first
-// observation (a rover one; the cycle is sorted).
-void update_rover_epoch_interval(const obsd_t& first) {
-  if (first.rcv != 1) return;
-  if (Last_rover_epoch.time != 0.0) {
-    const long step_ms = std::lround(timediff(first.time, Last_rover_epoch) * 1000.0);
-    if (step_ms >= MIN_EPOCH_STEP_MS && (Rover_epoch_ms == 0 || step_ms < Rover_epoch_ms))
-      Rover_epoch_ms = static_cast<int>(step_ms);
-  }
-  Last_rover_epoch = first.time;
-}
-
-// Re-entry lock-out in cycles: opt.snr_reentry (s) over the rover epoch
-// interval, rounded (20 s at 1 Hz: 20 cycles, at 5 Hz: 100); 0 when off.
+// Re-entry lock-out in cycles (opt.snr_reentry, rounded); 0 when off.
 int reentry_cycles(const prcopt_t& o) {
   if (!(o.snr_reentry > 0.0)) return 0;
-  const int epoch_ms = Rover_epoch_ms > 0 ? Rover_epoch_ms : DEFAULT_EPOCH_MS;
-  return static_cast<int>(std::lround(o.snr_reentry * 1000.0 / epoch_ms));
+  return static_cast<int>(std::lround(o.snr_reentry));
 }
 
 // Rover satellites good enough to count towards the SBAS and jump-test rules.
@@ -505,9 +485,7 @@ void RTK_init(int navsys, int snr_mask, int geosnr_mask, int elv_mask, int is_ri
   RTK_NAV_init(opt.navsys);
   if (is_rinex) Navs.n = Navs.ns = Navs.ng = 0;
   for (int& c : Mask_invalid_meas_cnt) c = 0;
-  Rover_epoch_ms = 0;
   for (double& e : Rover_elevation) e = 0.0;
-  Last_rover_epoch = gtime_t{};
   for (double& v : Last_pseudorange_meter) v = 0.0;
   for (double& v : Last_carrier_phase_cycle) v = 0.0;
   for (U08& v : Pending_slip) v = 0;
@@ -537,7 +515,6 @@ int RTK_loop() {
 
   record_rover_epoch_time(Obs_cycle[0]);
   sort_obsd(Obs_cycle, n);
-  update_rover_epoch_interval(Obs_cycle[0]);
 
   GoodSats good{};
   count_good_rover_sats(Obs_cycle, n, o, &good);

@@ -8,9 +8,9 @@ int Rtk_cfg_is_valid = 0;
 int Rtk_rover_func = RTK_ROVER_FUNC_NORMAL;
 F32 Rtk_moving_base_baseline = 0.0f;  // m
 int Rtk_integrity = 1;                // prcopt_t.integrity of the next RTK_CFG_get
-double Rtk_snr_reentry = 20.0;        // s, prcopt_t.snr_reentry of the next RTK_CFG_get
+double Rtk_snr_reentry = 20.0;        // epochs, prcopt_t.snr_reentry of the next RTK_CFG_get
 
-constexpr double SNR_REENTRY_MAX = 600.0;  // s
+constexpr double SNR_REENTRY_MAX = 600.0;  // epochs
 
 constexpr int MODE_KINEMA = 2;
 constexpr int MODE_MOVEB = 4;
@@ -41,9 +41,9 @@ int RTK_CFG_set() { return 1; }
 
 void RTK_CFG_set_integrity(int on) { Rtk_integrity = on != 0 ? 1 : 0; }
 
-int RTK_CFG_set_snr_reentry(double seconds) {
-  if (!(seconds >= 0.0 && seconds <= SNR_REENTRY_MAX)) return 0;  // also refuses NaN
-  Rtk_snr_reentry = seconds;
+int RTK_CFG_set_snr_reentry(double epochs) {
+  if (!(epochs >= 0.0 && epochs <= SNR_REENTRY_MAX)) return 0;  // also refuses NaN
+  Rtk_snr_reentry = epochs;
   return 1;
 }
 

@@ -46,9 +46,10 @@ int RTK_CFG_set();
 // checks and fix validation (prcopt_t.integrity); 0: the plain filter.
 void RTK_CFG_set_integrity(int on);
 // Re-entry lock-out of RTK_CFG_get (prcopt_t.snr_reentry): a rover satellite
-// whose C/N0 fell below its mask stays out of the engine for this many seconds
-// of observation time, the epoch below the mask counting as the first (20, the
-// start value: at 1 Hz the satellite is used again 19 epochs after the dip);
-// 0: no lock-out. Not given while the satellite's last known elevation is below
-// the elevation mask. Returns 1, or 0 without a change for a value outside 0..600 s.
-int RTK_CFG_set_snr_reentry(double seconds);
+// whose C/N0 fell below its mask stays out of the engine for this many rover
+// epochs in which it is observed, the epoch below the mask counting as the
+// first (20, the start value: the satellite is used again 19 epochs after the
+// dip, 19 s at 1 Hz, 3.8 s at 5 Hz); 0: no lock-out. Not given while the
+// satellite's last known elevation is below the elevation mask. Returns 1, or 0
+// without a change for a value outside 0..600 epochs.
+int RTK_CFG_set_snr_reentry(double epochs);

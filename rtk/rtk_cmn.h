@@ -210,9 +210,9 @@ struct prcopt_t {
   // outlier rows, slip and outage bookkeeping across epochs without a relative
   // update, relative update from the predicted position); 0: the plain filter.
   int integrity;
-  // Re-entry lock-out after a rover satellite's C/N0 fell below its mask, s of
-  // observation time (converted to engine cycles with the rover epoch
-  // interval; the cycle below the mask counts as the first); 0: no lock-out.
+  // Re-entry lock-out after a rover satellite's C/N0 fell below its mask, in
+  // rover epochs in which the satellite is observed (the epoch below the mask
+  // counts as the first); 0: no lock-out.
   double snr_reentry;
 };
 

@@ -1,9 +1,8 @@
 // Re-entry lock-out after a C/N0 dip (--snr-reentry, RTK_CFG_set_snr_reentry):
 // a simulated rover satellite whose C/N0 falls below the 35 dB-Hz mask for
-// one epoch stays out of the engine for the lock-out, counted in seconds of
-// observation time with the dip epoch as its first interval, at 1 Hz and at
-// 5 Hz. The same run without the dip is the reference: the epochs in which
-// exactly that satellite is missing are the lock-out.
+// one epoch stays out of the engine for the lock-out, counted in rover epochs
+// with the dip epoch as the first, at 1 Hz and at 5 Hz. The same run without the dip is the reference: the epochs in
+// which exactly that satellite is missing are the lock-out.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,7 +23,7 @@ constexpr double DIP_T = 10.0;  // s after the start
 struct Case {
   std::string name;
   double interval;  // s between epochs
-  int reentry;      // s, --snr-reentry
+  int reentry;      // epochs, --snr-reentry
   double back_t;    // s after the start: first epoch that uses the satellite again
 };
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -48,12 +47,12 @@ SIM_SCENARIO_T scenario(double interval, bool dip, double elmask = 16.0, int ndi
 
 // Per rover epoch (index: epoch number), the satellites that entered the cycle
 // (the single-point solution gave them an elevation).
-std::vector<std::set<int>> used_sats(const SIM_SCENARIO_T& sc, int reentry_s, int elv_mask = 15) {
+std::vector<std::set<int>> used_sats(const SIM_SCENARIO_T& sc, int reentry, int elv_mask = 15) {
   std::vector<U08> rover, base;
   std::vector<SIM_TRUTH_T> truth;
   std::vector<SIM_MARK_T> marks;
   sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
-  EXPECT_EQ(RTK_CFG_set_snr_reentry(reentry_s), 1);
+  EXPECT_EQ(RTK_CFG_set_snr_reentry(reentry), 1);
   int exsats[10] = {0};
   RTK_init(21, 35, 40, elv_mask, 0, exsats);
   RTK_init_medium();
@@ -103,13 +102,13 @@ TEST_P(SnrReentry, DippedSatelliteIsBackAfterTheLockout) {
   }
 }
 
-// back_t = DIP_T + N - interval (the dip epoch is the lock-out's first
-// interval; at 1 Hz and 20 s: 19 epochs out, as the fixed 20-cycle count
-// did), and the epoch after the dip without a lock-out.
+// back_t = DIP_T + (N - 1) * interval (the dip epoch is the lock-out's first;
+// 20: 19 epochs out at any rate, as the fixed 20-cycle count did), and the
+// epoch after the dip without a lock-out.
 INSTANTIATE_TEST_SUITE_P(Rtk, SnrReentry,
-                         ::testing::Values(Case{"hz1_20s", 1.0, 20, DIP_T + 19.0}, Case{"hz1_5s", 1.0, 5, DIP_T + 4.0},
-                                           Case{"hz1_off", 1.0, 0, DIP_T + 1.0}, Case{"hz5_20s", 0.2, 20, DIP_T + 19.8},
-                                           Case{"hz5_5s", 0.2, 5, DIP_T + 4.8}, Case{"hz5_off", 0.2, 0, DIP_T + 0.2}),
+                         ::testing::Values(Case{"hz1_20", 1.0, 20, DIP_T + 19.0}, Case{"hz1_5", 1.0, 5, DIP_T + 4.0},
+                                           Case{"hz1_off", 1.0, 0, DIP_T + 1.0}, Case{"hz5_20", 0.2, 20, DIP_T + 3.8},
+                                           Case{"hz5_5", 0.2, 5, DIP_T + 0.8}, Case{"hz5_off", 0.2, 0, DIP_T + 0.2}),
                          [](const ::testing::TestParamInfo<Case>& i) { return i.param.name; });
 
 // A satellite below the elevation mask gets no lock-out from a dip: with
