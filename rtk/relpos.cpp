@@ -112,6 +112,11 @@ int Row_sat[MAXROWS];          // satellite index of each double-difference row
 U08 Row_code[MAXROWS];         // 1: code row, 0: phase row
 double Spp_pos[3];             // single-point position of the current cycle, m
 double Last_innov_chi2 = 0.0;  // innovation chi-square of the last filter() call
+// Held fixes: the second-best LAMBDA candidate of the cycle as a full state
+// vector (Xa2), valid when Have_second; the LAMBDA ratio of the cycle (capped).
+double Xa2[NX], Lead2[NP], Yb2[MAXSAT], Db2[MAXSAT];
+U08 Have_second = 0;
+float Lambda_ratio = 0.0f;
 unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
 
 struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
@@ -1002,6 +1007,8 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   const prcopt_t& o = rtk->opt;
   const int nx = rtk->nx, na = rtk->na;
   rtk->sol.ratio = 0.0f;
+  Lambda_ratio = 0.0f;
+  Have_second = 0;
   if (o.mode <= MODE_DGPS || o.modear == 0 || o.thresar[0] < 1.0) return 0;
   const int nb = ddmat(rtk, nullptr, Master, Slave);
   if (nb < 1 || (o.integrity && nb < FIX_MIN_DD)) return 0;
@@ -1011,6 +1018,7 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   if (nb > LAMBDA_MAX_N || lambda(nb, 2, Yb, Qb, Bcand, s) != 0) return 0;
   const double ratio = ambiguity_ratio(s[0], s[1]);
   rtk->sol.ratio = static_cast<float>(std::min(ratio, MAX_RATIO));
+  Lambda_ratio = rtk->sol.ratio;
   if (o.olvo_float_rtk_mode) return 0;
   if (!(ratio >= (o.integrity ? ratio_threshold(o.thresar[0], nb) : o.thresar[0]))) return 0;
 
@@ -1027,6 +1035,17 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   matmul("NN", na, 1, nb, -1.0, Qab, Db, 1.0, rtk->xa);
   matmul("NN", na, nb, nb, 1.0, Qab, Qb, 0.0, QQ);
   matmul("NT", na, na, nb, -1.0, QQ, Qab, 1.0, rtk->Pa);
+  // the second-best candidate as a full state vector, for the residual ratio
+  // of held fixes (Qb holds its inverse here)
+  if (o.integrity && Holding) {
+    for (int k = 0; k < nb; ++k) Yb2[k] = Yb[k] + Bcand[k] - Bcand[nb + k];
+    matmul("NN", nb, 1, nb, 1.0, Qb, Yb2, 0.0, Db2);
+    for (int i = 0; i < na; ++i) Lead2[i] = rtk->x[i];
+    matmul("NN", na, 1, nb, -1.0, Qab, Db2, 1.0, Lead2);
+    restamb(rtk, Bcand + nb, nb, Xa2);
+    for (int i = 0; i < na; ++i) Xa2[i] = Lead2[i];
+    Have_second = 1;
+  }
   restamb(rtk, bias, nb, xa);
   return nb;
 }
@@ -1269,7 +1288,6 @@ bool fixed_solution_consistent(rtk_t* rtk) {
   // a fixed position the filter itself knows only to decimetres is no fix
   if ((rtk->Pa[0] + rtk->Pa[1 + NP] + rtk->Pa[2 + 2 * NP]) / 3.0 > sqr(FIX_MAX_SIGMA)) return false;
   int nv = Rows_nv;
-  for (int r = 0; r < nv; ++r) V[r] = row_residual_at(r, Xa);
   // phase rows of satellites left float carry their float ambiguity: only the
   // fixed ones (and the code rows) are tested
   for (int r = nv - 1; r >= 0; --r) {
@@ -1281,7 +1299,17 @@ bool fixed_solution_consistent(rtk_t* rtk) {
     }
   }
   if (nv < 1) return false;
-  const double q = quad_form(R, V, nv);
+  double w[MAXROWS];
+  for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa);
+  const double q = quad_form(R, w, nv);
+  if (Have_second && q >= 0.0) {
+    // held ambiguities: the LAMBDA ratio on the held states only grows with
+    // the hold time, so the ratio reported is the one of this cycle's
+    // residuals, second-best candidate against the best
+    for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa2);
+    const double q2 = quad_form(R, w, nv);
+    rtk->sol.ratio = static_cast<float>(std::min(q2 >= 0.0 ? ambiguity_ratio(q, q2) : 0.0, MAX_RATIO));
+  }
   return q >= 0.0 && q <= chisqr(nv);
 }
 
@@ -1444,7 +1472,8 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   stat = delay_fix(rtk, stat, nsu);
   if (stat == SOLQ_FLOAT && rtk->sol.ratio < 1.0f) rtk->sol.ratio = 1.0f;
   if (stat != SOLQ_NONE) rtk->sol.stat = static_cast<unsigned char>(stat);
-  if (opt->olvo_delay_to_enter_new_sat) Last_ratio = rtk->sol.ratio;
+  // the delay of new satellites keys on the LAMBDA ratio (held fixes included)
+  if (opt->olvo_delay_to_enter_new_sat) Last_ratio = Have_second && stat == SOLQ_FIX ? Lambda_ratio : rtk->sol.ratio;
   if (opt->olvo_reference_static_started_position) Last_stat = static_cast<U08>(stat);
   return stat != SOLQ_NONE;
 }

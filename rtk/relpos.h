@@ -22,6 +22,11 @@ inline constexpr double RTK_VAR_HOLDAMB = 0.001;  // cycles^2, fix-and-hold pseu
 // rtk->sol. obs: nu rover then nr base observations (nu + nr <= MAXOBS_CYCLE),
 // each part sorted by satellite index; read only. Returns 1 when a status other
 // than none was reached (sol.stat SOLQ_FIX, SOLQ_FLOAT or SOLQ_DGPS), else 0.
+// sol.ratio: the LAMBDA ratio of this cycle's validation (0 when none ran: too
+// few double differences or a float position sigma above thresar[1]); with
+// opt.integrity and held ambiguities, the ratio of the fixed residuals'
+// chi-square, second-best candidate against the best (at most 999.9); 1 on a
+// float below 1; 2.99 while a fix is delayed.
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav);
 
 // Kalman measurement update of the states x (n) and covariance P (n x n,
@@ -59,7 +64,9 @@ void generate_Qb_Qab(int nx, int na, int nb, const double* D, const double* P, c
 // rtk->xa, rtk->Pa receive the fixed leading states, bias (MAXSAT entries,
 // caller's) the nb integer double differences (cycles) and xa (RTK_NX,
 // caller's) the full state vector with the fixed ambiguities restored.
-// Returns nb, or 0 when nothing was fixed.
+// Returns nb, or 0 when nothing was fixed. With opt.integrity and held
+// ambiguities, the second-best candidate is kept for the fixed-residual check,
+// which then reports its own ratio in sol.ratio (see relpos).
 int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa);
 // xa (RTK_NX, caller's): the float states with the fixed leading states of
 // rtk->xa, and the ambiguity of each eligible satellite (ssat.fix 2) set to

@@ -20,6 +20,8 @@ struct Figures {
   int fix_late = 0;  // fixes from epoch LATE on
   int min_fix_ns = 99;
   double max_fix_err = 0.0, max_float_err = 0.0;
+  int held_fix = 0, held_capped = 0;  // FIX epochs after fix-and-hold; of them ratio 999.9
+  double held_min_ratio = 1e9, held_max_ratio = 0.0;
   RELPOS_COUNTS_T counts{};
 };
 
@@ -62,6 +64,14 @@ Figures run(const SIM_SCENARIO_T& sc, int integrity, int skip_from = -1, int ski
       if (k > LATE) ++f.fix_late;
       f.min_fix_ns = std::min(f.min_fix_ns, static_cast<int>(sol.ns));
       f.max_fix_err = std::fmax(f.max_fix_err, err);
+      RELPOS_COUNTS_T c{};
+      RELPOS_get_counts(&c);
+      if (c.fix_and_hold_cnt > 0) {
+        ++f.held_fix;
+        if (sol.ratio >= 999.0f) ++f.held_capped;
+        f.held_min_ratio = std::fmin(f.held_min_ratio, sol.ratio);
+        f.held_max_ratio = std::fmax(f.held_max_ratio, sol.ratio);
+      }
     } else if (sol.stat == SOLQ_FLOAT) {
       ++f.flt;
       f.max_float_err = std::fmax(f.max_float_err, err);
@@ -134,6 +144,13 @@ SIM_SCENARIO_T code_bias() {
   return sc;
 }
 
+// Static rover, all satellites of the mask, clean signals.
+SIM_SCENARIO_T clean_static() {
+  SIM_SCENARIO_T sc = base_scenario();
+  sc.duration = 299.0;
+  return sc;
+}
+
 struct SetCase {
   const char* name;
   SIM_SCENARIO_T (*make)();
@@ -151,6 +168,23 @@ TEST(RtkIntegrity, NoFixMoreThanTenCentimetresOffTruthOnAnySimulatedSet) {
     EXPECT_GT(f.epochs, 250) << c.name;
     EXPECT_LE(f.max_fix_err, 0.10) << c.name;
     EXPECT_LE(f.max_float_err, c.max_float_err) << c.name;
+  }
+}
+
+// Held fixes report the ratio of this cycle's fixed residuals (second-best
+// candidate against the best), not the LAMBDA ratio of the held states, which
+// only grows with the hold time and reads 999.9 throughout.
+TEST(RtkIntegrity, HeldFixesReportTheRatioOfThisCycle) {
+  const SetCase cases[] = {
+      {"clean static", clean_static, 0.0},
+      {"mass loss of lock", mass_loss, 0.0},
+  };
+  for (const SetCase& c : cases) {
+    const Figures f = run(c.make(), 1);
+    ASSERT_GT(f.held_fix, 100) << c.name;
+    EXPECT_LT(f.held_capped * 10, f.held_fix) << c.name;  // fewer than 1 in 10 capped
+    EXPECT_LT(f.held_min_ratio, f.held_max_ratio) << c.name;
+    EXPECT_GT(f.held_min_ratio, 0.0) << c.name;
   }
 }
 
