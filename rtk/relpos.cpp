@@ -54,6 +54,7 @@ constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean var
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
 constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
 constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
+constexpr int POSTFIT_DOF_LOSS = 3;         // degrees of freedom the position takes from the post-fit residuals
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
@@ -118,6 +119,8 @@ double Xa2[NX], Lead2[NP], Yb2[MAXSAT], Db2[MAXSAT];
 U08 Have_second = 0;
 float Lambda_ratio = 0.0f;
 unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
+unsigned long Postfit_restart_cnt = 0;  // restarts after a failed post-fit chi-square test
+double Xpre[NX];                        // states before the last filter() call of the float update
 
 struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
   U08 calculate_var_res_enable_flag;
@@ -1099,7 +1102,24 @@ void remember_float_set(int ns) {
   for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
 }
 
-constexpr int FLOAT_CHI2_FAIL = -1;
+constexpr int FLOAT_CHI2_FAIL = -1;     // innovations' chi-square test failed
+constexpr int FLOAT_POSTFIT_FAIL = -2;  // post-fit residuals' chi-square test failed
+
+double quad_form(const double* Rm, const double* v, int nv);
+
+// Chi-square v^T R^-1 v of the nv post-fit residuals of the last update: the
+// pre-fit rows V (at the states xp) moved by each row's design to the updated
+// states x. Negative when R is not positive definite.
+double postfit_chi2(const double* xp, const double* x, int nv) {
+  double w[MAXROWS];
+  for (int r = 0; r < nv; ++r) {
+    const double* h = H + r * NX;
+    w[r] = V[r];
+    for (int k = 0; k < NX; ++k)
+      if (h[k] != 0.0) w[r] -= h[k] * (x[k] - xp[k]);
+  }
+  return quad_form(R, w, nv);
+}
 
 // Row k of the nv double differences (V, H, R) removed. Returns nv - 1.
 int remove_row(int k, int nv) {
@@ -1181,11 +1201,18 @@ int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t
     nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
     if (opt->integrity) nv = reject_outlier_rows(xs, Ps, nv);
     if (nv < 1) return 0;
+    if (opt->integrity) std::memcpy(Xpre, xs, sizeof Xpre);
     if (!filter(xs, Ps, H, V, R, NX, nv)) return 0;
     Rows_nv = nv;
     // joint test of the innovations: a set that contradicts the predicted
     // states (stale ambiguities after an outage, an undetected slip) is refused
     if (opt->integrity && Last_innov_chi2 > chisqr(nv)) return FLOAT_CHI2_FAIL;
+    // and of the post-fit residuals: an update whose states still leave the
+    // rows unexplained is refused. For one linear update the post-fit
+    // chi-square never exceeds the innovations' one, so it is tested on its
+    // own degrees of freedom: the rows less the 3 position unknowns they fix
+    if (opt->integrity && nv > POSTFIT_DOF_LOSS && postfit_chi2(Xpre, xs, nv) > chisqr(nv - POSTFIT_DOF_LOSS))
+      return FLOAT_POSTFIT_FAIL;
   }
   // The post-fit residual check accepts every set, so the residuals are not
   // formed again at the updated states: the stored residuals are the pre-fit
@@ -1405,6 +1432,26 @@ int delay_fix(rtk_t* rtk, int stat, int nsu) {
   return stat;
 }
 
+// The update contradicts the states (fail: FLOAT_CHI2_FAIL or
+// FLOAT_POSTFIT_FAIL, counted): ambiguities and position restart (from the
+// single-point solution when there is one) for the ns selected satellites;
+// the caller redoes the update.
+void restart_after_chi2(rtk_t* rtk, int fail, int ns) {
+  const prcopt_t* opt = &rtk->opt;
+  ++(fail == FLOAT_CHI2_FAIL ? Chi2_restart_cnt : Postfit_restart_cnt);
+  reset_all_ambiguities(rtk);
+  // the prediction serves as the new start unless the single-point
+  // solution contradicts it
+  if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
+    init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
+  } else {
+    for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
+    for (int i = 3; i < 9 && opt->dynamics; ++i)
+      initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
+  }
+  if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
+}
+
 }  // namespace
 
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
@@ -1438,21 +1485,8 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (opt->mode > MODE_DGPS) udbias(rtk, tt, obs, ns, nav);
   // measurement update
   int fu = float_update(rtk, obs, nu, ns, nav, dt);
-  if (fu == FLOAT_CHI2_FAIL) {
-    // the update contradicts the states: ambiguities and position restart
-    // (from the single-point solution when there is one) and the update is redone
-    ++Chi2_restart_cnt;
-    reset_all_ambiguities(rtk);
-    // the prediction serves as the new start unless the single-point
-    // solution contradicts it
-    if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
-      init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
-    } else {
-      for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
-      for (int i = 3; i < 9 && opt->dynamics; ++i)
-        initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
-    }
-    if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
+  if (fu == FLOAT_CHI2_FAIL || fu == FLOAT_POSTFIT_FAIL) {
+    restart_after_chi2(rtk, fu, ns);
     fu = float_update(rtk, obs, nu, ns, nav, dt);
   }
   if (fu != 1) return 0;
@@ -1498,6 +1532,7 @@ void RELPOS_init(const prcopt_t* opt) {
   for (U08& t : Slip_tested) t = 0;
   for (U08& c : Code_out) c = 0;
   Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = 0;
+  Postfit_restart_cnt = 0;
   Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
   Is_fix_and_hold = 0;
   Rtk_sol_fix_and_hold_cnt = 0;
@@ -1537,6 +1572,7 @@ void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
   c->init_x_cnt = INIT_X_CNT;
   c->fix_and_hold_cnt = Rtk_sol_fix_and_hold_cnt;
   c->chi2_restart_cnt = Chi2_restart_cnt;
+  c->postfit_restart_cnt = Postfit_restart_cnt;
   c->outlier_cnt = Outlier_cnt;
   c->fix_refused_cnt = Fix_refused_cnt;
   c->fix_released_cnt = Fix_released_cnt;

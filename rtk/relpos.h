@@ -107,10 +107,12 @@ void RELPOS_set_first(int first);
 // updates; with opt.integrity also: restarts after a failed chi-square test of
 // the innovations, double-difference rows dropped by the per-row innovation
 // test, fixes refused by the fixed-solution check, and held ambiguities
-// released because of such a refusal.
+// released because of such a refusal, and restarts after a failed chi-square
+// test of the post-fit residuals of the float update.
 struct RELPOS_COUNTS_T {
   unsigned long cs_cnt, init_x_cnt, fix_and_hold_cnt;
   unsigned long chi2_restart_cnt, outlier_cnt, fix_refused_cnt, fix_released_cnt;
+  unsigned long postfit_restart_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);  // c owned by the caller
 // Satellite indexes of the last float solution into sats (RTK_MAX_USED_SV
