@@ -11,6 +11,7 @@
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/lambda.h"
 #include "rtk/pntpos.h"
+#include "rtk/rtk_raw.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean var
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
 constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
 constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
+constexpr double BASE_AGE_MIN = 0.1;        // s, base age from which its variance is added
 constexpr int POSTFIT_DOF_LOSS = 3;         // degrees of freedom the position takes from the post-fit residuals
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
@@ -428,6 +430,14 @@ double varerr(int sys, double el, double bl, double dt, int f, const prcopt_t* o
   return k * (a * a + b * b / (sinel * sinel) + c * c) + d * d;
 }
 
+// Variance (m^2) of satellite sys's own part of a double difference (Rj): the
+// measurement error of varerr and, with a base epoch older than BASE_AGE_MIN
+// (dt: rover minus base time, s), the growth of the base data error with its age.
+double dd_sat_variance(int sys, double el, double bl, double dt, int f, const prcopt_t* opt) {
+  const double v = varerr(sys, el, bl, dt, f, opt);
+  return std::fabs(dt) > BASE_AGE_MIN ? v + RTK_RAW_base_age_variance(dt) : v;
+}
+
 double baseline_len(const double* ru, const double* rb) {
   double d[3];
   for (int i = 0; i < 3; ++i) d[i] = ru[i] - rb[i];
@@ -549,7 +559,7 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
   Row_sat[nv] = sat;
   Row_code[nv] = static_cast<U08>(f == 1);
   Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
-  Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
+  Rj[nv] = dd_sat_variance(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
   if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
   if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
   if (f == 1) dd_code_row_use(d, m, sat, h);
@@ -1576,6 +1586,10 @@ void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
   c->outlier_cnt = Outlier_cnt;
   c->fix_refused_cnt = Fix_refused_cnt;
   c->fix_released_cnt = Fix_released_cnt;
+}
+
+double RELPOS_dd_sat_variance(int sys, double el, double bl, double age, int f, const prcopt_t* opt) {
+  return dd_sat_variance(sys, el, bl, age, f, opt);
 }
 
 int RELPOS_get_last_float_sats(int* sats) {

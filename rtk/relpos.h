@@ -115,6 +115,11 @@ struct RELPOS_COUNTS_T {
   unsigned long postfit_restart_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);  // c owned by the caller
+// Variance (m^2) that satellite system sys (SYS_ bit) at elevation el (rad)
+// contributes on its own to the diagonal of a double difference: phase f = 0
+// or code f = 1, baseline bl (m), base age age (rover minus base time, s);
+// the age adds RTK_RAW_base_age_variance(age) once |age| exceeds 0.1 s. opt read only.
+double RELPOS_dd_sat_variance(int sys, double el, double bl, double age, int f, const prcopt_t* opt);
 // Satellite indexes of the last float solution into sats (RTK_MAX_USED_SV
 // entries, caller's). Returns their count, at most RTK_MAX_USED_SV.
 int RELPOS_get_last_float_sats(int* sats);
