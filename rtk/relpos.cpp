@@ -11,6 +11,7 @@
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/lambda.h"
 #include "rtk/pntpos.h"
+#include "rtk/rtk_raw.h"
 
 namespace {
 
@@ -54,6 +55,8 @@ constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean var
 constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
 constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
 constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
+constexpr double BASE_AGE_MIN = 0.1;        // s, base age from which its variance is added
+constexpr int POSTFIT_DOF_LOSS = 3;         // degrees of freedom the position takes from the post-fit residuals
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
@@ -112,7 +115,14 @@ int Row_sat[MAXROWS];          // satellite index of each double-difference row
 U08 Row_code[MAXROWS];         // 1: code row, 0: phase row
 double Spp_pos[3];             // single-point position of the current cycle, m
 double Last_innov_chi2 = 0.0;  // innovation chi-square of the last filter() call
+// Held fixes: the second-best LAMBDA candidate of the cycle as a full state
+// vector (Xa2), valid when Have_second; the LAMBDA ratio of the cycle (capped).
+double Xa2[NX], Lead2[NP], Yb2[MAXSAT], Db2[MAXSAT];
+U08 Have_second = 0;
+float Lambda_ratio = 0.0f;
 unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
+unsigned long Postfit_restart_cnt = 0;  // restarts after a failed post-fit chi-square test
+double Xpre[NX];                        // states before the last filter() call of the float update
 
 struct RTK_ERROR_ELLIPSOID_NEEDED_INFO_T {
   U08 calculate_var_res_enable_flag;
@@ -420,6 +430,14 @@ double varerr(int sys, double el, double bl, double dt, int f, const prcopt_t* o
   return k * (a * a + b * b / (sinel * sinel) + c * c) + d * d;
 }
 
+// Variance (m^2) of satellite sys's own part of a double difference (Rj): the
+// measurement error of varerr and, with a base epoch older than BASE_AGE_MIN
+// (dt: rover minus base time, s), the growth of the base data error with its age.
+double dd_sat_variance(int sys, double el, double bl, double dt, int f, const prcopt_t* opt) {
+  const double v = varerr(sys, el, bl, dt, f, opt);
+  return std::fabs(dt) > BASE_AGE_MIN ? v + RTK_RAW_base_age_variance(dt) : v;
+}
+
 double baseline_len(const double* ru, const double* rb) {
   double d[3];
   for (int i = 0; i < 3; ++i) d[i] = ru[i] - rb[i];
@@ -541,7 +559,7 @@ int dd_row(DdInput& d, int m, int f, int ref, int j) {
   Row_sat[nv] = sat;
   Row_code[nv] = static_cast<U08>(f == 1);
   Ri[nv] = varerr(rtk->ssat[sref - 1].sys, d.azel[1 + Iu[ref] * 2], d.bl, d.dt, f, opt);
-  Rj[nv] = varerr(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
+  Rj[nv] = dd_sat_variance(sys, d.azel[1 + Iu[j] * 2], d.bl, d.dt, f, opt);
   if (opt->olvo_init_state_and_its_cov_by_wls && Is_first_relpos) Ri[nv] = 1e-8;
   if (f == 0) rtk->ssat[sref - 1].vsat[0] = rtk->ssat[sat - 1].vsat[0] = 1;
   if (f == 1) dd_code_row_use(d, m, sat, h);
@@ -1002,6 +1020,8 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   const prcopt_t& o = rtk->opt;
   const int nx = rtk->nx, na = rtk->na;
   rtk->sol.ratio = 0.0f;
+  Lambda_ratio = 0.0f;
+  Have_second = 0;
   if (o.mode <= MODE_DGPS || o.modear == 0 || o.thresar[0] < 1.0) return 0;
   const int nb = ddmat(rtk, nullptr, Master, Slave);
   if (nb < 1 || (o.integrity && nb < FIX_MIN_DD)) return 0;
@@ -1011,6 +1031,7 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   if (nb > LAMBDA_MAX_N || lambda(nb, 2, Yb, Qb, Bcand, s) != 0) return 0;
   const double ratio = ambiguity_ratio(s[0], s[1]);
   rtk->sol.ratio = static_cast<float>(std::min(ratio, MAX_RATIO));
+  Lambda_ratio = rtk->sol.ratio;
   if (o.olvo_float_rtk_mode) return 0;
   if (!(ratio >= (o.integrity ? ratio_threshold(o.thresar[0], nb) : o.thresar[0]))) return 0;
 
@@ -1027,6 +1048,17 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   matmul("NN", na, 1, nb, -1.0, Qab, Db, 1.0, rtk->xa);
   matmul("NN", na, nb, nb, 1.0, Qab, Qb, 0.0, QQ);
   matmul("NT", na, na, nb, -1.0, QQ, Qab, 1.0, rtk->Pa);
+  // the second-best candidate as a full state vector, for the residual ratio
+  // of held fixes (Qb holds its inverse here)
+  if (o.integrity && Holding) {
+    for (int k = 0; k < nb; ++k) Yb2[k] = Yb[k] + Bcand[k] - Bcand[nb + k];
+    matmul("NN", nb, 1, nb, 1.0, Qb, Yb2, 0.0, Db2);
+    for (int i = 0; i < na; ++i) Lead2[i] = rtk->x[i];
+    matmul("NN", na, 1, nb, -1.0, Qab, Db2, 1.0, Lead2);
+    restamb(rtk, Bcand + nb, nb, Xa2);
+    for (int i = 0; i < na; ++i) Xa2[i] = Lead2[i];
+    Have_second = 1;
+  }
   restamb(rtk, bias, nb, xa);
   return nb;
 }
@@ -1080,7 +1112,24 @@ void remember_float_set(int ns) {
   for (int i = 0; i < Last_ns_of_float_solution; ++i) Last_used_sv_of_float_solution[i] = Sat[i];
 }
 
-constexpr int FLOAT_CHI2_FAIL = -1;
+constexpr int FLOAT_CHI2_FAIL = -1;     // innovations' chi-square test failed
+constexpr int FLOAT_POSTFIT_FAIL = -2;  // post-fit residuals' chi-square test failed
+
+double quad_form(const double* Rm, const double* v, int nv);
+
+// Chi-square v^T R^-1 v of the nv post-fit residuals of the last update: the
+// pre-fit rows V (at the states xp) moved by each row's design to the updated
+// states x. Negative when R is not positive definite.
+double postfit_chi2(const double* xp, const double* x, int nv) {
+  double w[MAXROWS];
+  for (int r = 0; r < nv; ++r) {
+    const double* h = H + r * NX;
+    w[r] = V[r];
+    for (int k = 0; k < NX; ++k)
+      if (h[k] != 0.0) w[r] -= h[k] * (x[k] - xp[k]);
+  }
+  return quad_form(R, w, nv);
+}
 
 // Row k of the nv double differences (V, H, R) removed. Returns nv - 1.
 int remove_row(int k, int nv) {
@@ -1162,11 +1211,18 @@ int float_update_once(rtk_t* rtk, const obsd_t* obs, int nu, int ns, const nav_t
     nv = ddres(rtk, nav, dt, xs, Y, E, Azel, ns, V, H, R);
     if (opt->integrity) nv = reject_outlier_rows(xs, Ps, nv);
     if (nv < 1) return 0;
+    if (opt->integrity) std::memcpy(Xpre, xs, sizeof Xpre);
     if (!filter(xs, Ps, H, V, R, NX, nv)) return 0;
     Rows_nv = nv;
     // joint test of the innovations: a set that contradicts the predicted
     // states (stale ambiguities after an outage, an undetected slip) is refused
     if (opt->integrity && Last_innov_chi2 > chisqr(nv)) return FLOAT_CHI2_FAIL;
+    // and of the post-fit residuals: an update whose states still leave the
+    // rows unexplained is refused. For one linear update the post-fit
+    // chi-square never exceeds the innovations' one, so it is tested on its
+    // own degrees of freedom: the rows less the 3 position unknowns they fix
+    if (opt->integrity && nv > POSTFIT_DOF_LOSS && postfit_chi2(Xpre, xs, nv) > chisqr(nv - POSTFIT_DOF_LOSS))
+      return FLOAT_POSTFIT_FAIL;
   }
   // The post-fit residual check accepts every set, so the residuals are not
   // formed again at the updated states: the stored residuals are the pre-fit
@@ -1269,7 +1325,6 @@ bool fixed_solution_consistent(rtk_t* rtk) {
   // a fixed position the filter itself knows only to decimetres is no fix
   if ((rtk->Pa[0] + rtk->Pa[1 + NP] + rtk->Pa[2 + 2 * NP]) / 3.0 > sqr(FIX_MAX_SIGMA)) return false;
   int nv = Rows_nv;
-  for (int r = 0; r < nv; ++r) V[r] = row_residual_at(r, Xa);
   // phase rows of satellites left float carry their float ambiguity: only the
   // fixed ones (and the code rows) are tested
   for (int r = nv - 1; r >= 0; --r) {
@@ -1281,7 +1336,17 @@ bool fixed_solution_consistent(rtk_t* rtk) {
     }
   }
   if (nv < 1) return false;
-  const double q = quad_form(R, V, nv);
+  double w[MAXROWS];
+  for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa);
+  const double q = quad_form(R, w, nv);
+  if (Have_second && q >= 0.0) {
+    // held ambiguities: the LAMBDA ratio on the held states only grows with
+    // the hold time, so the ratio reported is the one of this cycle's
+    // residuals, second-best candidate against the best
+    for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa2);
+    const double q2 = quad_form(R, w, nv);
+    rtk->sol.ratio = static_cast<float>(std::min(q2 >= 0.0 ? ambiguity_ratio(q, q2) : 0.0, MAX_RATIO));
+  }
   return q >= 0.0 && q <= chisqr(nv);
 }
 
@@ -1377,6 +1442,26 @@ int delay_fix(rtk_t* rtk, int stat, int nsu) {
   return stat;
 }
 
+// The update contradicts the states (fail: FLOAT_CHI2_FAIL or
+// FLOAT_POSTFIT_FAIL, counted): ambiguities and position restart (from the
+// single-point solution when there is one) for the ns selected satellites;
+// the caller redoes the update.
+void restart_after_chi2(rtk_t* rtk, int fail, int ns) {
+  const prcopt_t* opt = &rtk->opt;
+  ++(fail == FLOAT_CHI2_FAIL ? Chi2_restart_cnt : Postfit_restart_cnt);
+  reset_all_ambiguities(rtk);
+  // the prediction serves as the new start unless the single-point
+  // solution contradicts it
+  if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
+    init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
+  } else {
+    for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
+    for (int i = 3; i < 9 && opt->dynamics; ++i)
+      initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
+  }
+  if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
+}
+
 }  // namespace
 
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
@@ -1410,21 +1495,8 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (opt->mode > MODE_DGPS) udbias(rtk, tt, obs, ns, nav);
   // measurement update
   int fu = float_update(rtk, obs, nu, ns, nav, dt);
-  if (fu == FLOAT_CHI2_FAIL) {
-    // the update contradicts the states: ambiguities and position restart
-    // (from the single-point solution when there is one) and the update is redone
-    ++Chi2_restart_cnt;
-    reset_all_ambiguities(rtk);
-    // the prediction serves as the new start unless the single-point
-    // solution contradicts it
-    if (!Spp_failed && baseline_len(Xb, Spp_pos) > FIX_MAX_SPP_DIST) {
-      init_kinematic_states(rtk, opt->dynamics && opt->mode != MODE_STATIC);
-    } else {
-      for (int i = 0; i < 3; ++i) initx(rtk, Xb[i], VAR_POS, i);
-      for (int i = 3; i < 9 && opt->dynamics; ++i)
-        initx(rtk, Xb[i] != 0.0 ? Xb[i] : INIT_ACC, i < 6 ? VAR_VEL : VAR_ACC, i);
-    }
-    if (opt->mode > MODE_DGPS) init_new_ambiguities(rtk, ns);
+  if (fu == FLOAT_CHI2_FAIL || fu == FLOAT_POSTFIT_FAIL) {
+    restart_after_chi2(rtk, fu, ns);
     fu = float_update(rtk, obs, nu, ns, nav, dt);
   }
   if (fu != 1) return 0;
@@ -1444,7 +1516,8 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   stat = delay_fix(rtk, stat, nsu);
   if (stat == SOLQ_FLOAT && rtk->sol.ratio < 1.0f) rtk->sol.ratio = 1.0f;
   if (stat != SOLQ_NONE) rtk->sol.stat = static_cast<unsigned char>(stat);
-  if (opt->olvo_delay_to_enter_new_sat) Last_ratio = rtk->sol.ratio;
+  // the delay of new satellites keys on the LAMBDA ratio (held fixes included)
+  if (opt->olvo_delay_to_enter_new_sat) Last_ratio = Have_second && stat == SOLQ_FIX ? Lambda_ratio : rtk->sol.ratio;
   if (opt->olvo_reference_static_started_position) Last_stat = static_cast<U08>(stat);
   return stat != SOLQ_NONE;
 }
@@ -1469,6 +1542,7 @@ void RELPOS_init(const prcopt_t* opt) {
   for (U08& t : Slip_tested) t = 0;
   for (U08& c : Code_out) c = 0;
   Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = 0;
+  Postfit_restart_cnt = 0;
   Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
   Is_fix_and_hold = 0;
   Rtk_sol_fix_and_hold_cnt = 0;
@@ -1508,9 +1582,14 @@ void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
   c->init_x_cnt = INIT_X_CNT;
   c->fix_and_hold_cnt = Rtk_sol_fix_and_hold_cnt;
   c->chi2_restart_cnt = Chi2_restart_cnt;
+  c->postfit_restart_cnt = Postfit_restart_cnt;
   c->outlier_cnt = Outlier_cnt;
   c->fix_refused_cnt = Fix_refused_cnt;
   c->fix_released_cnt = Fix_released_cnt;
+}
+
+double RELPOS_dd_sat_variance(int sys, double el, double bl, double age, int f, const prcopt_t* opt) {
+  return dd_sat_variance(sys, el, bl, age, f, opt);
 }
 
 int RELPOS_get_last_float_sats(int* sats) {

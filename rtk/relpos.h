@@ -22,6 +22,11 @@ inline constexpr double RTK_VAR_HOLDAMB = 0.001;  // cycles^2, fix-and-hold pseu
 // rtk->sol. obs: nu rover then nr base observations (nu + nr <= MAXOBS_CYCLE),
 // each part sorted by satellite index; read only. Returns 1 when a status other
 // than none was reached (sol.stat SOLQ_FIX, SOLQ_FLOAT or SOLQ_DGPS), else 0.
+// sol.ratio: the LAMBDA ratio of this cycle's validation (0 when none ran: too
+// few double differences or a float position sigma above thresar[1]); with
+// opt.integrity and held ambiguities, the ratio of the fixed residuals'
+// chi-square, second-best candidate against the best (at most 999.9); 1 on a
+// float below 1; 2.99 while a fix is delayed.
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav);
 
 // Kalman measurement update of the states x (n) and covariance P (n x n,
@@ -59,7 +64,9 @@ void generate_Qb_Qab(int nx, int na, int nb, const double* D, const double* P, c
 // rtk->xa, rtk->Pa receive the fixed leading states, bias (MAXSAT entries,
 // caller's) the nb integer double differences (cycles) and xa (RTK_NX,
 // caller's) the full state vector with the fixed ambiguities restored.
-// Returns nb, or 0 when nothing was fixed.
+// Returns nb, or 0 when nothing was fixed. With opt.integrity and held
+// ambiguities, the second-best candidate is kept for the fixed-residual check,
+// which then reports its own ratio in sol.ratio (see relpos).
 int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa);
 // xa (RTK_NX, caller's): the float states with the fixed leading states of
 // rtk->xa, and the ambiguity of each eligible satellite (ssat.fix 2) set to
@@ -100,12 +107,19 @@ void RELPOS_set_first(int first);
 // updates; with opt.integrity also: restarts after a failed chi-square test of
 // the innovations, double-difference rows dropped by the per-row innovation
 // test, fixes refused by the fixed-solution check, and held ambiguities
-// released because of such a refusal.
+// released because of such a refusal, and restarts after a failed chi-square
+// test of the post-fit residuals of the float update.
 struct RELPOS_COUNTS_T {
   unsigned long cs_cnt, init_x_cnt, fix_and_hold_cnt;
   unsigned long chi2_restart_cnt, outlier_cnt, fix_refused_cnt, fix_released_cnt;
+  unsigned long postfit_restart_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);  // c owned by the caller
+// Variance (m^2) that satellite system sys (SYS_ bit) at elevation el (rad)
+// contributes on its own to the diagonal of a double difference: phase f = 0
+// or code f = 1, baseline bl (m), base age age (rover minus base time, s);
+// the age adds RTK_RAW_base_age_variance(age) once |age| exceeds 0.1 s. opt read only.
+double RELPOS_dd_sat_variance(int sys, double el, double bl, double age, int f, const prcopt_t* opt);
 // Satellite indexes of the last float solution into sats (RTK_MAX_USED_SV
 // entries, caller's). Returns their count, at most RTK_MAX_USED_SV.
 int RELPOS_get_last_float_sats(int* sats);

@@ -371,3 +371,38 @@ TEST(RtkLoop, SatelliteBelowCn0MaskWaitsUntilItsCounterRunsOut) {
 }
 
 }  // namespace
+
+// An old base epoch weighs a double difference down: its own variance grows
+// by (0.005 m/s x age)^2 once the age exceeds 0.1 s, for phase and code alike.
+TEST(RelposVariance, BaseAgeAddsToTheDoubleDifferenceVariance) {
+  prcopt_t o{};
+  int exsats[10] = {0};
+  RTK_CFG_get(&o, 21, 35, 40, 15, exsats);
+  const prcopt_t with_clock = o;
+  o.sclkstab = 0.0;  // the receiver clock term of the age aside: only the base age's own share
+  struct Case {
+    const char* name;
+    double age;    // s
+    double added;  // m^2 over age 0
+  };
+  const Case cases[] = {
+      {"age 0.05 s", 0.05, 0.0},
+      {"age 10 s", 10.0, 0.0025},
+      {"age -10 s", -10.0, 0.0025},
+      {"age 24 s", 24.0, 0.0144},
+  };
+  for (int f = 0; f < 2; ++f) {
+    const double v0 = RELPOS_dd_sat_variance(SYS_GPS, 40.0 * D2R, 2000.0, 0.0, f, &o);
+    ASSERT_GT(v0, 0.0);
+    for (const Case& c : cases) {
+      const double v = RELPOS_dd_sat_variance(SYS_GPS, 40.0 * D2R, 2000.0, c.age, f, &o);
+      EXPECT_NEAR(v - v0, c.added, 1e-9 + 1e-6 * v0) << c.name << (f == 0 ? " phase" : " code");
+      if (c.added > 0.0) {
+        EXPECT_GT(RELPOS_dd_sat_variance(SYS_GPS, 40.0 * D2R, 2000.0, c.age, f, &with_clock) -
+                      RELPOS_dd_sat_variance(SYS_GPS, 40.0 * D2R, 2000.0, 0.0, f, &with_clock),
+                  c.added - 1e-9)
+            << c.name << " with the clock term";
+      }
+    }
+  }
+}
