@@ -271,4 +271,19 @@ void write_all(int fd, const unsigned char* p, std::size_t n) {
   }
 }
 
+bool split_rb(const std::vector<unsigned char>& rb, std::vector<unsigned char>* rover,
+              std::vector<unsigned char>* base) {
+  for (std::size_t i = 0; i < rb.size();) {
+    if (i + 6 > rb.size()) return false;
+    const bool is_base = rb[i] == 0x12 && rb[i + 1] == 0x34 && rb[i + 2] == 0x56 && rb[i + 3] == 0x78;
+    const bool is_rover = rb[i] == 0x78 && rb[i + 1] == 0x56 && rb[i + 2] == 0x34 && rb[i + 3] == 0x12;
+    const std::size_t n = static_cast<std::size_t>(rb[i + 4]) << 8 | rb[i + 5];
+    if ((!is_base && !is_rover) || n == 0 || n > 128 || i + 6 + n > rb.size()) return false;
+    std::vector<unsigned char>* to = is_base ? base : rover;
+    to->insert(to->end(), rb.begin() + static_cast<long>(i + 6), rb.begin() + static_cast<long>(i + 6 + n));
+    i += 6 + n;
+  }
+  return true;
+}
+
 }  // namespace talon_test

@@ -56,6 +56,11 @@ struct Pty {
 };
 
 std::vector<unsigned char> read_file(const std::string& path);
+// The bytes of each port in a recorder file rb.bin (appended to *rover and
+// *base); false when it is not a clean sequence of records (tag 78 56 34 12
+// rover or 12 34 56 78 base, 2-byte big-endian length 1..128, the bytes).
+bool split_rb(const std::vector<unsigned char>& rb, std::vector<unsigned char>* rover,
+              std::vector<unsigned char>* base);
 void write_file(const std::string& path, const std::vector<unsigned char>& bytes);
 bool file_exists(const std::string& path);
 std::string read_text(const std::string& path);

@@ -45,21 +45,27 @@ Bytes pattern(std::size_t n, unsigned seed) {
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// The bytes of each port in a recorder file; false when it is not a clean
-// sequence of records (tag 78 56 34 12 rover or 12 34 56 78 base, 2-byte
-// big-endian length 1..128, the bytes).
-bool split_rb(const Bytes& rb, Bytes* rover, Bytes* base) {
-  for (std::size_t i = 0; i < rb.size();) {
-    if (i + 6 > rb.size()) return false;
-    const bool is_base = rb[i] == 0x12 && rb[i + 1] == 0x34 && rb[i + 2] == 0x56 && rb[i + 3] == 0x78;
-    const bool is_rover = rb[i] == 0x78 && rb[i + 1] == 0x56 && rb[i + 2] == 0x34 && rb[i + 3] == 0x12;
-    const std::size_t n = static_cast<std::size_t>(rb[i + 4]) << 8 | rb[i + 5];
-    if ((!is_base && !is_rover) || n == 0 || n > 128 || i + 6 + n > rb.size()) return false;
-    Bytes* to = is_base ? base : rover;
-    to->insert(to->end(), rb.begin() + static_cast<long>(i + 6), rb.begin() + static_cast<long>(i + 6 + n));
-    i += 6 + n;
+// Logging mode against the pty, started in d; the handshake answered with the
+// RTC report. Returns the program's pid.
+int start_logging(const TempDir& d, const Pty& pty) {
+  const int pid =
+      spawn_talonhost(d.path(), {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path, "--do-kml-output", "0"});
+  EXPECT_EQ(read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
+  write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
+  sleep_ms(300);
+  return pid;
+}
+
+// Three time-count epochs to the program, 100 ms apart; returns the bytes sent.
+Bytes feed_three_epochs(const Pty& pty) {
+  Bytes stream;
+  for (int i = 0; i < 3; ++i) {
+    const Bytes chunk = gtc();
+    stream.insert(stream.end(), chunk.begin(), chunk.end());
+    write_all(pty.master, chunk.data(), chunk.size());
+    sleep_ms(100);
   }
-  return true;
+  return stream;
 }
 
 // Keep the test's end of a pty out of the program (spawned later), so that
@@ -104,11 +110,7 @@ TEST(RealTimeRecording, RbBinOnDiskWhileIdle) {
 TEST(RealTimeRecording, LinkLogOnDiskWhileIdle) {
   TempDir d;
   Pty pty;
-  const int pid =
-      spawn_talonhost(d.path(), {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path, "--do-kml-output", "0"});
-  EXPECT_EQ(read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
-  write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
-  sleep_ms(300);
+  const int pid = start_logging(d, pty);
   const Bytes noise = pattern(200, 0x20);
   write_all(pty.master, noise.data(), noise.size());
   sleep_ms(1500);
@@ -125,18 +127,8 @@ class LoggingSignal : public ::testing::TestWithParam<int> {};
 TEST_P(LoggingSignal, StopMessageSavedFilesAndExitCode) {
   TempDir d;
   Pty pty;
-  const int pid =
-      spawn_talonhost(d.path(), {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path, "--do-kml-output", "0"});
-  EXPECT_EQ(read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
-  write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
-  sleep_ms(300);
-  Bytes stream;
-  for (int i = 0; i < 3; ++i) {
-    const Bytes chunk = gtc();
-    stream.insert(stream.end(), chunk.begin(), chunk.end());
-    write_all(pty.master, chunk.data(), chunk.size());
-    sleep_ms(100);
-  }
+  const int pid = start_logging(d, pty);
+  const Bytes stream = feed_three_epochs(pty);
   kill(pid, GetParam());
   // The kernel's commands, then the stop message as the last frame.
   Bytes wire;
@@ -197,18 +189,8 @@ TEST(PortHangUp, LoggingTargetGone) {
   TempDir d;
   Pty pty;
   own_master(pty);
-  const int pid =
-      spawn_talonhost(d.path(), {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path, "--do-kml-output", "0"});
-  EXPECT_EQ(read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
-  write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
-  sleep_ms(300);
-  Bytes stream;
-  for (int i = 0; i < 3; ++i) {
-    const Bytes chunk = gtc();
-    stream.insert(stream.end(), chunk.begin(), chunk.end());
-    write_all(pty.master, chunk.data(), chunk.size());
-    sleep_ms(100);
-  }
+  const int pid = start_logging(d, pty);
+  const Bytes stream = feed_three_epochs(pty);
   sleep_ms(200);
   hang_up(&pty);
   EXPECT_EQ(wait_talonhost(pid, 5), HOST_EXIT_INPUT_FAULT);  // old code: runs on, killed here

@@ -25,23 +25,6 @@ namespace {
 using namespace talon_test;
 using Bytes = std::vector<unsigned char>;
 
-// The bytes of each port in a recorder file; false when it is not a clean
-// sequence of records (tag 78 56 34 12 rover or 12 34 56 78 base, 2-byte
-// big-endian length 1..128, the bytes).
-bool split_rb(const Bytes& rb, Bytes* rover, Bytes* base) {
-  for (std::size_t i = 0; i < rb.size();) {
-    if (i + 6 > rb.size()) return false;
-    const bool is_base = rb[i] == 0x12 && rb[i + 1] == 0x34 && rb[i + 2] == 0x56 && rb[i + 3] == 0x78;
-    const bool is_rover = rb[i] == 0x78 && rb[i + 1] == 0x56 && rb[i + 2] == 0x34 && rb[i + 3] == 0x12;
-    const std::size_t n = static_cast<std::size_t>(rb[i + 4]) << 8 | rb[i + 5];
-    if ((!is_base && !is_rover) || n == 0 || n > 128 || i + 6 + n > rb.size()) return false;
-    Bytes* to = is_base ? base : rover;
-    to->insert(to->end(), rb.begin() + static_cast<long>(i + 6), rb.begin() + static_cast<long>(i + 6 + n));
-    i += 6 + n;
-  }
-  return true;
-}
-
 TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   SIM_SCENARIO_T sc;
   sc.duration = 30.0;
