@@ -12,11 +12,13 @@
 //
 // The first twelve satellites are placed above the receiver at the start
 // (elevation between the mask + 5 degrees and 85 degrees, azimuths spread
-// round the sky); the others are spread over six planes and may be anywhere.
+// round the sky; near the poles lower, as the inclination allows); the others
+// are spread over six planes and may be anywhere.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 #include "tools/sky/sky_core.h"
 
@@ -31,6 +33,9 @@ constexpr double TOE_IN_SET = 3600.0;           // toe and toc: middle of the 2-
 constexpr double ALM_PERIOD = 86016.0;          // almanac data set length (21 x 4096 s)
 constexpr double ALM_TOA_MAX = 602112.0;        // largest toa of a week (147 x 4096 s)
 constexpr double SEMI_PER_RAD = 1.0 / SKYC_PI;  // semicircles per radian
+// Largest inclination: the almanac's delta i field (16 bits of 2^-19 sc
+// about 0.30 sc) reaches 65.25 degrees.
+constexpr double INC_MAX = 64.0 * SKYC_D2R;
 
 // One satellite's orbit and clock.
 struct ORB_T {
@@ -129,7 +134,7 @@ void point_in_view(const double* rx, double az, double el, double r, double* lat
 // Orbit state at the start that puts the satellite at geocentric (lat, lon),
 // on an ascending or descending pass, with inclination at least inc_min.
 void set_start_state(double lat, double lon, double inc_min, bool descending, ORB_T* o) {
-  const double inc = std::max(inc_min, std::min(std::fabs(lat) + 1.0 * SKYC_D2R, 89.5 * SKYC_D2R));
+  const double inc = std::max(inc_min, std::min(std::fabs(lat) + 1.0 * SKYC_D2R, INC_MAX));
   double u = std::asin(std::clamp(std::sin(lat) / std::sin(inc), -1.0, 1.0));  // argument of latitude
   if (descending) u = SKYC_PI - u;
   o->inc_ref = inc;
@@ -140,18 +145,29 @@ void set_start_state(double lat, double lon, double inc_min, bool descending, OR
   o->m_ref = ea - e * std::sin(ea);
 }
 
+// Tries direction (az, el) and its north-south mirror: true and the point
+// when one of them lies within reach of an inclination of INC_MAX.
+bool reachable_point(const double* rx, double az, double el, double r, double* lat, double* lon) {
+  for (const double a : {az, SKYC_PI - az}) {
+    point_in_view(rx, a, el, r, lat, lon);
+    if (std::fabs(*lat) <= INC_MAX - 1.0 * SKYC_D2R) return true;
+  }
+  return false;
+}
+
+// A satellite in view: at the scripted direction, or, near a pole, at the
+// mirrored azimuth or lower elevations (in 5-degree steps down to the mask +
+// 5 degrees); inclinations stay within the almanac's reach.
 void place_in_view(const SKY_SCENARIO_T* sc, const double* rx, int i, ORB_T* o) {
   const double inc = (55.0 + 1.0 * prand(sc->seed, i, 3)) * SKYC_D2R;
   const double frac_el = 0.5 * (1.0 + std::remainder(0.618034 * i + 0.1 * prand(sc->seed, i, 17), 1.0) * 2.0);
   const double lo = sc->mask_deg + 5.0;
-  const double el = (lo + (85.0 - lo) * std::clamp(frac_el, 0.0, 1.0)) * SKYC_D2R;
-  double az = (std::fmod(137.508 * i + 20.0 * prand(sc->seed, i, 18) + 360.0, 360.0)) * SKYC_D2R;
+  const double el0 = lo + (85.0 - lo) * std::clamp(frac_el, 0.0, 1.0);
+  const double az = (std::fmod(137.508 * i + 20.0 * prand(sc->seed, i, 18) + 360.0, 360.0)) * SKYC_D2R;
   const double a = std::ldexp(static_cast<double>(o->sqrta), -19);
   double lat = 0.0, lon = 0.0;
-  point_in_view(rx, az, el, a * a, &lat, &lon);
-  if (std::fabs(lat) > inc - 1.0 * SKYC_D2R) {  // too near a pole for the plane: look the other way north-south
-    az = SKYC_PI - az;
-    point_in_view(rx, az, el, a * a, &lat, &lon);
+  for (double el = el0; el >= lo - 1e-9; el -= 5.0) {
+    if (reachable_point(rx, az, el * SKYC_D2R, a * a, &lat, &lon)) break;
   }
   set_start_state(lat, lon, inc, (i % 2) == 1, o);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "rtk/eph.h"
@@ -165,6 +166,47 @@ TEST(SkyOrbit, FirstTwelveInViewAtTheStart) {
     for (int i = 0; i < 12; ++i) {
       EXPECT_GE(ep.sig[i].el_deg, 14.0) << "lat " << p.lat << " svid " << i + 1;
       EXPECT_EQ(ep.sig[i].visible, 1) << "lat " << p.lat << " svid " << i + 1;
+    }
+  }
+}
+
+// Two's-complement range of a field of `bits` bits.
+bool fits_signed(int64_t v, int bits) { return v >= -(int64_t{1} << (bits - 1)) && v < (int64_t{1} << (bits - 1)); }
+bool fits_unsigned(int64_t v, int bits) { return v >= 0 && v < (int64_t{1} << bits); }
+
+// Every ephemeris and almanac value fits its message field, for receivers
+// anywhere (near the poles the satellites in view need steep orbits, and the
+// almanac's delta i reaches only 0.30 +- 0.0625 semicircles).
+TEST(SkyOrbit, EveryFieldFitsItsMessageBits) {
+  const double lats[] = {0.0, 45.0, 78.2, -77.8, 89.9};
+  for (const double lat : lats) {
+    static SKY_SCENARIO_T sc;
+    sc = scenario(lat, 15.0, 32, 2400, 86400.0 * 3.0);
+    ASSERT_EQ(SKY_init(&sc), 1);
+    for (int svid = 1; svid <= 32; ++svid) {
+      for (double tow = sc.start.tow; tow < sc.start.tow + 86400.0; tow += 7200.0) {
+        const std::string tag = "lat " + std::to_string(lat) + " svid " + std::to_string(svid);
+        SKY_EPH_T e;
+        ASSERT_EQ(SKY_get_ephemeris(svid, gt(2400, tow), &e), 1);
+        EXPECT_TRUE(fits_signed(e.tgd, 8) && fits_signed(e.af2, 8) && fits_signed(e.af1, 16) && fits_signed(e.af0, 22))
+            << tag;
+        EXPECT_TRUE(fits_unsigned(e.toc, 16) && fits_unsigned(e.toe, 16) && fits_unsigned(e.iode, 8) &&
+                    fits_unsigned(e.iodc, 10) && (e.iodc & 0xFF) == e.iode)
+            << tag;
+        EXPECT_TRUE(fits_signed(e.crs, 16) && fits_signed(e.crc, 16) && fits_signed(e.cuc, 16) &&
+                    fits_signed(e.cus, 16) && fits_signed(e.cic, 16) && fits_signed(e.cis, 16))
+            << tag;
+        EXPECT_TRUE(fits_signed(e.deln, 16) && fits_signed(e.omgd, 24) && fits_signed(e.idot, 14)) << tag;
+        EXPECT_LT(e.e * std::ldexp(1.0, -33), 0.03) << tag;
+        SKY_ALM_T a;
+        ASSERT_EQ(SKY_get_almanac(svid, gt(2400, tow), &a), 1);
+        EXPECT_TRUE(fits_unsigned(a.e, 16) && fits_unsigned(a.toa, 8) && fits_signed(a.di, 16) &&
+                    fits_signed(a.omgd, 16) && fits_unsigned(a.sqrta, 24))
+            << tag << " di " << a.di;
+        EXPECT_TRUE(fits_signed(a.omg0, 24) && fits_signed(a.omg, 24) && fits_signed(a.m0, 24) &&
+                    fits_signed(a.af0, 11) && fits_signed(a.af1, 11))
+            << tag;
+      }
     }
   }
 }
