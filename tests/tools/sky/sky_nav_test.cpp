@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -116,6 +117,21 @@ TEST(SkyNav, ParityKnownAnswers) {
   for (int prev = 0; prev < 4; ++prev) {
     const uint32_t w = SKY_nav_encode(src, static_cast<uint32_t>(prev));
     EXPECT_EQ(w & 0x3FU, parity_of(prev >> 1, prev & 1, d)) << "prev " << prev;
+  }
+}
+
+// Table 20-XIV restated as masks over a 32-bit word holding D29*, D30* in
+// bits 31..30 and d1..d24 in bits 29..6 (one mask per parity bit D25..D30).
+TEST(SkyNav, ParityMatchesTheTableAsMasks) {
+  const uint32_t masks[6] = {0xBB1F3480U, 0x5D8F9A40U, 0xAEC7CD00U, 0x5763E680U, 0x6BB1F340U, 0x8B7A89C0U};
+  uint32_t x = 0x12345678U;
+  for (int k = 0; k < 2000; ++k) {
+    x = x * 1664525U + 1013904223U;  // any data and any previous word
+    const uint32_t src = x >> 8, prev = x & 3U;
+    const uint32_t packed = (prev << 30) | (src << 6);
+    uint32_t expect = 0;
+    for (const uint32_t m : masks) expect = (expect << 1) | static_cast<uint32_t>(std::popcount(packed & m) & 1);
+    EXPECT_EQ(SKY_nav_encode(src, prev) & 0x3FU, expect) << std::hex << src << " prev " << prev;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -205,6 +206,39 @@ TEST(SkyScenario, NulByteInFileIsRefused) {
   EXPECT_EQ(SKY_load_scenario(path, &sc, err, sizeof err), 0);
   EXPECT_EQ(std::string(err), "NUL byte in scenario file");
   std::remove(path);
+}
+
+// Arbitrary bytes never crash the parser: each text is accepted or refused
+// with a reason.
+TEST(SkyScenario, ArbitraryBytesAreRefusedOrAccepted) {
+  const char alphabet[] = "=# \t\n\r.-+e0123456789abcdefghijklmnopqrstuvwxyz_";
+  uint32_t x = 7;
+  for (int k = 0; k < 3000; ++k) {
+    std::string text;
+    const int len = static_cast<int>((x >> 3) % 200);
+    for (int i = 0; i < len; ++i) {
+      x = x * 1664525U + 1013904223U;
+      text += (x >> 24) % 4 == 0 ? static_cast<char>(1 + (x >> 8) % 255) : alphabet[(x >> 8) % (sizeof alphabet - 1)];
+    }
+    x = x * 1664525U + 1013904223U;
+    SKY_SCENARIO_T sc;
+    char err[160] = "";
+    if (SKY_parse_scenario(text.c_str(), &sc, err, sizeof err) == 0) {
+      EXPECT_NE(err[0], '\0') << "case " << k;
+    }
+  }
+  // the known keys with arbitrary numbers
+  const char* keys[] = {"nsat", "lat", "waypoint", "outage", "slip", "leap_event", "iono_alpha", "vel_enu"};
+  for (const char* key : keys) {
+    for (const char* value : {"1e308", "-1e308", "1e-320", "0x1p3", "3 3 3 3 3", "", "-0", "4294967296"}) {
+      SKY_SCENARIO_T sc;
+      char err[160] = "";
+      const std::string text = std::string(key) + " = " + value + "\n";
+      if (SKY_parse_scenario(text.c_str(), &sc, err, sizeof err) == 0) {
+        EXPECT_NE(err[0], '\0') << text;
+      }
+    }
+  }
 }
 
 }  // namespace
