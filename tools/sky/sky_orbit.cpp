@@ -31,6 +31,7 @@ constexpr int AF1_STEP = 128;                   // af1 LSB multiple: continuous 
 constexpr int64_t SETS_PER_WEEK = 84;           // 604800 / 7200
 constexpr double TOE_IN_SET = 3600.0;           // toe and toc: middle of the 2-hour set, s
 constexpr double ALM_PERIOD = 86016.0;          // almanac data set length (21 x 4096 s)
+constexpr double ALM_TOA_IN = 40960.0;          // toa within its data set (10 x 4096 s)
 constexpr double ALM_TOA_MAX = 602112.0;        // largest toa of a week (147 x 4096 s)
 constexpr double SEMI_PER_RAD = 1.0 / SKYC_PI;  // semicircles per radian
 // Largest inclination: the almanac's delta i field (16 bits of 2^-19 sc
@@ -363,7 +364,7 @@ int SKY_get_almanac(int svid, SKY_GPST_T t, SKY_ALM_T* out) {
   const ORB_T& o = Orbits[static_cast<size_t>(svid - 1)];
   SKY_GPST_T ta;
   ta.week = t.week;
-  ta.tow = std::min(std::floor(t.tow / ALM_PERIOD) * ALM_PERIOD + ALM_PERIOD / 2.0, ALM_TOA_MAX);
+  ta.tow = std::min(std::floor(t.tow / ALM_PERIOD) * ALM_PERIOD + ALM_TOA_IN, ALM_TOA_MAX);
   double m = 0.0, node = 0.0, inc = 0.0;
   state_at(o, ta, &m, &node, &inc);
   const SKY_GPST_T ref = set_toe(Set_ref);
@@ -378,7 +379,9 @@ int SKY_get_almanac(int svid, SKY_GPST_T t, SKY_ALM_T* out) {
   a.di = static_cast<int32_t>(quant(inc * SEMI_PER_RAD - 0.30, -19));
   a.omgd = static_cast<int32_t>(quant(o.omgd_rad * SEMI_PER_RAD, -38));
   a.health = 0;
-  a.sqrta = static_cast<int32_t>(quant(std::ldexp(static_cast<double>(o.sqrta), -19), -11));
+  // The almanac has no delta n: its semi-major axis carries the whole mean
+  // motion (about 550 m lower), so that the along-track position holds.
+  a.sqrta = static_cast<int32_t>(quant(std::pow(SKYC_MU / (o.n * o.n), 1.0 / 6.0), -11));
   a.omg0 = angle_field(node + SKYC_OMGE * ta.tow, -23, 24);
   a.omg = angle_field(rad_of(o.omg, -31), -23, 24);
   a.m0 = angle_field(m, -23, 24);

@@ -211,4 +211,42 @@ TEST(SkyOrbit, EveryFieldFitsItsMessageBits) {
   }
 }
 
+// The almanac as the engine's orbit function reads it (IS-GPS-200 20.3.3.5.2.1:
+// no harmonic terms, no delta n, no IDOT, i = 0.30 sc + delta i, toa as the
+// reference time) follows the ephemeris orbit within 3 km over the day the
+// almanac stays in use (its toa +-43000 s).
+TEST(SkyOrbit, AlmanacFollowsTheEphemerisOrbit) {
+  static SKY_SCENARIO_T sc = scenario(35.0, 139.0, 32, 2400, 100000.0);
+  ASSERT_EQ(SKY_init(&sc), 1);
+  for (int svid = 1; svid <= 32; ++svid) {
+    SKY_ALM_T a;
+    ASSERT_EQ(SKY_get_almanac(svid, gt(2400, 100000.0), &a), 1);
+    ASSERT_EQ(a.toa * 4096, 86016 + 40960);
+    eph_t e{};
+    const double sqrta = std::ldexp(static_cast<double>(a.sqrta), -11);
+    e.A = sqrta * sqrta;
+    e.e = std::ldexp(static_cast<double>(a.e), -21);
+    e.i0 = (0.30 + std::ldexp(static_cast<double>(a.di), -19)) * SC;
+    e.OMG0 = std::ldexp(static_cast<double>(a.omg0), -23) * SC;
+    e.omg = std::ldexp(static_cast<double>(a.omg), -23) * SC;
+    e.M0 = std::ldexp(static_cast<double>(a.m0), -23) * SC;
+    e.OMGd = std::ldexp(static_cast<double>(a.omgd), -38) * SC;
+    e.toes = a.toa * 4096.0;
+    e.toe = gpst2time(2400, e.toes);
+    e.toc = e.toe;
+    e.f0 = std::ldexp(static_cast<double>(a.af0), -20);
+    e.f1 = std::ldexp(static_cast<double>(a.af1), -38);
+    for (double dt = -43000.0; dt <= 43000.0; dt += 3583.0) {
+      const SKY_GPST_T t = gt(2400, e.toes + dt);
+      SKY_EPH_T se;
+      ASSERT_EQ(SKY_get_ephemeris(svid, t, &se), 1);
+      double ps[3], clk = 0.0, pa[3], dts = 0.0, var = 0.0;
+      ASSERT_EQ(SKY_eph_sat_state(&se, t, ps, nullptr, &clk), 1);
+      eph2pos(gpst2time(t.week, t.tow), &e, pa, &dts, &var);
+      EXPECT_LT(dist(ps, pa), 3000.0) << "svid " << svid << " dt " << dt;
+      EXPECT_NEAR(dts, clk, 1e-6) << "svid " << svid << " dt " << dt;  // about 300 m
+    }
+  }
+}
+
 }  // namespace
