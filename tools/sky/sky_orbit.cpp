@@ -31,6 +31,7 @@ constexpr int AF1_STEP = 128;                   // af1 LSB multiple: continuous 
 constexpr int64_t SETS_PER_WEEK = 84;           // 604800 / 7200
 constexpr double TOE_IN_SET = 3600.0;           // toe and toc: middle of the 2-hour set, s
 constexpr double ALM_PERIOD = 86016.0;          // almanac data set length (21 x 4096 s)
+constexpr double PAGE_CYCLE = 750.0;            // subframe 4/5 page cycle, s
 constexpr double ALM_TOA_IN = 40960.0;          // toa within its data set (10 x 4096 s)
 constexpr double ALM_TOA_MAX = 602112.0;        // largest toa of a week (147 x 4096 s)
 constexpr double SEMI_PER_RAD = 1.0 / SKYC_PI;  // semicircles per radian
@@ -364,7 +365,9 @@ int SKY_get_almanac(int svid, SKY_GPST_T t, SKY_ALM_T* out) {
   const ORB_T& o = Orbits[static_cast<size_t>(svid - 1)];
   SKY_GPST_T ta;
   ta.week = t.week;
-  ta.tow = std::min(std::floor(t.tow / ALM_PERIOD) * ALM_PERIOD + ALM_TOA_IN, ALM_TOA_MAX);
+  // a data set changes only between two 12.5-minute page cycles (counted from the week's start)
+  const double cycle = std::floor(t.tow / PAGE_CYCLE) * PAGE_CYCLE;
+  ta.tow = std::min(std::floor(cycle / ALM_PERIOD) * ALM_PERIOD + ALM_TOA_IN, ALM_TOA_MAX);
   double m = 0.0, node = 0.0, inc = 0.0;
   state_at(o, ta, &m, &node, &inc);
   const SKY_GPST_T ref = set_toe(Set_ref);

@@ -379,4 +379,22 @@ TEST(SkyNav, Page18CarriesIonosphereUtcAndTheLeapSecondEvent) {
   EXPECT_EQ(sf(d[9], 1, 8), 19);                                 // delta t_LSF
 }
 
+// The almanac data set changes only between page cycles: every almanac page
+// and page 25 of one 12.5-minute cycle carry the same toa, also in the cycle
+// where the 86016-s span ends.
+TEST(SkyNav, OneAlmanacDataSetPerPageCycle) {
+  start_sky(32);
+  for (const int cycle : {114, 115, 116}) {  // 86016 s falls in cycle 114 (85500 .. 86250 s)
+    const int first = cycle * 125;
+    const Subframe p25 = read_subframe(1, 2400, first + page_subframe(25, 5));
+    ASSERT_TRUE(p25.parity_ok);
+    const uint32_t toa = uf(p25.data[2], 9, 8);
+    for (int page = 1; page <= 24; ++page) {
+      const Subframe f = read_subframe(1, 2400, first + page_subframe(page, 5));
+      EXPECT_EQ(uf(f.data[3], 1, 8), toa) << "cycle " << cycle << " page " << page;
+    }
+    EXPECT_EQ(toa, cycle <= 114 ? 10U : 31U) << "cycle " << cycle;  // 40960 s, then 86016 + 40960 s
+  }
+}
+
 }  // namespace
