@@ -466,4 +466,32 @@ TEST(SkySignal, ContinuousAcrossADataSetChange) {
   }
 }
 
+// A moving receiver: the range rate is the difference of the direct
+// iteration from the receiver's own positions half a second either side.
+TEST(SkySignal, MovingReceiverRangeRate) {
+  static SKY_SCENARIO_T sc = base_scenario();
+  sc.vel_enu[0] = 25.0;
+  sc.vel_enu[1] = -12.0;
+  sc.vel_enu[2] = 3.0;
+  ASSERT_EQ(SKY_init(&sc), 1);
+  static SKY_EPOCH_T ep;
+  ASSERT_EQ(SKY_epoch_at_clock(add(sc.start, 30.0), &ep), 1);
+  for (int i = 0; i < ep.n; ++i) {
+    const SKY_SIGNAL_T& s = ep.sig[i];
+    const eph_t e = engine_eph(s.svid, ep.rx.true_time);
+    double r0[3], r1[3];
+    for (int j = 0; j < 3; ++j) {
+      r0[j] = ep.rx.pos_ecef[j] - 0.5 * ep.rx.vel_ecef[j];
+      r1[j] = ep.rx.pos_ecef[j] + 0.5 * ep.rx.vel_ecef[j];
+    }
+    const double delays = s.iono_m + s.tropo_m;
+    const double rate = direct_range(e, add(ep.rx.true_time, 0.5), r1, delays).range -
+                        direct_range(e, add(ep.rx.true_time, -0.5), r0, delays).range;
+    EXPECT_NEAR(s.range_rate_mps, rate, 1e-3) << "svid " << s.svid;
+  }
+  const double speed = std::sqrt(ep.rx.vel_ecef[0] * ep.rx.vel_ecef[0] + ep.rx.vel_ecef[1] * ep.rx.vel_ecef[1] +
+                                 ep.rx.vel_ecef[2] * ep.rx.vel_ecef[2]);
+  EXPECT_NEAR(speed, std::sqrt(25.0 * 25.0 + 12.0 * 12.0 + 3.0 * 3.0), 1e-9);
+}
+
 }  // namespace
