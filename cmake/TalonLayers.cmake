@@ -5,6 +5,7 @@
 #
 #   0  talon_misc                          framing, catalogue, shared types
 #   1  talon_timing  talon_link            1PPS settings; target proxy + serial ports
+#      talon_sky                           the simulated sky (tools/sky)
 #   2  talon_kernel  talon_rtk             navigation kernel; RTK engine
 #   3  talon_host                          the host program
 #   4  talon_scenario_sim talon_target_sim talon_sol_plot talon_cn0_stats
@@ -20,6 +21,7 @@
 set(TALON_LAYER_talon_misc 0)
 set(TALON_LAYER_talon_timing 1)
 set(TALON_LAYER_talon_link 1)
+set(TALON_LAYER_talon_sky 1)
 set(TALON_LAYER_talon_kernel 2)
 set(TALON_LAYER_talon_rtk 2)
 set(TALON_LAYER_talon_host 3)

@@ -1,0 +1,240 @@
+// A scenario played as the target's report stream, read back frame by frame
+// with the host-link catalogue and checked against the stand-in sky's truth.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "misc/host_msg.h"
+#include "misc/pack.h"
+#include "tests/test_util.h"
+#include "tests/tools/sky/sky_link_fake.h"
+#include "tools/sky/sky_link.h"
+
+namespace {
+
+using namespace sky_fake;
+
+// One epoch as the host would assemble it.
+struct ReadEpoch {
+  std::map<int, ASIC_CHAN_MEAS_T> chan;  // by channel
+  std::map<int, int> has_carrier;
+  GTC_RD_T gtc{};
+  S16 has_rtc = 0;
+  U32 noise = 0;
+  ASIC_READ_RTC_T rtc{};
+  S16 n_clocks = 0;
+  U32 clocks[MSG_GTC_CLOCK_N] = {};
+  U16 subsecs[MSG_GTC_CLOCK_N] = {};
+  struct Batch {
+    int ch;
+    int prn;
+    U32 bits;
+    U32 bitcnt;
+    U08 issue;
+  };
+  std::vector<Batch> batches;  // batches that follow this epoch's GTC
+};
+
+int frame_len(U08 type) {
+  switch (type) {
+    case MSG_TYPE_GTC:
+      return MSG_LEN_GTC;
+    case MSG_TYPE_CHAN:
+      return MSG_LEN_CHAN;
+    case MSG_TYPE_CHAN_CARRIER:
+      return MSG_LEN_CHAN_CARRIER;
+    case MSG_TYPE_GTC_CLOCK_COUNTS:
+      return MSG_LEN_GTC_CLOCK_COUNTS;
+    case MSG_TYPE_ASIC_GET_DATABITS:
+      return MSG_LEN_ASIC_GET_DATABITS;
+    default:
+      return -1;
+  }
+}
+
+// Reads one epoch's bytes; every frame must be whole with a good checksum.
+ReadEpoch read_epoch(const U08* b, int n) {
+  ReadEpoch e;
+  int i = 0;
+  while (i < n) {
+    EXPECT_EQ(b[i], 0x4A);
+    EXPECT_EQ(b[i + 1], 0x58);
+    const int len = frame_len(b[i + 2]);
+    EXPECT_GT(len, 0) << "type " << static_cast<int>(b[i + 2]);
+    if (len <= 0 || i + len + 1 > n) {
+      ADD_FAILURE() << "cut frame";
+      return e;
+    }
+    EXPECT_EQ(calc_checksum(b + i, len), b[i + len]);
+    const U08* f = b + i;
+    S16 ch = 0;
+    switch (f[2]) {
+      case MSG_TYPE_CHAN: {
+        ASIC_CHAN_MEAS_T m{};
+        unpack_msg_chan(f, &ch, &m);
+        e.chan[ch] = m;
+        break;
+      }
+      case MSG_TYPE_CHAN_CARRIER: {
+        unpack_msg_chan_carrier(f, &ch, &e.chan[ch]);
+        e.has_carrier[ch] = 1;
+        break;
+      }
+      case MSG_TYPE_GTC_CLOCK_COUNTS:
+        unpack_msg_gtc_clock_counts(f, &e.n_clocks, e.clocks, e.subsecs);
+        break;
+      case MSG_TYPE_GTC: {
+        S16 shift = 0;
+        S32 err = 0;
+        unpack_msg_gtc(f, &e.gtc, &shift, &e.has_rtc, &e.noise, &err, &e.rtc);
+        EXPECT_EQ(shift, 0);
+        break;
+      }
+      default: {
+        ReadEpoch::Batch bt{};
+        S16 type = 0, prn = 0;
+        U32 info = 0;
+        unpack_msg_get_databits(f, &ch, &type, &prn, &bt.bits, &info, &bt.bitcnt, &bt.issue);
+        EXPECT_EQ(type, GNSS_TYPE_GPS);
+        EXPECT_EQ(info, 30U);
+        bt.ch = ch;
+        bt.prn = prn;
+        e.batches.push_back(bt);
+      }
+    }
+    i += len + 1;
+  }
+  return e;
+}
+
+SKY_SCENARIO_T scenario(int mode, double rate, int slots) {
+  SKY_SCENARIO_T sc;
+  sc.start = SKY_GPST_T{2400, 345600.0};
+  sc.duration_s = 12.0;
+  sc.tcxo_mode = mode;
+  sc.meas_rate_hz = rate;
+  sc.carrier_slots = slots;
+  return sc;
+}
+
+// Transmit-time error of a report (m): the decoded absolute bit and sub-bit
+// against the truth's, the bit part in integers (a week-long count of
+// seconds in floating point would itself be coarser than 2 cm).
+double tx_error_m(const ASIC_CHAN_MEAS_T& m, int64_t origin, SKY_GPST_T truth) {
+  const double ms = (m.code_phase_reg >> 11) & 31;
+  const double chip = m.code_phase_reg & 0x3FF;
+  int sc = static_cast<int>((m.code_phase_reg >> 28) & 7);
+  if (sc == 0) sc = m.nsc;
+  sc -= 1;
+  const double frac = (m.code_phase_reg >> 16) & 0x3FF;
+  const double nsc = m.nsc;
+  const double sub = 0.001 * (ms + (chip - 1) / 1023.0 + sc / (nsc * 1023.0) + frac / (nsc * 1023.0 * 1024.0)) -
+                     m.peak_tap_loc / (nsc * 1023.0 * 1000.0) + 4.887585532746823e-7;
+  const long double tow = truth.tow;
+  const auto bit_of_week = static_cast<int64_t>(std::floor(tow / 0.02L));
+  const long double truth_sub = tow - static_cast<long double>(bit_of_week) * 0.02L;
+  const int64_t truth_abs = static_cast<int64_t>(truth.week) * SKY_LINK_BITS_PER_WEEK + bit_of_week;
+  const int64_t abs = static_cast<int64_t>(m.bitcnt) + origin;
+  return static_cast<double>((static_cast<long double>(abs - truth_abs) * 0.02L + (sub - truth_sub)) * C);
+}
+
+int64_t abs_bit(SKY_GPST_T t) {
+  return static_cast<int64_t>(t.week) * SKY_LINK_BITS_PER_WEEK +
+         static_cast<int64_t>(std::floor(static_cast<long double>(t.tow) / 0.02L));
+}
+
+struct ModeCase {
+  const char* name;
+  int mode;
+  double rate;
+  int slots;
+};
+
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
+
+class SkyLinkRun : public testing::TestWithParam<ModeCase> {};
+
+TEST_P(SkyLinkRun, ReportsDecodeToTheSkyTruth) {
+  const ModeCase& mc = GetParam();
+  fake_reset(6);
+  fake().appear_s[5] = 3.0;  // one satellite rises during the run
+  const SKY_SCENARIO_T sc = scenario(mc.mode, mc.rate, mc.slots);
+  SKY_LINK_PARAM_T p;
+  ASSERT_EQ(SKY_LINK_start(&sc, p, fake_source()), 1);
+  const SKY_TCXO_T& t = SKY_LINK_tcxo_of_run();
+  std::vector<U08> buf(8192);
+  std::map<int, int64_t> origin;  // per channel: absolute bit of track bit 0
+  std::map<int, U32> next_batch_cnt;
+  std::map<int, double> prev_doppler;
+  SKY_LINK_EPOCH_T truth;
+  int epochs = 0;
+  int batches = 0;
+  SKY_GTC_T prev_gtc{};
+  for (;;) {
+    const int n = SKY_LINK_next_epoch(buf.data(), buf.size(), &truth);
+    ASSERT_GE(n, 0);
+    if (n == 0) break;
+    SCOPED_TRACE(testing::Message() << "epoch " << epochs);
+    const ReadEpoch e = read_epoch(buf.data(), n);
+    // time count: consecutive marks one period apart, each the receiver clock of the sky epoch
+    const int ms = static_cast<int>(e.gtc.WEEK_SUBSEC & 0x7FF);
+    EXPECT_EQ(ms % static_cast<int>(1000 / mc.rate), 0);
+    if (epochs > 0) {
+      EXPECT_EQ(SKY_LINK_clocks_between(t, prev_gtc, truth.gtc),
+                mc.rate == 1.0
+                    ? uint64_t{t.freq_hz}
+                    : (ms == 0 ? t.freq_hz - SKY_LINK_ms_clocks(t, 500) : uint64_t{SKY_LINK_ms_clocks(t, 500)}));
+    }
+    EXPECT_EQ(e.has_rtc, ms == 0 ? 1 : 0);
+    EXPECT_EQ(e.noise, t.noise_power);
+    EXPECT_EQ(static_cast<int>(e.chan.size()), truth.n);
+    for (int i = 0; i < truth.n; ++i) {
+      const SKY_LINK_SAT_TRUTH_T& s = truth.sat[i];
+      ASSERT_TRUE(e.chan.count(s.ch));
+      const ASIC_CHAN_MEAS_T& m = e.chan.at(s.ch);
+      EXPECT_EQ(m.prn, s.svid);
+      EXPECT_EQ(m.state, s.state);
+      if (!origin.count(s.ch)) {
+        origin[s.ch] = abs_bit(s.tx_time) - static_cast<int64_t>(m.bitcnt);
+      }
+      EXPECT_LE(std::fabs(tx_error_m(m, origin[s.ch], s.tx_time)), 0.02) << "svid " << s.svid;
+      const float nco = static_cast<float>(m.dop_freq) * (1.0f / t.tm_scale);
+      EXPECT_NEAR(static_cast<float>(t.ideal_bb_hz) - nco, s.doppler_hz, 0.05);
+      if (m.acc_carrier_cycle_count != 0) {  // carrier over the interval: the mean Doppler
+        const double cyc = m.acc_carrier_cycle + m.carrier_phase / 1024.0;
+        const double dt = static_cast<double>(SKY_LINK_clocks_between(t, prev_gtc, truth.gtc)) / t.freq_hz;
+        EXPECT_NEAR(t.ideal_bb_hz - cyc / dt, 0.5 * (s.doppler_hz + prev_doppler[s.svid]), 0.01);
+        EXPECT_EQ(m.acc_carrier_cycle_count, static_cast<U32>(1000 / mc.rate));
+      }
+      prev_doppler[s.svid] = s.doppler_hz;
+      EXPECT_EQ(e.has_carrier.count(s.ch) != 0, mc.slots != 0);
+    }
+    prev_gtc = truth.gtc;
+    for (const ReadEpoch::Batch& bt : e.batches) {
+      ++batches;
+      ASSERT_TRUE(origin.count(bt.ch));
+      if (next_batch_cnt.count(bt.ch)) {
+        EXPECT_EQ(bt.bitcnt, next_batch_cnt[bt.ch]);
+      }
+      next_batch_cnt[bt.ch] = bt.bitcnt + 30;
+      int lost = 0;
+      const SKY_BIT_FAULTS_T none;
+      EXPECT_EQ(bt.bits, SKY_LINK_batch_bits(fake_nav_word, bt.prn, origin[bt.ch] + bt.bitcnt - 30, 0, none, &lost));
+    }
+    ++epochs;
+  }
+  EXPECT_EQ(epochs, static_cast<int>(12 * mc.rate));
+  // 50/30 batches per second per satellite once bit-synchronised (after 2 epochs)
+  EXPECT_GE(batches, 5 * 10 * 50 / 30 - 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SkyLinkRun,
+                         testing::Values(ModeCase{"mode0_1hz", 0, 1.0, 0}, ModeCase{"mode0_2hz_slots", 0, 2.0, 1},
+                                         ModeCase{"mode1_1hz", 1, 1.0, 0}, ModeCase{"mode2_2hz", 2, 2.0, 0},
+                                         ModeCase{"mode3_1hz", 3, 1.0, 0}, ModeCase{"mode4_2hz_slots", 4, 2.0, 1}),
+                         [](const testing::TestParamInfo<ModeCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
