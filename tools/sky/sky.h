@@ -15,10 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int SKY_MAX_SV = 32;        // GPS PRNs 1..32
-constexpr int SKY_MAX_OUTAGES = 16;   // outage windows in a scenario
-constexpr int SKY_MAX_WAYPOINTS = 64; // waypoints of a receiver track
-constexpr int SKY_MAX_SLIPS = 16;     // scripted cycle slips
+constexpr int SKY_MAX_SV = 32;         // GPS PRNs 1..32
+constexpr int SKY_MAX_OUTAGES = 16;    // outage windows in a scenario
+constexpr int SKY_MAX_WAYPOINTS = 64;  // waypoints of a receiver track
+constexpr int SKY_MAX_SLIPS = 16;      // scripted cycle slips
 
 // GPS time: full week number and seconds of week [0, 604800).
 struct SKY_GPST_T {
@@ -28,8 +28,8 @@ struct SKY_GPST_T {
 
 // Receiver truth at one epoch.
 struct SKY_RX_T {
-  SKY_GPST_T true_time;   // true GPS time of the epoch
-  SKY_GPST_T clock_time;  // the receiver clock's reading (true time + clk_bias_s)
+  SKY_GPST_T true_time;     // true GPS time of the epoch
+  SKY_GPST_T clock_time;    // the receiver clock's reading (true time + clk_bias_s)
   double pos_ecef[3] = {};  // antenna, WGS-84 ECEF, m
   double vel_ecef[3] = {};  // m/s
   double clk_bias_s = 0.0;  // receiver clock − true GPS time, s
@@ -38,8 +38,8 @@ struct SKY_RX_T {
 
 // One satellite's L1 C/A signal at the antenna at the epoch.
 struct SKY_SIGNAL_T {
-  int16_t svid = 0;      // PRN 1..32
-  uint8_t visible = 0;   // 1 when above the elevation mask and not blocked by an outage
+  int16_t svid = 0;     // PRN 1..32
+  uint8_t visible = 0;  // 1 when above the elevation mask and not blocked by an outage
   // The satellite's own time stamp of the code received at the epoch (GPS
   // system time of transmission plus the satellite clock error incl.
   // relativity, minus T_GD): what the code phase and bit count encode.
@@ -60,7 +60,7 @@ struct SKY_SIGNAL_T {
 // Per-epoch view of the whole sky.
 struct SKY_EPOCH_T {
   SKY_RX_T rx;
-  int n = 0;                         // entries of sig used
+  int n = 0;                          // entries of sig used
   SKY_SIGNAL_T sig[SKY_MAX_SV] = {};  // every satellite of the constellation, visible or not
 };
 
@@ -74,12 +74,12 @@ struct SKY_SCENARIO_T {
   unsigned seed = 1;          // random seed of noise and orbit generation
   double mask_deg = 5.0;      // elevation mask, degrees
   // receiver
-  double llh[3] = {};       // start position: latitude, longitude (degrees), ellipsoidal height (m)
-  double vel_enu[3] = {};   // constant velocity, m/s (east, north, up)
-  int n_waypoints = 0;      // when > 0 the receiver follows these (time offset s, lat deg, lon deg, h m)
+  double llh[3] = {};      // start position: latitude, longitude (degrees), ellipsoidal height (m)
+  double vel_enu[3] = {};  // constant velocity, m/s (east, north, up)
+  int n_waypoints = 0;     // when > 0 the receiver follows these (time offset s, lat deg, lon deg, h m)
   double waypoints[SKY_MAX_WAYPOINTS][4] = {};
-  double clk_bias0_s = 0.0;    // receiver clock − GPS time at the start, s
-  double clk_drift = 0.0;      // s/s
+  double clk_bias0_s = 0.0;  // receiver clock − GPS time at the start, s
+  double clk_drift = 0.0;    // s/s
   // outages: satellite svid (0 = all) blocked from t0 to t1 (s after start)
   int n_outages = 0;
   struct {
@@ -96,12 +96,12 @@ struct SKY_SCENARIO_T {
     double cycles;
   } slips[SKY_MAX_SLIPS] = {};
   // target (used by the link half)
-  int tcxo_mode = 4;           // 0..4, the target's TCXO frequency mode
-  double meas_rate_hz = 1.0;   // measurement epochs per second: 1 or 2
-  int carrier_slots = 0;       // 1: channel reports carry the 10 carrier slots and clock counts (2 Hz)
-  int invert_bits = 0;         // 1: data bits sent inverted (the tracking loop's 180-degree ambiguity)
-  int invert_bits_at_s = -1;   // >= 0: polarity flips at this time after start, s
-  double bit_flip_rate = 0.0;  // probability that a data bit arrives flipped
+  int tcxo_mode = 4;             // 0..4, the target's TCXO frequency mode
+  double meas_rate_hz = 1.0;     // measurement epochs per second: 1 or 2
+  int carrier_slots = 0;         // 1: channel reports carry the 10 carrier slots and clock counts (2 Hz)
+  int invert_bits = 0;           // 1: data bits sent inverted (the tracking loop's 180-degree ambiguity)
+  int invert_bits_at_s = -1;     // >= 0: polarity flips at this time after start, s
+  double bit_flip_rate = 0.0;    // probability that a data bit arrives flipped
   double batch_loss_rate = 0.0;  // probability that a 30-bit data batch is lost
 };
 

@@ -24,6 +24,7 @@ struct FAKE_SKY_T {
   double a[SKY_MAX_SV] = {};   // range acceleration, m/s²
   double cn0[SKY_MAX_SV] = {};
   double appear_s[SKY_MAX_SV] = {};  // visible from this many s after t0
+  double vanish_s[SKY_MAX_SV] = {};  // until this many s after t0
 };
 
 inline FAKE_SKY_T& fake() {
@@ -40,6 +41,8 @@ inline void fake_reset(int nsat = 6) {
     f.v[k] = -800.0 + 310.0 * k;
     f.a[k] = 0.12 - 0.05 * k;
     f.cn0[k] = 30.0 + 4.1 * k;
+    f.appear_s[k] = -1e9;
+    f.vanish_s[k] = 1e9;
   }
   fake() = f;
 }
@@ -75,7 +78,7 @@ inline int fake_epoch_at_clock(SKY_GPST_T clock, SKY_EPOCH_T* out) {
   for (int k = 0; k < f.nsat; ++k) {
     SKY_SIGNAL_T& s = out->sig[k];
     s.svid = static_cast<int16_t>(k + 1);
-    s.visible = u >= f.appear_s[k] ? 1 : 0;
+    s.visible = (u >= f.appear_s[k] && u < f.vanish_s[k]) ? 1 : 0;
     s.range_m = f.r0[k] + f.v[k] * u + 0.5 * f.a[k] * u * u;
     s.range_rate_mps = f.v[k] + f.a[k] * u;
     s.tx_time = add_s(out->rx.true_time, -s.range_m / C);

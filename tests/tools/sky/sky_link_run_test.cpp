@@ -79,6 +79,7 @@ ReadEpoch read_epoch(const U08* b, int n) {
         break;
       }
       case MSG_TYPE_CHAN_CARRIER: {
+        ch = f[3];  // the record to complete: this channel's CHAN report
         unpack_msg_chan_carrier(f, &ch, &e.chan[ch]);
         e.has_carrier[ch] = 1;
         break;
@@ -236,5 +237,179 @@ INSTANTIATE_TEST_SUITE_P(Modes, SkyLinkRun,
                                          ModeCase{"mode1_1hz", 1, 1.0, 0}, ModeCase{"mode2_2hz", 2, 2.0, 0},
                                          ModeCase{"mode3_1hz", 3, 1.0, 0}, ModeCase{"mode4_2hz_slots", 4, 2.0, 1}),
                          [](const testing::TestParamInfo<ModeCase>& i) { return std::string(i.param.name); });
+
+// Plays a scenario to its end, one read epoch per entry, with the truth.
+struct Played {
+  std::vector<ReadEpoch> epochs;
+  std::vector<SKY_LINK_EPOCH_T> truth;
+};
+
+Played play(const SKY_SCENARIO_T& sc, const SKY_LINK_PARAM_T& p = SKY_LINK_PARAM_T{}) {
+  Played out;
+  EXPECT_EQ(SKY_LINK_start(&sc, p, fake_source()), 1);
+  std::vector<U08> buf(8192);
+  SKY_LINK_EPOCH_T truth;
+  for (int n = SKY_LINK_next_epoch(buf.data(), buf.size(), &truth); n > 0;
+       n = SKY_LINK_next_epoch(buf.data(), buf.size(), &truth)) {
+    out.epochs.push_back(read_epoch(buf.data(), n));
+    out.truth.push_back(truth);
+  }
+  return out;
+}
+
+// Origin (absolute bit of track bit 0) of each channel's first report.
+std::map<int, int64_t> origins(const Played& pl) {
+  std::map<int, int64_t> o;
+  for (std::size_t k = 0; k < pl.epochs.size(); ++k)
+    for (int i = 0; i < pl.truth[k].n; ++i) {
+      const SKY_LINK_SAT_TRUTH_T& s = pl.truth[k].sat[i];
+      if (!o.count(s.ch)) o[s.ch] = abs_bit(s.tx_time) - static_cast<int64_t>(pl.epochs[k].chan.at(s.ch).bitcnt);
+    }
+  return o;
+}
+
+struct PolarityCase {
+  const char* name;
+  int invert_bits;
+  int invert_at_s;
+  double flip_rate;
+};
+
+TEST(SkyLinkStream, BatchPolarityFollowsTheScenario) {
+  const PolarityCase cases[] = {{"upright", 0, -1, 0.0},
+                                {"inverted", 1, -1, 0.0},
+                                {"flips_to_inverted_at_6s", 0, 6, 0.0},
+                                {"inverted_then_upright_at_6s", 1, 6, 0.0}};
+  for (const PolarityCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_reset(4);
+    SKY_SCENARIO_T sc = scenario(1, 1.0, 0);
+    sc.invert_bits = c.invert_bits;
+    sc.invert_bits_at_s = c.invert_at_s;
+    const Played pl = play(sc);
+    const std::map<int, int64_t> o = origins(pl);
+    int checked = 0;
+    for (std::size_t k = 0; k < pl.epochs.size(); ++k) {
+      int inv = c.invert_bits;
+      if (c.invert_at_s >= 0 && static_cast<double>(k) >= c.invert_at_s) inv ^= 1;
+      for (const ReadEpoch::Batch& bt : pl.epochs[k].batches) {
+        const uint32_t up =
+            SKY_LINK_batch_bits(fake_nav_word, bt.prn, o.at(bt.ch) + bt.bitcnt - 30, 0, SKY_BIT_FAULTS_T{}, nullptr);
+        EXPECT_EQ(bt.bits, inv ? up ^ 0x3FFFFFFFU : up) << "epoch " << k;
+        ++checked;
+      }
+    }
+    EXPECT_GT(checked, 40);
+  }
+}
+
+TEST(SkyLinkStream, BitFlipsAndLostBatchesAtTheirRates) {
+  fake_reset(8);
+  SKY_SCENARIO_T sc = scenario(4, 1.0, 0);
+  sc.duration_s = 60.0;
+  sc.bit_flip_rate = 0.01;
+  sc.batch_loss_rate = 0.2;
+  const Played pl = play(sc);
+  const std::map<int, int64_t> o = origins(pl);
+  int flipped = 0, sent = 0;
+  std::map<int, U32> next;
+  int gaps = 0, expected_batches = 0;
+  for (const ReadEpoch& e : pl.epochs)
+    for (const ReadEpoch::Batch& bt : e.batches) {
+      const uint32_t up =
+          SKY_LINK_batch_bits(fake_nav_word, bt.prn, o.at(bt.ch) + bt.bitcnt - 30, 0, SKY_BIT_FAULTS_T{}, nullptr);
+      flipped += __builtin_popcount(bt.bits ^ up);
+      ++sent;
+      if (next.count(bt.ch)) {
+        gaps += static_cast<int>((bt.bitcnt - next[bt.ch]) / 30);
+        expected_batches += static_cast<int>((bt.bitcnt - next[bt.ch]) / 30) + 1;
+      }
+      next[bt.ch] = bt.bitcnt + 30;
+    }
+  EXPECT_NEAR(flipped / (30.0 * sent), 0.01, 0.004);
+  EXPECT_NEAR(static_cast<double>(gaps) / expected_batches, 0.2, 0.05);
+}
+
+TEST(SkyLinkStream, ChannelStatesAndIssueIds) {
+  fake_reset(6);
+  fake().vanish_s[2] = 4.0;  // satellite 3 sets: its channel is freed
+  fake().appear_s[5] = 7.0;  // satellite 6 rises later and takes the free channel
+  fake().vanish_s[5] = 1e9;
+  const Played pl = play(scenario(1, 1.0, 0));
+  ASSERT_EQ(pl.epochs.size(), 12U);
+  EXPECT_EQ(pl.epochs[0].chan.size(), 5U);
+  EXPECT_EQ(pl.epochs[0].chan.at(0).state, CH_PULLIN);
+  EXPECT_EQ(pl.epochs[1].chan.at(0).state, CH_BITSYNC);
+  EXPECT_EQ(pl.epochs[2].chan.at(0).state, CH_TRACK);
+  EXPECT_EQ(pl.epochs[0].chan.at(2).prn, 3);
+  EXPECT_EQ(pl.epochs[0].chan.at(2).track_issue, 1);
+  EXPECT_EQ(pl.epochs[5].chan.count(2), 0U);  // not reported: the host marks it idle
+  EXPECT_EQ(pl.epochs[5].chan.size(), 4U);
+  const ASIC_CHAN_MEAS_T& late = pl.epochs[8].chan.at(2);
+  EXPECT_EQ(late.prn, 6);
+  EXPECT_EQ(late.track_issue, 2);
+  EXPECT_EQ(late.state, CH_PULLIN);
+  EXPECT_EQ(late.acc_carrier_cycle_count, 0U);  // no carrier yet in its first epoch
+  EXPECT_EQ(pl.epochs[8].chan.at(0).track_issue, 1);
+}
+
+TEST(SkyLinkStream, CarrierSlotsAddUpToTheEpochAndTheClockCounts) {
+  fake_reset(5);
+  const Played pl = play(scenario(0, 2.0, 1));
+  SKY_TCXO_T t;
+  ASSERT_EQ(SKY_LINK_tcxo(0, &t), 1);
+  int checked = 0;
+  for (std::size_t k = 1; k < pl.epochs.size(); ++k) {
+    const ReadEpoch& e = pl.epochs[k];
+    ASSERT_EQ(e.n_clocks, 10);
+    U32 sum = 0;
+    for (int i = 0; i < 10; ++i) {
+      EXPECT_EQ(e.subsecs[i], 50);
+      sum += e.clocks[i];
+    }
+    EXPECT_EQ(sum, SKY_LINK_clocks_between(t, pl.truth[k - 1].gtc, pl.truth[k].gtc));
+    for (const auto& [ch, m] : e.chan) {
+      if (m.acc_carrier_cycle_count == 0) continue;
+      ASSERT_EQ(m.carrier_phase_ary_count, 10);
+      double slots = 0.0;
+      for (int i = 0; i < 10; ++i) {
+        const auto j = static_cast<std::size_t>(i);
+        const int end = i < 9 ? m.start_carrier_phase_ary[j + 1] : m.end_carrier_phase;
+        slots += m.acc_carrier_cycle_ary[j] + (end - m.start_carrier_phase_ary[j]) / 1024.0;
+        EXPECT_EQ(m.acc_carrier_cycle_count_ary[j], 50);
+      }
+      EXPECT_NEAR(slots, m.acc_carrier_cycle + m.carrier_phase / 1024.0, 1e-9) << "ch " << ch;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 50);
+}
+
+// The RTC records of whole-second epochs measure the RTC against the time
+// count: RTC seconds over time-count seconds (sub-second offsets in TCXO
+// clocks), times (1 + clock drift), is the RTC's own rate.
+TEST(SkyLinkStream, RtcRecordsGiveTheRtcRate) {
+  fake_reset(3);
+  SKY_SCENARIO_T sc = scenario(0, 2.0, 0);
+  sc.duration_s = 30.0;
+  SKY_LINK_PARAM_T p;
+  p.rtc.drift = 2.0e-5;
+  const Played pl = play(sc, p);
+  SKY_TCXO_T t;
+  ASSERT_EQ(SKY_LINK_tcxo(0, &t), 1);
+  std::vector<ReadEpoch> rec;
+  for (const ReadEpoch& e : pl.epochs)
+    if (e.has_rtc) rec.push_back(e);
+  ASSERT_EQ(rec.size(), 30U);
+  for (std::size_t i = 1; i < rec.size(); ++i) EXPECT_EQ(rec[i].rtc.record_rtc_sec, rec[i - 1].rtc.record_rtc_sec + 1);
+  const ReadEpoch& a = rec.front();
+  const ReadEpoch& b = rec.back();
+  EXPECT_EQ(a.rtc.record_rtc_wn_subsec & 0x7FFF, 0U);
+  const double rtc_s = static_cast<double>(b.rtc.record_rtc_sec) - a.rtc.record_rtc_sec;
+  const double ss = static_cast<double>(b.rtc.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock) -
+                    static_cast<double>(a.rtc.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock);
+  const double gtc_s = std::floor(rtc_s + 0.5) + ss / t.freq_hz;
+  EXPECT_NEAR(rtc_s / gtc_s * (1.0 + fake().drift), 1.0 + 2.0e-5, 5e-9);
+}
 
 }  // namespace
