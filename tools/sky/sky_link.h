@@ -225,3 +225,9 @@ const SKY_TCXO_T& SKY_LINK_tcxo_of_run();
 // caller's buffer of err_len bytes).
 int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src, const char* dir,
                        char* err, std::size_t err_len);
+
+// scenario_sim --kernel-set: load the scenario file scenario_path, prepare
+// the core's sky and write its replay set and truth file into dir with the
+// default link options. Returns the epochs written, −1 with a one-line
+// reason in err (caller's buffer of err_len bytes).
+int SKY_LINK_kernel_set(const char* scenario_path, const char* dir, char* err, std::size_t err_len);
