@@ -231,3 +231,8 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
 // default link options. Returns the epochs written, −1 with a one-line
 // reason in err (caller's buffer of err_len bytes).
 int SKY_LINK_kernel_set(const char* scenario_path, const char* dir, char* err, std::size_t err_len);
+
+// talon_target --scenario: load the scenario file, prepare the core's sky
+// and start its report stream (SKY_LINK_rtc_report, SKY_LINK_next_epoch).
+// 1 on success, 0 with a one-line reason in err.
+int SKY_LINK_start_scenario(const char* scenario_path, char* err, std::size_t err_len);
