@@ -152,6 +152,8 @@ struct ModeCase {
   int mode;
   double rate;
   int slots;
+  double start_tow = 345600.0;    // scenario start (and stand-in sky reference), week 2400
+  SKY_GTC_ORIGIN_T gtc_origin{};  // raw time count against the receiver clock
 };
 
 void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
@@ -162,8 +164,11 @@ TEST_P(SkyLinkRun, ReportsDecodeToTheSkyTruth) {
   const ModeCase& mc = GetParam();
   fake_reset(6);
   fake().appear_s[5] = 3.0;  // one satellite rises during the run
-  const SKY_SCENARIO_T sc = scenario(mc.mode, mc.rate, mc.slots);
+  fake().t0.tow = mc.start_tow;
+  SKY_SCENARIO_T sc = scenario(mc.mode, mc.rate, mc.slots);
+  sc.start.tow = mc.start_tow;
   SKY_LINK_PARAM_T p;
+  p.gtc_origin = mc.gtc_origin;
   ASSERT_EQ(SKY_LINK_start(&sc, p, fake_source()), 1);
   const SKY_TCXO_T& t = SKY_LINK_tcxo_of_run();
   std::vector<U08> buf(8192);
@@ -214,6 +219,11 @@ TEST_P(SkyLinkRun, ReportsDecodeToTheSkyTruth) {
       EXPECT_EQ(e.has_carrier.count(s.ch) != 0, mc.slots != 0);
     }
     prev_gtc = truth.gtc;
+    // the registers, decoded as the host does (unequal milliseconds in mode 0), are the receiver clock
+    const double raw_tow = (e.gtc.INTSEL_SEC & 0xFFFFF) + SKY_LINK_ms_clocks(t, ms) / static_cast<double>(t.freq_hz);
+    const int raw_wn = static_cast<int>((e.gtc.WEEK_SUBSEC >> 16) & 0xFFF);
+    const double raw_total = (raw_wn + mc.gtc_origin.week_offset) * 604800.0 + raw_tow + mc.gtc_origin.sec_offset;
+    EXPECT_NEAR(raw_total, (truth.rx.clock_time.week & 0xFFF) * 604800.0 + truth.rx.clock_time.tow, 1e-6);
     for (const ReadEpoch::Batch& bt : e.batches) {
       ++batches;
       ASSERT_TRUE(origin.count(bt.ch));
@@ -235,7 +245,9 @@ TEST_P(SkyLinkRun, ReportsDecodeToTheSkyTruth) {
 INSTANTIATE_TEST_SUITE_P(Modes, SkyLinkRun,
                          testing::Values(ModeCase{"mode0_1hz", 0, 1.0, 0}, ModeCase{"mode0_2hz_slots", 0, 2.0, 1},
                                          ModeCase{"mode1_1hz", 1, 1.0, 0}, ModeCase{"mode2_2hz", 2, 2.0, 0},
-                                         ModeCase{"mode3_1hz", 3, 1.0, 0}, ModeCase{"mode4_2hz_slots", 4, 2.0, 1}),
+                                         ModeCase{"mode3_1hz", 3, 1.0, 0}, ModeCase{"mode4_2hz_slots", 4, 2.0, 1},
+                                         ModeCase{"mode0_2hz_across_the_week_end", 0, 2.0, 1, 604794.0},
+                                         ModeCase{"mode4_1hz_count_behind_the_clock", 4, 1.0, 0, 345600.0, {1570, 9}}),
                          [](const testing::TestParamInfo<ModeCase>& i) { return std::string(i.param.name); });
 
 // Plays a scenario to its end, one read epoch per entry, with the truth.

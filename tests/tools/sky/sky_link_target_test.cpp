@@ -46,7 +46,9 @@ std::vector<U08> frame(int n, U08* buf) {
   return std::vector<U08>(buf, buf + len);
 }
 
-void send(int fd, const std::vector<U08>& f) { ASSERT_EQ(write(fd, f.data(), f.size()), static_cast<ssize_t>(f.size())); }
+void send(int fd, const std::vector<U08>& f) {
+  ASSERT_EQ(write(fd, f.data(), f.size()), static_cast<ssize_t>(f.size()));
+}
 
 std::string wait_for_text(const std::string& path, int timeout_ms) {
   for (int i = 0; i < timeout_ms / 5; ++i) {
