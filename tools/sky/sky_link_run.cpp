@@ -16,6 +16,7 @@ constexpr uint8_t PEAK_TAP = 3;              // peak tap the target reports, sub
 constexpr uint32_t CH_NOISE_POWER = 100000;  // channel noise power: below every interference threshold
 constexpr uint32_t DEBUG_MSG = 1U << 8;      // bit-sync source: normal
 constexpr std::size_t MAX_FRAME = 80;        // longest report frame with its checksum
+constexpr uint8_t SLIP_NO_GOOD = 4;          // no-good readings of a slot with a slip: above the host's limit of 3
 
 struct LINK_CH_T {
   int16_t svid = 0;           // 0: free
@@ -26,8 +27,10 @@ struct LINK_CH_T {
   long double phase = 0.0L;   // baseband carrier phase accumulated, cycles
   double prev_doppler = 0.0;  // Doppler at the previous epoch, Hz
   int has_first_bit = 0;
-  int64_t first_abs_bit = 0;  // absolute bit of the first data bit sent
-  int64_t eph_end_bit = 0;    // absolute bit where subframes 1..3 have all been sent whole
+  int64_t first_abs_bit = 0;                          // absolute bit of the first data bit sent
+  int64_t eph_end_bit = 0;                            // absolute bit where subframes 1..3 have all been sent whole
+  int slipped = 0;                                    // a scripted cycle slip fell in this epoch's interval
+  std::array<uint8_t, MSG_CARRIER_ARY_N> slot_bad{};  // no-good carrier readings per slot of this epoch
 };
 
 struct LINK_RUN_T {
@@ -158,6 +161,30 @@ long double baseband_cycles(double d0, double d1, double dt) {
   return static_cast<long double>(Run.tcxo.ideal_bb_hz - 0.5 * (d0 + d1)) * static_cast<long double>(dt);
 }
 
+// L1 cycles slipped by satellite svid in (t0, t1], seconds after the scenario start.
+double slips_between(int svid, double t0, double t1) {
+  double cycles = 0.0;
+  for (int i = 0; i < Run.sc->n_slips && i < SKY_MAX_SLIPS; ++i) {
+    const auto& sl = Run.sc->slips[i];
+    if ((sl.svid == svid || sl.svid == 0) && sl.t > t0 && sl.t <= t1) cycles += sl.cycles;
+  }
+  return cycles;
+}
+
+double since_start_of(const SKY_GTC_T& g) {
+  return clock_diff_s(SKY_LINK_gtc_to_clock(Run.tcxo, Run.p.gtc_origin, g), Run.sc->start);
+}
+
+// Apply the slips of (a, b] to channel c: the baseband phase moves against
+// the L1 phase. Returns 1 when there was one.
+int apply_slips(LINK_CH_T& c, const SKY_GTC_T& a, const SKY_GTC_T& b) {
+  const double cycles = slips_between(c.svid, since_start_of(a), since_start_of(b));
+  if (cycles == 0.0) return 0;
+  c.phase -= static_cast<long double>(cycles);
+  c.slipped = 1;
+  return 1;
+}
+
 int64_t phase_steps(long double phase) { return static_cast<int64_t>(std::floor(phase * 1024.0L + 0.5L)); }
 
 // Whole-epoch carrier fields from phase steps p0 → p1 (1/1024 cycle each).
@@ -171,13 +198,14 @@ void carrier_fields(int64_t p0, int64_t p1, ASIC_CHAN_MEAS_T* m) {
 int64_t floor_div_1024(int64_t v) { return (v >= 0) ? v / 1024 : -((-v + 1023) / 1024); }
 
 // Slot arrays from the phase steps at the 11 slot boundaries.
-void slot_fields(const std::array<int64_t, SLOTS + 1>& p, int slot_ms, ASIC_CHAN_MEAS_T* m) {
+void slot_fields(const std::array<int64_t, SLOTS + 1>& p, const std::array<uint8_t, SLOTS>& bad, int slot_ms,
+                 ASIC_CHAN_MEAS_T* m) {
   for (int i = 0; i < SLOTS; ++i) {
     const auto j = static_cast<std::size_t>(i);
     m->start_carrier_phase_ary[j] = static_cast<S16>(p[j] - floor_div_1024(p[j]) * 1024);
     m->acc_carrier_cycle_ary[j] = static_cast<S16>(floor_div_1024(p[j + 1]) - floor_div_1024(p[j]));
     m->acc_carrier_cycle_count_ary[j] = static_cast<U08>(slot_ms);
-    m->carrier_phase_no_good_count_ary[j] = 0;
+    m->carrier_phase_no_good_count_ary[j] = bad[j];
   }
   m->end_carrier_phase = static_cast<U16>(p[SLOTS] - floor_div_1024(p[SLOTS]) * 1024);
   m->carrier_phase_ary_count = SLOTS;
@@ -270,6 +298,7 @@ int slot_phases(std::array<std::array<int64_t, SLOTS + 1>, SKY_LINK_NCH>* steps,
       const SKY_SIGNAL_T* s = c.svid != 0 ? signal_of(*e, c.svid) : nullptr;
       const double d1 = s != nullptr ? s->doppler_hz : d0[j];
       c.phase += baseband_cycles(d0[j], d1, dt);
+      if (c.svid != 0 && apply_slips(c, a, b)) c.slot_bad[static_cast<std::size_t>(i - 1)] = SLIP_NO_GOOD;
       d0[j] = d1;
       (*steps)[j][static_cast<std::size_t>(i)] = phase_steps(c.phase);
     }
@@ -283,7 +312,9 @@ void advance_phases_whole_epoch(double dt, std::array<int64_t, SKY_LINK_NCH>* p0
     LINK_CH_T& c = Run.ch[j];
     (*p0)[j] = phase_steps(c.phase);
     const SKY_SIGNAL_T* s = c.svid != 0 ? signal_of(Run.ep, c.svid) : nullptr;
-    if (s != nullptr) c.phase += baseband_cycles(c.prev_doppler, s->doppler_hz, dt);
+    if (s == nullptr) continue;
+    c.phase += baseband_cycles(c.prev_doppler, s->doppler_hz, dt);
+    apply_slips(c, Run.prev_gtc, Run.gtc);
   }
 }
 
@@ -328,9 +359,10 @@ int append_channel_reports(EPOCH_CTX_T& x, const std::array<int64_t, SKY_LINK_NC
     fill_measurement(c, *s, &m);
     const int full = c.age > 0 ? 1 : 0;  // carrier accumulated over the whole interval
     m.acc_carrier_cycle_count = full != 0 ? static_cast<U32>(Run.step_ms) : 0U;
+    m.unlock_count = static_cast<S16>(c.slipped);
     const int64_t p1 = phase_steps(c.phase);
     carrier_fields(full != 0 ? (with_slots != 0 ? slots[j][0] : p0[j]) : p1, p1, &m);
-    if (with_slots != 0 && full != 0) slot_fields(slots[j], Run.step_ms / SLOTS, &m);
+    if (with_slots != 0 && full != 0) slot_fields(slots[j], c.slot_bad, Run.step_ms / SLOTS, &m);
     U08 f[MAX_FRAME];
     if (!append_frame(x.buf, x.cap, &x.len, f, pack_msg_chan(f, static_cast<S16>(k), &m))) return 0;
     if (with_slots != 0 && !append_frame(x.buf, x.cap, &x.len, f, pack_msg_chan_carrier(f, static_cast<S16>(k), &m)))
@@ -382,6 +414,8 @@ void finish_epoch() {
     const SKY_SIGNAL_T* s = signal_of(Run.ep, c.svid);
     if (s != nullptr) c.prev_doppler = s->doppler_hz;
     ++c.age;
+    c.slipped = 0;
+    c.slot_bad.fill(0);
   }
   Run.prev_gtc = Run.gtc;
   Run.gtc = SKY_LINK_gtc_add_ms(Run.gtc, Run.step_ms);

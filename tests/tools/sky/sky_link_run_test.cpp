@@ -397,6 +397,35 @@ TEST(SkyLinkStream, CarrierSlotsAddUpToTheEpochAndTheClockCounts) {
   EXPECT_GT(checked, 50);
 }
 
+// A scripted slip of the L1 carrier moves the baseband phase the other way,
+// in the epoch and slot it falls in, which are flagged.
+TEST(SkyLinkStream, CycleSlipsShowInTheirEpochAndSlot) {
+  fake_reset(4);
+  SKY_SCENARIO_T sc = scenario(4, 2.0, 1);
+  sc.n_slips = 1;
+  sc.slips[0].svid = 2;
+  sc.slips[0].t = 5.22;  // epoch 11 covers (5.0, 5.5] s, its slot 4 (5.20, 5.25]
+  sc.slips[0].cycles = 10.0;
+  const Played pl = play(sc);
+  ASSERT_EQ(pl.epochs.size(), 24U);
+  SKY_TCXO_T t;
+  ASSERT_EQ(SKY_LINK_tcxo(4, &t), 1);
+  for (std::size_t k = 2; k < pl.epochs.size(); ++k) {
+    SCOPED_TRACE(k);
+    const ASIC_CHAN_MEAS_T& m = pl.epochs[k].chan.at(1);
+    ASSERT_EQ(m.prn, 2);
+    const double mean_dopp = 0.5 * (pl.truth[k].sat[1].doppler_hz + pl.truth[k - 1].sat[1].doppler_hz);
+    const double cyc = m.acc_carrier_cycle + m.carrier_phase / 1024.0;
+    const double dt = static_cast<double>(SKY_LINK_clocks_between(t, pl.truth[k - 1].gtc, pl.truth[k].gtc)) / t.freq_hz;
+    const bool slip = k == 11;
+    EXPECT_EQ(m.unlock_count, slip ? 1 : 0);
+    EXPECT_NEAR(t.ideal_bb_hz - cyc / dt, mean_dopp + (slip ? 10.0 / dt : 0.0), 0.01);
+    for (int i = 0; i < 10; ++i)
+      EXPECT_EQ(m.carrier_phase_no_good_count_ary[static_cast<std::size_t>(i)], slip && i == 4 ? 4 : 0) << i;
+    EXPECT_EQ(pl.epochs[k].chan.at(0).unlock_count, 0);
+  }
+}
+
 // The RTC records of whole-second epochs measure the RTC against the time
 // count: RTC seconds over time-count seconds (sub-second offsets in TCXO
 // clocks), times (1 + clock drift), is the RTC's own rate.
