@@ -91,8 +91,15 @@ inline int fake_epoch_at_clock(SKY_GPST_T clock, SKY_EPOCH_T* out) {
   return 1;
 }
 
-// A pseudo-random 30-bit word per (svid, week, index).
+// Navigation words of the stand-in sky: every subframe starts with a TLM
+// word carrying the preamble 10001011 (D1..D8) and a HOW carrying the TOW
+// count of the next subframe (D1..D17) and the subframe id (D20..D22); the
+// other words are pseudo-random per (svid, week, index). No parity.
 inline uint32_t fake_nav_word(int svid, int32_t week, int32_t word_index) {
+  const int32_t subframe = word_index / 10;
+  if (word_index % 10 == 0) return 0x8BU << 22;
+  if (word_index % 10 == 1)
+    return (static_cast<uint32_t>((subframe + 1) % 100800) << 13) | (static_cast<uint32_t>(subframe % 5 + 1) << 8);
   uint64_t x =
       (static_cast<uint64_t>(svid) << 40) ^ (static_cast<uint64_t>(week) << 21) ^ static_cast<uint64_t>(word_index);
   x = (x ^ (x >> 31)) * 0x7FB5D329728EA185ULL;

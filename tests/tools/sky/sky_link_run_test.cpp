@@ -397,6 +397,60 @@ TEST(SkyLinkStream, CarrierSlotsAddUpToTheEpochAndTheClockCounts) {
   EXPECT_GT(checked, 50);
 }
 
+// The host's chain from data bits to transmit time: the preamble found in the
+// batches at track bit fs_bitcnt (bit count of a batch = track count after
+// its last bit), the HOW's TOW count giving fs_tow = 6 × count − 6, the
+// origin bitcnt0 = 50 × fs_tow − fs_bitcnt, then every channel report's
+// (bitcnt + bitcnt0) × 20 ms + sub-bit is its transmit time, and fs_tow the
+// truth's frame-sync time.
+TEST(SkyLinkStream, FrameSyncFromTheBatchesTiesTheBitCountToGpsTime) {
+  fake_reset(4);
+  SKY_SCENARIO_T sc = scenario(0, 1.0, 0);
+  sc.duration_s = 20.0;
+  const Played pl = play(sc);
+  std::map<int, std::map<int64_t, int>> bits;  // per channel: track bit -> value
+  for (const ReadEpoch& e : pl.epochs)
+    for (const ReadEpoch::Batch& bt : e.batches)
+      for (int i = 0; i < 30; ++i) bits[bt.ch][static_cast<int64_t>(bt.bitcnt) - 30 + i] = (bt.bits >> (29 - i)) & 1;
+  ASSERT_EQ(bits.size(), 4U);
+  for (const auto& [ch, b] : bits) {
+    SCOPED_TRACE(ch);
+    auto field = [&](int64_t from, int n) {
+      int v = 0;
+      for (int i = 0; i < n; ++i) v = (v << 1) | b.at(from + i);
+      return v;
+    };
+    int64_t fs_bitcnt = -1;
+    int tow_count = 0;
+    // a preamble whose HOW is consistent and that the next subframe confirms
+    for (int64_t k = b.begin()->first; k + 360 <= b.rbegin()->first; ++k) {
+      if (field(k, 8) != 0x8B || field(k + 300, 8) != 0x8B) continue;
+      tow_count = field(k + 30, 17);
+      if (field(k + 30 + 19, 3) == (tow_count + 4) % 5 + 1 && field(k + 330, 17) == tow_count + 1) {
+        fs_bitcnt = k;
+        break;
+      }
+    }
+    ASSERT_GE(fs_bitcnt, 0);
+    const int64_t fs_tow = 6LL * tow_count - 6;
+    const int64_t bitcnt0 = fs_tow * 50 - fs_bitcnt;
+    int checked = 0;
+    for (std::size_t k = 0; k < pl.epochs.size(); ++k)
+      for (int i = 0; i < pl.truth[k].n; ++i) {
+        const SKY_LINK_SAT_TRUTH_T& s = pl.truth[k].sat[i];
+        if (s.ch != ch) continue;
+        const int64_t week_origin = static_cast<int64_t>(s.tx_time.week) * SKY_LINK_BITS_PER_WEEK + bitcnt0;
+        EXPECT_LE(std::fabs(tx_error_m(pl.epochs[k].chan.at(ch), week_origin, s.tx_time)), 0.02) << k;
+        if (s.has_frame_sync_time) {
+          EXPECT_EQ(s.frame_sync_time.week, s.tx_time.week);
+          EXPECT_DOUBLE_EQ(s.frame_sync_time.tow, static_cast<double>(fs_tow));
+        }
+        ++checked;
+      }
+    EXPECT_EQ(checked, 20);
+  }
+}
+
 // A scripted slip of the L1 carrier moves the baseband phase the other way,
 // in the epoch and slot it falls in, which are flagged.
 TEST(SkyLinkStream, CycleSlipsShowInTheirEpochAndSlot) {
