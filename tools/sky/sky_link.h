@@ -183,8 +183,10 @@ struct SKY_LINK_SAT_TRUTH_T {
   SKY_GPST_T tx_time;  // satellite time stamp of the code received
   double range_m = 0.0, pseudorange_m = 0.0, range_rate_mps = 0.0, doppler_hz = 0.0, cn0_dbhz = 0.0;
   double el_deg = 0.0, az_deg = 0.0;
-  int has_frame_sync_time = 0;  // 1 once data bits have started
-  SKY_GPST_T frame_sync_time;   // tx time of the first subframe start after the first data bit
+  int has_mean_doppler = 0;      // 1 when the channel tracked the whole interval since the previous epoch
+  double mean_doppler_hz = 0.0;  // Doppler averaged over that interval (what the accumulated carrier measures), Hz
+  int has_frame_sync_time = 0;   // 1 once data bits have started
+  SKY_GPST_T frame_sync_time;    // tx time of the first subframe start after the first data bit
   SKY_GPST_T eph_time;  // tx time by which subframes 1, 2 and 3 have each been sent whole since the first data bit
 };
 

@@ -332,6 +332,8 @@ void fill_truth(int k, const LINK_CH_T& c, const SKY_SIGNAL_T& s, SKY_LINK_EPOCH
   r.cn0_dbhz = s.cn0_dbhz;
   r.el_deg = s.el_deg;
   r.az_deg = s.az_deg;
+  r.has_mean_doppler = c.age > 0 ? 1 : 0;
+  r.mean_doppler_hz = 0.5 * (c.prev_doppler + s.doppler_hz);
   r.has_frame_sync_time = c.has_first_bit;
   if (c.has_first_bit != 0) {
     r.frame_sync_time = gpst_of_bit((c.first_abs_bit + 299) / 300 * 300);

@@ -44,7 +44,7 @@ void write_truth_header(std::FILE* fp, const SKY_TCXO_T& t) {
                "vy_mps,vz_mps,clk_bias_s,clk_drift\n");
   std::fprintf(fp,
                "# S,epoch,svid,ch,state,tx_week,tx_tow_s,range_m,pseudorange_m,range_rate_mps,doppler_hz,cn0_dbhz,"
-               "el_deg,az_deg,fs_week,fs_tow_s\n");
+               "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz\n");
   std::fprintf(fp, "# F,gps_week,gps_tow_s\n");
 }
 
@@ -60,9 +60,13 @@ void write_truth_epoch(std::FILE* fp, const SKY_LINK_EPOCH_T& e) {
                  s.svid, s.ch, s.state, s.tx_time.week, s.tx_time.tow, s.range_m, s.pseudorange_m, s.range_rate_mps,
                  s.doppler_hz, s.cn0_dbhz, s.el_deg, s.az_deg);
     if (s.has_frame_sync_time != 0)
-      std::fprintf(fp, "%d,%.12f\n", s.frame_sync_time.week, s.frame_sync_time.tow);
+      std::fprintf(fp, "%d,%.12f,", s.frame_sync_time.week, s.frame_sync_time.tow);
     else
-      std::fprintf(fp, ",\n");
+      std::fprintf(fp, ",,");
+    if (s.has_mean_doppler != 0)
+      std::fprintf(fp, "%.4f\n", s.mean_doppler_hz);
+    else
+      std::fprintf(fp, "\n");
   }
 }
 

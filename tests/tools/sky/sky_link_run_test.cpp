@@ -213,6 +213,8 @@ TEST_P(SkyLinkRun, ReportsDecodeToTheSkyTruth) {
         const double cyc = m.acc_carrier_cycle + m.carrier_phase / 1024.0;
         const double dt = static_cast<double>(SKY_LINK_clocks_between(t, prev_gtc, truth.gtc)) / t.freq_hz;
         EXPECT_NEAR(t.ideal_bb_hz - cyc / dt, 0.5 * (s.doppler_hz + prev_doppler[s.svid]), 0.01);
+        EXPECT_EQ(s.has_mean_doppler, 1);
+        EXPECT_NEAR(s.mean_doppler_hz, 0.5 * (s.doppler_hz + prev_doppler[s.svid]), 1e-9);
         EXPECT_EQ(m.acc_carrier_cycle_count, static_cast<U32>(1000 / mc.rate));
       }
       prev_doppler[s.svid] = s.doppler_hz;

@@ -68,7 +68,7 @@ TEST(SkyLinkSet, WritesTheReplayFilesAndATruthRowPerEpochAndSatellite) {
       EXPECT_EQ(f.size(), 17U) << l;
       ++e_rows;
     } else if (f[0] == "S") {
-      EXPECT_EQ(f.size(), 16U) << l;
+      EXPECT_EQ(f.size(), 17U) << l;
       ++s_rows;
     } else if (f[0] == "F") {
       EXPECT_EQ(f.size(), 3U) << l;
