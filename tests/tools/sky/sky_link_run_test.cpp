@@ -510,3 +510,24 @@ TEST(SkyLinkStream, RtcRecordsGiveTheRtcRate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SkyLinkStream, RefusesBadStartsAndShortBuffers) {
+  fake_reset(4);
+  SKY_SCENARIO_T sc = scenario(4, 1.0, 0);
+  SKY_LINK_SOURCE_T none;
+  EXPECT_EQ(SKY_LINK_start(&sc, SKY_LINK_PARAM_T{}, none), 0);
+  EXPECT_EQ(SKY_LINK_start(nullptr, SKY_LINK_PARAM_T{}, fake_source()), 0);
+  for (const auto& [mode, rate] : {std::pair{5, 1.0}, std::pair{-1, 1.0}, std::pair{4, 0.5}, std::pair{4, 5.0}}) {
+    sc.tcxo_mode = mode;
+    sc.meas_rate_hz = rate;
+    EXPECT_EQ(SKY_LINK_start(&sc, SKY_LINK_PARAM_T{}, fake_source()), 0) << mode << " " << rate;
+  }
+  sc = scenario(4, 1.0, 0);
+  ASSERT_EQ(SKY_LINK_start(&sc, SKY_LINK_PARAM_T{}, fake_source()), 1);
+  U08 small[100];
+  EXPECT_EQ(SKY_LINK_next_epoch(small, sizeof small, nullptr), -1);  // four channel reports do not fit
+}
+
+}  // namespace
