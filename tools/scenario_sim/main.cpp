@@ -17,7 +17,7 @@
 namespace {
 
 // --kernel-set SCENARIO OUTDIR: 0 on success, 1 on a scenario or file
-// failure, 2 on a usage error or a build without the sky.
+// failure or a build without the sky, 2 on a usage error.
 int kernel_set_main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: scenario_sim --kernel-set <sky scenario file> <output directory>\n");
@@ -35,7 +35,7 @@ int kernel_set_main(int argc, char** argv) {
 #else
   (void)argv;
   std::fprintf(stderr, "scenario_sim: --kernel-set: this build has no simulated sky\n");
-  return 2;
+  return 1;
 #endif
 }
 
