@@ -102,6 +102,11 @@ S32 clock_offset_sent() {
     }
   return S32_MAX;
 }
+// The search sends the clock offset in its engine's frequency units: offset0 +
+// scale x Hz, truncated. In TCXO mode 1 (16.368 MHz, x96 = 1571.328 MHz, mixer
+// NCO word 2^26 giving exactly 4.092 MHz) offset0 is 0 and the scale is
+// 2^26 / 16 368 000 units per Hz.
+S32 engine_units_mode1(S32 hz) { return static_cast<S32>(hz * (67108864.0 / 16368000.0)); }
 
 class KernelStart : public ::testing::Test {
  protected:
@@ -259,7 +264,7 @@ TEST_P(KernelHotStart, DecisionAndPredictedTime) {
     EXPECT_EQ(st.sbas_valid_dt, S32_MAX);
     EXPECT_EQ(st.clock_offset, -42);
   }
-  EXPECT_EQ(clock_offset_sent(), st.clock_offset);
+  EXPECT_EQ(clock_offset_sent(), engine_units_mode1(st.clock_offset));
   EXPECT_EQ(KERNEL_has_been_init(), 1);
 }
 
@@ -306,7 +311,8 @@ TEST_P(KernelColdStart, NoHotStart) {
   EXPECT_EQ(p.gtc_sec, 0);
   // The clock record (converted to host order) survives every start mode.
   EXPECT_EQ(st.clock_offset, 777);
-  EXPECT_EQ(clock_offset_sent(), 777);
+  EXPECT_EQ(clock_offset_sent(), engine_units_mode1(777));
+  EXPECT_EQ(engine_units_mode1(777), 3185);  // 777 Hz x 4.1000037 units/Hz
   EXPECT_EQ(sector_crc(0) != 0 && sector_crc(56) != 0, m.sector_crc_kept);
 }
 
