@@ -4,6 +4,7 @@
 // test's own encoder (gps_nav_encoder.h) from known source data.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,9 @@ gpsenc::Encoded make_frames(U32 t0, int n_frames, U32 wn10 = WN10, U32 iode = IO
 }
 
 struct Events {
+  std::size_t at = 0;                           // stream bit position after the batch being fed
+  std::vector<std::size_t> sf123_at;            // position of each subframes 1..3 delivery
+  std::vector<std::size_t> framesync_at;        // position of each frame sync
   std::vector<std::pair<S32, S32>> framesyncs;  // tow, bitcnt
   std::vector<U16> weeks;
   std::vector<std::array<std::array<U32, 10>, 3>> sf123;
@@ -130,13 +134,17 @@ struct Events {
 };
 Events Ev;
 
-void on_framesync(DBCollect_T, S32 tow, S32 bitcnt) { Ev.framesyncs.emplace_back(tow, bitcnt); }
+void on_framesync(DBCollect_T, S32 tow, S32 bitcnt) {
+  Ev.framesyncs.emplace_back(tow, bitcnt);
+  Ev.framesync_at.push_back(Ev.at);
+}
 void on_wn(U16 wn) { Ev.weeks.push_back(wn); }
 void on_sf123(S16, const U32 (*w)[10]) {
   std::array<std::array<U32, 10>, 3> a{};
   for (int k = 0; k < 3; ++k)
     for (int i = 0; i < 10; ++i) a[static_cast<std::size_t>(k)][static_cast<std::size_t>(i)] = w[k][i];
   Ev.sf123.push_back(a);
+  Ev.sf123_at.push_back(Ev.at);
 }
 template <int KIND>
 void on_page(const U32* w) {
@@ -145,10 +153,14 @@ void on_page(const U32* w) {
   Ev.pages.emplace_back(KIND, a);
 }
 
+int Aiding_pages = 0;
+void on_aiding(S16, S16, S16, const U32*) { ++Aiding_pages; }
+
 class DataBits : public ::testing::Test {
  protected:
   void SetUp() override {
     Ev = Events{};
+    Aiding_pages = 0;
     DBC_init();
     BC_init();
     DBC_install_framesync_callback(on_framesync);
@@ -158,6 +170,7 @@ class DataBits : public ::testing::Test {
     SFC_install_callback_s4_p18(on_page<18>);
     SFC_install_callback_s4_p25(on_page<425>);
     SFC_install_callback_s5_p25(on_page<525>);
+    SFC_install_callback_aiding(on_aiding);
     dbc = DBC_new(3);
   }
   void TearDown() override {
@@ -168,6 +181,7 @@ class DataBits : public ::testing::Test {
     SFC_install_callback_s4_p18(nullptr);
     SFC_install_callback_s4_p25(nullptr);
     SFC_install_callback_s5_p25(nullptr);
+    SFC_install_callback_aiding(nullptr);
     DBC_init();
   }
   // Feed bits [from, to) in batches of 30; bit j has track bit count base + j.
@@ -177,6 +191,7 @@ class DataBits : public ::testing::Test {
     for (std::size_t j = from; j + 30 <= to && j + 30 <= bits.size(); j += 30) {
       U32 v = 0;
       for (std::size_t k = 0; k < 30; ++k) v = (v << 1) | static_cast<U32>(bits[j + k]);
+      Ev.at = j + 30;
       syncs += DBC_collect(dbc, v, base + static_cast<S32>(j + 30));
     }
     return syncs;
@@ -211,6 +226,7 @@ struct SyncCase {
   bool inverted;
   int sync_bit;  // first bit of the subframe whose preamble gives the sync
 };
+void PrintTo(const SyncCase& c, std::ostream* os) { *os << c.name; }
 
 class DataBitsSync : public DataBits, public ::testing::WithParamInterface<SyncCase> {};
 
@@ -250,5 +266,391 @@ INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsSync,
                                            SyncCase{"how_tow_count_0_upright", 100795, 955, false, 1200},
                                            SyncCase{"how_tow_count_0_inverted", 100795, 955, true, 1200}),
                          [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+// --- remainder combination ------------------------------------------------------------------
+
+struct RemainderCase {
+  const char* name;
+  int start_bit;            // first bit fed, in the first frame (sync on the next subframe)
+  std::size_t first_sf123;  // stream position at which subframes 1..3 are first complete
+};
+void PrintTo(const RemainderCase& c, std::ostream* os) { *os << c.name; }
+
+// A preamble pattern (D1..D8 = 10001011, complemented after a 1) at a bit
+// after `from` and before the next subframe start.
+bool false_preamble_between(const std::vector<int>& bits, std::size_t from) {
+  const std::size_t to = (from / 300 + 1) * 300;
+  for (std::size_t p = from + 1; p < to; ++p) {
+    int v = 0;
+    for (std::size_t k = 0; k < 8; ++k) v = (v << 1) | bits[p + k];
+    if (bits[p - 1] != 0) v ^= 0xFF;
+    if (v == 0x8B) return true;
+  }
+  return false;
+}
+
+class DataBitsRemainder : public DataBits, public ::testing::WithParamInterface<RemainderCase> {};
+
+// The subframe cut by the sync is rebuilt from the bits before the preamble
+// and the head of its next copy: subframes 1..3 complete (cur_w words of the
+// next copy) before a whole new copy has arrived.
+TEST_P(DataBitsRemainder, RebuildsTheCutSubframeEarly) {
+  const RemainderCase& c = GetParam();
+  for (const bool inverted : {false, true}) {
+    SCOPED_TRACE(inverted ? "inverted" : "upright");
+    Ev = Events{};
+    DBC_reset(dbc);
+    // Filler data without a false preamble between the start and the sync:
+    // a false preamble would restart the remainder buffer there.
+    gpsenc::Encoded e;
+    std::vector<int> bits;
+    for (std::uint64_t seed = 1; seed < 1000; ++seed) {
+      e = make_frames(1000, 3, WN10, IODE, seed);
+      bits = gpsenc::bits_of(e, inverted);
+      if (!false_preamble_between(bits, static_cast<std::size_t>(c.start_bit))) break;
+    }
+    ASSERT_FALSE(false_preamble_between(bits, static_cast<std::size_t>(c.start_bit)));
+    feed(bits, static_cast<std::size_t>(c.start_bit), bits.size());
+    ASSERT_FALSE(Ev.sf123.empty());
+    EXPECT_EQ(Ev.sf123_at[0], c.first_sf123);
+    for (const auto& sf : Ev.sf123) expect_sf123_is_truth(sf, e);
+  }
+}
+
+// Sync on subframe 2 (start in subframe 1 at s): 300 - s bits passed through
+// the remainder (at most 272 kept: 9 words + 2 bits), pre_w = (n - 2) / 30
+// words, the rebuilt subframe 1 needs 10 - pre_w words of its next copy
+// (from bit 1500). Without the combination subframe 1 arrives whole at 1800.
+INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsRemainder,
+                         ::testing::Values(RemainderCase{"sync_sf2_remainder_at_its_cap_one_new_word", 0, 1530},
+                                           RemainderCase{"sync_sf2_six_old_words", 100, 1630},
+                                           RemainderCase{"sync_sf2_three_old_words_too_few", 200, 1820},
+                                           RemainderCase{"sync_sf3_rebuilds_sf2", 400, 1930},
+                                           RemainderCase{"sync_sf4_rebuilds_sf3", 700, 2230},
+                                           RemainderCase{"sync_sf1_never_combines", 1250, 2420},
+                                           RemainderCase{"remainder_below_32_bits", 280, 1810}),
+                         [](const ::testing::TestParamInfo<RemainderCase>& i) { return std::string(i.param.name); });
+
+// --- corrupted streams ----------------------------------------------------------------------
+
+enum class Damage { FLIP, DROP_BATCHES, INVERT_FROM };
+struct CorruptCase {
+  const char* name;
+  Damage kind;
+  std::vector<std::size_t> at;  // FLIP: bit positions; DROP_BATCHES: first bit of each lost batch; INVERT_FROM: start
+};
+void PrintTo(const CorruptCase& c, std::ostream* os) { *os << c.name; }
+
+class DataBitsCorrupt : public DataBits, public ::testing::WithParamInterface<CorruptCase> {};
+
+// Whatever the damage, subframes 1..3 and pages handed on are the encoder's
+// words (no word failing parity reaches a decoder), and the collector syncs
+// again and delivers subframes 1..3 after the damage.
+TEST_P(DataBitsCorrupt, NoBadWordReachesTheDecodersAndSyncRecovers) {
+  const CorruptCase& c = GetParam();
+  const gpsenc::Encoded e = make_frames(2000, 8);
+  std::vector<int> bits = gpsenc::bits_of(e, false);
+  std::size_t last_damage = 0;
+  if (c.kind == Damage::FLIP) {
+    for (const std::size_t p : c.at) bits[p] ^= 1;
+    last_damage = c.at.back();
+  } else if (c.kind == Damage::DROP_BATCHES) {
+    // Batches run from bit 5 (the first batch fed); remove whole batches.
+    for (auto it = c.at.rbegin(); it != c.at.rend(); ++it)
+      bits.erase(bits.begin() + static_cast<std::ptrdiff_t>(*it), bits.begin() + static_cast<std::ptrdiff_t>(*it + 30));
+    last_damage = c.at.back();
+  } else {
+    for (std::size_t p = c.at[0]; p < bits.size(); ++p) bits[p] ^= 1;
+    last_damage = c.at[0];
+  }
+  feed(bits, 5, bits.size());
+  for (const auto& sf : Ev.sf123) expect_sf123_is_truth(sf, e);
+  // Pages: each equals a subframe 4 or 5 of the stream, corrected.
+  for (const auto& [kind, w] : Ev.pages) {
+    bool found = false;
+    for (std::size_t sf = 3; sf < e.words.size() / 10 && !found; sf += (sf % 5 == 3 ? 1 : 4)) {
+      bool same = true;
+      for (std::size_t i = 0; i < 10; ++i) same = same && w[i] == gpsenc::corrected(e.words[10 * sf + i]);
+      found = same;
+    }
+    EXPECT_TRUE(found) << "page kind " << kind;
+  }
+  // Recovery: subframes 1..3 again after the damage.
+  ASSERT_FALSE(Ev.sf123_at.empty());
+  EXPECT_GT(Ev.sf123_at.back(), last_damage + 300);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataBits, DataBitsCorrupt,
+    ::testing::Values(CorruptCase{"flip_tlm_of_sf3", Damage::FLIP, {1500 + 600 + 12}},
+                      CorruptCase{"flip_how_tow", Damage::FLIP, {3000 + 300 + 30 + 3}},
+                      CorruptCase{"flip_week_word", Damage::FLIP, {3000 + 60 + 4}},
+                      CorruptCase{"flip_parity_bits", Damage::FLIP, {1500 + 90 + 26, 1500 + 390 + 29, 1500 + 690 + 25}},
+                      CorruptCase{"flip_d30_of_every_word_of_a_frame",
+                                  Damage::FLIP,
+                                  {3029, 3059, 3089, 3119, 3149, 3179, 3209, 3239, 3269, 3299, 3329, 3359, 3389, 3419}},
+                      CorruptCase{"burst_of_40_bits",
+                                  Damage::FLIP,
+                                  {4500, 4501, 4502, 4503, 4504, 4505, 4506, 4507, 4508, 4509, 4510, 4511, 4512, 4513,
+                                   4514, 4515, 4516, 4517, 4518, 4519, 4520, 4521, 4522, 4523, 4524, 4525, 4526, 4527,
+                                   4528, 4529, 4530, 4531, 4532, 4533, 4534, 4535, 4536, 4537, 4538, 4539}},
+                      CorruptCase{"one_lost_batch", Damage::DROP_BATCHES, {2405}},
+                      CorruptCase{"three_lost_batches", Damage::DROP_BATCHES, {2405, 3005, 4505}},
+                      CorruptCase{"polarity_change_mid_word", Damage::INVERT_FROM, {4217}},
+                      CorruptCase{"polarity_change_at_subframe_start", Damage::INVERT_FROM, {4500}}),
+    [](const ::testing::TestParamInfo<CorruptCase>& i) { return std::string(i.param.name); });
+
+// --- sync refusals and drops ----------------------------------------------------------------
+
+// A stream of hand-built subframes: id, HOW TOW count.
+gpsenc::Encoded custom_stream(const std::vector<std::pair<int, U32>>& sfs) {
+  gpsenc::Encoded e;
+  gpsenc::Lcg rng{5};
+  for (const auto& [sfid, count] : sfs)
+    gpsenc::append_subframe(e, gpsenc::make_subframe(sfid, count, WN10, IODE, 1, rng));
+  return e;
+}
+
+struct RefuseCase {
+  const char* name;
+  std::vector<std::pair<int, U32>> subframes;
+  std::size_t framesyncs;
+};
+void PrintTo(const RefuseCase& c, std::ostream* os) { *os << c.name; }
+class DataBitsRefuse : public DataBits, public ::testing::WithParamInterface<RefuseCase> {};
+
+TEST_P(DataBitsRefuse, HowDecidesTheSync) {
+  const RefuseCase& c = GetParam();
+  const gpsenc::Encoded e = custom_stream(c.subframes);
+  const std::vector<int> bits = gpsenc::bits_of(e, false);
+  feed(bits, 0, bits.size());
+  EXPECT_EQ(Ev.framesyncs.size(), c.framesyncs);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsRefuse,
+                         ::testing::Values(RefuseCase{"consistent", {{1, 1}, {2, 2}, {3, 3}}, 1},
+                                           RefuseCase{"tow_count_100800", {{1, 1}, {2, 100801}, {3, 100802}}, 0},
+                                           RefuseCase{"sfid_does_not_match_count", {{1, 1}, {3, 2}, {4, 3}}, 0}),
+                         [](const ::testing::TestParamInfo<RefuseCase>& i) { return std::string(i.param.name); });
+
+struct UncheckedCase {
+  const char* name;
+  int unchecked;  // subframes after the first whose TLM and HOW fail parity
+  std::size_t framesyncs;
+};
+void PrintTo(const UncheckedCase& c, std::ostream* os) { *os << c.name; }
+class DataBitsUnchecked : public DataBits, public ::testing::WithParamInterface<UncheckedCase> {};
+
+// Ten subframes after the sync in which neither the preamble nor the HOW could
+// be checked drop the sync; nine do not.
+TEST_P(DataBitsUnchecked, TenUncheckedSubframesDropTheSync) {
+  const UncheckedCase& c = GetParam();
+  const gpsenc::Encoded e = make_frames(3000, 5);
+  std::vector<int> bits = gpsenc::bits_of(e, false);
+  // Sync on subframe 1 of frame 1 (bit 1500); damage D25 of TLM and HOW of the next subframes.
+  for (int k = 1; k <= c.unchecked; ++k) {
+    const std::size_t sf = 1500 + 300 * static_cast<std::size_t>(k);
+    bits[sf + 24] ^= 1;
+    bits[sf + 30 + 24] ^= 1;
+  }
+  feed(bits, 1205, bits.size());
+  EXPECT_EQ(Ev.framesyncs.size(), c.framesyncs);
+}
+
+INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsUnchecked,
+                         ::testing::Values(UncheckedCase{"nine_keep_the_sync", 9, 1},
+                                           UncheckedCase{"ten_drop_the_sync", 10, 2}),
+                         [](const ::testing::TestParamInfo<UncheckedCase>& i) { return std::string(i.param.name); });
+
+// --- week number and pages --------------------------------------------------------------------
+
+TEST_F(DataBits, AWeekChangeIsBelievedOnItsSecondSighting) {
+  gpsenc::Encoded e = make_frames(600, 3, 100);
+  const gpsenc::Encoded later = make_frames(615, 3, 101);
+  // Frames 4..6 carry week 101 (continuing the chain: re-encode them after frame 3).
+  gpsenc::Encoded all;
+  for (std::size_t sf = 0; sf < 15; ++sf) {
+    gpsenc::Subframe s{};
+    for (std::size_t i = 0; i < 10; ++i) s[i] = e.source[10 * sf + i];
+    gpsenc::append_subframe(all, s);
+  }
+  for (std::size_t sf = 0; sf < 15; ++sf) {
+    gpsenc::Subframe s{};
+    for (std::size_t i = 0; i < 10; ++i) s[i] = later.source[10 * sf + i];
+    gpsenc::append_subframe(all, s);
+  }
+  const std::vector<int> bits = gpsenc::bits_of(all, false);
+  feed(bits, 1250, bits.size());
+  // Subframe 1 seen in frames 2..6: 100, 100, (101 refused once), 101, 101.
+  EXPECT_EQ(Ev.weeks, (std::vector<U16>{100, 100, 101, 101}));
+}
+
+TEST_F(DataBits, PagesGoToTheirCallbacksBySvId) {
+  const gpsenc::Encoded e = make_frames(0, 25);
+  const std::vector<int> bits = gpsenc::bits_of(e, true);
+  feed(bits, 0, bits.size());
+  int almanac = 0;
+  int p18 = 0;
+  int s4p25 = 0;
+  int s5p25 = 0;
+  for (const auto& [kind, w] : Ev.pages) {
+    almanac += kind == 1 ? 1 : 0;
+    p18 += kind == 18 ? 1 : 0;
+    s4p25 += kind == 425 ? 1 : 0;
+    s5p25 += kind == 525 ? 1 : 0;
+  }
+  // 25 frames: subframe 5 pages 1..24 and subframe 4 pages 2-5, 7-10 (SV 25..32) are almanacs.
+  EXPECT_EQ(almanac, 32);
+  EXPECT_EQ(p18, 1);
+  EXPECT_EQ(s4p25, 1);
+  EXPECT_EQ(s5p25, 1);
+  EXPECT_EQ(Aiding_pages, 50);
+}
+
+TEST_F(DataBits, APageWhoseSvIdDoesNotMatchItsPageIsNotDispatched) {
+  gpsenc::Encoded e;
+  gpsenc::Lcg rng{3};
+  // TOW count 94 -> page (93 / 5) % 25 + 1 = 19 of subframe 4 (SV ID 58): send SV ID 56 instead.
+  gpsenc::append_subframe(e, gpsenc::make_subframe(3, 93, WN10, IODE, 0, rng));
+  gpsenc::append_subframe(e, gpsenc::make_subframe(4, 94, WN10, IODE, 56, rng));
+  gpsenc::append_subframe(e, gpsenc::make_subframe(5, 95, WN10, IODE, 19, rng));
+  gpsenc::append_subframe(e, gpsenc::make_subframe(1, 96, WN10, IODE, 0, rng));
+  const std::vector<int> bits = gpsenc::bits_of(e, false);
+  feed(bits, 0, bits.size());
+  ASSERT_EQ(Ev.framesyncs.size(), 1u);
+  ASSERT_EQ(Ev.pages.size(), 1u);  // only subframe 5 page 19 (SV ID 19)
+  EXPECT_EQ(Ev.pages[0].first, 1);
+  EXPECT_EQ(Aiding_pages, 2);
+}
+
+// --- null handles and identities ------------------------------------------------------------
+
+TEST(DataBitsNull, EveryOperationAcceptsANullHandle) {
+  DBC_init();
+  BC_init();
+  S32 a = 7;
+  S32 b = 7;
+  EXPECT_EQ(DBC_get_owner_channel_id(nullptr), -1);
+  EXPECT_EQ(DBC_collect(nullptr, 0x22C00000u, 30), 0);
+  EXPECT_EQ(DBC_get_frame_sync_result(nullptr, &a, &b), 0);
+  DBC_reset(nullptr);
+  DBC_delete(nullptr);
+  EXPECT_EQ(DBC_new(-1), nullptr);
+  EXPECT_EQ(DBC_new(20), nullptr);
+  EXPECT_EQ(DBC_find_reference(5), nullptr);  // not in use
+  EXPECT_EQ(SFC_get_owner_channel_id(nullptr), -1);
+  const std::array<U32, 10> w{};
+  EXPECT_EQ(SFC_collect(nullptr, 1, w.data(), 0x3FF), 0);
+  SFC_reset(nullptr);
+  SFC_remove_stored_data(nullptr);
+  SFC_delete(nullptr);
+  EXPECT_EQ(BC_find_reference(-1), nullptr);
+  EXPECT_EQ(BC_find_reference(20), nullptr);
+  BC_reset(nullptr);
+  EXPECT_EQ(BC_frame_sync(nullptr, 10, GNSS_TYPE_GPS, 1, 0), 0);
+  EXPECT_EQ(BC_update_dbits_bitcnt(nullptr, GNSS_TYPE_GPS, 1, 0, 0), 0);
+  EXPECT_EQ(BC_update_meas_track_bitcnt(nullptr, GNSS_TYPE_GPS, 1, 0, 0), 0);
+  EXPECT_EQ(BC_convert_track_bitcnt_to_abs_bitcnt(nullptr, 1, &a), 0);
+  EXPECT_EQ(BC_convert_abs_bitcnt_to_track_bitcnt(nullptr, 1, &a), 0);
+  EXPECT_EQ(BC_get_gnss_type(nullptr), GNSS_TYPE_NONE);
+  EXPECT_EQ(BC_get_signal_id(nullptr), 0);
+  EXPECT_EQ(BC_get_track_issue_id(nullptr), 0);
+  EXPECT_EQ(BC_get_bitcnt0(nullptr), 0);
+  EXPECT_EQ(BC_get_abs_bitcnt_of_dbits(nullptr), 0);
+  EXPECT_EQ(BC_get_abs_bitcnt_of_measurement(nullptr), 0);
+  EXPECT_EQ(BC_has_frame_sync(nullptr), 0);
+  EXPECT_EQ(a, 7);
+  EXPECT_EQ(b, 7);
+  // A collector in use is found; deleted, it is not.
+  const DBCollect_T d = DBC_new(5);
+  EXPECT_EQ(DBC_find_reference(5), d);
+  EXPECT_EQ(DBC_get_owner_channel_id(d), 5);
+  EXPECT_EQ(SFC_get_owner_channel_id(SFC_find_reference(5)), 5);
+  DBC_delete(d);
+  EXPECT_EQ(DBC_find_reference(5), nullptr);
+  EXPECT_EQ(SFC_find_reference(5), nullptr);
+}
+
+struct FsCountCase {
+  const char* name;
+  std::vector<std::pair<U16, bool>> steps;  // frame sync of this GNSS type (false: reset the handler)
+  S16 any_real_fs;
+};
+void PrintTo(const FsCountCase& c, std::ostream* os) { *os << c.name; }
+class BitCountFrameSyncCount : public ::testing::TestWithParam<FsCountCase> {};
+
+// Only GPS handlers count as real frame syncs: a reset takes a GPS one off the
+// count, and a sync of another system never enters it.
+TEST_P(BitCountFrameSyncCount, CountsGpsOnly) {
+  const FsCountCase& c = GetParam();
+  BC_init();
+  const BC_T bc = BC_find_reference(2);
+  for (const auto& [type, sync] : c.steps) {
+    if (sync)
+      BC_frame_sync(bc, 1000, type, 7, 1);
+    else
+      BC_reset(bc);
+  }
+  EXPECT_EQ(BC_has_any_one_real_fs(), c.any_real_fs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BitCount, BitCountFrameSyncCount,
+    ::testing::Values(FsCountCase{"gps_sync", {{GNSS_TYPE_GPS, true}}, 1},
+                      FsCountCase{"gps_sync_then_reset", {{GNSS_TYPE_GPS, true}, {GNSS_TYPE_GPS, false}}, 0},
+                      FsCountCase{"sbas_sync", {{GNSS_TYPE_SBAS, true}}, 0},
+                      FsCountCase{"sbas_sync_then_reset", {{GNSS_TYPE_SBAS, true}, {GNSS_TYPE_SBAS, false}}, 0},
+                      FsCountCase{"glonass_sync", {{GNSS_TYPE_GLONASS, true}}, 0},
+                      FsCountCase{"glonass_then_gps_then_reset",
+                                  {{GNSS_TYPE_GLONASS, true}, {GNSS_TYPE_GPS, true}, {GNSS_TYPE_GPS, false}},
+                                  0}),
+    [](const ::testing::TestParamInfo<FsCountCase>& i) { return std::string(i.param.name); });
+
+struct BcCase {
+  const char* name;
+  U16 type;
+  S16 signal_id;
+  S32 bitcnt0;     // given to the frame sync
+  S32 track;       // a track bit count
+  S32 expect_abs;  // absolute bit count of it, wrapped into the week
+};
+void PrintTo(const BcCase& c, std::ostream* os) { *os << c.name; }
+class BitCountConvert : public ::testing::TestWithParam<BcCase> {};
+
+TEST_P(BitCountConvert, TrackAndAbsoluteBitCountsRoundTrip) {
+  const BcCase& c = GetParam();
+  BC_init();
+  const BC_T bc = BC_find_reference(0);
+  S32 abs = -1;
+  EXPECT_EQ(BC_convert_track_bitcnt_to_abs_bitcnt(bc, c.track, &abs), 0);  // no frame sync yet
+  BC_frame_sync(bc, c.bitcnt0, c.type, c.signal_id, 4);
+  ASSERT_EQ(BC_convert_track_bitcnt_to_abs_bitcnt(bc, c.track, &abs), 1);
+  EXPECT_EQ(abs, c.expect_abs);
+  S32 track = -1;
+  ASSERT_EQ(BC_convert_abs_bitcnt_to_track_bitcnt(bc, abs, &track), 1);
+  S32 back = -1;
+  BC_convert_track_bitcnt_to_abs_bitcnt(bc, track, &back);
+  EXPECT_EQ(back, abs);
+  EXPECT_EQ(BC_update_meas_track_bitcnt(bc, c.type, c.signal_id, c.track, 4), 1);
+  EXPECT_EQ(BC_get_abs_bitcnt_of_measurement(bc), c.expect_abs);
+  EXPECT_EQ(BC_update_meas_track_bitcnt(bc, c.type, c.signal_id, c.track, 5), 0);  // another issue
+  // Data bits of another signal reset the handler.
+  EXPECT_EQ(BC_update_dbits_bitcnt(bc, c.type, static_cast<S16>(c.signal_id + 1), c.track, 4), 1);
+  EXPECT_EQ(BC_has_frame_sync(bc), 0);
+}
+
+// Bits per week: GPS 50 x 604 800 = 30 240 000; GLONASS 100 x; SBAS 500 x.
+INSTANTIATE_TEST_SUITE_P(BitCount, BitCountConvert,
+                         ::testing::Values(BcCase{"gps_plain", GNSS_TYPE_GPS, 5, 1000, 250, 1250},
+                                           BcCase{"gps_negative_origin_wraps", GNSS_TYPE_GPS, 5, -100, 50,
+                                                  30240000 - 50},
+                                           BcCase{"gps_past_the_week_end", GNSS_TYPE_GPS, 5, 30239990, 20, 10},
+                                           BcCase{"glonass_week", GNSS_TYPE_GLONASS, 3, 60479990, 15, 5},
+                                           BcCase{"sbas_week", GNSS_TYPE_SBAS, 129, 302399999, 2, 1}),
+                         [](const ::testing::TestParamInfo<BcCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
