@@ -28,13 +28,10 @@ constexpr S16 BD2_GEO_SIGNAL_MAX = 5;
 
 // Bits in one week of the signal's data rate.
 S64 bits_per_week(U16 gnss_type, S16 signal_id) {
+  const bool bd2_geo = gnss_type == GNSS_TYPE_BD2 && signal_id >= BD2_GEO_SIGNAL_MIN && signal_id <= BD2_GEO_SIGNAL_MAX;
   S64 rate = BITS_PER_SEC_GPS;
-  if (gnss_type == GNSS_TYPE_GLONASS)
-    rate = BITS_PER_SEC_GLONASS;
-  else if (gnss_type == GNSS_TYPE_SBAS)
-    rate = BITS_PER_SEC_SBAS;
-  else if (gnss_type == GNSS_TYPE_BD2 && signal_id >= BD2_GEO_SIGNAL_MIN && signal_id <= BD2_GEO_SIGNAL_MAX)
-    rate = BITS_PER_SEC_SBAS;
+  if (gnss_type == GNSS_TYPE_GLONASS) rate = BITS_PER_SEC_GLONASS;
+  if (gnss_type == GNSS_TYPE_SBAS || bd2_geo) rate = BITS_PER_SEC_SBAS;
   return rate * SECONDS_PER_WEEK;
 }
 
@@ -138,7 +135,10 @@ S16 BC_convert_abs_bitcnt_to_track_bitcnt(BC_T bc, S32 abs_bitcnt, S32* track_bi
 }
 
 U16 BC_get_gnss_type(BC_T bc) { return bc != nullptr ? bc->gnss_type : static_cast<U16>(GNSS_TYPE_NONE); }
-S16 BC_get_signal_id(BC_T bc) { return bc != nullptr ? bc->signal_id : 0; }
+S16 BC_get_signal_id(BC_T bc) {
+  if (bc == nullptr) return 0;
+  return bc->signal_id;
+}
 U08 BC_get_track_issue_id(BC_T bc) { return bc != nullptr ? bc->track_issue_id : 0; }
 S32 BC_get_bitcnt0(BC_T bc) { return bc != nullptr && bc->has_frame_sync ? bc->bitcnt0 : 0; }
 S32 BC_get_abs_bitcnt_of_dbits(BC_T bc) { return bc != nullptr && bc->has_frame_sync ? bc->dbits_abs_bitcnt : 0; }

@@ -443,7 +443,10 @@ void DBC_delete(DBCollect_T dbc) {
   if (id >= 0 && id < NUM_HW_CHANNELS) Dbc_in_use[static_cast<std::size_t>(id)] = false;
 }
 
-S16 DBC_get_owner_channel_id(DBCollect_T dbc) { return dbc != nullptr ? dbc->owner_chan_id : -1; }
+S16 DBC_get_owner_channel_id(DBCollect_T dbc) {
+  if (dbc == nullptr) return -1;
+  return dbc->owner_chan_id;
+}
 
 void DBC_reset(DBCollect_T dbc) {
   if (dbc != nullptr) reset_collector(dbc);

@@ -108,7 +108,7 @@ bool check_complete_sf(const U32* stored) {
   for (int i = 0; i < WORDS_PER_SF; ++i) w[static_cast<std::size_t>(i)] = stored[i];
   for (int i = 0; i + 1 < WORDS_PER_SF; ++i) {
     const U32 tail = w[static_cast<std::size_t>(i)] & LAST_TWO_BITS;
-    U32& next = w[static_cast<std::size_t>(i + 1)];
+    U32& next = w[static_cast<std::size_t>(i) + 1];
     const U32 star = next >> STAR_SHIFT;
     if (star == tail) continue;
     if ((star ^ tail) != LAST_TWO_BITS) return false;
@@ -185,7 +185,8 @@ S16 collect_subframe45(const SFCOLLECT_S* sfc, S16 sfid, const U32* words, U16 f
   for (int i = 0; i < WORDS_PER_SF; ++i) w[static_cast<std::size_t>(i)] = DBP_polarity_corrected(words[i]);
   const U32 tow_count = (w[1] >> TOW_COUNT_SHIFT) & TOW_COUNT_MASK;
   // Page of a 12.5-minute frame cycle: the TOW count is that of the next subframe.
-  const S16 page = tow_count == 0 ? 10 : static_cast<S16>((tow_count - 1) / 5 % 25 + 1);
+  constexpr S16 PAGE_OF_TOW_COUNT_0 = 10;
+  const S16 page = tow_count == 0 ? PAGE_OF_TOW_COUNT_0 : static_cast<S16>((tow_count - 1) / 5 % 25 + 1);
   const U32 svid_page = (w[2] >> SVID_SHIFT) & SVID_MASK;
   const auto& tbl = sfid == 4 ? SF4SVID_TBL : SF5SVID_TBL;
   if (svid_page == tbl[static_cast<std::size_t>(page - 1)]) dispatch_page(svid_page, w.data());
@@ -224,7 +225,10 @@ void SFC_delete(SFCollect_T sfc) {
   if (id >= 0 && id < NUM_HW_CHANNELS) Sfc_in_use[static_cast<std::size_t>(id)] = false;
 }
 
-S16 SFC_get_owner_channel_id(SFCollect_T sfc) { return sfc != nullptr ? sfc->chan_id : -1; }
+S16 SFC_get_owner_channel_id(SFCollect_T sfc) {
+  if (sfc == nullptr) return -1;
+  return sfc->chan_id;
+}
 
 void SFC_reset(SFCollect_T sfc) {
   if (sfc != nullptr) clear_collector(sfc);
