@@ -222,8 +222,8 @@ void GTCADJ_set_framesync_tow(S32 tow, S32 dbitcnt, S16 bps) {
   const S64 bits = dbitcnt;
   const S64 secs = bits >= 0 ? (bits + bps / 2) / bps : -((-bits + bps / 2) / bps);  // half away from zero
   const S32 t = wrap_week_seconds(static_cast<S64>(tow) - secs);
-  S32 d = t - raw_tow_s();
-  if (d < 0) d += SECONDS_PER_WEEK;
+  // Seconds from the raw second to it, 0..604 799 (64-bit: the raw count is the target's).
+  const S32 d = wrap_week_seconds(static_cast<S64>(t) - raw_tow_s());
   S64 week = 0;
   if (Gtc.gtc_wn_adjust_type == ADJUST_UNKNOWN) {
     Gtc.gtc_tow_diff = d;

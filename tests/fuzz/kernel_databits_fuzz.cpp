@@ -80,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (op < 0xF9) {
       bit_count_op(op, ch, v, n);
     } else if (op == 0xF9) {
-      GTCADJ_update_raw_gtc(static_cast<S16>(v), static_cast<D64>(n) / 1000.0);
+      // Raw time count: ms within the week, or (top bit of v) whole seconds of any size.
+      const D64 tow = (v & 0x80000000u) != 0 ? static_cast<D64>(n) : static_cast<D64>(n) / 1000.0;
+      GTCADJ_update_raw_gtc(static_cast<S16>(v), tow);
     } else if (op == 0xFA) {
       GTCADJ_set_framesync_tow(n, static_cast<S32>(v), 50);
     } else if (op == 0xFB) {
