@@ -511,6 +511,24 @@ TEST_F(DataBits, PagesGoToTheirCallbacksBySvId) {
   EXPECT_EQ(Aiding_pages, 50);
 }
 
+// The last subframe 5 of the week carries HOW TOW count 0: it is page 10.
+TEST_F(DataBits, TowCountZeroIsPage10) {
+  const gpsenc::Encoded e = make_frames(100790, 2);
+  const std::vector<int> bits = gpsenc::bits_of(e, false);
+  feed(bits, 0, bits.size());
+  bool seen = false;
+  for (const auto& [kind, w] : Ev.pages) {
+    const U32 tow_count = (w[1] >> 13) & 0x1FFFFu;
+    const U32 svid = (w[2] >> 22) & 0x3Fu;
+    if (tow_count == 0) {
+      EXPECT_EQ(kind, 1);
+      EXPECT_EQ(svid, 10u);
+      seen = true;
+    }
+  }
+  EXPECT_TRUE(seen);
+}
+
 TEST_F(DataBits, APageWhoseSvIdDoesNotMatchItsPageIsNotDispatched) {
   gpsenc::Encoded e;
   gpsenc::Lcg rng{3};
@@ -652,5 +670,64 @@ INSTANTIATE_TEST_SUITE_P(BitCount, BitCountConvert,
                                            BcCase{"glonass_week", GNSS_TYPE_GLONASS, 3, 60479990, 15, 5},
                                            BcCase{"sbas_week", GNSS_TYPE_SBAS, 129, 302399999, 2, 1}),
                          [](const ::testing::TestParamInfo<BcCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
+
+namespace {
+
+// --- subframes 1..3 word by word -------------------------------------------------------------
+
+struct Reception {
+  int frame_set;  // 0: IODE 0x5A, 1: IODE 0x77
+  int sfid;
+  U16 flags;  // words that passed
+};
+struct PieceCase {
+  const char* name;
+  std::vector<Reception> receptions;
+  std::size_t completes_after;  // reception index after which subframes 1..3 are handed over; -1: never
+  int frame_set;                // the set handed over
+};
+void PrintTo(const PieceCase& c, std::ostream* os) { *os << c.name; }
+class SubframePieces : public DataBits, public ::testing::WithParamInterface<PieceCase> {};
+
+TEST_P(SubframePieces, CompleteOnceEveryWordIsStoredUnderOneIode) {
+  const PieceCase& c = GetParam();
+  const std::array<gpsenc::Encoded, 2> sets = {make_frames(1000, 1, WN10, 0x5A, 1),
+                                               make_frames(1000, 1, WN10, 0x77, 2)};
+  const SFCollect_T sfc = SFC_find_reference(3);
+  ASSERT_NE(sfc, nullptr);
+  for (std::size_t r = 0; r < c.receptions.size(); ++r) {
+    const Reception& rx = c.receptions[r];
+    const gpsenc::Encoded& e = sets[static_cast<std::size_t>(rx.frame_set)];
+    std::array<U32, 10> w{};
+    for (std::size_t i = 0; i < 10; ++i) {
+      w[i] = e.words[10 * static_cast<std::size_t>(rx.sfid - 1) + i];
+      if (((rx.flags >> i) & 1u) == 0) w[i] ^= 0x15u;  // a word that failed parity
+    }
+    SFC_collect(sfc, static_cast<S16>(rx.sfid), w.data(), rx.flags);
+    EXPECT_EQ(Ev.sf123.size(), r >= c.completes_after ? 1u : 0u) << "after reception " << r;
+  }
+  if (!Ev.sf123.empty()) expect_sf123_is_truth(Ev.sf123[0], sets[static_cast<std::size_t>(c.frame_set)]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataBits, SubframePieces,
+    ::testing::Values(PieceCase{"whole_subframes", {{0, 1, 0x3FF}, {0, 2, 0x3FF}, {0, 3, 0x3FF}}, 2, 0},
+                      PieceCase{
+                          "pieces_over_two_frames",
+                          {{0, 1, 0x0FF}, {0, 2, 0x3FF}, {0, 3, 0x3E7}, {0, 1, 0x3C0}, {0, 2, 0x001}, {0, 3, 0x018}},
+                          5,
+                          0},
+                      PieceCase{"iode_word_failed_first_stores_nothing",
+                                {{0, 2, 0x3FB}, {0, 1, 0x3FF}, {0, 3, 0x3FF}, {0, 2, 0x3FF}},
+                                3,
+                                0},
+                      PieceCase{"new_iode_discards_the_pieces",
+                                {{0, 1, 0x3FF}, {0, 2, 0x3FF}, {1, 3, 0x3FF}, {1, 1, 0x3FF}, {1, 2, 0x3FF}},
+                                4,
+                                1},
+                      PieceCase{"never_complete", {{0, 1, 0x3FF}, {0, 2, 0x3FF}, {0, 3, 0x1FF}, {0, 3, 0x1FF}}, 99, 0}),
+    [](const ::testing::TestParamInfo<PieceCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
