@@ -1,6 +1,6 @@
-// Stand-ins for the satellite-data modules (data-bit collection, bit counts,
-// subframes, ephemerides, almanac, health, UTC, satellite states, bit-count
-// prediction), until the satellite-data issues replace them.
+// Stand-ins for the satellite-data modules (ephemerides, almanac, health,
+// UTC, satellite states and sky view, bit-count prediction), until the
+// satellite-data issues replace them.
 //
 // Neutral results: nothing is decoded or stored, no ephemeris is valid. The
 // backup-memory layout operations return the real sizes of their pieces, so
@@ -19,18 +19,6 @@ U08* Alm_stored_image = nullptr;
 S16 Utc_default_leap_second = 0;  // s
 }  // namespace
 
-// --- Data bits, bit counts, subframes ---------------------------------------------------
-void DBC_init() {}
-void DBC_install_framesync_callback(DBC_callback_T) {}
-void DBC_install_wn_callback(DBC_WN_CALLBACK_T) {}
-S16 DBC_get_owner_channel_id(DBCollect_T) { return -1; }
-void BC_init() {}
-void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T) {}
-void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T) {}
-
 // --- Ephemerides ---------------------------------------------------------------------
 S16 EPH_init_storage_address(U08*, U32) { return static_cast<S16>(EPH_BACKUP_SIZE); }
 S16 EPH_init(U08*) { return static_cast<S16>(EPH_BACKUP_SIZE); }
@@ -39,6 +27,7 @@ EPH_T EPH_get_reference(S16) { return nullptr; }
 S16 EPH_get_data_source(S16) { return 0; }
 void EPH_set_data_source(S16, S16) {}
 S16 EPH_has_valid_data(EPH_T) { return 0; }
+S16 EPH_pass_valid_check(EPH_T) { return 0; }
 S16 EPH_update_datawords(EPH_T, const U32 (*)[10]) { return 0; }
 
 // --- Almanac and health ---------------------------------------------------------------
@@ -88,6 +77,7 @@ void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p)
 
 // --- Satellite states and bit-count prediction -------------------------------------------
 void SV_init() {}
+void SVSKY_force_update_all(S16, S32, const POS_T*) {}
 void KSVCALC_init(S16) {}
 void KSVCALC_process() {}
 void KFASTFS_init(S16, S16, S32) {}
