@@ -2,6 +2,8 @@
 // processed epoch as CSV rows.
 #include "host/host_meas_csv.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,41 +53,67 @@ void write_fault() {
   HOST_request_stop();
 }
 
-// One row of channel ch into line (LINE_LEN bytes); returns its length.
-int format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, char* line) {
-  int n = 0;
-  auto put = [&](const char* fmt, auto... v) {
-    const int r = std::snprintf(line + n, static_cast<std::size_t>(LINE_LEN - n), fmt, v...);
-    if (r > 0) n = std::min(n + r, LINE_LEN - 1);
-  };
-  const S16 svid = CH_get_svid(ch);
-  put("%ld,", Meas_epoch);
-  if (has_time)
-    put("%d,%.12f,", wn, tow);
-  else
-    put(",,");
-  put("%d,%c,%d,%u,%d,", ch_id, gnss_letter(CH_get_gnss_type(ch), svid), svid, CH_get_state(ch),
-      CH_has_frame_sync(ch) ? 1 : 0);
-  D64 tt = 0.0;
-  if (CH_get_transmit_time(ch, &tt)) {
-    put("%.12f,", tt);
-    if (has_time) {
-      D64 dt = tow - tt;
-      if (dt > HALF_WEEK) dt -= SECONDS_PER_WEEK;
-      if (dt < -HALF_WEEK) dt += SECONDS_PER_WEEK;
-      put("%.4f", dt * SPEED_OF_LIGHT);
+// A CSV line being built in a fixed buffer.
+struct Line {
+  std::array<char, LINE_LEN> buf{};
+  std::size_t n = 0;
+  void text(const char* t) {
+    const std::size_t k = std::strlen(t);
+    if (n + k < buf.size()) {
+      std::memcpy(buf.data() + n, t, k);
+      n += k;
     }
-    put(",");
-  } else {
-    put(",,");
   }
-  put(",,");  // corrected pseudorange, range rate
-  if (CH_is_tracking(ch))
-    put("%.4f,%.2f,", static_cast<D64>(CH_get_dopp_freq(ch)), static_cast<D64>(CH_get_f32_cnr(ch)));
-  else
-    put(",,");
-  put(",,\n");  // elevation, azimuth, used
-  return n;
+  void integer(long v) { grow(std::snprintf(buf.data() + n, buf.size() - n, "%ld", v)); }
+  void fixed(D64 v, int decimals) { grow(std::snprintf(buf.data() + n, buf.size() - n, "%.*f", decimals, v)); }
+  void letter(char c) {
+    if (n + 1 < buf.size()) buf[n++] = c;
+  }
+  void grow(int r) {
+    if (r > 0) n = std::min(n + static_cast<std::size_t>(r), buf.size() - 1);
+  }
+};
+
+// One row of channel ch (ch_id) of an epoch at GPS time wn, tow (s) when has_time.
+void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
+  const S16 svid = CH_get_svid(ch);
+  l->integer(Meas_epoch);
+  l->text(",");
+  if (has_time) {
+    l->integer(wn);
+    l->text(",");
+    l->fixed(tow, 12);
+  } else {
+    l->text(",");
+  }
+  l->text(",");
+  l->integer(ch_id);
+  l->text(",");
+  l->letter(gnss_letter(CH_get_gnss_type(ch), svid));
+  l->text(",");
+  l->integer(svid);
+  l->text(",");
+  l->integer(CH_get_state(ch));
+  l->text(CH_has_frame_sync(ch) ? ",1," : ",0,");
+  D64 tt = 0.0;
+  const bool has_tt = CH_get_transmit_time(ch, &tt) == 1;
+  if (has_tt) l->fixed(tt, 12);
+  l->text(",");
+  if (has_tt && has_time) {
+    D64 dt = tow - tt;  // s, across the week boundary either way
+    if (dt > HALF_WEEK) dt -= SECONDS_PER_WEEK;
+    if (dt < -HALF_WEEK) dt += SECONDS_PER_WEEK;
+    l->fixed(dt * SPEED_OF_LIGHT, 4);
+  }
+  l->text(",,,");  // corrected pseudorange, range rate
+  if (CH_is_tracking(ch)) {
+    l->fixed(CH_get_dopp_freq(ch), 4);
+    l->text(",");
+    l->fixed(CH_get_f32_cnr(ch), 2);
+  } else {
+    l->text(",");
+  }
+  l->text(",,,\n");  // elevation, azimuth, used
 }
 
 void write_epoch(U16) {
@@ -94,12 +122,12 @@ void write_epoch(U16) {
   S16 wn = 0;
   D64 tow = 0.0;
   const bool has_time = GTCADJ_get_adjusted_gtc(&wn, &tow) == 1;
-  char line[LINE_LEN];
   for (S16 i = 0; i < NUM_HW_CHANNELS; ++i) {
     const CHAN_T ch = CH_find_reference(i);
     if (CH_get_state(ch) == CH_IDLE) continue;
-    const int n = format_row(ch, i, has_time, wn, tow, line);
-    if (std::fwrite(line, 1, static_cast<std::size_t>(n), Meas_fp) != static_cast<std::size_t>(n)) {
+    Line line;
+    format_row(ch, i, has_time, wn, tow, &line);
+    if (std::fwrite(line.buf.data(), 1, line.n, Meas_fp) != line.n) {
       write_fault();
       return;
     }

@@ -100,8 +100,6 @@ CHAN_S empty_record(S16 i) {
 
 bool is_tracking(const CHAN_S& c) { return c.state > CH_BITSYNC; }
 
-S16 round_cnr(F32 v) { return static_cast<S16>(v + 0.5f); }
-
 // Truncation to S16, saturated (also for NaN: 0).
 S16 trunc_s16(F32 v) {
   if (!(v == v)) return 0;
@@ -109,6 +107,9 @@ S16 trunc_s16(F32 v) {
   if (v <= -32768.0f) return -32768;
   return static_cast<S16>(v);
 }
+
+// C/N0 rounded for display and checks: +0.5 dB, then truncated.
+S16 round_cnr(F32 v) { return trunc_s16(v + 0.5f); }
 
 // Signal id of the bit-count handler: the satellite id, the frequency number
 // for GLONASS, the target's number for SBAS.
@@ -365,7 +366,7 @@ S16 CH_update_measurement(CHAN_T ch, const CH_MEAS_INPUT_T* in) {
     return 0;
   }
   bind_signal(c, in);
-  c.k_num = in->gnss_type == GNSS_TYPE_GLONASS ? in->k_num : 0;
+  c.k_num = in->gnss_type == GNSS_TYPE_GLONASS ? in->k_num : S16{0};
   c.gnss_type = static_cast<U16>(in->gnss_type);
   c.state = in->track_state;
   c.issue_id = in->issue_id;
@@ -536,7 +537,9 @@ F32 CH_get_f32_cnr(CHAN_T ch) { return ch != nullptr ? ch->cnr : 0.0f; }
 S16 CH_get_steady_cnr_count(CHAN_T ch) { return ch != nullptr ? ch->steady_cnr_count : static_cast<S16>(0); }
 U16 CH_get_measurement_update_count(CHAN_T ch) { return ch != nullptr ? ch->meas_update_count : static_cast<U16>(0); }
 S32 CH_get_isr_bitcnt(CHAN_T ch) { return ch != nullptr ? ch->isr_bitcnt : 0; }
-S16 CH_get_bitcnt0(CHAN_T ch, S32* bitcnt0_p) { return ch != nullptr ? BC_get_bitcnt0(ch->bc, bitcnt0_p) : 0; }
+S16 CH_get_bitcnt0(CHAN_T ch, S32* bitcnt0_p) {
+  return ch != nullptr ? BC_get_bitcnt0(ch->bc, bitcnt0_p) : static_cast<S16>(0);
+}
 S16 CH_get_predict_bitcnt0(CHAN_T ch, S32* bitcnt0_p) {
   if (ch == nullptr || !ch->has_predict_bitcnt0) return 0;
   *bitcnt0_p = ch->predict_bitcnt0;

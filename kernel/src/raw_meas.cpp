@@ -91,6 +91,19 @@ RAW_EPOCH_DONE_CALLBACK_T Raw_epoch_done_callback = nullptr;
 
 // --- Conversion constants ---
 
+// The GNSS type byte as the small non-negative number it is (a negative byte is no known type).
+S16 gnss_type_of(const ASIC_CHAN_MEAS_T* a) { return static_cast<S16>(static_cast<U08>(a->gnss_type)); }
+
+// The satellite number byte (the target numbers 1..56), read without sign.
+S16 prn_of(const ASIC_CHAN_MEAS_T* a) { return static_cast<S16>(static_cast<U08>(a->prn)); }
+
+// The GLONASS frequency number (a signed byte, -7..+6), 0 on other channels.
+S16 k_num_of(const ASIC_CHAN_MEAS_T* a) {
+  if (gnss_type_of(a) != GNSS_TYPE_GLONASS) return 0;
+  const S16 k = static_cast<S16>(static_cast<U08>(a->k_num));
+  return k > 127 ? static_cast<S16>(k - 256) : k;
+}
+
 RAW_CNV_PARAM_T get_gnss_raw_parameters(S16 gnss_type) {
   RAW_CNV_PARAM_T p{};
   p.ideal_bb_carrier_freq = TCXO_get_ideal_baseband_carrier_freq();
@@ -288,7 +301,7 @@ void convert_carrier_slots(const ASIC_CHAN_MEAS_T* a, CCYCLE_IN_T* out) {
 
 S16 unlock_of(const ASIC_CHAN_MEAS_T* a) {
   if (Force_unlock_flag || a->acc_carrier_cycle_count == 0) return 1;
-  const bool gps_like = a->gnss_type == GNSS_TYPE_GPS || a->gnss_type == GNSS_TYPE_BD2;
+  const bool gps_like = gnss_type_of(a) == GNSS_TYPE_GPS || gnss_type_of(a) == GNSS_TYPE_BD2;
   if (gps_like && a->cn_integ == GPS_INTEG_20MS && a->unlock_status >= 1 && a->unlock_status <= 3) return 1;
   return a->unlock_count;
 }
@@ -298,9 +311,9 @@ void minimal_input(const ASIC_CHAN_MEAS_T* a, CH_MEAS_INPUT_T* in) {
   *in = CH_MEAS_INPUT_T{};
   in->track_state = a->state;
   if (a->state == CH_IDLE) return;
-  in->gnss_type = a->gnss_type;
-  in->svid = kernel_svid(a->gnss_type, a->prn);
-  in->k_num = a->gnss_type == GNSS_TYPE_GLONASS ? a->k_num : 0;
+  in->gnss_type = gnss_type_of(a);
+  in->svid = kernel_svid(in->gnss_type, prn_of(a));
+  in->k_num = k_num_of(a);
   in->issue_id = a->track_issue;
 }
 
@@ -325,7 +338,7 @@ F32 RAW_calculate_cnr(const ASIC_CHAN_MEAS_T* a, U32 noise_power) {
 void RAW_convert_channel(S16 ch_id, U32 gtc_clock_count, const ASIC_CHAN_MEAS_T* a, CH_MEAS_INPUT_T* out) {
   talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "raw channel id");
   *out = CH_MEAS_INPUT_T{};
-  const RAW_CNV_PARAM_T p = get_gnss_raw_parameters(a->gnss_type);
+  const RAW_CNV_PARAM_T p = get_gnss_raw_parameters(gnss_type_of(a));
   out->has_sub_bit = decode_sub_bit(a, p, &out->sub_bit) ? 1 : 0;
   out->nco_freq = static_cast<F32>(a->dop_freq * static_cast<D64>(p.inv_tm_freq_scale));
   const D64 cycles = a->acc_carrier_cycle + a->carrier_phase * CARRIER_PHASE_SCALE;
@@ -337,9 +350,9 @@ void RAW_convert_channel(S16 ch_id, U32 gtc_clock_count, const ASIC_CHAN_MEAS_T*
   convert_carrier_slots(a, &out->carrier_in);
   out->bitcnt = a->bitcnt;
   out->track_state = a->state;
-  out->gnss_type = a->gnss_type;
-  out->svid = kernel_svid(a->gnss_type, a->prn);
-  out->k_num = a->gnss_type == GNSS_TYPE_GLONASS ? a->k_num : 0;
+  out->gnss_type = gnss_type_of(a);
+  out->svid = kernel_svid(out->gnss_type, prn_of(a));
+  out->k_num = k_num_of(a);
   out->integ_time = static_cast<S08>(a->cn_integ);
   out->issue_id = a->track_issue;
   out->integ_divider = a->cn_div;
@@ -398,7 +411,7 @@ void update_all_channels(U32 real_clock_count) {
       minimal_input(&a, &in);
       CH_update_measurement(CH_find_reference(ch), &in);
       if (ch == JAMMER_REPORT_CHANNEL) Raw_jmr_flag = static_cast<S16>(a.unlock_status & 0xFFFFu);
-    } else if (is_enabled_gnss_type(a.gnss_type)) {
+    } else if (is_enabled_gnss_type(gnss_type_of(&a))) {
       RAW_convert_channel(ch, real_clock_count, &a, &in);
       CH_update_measurement(CH_find_reference(ch), &in);
     }
