@@ -134,11 +134,9 @@ D64 ttime_of(S64 abs_bitcnt, bool sbas, D64 sub_bit) {
 // exists or no sub-bit was measured this epoch.
 bool convert_meas_to_transmit_time(CHAN_S& c) {
   if (!c.has_sub_bit) return false;
-  BC_update_meas_track_bitcnt(c.bc, c.gnss_type, signal_id_of(c), c.isr_bitcnt, c.issue_id);
-  S32 abs_bitcnt = 0;
   S64 abs = 0;
-  if (BC_get_abs_bitcnt_of_measurement(c.bc, &abs_bitcnt))
-    abs = abs_bitcnt;
+  if (BC_update_meas_track_bitcnt(c.bc, c.gnss_type, signal_id_of(c), c.isr_bitcnt, c.issue_id))
+    abs = BC_get_abs_bitcnt_of_measurement(c.bc);
   else if (c.has_predict_bitcnt0)
     abs = static_cast<S64>(c.isr_bitcnt) + c.predict_bitcnt0;
   else
@@ -253,9 +251,8 @@ S16 update_transmit_time(CHAN_S& c) {
 // blocks start on whole GPS seconds.
 void sbas_frame_timing(CHAN_S& c, S32 first_ms) {
   for (const CHAN_S& g : Channel_data) {
-    S32 bitcnt0_gps = 0;
-    if (g.gnss_type != GNSS_TYPE_GPS || g.svid > GPS_PRN_MAX || !is_tracking(g) || !BC_get_bitcnt0(g.bc, &bitcnt0_gps))
-      continue;
+    if (g.gnss_type != GNSS_TYPE_GPS || g.svid > GPS_PRN_MAX || !is_tracking(g) || !BC_has_frame_sync(g.bc)) continue;
+    const S32 bitcnt0_gps = BC_get_bitcnt0(g.bc);
     const S64 ms =
         (static_cast<S64>(g.isr_bitcnt) * 10 - c.isr_bitcnt) * 2 + static_cast<S64>(bitcnt0_gps) * 20 + first_ms;
     const S64 bitcnt0 = (((ms + 500) / 1000) * 1000 - first_ms) / 2;
@@ -538,7 +535,9 @@ S16 CH_get_steady_cnr_count(CHAN_T ch) { return ch != nullptr ? ch->steady_cnr_c
 U16 CH_get_measurement_update_count(CHAN_T ch) { return ch != nullptr ? ch->meas_update_count : static_cast<U16>(0); }
 S32 CH_get_isr_bitcnt(CHAN_T ch) { return ch != nullptr ? ch->isr_bitcnt : 0; }
 S16 CH_get_bitcnt0(CHAN_T ch, S32* bitcnt0_p) {
-  return ch != nullptr ? BC_get_bitcnt0(ch->bc, bitcnt0_p) : static_cast<S16>(0);
+  if (ch == nullptr || !BC_has_frame_sync(ch->bc)) return 0;
+  *bitcnt0_p = BC_get_bitcnt0(ch->bc);
+  return 1;
 }
 S16 CH_get_predict_bitcnt0(CHAN_T ch, S32* bitcnt0_p) {
   if (ch == nullptr || !ch->has_predict_bitcnt0) return 0;

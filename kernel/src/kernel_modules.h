@@ -169,10 +169,12 @@ S16 BC_frame_sync(BC_T bc, S32 bitcnt0, U16 gnss_type, S16 signal_id, U08 issue_
 S16 BC_update_dbits_bitcnt(BC_T bc, U16 gnss_type, S16 signal_id, S32 track_bitcnt, U08 issue_id);
 // The bit count of a measurement; 1 when the signal matches and the handler has frame sync.
 S16 BC_update_meas_track_bitcnt(BC_T bc, U16 gnss_type, S16 signal_id, S32 track_bitcnt, U08 issue_id);
-S16 BC_get_abs_bitcnt_of_measurement(BC_T bc, S32* abs_bitcnt_p);  // 1 and the absolute bit count, else 0
-S16 BC_get_bitcnt0(BC_T bc, S32* bitcnt0_p);                       // 1 and the frame-sync offset, else 0
-S16 BC_has_frame_sync(BC_T bc);                                    // 1/0; 0 for null
-S16 BC_has_any_one_real_fs();                                      // 1 when any GPS handler has frame sync
+// Absolute bit count of the latest measurement (BC_update_meas_track_bitcnt
+// returned 1), bits; 0 when none was kept since the last reset.
+S32 BC_get_abs_bitcnt_of_measurement(BC_T bc);
+S32 BC_get_bitcnt0(BC_T bc);     // frame-sync offset, bits; 0 without frame sync
+S16 BC_has_frame_sync(BC_T bc);  // 1/0; 0 for null
+S16 BC_has_any_one_real_fs();    // 1 when any GPS handler has frame sync
 
 // Subframe collector (SFC_): decoded subframes to the installed callbacks.
 void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T func);    // subframes 1..3 of a channel

@@ -50,8 +50,8 @@ void BC_reset(BC_T) {}
 S16 BC_frame_sync(BC_T, S32, U16, S16, U08) { return 0; }
 S16 BC_update_dbits_bitcnt(BC_T, U16, S16, S32, U08) { return 0; }
 S16 BC_update_meas_track_bitcnt(BC_T, U16, S16, S32, U08) { return 0; }
-S16 BC_get_abs_bitcnt_of_measurement(BC_T, S32*) { return 0; }
-S16 BC_get_bitcnt0(BC_T, S32*) { return 0; }
+S32 BC_get_abs_bitcnt_of_measurement(BC_T) { return 0; }
+S32 BC_get_bitcnt0(BC_T) { return 0; }
 S16 BC_has_frame_sync(BC_T) { return 0; }
 S16 BC_has_any_one_real_fs() { return 0; }
 void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T) {}

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "host/wrap.h"
 #include "kernel/src/channel.h"
@@ -375,5 +376,78 @@ TEST(RawEpochs, EarlyMeasurementsKeepTheHalfSecondSet) {
   EXPECT_EQ(feed_epoch(chans, 201, 500), 0);
   KERNEL_close();
 }
+
+// --- Time count and measurement interval --------------------------------------------------
+
+// What the time-count callback receives (installed in place of the kernel's chain).
+struct GtcSeen {
+  S16 wn;
+  D64 tow, meas_dt, shift_dt;
+};
+std::vector<GtcSeen> Gtc_seen;
+void on_gtc(S16 wn, D64 tow, D64 meas_dt, D64 shift_dt) { Gtc_seen.push_back(GtcSeen{wn, tow, meas_dt, shift_dt}); }
+
+// TCXO clocks of millisecond m of a second at frequency f: the first
+// f mod 1000 milliseconds of each second last one clock longer.
+long long ms_clocks(long long f, int m) { return f / 1000 + (m < f % 1000 ? 1 : 0); }
+long long clocks_between(long long f, int from_ms, int to_ms) {  // [from, to) within one second
+  long long n = 0;
+  for (int m = from_ms; m < to_ms; ++m) n += ms_clocks(f, m);
+  return n;
+}
+
+struct GtcCase {
+  const char* name;
+  int tcxo_mode;
+  U16 rate;
+  std::vector<U32> ms;  // epochs' milliseconds, one a second or two, from second 300
+  S16 shift;            // time-count shift reported with the last epoch, ms
+};
+void PrintTo(const GtcCase& c, std::ostream* os) { *os << c.name; }
+class GtcTime : public ::testing::TestWithParam<GtcCase> {};
+
+TEST_P(GtcTime, TimeOfWeekAndIntervalInTcxoClocks) {
+  const GtcCase& c = GetParam();
+  start_kernel(c.tcxo_mode, c.rate);
+  RAW_install_gtc_out_callback(on_gtc);
+  Gtc_seen.clear();
+  const long long f = TCXO_convert_mode_to_freq(c.tcxo_mode);
+  U32 sec = 300;
+  for (std::size_t i = 0; i < c.ms.size(); ++i) {
+    if (i > 0 && c.ms[i] <= c.ms[i - 1]) ++sec;
+    const GTC_RD_T gtc = gtc_of(2300, sec, c.ms[i]);
+    const ASIC_READ_RTC_T rtc{};
+    WRAP_set_asic_gtc(&gtc, i + 1 == c.ms.size() ? c.shift : S16{0}, 0, 0, nullptr, 0, &rtc);
+    KERNEL_loop();
+  }
+  ASSERT_EQ(Gtc_seen.size(), c.ms.size());
+  sec = 300;
+  for (std::size_t i = 0; i < c.ms.size(); ++i) {
+    SCOPED_TRACE(i);
+    const int m = static_cast<int>(c.ms[i]);
+    if (i > 0 && c.ms[i] <= c.ms[i - 1]) ++sec;
+    EXPECT_EQ(Gtc_seen[i].wn, 2300);
+    EXPECT_NEAR(Gtc_seen[i].tow, sec + static_cast<double>(clocks_between(f, 0, m)) / f, 1e-12);
+    // The interval from the previous epoch (the first: one nominal period back).
+    const int prev = i > 0 ? static_cast<int>(c.ms[i - 1]) : (m - 1000 / c.rate + 1000) % 1000;
+    long long clocks = prev < m ? clocks_between(f, prev, m) : clocks_between(f, prev, 1000) + clocks_between(f, 0, m);
+    const bool last = i + 1 == c.ms.size();
+    long long shift_clocks = 0;
+    if (last && c.shift != 0) shift_clocks = clocks_between(f, 526, 526 + c.shift);  // shifted ms start at 526
+    EXPECT_NEAR(Gtc_seen[i].meas_dt, static_cast<double>(clocks - shift_clocks) / f, 1e-12);
+    EXPECT_NEAR(Gtc_seen[i].shift_dt, static_cast<double>(shift_clocks) / f, 1e-12);
+  }
+  KERNEL_close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Raw, GtcTime,
+                         ::testing::Values(GtcCase{"mode4_1hz", 4, 1, {0, 0, 0}, 0},
+                                           GtcCase{"mode0_2hz_unequal_ms", 0, 2, {0, 500, 0, 500}, 0},
+                                           GtcCase{"mode0_1hz_700ms", 0, 1, {700, 700}, 0},
+                                           GtcCase{"mode2_2hz", 2, 2, {500, 0, 500}, 0},
+                                           GtcCase{"mode4_shift_2ms", 4, 1, {0, 0}, 2},
+                                           GtcCase{"mode0_shift_3ms", 0, 1, {0, 0}, 3},
+                                           GtcCase{"mode0_shift_200ms_past_fraction", 0, 1, {0, 0}, 200}),
+                         [](const ::testing::TestParamInfo<GtcCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
