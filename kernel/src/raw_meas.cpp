@@ -210,7 +210,7 @@ S64 calc_shift_clock_count(S16 gtc_shift_count) {
 S64 calc_gtc_real_clock_count(U16 subsec, S16 gtc_shift_count, S64* shift_clock_count_p) {
   S32 start = 0;
   if (Raw_has_last_gtc_subsec) {
-    start = Raw_last_gtc_subsec;
+    start = Raw_last_gtc_subsec % MS_PER_SECOND;  // a hostile register may exceed 999
   } else {
     S32 period = MS_PER_SECOND / std::max<S16>(Raw_update_rate, 1);
     if (Raw_update_rate <= 1 && subsec == HALF_SECOND_MS) period = HALF_SECOND_MS;

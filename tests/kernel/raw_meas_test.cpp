@@ -450,4 +450,120 @@ INSTANTIATE_TEST_SUITE_P(Raw, GtcTime,
                                            GtcCase{"mode0_shift_200ms_past_fraction", 0, 1, {0, 0}, 200}),
                          [](const ::testing::TestParamInfo<GtcCase>& i) { return std::string(i.param.name); });
 
+// --- Hostile channel reports through a started kernel --------------------------------------
+
+struct HostileCase {
+  const char* name;
+  void (*apply)(ASIC_CHAN_MEAS_T& m, U32& ms);  // ms: the epoch's millisecond register
+};
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+class HostileReport : public ::testing::TestWithParam<HostileCase> {};
+
+ASIC_CHAN_MEAS_T good_report() {
+  ASIC_CHAN_MEAS_T m{};
+  m.gnss_type = GNSS_TYPE_GPS;
+  m.prn = 14;
+  m.state = CH_MEAS_AVAILABLE;
+  m.track_issue = 3;
+  m.bitcnt = 5000;
+  m.acc_power = 4000000000u;
+  m.cn_count = 1;
+  m.cn_div = 1;
+  m.cn_integ = 20;
+  m.nsc = 8;
+  m.acc_carrier_cycle = -1500;
+  m.acc_carrier_cycle_count = 1000;
+  m.code_phase_reg = (1u << 28) | (5u << 11) | 100u;
+  m.dop_freq = -30000;
+  m.carrier_phase_ary_count = 2;
+  return m;
+}
+
+// Every value the kernel keeps stays finite and the C/N0 non-negative; a
+// transmit time from a prediction lies within the week.
+TEST_P(HostileReport, KeepsEveryValueFinite) {
+  start_kernel(0, 1);
+  std::array<ASIC_CHAN_MEAS_T, NUM_HW_CHANNELS> chans{};
+  U32 ms = 0;
+  chans[9] = good_report();
+  GetParam().apply(chans[9], ms);
+  for (U32 sec = 400; sec < 403; ++sec) feed_epoch(chans, sec, ms, 2500000);
+  const CHAN_T ch = CH_find_reference(9);
+  CH_update_predict_bitcnt0(ch, CH_get_gnss_type(ch), CH_get_svid(ch), CH_get_issue_id(ch), 2000000000);
+  EXPECT_TRUE(std::isfinite(CH_get_f32_cnr(ch)));
+  EXPECT_GE(CH_get_f32_cnr(ch), 0.0f);
+  EXPECT_TRUE(std::isfinite(CH_get_dopp_freq(ch)));
+  EXPECT_TRUE(std::isfinite(CH_get_nco_freq_in_hz(ch)));
+  EXPECT_TRUE(std::isfinite(CH_get_nco_freq_to_dopp_in_hz(ch)));
+  D64 v = 0.0;
+  if (CH_get_sub_bit(ch, &v)) {
+    EXPECT_TRUE(std::isfinite(v));
+  }
+  if (CH_get_transmit_time(ch, &v)) {
+    EXPECT_TRUE(std::isfinite(v));
+    EXPECT_GE(v, 0.0);
+    EXPECT_LT(v, 604800.0);
+  }
+  KERNEL_close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Raw, HostileReport,
+    ::testing::Values(HostileCase{"reference", [](ASIC_CHAN_MEAS_T&, U32&) {}},
+                      HostileCase{"all_fields_max",
+                                  [](ASIC_CHAN_MEAS_T& m, U32&) {
+                                    m.bitcnt = 0xFFFFFFFFu;
+                                    m.acc_power = 0xFFFFFFFFu;
+                                    m.cn_count = 32767;
+                                    m.cn_div = 127;
+                                    m.cn_shift = 127;
+                                    m.cn_integ = 32767;
+                                    m.nsc = 255;
+                                    m.peak_tap_loc = 255;
+                                    m.unlock_count = 32767;
+                                    m.carrier_phase = 32767;
+                                    m.acc_carrier_cycle = 2147483647;
+                                    m.acc_carrier_cycle_count = 0xFFFFFFFFu;
+                                    m.code_phase_reg = 0xFFFFFFFFu;
+                                    m.dop_freq = 2147483647;
+                                    m.carrier_phase_ary_count = 0xFFFF;
+                                    m.end_carrier_phase = 0xFFFF;
+                                    m.unlock_status = 0xFFFFFFFFu;
+                                    m.debug_msg = 0xFFFFFFFFu;
+                                  }},
+                      HostileCase{"all_fields_min",
+                                  [](ASIC_CHAN_MEAS_T& m, U32&) {
+                                    m.cn_count = -32768;
+                                    m.cn_div = -128;
+                                    m.cn_shift = -128;
+                                    m.cn_integ = -32768;
+                                    m.carrier_phase = -32768;
+                                    m.acc_carrier_cycle = -2147483647 - 1;
+                                    m.dop_freq = -2147483647 - 1;
+                                    for (auto& x : m.start_carrier_phase_ary) x = -32768;
+                                    for (auto& x : m.acc_carrier_cycle_ary) x = -32768;
+                                  }},
+                      HostileCase{"nsc_0", [](ASIC_CHAN_MEAS_T& m, U32&) { m.nsc = 0; }},
+                      HostileCase{"carrier_ms_1", [](ASIC_CHAN_MEAS_T& m, U32&) { m.acc_carrier_cycle_count = 1; }},
+                      HostileCase{"no_carrier", [](ASIC_CHAN_MEAS_T& m, U32&) { m.acc_carrier_cycle_count = 0; }},
+                      HostileCase{"type_negative_prn_negative",
+                                  [](ASIC_CHAN_MEAS_T& m, U32&) {
+                                    m.gnss_type = -1;
+                                    m.prn = -1;
+                                  }},
+                      HostileCase{"glonass_k_num_extreme",
+                                  [](ASIC_CHAN_MEAS_T& m, U32&) {
+                                    m.gnss_type = GNSS_TYPE_GLONASS;
+                                    m.k_num = -128;
+                                    m.prn = 0;
+                                  }},
+                      HostileCase{"sbas_prn_127",
+                                  [](ASIC_CHAN_MEAS_T& m, U32&) {
+                                    m.gnss_type = GNSS_TYPE_SBAS;
+                                    m.prn = 127;
+                                  }},
+                      HostileCase{"ms_register_2047", [](ASIC_CHAN_MEAS_T&, U32& ms) { ms = 2047; }},
+                      HostileCase{"ms_register_1500", [](ASIC_CHAN_MEAS_T&, U32& ms) { ms = 1500; }}),
+    [](const ::testing::TestParamInfo<HostileCase>& i) { return std::string(i.param.name); });
+
 }  // namespace
