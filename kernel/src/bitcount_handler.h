@@ -9,10 +9,10 @@
 // the identity getters' "none").
 #pragma once
 
+#include "kernel/src/kernel_handles.h"
 #include "misc/gnss_types.h"
 
-struct BC_S;
-using BC_T = BC_S*;
+// BC_T: kernel/src/kernel_handles.h.
 
 void BC_init();                     // reset all 20 handlers and the frame-sync count
 BC_T BC_find_reference(S16 ch_id);  // handler of channel 0..19; null outside

@@ -8,11 +8,11 @@
 // every operation (nothing is done, 0 or -1 is answered).
 #pragma once
 
+#include "kernel/src/kernel_handles.h"
 #include "kernel/src/sf_collect.h"
 #include "misc/gnss_types.h"
 
-struct DBCOLLECT_S;
-using DBCollect_T = DBCOLLECT_S*;  // a channel's GPS data-bit collector
+// DBCollect_T: kernel/src/kernel_handles.h.
 
 // Frame sync of a collector: tow = GPS time of week (s, 0..604 799) of the
 // start of the subframe whose preamble was found, bitcnt = the channel's track
