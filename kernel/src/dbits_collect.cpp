@@ -34,6 +34,7 @@ constexpr U32 STAR_SHIFT = 30;
 constexpr U16 ALL_WORDS = 0x3FF;
 constexpr U08 REF_COUNTER_LIMIT = 10;  // subframes without confirmation before the sync is dropped
 constexpr S32 SECONDS_PER_SF = 6;
+constexpr S32 SECONDS_PER_FRAME = 30;
 constexpr S32 MIN_REBUILT_SF1_TOW = 30;  // s
 
 }  // namespace
@@ -353,9 +354,15 @@ bool process_rmbuf(DBCOLLECT_S* d, int pre_w, int cur_w) {
     if (!DBP_check_dataword_parity(word)) return false;
   if (r == 4 && SFC_get_iode_from_sub123(3, w.data(), ALL_WORDS) != d->ref_iode[0]) return false;
   if (r == 2 && SFC_get_iode_from_sub123(1, w.data(), ALL_WORDS) != d->ref_iode[1]) return false;
-  if (r == 2 && pre_w < 8) {
+  if (r == 2) {
+    // Start of the subframe's new copy (s): the HOW is the new copy's from
+    // its second word on, else the old copy's, one frame (30 s) earlier.
     S32 tow = static_cast<S32>(decode_how(w[1]).tow_count) * SECONDS_PER_SF - SECONDS_PER_SF;
+    if (cur_w < 2) tow += SECONDS_PER_FRAME;
     if (tow < 0) tow += SECONDS_PER_WEEK;
+    if (tow >= SECONDS_PER_WEEK) tow -= SECONDS_PER_WEEK;
+    // A new copy in the first frame of the week follows an old copy sent in
+    // the week before, with the other week number: never combined.
     if (tow < MIN_REBUILT_SF1_TOW) return false;
   }
   advance_predict_sfid(d);

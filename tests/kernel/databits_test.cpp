@@ -335,6 +335,64 @@ INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsRemainder,
                                            RemainderCase{"remainder_below_32_bits", 280, 1810}),
                          [](const ::testing::TestParamInfo<RemainderCase>& i) { return std::string(i.param.name); });
 
+// Frames from TOW count t0 to the end of the week with week wn10, then frames
+// of the next week with wn10 + 1 (each week's own subframe-1 week number).
+gpsenc::Encoded make_frames_across_week(U32 t0, int n_frames, U32 wn10, std::uint64_t seed) {
+  gpsenc::Encoded e;
+  for (int f = 0; f < n_frames; ++f) {
+    const U32 t = (t0 + 5u * static_cast<U32>(f)) % 100800u;
+    const U32 wn = t >= t0 ? wn10 : (wn10 + 1u) % 1024u;
+    const U32 page = (t / 5u) % 25u + 1u;
+    for (int sfid = 1; sfid <= 5; ++sfid) {
+      const U32 svid = sfid == 4 ? SF4_SVID[page - 1] : (page == 25 ? 51u : page);
+      gpsenc::Lcg r{seed * 31u + static_cast<U32>(sfid) + 7u * static_cast<U32>(f)};
+      gpsenc::append_subframe(e,
+                              gpsenc::make_subframe(sfid, (t + static_cast<U32>(sfid)) % 100800u, wn, IODE, svid, r));
+    }
+  }
+  return e;
+}
+
+class DataBitsWeekEnd : public DataBits, public ::testing::WithParamInterface<int> {};
+
+// Sync on subframe 2 of the last frame of a week: the subframe 1 cut by the
+// sync is not rebuilt from the copy of the next frame, which is sent in the
+// next week with the next week number (the old words would hand on the week
+// before with the new week's time). Subframe 1 then arrives whole, and the
+// only week number seen is the new week's.
+TEST_P(DataBitsWeekEnd, NoSubframe1RebuiltAcrossTheWeekStart) {
+  const int start_bit = GetParam();
+  for (const bool inverted : {false, true}) {
+    SCOPED_TRACE(inverted ? "inverted" : "upright");
+    Ev = Events{};
+    DBC_init();
+    BC_init();
+    dbc = DBC_new(3);
+    // Filler data without a false preamble before the sync (it would restart the remainder there).
+    gpsenc::Encoded e;
+    std::vector<int> bits;
+    for (std::uint64_t seed = 1; seed < 1000; ++seed) {
+      e = make_frames_across_week(100795, 3, WN10, seed);
+      bits = gpsenc::bits_of(e, inverted);
+      if (!false_preamble_between(bits, static_cast<std::size_t>(start_bit))) break;
+    }
+    ASSERT_FALSE(false_preamble_between(bits, static_cast<std::size_t>(start_bit)));
+    feed(bits, static_cast<std::size_t>(start_bit), bits.size());
+    ASSERT_FALSE(Ev.sf123.empty());
+    for (const auto& sf : Ev.sf123) {
+      // Subframe 1 as one copy: its HOW's time and its week from the same week.
+      const U32 how_count = (gpsenc::corrected(sf[0][1]) >> 13) & 0x1FFFFu;
+      const U32 wn = (gpsenc::corrected(sf[0][2]) >> 20) & 0x3FFu;
+      EXPECT_EQ(wn, how_count == 100796u ? WN10 : WN10 + 1u) << "HOW count " << how_count;
+      expect_sf123_is_truth(sf, e);
+    }
+    for (const U16 w : Ev.weeks) EXPECT_EQ(w, WN10 + 1u);
+  }
+}
+
+// Start bits in subframe 1 of the last frame: 9, 8 and 7 old words in the remainder.
+INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsWeekEnd, ::testing::Values(0, 20, 50));
+
 // --- corrupted streams ----------------------------------------------------------------------
 
 enum class Damage { FLIP, DROP_BATCHES, INVERT_FROM };
