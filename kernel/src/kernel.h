@@ -72,6 +72,13 @@ void KERNEL_install_databits_callback(KERNEL_DATABITS_CALLBACK_T func);
 
 // Callback wiring of the kernel modules (kernel_callbacks); the last step of KERNEL_init.
 void KCALLBACK_init();
+// Observer of the subframes 1-3 that reach the ephemeris module: satellite
+// prn (kernel id) and the three subframes, 10 words each, in the layout of
+// dbits_parity.h (the words belong to the caller and live for the call only).
+// Called before the ephemeris takes them; null removes it. KCALLBACK_init
+// keeps it, so it may be installed before the kernel starts.
+using KCALLBACK_SF123_OBSERVER_T = void (*)(S16 prn, const U32 (*dws_p)[10]);
+void KCALLBACK_install_sf123_observer(KCALLBACK_SF123_OBSERVER_T func);
 
 // Reverse the byte order of every multi-byte field of the records in place
 // (records read back from the target's memory, which is big-endian). The

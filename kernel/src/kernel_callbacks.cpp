@@ -21,6 +21,7 @@ constexpr S16 EPH_SOURCE_AIDING = 1;
 constexpr S16 EPH_SOURCE_AIDING_CONFIRMED = 2;
 
 S16 Has_check_almanac_time = 0;  // the almanac age check ran (once per start)
+KCALLBACK_SF123_OBSERVER_T Sf123_observer = nullptr;
 
 // Truncation toward zero, saturated to the S32 range.
 S32 trunc_s32(D64 v) {
@@ -84,6 +85,7 @@ void sf123_callback(S16 ch_id, const U32 (*dws_p)[10]) {
   if (!channel_id_ok(ch_id)) return;
   const S16 prn = CH_get_prn(CH_find_reference(ch_id));
   if (prn == 0) return;
+  if (Sf123_observer != nullptr) Sf123_observer(prn, dws_p);
   const EPH_T eph = EPH_get_reference(prn);
   if (eph == nullptr) return;  // no ephemeris record for this id
   if (EPH_get_data_source(prn) != EPH_SOURCE_AIDING)
@@ -137,6 +139,8 @@ void sbas_geo_block_callback(S16 prn, const U32* dws_p, S16 msg_type) {
 }
 
 }  // namespace
+
+void KCALLBACK_install_sf123_observer(KCALLBACK_SF123_OBSERVER_T func) { Sf123_observer = func; }
 
 void KCALLBACK_init() {
   Has_check_almanac_time = 0;
