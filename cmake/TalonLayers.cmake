@@ -7,8 +7,10 @@
 #   1  talon_timing  talon_link            1PPS settings; target proxy + serial ports
 #   2  talon_kernel  talon_rtk             navigation kernel; RTK engine
 #   3  talon_host                          the host program
-#   4  talon_scenario_sim talon_target_sim talon_sol_plot talon_cn0_stats
-#                                          the tools' libraries (never linked by the above)
+#   4  talon_sky talon_sol_plot talon_cn0_stats
+#                                          the tools' libraries (never linked by the above);
+#                                          talon_sky: the simulated sky, links misc only
+#   5  talon_scenario_sim talon_target_sim the simulators, which may build on the sky
 #
 # A talon_* library missing from the table fails the check: a new library
 # takes its place here first. Besides, the executables in
@@ -23,8 +25,9 @@ set(TALON_LAYER_talon_link 1)
 set(TALON_LAYER_talon_kernel 2)
 set(TALON_LAYER_talon_rtk 2)
 set(TALON_LAYER_talon_host 3)
-set(TALON_LAYER_talon_scenario_sim 4)
-set(TALON_LAYER_talon_target_sim 4)
+set(TALON_LAYER_talon_sky 4)
+set(TALON_LAYER_talon_scenario_sim 5)
+set(TALON_LAYER_talon_target_sim 5)
 set(TALON_LAYER_talon_sol_plot 4)
 set(TALON_LAYER_talon_cn0_stats 4)
 

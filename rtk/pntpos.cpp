@@ -448,7 +448,11 @@ int pntpos(const obsd_t* obs, int n, const nav_t* nav, const prcopt_t* opt, sol_
   for (int i = 0; i < n; ++i) Last_sat[i] = obs[i].sat;
 
   int stat = estpos(obs, n, Rs, Dts, Var, Svh, nav, opt, sol, Azel, Vsat, Resp, msg);
-  if (!stat && n >= 8) stat = raim_fde(obs, n, Rs, Dts, Var, Svh, nav, opt, sol, Azel, Vsat, Resp, msg);
+  // exclusion from 8 observations on; with the integrity checks from 7 (6
+  // remain, one degree of freedom for GPS alone), so that one satellite with a
+  // grossly biased code among 7 does not leave every epoch without a solution
+  if (!stat && n >= (opt->integrity ? 7 : 8))
+    stat = raim_fde(obs, n, Rs, Dts, Var, Svh, nav, opt, sol, Azel, Vsat, Resp, msg);
 
   if (azel != nullptr) {
     for (int i = 0; i < n * 2; ++i) azel[i] = Azel[i];

@@ -49,14 +49,15 @@ constexpr double SD_IFB_GPS_ELV = 30.0 * D2R;
 constexpr int SD_IFB_GPS_SNR = 160;  // 0.25 dB-Hz (40 dB-Hz)
 constexpr double DELAY_RATIO_LO = 2.5, DELAY_RATIO_HI = 10.0;
 // Integrity checks (opt.integrity).
-constexpr int FIX_MIN_DD = 4;               // double differences: 3 position unknowns + 1 redundant
-constexpr double FIX_MAX_SPP_DIST = 10.0;   // m, fixed position from the single-point one
-constexpr double FIX_MAX_SIGMA = 0.05;      // m, fixed position sigma (mean variance of the three axes)
-constexpr double ROW_OUTLIER_CHI2 = 10.83;  // normalised squared innovation of one row (99.9 %, 1 dof)
-constexpr double POSTFIT_CODE_SIGMA = 3.0;  // post-fit code residual (in its own sigma) that leaves the code out
-constexpr U08 POSTFIT_CODE_HOLD = 10;       // epochs a code outlier stays left out
-constexpr double BASE_AGE_MIN = 0.1;        // s, base age from which its variance is added
-constexpr int POSTFIT_DOF_LOSS = 3;         // degrees of freedom the position takes from the post-fit residuals
+constexpr int FIX_MIN_DD = 4;                 // double differences: 3 position unknowns + 1 redundant
+constexpr double FIX_MAX_SPP_DIST = 10.0;     // m, fixed position from the single-point one
+constexpr double STALE_PREDICTION_GAP = 2.0;  // s without a usable update after which the prediction may be stale
+constexpr double FIX_MAX_SIGMA = 0.05;        // m, fixed position sigma (mean variance of the three axes)
+constexpr double ROW_OUTLIER_CHI2 = 10.83;    // normalised squared innovation of one row (99.9 %, 1 dof)
+constexpr double POSTFIT_CODE_SIGMA = 3.0;    // post-fit code residual (in its own sigma) that leaves the code out
+constexpr U08 POSTFIT_CODE_HOLD = 10;         // epochs a code outlier stays left out
+constexpr double BASE_AGE_MIN = 0.1;          // s, base age from which its variance is added
+constexpr int POSTFIT_DOF_LOSS = 3;           // degrees of freedom the position takes from the post-fit residuals
 // Chi-square at 99.9 % for 1..30 degrees of freedom (larger: the last entry
 // grown by 1.7 per degree).
 constexpr double CHISQR[30] = {10.8, 13.8, 16.3, 18.5, 20.5, 22.5, 24.3, 26.1, 27.9, 29.6,
@@ -75,6 +76,21 @@ double ratio_threshold(double thres, int nb) {
   if (nb == 6) return thres * 4.0 / 3.0;
   if (nb == 7) return thres * 3.5 / 3.0;
   return thres;
+}
+
+// Factor on the ratio threshold from the float position's precision: 1 while
+// the float position sigma (from the mean variance of the three axes) is at
+// most thresar[1] (m), (sigma / thresar[1])^2 above it. A float known only to
+// metres lies among many integer candidates that fit the phase nearly as well,
+// and a biased float (one satellite's code off by metres) picks a wrong one
+// with an ordinary ratio; a right fix from such a float stands out by far more
+// (ratios 15-140 at sigma 1-2.5 m on the simulated walks and the moving sample,
+// 4-5.6 for the wrong fix of a 12 m code bias at sigma 1.1-1.4 m).
+double float_sigma_factor(const rtk_t* rtk) {
+  const double lim = rtk->opt.thresar[1];
+  if (!(lim > 0.0)) return 1.0;
+  const double var = (rtk->P[0] + rtk->P[1 + NX] + rtk->P[2 + 2 * NX]) / 3.0;
+  return std::max(1.0, var / (lim * lim));
 }
 
 // Per-cycle storage of the filter, fixed in size.
@@ -107,6 +123,7 @@ gtime_t Filter_time{};         // time of the last time update of the filter (0:
 U08 Time_updated = 0;          // the current cycle ran the time update
 U08 Slip_tested[MAXSAT];       // satellites whose slip flags the current cycle consumed
 U08 Spp_failed = 0;            // the current cycle runs from the predicted position
+gtime_t Last_good_update;      // time of the last float update with 4 or more satellites
 U08 Holding = 0;               // ambiguities held since the last reset
 U08 Code_out[MAXSAT];          // epochs for which the code of each satellite stays left out
 double Xb[NX];                 // states before the measurement update of the cycle
@@ -121,6 +138,7 @@ double Xa2[NX], Lead2[NP], Yb2[MAXSAT], Db2[MAXSAT];
 U08 Have_second = 0;
 float Lambda_ratio = 0.0f;
 unsigned long Chi2_restart_cnt = 0, Outlier_cnt = 0, Fix_refused_cnt = 0, Fix_released_cnt = 0;
+unsigned long Spp_restart_cnt = 0;
 unsigned long Postfit_restart_cnt = 0;  // restarts after a failed post-fit chi-square test
 double Xpre[NX];                        // states before the last filter() call of the float update
 
@@ -168,6 +186,13 @@ void reset_all_ambiguities(rtk_t* rtk) {
   }
   rtk->nfix = 0;
   Holding = 0;
+}
+
+// Distance between two ECEF positions, m.
+double baseline_len(const double* ru, const double* rb) {
+  double d[3];
+  for (int i = 0; i < 3; ++i) d[i] = ru[i] - rb[i];
+  return norm(d, 3);
 }
 
 // Position (variance VAR_POS) from the single-point solution; with dyn also
@@ -222,6 +247,17 @@ void udpos(rtk_t* rtk, double tt) {
   }
   propagate_kinematic_states(x, P, tt);
   add_acceleration_noise(o, x, P);
+  // a prediction carried through epochs without a usable update can drift
+  // tens of metres: when the single-point solution after such a gap lies
+  // further off than a fix may, the filter restarts from it, ambiguities with
+  // it (an update from the stale prior left the float 5 m off after a 20 s
+  // canopy)
+  if (o.integrity && !Spp_failed && Last_good_update.time != 0.0 &&
+      timediff(Filter_time, Last_good_update) > STALE_PREDICTION_GAP && baseline_len(x, Spp_pos) > FIX_MAX_SPP_DIST) {
+    ++Spp_restart_cnt;
+    reset_all_ambiguities(rtk);
+    init_kinematic_states(rtk, true);
+  }
 }
 
 void detslp_ll(rtk_t* rtk, const obsd_t* obs, int rcv) {
@@ -436,12 +472,6 @@ double varerr(int sys, double el, double bl, double dt, int f, const prcopt_t* o
 double dd_sat_variance(int sys, double el, double bl, double dt, int f, const prcopt_t* opt) {
   const double v = varerr(sys, el, bl, dt, f, opt);
   return std::fabs(dt) > BASE_AGE_MIN ? v + RTK_RAW_base_age_variance(dt) : v;
-}
-
-double baseline_len(const double* ru, const double* rb) {
-  double d[3];
-  for (int i = 0; i < 3; ++i) d[i] = ru[i] - rb[i];
-  return norm(d, 3);
 }
 
 // ---------------------------------------------------------------------------
@@ -1033,7 +1063,7 @@ int resamb_LAMBDA(rtk_t* rtk, double* bias, double* xa) {
   rtk->sol.ratio = static_cast<float>(std::min(ratio, MAX_RATIO));
   Lambda_ratio = rtk->sol.ratio;
   if (o.olvo_float_rtk_mode) return 0;
-  if (!(ratio >= (o.integrity ? ratio_threshold(o.thresar[0], nb) : o.thresar[0]))) return 0;
+  if (!(ratio >= (o.integrity ? ratio_threshold(o.thresar[0], nb) * float_sigma_factor(rtk) : o.thresar[0]))) return 0;
 
   for (int i = 0; i < na; ++i) {
     rtk->xa[i] = rtk->x[i];
@@ -1356,13 +1386,6 @@ bool fixed_solution_consistent(rtk_t* rtk) {
 int resolve_ambiguities(rtk_t* rtk, int stat, int nsu) {
   const prcopt_t* opt = &rtk->opt;
   if (stat == SOLQ_NONE) return stat;
-  // thresar[1]: largest float position sigma (m, from the mean variance of
-  // the three axes) at which a fix is tried; 0: no limit
-  if (opt->integrity && opt->thresar[1] > 0.0 &&
-      (rtk->P[0] + rtk->P[1 + NX] + rtk->P[2 + 2 * NX]) / 3.0 > sqr(opt->thresar[1])) {
-    rtk->sol.ratio = 0.0f;
-    return stat;
-  }
   if (resamb_LAMBDA(rtk, Bias, Xa) <= 1) return stat;
   if (opt->integrity && !fixed_solution_consistent(rtk)) {
     ++Fix_refused_cnt;
@@ -1502,7 +1525,10 @@ int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav) {
   if (fu != 1) return 0;
   const int nsu = count_used_sats(rtk, ns);
   rtk->sol.ns = static_cast<unsigned char>(nsu);
-  if (nsu < 4) stat = SOLQ_NONE;
+  if (nsu < 4)
+    stat = SOLQ_NONE;
+  else
+    Last_good_update = time;
   Is_first_relpos = 0;
 
   stat = resolve_ambiguities(rtk, stat, nsu);
@@ -1539,9 +1565,10 @@ void RELPOS_count_outage(rtk_t* rtk) {
 void RELPOS_init(const prcopt_t* opt) {
   Filter_time = gtime_t{};
   Time_updated = Spp_failed = Holding = 0;
+  Last_good_update = gtime_t{};
   for (U08& t : Slip_tested) t = 0;
   for (U08& c : Code_out) c = 0;
-  Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = 0;
+  Chi2_restart_cnt = Outlier_cnt = Fix_refused_cnt = Fix_released_cnt = Spp_restart_cnt = 0;
   Postfit_restart_cnt = 0;
   Is_first_relpos = opt->olvo_init_state_and_its_cov_by_wls != 0;
   Is_fix_and_hold = 0;
@@ -1586,6 +1613,7 @@ void RELPOS_get_counts(RELPOS_COUNTS_T* c) {
   c->outlier_cnt = Outlier_cnt;
   c->fix_refused_cnt = Fix_refused_cnt;
   c->fix_released_cnt = Fix_released_cnt;
+  c->spp_restart_cnt = Spp_restart_cnt;
 }
 
 double RELPOS_dd_sat_variance(int sys, double el, double bl, double age, int f, const prcopt_t* opt) {

@@ -23,10 +23,9 @@ inline constexpr double RTK_VAR_HOLDAMB = 0.001;  // cycles^2, fix-and-hold pseu
 // each part sorted by satellite index; read only. Returns 1 when a status other
 // than none was reached (sol.stat SOLQ_FIX, SOLQ_FLOAT or SOLQ_DGPS), else 0.
 // sol.ratio: the LAMBDA ratio of this cycle's validation (0 when none ran: too
-// few double differences or a float position sigma above thresar[1]); with
-// opt.integrity and held ambiguities, the ratio of the fixed residuals'
-// chi-square, second-best candidate against the best (at most 999.9); 1 on a
-// float below 1; 2.99 while a fix is delayed.
+// few double differences); with opt.integrity and held ambiguities, the ratio
+// of the fixed residuals' chi-square, second-best candidate against the best
+// (at most 999.9); 1 on a float below 1; 2.99 while a fix is delayed.
 int relpos(rtk_t* rtk, const obsd_t* obs, int nu, int nr, const nav_t* nav);
 
 // Kalman measurement update of the states x (n) and covariance P (n x n,
@@ -108,11 +107,12 @@ void RELPOS_set_first(int first);
 // the innovations, double-difference rows dropped by the per-row innovation
 // test, fixes refused by the fixed-solution check, and held ambiguities
 // released because of such a refusal, and restarts after a failed chi-square
-// test of the post-fit residuals of the float update.
+// test of the post-fit residuals of the float update, and restarts from the
+// single-point solution when the filter's prediction lay more than 10 m from it.
 struct RELPOS_COUNTS_T {
   unsigned long cs_cnt, init_x_cnt, fix_and_hold_cnt;
   unsigned long chi2_restart_cnt, outlier_cnt, fix_refused_cnt, fix_released_cnt;
-  unsigned long postfit_restart_cnt;
+  unsigned long postfit_restart_cnt, spp_restart_cnt;
 };
 void RELPOS_get_counts(RELPOS_COUNTS_T* c);  // c owned by the caller
 // Variance (m^2) that satellite system sys (SYS_ bit) at elevation el (rad)

@@ -84,7 +84,7 @@ void RTK_CFG_get(prcopt_t* opt_p, int navsys, int snr_mask, int geo_snr_mask, in
   o.prn[4] = 10.0;  // vertical acceleration, m/s^2
   o.sclkstab = 5e-12;
   o.thresar[0] = 3.0;
-  o.thresar[1] = 1.0;  // m, float position sigma above which no fix is tried (0: no limit)
+  o.thresar[1] = 1.0;  // m, float position sigma above which a fix needs a larger ratio (0: no limit)
   o.elmaskar = o.elmin;
   o.elmaskhold = 0.0;
   o.maxtdiff = 30.0;

@@ -367,6 +367,7 @@ S16 KERNEL_init(const KERNEL_INIT_T* p) {
   KBACKUP_T backup{};
   if (!p->force_warm && !p->force_cold && KBACKUP_get_receiver_states(&backup)) {
     has_vbat = 1;
+    GTCADJ_set_stored_wn(backup.last_stored_gps_wn);  // settles the 10-bit subframe-1 week
     const RtcLapse lapse = calc_lapsed_time_from_last_fix_and_predict_gps_time(backup);
     Start_state.lapse_valid = lapse.valid ? 1 : 0;
     if (lapse.valid) {

@@ -1,6 +1,8 @@
 // Kernel interface: versions, configuration, queries for output.
 #include "kernel/src/kernel_interface.h"
 
+#include <cmath>
+
 #include "kernel/src/kernel_backup.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
@@ -101,14 +103,24 @@ void KINTERFACE_clear_stored_data(S32 also_clean_almanac) {
   COR_clear_all();
   if (also_clean_almanac) {
     ALM_clear_all();
-    KSEARCH_almanac_cleared_event();
+    KSEARCH_set_event_clear_all_almanacs();
   }
 }
 
+// With a stored initial time and position: every satellite's state from
+// them, and a blind GPS search switched to hot search.
 void KINTERFACE_agps_re_init_SV_search_functions() {
-  if (NV_has_stored_init_time() && NV_has_stored_init_position()) KSEARCH_recompute_all_sv_states_for_agps();
+  if (!NV_has_stored_init_time() || !NV_has_stored_init_position()) return;
+  D64 tow = 0.0;
+  U16 wn = 0;
+  NV_get_time(&tow, &wn);
+  POS_T pos{};
+  NV_get_ecef_position(&pos);
+  const S32 tow_s = std::isfinite(tow) && tow >= 0.0 && tow < SECONDS_PER_WEEK ? static_cast<S32>(tow) : 0;
+  SVSKY_force_update_all(static_cast<S16>(wn), tow_s, &pos);
+  if (KSEARCH_is_GPS_in_blind_search_mode()) KSEARCH_force_GPS_switch_to_hot_search();
 }
-void KINTERFACE_rom_agps_re_init_SV_search_functions() { KSEARCH_set_cold_search(); }
+void KINTERFACE_rom_agps_re_init_SV_search_functions() { KSEARCH_force_GPS_switch_to_cold_search(); }
 
 S32 KINTERFACE_drift_to_clock_offset(F32 drift_mps) {
   const D64 hz = -static_cast<D64>(drift_mps) * MPS_TO_HZ_L1;
@@ -155,8 +167,8 @@ S16 KINTERFACE_get_range_residuals(S16* mode_p, S16* nmeas_gps_p, F32* residual_
   *nmeas_glo_p = 0;
   for (S16 ch_id = 0; ch_id < NUM_HW_CHANNELS; ++ch_id) {
     if (!NV_is_channel_meas_show_use_in_fix(ch_id)) continue;
-    F32 d_pr = 0.0f;
-    if (!NVESTIN_get_pr_diff(ch_id, &d_pr)) d_pr = 0.0f;
+    const NV_ESTIN_T estin = NVESTIN_get_reference(ch_id);
+    const F32 d_pr = NVESTIN_has_data(estin) ? static_cast<F32>(NVESTIN_get_pr_diff(estin)) : 0.0f;
     const U16 type = CH_get_gnss_type(CH_find_reference(ch_id));
     if (type == GNSS_TYPE_GPS)
       residual_gps_p[(*nmeas_gps_p)++] = d_pr;
@@ -169,8 +181,8 @@ S16 KINTERFACE_get_range_residuals(S16* mode_p, S16* nmeas_gps_p, F32* residual_
 S16 KINTERFACE_get_data_for_nmea_gst(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p,
                                      F32* std_semi_minor_axis_p, F32* orientation_semi_major_axis_p,
                                      F32* std_enu_error_p) {
-  return NV_get_position_error_statistics(rms_range_inputs_std_p, std_semi_major_axis_p, std_semi_minor_axis_p,
-                                          orientation_semi_major_axis_p, std_enu_error_p);
+  return NV_get_error_statistics(rms_range_inputs_std_p, std_semi_major_axis_p, std_semi_minor_axis_p,
+                                 orientation_semi_major_axis_p, std_enu_error_p);
 }
 
 void KINTERFACE_enable_multipath_mitigation(S16) {}

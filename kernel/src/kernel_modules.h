@@ -6,12 +6,12 @@
 //   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
 //                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
 //                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
-//   kernel/src/standin_satellite.cpp    data bits, subframes, ephemerides,
-//                                       almanac, health, UTC, satellite states,
-//                                       bit-count prediction (DBC_ BC_ SFC_ EPH_
-//                                       ALM_ SVH_ UTC_ SV_ KSVCALC_ KFASTFS_)
-//   kernel/src/standin_search_clock.cpp time count, RTC, search, 1PPS
-//                                       (GTCADJ_ KRTC_ KSEARCH_ SRST_ K1PPS_)
+//   kernel/src/standin_satellite.cpp    ephemerides, almanac, health, UTC,
+//                                       satellite states, bit-count prediction
+//                                       (EPH_ ALM_ SVH_ UTC_ SV_ SVSKY_ KSVCALC_
+//                                       KFASTFS_)
+//   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
+//                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
@@ -32,23 +32,30 @@
 // pointer and work in it for the rest of the run.
 #pragma once
 
+#include "kernel/src/bitcount_handler.h"
 #include "kernel/src/channel.h"
+#include "kernel/src/dbits_collect.h"
+#include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/raw_meas.h"
+#include "kernel/src/sf_collect.h"
 #include "misc/gnss_types.h"
+
+// ---------------------------------------------------------------------------
+// Handles: pointers to fixed per-channel or per-satellite records.
+// ---------------------------------------------------------------------------
+// (CHAN_T, RNG_T, CCYCLE_T, SV_T, BC_T, DBCollect_T, EPH_T: kernel/src/kernel_handles.h)
+struct NV_ESTIN_S;
+using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
 
 // ---------------------------------------------------------------------------
 // Callback types (installed by the kernel frame at start; an uninstalled
 // callback is skipped)
 // ---------------------------------------------------------------------------
-using DBC_callback_T = void (*)(DBCollect_T dbc, S32 tow, S32 bitcnt);    // frame sync: tow s, track bit count
-using DBC_WN_CALLBACK_T = void (*)(U16 wn);                               // 10-bit week of subframe 1
-using SFC_S123_CALLBACK_T = void (*)(S16 ch_id, const U32 (*dws_p)[10]);  // subframes 1..3, 10 words each
-using SFC_PAGE_CALLBACK_T = void (*)(const U32* dws_p);                   // one subframe, 10 words
-using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);                   // channel 0..19 to release
-using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();                      // the fix was found faulty
-using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);                         // 10-bit week from aiding data
+using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);  // channel 0..19 to release
+using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();     // the fix was found faulty
+using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);        // 10-bit week from aiding data
 // One SBAS message block of GEO prn (120..138): the words and the message type.
 using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_type);
 
@@ -119,10 +126,13 @@ S16 NV_is_channel_meas_broadcast_differential_message(S16 ch_id);
 // ellipse's semi-major and semi-minor axes (m), orientation of the semi-major
 // axis (degrees from true north), and std_enu_error_p[3] east, north, up
 // standard deviations (m, caller's array of 3). 1 when valid; 0 with zeros.
-S16 NV_get_position_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p,
-                                     F32* std_semi_minor_axis_p, F32* orientation_semi_major_axis_p,
-                                     F32* std_enu_error_p);
-S16 NVESTIN_get_pr_diff(S16 ch_id, F32* d_pr_p);  // pseudorange difference of the last fix, m; 0 when none
+S16 NV_get_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p, F32* std_semi_minor_axis_p,
+                            F32* orientation_semi_major_axis_p, F32* std_enu_error_p);
+void NV_get_ecef_position(POS_T* pos_p);  // ECEF position of the fix, m
+// Estimation inputs of the fix (NVESTIN_): one per channel.
+NV_ESTIN_T NVESTIN_get_reference(S16 ch_id);  // the input record of channel 0..19; null outside
+S16 NVESTIN_has_data(NV_ESTIN_T estin);       // 1 when the record holds an input of the last fix; 0 for null
+D64 NVESTIN_get_pr_diff(NV_ESTIN_T estin);    // pseudorange pre-fit residual, m; 0 for null
 // RAIM error estimates of the last fix: latitude, longitude and altitude
 // errors (m), the suspect satellite id, the probability of a missed detection,
 // its estimated bias and the bias's standard deviation (m). 1 when valid,
@@ -146,42 +156,9 @@ void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good 
 // ---------------------------------------------------------------------------
 // Satellite data
 // ---------------------------------------------------------------------------
-// GPS data-bit collectors (DBC_) and bit counters (BC_).
-void DBC_init();
-void DBC_install_framesync_callback(DBC_callback_T func);
-void DBC_install_wn_callback(DBC_WN_CALLBACK_T func);
-S16 DBC_get_owner_channel_id(DBCollect_T dbc);  // 0..19; -1 for null
-DBCollect_T DBC_new(S16 ch_id);                 // the collector of channel 0..19; null when none is free
-void DBC_delete(DBCollect_T dbc);               // back to the pool; null is ignored
-// Append one batch of 30 bits (earliest in bit 29) with the channel's bit
-// count of the batch; 1 exactly when this batch established frame sync.
-S16 DBC_collect(DBCollect_T dbc, U32 databits, S32 bitcnt);
-// The frame sync: 1 with the time of week (s) and the track bit count of the sync, else 0.
-S16 DBC_get_frame_sync_result(DBCollect_T dbc, S32* tow_p, S32* bitcnt_p);
-
-void BC_init();
-BC_T BC_find_reference(S16 ch_id);  // the handler of channel 0..19; null outside
-void BC_reset(BC_T bc);
-// A frame sync: bitcnt0 = absolute bit count of the week (20 ms bits) minus
-// the track bit count, for the signal (gnss_type, signal_id, issue_id). Returns 0.
-S16 BC_frame_sync(BC_T bc, S32 bitcnt0, U16 gnss_type, S16 signal_id, U08 issue_id);
-// The bit count of a data-bit batch; 1 when the handler was reset because the signal changed.
-S16 BC_update_dbits_bitcnt(BC_T bc, U16 gnss_type, S16 signal_id, S32 track_bitcnt, U08 issue_id);
-// The bit count of a measurement; 1 when the signal matches and the handler has frame sync.
-S16 BC_update_meas_track_bitcnt(BC_T bc, U16 gnss_type, S16 signal_id, S32 track_bitcnt, U08 issue_id);
-// Absolute bit count of the latest measurement (BC_update_meas_track_bitcnt
-// returned 1), bits; 0 when none was kept since the last reset.
-S32 BC_get_abs_bitcnt_of_measurement(BC_T bc);
-S32 BC_get_bitcnt0(BC_T bc);     // frame-sync offset, bits; 0 without frame sync
-S16 BC_has_frame_sync(BC_T bc);  // 1/0; 0 for null
-S16 BC_has_any_one_real_fs();    // 1 when any GPS handler has frame sync
-
-// Subframe collector (SFC_): decoded subframes to the installed callbacks.
-void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T func);    // subframes 1..3 of a channel
-void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T func);  // almanac pages
-void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T func);    // ionosphere and UTC page
-void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T func);    // health page of subframe 4
-void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T func);    // health and almanac week page of subframe 5
+// GPS data-bit collectors (DBC_), bit-count handlers (BC_) and subframe
+// collectors (SFC_): kernel/src/dbits_collect.h, bitcount_handler.h,
+// sf_collect.h.
 
 // Ephemerides (EPH_), in the backup region.
 S16 EPH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
@@ -192,7 +169,8 @@ EPH_T EPH_get_reference(S16 prn);  // 1..38, else null
 // received while an aiding record was valid. prn 1..38.
 S16 EPH_get_data_source(S16 prn);
 void EPH_set_data_source(S16 prn, S16 source);
-S16 EPH_has_valid_data(EPH_T eph);  // 1 when the record holds an ephemeris
+S16 EPH_has_valid_data(EPH_T eph);    // 1 when the record holds an ephemeris
+S16 EPH_pass_valid_check(EPH_T eph);  // 1 when the record's ephemeris is valid for use now; 0 for null
 // Subframes 1..3 (3 x 10 words) of the record's satellite: 1 when (re)decoded, 0 when kept.
 S16 EPH_update_datawords(EPH_T eph, const U32 (*words)[10]);
 
@@ -246,6 +224,10 @@ S16 SV_has_ephemeris(SV_T sv);                     // 1/0; 0 for null
 // its fit interval, bits 0-1 its source (broadcast, aiding). 0 for null.
 S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
 S16 SV_get_glonass_slot_n(SV_T sv);       // GLONASS slot; 0 for null
+// Recompute every satellite's rough position, elevation, azimuth and Doppler
+// for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
+// read during the call).
+void SVSKY_force_update_all(S16 wn, S32 tow, const POS_T* rcv_p);
 void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
 void KSVCALC_process();                   // once a second: satellite positions and sky view
 // has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.
@@ -256,24 +238,7 @@ void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 // ---------------------------------------------------------------------------
 // Search and clock
 // ---------------------------------------------------------------------------
-// Time count to GPS time (GTCADJ_).
-void GTCADJ_init();
-void GTCADJ_set_user_input_time_sync(const USER_INPUT_TIME_SYNC_T* sync_p);  // user reference date; read at once
-void GTCADJ_set_init_predict_gps_time_by_rtc(S16 wn, S32 tow);               // start time predicted by the RTC, s
-void GTCADJ_set_init_input_time(S16 wn, S32 tow);                            // start time input by the user, s
-void GTCADJ_update_raw_gtc(S16 raw_gtc_wn, D64 raw_gtc_tow);                 // every epoch: raw time count, s
-S16 GTCADJ_get_adjusted_gtc(S16* wn_p, D64* tow_p);  // 1 when GPS time is known: week and time of week, s
-// How the week / the time of week is known: 0 unknown, 1 predicted from the
-// RTC, 2 from the user's input time, 3 guessed, GTCADJ_CONFIRMED (5) from
-// navigation data.
-S16 GTCADJ_get_gtc_wn_adjust_type();
-S16 GTCADJ_get_gtc_tow_adjust_type();
-U16 GTCADJ_get_subsec();  // ms of the latest epoch within its second, 0..999
-// A frame sync: time of week tow (s) of the bit dbitcnt bits after the bit at
-// millisecond 0 of the latest epoch's second, at bps bits per second (50 for GPS).
-void GTCADJ_set_framesync_tow(S32 tow, S32 dbitcnt, S16 bps);
-void GTCADJ_set_subframe1_wn(S16 wn, S16 gnss_type);  // 10-bit week of subframe 1 and its GNSS type
-inline constexpr S16 GTCADJ_CONFIRMED = 5;            // adjust type: confirmed from navigation data
+// Time count to GPS time (GTCADJ_): kernel/src/gtc_adjust.h.
 
 // RTC (KRTC_): its ratio to GPS time and the time lapsed while off.
 void KRTC_init();
@@ -287,12 +252,13 @@ void KRTC_cal_rtc_ratio_proc(U32 record_rtc_sec, U32 record_rtc_wn_subsec, U32 r
 // can_do_hot_start 1/0; elapse_dt: time since the last fix, s.
 void KSEARCH_init(S16 npse_used, S16 do_power_save, S16 search_duty_mode, S16 tcxo_ppm, S32 init_clock_offset_hz,
                   S16 can_do_hot_start, S32 elapse_dt);
-void KSEARCH_process();                           // once a second
-void KSEARCH_recompute_all_sv_states_for_agps();  // initial time and position stored: hot search if blind
-void KSEARCH_set_cold_search();                   // restart with a cold search
-void KSEARCH_almanac_cleared_event();             // the almanac was cleared: search without it
-void SRST_set_power_off_mode(S16 on);             // 1: duty-cycled power saving allowed
-S16 SRST_get_power_off_mode();                    // the mode set last, 1/0
+void KSEARCH_process();                         // once a second
+S16 KSEARCH_force_GPS_switch_to_hot_search();   // 1 and short hot search when at least 6 GPS satellites are on the sky
+S16 KSEARCH_force_GPS_switch_to_cold_search();  // 1: normal cold search
+S16 KSEARCH_is_GPS_in_blind_search_mode();      // 1 in cold or normal cold search
+void KSEARCH_set_event_clear_all_almanacs();    // all almanacs were deleted: almanac readiness cleared
+void SRST_set_power_off_mode(S16 on);           // 1: duty-cycled power saving allowed
+S16 SRST_get_power_off_mode();                  // the mode set last, 1/0
 void SRST_set_force_no_power_saving_in_cold_search();
 
 // 1PPS (K1PPS_): the pulse position sent to the target once a second.

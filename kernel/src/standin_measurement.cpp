@@ -85,15 +85,14 @@ void NV_install_callback_update_wn_for_rom_agps(NV_UPDATE_WN_CALLBACK_T) {}
 S16 NV_is_channel_meas_use_in_fix(S16) { return 0; }
 S16 NV_is_channel_meas_show_use_in_fix(S16) { return 0; }
 S16 NV_is_channel_meas_broadcast_differential_message(S16) { return 0; }
-S16 NV_get_position_error_statistics(F32* a, F32* b, F32* c, F32* d, F32* enu) {
+S16 NV_get_error_statistics(F32* a, F32* b, F32* c, F32* d, F32* enu) {
   *a = *b = *c = *d = 0.0f;
   enu[0] = enu[1] = enu[2] = 0.0f;
   return 0;
 }
-S16 NVESTIN_get_pr_diff(S16, F32* d_pr_p) {
-  *d_pr_p = 0.0f;
-  return 0;
-}
+NV_ESTIN_T NVESTIN_get_reference(S16) { return nullptr; }
+S16 NVESTIN_has_data(NV_ESTIN_T) { return 0; }
+D64 NVESTIN_get_pr_diff(NV_ESTIN_T) { return 0.0; }
 S16 LSQRAIM_get_RAIM_enu_error(F32*, F32*, F32*, S16*, F32*, F32*, F32*) { return 0; }
 
 S16 NV_get_fixmode() { return FIX_NONE; }
@@ -101,6 +100,7 @@ U32 NV_get_fix_count() { return 0; }
 S16 NV_get_fix_svs() { return 0; }
 F32 NV_get_tdop() { return 99.9f; }
 void NV_get_ecef_velocity(VEL_T* vel_p) { *vel_p = VEL_T{0.0f, 0.0f, 0.0f}; }
+void NV_get_ecef_position(POS_T* pos_p) { *pos_p = POS_T{0.0, 0.0, 0.0}; }
 S16 NV_get_time(D64* tow, U16* wn) {
   *tow = 0.0;
   *wn = 0;

@@ -1,6 +1,6 @@
-// Stand-ins for the satellite-data modules (data-bit collection, bit counts,
-// subframes, ephemerides, almanac, health, UTC, satellite states, bit-count
-// prediction), until the satellite-data issues replace them.
+// Stand-ins for the satellite-data modules (ephemerides, almanac, health,
+// UTC, satellite states and sky view, bit-count prediction), until the
+// satellite-data issues replace them.
 //
 // Neutral results: nothing is decoded or stored, no ephemeris is valid. The
 // backup-memory layout operations return the real sizes of their pieces, so
@@ -35,31 +35,6 @@ std::array<SV_S, N_GPS_SV + N_SBAS_SV> Sv_data = [] {
 S16 Utc_default_leap_second = 0;  // s
 }  // namespace
 
-// --- Data bits, bit counts, subframes ---------------------------------------------------
-void DBC_init() {}
-void DBC_install_framesync_callback(DBC_callback_T) {}
-void DBC_install_wn_callback(DBC_WN_CALLBACK_T) {}
-S16 DBC_get_owner_channel_id(DBCollect_T) { return -1; }
-DBCollect_T DBC_new(S16) { return nullptr; }
-void DBC_delete(DBCollect_T) {}
-S16 DBC_collect(DBCollect_T, U32, S32) { return 0; }
-S16 DBC_get_frame_sync_result(DBCollect_T, S32*, S32*) { return 0; }
-void BC_init() {}
-BC_T BC_find_reference(S16) { return nullptr; }
-void BC_reset(BC_T) {}
-S16 BC_frame_sync(BC_T, S32, U16, S16, U08) { return 0; }
-S16 BC_update_dbits_bitcnt(BC_T, U16, S16, S32, U08) { return 0; }
-S16 BC_update_meas_track_bitcnt(BC_T, U16, S16, S32, U08) { return 0; }
-S32 BC_get_abs_bitcnt_of_measurement(BC_T) { return 0; }
-S32 BC_get_bitcnt0(BC_T) { return 0; }
-S16 BC_has_frame_sync(BC_T) { return 0; }
-S16 BC_has_any_one_real_fs() { return 0; }
-void SFC_install_callback_s1s2s3(SFC_S123_CALLBACK_T) {}
-void SFC_install_callback_s5_p1_24(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s4_p18(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s4_p25(SFC_PAGE_CALLBACK_T) {}
-void SFC_install_callback_s5_p25(SFC_PAGE_CALLBACK_T) {}
-
 // --- Ephemerides ---------------------------------------------------------------------
 S16 EPH_init_storage_address(U08*, U32) { return static_cast<S16>(EPH_BACKUP_SIZE); }
 S16 EPH_init(U08*) { return static_cast<S16>(EPH_BACKUP_SIZE); }
@@ -68,6 +43,7 @@ EPH_T EPH_get_reference(S16) { return nullptr; }
 S16 EPH_get_data_source(S16) { return 0; }
 void EPH_set_data_source(S16, S16) {}
 S16 EPH_has_valid_data(EPH_T) { return 0; }
+S16 EPH_pass_valid_check(EPH_T) { return 0; }
 S16 EPH_update_datawords(EPH_T, const U32 (*)[10]) { return 0; }
 
 // --- Almanac and health ---------------------------------------------------------------
@@ -131,6 +107,7 @@ S16 SV_is_healthy(SV_T) { return 0; }
 S16 SV_has_ephemeris(SV_T) { return 0; }
 S16 SV_get_ephemeris_available_state(SV_T, S16, D64) { return 0; }
 S16 SV_get_glonass_slot_n(SV_T) { return 0; }
+void SVSKY_force_update_all(S16, S32, const POS_T*) {}
 void KSVCALC_init(S16) {}
 void KSVCALC_process() {}
 void KFASTFS_init(S16, S16, S32) {}

@@ -267,7 +267,7 @@ struct SdRun {
   const char* name;
   SdHeader h;
   int rc;
-  S32 clock_offset;  // what the kernel stand-in sends: the record's, or the built-in 0
+  S32 clock_offset;  // the record's clock offset (Hz), or the built-in 0
 };
 
 void PrintTo(const SdRun& c, std::ostream* os) { *os << c.name; }
@@ -286,7 +286,11 @@ TEST_P(SdReplayRun, UsesTheAcceptedRecord) {
   if (r.rc != 0) return;
   EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
   EXPECT_EQ(talon_test::count_of(rep.out, ": no fix"), link_test::reported_epochs(EPOCHS));
-  EXPECT_EQ(clock_offset_sent(rep.commands), r.clock_offset);
+  // The search sends it in its engine's units: offset0 + scale x Hz,
+  // truncated. The SD runs use TCXO mode 4 (24.552 MHz, x64 = 1571.328 MHz,
+  // mixer NCO word 44 739 243 within 0.04 Hz of 4.092 MHz): offset0 0, scale
+  // 2^26 / 24 552 000 units per Hz.
+  EXPECT_EQ(clock_offset_sent(rep.commands), static_cast<S32>(r.clock_offset * (67108864.0 / 24552000.0)));
 }
 
 INSTANTIATE_TEST_SUITE_P(

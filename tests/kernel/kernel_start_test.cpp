@@ -102,6 +102,11 @@ S32 clock_offset_sent() {
     }
   return S32_MAX;
 }
+// The search sends the clock offset in its engine's frequency units: offset0 +
+// scale x Hz, truncated. In TCXO mode 1 (16.368 MHz, x96 = 1571.328 MHz, mixer
+// NCO word 2^26 giving exactly 4.092 MHz) offset0 is 0 and the scale is
+// 2^26 / 16 368 000 units per Hz.
+S32 engine_units_mode1(S32 hz) { return static_cast<S32>(hz * (67108864.0 / 16368000.0)); }
 
 class KernelStart : public ::testing::Test {
  protected:
@@ -259,7 +264,7 @@ TEST_P(KernelHotStart, DecisionAndPredictedTime) {
     EXPECT_EQ(st.sbas_valid_dt, S32_MAX);
     EXPECT_EQ(st.clock_offset, -42);
   }
-  EXPECT_EQ(clock_offset_sent(), st.clock_offset);
+  EXPECT_EQ(clock_offset_sent(), engine_units_mode1(st.clock_offset));
   EXPECT_EQ(KERNEL_has_been_init(), 1);
 }
 
@@ -306,7 +311,8 @@ TEST_P(KernelColdStart, NoHotStart) {
   EXPECT_EQ(p.gtc_sec, 0);
   // The clock record (converted to host order) survives every start mode.
   EXPECT_EQ(st.clock_offset, 777);
-  EXPECT_EQ(clock_offset_sent(), 777);
+  EXPECT_EQ(clock_offset_sent(), engine_units_mode1(777));
+  EXPECT_EQ(engine_units_mode1(777), 3185);  // 777 Hz x 4.1000037 units/Hz
   EXPECT_EQ(sector_crc(0) != 0 && sector_crc(56) != 0, m.sector_crc_kept);
 }
 
@@ -331,6 +337,41 @@ TEST_F(KernelStart, StartCommandsInOrder) {
   EXPECT_EQ(st.clock_offset, -42);  // no clock record: the start record's offset
   EXPECT_EQ(st.has_rtc_reading, 0);
 }
+
+// The start clock offset reaches the search engine in its own units:
+// offset0 + (2^26 / TCXO Hz) units per Hz, truncated toward zero. Offset0 per
+// TCXO: the mixer NCO word leaves the 16.369 MHz plan 96 250 Hz from zero
+// Doppler (-394 601 units), the 16.368 and 24.552 MHz plans at it (0).
+struct PseClockCase {
+  const char* name;
+  S16 tcxo_mode;
+  S32 hz;
+  S32 units;
+};
+void PrintTo(const PseClockCase& c, std::ostream* os) { *os << c.name; }
+class KernelPseClock : public KernelStart, public ::testing::WithParamInterface<PseClockCase> {};
+
+TEST_P(KernelPseClock, StartClockOffsetInEngineUnits) {
+  const PseClockCase& c = GetParam();
+  KERNEL_INIT_T k = init_record();
+  k.tcxo_freq_mode = c.tcxo_mode;
+  k.clock_offset_from_flash = c.hz;
+  KERNEL_START_STATE_T st{};
+  start(k, nullptr, false, &st);
+  EXPECT_EQ(st.clock_offset, c.hz);
+  EXPECT_EQ(clock_offset_sent(), c.units);
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelStart, KernelPseClock,
+                         ::testing::Values(PseClockCase{"mode1_zero", 1, 0, 0},
+                                           PseClockCase{"mode1_minus_42_hz", 1, -42, -172},  // -42 x 4.1000037 = -172.2
+                                           PseClockCase{"mode1_1000_hz", 1, 1000, 4100},     // 4100.0037
+                                           PseClockCase{"mode2_zero", 2, 0, -394601},        //
+                                           PseClockCase{"mode2_1000_hz", 2, 1000, -390501},  // -394601 + 4099.75
+                                           PseClockCase{"mode4_minus_500_hz", 4, -500,
+                                                        -1366},                            // -500 x 2.7333360 = -1366.7
+                                           PseClockCase{"mode4_1234_hz", 4, 1234, 3372}),  // 3372.94
+                         [](const ::testing::TestParamInfo<PseClockCase>& i) { return std::string(i.param.name); });
 
 struct LayoutCase {
   const char* name;

@@ -144,6 +144,25 @@ SIM_SCENARIO_T code_bias() {
   return sc;
 }
 
+// The same walk with the bias on PRN 21, whose float stays some 20 m off:
+// with the plain ratio threshold it fixed 18.6 m off at float sigmas of
+// 1.1-1.4 m (ratios 4.0-5.6).
+SIM_SCENARIO_T code_bias_21() {
+  SIM_SCENARIO_T sc = code_bias();
+  sc.code_bias_prn = 21;
+  return sc;
+}
+
+// A 25 m code bias on PRN 5 of the 7: the single-point solution fails its
+// chi-square test every epoch, and with the exclusion tried only from 8
+// satellites on, no epoch had any solution.
+SIM_SCENARIO_T code_bias_25() {
+  SIM_SCENARIO_T sc = code_bias();
+  sc.code_bias_prn = 5;
+  sc.code_bias = 25.0;
+  return sc;
+}
+
 // Static rover, all satellites of the mask, clean signals.
 SIM_SCENARIO_T clean_static() {
   SIM_SCENARIO_T sc = base_scenario();
@@ -155,20 +174,30 @@ struct SetCase {
   const char* name;
   SIM_SCENARIO_T (*make)();
   double max_float_err;  // m
+  double min_fix_share;  // FIX epochs / epochs
 };
 
+// The walk's float stays within 5 m of truth: after the 20 s without a
+// single-point solution at 530 s the filter restarts from the first one
+// instead of updating its stale prediction (5.36 m off before). Fixes from a
+// float of 1-2.5 m sigma come with ratios far above the scaled threshold, so
+// the walk and the loss of lock fix about a third and 70 % of the time.
 TEST(RtkIntegrity, NoFixMoreThanTenCentimetresOffTruthOnAnySimulatedSet) {
   const SetCase cases[] = {
-      {"walk under canopy", walk, 6.0},
-      {"mass loss of lock", mass_loss, 5.0},
-      {"code bias", code_bias, 35.0},
+      {"walk under canopy", walk, 5.0, 0.30},
+      {"mass loss of lock", mass_loss, 5.0, 0.65},
+      {"code bias PRN 16", code_bias, 35.0, 0.0},
+      {"code bias PRN 21", code_bias_21, 30.0, 0.0},
+      {"code bias 25 m PRN 5", code_bias_25, 3.0, 0.90},
   };
   for (const SetCase& c : cases) {
     const Figures f = run(c.make(), 1);
     EXPECT_GT(f.epochs, 250) << c.name;
     EXPECT_LE(f.max_fix_err, 0.10) << c.name;
     EXPECT_LE(f.max_float_err, c.max_float_err) << c.name;
+    EXPECT_GE(f.fix, c.min_fix_share * f.epochs) << c.name;
   }
+  EXPECT_GE(run(walk(), 1).counts.spp_restart_cnt, 1u) << "walk: restart from the single-point solution";
 }
 
 // Held fixes report the ratio of this cycle's fixed residuals (second-best
@@ -176,8 +205,8 @@ TEST(RtkIntegrity, NoFixMoreThanTenCentimetresOffTruthOnAnySimulatedSet) {
 // only grows with the hold time and reads 999.9 throughout.
 TEST(RtkIntegrity, HeldFixesReportTheRatioOfThisCycle) {
   const SetCase cases[] = {
-      {"clean static", clean_static, 0.0},
-      {"mass loss of lock", mass_loss, 0.0},
+      {"clean static", clean_static, 0.0, 0.0},
+      {"mass loss of lock", mass_loss, 0.0, 0.0},
   };
   for (const SetCase& c : cases) {
     const Figures f = run(c.make(), 1);
@@ -346,10 +375,10 @@ TEST(RtkIntegrity, BiasedCodeIsLeftOutAndTheWalkFixes) {
 // the innovation tests deal with; no FIX is more than 10 cm off on any of them.
 TEST(RtkIntegrity, PostFitChiSquareNeverTripsOnTheSimulatedSets) {
   const SetCase cases[] = {
-      {"clean static", clean_static, 0.0},
-      {"walk under canopy", walk, 0.0},
-      {"mass loss of lock", mass_loss, 0.0},
-      {"code bias", code_bias, 0.0},
+      {"clean static", clean_static, 0.0, 0.0},
+      {"walk under canopy", walk, 0.0, 0.0},
+      {"mass loss of lock", mass_loss, 0.0, 0.0},
+      {"code bias", code_bias, 0.0, 0.0},
   };
   for (const SetCase& c : cases) {
     const Figures f = run(c.make(), 1);

@@ -1,12 +1,48 @@
 // scenario_sim: writes r.bin, b.bin, truth.txt and the recorder file rb.bin
 // (both streams interleaved by epoch) for a scenario file.
 //   scenario_sim <scenario file> [output directory]
+// With --kernel-set it writes instead the navigation kernel's replay set
+// (log_data.dat, rtc_data.dat, log_init.dat, flash.alm) and truth.csv of a
+// simulated-sky scenario (tools/sky/README.md):
+//   scenario_sim --kernel-set <sky scenario file> <output directory>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "tools/scenario_sim/sim.h"
+#ifdef SCENARIO_SIM_KERNEL_SET
+#include "tools/sky/sky_link.h"
+#endif
+
+namespace {
+
+// --kernel-set SCENARIO OUTDIR: 0 on success, 1 on a scenario or file
+// failure or a build without the sky, 2 on a usage error.
+int kernel_set_main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: scenario_sim --kernel-set <sky scenario file> <output directory>\n");
+    return 2;
+  }
+#ifdef SCENARIO_SIM_KERNEL_SET
+  char err[256] = "";
+  const int n = SKY_LINK_kernel_set(argv[2], argv[3], err, sizeof err);
+  if (n < 0) {
+    std::fprintf(stderr, "scenario_sim: --kernel-set: %s\n", err);
+    return 1;
+  }
+  std::printf("%d epochs written\n", n);
+  return 0;
+#else
+  (void)argv;
+  std::fprintf(stderr, "scenario_sim: --kernel-set: this build has no simulated sky\n");
+  return 1;
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--kernel-set") == 0) return kernel_set_main(argc, argv);
   if (argc < 2) {
     std::printf("usage: scenario_sim <scenario file> [output directory]\n");
     return 2;

@@ -15,10 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr int SKY_MAX_SV = 32;        // GPS PRNs 1..32
-constexpr int SKY_MAX_OUTAGES = 16;   // outage windows in a scenario
-constexpr int SKY_MAX_WAYPOINTS = 64; // waypoints of a receiver track
-constexpr int SKY_MAX_SLIPS = 16;     // scripted cycle slips
+constexpr int SKY_MAX_SV = 32;         // GPS PRNs 1..32
+constexpr int SKY_MAX_OUTAGES = 16;    // outage windows in a scenario
+constexpr int SKY_MAX_WAYPOINTS = 64;  // waypoints of a receiver track
+constexpr int SKY_MAX_SLIPS = 16;      // scripted cycle slips
 
 // GPS time: full week number and seconds of week [0, 604800).
 struct SKY_GPST_T {
@@ -28,8 +28,8 @@ struct SKY_GPST_T {
 
 // Receiver truth at one epoch.
 struct SKY_RX_T {
-  SKY_GPST_T true_time;   // true GPS time of the epoch
-  SKY_GPST_T clock_time;  // the receiver clock's reading (true time + clk_bias_s)
+  SKY_GPST_T true_time;     // true GPS time of the epoch
+  SKY_GPST_T clock_time;    // the receiver clock's reading (true time + clk_bias_s)
   double pos_ecef[3] = {};  // antenna, WGS-84 ECEF, m
   double vel_ecef[3] = {};  // m/s
   double clk_bias_s = 0.0;  // receiver clock − true GPS time, s
@@ -38,11 +38,13 @@ struct SKY_RX_T {
 
 // One satellite's L1 C/A signal at the antenna at the epoch.
 struct SKY_SIGNAL_T {
-  int16_t svid = 0;      // PRN 1..32
-  uint8_t visible = 0;   // 1 when above the elevation mask and not blocked by an outage
+  int16_t svid = 0;     // PRN 1..32
+  uint8_t visible = 0;  // 1 when above the elevation mask and not blocked by an outage
   // The satellite's own time stamp of the code received at the epoch (GPS
   // system time of transmission plus the satellite clock error incl.
   // relativity, minus T_GD): what the code phase and bit count encode.
+  // Near the week's end a double tow resolves 1.2e-10 s (3.5 cm): for
+  // sub-centimetre work take clock_time - pseudorange_m / c instead.
   SKY_GPST_T tx_time;
   double range_m = 0.0;         // geometric range, light time and Earth rotation included, m
   double pseudorange_m = 0.0;   // c × (receiver clock time − tx_time), m
@@ -55,12 +57,14 @@ struct SKY_SIGNAL_T {
   double cn0_dbhz = 0.0;        // carrier-to-noise density, dB-Hz (noise included)
   double el_deg = 0.0;          // elevation, degrees
   double az_deg = 0.0;          // azimuth from north, degrees
+  double code_err_m = 0.0;      // code noise included in pseudorange_m (and tx_time), m
+  double sat_pos_ecef[3] = {};  // satellite at transmission, in the ECEF frame of the epoch (Earth rotation applied), m
 };
 
 // Per-epoch view of the whole sky.
 struct SKY_EPOCH_T {
   SKY_RX_T rx;
-  int n = 0;                         // entries of sig used
+  int n = 0;                          // entries of sig used
   SKY_SIGNAL_T sig[SKY_MAX_SV] = {};  // every satellite of the constellation, visible or not
 };
 
@@ -74,12 +78,12 @@ struct SKY_SCENARIO_T {
   unsigned seed = 1;          // random seed of noise and orbit generation
   double mask_deg = 5.0;      // elevation mask, degrees
   // receiver
-  double llh[3] = {};       // start position: latitude, longitude (degrees), ellipsoidal height (m)
-  double vel_enu[3] = {};   // constant velocity, m/s (east, north, up)
-  int n_waypoints = 0;      // when > 0 the receiver follows these (time offset s, lat deg, lon deg, h m)
+  double llh[3] = {};      // start position: latitude, longitude (degrees), ellipsoidal height (m)
+  double vel_enu[3] = {};  // constant velocity, m/s (east, north, up)
+  int n_waypoints = 0;     // when > 0 the receiver follows these (time offset s, lat deg, lon deg, h m)
   double waypoints[SKY_MAX_WAYPOINTS][4] = {};
-  double clk_bias0_s = 0.0;    // receiver clock − GPS time at the start, s
-  double clk_drift = 0.0;      // s/s
+  double clk_bias0_s = 0.0;  // receiver clock − GPS time at the start, s
+  double clk_drift = 0.0;    // s/s
   // outages: satellite svid (0 = all) blocked from t0 to t1 (s after start)
   int n_outages = 0;
   struct {
@@ -96,13 +100,21 @@ struct SKY_SCENARIO_T {
     double cycles;
   } slips[SKY_MAX_SLIPS] = {};
   // target (used by the link half)
-  int tcxo_mode = 4;           // 0..4, the target's TCXO frequency mode
-  double meas_rate_hz = 1.0;   // measurement epochs per second: 1 or 2
-  int carrier_slots = 0;       // 1: channel reports carry the 10 carrier slots and clock counts (2 Hz)
-  int invert_bits = 0;         // 1: data bits sent inverted (the tracking loop's 180-degree ambiguity)
-  int invert_bits_at_s = -1;   // >= 0: polarity flips at this time after start, s
-  double bit_flip_rate = 0.0;  // probability that a data bit arrives flipped
+  int tcxo_mode = 4;             // 0..4, the target's TCXO frequency mode
+  double meas_rate_hz = 1.0;     // measurement epochs per second: 1 or 2
+  int carrier_slots = 0;         // 1: channel reports carry the 10 carrier slots and clock counts (2 Hz)
+  int invert_bits = 0;           // 1: data bits sent inverted (the tracking loop's 180-degree ambiguity)
+  int invert_bits_at_s = -1;     // >= 0: polarity flips at this time after start, s
+  double bit_flip_rate = 0.0;    // probability that a data bit arrives flipped
   double batch_loss_rate = 0.0;  // probability that a 30-bit data batch is lost
+  // broadcast ionosphere and UTC (subframe 4 page 18); quantised to their
+  // message fields when the sky starts
+  double iono_alpha[4] = {1.118e-8, -7.451e-9, -5.961e-8, 1.192e-7};  // Klobuchar alpha0..3: s, s/sc, s/sc^2, s/sc^3
+  double iono_beta[4] = {116700.0, -229400.0, -131100.0, 1.049e6};    // Klobuchar beta0..3: s, s/sc, s/sc^2, s/sc^3
+  int leap_s = 18;        // delta t_LS: GPS - UTC before the leap-second event, s
+  int leap_wn = 1929;     // WN_LSF: full GPS week of the leap-second event (sent modulo 256)
+  int leap_dn = 7;        // DN: day of that week, 1..7
+  int leap_s_after = 18;  // delta t_LSF: GPS - UTC after the event, s
 };
 
 // ---- core ----
@@ -125,3 +137,116 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out);
 // starting at GPS time week, word_index × 0.6 s (word_index 0 .. 1007999 in
 // the week). 0 for an unknown svid.
 uint32_t SKY_nav_word(int svid, int32_t week, int32_t word_index);
+
+// ---- core: additions ----
+
+// Parse scenario text held in memory (same syntax and checks as
+// SKY_load_scenario; "line N" counts the lines of text). 1 on success; 0 with
+// a one-line reason in err (caller's buffer of err_len bytes).
+int SKY_parse_scenario(const char* text, SKY_SCENARIO_T* sc, char* err, size_t err_len);
+
+// Broadcast ephemeris (subframes 1-3) of one satellite. Every field is the
+// integer of its IS-GPS-200 message field (scale factor in the comment;
+// sc = semicircles).
+struct SKY_EPH_T {
+  int32_t svid = 0;
+  int32_t week = 0;      // full GPS week of toe (subframe 1 sends it modulo 1024)
+  int32_t l2_code = 0;   // codes on L2, 2 bits
+  int32_t ura = 0;       // URA index, 4 bits
+  int32_t health = 0;    // SV health, 6 bits
+  int32_t iodc = 0;      // 10 bits; its low 8 bits equal iode
+  int32_t l2p_flag = 0;  // L2 P data flag, 1 bit
+  int32_t tgd = 0;       // T_GD, 8 bits signed, 2^-31 s
+  int32_t toc = 0;       // 16 bits, 2^4 s
+  int32_t af2 = 0;       // 8 bits signed, 2^-55 s/s^2
+  int32_t af1 = 0;       // 16 bits signed, 2^-43 s/s
+  int32_t af0 = 0;       // 22 bits signed, 2^-31 s
+  int32_t iode = 0;      // 8 bits
+  int32_t crs = 0;       // 16 bits signed, 2^-5 m
+  int32_t deln = 0;      // 16 bits signed, 2^-43 sc/s
+  int32_t m0 = 0;        // 32 bits signed, 2^-31 sc
+  int32_t cuc = 0;       // 16 bits signed, 2^-29 rad
+  uint32_t e = 0;        // 32 bits, 2^-33
+  int32_t cus = 0;       // 16 bits signed, 2^-29 rad
+  uint32_t sqrta = 0;    // 32 bits, 2^-19 m^1/2
+  int32_t toe = 0;       // 16 bits, 2^4 s
+  int32_t fit_flag = 0;  // fit interval flag, 1 bit
+  int32_t aodo = 0;      // age of data offset, 5 bits, 900 s
+  int32_t cic = 0;       // 16 bits signed, 2^-29 rad
+  int32_t omg0 = 0;      // Omega_0, 32 bits signed, 2^-31 sc
+  int32_t cis = 0;       // 16 bits signed, 2^-29 rad
+  int32_t i0 = 0;        // 32 bits signed, 2^-31 sc
+  int32_t crc = 0;       // 16 bits signed, 2^-5 m
+  int32_t omg = 0;       // omega, 32 bits signed, 2^-31 sc
+  int32_t omgd = 0;      // Omega dot, 24 bits signed, 2^-43 sc/s
+  int32_t idot = 0;      // 14 bits signed, 2^-43 sc/s
+};
+
+// Almanac of one satellite (subframe 5 pages 1-24, subframe 4 almanac pages).
+struct SKY_ALM_T {
+  int32_t svid = 0;
+  int32_t e = 0;       // 16 bits, 2^-21
+  int32_t toa = 0;     // 8 bits, 2^12 s
+  int32_t wna = 0;     // almanac week, 8 bits (week modulo 256)
+  int32_t di = 0;      // inclination - 0.30 sc, 16 bits signed, 2^-19 sc
+  int32_t omgd = 0;    // 16 bits signed, 2^-38 sc/s
+  int32_t health = 0;  // 8 bits
+  int32_t sqrta = 0;   // 24 bits, 2^-11 m^1/2
+  int32_t omg0 = 0;    // 24 bits signed, 2^-23 sc
+  int32_t omg = 0;     // 24 bits signed, 2^-23 sc
+  int32_t m0 = 0;      // 24 bits signed, 2^-23 sc
+  int32_t af0 = 0;     // 11 bits signed, 2^-20 s
+  int32_t af1 = 0;     // 11 bits signed, 2^-38 s/s
+};
+
+// Ionosphere and UTC parameters of subframe 4 page 18, as message integers.
+struct SKY_IONO_UTC_T {
+  int32_t alpha[4] = {};  // 8 bits signed each: 2^-30 s, 2^-27 s/sc, 2^-24 s/sc^2, 2^-24 s/sc^3
+  int32_t beta[4] = {};   // 8 bits signed each: 2^11 s, 2^14 s/sc, 2^16 s/sc^2, 2^16 s/sc^3
+  int32_t a1 = 0;         // 24 bits signed, 2^-50 s/s
+  int32_t a0 = 0;         // 32 bits signed, 2^-30 s
+  int32_t tot = 0;        // 8 bits, 2^12 s
+  int32_t wnt = 0;        // 8 bits (week modulo 256)
+  int32_t dt_ls = 0;      // 8 bits signed, s
+  int32_t wn_lsf = 0;     // 8 bits (week modulo 256)
+  int32_t dn = 0;         // 8 bits, day 1..7
+  int32_t dt_lsf = 0;     // 8 bits signed, s
+};
+
+// The ephemeris satellite svid broadcasts at GPS time t (the 2-hour data set
+// in effect then; the sky's orbit and clock follow the same set). 1 and *out
+// for a satellite of the constellation; 0 otherwise.
+int SKY_get_ephemeris(int svid, SKY_GPST_T t, SKY_EPH_T* out);
+
+// The almanac of satellite svid broadcast at GPS time t (reference time toa
+// of the almanac data set then). 1 and *out for a satellite of the
+// constellation; 0 otherwise.
+int SKY_get_almanac(int svid, SKY_GPST_T t, SKY_ALM_T* out);
+
+// The ionosphere and UTC parameters the sky broadcasts (and uses for its own
+// ionospheric delay). Fills *out.
+void SKY_get_iono_utc(SKY_IONO_UTC_T* out);
+
+// Satellite position (ECEF m, pos: 3 doubles), velocity (ECEF m/s, vel: 3
+// doubles, may be null) and clock offset (*clk_s, s: af0 + af1 dt + af2 dt^2
+// plus the relativistic term F e sqrt(A) sin E, without T_GD; may be null) at
+// GPS system time t from ephemeris eph, by the IS-GPS-200 user algorithm.
+// Buffers owned by the caller. 1 on success, 0 for a zero semi-major axis.
+int SKY_eph_sat_state(const SKY_EPH_T* eph, SKY_GPST_T t, double* pos, double* vel, double* clk_s);
+
+// Klobuchar L1 ionospheric delay (m) from broadcast parameters p at geodetic
+// latitude lat and longitude lon (rad), azimuth az and elevation el (rad) of
+// the satellite and GPS time of week tow (s). Elevations below 0 count as 0.
+double SKY_klobuchar_m(const SKY_IONO_UTC_T* p, double lat, double lon, double az, double el, double tow);
+
+// Saastamoinen tropospheric delay (m) in a standard atmosphere (1013.25 hPa,
+// 15 C and 50 % relative humidity at sea level, 6.5 K/km lapse rate) at
+// geodetic latitude lat (rad), ellipsoidal height h (m, clamped to 0..10 km)
+// and elevation el (rad; held at 2 degrees below 2 degrees).
+double SKY_saastamoinen_m(double lat, double h, double el);
+
+// One navigation word from its 24 source data bits d1..d24 (d24: bits 23..0,
+// d1 highest) and the transmitted word before it (prev: its bits 1..0 are
+// D29*, D30*): bits 29..6 = D1..D24 (d complemented when D30* is 1), bits
+// 5..0 = the parity D25..D30 of IS-GPS-200 Table 20-XIV.
+uint32_t SKY_nav_encode(uint32_t d24, uint32_t prev);

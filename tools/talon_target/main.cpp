@@ -3,25 +3,61 @@
 //   talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N] [--period-ms N]
 //                [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss] [--silent] [--timeout-s N]
 //   talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]
+//   talon_target --scenario FILE [--pty-file F] [--record F] [--sent F] [--period-ms N] [--settle-ms N] ...
 //
 // --epoch-ms: the simulated epoch interval (its time count), 100 by default;
 // --mixed-gnss: GLONASS and BeiDou channels beside the GPS ones.
+// --scenario: play a simulated-sky scenario (tools/sky) open loop instead of
+// the script, one measurement epoch per period (builds with the sky only).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "tools/talon_target/target_link.h"
+#ifdef TALON_TARGET_SKY
+#include "tools/sky/sky_link.h"
+#endif
 
 namespace {
 
+#ifdef TALON_TARGET_SKY
+bool sky_chunk(TARGET_CHUNK_T* out) {
+  static U08 buf[8192];
+  const int n = SKY_LINK_next_epoch(buf, sizeof buf, nullptr);
+  if (n <= 0) return false;
+  out->assign(buf, buf + n);
+  return true;
+}
+
+// Start the scenario's report stream; 0 with a message on failure.
+int use_scenario(const std::string& path, TARGET_LINK_PARAM_T* p) {
+  char err[256] = "";
+  if (!SKY_LINK_start_scenario(path.c_str(), err, sizeof err)) {
+    std::fprintf(stderr, "talon_target: --scenario: %s\n", err);
+    return 0;
+  }
+  U08 rtc[32];
+  const int n = SKY_LINK_rtc_report(rtc, nullptr);
+  p->rtc_chunk.assign(rtc, rtc + n);
+  p->next_chunk = sky_chunk;
+  return 1;
+}
+#else
+int use_scenario(const std::string&, TARGET_LINK_PARAM_T*) {
+  std::fprintf(stderr, "talon_target: --scenario: this build has no simulated sky\n");
+  return 0;
+}
+#endif
+
 int usage() {
-  std::fprintf(
-      stderr,
-      "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N]\n"
-      "                    [--period-ms N] [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
-      "                    [--silent] [--timeout-s N]\n"
-      "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n");
+  std::fprintf(stderr,
+               "usage: talon_target [--pty-file F] [--record F] [--sent F] [--epochs N] [--epoch-ms N]\n"
+               "                    [--period-ms N] [--settle-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
+               "                    [--silent] [--timeout-s N]\n"
+               "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
+               "       talon_target --scenario FILE [--pty-file F] [--record F] [--sent F] [--period-ms N]\n"
+               "                    [--settle-ms N] [--timeout-s N]\n");
   return 1;
 }
 
@@ -37,7 +73,7 @@ bool to_int(const char* s, long lo, long hi, int* out) {
 
 int main(int argc, char** argv) {
   TARGET_LINK_PARAM_T p;
-  std::string set_dir;
+  std::string set_dir, scenario;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -59,6 +95,8 @@ int main(int argc, char** argv) {
       p.sent_file = v;
     else if (a == "--write-set")
       set_dir = v;
+    else if (a == "--scenario")
+      scenario = v;
     else if (a == "--epochs") {
       if (!to_int(v, 0, 100000, &p.script.epochs)) return usage();
     } else if (a == "--epoch-ms") {
@@ -82,5 +120,6 @@ int main(int argc, char** argv) {
     }
   }
   if (!set_dir.empty()) return TARGET_write_replay_set(set_dir.c_str(), p.script) ? 0 : 1;
+  if (!scenario.empty() && !use_scenario(scenario, &p)) return 1;
   return TARGET_serve(p);
 }

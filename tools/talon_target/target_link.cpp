@@ -130,6 +130,47 @@ void install_command_receiver() {
     if (m.dir != MSG_DIR_T2H) DP_install_callback(m.type, m.len, on_command);
 }
 
+// What the target has sent and still sends in one session.
+struct SERVE_T {
+  std::vector<TARGET_CHUNK_T> script;  // the report script (empty with a report source)
+  std::vector<U08> out;                // bytes queued for the host
+  std::vector<U08> sent;               // every report byte queued after the RTC report
+  std::size_t next_epoch = 0;
+  bool answered = false, script_done = false;
+  Clock::time_point next_send{};
+};
+
+// The next epoch's bytes, from the report source or the script; false at the end.
+bool next_report(const TARGET_LINK_PARAM_T& p, SERVE_T* st, TARGET_CHUNK_T* out) {
+  if (p.next_chunk != nullptr) return p.next_chunk(out);
+  if (st->next_epoch >= st->script.size()) return false;
+  *out = st->script[st->next_epoch++];
+  return true;
+}
+
+// HOSTBASE_INIT arrived: queue the RTC report and let the host settle.
+void answer_init(const TARGET_LINK_PARAM_T& p, SERVE_T* st) {
+  const TARGET_CHUNK_T rtc = p.next_chunk == nullptr ? TARGET_rtc_report(p.script) : p.rtc_chunk;
+  st->out.insert(st->out.end(), rtc.begin(), rtc.end());
+  st->answered = true;
+  st->next_send = Clock::now() + std::chrono::milliseconds(p.settle_ms);
+}
+
+int write_file_atomic(const std::string& path, const U08* data, std::size_t n);
+
+// Queue the next epoch; at the end of the reports write the sent file.
+void queue_next_epoch(const TARGET_LINK_PARAM_T& p, SERVE_T* st) {
+  TARGET_CHUNK_T c;
+  if (next_report(p, st, &c)) {
+    st->out.insert(st->out.end(), c.begin(), c.end());
+    st->sent.insert(st->sent.end(), c.begin(), c.end());
+    st->next_send = Clock::now() + std::chrono::milliseconds(p.period_ms);
+  } else {
+    st->script_done = true;
+    if (!p.sent_file.empty()) write_file_atomic(p.sent_file, st->sent.data(), st->sent.size());
+  }
+}
+
 int write_file_atomic(const std::string& path, const U08* data, std::size_t n) {
   const std::string tmp = path + ".tmp";
   std::FILE* fp = std::fopen(tmp.c_str(), "wb");
@@ -182,12 +223,9 @@ int TARGET_serve(const TARGET_LINK_PARAM_T& p) {
   std::printf("target on %s\n", slave_path.c_str());
   std::fflush(stdout);
 
-  const std::vector<TARGET_CHUNK_T> script = TARGET_build_script(p.script);
-  std::vector<U08> out;   // bytes queued for the host
-  std::vector<U08> sent;  // every script byte queued after the RTC report
-  std::size_t next_epoch = 0;
-  bool answered = false, script_done = false;
-  Clock::time_point next_send{};
+  SERVE_T st;
+  st.script = p.next_chunk == nullptr ? TARGET_build_script(p.script) : std::vector<TARGET_CHUNK_T>{};
+  std::vector<U08>& out = st.out;
   const Clock::time_point deadline = Start_time + std::chrono::seconds(p.timeout_s);
 
   int rc = 2;
@@ -209,23 +247,8 @@ int TARGET_serve(const TARGET_LINK_PARAM_T& p) {
       break;
     }
     if (p.silent) continue;
-    if (Got_init && !answered) {
-      const TARGET_CHUNK_T rtc = TARGET_rtc_report(p.script);
-      out.insert(out.end(), rtc.begin(), rtc.end());
-      answered = true;
-      next_send = Clock::now() + std::chrono::milliseconds(p.settle_ms);
-    }
-    if (answered && !script_done && out.empty() && Clock::now() >= next_send) {
-      if (next_epoch < script.size()) {
-        const TARGET_CHUNK_T& c = script[next_epoch++];
-        out.insert(out.end(), c.begin(), c.end());
-        sent.insert(sent.end(), c.begin(), c.end());
-        next_send = Clock::now() + std::chrono::milliseconds(p.period_ms);
-      } else {
-        script_done = true;
-        if (!p.sent_file.empty()) write_file_atomic(p.sent_file, sent.data(), sent.size());
-      }
-    }
+    if (Got_init && !st.answered) answer_init(p, &st);
+    if (st.answered && !st.script_done && out.empty() && Clock::now() >= st.next_send) queue_next_epoch(p, &st);
   }
   // Let the last bytes reach the host before the pty goes away.
   for (int i = 0; i < 200 && !out.empty(); ++i) {

@@ -20,6 +20,11 @@ struct TARGET_LINK_PARAM_T {
   std::string pty_file;     // the slave path is written here (atomically)
   std::string record_file;  // one line per command received
   std::string sent_file;    // every byte sent after the RTC report, written when the script is done
+  // Optional report source in place of the script (a simulated sky played
+  // open loop): fills *out with the next epoch's bytes and returns true, or
+  // returns false at the end. rtc_chunk is then the answer to HOSTBASE_INIT.
+  bool (*next_chunk)(TARGET_CHUNK_T* out) = nullptr;
+  TARGET_CHUNK_T rtc_chunk;
 };
 
 // Decode one command frame (checksum included) into a line: name, hex frame in

@@ -1,0 +1,240 @@
+// The link half of the simulated sky: what the Corvane Talon 8 target reports
+// on the host link for the signals of the sky (tools/sky/sky.h), in the link's
+// own units: time-count registers, RTC readings, channel reports (code phase,
+// bit counter, Doppler NCO word, C/N0 fields, carrier slots), 30-bit data-bit
+// batches, and the replay set plus truth file of a whole scenario.
+//
+// Every encoder here is the exact inverse of the conversion the host applies
+// to the reports, so that a decoded report gives back the sky's transmit time,
+// Doppler and C/N0 within the link's resolution.
+//
+// Conventions:
+//   - receiver clock time: the TCXO's own time scale; one nominal TCXO period
+//     is 1 / freq_hz seconds of it. The target's time count (GTC) counts it.
+//   - absolute bit: a 20 ms GPS data bit counted from the start of GPS week 0
+//     (week × 30 240 000 + bit of week), 64-bit.
+//   - track bit count: the channel's own data-bit counter (absolute bit minus
+//     the channel's origin), the `bitcnt` of channel reports and batches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "misc/host_msg.h"
+#include "tools/sky/sky.h"
+
+inline constexpr int SKY_LINK_NCH = 20;                               // hardware channels
+inline constexpr int64_t SKY_LINK_BITS_PER_WEEK = 30240000;           // 50 bit/s × 604 800 s
+inline constexpr int32_t SKY_LINK_WORDS_PER_WEEK = 1008000;           // 30-bit words per week
+inline constexpr uint8_t SKY_LINK_NSC = 8;                            // sub-chips per chip reported by the target
+inline constexpr int16_t SKY_LINK_CN_INTEG_MS = 20;                   // coherent integration of the C/N0 estimator, ms
+inline constexpr int16_t SKY_LINK_CN_COUNT = 50;                      // estimator sums per report
+inline constexpr double SKY_LINK_HALF_CHIP_S = 4.887585532746823e-7;  // 0.5 / 1.023 MHz
+
+// ---- TCXO modes ----
+
+// Constants of one TCXO mode as the target's registers use them.
+struct SKY_TCXO_T {
+  int mode = 4;
+  uint32_t freq_hz = 0;       // nominal TCXO frequency, Hz
+  int32_t clock_per_ms0 = 0;  // freq_hz / 1000 (integer): clocks of a short millisecond
+  int32_t fraction = 0;       // freq_hz − 1000 × clock_per_ms0: long (+1 clock) milliseconds per second
+  double ideal_bb_hz = 0.0;   // ideal zero-Doppler baseband carrier frequency after the mixer residual, Hz
+  float tm_scale = 0.0f;      // tracking NCO units per Hz (2^29 / freq_hz as tabulated, single precision)
+  int32_t if_hz = 0;          // IF frequency: 1575.42 MHz − freq_hz × PLL ratio, Hz (GTC IF_FREQ register)
+  uint32_t noise_power = 0;   // receiver noise power reported in GTC: 2 500 000 × (f / 16 367 667)² + 5000
+};
+
+// Fill *out for TCXO mode 0..4. 1 on success, 0 for another mode (out untouched).
+int SKY_LINK_tcxo(int mode, SKY_TCXO_T* out);
+
+// TCXO clocks from the start of a time-count second to its millisecond mark
+// ms (0..1000): the first `fraction` milliseconds of a second last
+// clock_per_ms0 + 1 clocks, the rest clock_per_ms0. ms = 1000 gives freq_hz.
+uint32_t SKY_LINK_ms_clocks(const SKY_TCXO_T& t, int ms);
+
+// ---- time count ----
+
+// The target's raw time count at a millisecond mark.
+struct SKY_GTC_T {
+  int32_t week = 0;  // raw week (the register keeps the low 12 bits)
+  int32_t sec = 0;   // raw second of week, 0..604799
+  int32_t ms = 0;    // millisecond of the second, 0..999
+};
+
+// Relation between the receiver clock and the raw time count: the count
+// started from the clock, minus whole weeks and whole seconds.
+struct SKY_GTC_ORIGIN_T {
+  int32_t week_offset = 0;  // raw week = clock week − week_offset
+  int32_t sec_offset = 0;   // raw seconds = clock seconds − sec_offset (whole seconds, may exceed a week)
+};
+
+// Receiver clock time of the raw mark g (the kernel's reading: second plus
+// SKY_LINK_ms_clocks(ms) / freq_hz).
+SKY_GPST_T SKY_LINK_gtc_to_clock(const SKY_TCXO_T& t, const SKY_GTC_ORIGIN_T& o, const SKY_GTC_T& g);
+
+// The raw mark `ms_step` milliseconds after g (ms_step ≥ 0), seconds and
+// weeks carried.
+SKY_GTC_T SKY_LINK_gtc_add_ms(const SKY_GTC_T& g, int64_t ms_step);
+
+// The first raw mark at or after receiver clock time clock whose millisecond
+// is a multiple of step_ms (1..1000, a divisor of 1000).
+SKY_GTC_T SKY_LINK_gtc_at_or_after(const SKY_TCXO_T& t, const SKY_GTC_ORIGIN_T& o, SKY_GPST_T clock, int step_ms);
+
+// Time-count registers of mark g: WEEK_SUBSEC = (week & 0xFFF) << 16 | ms,
+// INTSEL_SEC = sec, SSUBSEC_DIV_SSUBSEC = 0 (epochs fall on millisecond
+// marks), IF_FREQ = t.if_hz.
+GTC_RD_T SKY_LINK_gtc_registers(const SKY_TCXO_T& t, const SKY_GTC_T& g);
+
+// TCXO clocks from mark a to the later mark b (b − a below one week).
+uint64_t SKY_LINK_clocks_between(const SKY_TCXO_T& t, const SKY_GTC_T& a, const SKY_GTC_T& b);
+
+// ---- RTC ----
+
+// The target's 32 768 Hz real-time clock as a function of true GPS time:
+// rtc = true + offset_s + drift × (true − ref), read as 12-bit week, second
+// of week and 1/32768 s count (truncated). The same model gives the same
+// readings in every run, so a set made later continues an earlier one.
+struct SKY_RTC_MODEL_T {
+  double offset_s = 0.3125;   // RTC − GPS time at ref, s
+  double drift = 0.0;         // s/s
+  SKY_GPST_T ref{2000, 0.0};  // reference time of the drift
+};
+
+struct SKY_RTC_T {
+  int16_t wn = 0;       // week modulo 4096
+  int32_t sec = 0;      // second of week
+  uint32_t subsec = 0;  // 1/32768 s, 0..32767
+};
+
+SKY_RTC_T SKY_LINK_rtc_at(const SKY_RTC_MODEL_T& m, SKY_GPST_T true_time);
+
+// True GPS time at which the RTC shows the whole second rtc_total_s
+// (week × 604 800 + second, the week unwrapped).
+SKY_GPST_T SKY_LINK_rtc_second_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s);
+
+// ---- channel report fields ----
+
+// Code phase register of a sub-bit time sub_bit_s (seconds into the current
+// 20 ms data bit, 0 ≤ sub_bit_s < 0.02) for nsc sub-chips (1..8) and a peak
+// tap: ms bits 15..11, chip + 1 bits 9..0, sub-chip + 1 (nsc written as 0)
+// bits 30..28, 1/1024 sub-chip bits 25..16, rounded to the nearest step.
+uint32_t SKY_LINK_code_phase_reg(double sub_bit_s, uint8_t nsc, uint8_t peak_tap);
+
+// Doppler NCO word: round((ideal_bb_hz − doppler_hz) × tm_scale).
+int32_t SKY_LINK_nco_word(const SKY_TCXO_T& t, double doppler_hz);
+
+// C/N0 estimator fields for cn0_dbhz (≥ 17 dB-Hz is representable) against
+// noise power noise_power: cn_integ 20 ms, cn_div 1, cn_count 50, cn_shift
+// chosen so that y = (20 × noise_power) >> (2 cn_shift) lies in 1..4000, and
+// acc_power = 50 × y × (z + 1) with z = round(10^(cn0/10) × 20 / 1000) ≥ 1,
+// so that the host's x / y − 1 gives z exactly in integer or real division.
+void SKY_LINK_cn0_fields(double cn0_dbhz, uint32_t noise_power, ASIC_CHAN_MEAS_T* m);
+
+// ---- data bits ----
+
+// Deterministic corruption of the data bits: a bit of absolute index b of
+// satellite svid arrives flipped when a hash of (seed, svid, b) falls below
+// bit_flip_rate; a batch whose first bit is b is lost likewise with
+// batch_loss_rate. Same seed, same faults.
+struct SKY_BIT_FAULTS_T {
+  unsigned seed = 1;
+  double bit_flip_rate = 0.0;
+  double batch_loss_rate = 0.0;
+};
+
+// Source of navigation words (SKY_nav_word or a test's own).
+using SKY_NAV_WORD_FN = uint32_t (*)(int svid, int32_t week, int32_t word_index);
+
+// The transmitted data bit of absolute bit b (D1..D30 as sent, upright).
+int SKY_LINK_nav_bit(SKY_NAV_WORD_FN nav, int svid, int64_t abs_bit);
+
+// The 30 bits of absolute bits first_abs_bit .. +29 as the target sends them
+// (earliest bit in bit 29), complemented when inverted, with the bit flips
+// of faults. *lost = 1 when faults drop this batch.
+uint32_t SKY_LINK_batch_bits(SKY_NAV_WORD_FN nav, int svid, int64_t first_abs_bit, int inverted,
+                             const SKY_BIT_FAULTS_T& faults, int* lost);
+
+// ---- whole runs ----
+
+// Where the link half takes the sky from: SKY_epoch_at_clock and SKY_nav_word
+// of the core, or a test's own functions.
+struct SKY_LINK_SOURCE_T {
+  int (*epoch_at_clock)(SKY_GPST_T clock_time, SKY_EPOCH_T* out) = nullptr;
+  SKY_NAV_WORD_FN nav_word = nullptr;
+};
+
+// The core's functions (sky_link_core.cpp: links the core).
+SKY_LINK_SOURCE_T SKY_LINK_core_source();
+
+// Link options beyond the scenario.
+struct SKY_LINK_PARAM_T {
+  SKY_GTC_ORIGIN_T gtc_origin;
+  SKY_RTC_MODEL_T rtc;
+  int pullin_epochs = 1;   // epochs reported CH_PULLIN after a satellite appears
+  int bitsync_epochs = 1;  // then CH_BITSYNC (data bits start with it)
+};
+
+// Truth of one satellite at one epoch (rows "S" of truth.csv).
+struct SKY_LINK_SAT_TRUTH_T {
+  int16_t svid = 0;
+  int16_t ch = -1;     // hardware channel
+  uint8_t state = 0;   // channel state reported
+  SKY_GPST_T tx_time;  // satellite time stamp of the code received
+  double range_m = 0.0, pseudorange_m = 0.0, range_rate_mps = 0.0, doppler_hz = 0.0, cn0_dbhz = 0.0;
+  double el_deg = 0.0, az_deg = 0.0;
+  int has_mean_doppler = 0;      // 1 when the channel tracked the whole interval since the previous epoch
+  double mean_doppler_hz = 0.0;  // Doppler averaged over that interval (what the accumulated carrier measures), Hz
+  int has_frame_sync_time = 0;   // 1 once data bits have started
+  SKY_GPST_T frame_sync_time;    // tx time of the first subframe start after the first data bit
+  SKY_GPST_T eph_time;  // tx time by which subframes 1, 2 and 3 have each been sent whole since the first data bit
+};
+
+// One measurement epoch: its time count, the receiver truth and the tracked satellites.
+struct SKY_LINK_EPOCH_T {
+  int64_t index = 0;
+  SKY_GTC_T gtc;
+  SKY_RX_T rx;
+  int n = 0;
+  SKY_LINK_SAT_TRUTH_T sat[SKY_LINK_NCH] = {};
+};
+
+// Start a run of scenario sc (kept by pointer; caller owns it) from source.
+// The first epoch is the first time-count mark at or after the receiver
+// clock time of sc->start. 1 on success; 0 for a bad TCXO mode or rate.
+int SKY_LINK_start(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src);
+
+// The RTC report frame (type 14, checksum included) the target sends in
+// answer to HOSTBASE_INIT, and the matching rtc reading; buf holds ≥ 16 bytes.
+// Returns the frame length.
+int SKY_LINK_rtc_report(U08* buf, SKY_RTC_T* rtc);
+
+// Encode the next measurement epoch into buf (capacity cap bytes; 4096
+// always suffices): the CHAN (and, with carrier slots, CHAN_CARRIER) report
+// of each tracked channel, GTC_CLOCK_COUNTS with carrier slots, GTC, then
+// the data-bit batches completed by this epoch. Fills *truth when non-null.
+// Returns the byte count, 0 when the scenario's duration is over, −1 when
+// the sky gave no epoch or buf is too small.
+int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth);
+
+// The TCXO constants of the running scenario.
+const SKY_TCXO_T& SKY_LINK_tcxo_of_run();
+
+// Write the replay set of scenario sc into directory dir: log_data.dat,
+// rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start),
+// and truth.csv (format in tools/sky/README.md). Returns the number of
+// epochs written, −1 on a start or file failure (a one-line reason in err,
+// caller's buffer of err_len bytes).
+int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src, const char* dir,
+                       char* err, std::size_t err_len);
+
+// scenario_sim --kernel-set: load the scenario file scenario_path, prepare
+// the core's sky and write its replay set and truth file into dir with the
+// default link options. Returns the epochs written, −1 with a one-line
+// reason in err (caller's buffer of err_len bytes).
+int SKY_LINK_kernel_set(const char* scenario_path, const char* dir, char* err, std::size_t err_len);
+
+// talon_target --scenario: load the scenario file, prepare the core's sky
+// and start its report stream (SKY_LINK_rtc_report, SKY_LINK_next_epoch).
+// 1 on success, 0 with a one-line reason in err.
+int SKY_LINK_start_scenario(const char* scenario_path, char* err, std::size_t err_len);
