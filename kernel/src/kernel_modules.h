@@ -223,7 +223,7 @@ S16 SV_has_ephemeris(SV_T sv);                     // 1/0; 0 for null
 // Ephemeris state at GPS week wn, time tt (s): bit 2 (4) the ephemeris is in
 // its fit interval, bits 0-1 its source (broadcast, aiding). 0 for null.
 S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
-S16 SV_get_glonass_slot_n(SV_T sv);       // GLONASS slot; 0 for null
+S16 SV_get_glonass_slot_n(SV_T sv);  // GLONASS slot; 0 for null
 // Recompute every satellite's rough position, elevation, azimuth and Doppler
 // for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
 // read during the call).
