@@ -79,6 +79,8 @@ struct HOST_PARAM_T {
   double base_pos[3] = {0.0, 0.0, 0.0};  // ECEF, m
   // File RTK from a recorder file of a real-time run instead of r.bin / b.bin (empty: none).
   char rb_file[HOST_PATH_LEN] = "";
+  // Navigation modes: measurement log written per processed epoch (empty: none).
+  char meas_csv[HOST_PATH_LEN] = "";
   // KML file name appendix ("-app").
   char kml_append[25] = "";
   // Set by get_main_param when it returns 0: the process exit code.

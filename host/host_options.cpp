@@ -75,6 +75,7 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"base-rinex", &HOST_PARAM_T::base_rinex, "file RTK base from a RINEX observation file (instead of --base-file)"},
     {"rb-file", &HOST_PARAM_T::rb_file,
      "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
+    {"meas-csv", &HOST_PARAM_T::meas_csv, "navigation modes: measurement log, one CSV row per channel per epoch"},
 };
 
 // Texts of the limits a refused option value broke (the usage text and README

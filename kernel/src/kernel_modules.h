@@ -3,10 +3,9 @@
 //
 // Until a module exists, its operations come from the stand-in file of its
 // subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  channels, raw measurements, ranges,
-//                                       corrections, navigation (RAW_ CH_ RNG_
-//                                       CCYCLE_ COR_ NV_ NVMODEL_ KMCHECK_
-//                                       KMPREDICT_ LSQRAIM_ NVESTIN_)
+//   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
+//                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
+//                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
 //   kernel/src/standin_satellite.cpp    ephemerides, almanac, health, UTC,
 //                                       satellite states, bit-count prediction
 //                                       (EPH_ ALM_ SVH_ UTC_ SV_ SVSKY_ KSVCALC_
@@ -34,21 +33,19 @@
 #pragma once
 
 #include "kernel/src/bitcount_handler.h"
+#include "kernel/src/channel.h"
 #include "kernel/src/dbits_collect.h"
 #include "kernel/src/gtc_adjust.h"
+#include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
+#include "kernel/src/raw_meas.h"
 #include "kernel/src/sf_collect.h"
 #include "misc/gnss_types.h"
 
 // ---------------------------------------------------------------------------
 // Handles: pointers to fixed per-channel or per-satellite records.
 // ---------------------------------------------------------------------------
-struct CHAN_S;
-using CHAN_T = CHAN_S*;  // one of the 20 hardware channels
-struct RNG_S;
-using RNG_T = RNG_S*;  // the range record of a channel
-struct EPH_S;
-using EPH_T = EPH_S*;  // the ephemeris record of a GPS-type satellite
+// (CHAN_T, RNG_T, CCYCLE_T, SV_T, BC_T, DBCollect_T, EPH_T: kernel/src/kernel_handles.h)
 struct NV_ESTIN_S;
 using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
 
@@ -56,14 +53,6 @@ using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
 // Callback types (installed by the kernel frame at start; an uninstalled
 // callback is skipped)
 // ---------------------------------------------------------------------------
-// Time count of a measurement epoch: raw week, raw time of week (s), length of
-// the measurement interval (s) and the time-count shift inside it (s).
-using RAW_GTC_OUT_CALLBACK_T = void (*)(S16 raw_gtc_wn, D64 raw_gtc_tow, D64 gtc_meas_dt, D64 gtc_shift_dt);
-// Time-count sync error against GPS time (TCXO clocks) and whether the epoch is a whole second (1/0).
-using RAW_COMPENSATE_GTC_CALLBACK_T = void (*)(S32 gtc_sync_to_rtc_error, S16 is_integer_second);
-// The three RTC record words of a whole-second epoch (ASIC_READ_RTC_T).
-using RAW_CAL_RTC_RATIO_CALLBACK_T = void (*)(U32 record_rtc_sec, U32 record_rtc_wn_subsec,
-                                              U32 record_gtc_ssubsec_div_subsec);
 using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);  // channel 0..19 to release
 using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();     // the fix was found faulty
 using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);        // 10-bit week from aiding data
@@ -73,42 +62,35 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // ---------------------------------------------------------------------------
 // Measurements and navigation
 // ---------------------------------------------------------------------------
-// Raw measurements (RAW_): take each epoch from the target proxy, convert it
-// and hand its time count to the installed callbacks.
-void RAW_init();
-S16 RAW_process_measurement();  // 1 when a measurement epoch was taken in and processed, 0 when none waited
-void RAW_install_gtc_out_callback(RAW_GTC_OUT_CALLBACK_T func);                                       // every epoch
-void RAW_install_compensate_gtc_sync_to_gps_time_error_callback(RAW_COMPENSATE_GTC_CALLBACK_T func);  // every epoch
-void RAW_install_cal_rtc_ratio_callback(RAW_CAL_RTC_RATIO_CALLBACK_T func);  // whole-second epochs
-void RAW_try_to_use_early_meas_in_hot_start();  // hot start within 4 s: use the first epochs at once
-void RAW_stop_use_early_meas_in_hot_start();
-
-// Channels (CH_): the kernel's record of each hardware channel.
-void CH_init();
-CHAN_T CH_find_reference(S16 ch_id);  // ch_id 0..19 (anything else is a fatal assertion); never null
-// A data-bit batch of the channel (fields as ASIC_get_databits gives them;
-// signal_id = the target's satellite number). The kernel frame ignores the
-// result (the stand-in returns 0).
-S16 CH_process_databits(CHAN_T ch, U16 gnss_type, S16 signal_id, U32 databits, U32 databits_info, S32 bitcnt,
-                        U08 issue_id);
-// Mark the carrier slots usable for the epoch at adjusted GPS time gtc_wn, gtc_tow (s).
-void CH_select_delta_range_process(S16 gtc_wn, S32 gtc_tow);
-// Fill rng_ary (caller's array of 20 handles) with the ranges usable in this
-// epoch, in channel order; returns their count, 0..20.
-S16 CH_get_all_useful_ranges(RNG_T* rng_ary);
-S32 CH_get_isr_bitcnt(CHAN_T ch);  // the channel's data-bit count at the last epoch (20 ms bits for GPS)
-U16 CH_get_state(CHAN_T ch);       // CH_IDLE .. CH_MEAS_AVAILABLE
-U16 CH_get_gnss_type(CHAN_T ch);   // GNSS_TYPE_..., GNSS_TYPE_NONE without a satellite
-S16 CH_get_prn(CHAN_T ch);         // kernel numbering (SBAS 120..138); 0 without a satellite
-S16 CH_get_svid(CHAN_T ch);        // satellite id of the channel; 0 without a satellite
-U08 CH_get_issue_id(CHAN_T ch);    // tracking issue id the target gave the assignment
+// Raw measurements (RAW_) and channels (CH_): kernel/src/raw_meas.h and
+// kernel/src/channel.h (included above).
 
 // Ranges (RNG_) and carrier cycles (CCYCLE_).
 void RNG_init();
 // Time of the epoch for the range computation: adjusted week, time of week
 // (s), measurement interval (s) and time-count shift inside it (s).
 void RNG_update_gtc_time(S16 gtc_wn, D64 gtc_sec, D64 gtc_meas_dt, D64 gtc_shift_dt);
+RNG_T RNG_get_reference(S16 ch_id);           // ch_id 0..19 (anything else is a fatal assertion); never null
+void RNG_reset(RNG_T rng);                    // unbound, nothing measured
+void RNG_set(RNG_T rng, SV_T sv, S16 ch_id);  // bind the channel's range record to satellite sv (null: none)
+void RNG_reset_calculation();                 // start of each epoch: every per-epoch flag cleared
+S16 RNG_update_ttime(RNG_T rng, D64 ttime);   // transmit time, GPS s of week; 0 (refused) without satellite
+// Carrier Doppler of the epoch (Hz; positive when the satellite approaches)
+// from the accumulated carrier / from the NCO setting.
+void RNG_update_carrier_dopp_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
+void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
+// Measurement variances from C/N0 (dB-Hz); is_first_tracking_sec 1 while the channel is new.
+void RNG_calculate_range_variance(RNG_T rng, S16 cn0, S16 is_first_tracking_sec);
+void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots();  // range rates over the selected common slots
 void CCYCLE_init();
+CCYCLE_T CCYCLE_find_reference(S16 ch_id);  // ch_id 0..19 (anything else is a fatal assertion); never null
+void CCYCLE_reset(CCYCLE_T ccycle);
+// The epoch's time-count slots: ary_count (0..10; more is a fatal assertion)
+// entries of clock_counts_ary (TCXO clocks) and subsecs_ary (ms).
+void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32* clock_counts_ary, const U16* subsecs_ary);
+// One channel's carrier slots of the epoch (array_count above 10 is a fatal assertion).
+void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T ccycle, const CCYCLE_IN_T* in_p);
+void CCYCLE_set_ephemeris_status_valid(CCYCLE_T ccycle);  // the satellite has a usable ephemeris this epoch
 
 // Propagation corrections (COR_): ionosphere parameters in the backup region.
 S16 COR_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
@@ -222,9 +204,26 @@ S16 UTC_update_utc_parameters(S16 wn, S32 tow, S16 gps_time_is_valid, const U32*
 void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p);  // GPS week, time of week s
 S16 UTC_get_reliable_leap_sec(S32* leap_sec_p);  // s; 1 only when confirmed from the broadcast
 void UTC_clear_all();
+enum : S16 {
+  UTC_NORMAL = 0,
+  UTC_ADVANCE_HALF_SECOND = 1,
+  UTC_ADVANCE_ONE_SECOND = 2,
+};
+void UTC_time_shift(S16 shift);  // UTC_...: how the UTC output advances at this epoch
 
 // Satellite states and positions (SV_, KSVCALC_), fast first fix (KFASTFS_).
 void SV_init();
+// The record of satellite svid of gnss_type (kernel numbering); null when the
+// id has no record (0, 39..119, above 138, GLONASS ...).
+SV_T SV_get_reference(U16 gnss_type, S16 svid);
+SV_T SV_get_glonass_reference_by_knum(S16 k_num);  // null when none
+S16 SV_get_ura(SV_T sv);                           // URA index; -1 for null
+S16 SV_is_healthy(SV_T sv);                        // 1/0; 0 for null
+S16 SV_has_ephemeris(SV_T sv);                     // 1/0; 0 for null
+// Ephemeris state at GPS week wn, time tt (s): bit 2 (4) the ephemeris is in
+// its fit interval, bits 0-1 its source (broadcast, aiding). 0 for null.
+S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
+S16 SV_get_glonass_slot_n(SV_T sv);  // GLONASS slot; 0 for null
 // Recompute every satellite's rough position, elevation, azimuth and Doppler
 // for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
 // read during the call).
@@ -278,6 +277,16 @@ void KQZSS_init(const QZSS_PARAMETER_T* para);           // settings read at onc
 void KQZSS_second_tick_process();                        // once a second
 void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);  // new settings, read at once
 void SBAS_BKC_install_callback_geos(SBAS_GEO_BLOCK_CALLBACK_T func);
+// SBAS symbol collectors (three): index 0..2, -1 for none.
+S16 SBAS_DBC_new(S16 issue_id);  // a free collector, -1 when all are busy
+void SBAS_DBC_delete(S16 ndx);
+S16 SBAS_DBC_check_prn(S16 ndx, S16 prn);  // 1 when prn (kernel numbering) may feed the collector
+S16 SBAS_DBC_collect(S16 ndx, S16 ch_id, S16 prn, S16 issue_id, U32 symbols, S32 symbol_count);  // returns 0
+S16 SBAS_DBC_get_track_to_first_block_msg_ms(S16 ndx, S32* ms_p);  // 1 once known: ms from track start
+void SBAS_DBC_update_bitcnt0(S16 ndx, S32 bitcnt0);
+// Preamble lock (1/0), message blocks and type-9 messages decoded; 0 and zeros for a bad index.
+S16 SBAS_DBC_get_db_status(S16 ndx, S16* locked_p, S32* bk_cnt_p, S32* msg_9_cnt_p);
+S16 SBAS_DBC_decode_successfully(S16 ndx);  // locked with at least one good message
 // One SBAS message block (words at dws_p) of GEO prn (120..138) received at
 // GPS week wn, tow (s), of type msg_type.
 void SBAS_GEO_update_messages(S16 wn, S32 tow, S16 prn, const U32* dws_p, S16 msg_type);

@@ -1,107 +1,70 @@
-// Stand-ins for the measurement and navigation modules (raw measurements,
-// channels, ranges, carrier cycles, corrections, navigation, platform model,
-// measurement checks and prediction), until the measurement/navigation issues
-// replace them with the real modules.
+// Stand-ins for the measurement and navigation modules (ranges, carrier
+// cycles, corrections, navigation, platform model, measurement checks and
+// prediction), until the measurement/navigation issues replace them with the
+// real modules.
 //
-// They give neutral results: no fix, no frame sync, no usable range, nothing
-// stored. One piece does real work so that the kernel's ticks follow the real
-// epoch timing: RAW_process_measurement takes each measurement epoch out of the
-// target proxy, reads the epoch's week, second and millisecond from its time
-// count report and hands them to the installed time-count callback (the
-// kernel's epoch chain), as the raw measurement module will.
+// They give neutral results: no fix, no usable range, nothing stored. The
+// range and carrier-cycle records exist (one per channel, so that the channel
+// module's handles are real) but hold nothing. The carrier-cycle stand-ins
+// check the slot counts they are given as the real module will (a count above
+// 10 is a fatal assertion): the callers must hand over 0..10 only.
 #include <array>
 
-#include "host/wrap.h"
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
 #include "misc/talon_assert.h"
 
-struct CHAN_S {
-  S16 id;
+struct RNG_S {
+  S16 ch_id;
+};
+struct CCYCLE_S {
+  S16 ch_id;
 };
 
 namespace {
 
-RAW_GTC_OUT_CALLBACK_T Raw_gtc_out_callback = nullptr;
-RAW_COMPENSATE_GTC_CALLBACK_T Raw_compensate_callback = nullptr;
-RAW_CAL_RTC_RATIO_CALLBACK_T Raw_cal_rtc_ratio_callback = nullptr;
-S16 Raw_try_use_early_meas = 0;
-ASIC_MEAS_T Raw_meas{};  // the epoch being processed
-S16 Raw_has_last_gtc = 0;
-U32 Raw_last_gtc_sec = 0;     // s
-U16 Raw_last_gtc_subsec = 0;  // ms
-
-std::array<CHAN_S, NUM_HW_CHANNELS> Channel_data = [] {
-  std::array<CHAN_S, NUM_HW_CHANNELS> a{};
-  for (std::size_t i = 0; i < a.size(); ++i) a[i].id = static_cast<S16>(i);
+template <typename T>
+std::array<T, NUM_HW_CHANNELS> numbered_records() {
+  std::array<T, NUM_HW_CHANNELS> a{};
+  for (std::size_t i = 0; i < a.size(); ++i) a[i].ch_id = static_cast<S16>(i);
   return a;
-}();
+}
+std::array<RNG_S, NUM_HW_CHANNELS> Range_ary = numbered_records<RNG_S>();
+std::array<CCYCLE_S, NUM_HW_CHANNELS> Ccycle_data_array = numbered_records<CCYCLE_S>();
 
 S16 Nvmodel = NMODEL_DEFAULT;
 
 }  // namespace
 
-// --- Raw measurements -------------------------------------------------------------
-void RAW_init() {
-  Raw_try_use_early_meas = 0;
-  Raw_has_last_gtc = 0;
-}
-
-S16 RAW_process_measurement() {
-  if (!ASIC_get_measurements(&Raw_meas)) return 0;
-  // Time count registers: week in bits 16..27 and milliseconds in bits 0..10
-  // of WEEK_SUBSEC, whole seconds in bits 0..19 of INTSEL_SEC.
-  const U16 subsec = static_cast<U16>(Raw_meas.gtc.WEEK_SUBSEC & 0x7FFu);
-  const U32 sec = Raw_meas.gtc.INTSEL_SEC & 0xFFFFFu;
-  const S16 wn = static_cast<S16>((Raw_meas.gtc.WEEK_SUBSEC >> 16) & 0xFFFu);
-  D64 meas_dt = 0.0;  // s since the previous epoch (the real module counts TCXO clocks)
-  if (Raw_has_last_gtc) {
-    S64 dms = (static_cast<S64>(sec) - Raw_last_gtc_sec) * 1000 + subsec - Raw_last_gtc_subsec;
-    if (dms < 0) dms += static_cast<S64>(SECONDS_PER_WEEK) * 1000;
-    meas_dt = static_cast<D64>(dms) * 0.001;
-  }
-  Raw_has_last_gtc = 1;
-  Raw_last_gtc_sec = sec;
-  Raw_last_gtc_subsec = subsec;
-  if (Raw_compensate_callback != nullptr)
-    Raw_compensate_callback(Raw_meas.gtc_sync_to_gps_time_error_unit_is_gtc_clock, subsec == 0 ? 1 : 0);
-  if (Raw_gtc_out_callback != nullptr) Raw_gtc_out_callback(wn, sec + subsec * 0.001, meas_dt, 0.0);
-  if (subsec == 0 && Raw_cal_rtc_ratio_callback != nullptr)
-    Raw_cal_rtc_ratio_callback(Raw_meas.rtc_gtc_meas.record_rtc_sec, Raw_meas.rtc_gtc_meas.record_rtc_wn_subsec,
-                               Raw_meas.rtc_gtc_meas.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock);
-  return 1;
-}
-
-void RAW_install_gtc_out_callback(RAW_GTC_OUT_CALLBACK_T func) { Raw_gtc_out_callback = func; }
-void RAW_install_compensate_gtc_sync_to_gps_time_error_callback(RAW_COMPENSATE_GTC_CALLBACK_T func) {
-  Raw_compensate_callback = func;
-}
-void RAW_install_cal_rtc_ratio_callback(RAW_CAL_RTC_RATIO_CALLBACK_T func) { Raw_cal_rtc_ratio_callback = func; }
-void RAW_try_to_use_early_meas_in_hot_start() { Raw_try_use_early_meas = 1; }
-void RAW_stop_use_early_meas_in_hot_start() { Raw_try_use_early_meas = 0; }
-
-// --- Channels: idle, no satellite ------------------------------------------------------
-void CH_init() {}
-CHAN_T CH_find_reference(S16 ch_id) {
-  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "channel id");
-  return &Channel_data[static_cast<std::size_t>(ch_id)];
-}
-S16 CH_process_databits(CHAN_T, U16, S16, U32, U32, S32, U08) { return 0; }
-void CH_select_delta_range_process(S16, S32) {}
-S16 CH_get_all_useful_ranges(RNG_T*) { return 0; }
-S32 CH_get_isr_bitcnt(CHAN_T) { return 0; }
-U16 CH_get_state(CHAN_T) { return CH_IDLE; }
-U16 CH_get_gnss_type(CHAN_T) { return GNSS_TYPE_NONE; }
-S16 CH_get_prn(CHAN_T) { return 0; }
-S16 CH_get_svid(CHAN_T) { return 0; }
-U08 CH_get_issue_id(CHAN_T) { return 0; }
-S16 CH_has_any_real_frame_sync() { return 0; }
-
 // --- Ranges, carrier cycles, corrections ---------------------------------------------
 void RNG_init() {}
 void RNG_update_gtc_time(S16, D64, D64, D64) {}
+RNG_T RNG_get_reference(S16 ch_id) {
+  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "range record id");
+  return &Range_ary[static_cast<std::size_t>(ch_id)];
+}
+void RNG_reset(RNG_T) {}
+void RNG_set(RNG_T, SV_T, S16) {}
+void RNG_reset_calculation() {}
+S16 RNG_update_ttime(RNG_T, D64) { return 0; }
+void RNG_update_carrier_dopp_freq(RNG_T, S16, S16, D64) {}
+void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T, S16, S16, D64) {}
+void RNG_calculate_range_variance(RNG_T, S16, S16) {}
+void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {}
 void CCYCLE_init() {}
+CCYCLE_T CCYCLE_find_reference(S16 ch_id) {
+  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "carrier-cycle record id");
+  return &Ccycle_data_array[static_cast<std::size_t>(ch_id)];
+}
+void CCYCLE_reset(CCYCLE_T) {}
+void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32*, const U16*) {
+  talon_assert(ary_count >= 0 && ary_count <= CCYCLE_MAX_SLOTS, "time-count slot count");
+}
+void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T, const CCYCLE_IN_T* in_p) {
+  talon_assert(in_p->array_count <= CCYCLE_MAX_SLOTS, "carrier slot count");
+}
+void CCYCLE_set_ephemeris_status_valid(CCYCLE_T) {}
 S16 COR_init_storage_address(U08*, U32) { return static_cast<S16>(COR_BACKUP_SIZE); }
 S16 COR_init(U08*) { return static_cast<S16>(COR_BACKUP_SIZE); }
 void COR_update_ionospheric_parameter(const U32*) {}

@@ -123,4 +123,14 @@ inline Bytes rtc_data_bytes(S16 wn, S32 sec, U32 subsec) {
   return b;
 }
 
+// Epochs a navigation run reports for `epochs` epochs of the scripted target
+// at epoch_ms intervals from millisecond 0: the kernel runs at one position
+// per second and drops the set at millisecond 500 of each second.
+inline int reported_epochs(int epochs, int epoch_ms = 100) {
+  int n = 0;
+  for (int k = 0; k < epochs; ++k)
+    if ((k * epoch_ms) % 1000 != 500) ++n;
+  return n;
+}
+
 }  // namespace link_test
