@@ -13,7 +13,9 @@
 // tx_time_s the signal's transmit time (GPS seconds of week) and
 // pseudorange_m = c x (epoch time - transmit time), each empty while unknown;
 // doppler_hz the L1 carrier Doppler (positive when the satellite approaches)
-// and cn0_dbhz the C/N0, empty on channels not tracking. corrected_pr_m,
+// (the NCO Doppler at the epoch in a channel's first tracking epoch, then the
+// accumulated carrier's mean over the interval) and cn0_dbhz the C/N0, empty
+// on channels not tracking. corrected_pr_m,
 // range_rate_mps, el_deg, az_deg and used are empty (not computed yet).
 // Times print with 12 decimals, metres and Hz with 4, dB-Hz with 2. Idle
 // channels have no row.

@@ -23,8 +23,6 @@ struct DBCOLLECT_S;
 using DBCollect_T = DBCOLLECT_S*;  // a channel's GPS data-bit collector
 struct EPH_S;
 using EPH_T = EPH_S*;  // the ephemeris record of a GPS-type satellite
-struct NV_ESTIN_S;
-using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
 
 inline constexpr int CCYCLE_MAX_SLOTS = 10;  // carrier-phase slots of one epoch
 

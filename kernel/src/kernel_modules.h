@@ -43,6 +43,13 @@
 #include "misc/gnss_types.h"
 
 // ---------------------------------------------------------------------------
+// Handles: pointers to fixed per-channel or per-satellite records.
+// ---------------------------------------------------------------------------
+// (CHAN_T, RNG_T, CCYCLE_T, SV_T, BC_T, DBCollect_T, EPH_T: kernel/src/kernel_handles.h)
+struct NV_ESTIN_S;
+using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
+
+// ---------------------------------------------------------------------------
 // Callback types (installed by the kernel frame at start; an uninstalled
 // callback is skipped)
 // ---------------------------------------------------------------------------
@@ -206,10 +213,6 @@ void UTC_time_shift(S16 shift);  // UTC_...: how the UTC output advances at this
 
 // Satellite states and positions (SV_, KSVCALC_), fast first fix (KFASTFS_).
 void SV_init();
-// Recompute every satellite's rough position, elevation, azimuth and Doppler
-// for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
-// read during the call).
-void SVSKY_force_update_all(S16 wn, S32 tow, const POS_T* rcv_p);
 // The record of satellite svid of gnss_type (kernel numbering); null when the
 // id has no record (0, 39..119, above 138, GLONASS ...).
 SV_T SV_get_reference(U16 gnss_type, S16 svid);
@@ -220,7 +223,11 @@ S16 SV_has_ephemeris(SV_T sv);                     // 1/0; 0 for null
 // Ephemeris state at GPS week wn, time tt (s): bit 2 (4) the ephemeris is in
 // its fit interval, bits 0-1 its source (broadcast, aiding). 0 for null.
 S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
-S16 SV_get_glonass_slot_n(SV_T sv);       // GLONASS slot; 0 for null
+S16 SV_get_glonass_slot_n(SV_T sv);  // GLONASS slot; 0 for null
+// Recompute every satellite's rough position, elevation, azimuth and Doppler
+// for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
+// read during the call).
+void SVSKY_force_update_all(S16 wn, S32 tow, const POS_T* rcv_p);
 void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
 void KSVCALC_process();                   // once a second: satellite positions and sky view
 // has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.

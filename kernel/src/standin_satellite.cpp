@@ -94,7 +94,6 @@ void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p)
 
 // --- Satellite states and bit-count prediction -------------------------------------------
 void SV_init() {}
-void SVSKY_force_update_all(S16, S32, const POS_T*) {}
 SV_T SV_get_reference(U16 gnss_type, S16 svid) {
   const bool gps_type = gnss_type == GNSS_TYPE_GPS || gnss_type == GNSS_TYPE_QZSS;
   if (gps_type && svid >= GPS_PRN_MIN && svid <= SPARE_GPS_ID) return &Sv_data[static_cast<std::size_t>(svid - 1)];
@@ -108,6 +107,7 @@ S16 SV_is_healthy(SV_T) { return 0; }
 S16 SV_has_ephemeris(SV_T) { return 0; }
 S16 SV_get_ephemeris_available_state(SV_T, S16, D64) { return 0; }
 S16 SV_get_glonass_slot_n(SV_T) { return 0; }
+void SVSKY_force_update_all(S16, S32, const POS_T*) {}
 void KSVCALC_init(S16) {}
 void KSVCALC_process() {}
 void KFASTFS_init(S16, S16, S32) {}

@@ -2,7 +2,8 @@
 // (both streams interleaved by epoch) for a scenario file.
 //   scenario_sim <scenario file> [output directory]
 // With --kernel-set it writes instead the navigation kernel's replay set
-// (log_data.dat, rtc_data.dat, log_init.dat, flash.alm) and truth.csv of a
+// (log_data.dat, rtc_data.dat, log_init.dat, flash.alm), the same run as an
+// SD-card log carrying the TCXO mode (sd_log.dat) and truth.csv of a
 // simulated-sky scenario (tools/sky/README.md):
 //   scenario_sim --kernel-set <sky scenario file> <output directory>
 #include <cstdio>

@@ -155,6 +155,35 @@ int SKY_LINK_nav_bit(SKY_NAV_WORD_FN nav, int svid, int64_t abs_bit);
 uint32_t SKY_LINK_batch_bits(SKY_NAV_WORD_FN nav, int svid, int64_t first_abs_bit, int inverted,
                              const SKY_BIT_FAULTS_T& faults, int* lost);
 
+// ---- SD-card log ----
+
+// The kernel start record (KERNEL_INIT_T) as stored in an SD-card log: 88
+// bytes, each field at its natural alignment with 32-bit addresses,
+// big-endian.
+inline constexpr int SKY_LINK_KERNEL_INIT_SIZE = 88;
+// Header of sd_log.dat: the 20 480-byte backup memory image, the start record
+// and its CRC-16 (2 bytes), the 12-byte RTC record (SAVE_RTC_T).
+inline constexpr std::size_t SKY_LINK_SD_HEADER_SIZE = 20480 + SKY_LINK_KERNEL_INIT_SIZE + 2 + 12;
+
+// Encode the start record of a replay of a set in TCXO mode tcxo_mode into
+// buf (caller's, >= 88 bytes): the host's built-in start values (power
+// saving on, 6 search engines, SBAS and QZSS on, GPS only, 1 fix per second,
+// DOP masks 30.0, 2-D fixes allowed, clock offset 0 Hz, 16 leap seconds,
+// elevation mask 5 degrees) with that TCXO mode, all addresses 0 (no user
+// position/time record follows). Returns 88, or -1 when the record cannot
+// be encoded.
+int SKY_LINK_kernel_init_record(int tcxo_mode, U08* buf);
+
+// Encode the sd_log.dat header of a cold start in TCXO mode tcxo_mode (0..4)
+// with the RTC reading rtc into buf (caller's, cap bytes): a zero backup
+// image; the start record (SKY_LINK_kernel_init_record) followed by the
+// CRC-16/XMODEM of its 88 bytes; SAVE_RTC_T = rtc_sec (S32, s), rtc_subsec
+// (U32, 1/32768 s), rtc_wn (S16, week mod 4096), CRC-16 of those 10 bytes.
+// Every multi-byte field and each CRC big-endian; each CRC is taken over the
+// bytes as stored. The link stream follows the header. Returns
+// SKY_LINK_SD_HEADER_SIZE, or -1 for a bad mode, a null buf or cap too small.
+int SKY_LINK_sd_header(int tcxo_mode, const SKY_RTC_T& rtc, U08* buf, std::size_t cap);
+
 // ---- whole runs ----
 
 // Where the link half takes the sky from: SKY_epoch_at_clock and SKY_nav_word
@@ -221,8 +250,10 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth);
 const SKY_TCXO_T& SKY_LINK_tcxo_of_run();
 
 // Write the replay set of scenario sc into directory dir: log_data.dat,
-// rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start),
-// and truth.csv (format in tools/sky/README.md). Returns the number of
+// rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start), the
+// same start and link stream as an SD-card log sd_log.dat (header of
+// SKY_LINK_sd_header with the scenario's TCXO mode, then the bytes of
+// log_data.dat), and truth.csv (format in tools/sky/README.md). Returns the number of
 // epochs written, −1 on a start or file failure (a one-line reason in err,
 // caller's buffer of err_len bytes).
 int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src, const char* dir,

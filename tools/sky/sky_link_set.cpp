@@ -1,5 +1,6 @@
 // The replay set of a scenario (log_data.dat, rtc_data.dat, log_init.dat,
-// flash.alm) and its truth file truth.csv.
+// flash.alm), the same run as an SD-card log (sd_log.dat, which carries the
+// TCXO mode in its kernel start record) and its truth file truth.csv.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -83,7 +84,9 @@ int count_ephemeris_ready(const SKY_LINK_EPOCH_T& e) {
   return n;
 }
 
-int play(std::FILE* log, std::FILE* truth, int* epochs) {
+// The link stream of every epoch goes to log_data.dat and, after its header,
+// to sd_log.dat.
+int play(std::FILE* log, std::FILE* sd, std::FILE* truth, int* epochs) {
   std::vector<U08> buf(EPOCH_BUF);
   SKY_LINK_EPOCH_T e;
   int have_fix = 0;
@@ -92,7 +95,8 @@ int play(std::FILE* log, std::FILE* truth, int* epochs) {
     const int n = SKY_LINK_next_epoch(buf.data(), buf.size(), &e);
     if (n < 0) return 0;
     if (n == 0) break;
-    if (std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), log) != static_cast<std::size_t>(n)) return 0;
+    for (std::FILE* fp : {log, sd})
+      if (std::fwrite(buf.data(), 1, static_cast<std::size_t>(n), fp) != static_cast<std::size_t>(n)) return 0;
     write_truth_epoch(truth, e);
     if (have_fix == 0 && count_ephemeris_ready(e) >= FIX_SATS) {
       have_fix = 1;
@@ -127,15 +131,23 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
       return -1;
     }
   }
+  std::vector<U08> sd_header(SKY_LINK_SD_HEADER_SIZE);
+  if (SKY_LINK_sd_header(sc->tcxo_mode, rtc, sd_header.data(), sd_header.size()) < 0) {
+    set_err(err, err_len, "can't encode the SD-card log header for", "scenario");
+    return -1;
+  }
   std::FILE* log = std::fopen((d + "log_data.dat").c_str(), "wb");
+  std::FILE* sd = std::fopen((d + "sd_log.dat").c_str(), "wb");
   std::FILE* truth = std::fopen((d + "truth.csv").c_str(), "w");
   int epochs = 0;
-  int ok = (log != nullptr && truth != nullptr) ? 1 : 0;
+  int ok = (log != nullptr && sd != nullptr && truth != nullptr) ? 1 : 0;
+  if (ok != 0 && std::fwrite(sd_header.data(), 1, sd_header.size(), sd) != sd_header.size()) ok = 0;
   if (ok != 0) {
     write_truth_header(truth, SKY_LINK_tcxo_of_run());
-    ok = play(log, truth, &epochs);
+    ok = play(log, sd, truth, &epochs);
   }
   if (log != nullptr && std::fclose(log) != 0) ok = 0;
+  if (sd != nullptr && std::fclose(sd) != 0) ok = 0;
   if (truth != nullptr && std::fclose(truth) != 0) ok = 0;
   if (ok == 0) {
     set_err(err, err_len, "can't write the replay set in", std::string(dir));
