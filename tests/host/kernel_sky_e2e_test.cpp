@@ -122,7 +122,7 @@ void record_sf123(S16 prn, const U32 (*dws_p)[10]) {
 
 // The navigation run of the set in dir in a child process, with the
 // subframe observer installed; exit code of the run.
-int replay_recording_subframes(const std::string& dir) {
+int replay_recording_subframes(const std::string& dir, bool sd_replay) {
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(127);
@@ -130,6 +130,7 @@ int replay_recording_subframes(const std::string& dir) {
     if (Sf_fp == nullptr || std::freopen("replay.out", "w", stdout) == nullptr) _exit(127);
     KCALLBACK_install_sf123_observer(record_sf123);
     std::vector<std::string> all = {"talonhost", "--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv"};
+    if (sd_replay) all.insert(all.end(), {"--sd-replay", "1"});  // sd_log.dat: its start record names the TCXO mode
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -155,6 +156,7 @@ struct E2eCase {
   const char* name;
   const char* scenario;                        // sky scenario text
   double sync_within_s = FRAME_SYNC_WITHIN_S;  // first frame sync after the first data bits, s
+  bool sd_replay = false;                      // replay the SD-card log (any TCXO mode), else the link log (mode 4)
 };
 
 void PrintTo(const E2eCase& c, std::ostream* os) { *os << c.name; }
@@ -179,7 +181,7 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
   char err[256] = "";
   const int n = SKY_LINK_kernel_set(dir.file("sc.txt").c_str(), dir.path().c_str(), err, sizeof err);
   ASSERT_GT(n, 0) << err;
-  ASSERT_EQ(replay_recording_subframes(dir.path()), 0) << talon_test::read_text(dir.file("replay.out"));
+  ASSERT_EQ(replay_recording_subframes(dir.path(), c.sd_replay), 0) << talon_test::read_text(dir.file("replay.out"));
 
   const Truth truth = read_truth(dir.file("truth.csv"));
   ASSERT_EQ(truth.epochs.size(), static_cast<std::size_t>(n));
@@ -325,6 +327,13 @@ constexpr double CORRUPT_SYNC_WITHIN_S = 30.0;
 constexpr const char* CORRUPT =
     "start_week = 2400\nstart_tow = 400000\nduration = 120\nnsat = 10\nlat = 35\nlon = 135\nheight = 50\n"
     "clk_bias = 0.0002\nclk_drift = 1e-8\nbit_flip_rate = 0.002\nbatch_loss_rate = 0.02\ninvert_bits_at = 45\n";
+// TCXO mode 0 (16.368 MHz, unequal milliseconds), replayed from the SD-card log.
+constexpr const char* MODE0_1HZ =
+    "start_week = 2400\nstart_tow = 250000\nduration = 90\nnsat = 10\nlat = 35\nlon = 135\nheight = 50\n"
+    "clk_bias = 0.0003\nclk_drift = 1e-7\ntcxo_mode = 0\n";
+constexpr const char* MODE0_2HZ_SLOTS_INVERTED =
+    "start_week = 2400\nstart_tow = 604750\nduration = 90\nnsat = 10\nlat = -20\nlon = -60\nheight = 300\n"
+    "clk_bias = -0.0001\nclk_drift = -3e-8\ntcxo_mode = 0\nmeas_rate = 2\ncarrier_slots = 1\ninvert_bits = 1\n";
 constexpr const char* POLARITY_FLIP =
     "start_week = 2400\nstart_tow = 500000\nduration = 90\nnsat = 10\nlat = 35\nlon = 135\nheight = 50\n"
     "invert_bits_at = 40\n";
@@ -335,7 +344,11 @@ INSTANTIATE_TEST_SUITE_P(Sky, KernelSkyE2e,
                                          E2eCase{"across_week_end", WEEK_END}, E2eCase{"inverted_bits", INVERTED},
                                          E2eCase{"inverted_2hz_week_end", INVERTED_2HZ_WEEK_END},
                                          E2eCase{"corrupted_bits", CORRUPT, CORRUPT_SYNC_WITHIN_S},
-                                         E2eCase{"polarity_flip", POLARITY_FLIP}),
+                                         E2eCase{"polarity_flip", POLARITY_FLIP},
+                                         E2eCase{"mode0_1hz_sd_log", MODE0_1HZ, FRAME_SYNC_WITHIN_S, true},
+                                         E2eCase{"mode0_2hz_slots_inverted_week_end_sd_log", MODE0_2HZ_SLOTS_INVERTED,
+                                                 FRAME_SYNC_WITHIN_S, true},
+                                         E2eCase{"mode4_1hz_sd_log", MODE4_1HZ, FRAME_SYNC_WITHIN_S, true}),
                          [](const testing::TestParamInfo<E2eCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
