@@ -157,6 +157,7 @@ struct E2eCase {
   const char* scenario;                        // sky scenario text
   double sync_within_s = FRAME_SYNC_WITHIN_S;  // first frame sync after the first data bits, s
   bool sd_replay = false;                      // replay the SD-card log (any TCXO mode), else the link log (mode 4)
+  std::size_t min_sf_sats = 4;                 // satellites that must deliver subframes 1-3
 };
 
 void PrintTo(const E2eCase& c, std::ostream* os) { *os << c.name; }
@@ -295,7 +296,7 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
     prns_with_sf.insert(prn);
     ++w.subframes;
   }
-  EXPECT_GE(prns_with_sf.size(), 4u) << "too few satellites delivered subframes 1-3";
+  EXPECT_GE(prns_with_sf.size(), c.min_sf_sats) << "too few satellites delivered subframes 1-3";
   std::printf(
       "[ e2e %s ] worst: tx %.3f mm, Doppler %.4f Hz, C/N0 %.2f dB, time %.3g s, frame sync %.1f s; "
       "rows tx %d, Doppler %d, C/N0 %d, time %d; subframe sets %d\n",
@@ -334,6 +335,13 @@ constexpr const char* MODE0_1HZ =
 constexpr const char* MODE0_2HZ_SLOTS_INVERTED =
     "start_week = 2400\nstart_tow = 604750\nduration = 90\nnsat = 10\nlat = -20\nlon = -60\nheight = 300\n"
     "clk_bias = -0.0001\nclk_drift = -3e-8\ntcxo_mode = 0\nmeas_rate = 2\ncarrier_slots = 1\ninvert_bits = 1\n";
+// Heavy damage (14 % of the words lost or failing parity): whole subframes
+// 1-3 are rare, but the sync and the time still come and nothing damaged is
+// handed on.
+constexpr double HEAVY_SYNC_WITHIN_S = 60.0;
+constexpr const char* HEAVY_LOSS =
+    "start_week = 2400\nstart_tow = 150000\nduration = 120\nnsat = 10\nlat = 60\nlon = 25\nheight = 10\n"
+    "bit_flip_rate = 0.005\nbatch_loss_rate = 0.08\ninvert_bits = 1\ninvert_bits_at = 70\n";
 constexpr const char* POLARITY_FLIP =
     "start_week = 2400\nstart_tow = 500000\nduration = 90\nnsat = 10\nlat = 35\nlon = 135\nheight = 50\n"
     "invert_bits_at = 40\n";
@@ -345,6 +353,7 @@ INSTANTIATE_TEST_SUITE_P(Sky, KernelSkyE2e,
                                          E2eCase{"inverted_2hz_week_end", INVERTED_2HZ_WEEK_END},
                                          E2eCase{"corrupted_bits", CORRUPT, CORRUPT_SYNC_WITHIN_S},
                                          E2eCase{"polarity_flip", POLARITY_FLIP},
+                                         E2eCase{"heavy_loss", HEAVY_LOSS, HEAVY_SYNC_WITHIN_S, false, 0},
                                          E2eCase{"mode0_1hz_sd_log", MODE0_1HZ, FRAME_SYNC_WITHIN_S, true},
                                          E2eCase{"mode0_2hz_slots_inverted_week_end_sd_log", MODE0_2HZ_SLOTS_INVERTED,
                                                  FRAME_SYNC_WITHIN_S, true},
