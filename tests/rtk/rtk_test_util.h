@@ -4,16 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "rtk/crv.h"
 #include "rtk/eph.h"
+#include "rtk/glo_sd_ifb.h"
 #include "rtk/pntpos.h"
+#include "rtk/relpos.h"
 #include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
-#include "tools/scenario_sim/sim.h"
+#include "sim_scenario.h"
 
 namespace rtk_test {
 
@@ -123,6 +126,58 @@ inline void feed_rtcm3(const std::vector<U08>& bytes, std::size_t chunk = 1u << 
 // Distance between two ECEF positions, m.
 inline double dist(const double* a, const double* b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// The engine as the host program initialises it for a file run: is_rinex 1
+// for RINEX input, elevation mask elmask (deg).
+inline void init_engine(int is_rinex = 0, int elmask = 15) {
+  int exsats[10] = {0};
+  RTK_init(21, 35, 40, elmask, is_rinex, exsats);
+  RTK_init_medium();
+  GLOSDIFB_reset_glo_sd_ifb();
+}
+
+// One engine cycle of a run against truth.
+struct Cycle {
+  std::size_t epoch = 0;  // rover epoch, counted from 0 as the reader delivers them
+  sol_t sol{};
+  double err = 0.0;         // distance of sol.rr from the true rover position, m (0 without truth)
+  unsigned long holds = 0;  // fix-and-hold updates of the filter so far
+};
+
+// Feeds CRVRAW rover and base bytes held in memory through the engine as the
+// file RTK mode does (the engine is not initialised here) and returns the
+// cycles that gave a solution. Rover epochs are counted from 0 as the reader
+// delivers them; epoch k is compared with truth[k], and the run stops after
+// the last truth epoch (no truth: no comparison, no stop). skip(&k), when
+// given, is asked before each cycle: true takes that reader step without a
+// cycle (skip adds 1 to k when it took a rover epoch).
+inline std::vector<Cycle> run_cycles(const std::vector<U08>& rover, const std::vector<U08>& base,
+                                     const std::vector<SIM_TRUTH_T>& truth = {},
+                                     const std::function<bool(std::size_t*)>& skip = nullptr) {
+  std::FILE* fr = mem_file(rover);
+  std::FILE* fb = mem_file(base);
+  std::vector<Cycle> out;
+  std::size_t k = 0;
+  while (CRV_process_file(fr, fb)) {
+    if (skip && skip(&k)) continue;
+    if (!RTK_loop()) continue;
+    Cycle c;
+    c.epoch = k;
+    RTK_get_solution(&c.sol);
+    if (!truth.empty()) {
+      if (k >= truth.size()) break;
+      c.err = dist(c.sol.rr, truth[k].pos);
+    }
+    ++k;
+    RELPOS_COUNTS_T n{};
+    RELPOS_get_counts(&n);
+    c.holds = n.fix_and_hold_cnt;
+    out.push_back(c);
+  }
+  std::fclose(fr);
+  std::fclose(fb);
+  return out;
 }
 
 }  // namespace rtk_test

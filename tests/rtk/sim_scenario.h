@@ -1,0 +1,79 @@
+// Simulated rover/base scenarios of the tests: one builder over the
+// simulator's defaults (GPS week 2400, 1 Hz, base antenna 35 N 139 E 50 m,
+// rover 100 m E 50 m N 2 m up, noise-free, 31 satellites, 5 deg mask) and the
+// simulation of a scenario into memory.
+#pragma once
+
+#include <vector>
+
+#include "tools/scenario_sim/sim.h"
+
+namespace sim_test {
+
+// A scenario built from the defaults by small named modifiers; it is a
+// SIM_SCENARIO_T, so any other field is set directly.
+struct Scenario : SIM_SCENARIO_T {
+  Scenario() = default;
+  // Starts at GPS week and time of week tow0 (s), lasts duration (s).
+  Scenario(int week_number, double start_tow, double length_s) {
+    week = week_number;
+    tow0 = start_tow;
+    duration = length_s;
+  }
+  // Base antenna at 48.78 N 9.18 E, 320 m above the ellipsoid.
+  Scenario& base_48n() {
+    base_llh[0] = 48.78;
+    base_llh[1] = 9.18;
+    base_llh[2] = 320.0;
+    return *this;
+  }
+  // Rover offset from the base at the start, m east, north and up.
+  Scenario& rover_at(double east, double north, double up) {
+    rover_enu[0] = east;
+    rover_enu[1] = north;
+    rover_enu[2] = up;
+    return *this;
+  }
+  // Rover moving at east, north (and up) m/s.
+  Scenario& moving(double east, double north, double up = 0.0) {
+    rover_vel_enu[0] = east;
+    rover_vel_enu[1] = north;
+    rover_vel_enu[2] = up;
+    return *this;
+  }
+  // Noise of 1 sigma: code (m), carrier phase (cycles), Doppler (Hz).
+  Scenario& noise(double code_m, double phase_cycles, double doppler_hz = 0.0) {
+    code_noise = code_m;
+    phase_noise = phase_cycles;
+    doppler_noise = doppler_hz;
+    return *this;
+  }
+  Scenario& seeded(unsigned int s) {
+    seed = s;
+    return *this;
+  }
+  // Seconds between epochs.
+  Scenario& every(double interval_s) {
+    interval = interval_s;
+    return *this;
+  }
+};
+
+// The streams, truth and recorder file of a simulated scenario.
+struct SimPair {
+  std::vector<U08> rover, base;    // CRVRAW rover stream; base stream (CRVRAW or RTCM 3)
+  std::vector<U08> rb;             // both as a recorder file (rb.bin), when asked for
+  std::vector<SIM_TRUTH_T> truth;  // one per rover epoch
+  std::vector<SIM_MARK_T> marks;   // stream sizes after each epoch
+  int epochs = 0;                  // rover epochs (sim_run_to_memory's return)
+};
+
+// Simulates sc into memory; with_rb: also the recorder file.
+inline SimPair simulate(const SIM_SCENARIO_T& sc, bool with_rb = false) {
+  SimPair p;
+  p.epochs = sim_run_to_memory(&sc, &p.rover, &p.base, &p.truth, &p.marks);
+  if (with_rb) sim_make_rb(p.rover, p.base, p.marks, &p.rb);
+  return p;
+}
+
+}  // namespace sim_test
