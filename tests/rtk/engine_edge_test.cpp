@@ -20,30 +20,16 @@ namespace {
 using rtk_test::dist;
 using rtk_test::mem_file;
 
-// The engine as the host program initialises it for a file run.
-void init_engine(int is_rinex = 0) {
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, 15, is_rinex, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
-}
+using rtk_test::init_engine;
 
 // Static rover 1.5 km east of the base, 1 minute at 1 Hz, GPS only, with
 // realistic noise.
 SIM_SCENARIO_T first_recording() {
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200420.0;
-  sc.duration = 59.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 1500.0;
-  sc.code_noise = 0.3;                   // m
-  sc.phase_noise = 0.003 / 0.190293673;  // 3 mm in cycles
-  sc.doppler_noise = 0.05;
-  sc.seed = 11;
-  return sc;
+  return sim_test::Scenario(2300, 200420.0, 59.0)
+      .base_48n()
+      .rover_at(1500.0, 50.0, 2.0)
+      .noise(0.3, sim_test::PHASE_3MM, 0.05)
+      .seeded(11);
 }
 
 // Another recording with the same base antenna: the rover elsewhere, other
@@ -51,11 +37,9 @@ SIM_SCENARIO_T first_recording() {
 // sixteen satellites), earlier: its first epoch lies 299 s before the last
 // epoch of first_recording().
 SIM_SCENARIO_T second_recording() {
-  SIM_SCENARIO_T sc = first_recording();
+  sim_test::Scenario sc(first_recording());
+  sc.rover_at(-700.0, 1200.0, 5.0);
   sc.tow0 = 200180.0;
-  sc.rover_enu[0] = -700.0;
-  sc.rover_enu[1] = 1200.0;
-  sc.rover_enu[2] = 5.0;
   sc.clk_bias[0] = 3.0e-4;
   sc.clk_bias[1] = 1.0e-4;
   sc.clk_drift[1] = -3.0e-8;
@@ -64,18 +48,14 @@ SIM_SCENARIO_T second_recording() {
   return sc;
 }
 
-struct Recording {
-  std::vector<U08> rover, base, rb;
+struct Recording : sim_test::SimPair {
   SIM_RINEX_T rinex;  // the same as RINEX (without the rover's receiver clock bias)
-  std::vector<SIM_TRUTH_T> truth;
 };
 
 // with_rinex: also the RINEX files (a second simulation).
 Recording simulate(const SIM_SCENARIO_T& sc, bool with_rinex) {
   Recording r;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &r.rover, &r.base, &r.truth, &marks);
-  sim_make_rb(r.rover, r.base, marks, &r.rb);
+  static_cast<sim_test::SimPair&>(r) = sim_test::simulate(sc, true);
   if (!with_rinex) return r;
   SIM_SCENARIO_T no_clock = sc;
   no_clock.rover_rcv = 0;  // RINEX carries no receiver clock bias
@@ -101,16 +81,8 @@ std::vector<U08> cat(const std::vector<U08>& a, const std::vector<U08>& b) {
 // Solutions of every cycle that returned 1: CRVRAW rover and base files.
 std::vector<sol_t> run_files(const std::vector<U08>& rover, const std::vector<U08>& base) {
   init_engine();
-  std::FILE* fr = mem_file(rover);
-  std::FILE* fb = mem_file(base);
   std::vector<sol_t> out;
-  while (CRV_process_file(fr, fb)) {
-    if (!RTK_loop()) continue;
-    out.emplace_back();
-    RTK_get_solution(&out.back());
-  }
-  std::fclose(fr);
-  std::fclose(fb);
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(rover, base)) out.push_back(c.sol);
   return out;
 }
 
@@ -131,23 +103,7 @@ std::vector<sol_t> run_recording(const std::vector<U08>& rb) {
 // The same for RINEX rover and base observation files and a navigation file.
 std::vector<sol_t> run_rinex(const std::string& rover_obs, const std::string& base_obs, const std::string& nav) {
   init_engine(1);
-  std::FILE* fr = mem_file(rover_obs);
-  std::FILE* fb = mem_file(base_obs);
-  std::FILE* fn = mem_file(nav);
-  std::vector<sol_t> out;
-  if (RINEX_attach_obs(RINEX_ROVER, fr, "r.obs") && RINEX_attach_obs(RINEX_BASE, fb, "b.obs") &&
-      RINEX_read_nav_stream(fn, "n.nav")) {
-    const RINEX_SOURCE_T src{1, 1, nullptr, nullptr};
-    while (RINEX_process_file(&src)) {
-      if (!RTK_loop()) continue;
-      out.emplace_back();
-      RTK_get_solution(&out.back());
-    }
-  }
-  std::fclose(fr);
-  std::fclose(fb);
-  std::fclose(fn);
-  return out;
+  return rtk_test::run_rinex_text(rover_obs, base_obs, nav);
 }
 
 // ---------------------------------------------------------------------------

@@ -26,12 +26,7 @@ struct LeapGuard {
   ~LeapGuard() { RTKCMN_set_leap_second(saved); }
 };
 
-void init_engine() {
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, 15, 1, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
-}
+void init_engine() { rtk_test::init_engine(1); }
 
 // A header line: text in columns 1-60, label from column 61.
 std::string hdr(const std::string& text, const std::string& label) {
@@ -395,18 +390,8 @@ TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
 
 TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   const LeapGuard leap;
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200000.0;
-  sc.duration = 90.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 800.0;
-  sc.rover_vel_enu[1] = 1.0;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.003;
-  sc.doppler_noise = 0.05;
+  sim_test::Scenario sc(2300, 200000.0, 90.0);
+  sc.base_48n().rover_at(800.0, 50.0, 2.0).moving(0.0, 1.0).noise(0.3, 0.003, 0.05);
   sc.rover_rcv = 0;  // RINEX carries no receiver clock bias
   sc.nslip = 1;
   sc.slips[0] = SIM_SLIP_T{0, 5, 40.0, 7};
@@ -417,43 +402,17 @@ TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   ASSERT_FALSE(rx.rover_obs.empty());
   ASSERT_FALSE(rx.nav.empty());
 
-  std::vector<sol_t> a, b;
+  std::vector<sol_t> a;
   init_engine();
-  {
-    std::FILE* fr = rtk_test::mem_file(rover);
-    std::FILE* fb = rtk_test::mem_file(base);
-    while (CRV_process_file(fr, fb)) {
-      if (!RTK_loop()) continue;
-      sol_t s{};
-      RTK_get_solution(&s);
-      a.push_back(s);
-    }
-    std::fclose(fr);
-    std::fclose(fb);
-  }
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(rover, base)) a.push_back(c.sol);
   init_engine();
-  {
-    std::FILE* fr = rtk_test::mem_file(rx.rover_obs);
-    std::FILE* fb = rtk_test::mem_file(rx.base_obs);
-    std::FILE* fn = rtk_test::mem_file(rx.nav);
-    ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fr, "r.obs"), 1);
-    ASSERT_EQ(RINEX_attach_obs(RINEX_BASE, fb, "b.obs"), 1);
-    ASSERT_EQ(RINEX_read_nav_stream(fn, "n.nav"), 1);
-    const RINEX_SOURCE_T src{1, 1, nullptr, nullptr};
-    while (RINEX_process_file(&src)) {
-      if (!RTK_loop()) continue;
-      sol_t s{};
-      RTK_get_solution(&s);
-      b.push_back(s);
-    }
-    RINEX_STATS_T st{};
-    RINEX_get_stats(&st);
-    EXPECT_EQ(st.errors, 0u);
-    EXPECT_EQ(st.unpaired_rover, 0u);
-    std::fclose(fr);
-    std::fclose(fb);
-    std::fclose(fn);
-  }
+  int read = 0;
+  const std::vector<sol_t> b = rtk_test::run_rinex_text(rx.rover_obs, rx.base_obs, rx.nav, &read);
+  ASSERT_EQ(read, 1);
+  RINEX_STATS_T st{};
+  RINEX_get_stats(&st);
+  EXPECT_EQ(st.errors, 0u);
+  EXPECT_EQ(st.unpaired_rover, 0u);
   ASSERT_EQ(a.size(), truth.size());
   ASSERT_EQ(b.size(), a.size());
   int fix = 0;

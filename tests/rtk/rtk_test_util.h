@@ -13,6 +13,7 @@
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/pntpos.h"
 #include "rtk/relpos.h"
+#include "rtk/rinex.h"
 #include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
@@ -177,6 +178,31 @@ inline std::vector<Cycle> run_cycles(const std::vector<U08>& rover, const std::v
   }
   std::fclose(fr);
   std::fclose(fb);
+  return out;
+}
+
+// The same over RINEX rover and base observation text and navigation text
+// held in memory (names r.obs, b.obs, n.nav in messages): the solution of
+// every cycle that gave one. *read gets 1 when all three were taken, else 0
+// (then there is no cycle).
+inline std::vector<sol_t> run_rinex_text(const std::string& rover_obs, const std::string& base_obs,
+                                         const std::string& nav, int* read = nullptr) {
+  std::FILE* fr = mem_file(rover_obs);
+  std::FILE* fb = mem_file(base_obs);
+  std::FILE* fn = mem_file(nav);
+  std::vector<sol_t> out;
+  const int ok = RINEX_attach_obs(RINEX_ROVER, fr, "r.obs") && RINEX_attach_obs(RINEX_BASE, fb, "b.obs") &&
+                 RINEX_read_nav_stream(fn, "n.nav");
+  if (read != nullptr) *read = ok;
+  const RINEX_SOURCE_T src{1, 1, nullptr, nullptr};
+  while (ok && RINEX_process_file(&src)) {
+    if (!RTK_loop()) continue;
+    out.emplace_back();
+    RTK_get_solution(&out.back());
+  }
+  std::fclose(fr);
+  std::fclose(fb);
+  std::fclose(fn);
   return out;
 }
 

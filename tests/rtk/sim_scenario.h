@@ -10,10 +10,13 @@
 
 namespace sim_test {
 
+constexpr double PHASE_3MM = 0.003 / 0.190293673;  // 3 mm of GPS L1 carrier phase, cycles
+
 // A scenario built from the defaults by small named modifiers; it is a
 // SIM_SCENARIO_T, so any other field is set directly.
 struct Scenario : SIM_SCENARIO_T {
   Scenario() = default;
+  explicit Scenario(const SIM_SCENARIO_T& from) : SIM_SCENARIO_T(from) {}
   // Starts at GPS week and time of week tow0 (s), lasts duration (s).
   Scenario(int week_number, double start_tow, double length_s) {
     week = week_number;
