@@ -152,10 +152,12 @@ struct Cycle {
 // delivers them; epoch k is compared with truth[k], and the run stops after
 // the last truth epoch (no truth: no comparison, no stop). skip(&k), when
 // given, is asked before each cycle: true takes that reader step without a
-// cycle (skip adds 1 to k when it took a rover epoch).
+// cycle (skip adds 1 to k when it took a rover epoch). on_cycle, when given,
+// sees each cycle while the engine still holds its state.
 inline std::vector<Cycle> run_cycles(const std::vector<U08>& rover, const std::vector<U08>& base,
                                      const std::vector<SIM_TRUTH_T>& truth = {},
-                                     const std::function<bool(std::size_t*)>& skip = nullptr) {
+                                     const std::function<bool(std::size_t*)>& skip = nullptr,
+                                     const std::function<void(const Cycle&)>& on_cycle = nullptr) {
   std::FILE* fr = mem_file(rover);
   std::FILE* fb = mem_file(base);
   std::vector<Cycle> out;
@@ -174,6 +176,7 @@ inline std::vector<Cycle> run_cycles(const std::vector<U08>& rover, const std::v
     RELPOS_COUNTS_T n{};
     RELPOS_get_counts(&n);
     c.holds = n.fix_and_hold_cnt;
+    if (on_cycle) on_cycle(c);
     out.push_back(c);
   }
   std::fclose(fr);
