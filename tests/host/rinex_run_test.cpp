@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -73,24 +73,13 @@ void PrintTo(const BaseCase& c, std::ostream* os) { *os << c.name; }
 class CrvrawRoverWithRinexBase : public ::testing::TestWithParam<BaseCase> {
  protected:
   static void SetUpTestSuite() {
-    SIM_SCENARIO_T sc;
-    sc.week = 2300;
-    sc.tow0 = 200000.0;
-    sc.duration = 40.0;
-    sc.base_llh[0] = 48.78;
-    sc.base_llh[1] = 9.18;
-    sc.base_llh[2] = 320.0;
-    sc.rover_enu[0] = 500.0;
-    sc.code_noise = 0.3;
-    sc.phase_noise = 0.003;
-    sc.base_time_offset = 0.0;
-    std::vector<U08> base;
-    SIM_RINEX_T rx;
-    Truth.clear();
-    Rover.clear();
-    sim_run_rinex(&sc, &Rover, &base, &Truth, &rx);
+    sim_test::Scenario sc(2300, 200000.0, 40.0);
+    sc.base_48n().rover_at(500.0, 50.0, 2.0).noise(0.3, 0.003);
+    sim_test::SimRinex r = sim_test::simulate_rinex(sc);
+    Truth = std::move(r.truth);
+    Rover = std::move(r.rover);
+    Base_obs = std::move(r.rinex.base_obs);
     sim_base_ecef(&sc, Base_xyz);
-    Base_obs = rx.base_obs;
   }
   static inline std::vector<SIM_TRUTH_T> Truth;
   static inline std::vector<U08> Rover;

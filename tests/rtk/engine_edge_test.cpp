@@ -59,9 +59,7 @@ Recording simulate(const SIM_SCENARIO_T& sc, bool with_rinex) {
   if (!with_rinex) return r;
   SIM_SCENARIO_T no_clock = sc;
   no_clock.rover_rcv = 0;  // RINEX carries no receiver clock bias
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  sim_run_rinex(&no_clock, &rover, &base, &truth, &r.rinex);
+  r.rinex = sim_test::simulate_rinex(no_clock).rinex;
   return r;
 }
 
@@ -248,10 +246,10 @@ class ZeroBaseline : public ::testing::TestWithParam<ZeroCase> {
   static void SetUpTestSuite() {
     SIM_SCENARIO_T sc = first_recording();
     sc.rover_rcv = 0;  // RINEX carries no receiver clock bias
-    std::vector<U08> rover;
-    std::vector<SIM_TRUTH_T> truth;
-    sim_run_rinex(&sc, &rover, &Base, &truth, &Rinex);
-    N = truth.size();
+    sim_test::SimRinex r = sim_test::simulate_rinex(sc);
+    Base = std::move(r.base);
+    Rinex = std::move(r.rinex);
+    N = r.truth.size();
     sim_base_ecef(&sc, Base_xyz);
   }
   static inline std::vector<U08> Base;

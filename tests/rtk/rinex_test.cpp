@@ -395,16 +395,15 @@ TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   sc.rover_rcv = 0;  // RINEX carries no receiver clock bias
   sc.nslip = 1;
   sc.slips[0] = SIM_SLIP_T{0, 5, 40.0, 7};
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  SIM_RINEX_T rx;
-  sim_run_rinex(&sc, &rover, &base, &truth, &rx);
+  const sim_test::SimRinex sim = sim_test::simulate_rinex(sc);
+  const std::vector<SIM_TRUTH_T>& truth = sim.truth;
+  const SIM_RINEX_T& rx = sim.rinex;
   ASSERT_FALSE(rx.rover_obs.empty());
   ASSERT_FALSE(rx.nav.empty());
 
   std::vector<sol_t> a;
   init_engine();
-  for (const rtk_test::Cycle& c : rtk_test::run_cycles(rover, base)) a.push_back(c.sol);
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(sim.rover, sim.base)) a.push_back(c.sol);
   init_engine();
   int read = 0;
   const std::vector<sol_t> b = rtk_test::run_rinex_text(rx.rover_obs, rx.base_obs, rx.nav, &read);

@@ -79,4 +79,19 @@ inline SimPair simulate(const SIM_SCENARIO_T& sc, bool with_rb = false) {
   return p;
 }
 
+// The same scenario as RINEX 3 text (the rover's receiver clock bias is not
+// written: RINEX carries none) and the CRVRAW streams of that run.
+struct SimRinex {
+  std::vector<U08> rover, base;    // CRVRAW streams
+  std::vector<SIM_TRUTH_T> truth;  // one per rover epoch
+  SIM_RINEX_T rinex;               // rover and base observation text, GPS navigation text
+  int epochs = 0;                  // rover epochs (sim_run_rinex's return)
+};
+
+inline SimRinex simulate_rinex(const SIM_SCENARIO_T& sc) {
+  SimRinex r;
+  r.epochs = sim_run_rinex(&sc, &r.rover, &r.base, &r.truth, &r.rinex);
+  return r;
+}
+
 }  // namespace sim_test
