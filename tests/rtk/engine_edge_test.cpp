@@ -362,27 +362,8 @@ class ExactFitRatio : public ::testing::TestWithParam<RatioCase> {};
 
 TEST_P(ExactFitRatio, CappedOrRefused) {
   const RatioCase& c = GetParam();
-  static rtk_t rtk;
-  rtk = rtk_t{};
-  int ex[1] = {0};
-  RTK_CFG_init();
-  RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
-  rtk.opt.integrity = 0;  // one double difference: the plain ratio test (no redundancy asked)
-  rtk.nx = RTK_NX;
-  rtk.na = RTK_NP;
-  for (int i = 0; i < 3; ++i) {
-    rtk.x[i] = 1000.0 * (i + 1);
-    rtk.P[i + i * RTK_NX] = 1.0;
-  }
-  const int sats[2] = {4, 6};
-  const double amb[2] = {10.0, 10.0 - c.dd};
-  for (int a = 0; a < 2; ++a) {
-    const int j = RTK_NP + sats[a] - 1;
-    rtk.x[j] = amb[a];
-    rtk.P[j + j * RTK_NX] = c.var;
-    rtk.ssat[sats[a] - 1].lock[0] = 5;
-    rtk.ssat[sats[a] - 1].azel[1] = 45.0 * D2R;
-  }
+  // one double difference: the plain ratio test (no redundancy asked)
+  rtk_t& rtk = *rtk_test::hand_rtk({4, 6}, {10.0, 10.0 - c.dd}, {c.var, 0.0, 0.0, c.var}, 0);
   static double bias[MAXSAT], xa[RTK_NX];
   EXPECT_EQ(resamb_LAMBDA(&rtk, bias, xa), c.fixed);
   EXPECT_FLOAT_EQ(rtk.sol.ratio, c.ratio);

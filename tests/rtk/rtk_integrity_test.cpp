@@ -273,28 +273,16 @@ TEST(RtkIntegrity, ResolutionNeedsFourDoubleDifferencesOfSatellitesUsedNow) {
                         {"5 held, one not observed now", 5, 1, 0},
                         {"6 satellites, one not observed now", 6, 1, 4}};
   for (const Case& c : cases) {
-    static rtk_t rtk;
-    rtk = rtk_t{};
-    int ex[1] = {0};
-    RTK_CFG_init();
-    RTK_CFG_set_integrity(1);
-    RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
-    RTK_CFG_set_integrity(0);
-    rtk.nx = RTK_NX;
-    rtk.na = RTK_NP;
-    for (int i = 0; i < 3; ++i) {
-      rtk.x[i] = 1000.0 * (i + 1);
-      rtk.P[i + i * RTK_NX] = 1e-4;
-    }
+    std::vector<int> sats;
+    std::vector<double> amb;
     for (int k = 0; k < c.nsat; ++k) {
-      const int sat = 2 + 3 * k;
-      const int j = RTK_NP + sat - 1;
-      rtk.x[j] = 10.0 * (k + 1) + 0.02 * (k % 2 == 0 ? 1 : -1);
-      rtk.P[j + j * RTK_NX] = 0.01;
-      rtk.ssat[sat - 1].lock[0] = 5;
-      rtk.ssat[sat - 1].azel[1] = 45.0 * D2R;
-      rtk.ssat[sat - 1].vsat[0] = k < c.nsat - c.not_used ? 1 : 0;
+      sats.push_back(2 + 3 * k);
+      amb.push_back(10.0 * (k + 1) + 0.02 * (k % 2 == 0 ? 1 : -1));
     }
+    std::vector<double> P(sats.size() * sats.size(), 0.0);
+    for (std::size_t a = 0; a < sats.size(); ++a) P[a + a * sats.size()] = 0.01;
+    rtk_t& rtk = *rtk_test::hand_rtk(sats, amb, P, 1, 1e-4);
+    for (int k = 0; k < c.nsat; ++k) rtk.ssat[sats[k] - 1].vsat[0] = k < c.nsat - c.not_used ? 1 : 0;
     static double bias[MAXSAT], xa[RTK_NX];
     EXPECT_EQ(resamb_LAMBDA(&rtk, bias, xa), c.nb) << c.name;
   }

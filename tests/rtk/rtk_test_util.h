@@ -16,6 +16,7 @@
 #include "rtk/rinex.h"
 #include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
+#include "rtk/rtk_cfg.h"
 #include "rtk/rtk_raw.h"
 #include "sim_scenario.h"
 
@@ -127,6 +128,37 @@ inline void feed_rtcm3(const std::vector<U08>& bytes, std::size_t chunk = 1u << 
 // Distance between two ECEF positions, m.
 inline double dist(const double* a, const double* b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// A filter (static storage, rebuilt on each call) holding the given GPS
+// ambiguity states amb (cycles) of satellites sats, each with lock 5 and
+// elevation 45 deg; position states at 1000, 2000, 3000 m with variance
+// pos_var (m^2); ambiguity covariance P_amb (cycles^2, n x n column-major).
+// Default options for GPS (C/N0 masks 35 / 40 dB-Hz, 15 deg) with the
+// integrity gates on or off (integrity 1 / 0).
+inline rtk_t* hand_rtk(const std::vector<int>& sats, const std::vector<double>& amb, const std::vector<double>& P_amb,
+                       int integrity = 0, double pos_var = 1.0) {
+  static rtk_t rtk;
+  rtk = rtk_t{};
+  int ex[1] = {0};
+  RTK_CFG_init();
+  RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
+  rtk.opt.integrity = integrity;
+  rtk.nx = RTK_NX;
+  rtk.na = RTK_NP;
+  for (int i = 0; i < 3; ++i) {
+    rtk.x[i] = 1000.0 * (i + 1);
+    rtk.P[i + i * RTK_NX] = pos_var;
+  }
+  const std::size_t n = sats.size();
+  for (std::size_t a = 0; a < n; ++a) {
+    const int s = sats[a];
+    rtk.x[RTK_NP + s - 1] = amb[a];
+    rtk.ssat[s - 1].lock[0] = 5;
+    rtk.ssat[s - 1].azel[1] = 45.0 * D2R;
+    for (std::size_t b = 0; b < n; ++b) rtk.P[(RTK_NP + s - 1) + (RTK_NP + sats[b] - 1) * RTK_NX] = P_amb[a + b * n];
+  }
+  return &rtk;
 }
 
 // The engine as the host program initialises it for a file run: is_rinex 1
