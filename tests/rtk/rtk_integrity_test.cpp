@@ -72,7 +72,7 @@ int used_sat() {
   return 0;
 }
 
-SIM_SCENARIO_T base_scenario() {
+sim_test::Scenario base_scenario() {
   return sim_test::Scenario(2300, 300000.0, 60.0).rover_at(60.0, 40.0, 1.0).noise(0.3, 0.01, 0.05).seeded(7);
 }
 
@@ -80,39 +80,41 @@ SIM_SCENARIO_T base_scenario() {
 // signals, canopy windows of 1-10 s shading 3-4 satellites with slips flagged
 // in the window only, not flagged, or satellites lost.
 SIM_SCENARIO_T walk() {
-  SIM_SCENARIO_T sc = base_scenario();
-  sc.duration = 599.0;
-  sc.walk_speed = 1.3;
-  sc.walk_radius = 40.0;
-  sc.elmask = 15.0;
+  sim_test::Scenario sc = base_scenario();
+  sc.lasting(599.0).walking(1.3, 40.0).mask(15.0);
   sc.cn0_offset = -1.0;
-  const SIM_CANOPY_T w[] = {{40, 3, 3, 0},   {80, 1, 3, 0},  {120, 10, 4, 0}, {170, 5, 3, 1}, {210, 6, 3, 0},
-                            {260, 2, 4, 2},  {300, 8, 3, 0}, {350, 1, 3, 1},  {390, 7, 4, 0}, {440, 4, 3, 2},
-                            {480, 10, 3, 0}, {530, 3, 4, 1}, {565, 6, 3, 0}};
-  for (const auto& c : w) sc.canopy[sc.ncanopy++] = c;
+  for (const SIM_CANOPY_T& w : {SIM_CANOPY_T{40, 3, 3, 0},
+                                {80, 1, 3, 0},
+                                {120, 10, 4, 0},
+                                {170, 5, 3, 1},
+                                {210, 6, 3, 0},
+                                {260, 2, 4, 2},
+                                {300, 8, 3, 0},
+                                {350, 1, 3, 1},
+                                {390, 7, 4, 0},
+                                {440, 4, 3, 2},
+                                {480, 10, 3, 0},
+                                {530, 3, 4, 1},
+                                {565, 6, 3, 0}})
+    sc.shaded(w);
   return sc;
 }
 
 // Static rover, 9 satellites; 6 of them lose lock for 2 s (flagged in the
 // first epoch only) at 100 s and for 1 s (not flagged) at 200 s.
 SIM_SCENARIO_T mass_loss() {
-  SIM_SCENARIO_T sc = base_scenario();
-  sc.duration = 299.0;
-  sc.rover_enu[0] = 120.0;
-  sc.rover_enu[1] = 90.0;
-  sc.seed = 9;
-  sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{100, 2, 6, 0};
-  sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{200, 1, 6, 1};
-  return sc;
+  return base_scenario()
+      .lasting(299.0)
+      .rover_at(120.0, 90.0, 1.0)
+      .seeded(9)
+      .shaded({100, 2, 6, 0})
+      .shaded({200, 1, 6, 1});
 }
 
 // Walking rover with a 12 m code bias on one of its 7 satellites.
 SIM_SCENARIO_T code_bias() {
-  SIM_SCENARIO_T sc = base_scenario();
-  sc.duration = 299.0;
-  sc.walk_speed = 1.2;
-  sc.walk_radius = 60.0;
-  sc.elmask = 15.0;
+  sim_test::Scenario sc = base_scenario();
+  sc.lasting(299.0).walking(1.2, 60.0).mask(15.0);
   sc.code_bias_prn = 16;
   sc.code_bias = 12.0;
   return sc;
@@ -128,11 +130,7 @@ SIM_SCENARIO_T code_bias_21() {
 }
 
 // Static rover, all satellites of the mask, clean signals.
-SIM_SCENARIO_T clean_static() {
-  SIM_SCENARIO_T sc = base_scenario();
-  sc.duration = 299.0;
-  return sc;
-}
+SIM_SCENARIO_T clean_static() { return base_scenario().lasting(299.0); }
 
 struct SetCase {
   const char* name;
@@ -228,11 +226,10 @@ TEST(RtkIntegrity, UnflaggedSlipDuringASkipTripsTheChiSquareRestart) {
 }
 
 // The static rover of mass_loss() with only the 7 satellites above 15 deg.
-SIM_SCENARIO_T seven_sats(double duration) {
-  SIM_SCENARIO_T sc = mass_loss();
+sim_test::Scenario seven_sats(double duration) {
+  sim_test::Scenario sc(mass_loss());
   sc.ncanopy = 0;
-  sc.elmask = 15.0;
-  sc.duration = duration;
+  sc.mask(15.0).lasting(duration);
   return sc;
 }
 
@@ -247,8 +244,8 @@ TEST(RtkIntegrity, NoFixWithoutARedundantDoubleDifferenceOnASimulatedSet) {
   const Case cases[] = {{"4 satellites, 3 double differences", 3, false},
                         {"7 satellites, 6 double differences", 0, true}};
   for (const Case& c : cases) {
-    SIM_SCENARIO_T sc = seven_sats(200.0);
-    if (c.lost > 0) sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{60, 200, c.lost, 2};
+    sim_test::Scenario sc = seven_sats(200.0);
+    if (c.lost > 0) sc.shaded({60, 200, c.lost, 2});
     const Figures on = run(sc, 1);
     EXPECT_LE(on.max_fix_err, 0.10) << c.name;
     if (c.fixes)
@@ -293,8 +290,8 @@ TEST(RtkIntegrity, ResolutionNeedsFourDoubleDifferencesOfSatellitesUsedNow) {
 // mask's re-entry wait. The flags are kept and reset their ambiguities when
 // they are next used (counted as slips); the plain filter loses them.
 TEST(RtkIntegrity, SlipFlaggedInAScreenedEpochResetsAtTheNextUse) {
-  SIM_SCENARIO_T sc = seven_sats(150.0);
-  sc.canopy[sc.ncanopy++] = SIM_CANOPY_T{60, 2, 3, 0};
+  sim_test::Scenario sc = seven_sats(150.0);
+  sc.shaded({60, 2, 3, 0});
   const Figures on = run(sc, 1);
   const Figures off = run(sc, 0);
   EXPECT_GE(on.counts.cs_cnt, off.counts.cs_cnt + 3);

@@ -55,6 +55,26 @@ struct Scenario : SIM_SCENARIO_T {
     seed = s;
     return *this;
   }
+  // Walking at speed (m/s) along a circle of radius (m) from the start, turning left.
+  Scenario& walking(double speed, double radius) {
+    walk_speed = speed;
+    walk_radius = radius;
+    return *this;
+  }
+  // One more canopy window (start s, length s, satellites shaded, slip kind).
+  Scenario& shaded(const SIM_CANOPY_T& window) {
+    if (ncanopy < SIM_MAX_CANOPY) canopy[ncanopy++] = window;
+    return *this;
+  }
+  // Lasting length_s seconds; satellites tracked above elmask_deg.
+  Scenario& lasting(double length_s) {
+    duration = length_s;
+    return *this;
+  }
+  Scenario& mask(double elmask_deg) {
+    elmask = elmask_deg;
+    return *this;
+  }
   // Seconds between epochs.
   Scenario& every(double interval_s) {
     interval = interval_s;
