@@ -227,6 +227,16 @@ void rinex_files(const TempDir& d, const std::string& rover) {
   write_file(d.file("base.obs"), text(rinex_set().base));
   write_file(d.file("gps.nav"), text(rinex_set().nav));
 }
+// The RINEX set with the rover's GPS observation types line replaced by `types`.
+std::function<void(const TempDir&)> rover_types(const char* types) {
+  return [types](const TempDir& d) { rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", types)); };
+}
+
+// rb.bin: sim_recording(rtcm, flip_base).
+std::function<void(const TempDir&)> recording(bool rtcm, bool flip_base = false) {
+  return [rtcm, flip_base](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(rtcm, flip_base)); };
+}
+
 const std::vector<std::string> RINEX_ARGS = {"--rover-rinex", "rover.obs", "--base-rinex",
                                              "base.obs",      "--nav",     "gps.nav"};
 
@@ -324,26 +334,26 @@ INSTANTIATE_TEST_SUITE_P(
             {"no usable base"}},
         HostileCase{
             "recording_rtcm_read_as_crvraw",
-            [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true)); },
+            recording(true),
             {"--rb-file", "rb.bin", "--is-rtcm", "0"},
             HOST_EXIT_INPUT_FAULT,
             {"RTK summary: 30 epochs", "talonhost: rb.bin: the base stream looks like RTCM 3; try --is-rtcm 1\n",
              "no usable base epoch"}},
         HostileCase{
             "recording_crvraw_read_as_rtcm",
-            [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(false)); },
+            recording(false),
             {"--rb-file", "rb.bin", "--is-rtcm", "1"},
             HOST_EXIT_INPUT_FAULT,
             {"RTK summary: 30 epochs", "talonhost: rb.bin: the base stream looks like CRVRAW; try --is-rtcm 0\n",
              "no usable base epoch"}},
         HostileCase{"recording_rtcm_right",
-                    [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true)); },
+                    recording(true),
                     {"--rb-file", "rb.bin", "--is-rtcm", "1"},
                     HOST_EXIT_OK,
                     {"RTK summary: 30 epochs", "Recording: 0 records too long for the reader\n"},
                     {"try --is-rtcm", "dropped", "no usable"}},
         HostileCase{"recording_rtcm_bad_crc",
-                    [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true, true)); },
+                    recording(true, true),
                     {"--rb-file", "rb.bin", "--is-rtcm", "1"},
                     HOST_EXIT_INPUT_FAULT,
                     {"RTK summary: 30 epochs", "talonhost: rb.bin (base): ", " RTCM 3 frames dropped (bad CRC)\n"}},
@@ -366,24 +376,18 @@ INSTANTIATE_TEST_SUITE_P(
              "talonhost: rb.bin (base): 1 RTCM 3 messages dropped (0 time off, 1 too short, 0 too many cells, 0 "
              "epoch full)\n"}},
         HostileCase{"rinex3_rover_only_glonass_types",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "R    4 C1C L1C D1C S1C"));
-                    },
+                    rover_types("R    4 C1C L1C D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_INPUT_FAULT,
                     {"talonhost: rover.obs: no usable GPS observation types (C1C/L1C)\n"}},
         HostileCase{"rinex3_rover_without_c1c",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "G    4 C5Q L1C D1C S1C"));
-                    },
+                    rover_types("G    4 C5Q L1C D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_INPUT_FAULT,
                     {"talonhost: rover.obs: no usable GPS observation types (C1C/L1C)\n"}},
         // Code without carrier phase: the run goes on and says what it lacks.
         HostileCase{"rinex3_rover_without_l1c",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "G    4 C1C L5Q D1C S1C"));
-                    },
+                    rover_types("G    4 C1C L5Q D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_OK,
                     {"talonhost: rover.obs: no GPS carrier phase type (L1C): GPS gives code solutions only\n",
