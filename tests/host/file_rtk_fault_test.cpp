@@ -419,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HOST_EXIT_OUTPUT_FAULT,
                     {"talonhost: fixmode-x.kml: cannot create: Is a directory\n"},
                     {"RTK summary"}}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // SIGINT, SIGTERM and SIGHUP over the three inputs
@@ -474,6 +474,6 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"sigint_recording", SIGINT, 2, 300},
                       InterruptCase{"sigterm_recording", SIGTERM, 2, 300},
                       InterruptCase{"sighup_recording", SIGHUP, 2, 300}),
-    [](const ::testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 }  // namespace

@@ -123,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(RinexRun, CrvrawRoverWithRinexBase,
                                            BaseCase{"no_position", false, false, 3,
                                                     "b.obs: no base position in the header"},
                                            BaseCase{"position_option", false, true, 0, nullptr}),
-                         [](const ::testing::TestParamInfo<BaseCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // Bad input: a message naming the file and exit code 3.
 struct BadInputCase {
@@ -155,17 +155,17 @@ TEST_P(RinexBadInput, MessageAndExitCodeThree) {
   for (const char* e : c.err_has) EXPECT_NE(r.err.find(e), std::string::npos) << e << "\n" << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RinexRun, RinexBadInput,
-    ::testing::Values(
-        // the whole epochs before the cut are solved
-        BadInputCase{"cut_inside_an_epoch",
-                     "cut.obs",
-                     "gps.nav",
-                     {"cut.obs:", "file ends inside an epoch", "RTK summary: 10 epochs"}},
-        BadInputCase{"bad_header", "badhdr.obs", "gps.nav", {"badhdr.obs:1: not a RINEX file"}},
-        BadInputCase{"no_navigation_data", "rover.obs", nullptr, {"no navigation data"}},
-        BadInputCase{"navigation_file_missing", "rover.obs", "missing.nav", {"missing.nav: cannot open"}}),
-    [](const ::testing::TestParamInfo<BadInputCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RinexRun, RinexBadInput,
+                         ::testing::Values(
+                             // the whole epochs before the cut are solved
+                             BadInputCase{"cut_inside_an_epoch",
+                                          "cut.obs",
+                                          "gps.nav",
+                                          {"cut.obs:", "file ends inside an epoch", "RTK summary: 10 epochs"}},
+                             BadInputCase{"bad_header", "badhdr.obs", "gps.nav", {"badhdr.obs:1: not a RINEX file"}},
+                             BadInputCase{"no_navigation_data", "rover.obs", nullptr, {"no navigation data"}},
+                             BadInputCase{
+                                 "navigation_file_missing", "rover.obs", "missing.nav", {"missing.nav: cannot open"}}),
+                         talon_test::CaseName());
 
 }  // namespace

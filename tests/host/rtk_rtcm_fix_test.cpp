@@ -84,6 +84,6 @@ TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvra
 
 INSTANTIATE_TEST_SUITE_P(RtkRtcmFix, RecordingFixesLikeCrvrawBase,
                          ::testing::Values(BaseStream{"msm4", 4}, BaseStream{"msm7", 7}, BaseStream{"crvraw", 0}),
-                         [](const ::testing::TestParamInfo<BaseStream>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

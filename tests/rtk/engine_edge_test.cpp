@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(EngineEdge, TimeJump,
                          ::testing::Values(JumpCase{"rover_first_crvraw_files", CRVRAW_FILES},
                                            JumpCase{"base_first_recording", RECORDING},
                                            JumpCase{"rinex_files", RINEX_FILES}),
-                         [](const ::testing::TestParamInfo<JumpCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // The raw buffers alone: a rover step back drops a base epoch left ahead of
 // it, keeps one that already followed the step; small steps back are ordinary.
@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(EngineEdge, RawTimeBack,
                                            RawCase{"back_300_s_base_already_back", 1300.0, 1000.0, 1000.0, 1, 1, 1},
                                            RawCase{"back_4_s_is_ordinary", 1300.0, 1300.0, 1296.0, 1, 0, 0},
                                            RawCase{"forward_is_ordinary", 1300.0, 1300.0, 1301.0, 1, 0, 0}),
-                         [](const ::testing::TestParamInfo<RawCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // Zero baseline: one receiver's stream as rover and as base.
@@ -276,7 +276,7 @@ TEST_P(ZeroBaseline, FixesEveryEpochOnTheBasePosition) {
 
 INSTANTIATE_TEST_SUITE_P(EngineEdge, ZeroBaseline,
                          ::testing::Values(ZeroCase{"crvraw_files", false}, ZeroCase{"rinex_files", true}),
-                         [](const ::testing::TestParamInfo<ZeroCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // The program over CRVRAW files: the message on stderr and the solution file.
@@ -337,7 +337,7 @@ TEST_P(EdgeRun, SolutionFileAndMessages) {
 
 INSTANTIATE_TEST_SUITE_P(EngineEdge, EdgeRun,
                          ::testing::Values(RunCase{"two_recordings", false}, RunCase{"zero_baseline", true}),
-                         [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // Ratio test of exact fits: one double difference of two GPS ambiguity states
@@ -379,6 +379,6 @@ INSTANTIATE_TEST_SUITE_P(EngineEdge, ExactFitRatio,
                              RatioCase{"both_candidates_fit", 0.25, 1e13, 0, 0.0f},
                              // an ordinary quotient stays: (0.75 / 0.25)^2 = 9
                              RatioCase{"ordinary", 0.25, 0.5, 1, 9.0f}),
-                         [](const ::testing::TestParamInfo<RatioCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                   25064360.368, 131714052.132},
         ValueCase{"snr_1000", "G08  25064360.368 9 131714052.132 9     -1477.809 9      1000.000 9", 0, 0, 0, 1, 1,
                   25064360.368, 131714052.132}),
-    [](const ::testing::TestParamInfo<ValueCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 struct TypesCase {
   const char* name;
@@ -119,6 +119,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, RinexGpsTypes,
                                            TypesCase{"code_only", "G    2 C1C S1C", RINEX_GPS_CODE},
                                            TypesCase{"phase_only", "G    3 C5Q L1C S1C", RINEX_GPS_PHASE},
                                            TypesCase{"no_gps_list", "J    2 C1C L1C", 0}),
-                         [](const ::testing::TestParamInfo<TypesCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace
