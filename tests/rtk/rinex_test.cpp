@@ -28,19 +28,15 @@ struct LeapGuard {
 
 void init_engine() { rtk_test::init_engine(1); }
 
-// A header line: text in columns 1-60, label from column 61.
-std::string hdr(const std::string& text, const std::string& label) {
-  std::string s = text;
-  s.resize(60, ' ');
-  return s + label + "\n";
-}
+using rtk_test::rinex_hdr;
 
 std::string obs3_header() {
-  return hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
-         hdr("  4157177.0658   671230.4766  4774767.0311", "APPROX POSITION XYZ") +
-         hdr("G    5 C1C L1C D1C S1C C2X", "SYS / # / OBS TYPES") +
-         hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") + hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") +
-         hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER");
+  return rinex_hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
+         rinex_hdr("  4157177.0658   671230.4766  4774767.0311", "APPROX POSITION XYZ") +
+         rinex_hdr("G    5 C1C L1C D1C S1C C2X", "SYS / # / OBS TYPES") +
+         rinex_hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") +
+         rinex_hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") + rinex_hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") +
+         rinex_hdr("", "END OF HEADER");
 }
 
 struct EpochRead {
@@ -97,8 +93,7 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
   ASSERT_EQ(e.n, 1);
   EXPECT_EQ(e.obs[0].sat, satno(SYS_GPS, 13));
   EXPECT_EQ(read_one(RINEX_BASE).ok, 0);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);
   std::fclose(fp);
 }
@@ -106,9 +101,9 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
 TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
   init_engine();
   // 6 types: two lines per satellite; 13 satellites: a continuation of the list
-  std::string text = hdr("     2.11           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE") +
-                     hdr("     6    C1    P2    L1    L2    S1    D1", "# / TYPES OF OBSERV") +
-                     hdr("", "END OF HEADER");
+  std::string text = rinex_hdr("     2.11           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE") +
+                     rinex_hdr("     6    C1    P2    L1    L2    S1    D1", "# / TYPES OF OBSERV") +
+                     rinex_hdr("", "END OF HEADER");
   text += " 10  1  6  5 57 14.0000000  0 13G02G04G05G07G10G12G13G17G23G25G26G27\n";
   text += "                                G29\n";
   for (int k = 0; k < 13; ++k) {
@@ -147,8 +142,8 @@ TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
 
 TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
   init_engine();
-  const std::string text = hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
-                           hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
+                           rinex_hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + rinex_hdr("", "END OF HEADER") +
                            "> 2023 01 08 1x 00  0.0000000  0  1\n"  // bad epoch line
                            "G08  25064360.368 9\n"                  // its body: a malformed epoch line itself
                            "> 2023 01 08 10 00  1.0000000  0  2\n"
@@ -170,8 +165,7 @@ TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
   EXPECT_NE(err.find("bad.obs:4: malformed epoch line"), std::string::npos) << err;
   EXPECT_NE(err.find("bad.obs:7: malformed observation"), std::string::npos) << err;
   EXPECT_NE(err.find("bad.obs:10: file ends inside an epoch"), std::string::npos) << err;
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_GE(st.errors, 4u);
   std::fclose(fp);
 }
@@ -180,15 +174,15 @@ TEST(RinexObs, UnusableHeadersAreRefused) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "empty file"},
       {"just some text\n", "no RINEX VERSION"},
-      {hdr("     5.00           OBSERVATION DATA    G", "RINEX VERSION / TYPE"), "unsupported RINEX version"},
-      {hdr("     3.04           N: GNSS NAV DATA    G", "RINEX VERSION / TYPE"), "not an observation file"},
-      {hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") + hdr("", "END OF HEADER"),
+      {rinex_hdr("     5.00           OBSERVATION DATA    G", "RINEX VERSION / TYPE"), "unsupported RINEX version"},
+      {rinex_hdr("     3.04           N: GNSS NAV DATA    G", "RINEX VERSION / TYPE"), "not an observation file"},
+      {rinex_hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") + rinex_hdr("", "END OF HEADER"),
        "without observation types"},
-      {hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
-           hdr("G  999 C1C", "SYS / # / OBS TYPES"),
+      {rinex_hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
+           rinex_hdr("G  999 C1C", "SYS / # / OBS TYPES"),
        "bad number of observation types"},
-      {hdr("     2.11           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
-           hdr("     2    C1    L1", "# / TYPES OF OBSERV"),
+      {rinex_hdr("     2.11           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
+           rinex_hdr("     2    C1    L1", "# / TYPES OF OBSERV"),
        "file ends inside the header"},
   };
   for (const auto& [text, what] : cases) {
@@ -235,10 +229,10 @@ TEST(RinexNav, Version2GpsRecordsIonosphereAndNearestRecord) {
 TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
   const LeapGuard leap;
   init_engine();
-  const std::string text = hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
-                           hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
-                           hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
-                           hdr("    18", "LEAP SECONDS") + hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
+                           rinex_hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
+                           rinex_hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
+                           rinex_hdr("    18", "LEAP SECONDS") + rinex_hdr("", "END OF HEADER") +
                            "E11 2023 01 08 10 00 00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
                            "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
                            "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
@@ -274,8 +268,8 @@ TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
 TEST(RinexNav, TruncatedAndMalformedRecordsAreReported) {
   const LeapGuard leap;
   init_engine();
-  const std::string text = hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") +
-                           hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") +
+                           rinex_hdr("", "END OF HEADER") +
                            " 1 10  1  6  0  0  0.0-0.765500590205E-04-0.318323145621E-11 0.000000000000E+00\n"
                            "    0.700000000000E+02-0.5121875000x0E+02 0.593060417633E-08-0.185308241109E+01\n";
   std::FILE* fp = rtk_test::mem_file(text);
@@ -377,8 +371,7 @@ TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
   // which a few consecutive epochs do.
   EXPECT_GT(fix, 0);
   EXPECT_GE(steps, 2);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);
   // The master starts 9 s after the rover: those rover epochs pair with its
   // first epoch, the nearest (ages -9 ... -1 s), none is left unpaired.
@@ -408,8 +401,7 @@ TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   int read = 0;
   const std::vector<sol_t> b = rtk_test::run_rinex_text(rx.rover_obs, rx.base_obs, rx.nav, &read);
   ASSERT_EQ(read, 1);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);
   EXPECT_EQ(st.unpaired_rover, 0u);
   ASSERT_EQ(a.size(), truth.size());

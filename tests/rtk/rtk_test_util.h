@@ -125,6 +125,20 @@ inline void feed_rtcm3(const std::vector<U08>& bytes, std::size_t chunk = 1u << 
     RTCM3_process_base(static_cast<int>(std::min(chunk, b.size() - i)), b.data() + i);
 }
 
+// A RINEX header line: text in columns 1-60, label from column 61.
+inline std::string rinex_hdr(const std::string& text, const std::string& label) {
+  std::string s = text;
+  s.resize(60, ' ');
+  return s + label + "\n";
+}
+
+// The RINEX reader's counts of the files open or attached now.
+inline RINEX_STATS_T rinex_stats() {
+  RINEX_STATS_T st{};
+  RINEX_get_stats(&st);
+  return st;
+}
+
 // Distance between two ECEF positions, m.
 inline double dist(const double* a, const double* b) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
