@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include "host/host.h"
 #include "host/host_files.h"
@@ -165,26 +166,44 @@ void run_epochs(const HOST_PARAM_T& p, const RTK_EPOCH_SOURCE_T& src) {
 // output fault reports only that fault (HOST_run_rtk_file), so these say
 // nothing then.
 // ---------------------------------------------------------------------------
+// One count of a drop line and what it counts ("checksum", "too short" ...).
+struct DROP_PART_T {
+  unsigned int n;
+  const char* what;
+};
+
+// One line "talonhost: <name>: <total> <what> (<n> <part>, <n> <part> ...)" on
+// stderr when the parts add up to more than 0; nothing otherwise.
+void report_drops(const char* name, const char* what, std::initializer_list<DROP_PART_T> parts) {
+  unsigned int total = 0;
+  for (const DROP_PART_T& p : parts) total += p.n;
+  if (total == 0) return;
+  std::fprintf(stderr, "talonhost: %s: %u %s (", name, total, what);
+  const char* sep = "";
+  for (const DROP_PART_T& p : parts) {
+    std::fprintf(stderr, "%s%u %s", sep, p.n, p.what);
+    sep = ", ";
+  }
+  std::fputs(")\n", stderr);
+}
+
 // CRVRAW frames and messages of one stream (is_rover 1: rover) that were
 // dropped, one line each kind on stderr; `name` names the stream.
 void report_crv_drops(const char* name, int is_rover) {
   if (HOST_has_output_fault()) return;
   CRV_FRAMES_T f{};
   CRV_get_frames(is_rover, &f);
-  if (f.checksum + f.length > 0)
-    std::fprintf(stderr, "talonhost: %s: %u CRVRAW frames dropped (%u checksum, %u length)\n", name,
-                 f.checksum + f.length, f.checksum, f.length);
+  report_drops(name, "CRVRAW frames dropped", {{f.checksum, "checksum"}, {f.length, "length"}});
   if (f.skipped > 0) std::fprintf(stderr, "talonhost: %s: %u bytes outside CRVRAW frames skipped\n", name, f.skipped);
   if (f.incomplete > 0 && !Counts.interrupted)  // an interrupted run stops inside the input
     std::fprintf(stderr, "talonhost: %s: last CRVRAW frame cut short (%u bytes)\n", name, f.incomplete);
   CRV_DROPS_T d{};
   CRV_get_drops(is_rover, &d);
-  const unsigned int n = d.short_msg + d.bad_sat + d.iod_mismatch + d.bad_value;
-  if (n > 0)
-    std::fprintf(stderr,
-                 "talonhost: %s: %u CRVRAW messages dropped (%u too short, %u satellite number, %u IOD mismatch, "
-                 "%u value out of range)\n",
-                 name, n, d.short_msg, d.bad_sat, d.iod_mismatch, d.bad_value);
+  report_drops(name, "CRVRAW messages dropped",
+               {{d.short_msg, "too short"},
+                {d.bad_sat, "satellite number"},
+                {d.iod_mismatch, "IOD mismatch"},
+                {d.bad_value, "value out of range"}});
 }
 
 // RTCM 3 frames of the base stream `name` that failed their CRC.
@@ -198,12 +217,11 @@ void report_rtcm3_drops(const char* name) {
   // recording and not reported.
   RTCM3_DROPS_T d{};
   RTCM3_get_drops(&d);
-  const unsigned int n = d.bad_time + d.short_msg + d.too_many_cells + d.full_epoch;
-  if (n > 0)
-    std::fprintf(stderr,
-                 "talonhost: %s: %u RTCM 3 messages dropped (%u time off, %u too short, %u too many cells, "
-                 "%u epoch full)\n",
-                 name, n, d.bad_time, d.short_msg, d.too_many_cells, d.full_epoch);
+  report_drops(name, "RTCM 3 messages dropped",
+               {{d.bad_time, "time off"},
+                {d.short_msg, "too short"},
+                {d.too_many_cells, "too many cells"},
+                {d.full_epoch, "epoch full"}});
 }
 
 // Observation values of a RINEX file (receiver rcv, named `name`) dropped as out of range.
@@ -211,12 +229,8 @@ void report_rinex_value_drops(int rcv, const char* name) {
   if (HOST_has_output_fault()) return;
   RINEX_VALUE_DROPS_T d{};
   RINEX_get_value_drops(rcv, &d);
-  const unsigned int n = d.pseudorange + d.phase + d.doppler + d.snr;
-  if (n > 0)
-    std::fprintf(stderr,
-                 "talonhost: %s: %u observation values out of range dropped (%u pseudorange, %u carrier phase, "
-                 "%u Doppler, %u C/N0)\n",
-                 name, n, d.pseudorange, d.phase, d.doppler, d.snr);
+  report_drops(name, "observation values out of range dropped",
+               {{d.pseudorange, "pseudorange"}, {d.phase, "carrier phase"}, {d.doppler, "Doppler"}, {d.snr, "C/N0"}});
 }
 
 // Rover epochs that were solved without a base (a RINEX run counts them in its

@@ -72,6 +72,16 @@ std::vector<unsigned char> read_fd(int fd, std::size_t want, int timeout_ms);
 // characters becomes one '_' ("3.5 s, marine" -> "3_5_s_marine").
 std::string case_name(const std::string& text);
 
+// The gtest parameter name of a case with a `name` member (a C string or
+// std::string already made of letters, digits and '_'), for
+// INSTANTIATE_TEST_SUITE_P.
+struct CaseName {
+  template <class T>
+  std::string operator()(const ::testing::TestParamInfo<T>& info) const {
+    return std::string(info.param.name);
+  }
+};
+
 // Directory of the recorded data sets, read in place and never copied into the
 // project: $TALON_SHARED_DATA when that environment variable is set (point it
 // elsewhere to check that a clean clone skips these tests), else ../shared/data

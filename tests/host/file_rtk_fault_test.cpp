@@ -2,8 +2,8 @@
 // reproduction run as a program, with its expected exit code and stderr.
 //   HostileInput/FileRtk.Case/<name>: damaged or mismatched inputs (flipped
 //     CRVRAW bytes, empty or garbage base, a recording read with the wrong
-//     --is-rtcm, RINEX without GPS observation types or with absurd values),
-//     SIGINT in mid-run and a KML file name that is a directory.
+//     --is-rtcm, RINEX without GPS observation types or with absurd values)
+//     and a KML file name that is a directory.
 //   Interrupt/FileRtk.Case/<signal>_<input>: SIGINT, SIGTERM and SIGHUP during
 //     a CRVRAW, RINEX and recording run: exit 5, solution files of whole
 //     lines, KML files closed, the summary and the interruption on stderr.
@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "host/host.h"
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -48,28 +48,22 @@ const Bytes& static_base() {
   return b;
 }
 
+// Every n-th byte (from the first of `from`) inverted.
+Bytes flipped(Bytes b, std::size_t from, std::size_t n) {
+  for (std::size_t i = from; i < b.size(); i += n) b[i] = static_cast<unsigned char>(~b[i]);
+  return b;
+}
+
 // A short simulated pair recorded as rb.bin, the base as RTCM 3 MSM7 (rtcm 1)
 // or CRVRAW (rtcm 0). flip_base: every 50th base byte inverted.
 Bytes sim_recording(bool rtcm, bool flip_base = false) {
-  SIM_SCENARIO_T sc;
-  sc.week = 2245;
-  sc.tow0 = 36000.0;
-  sc.duration = 29.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 2000.0;
-  sc.code_noise = 0.5;
-  sc.phase_noise = 0.005;
-  sc.seed = 7;
+  sim_test::Scenario sc(2245, 36000.0, 29.0);
+  sc.base_48n().rover_at(2000.0, 50.0, 2.0).noise(0.5, 0.005).seeded(7);
   sc.base_rtcm = rtcm ? 7 : 0;
-  Bytes rover, base, rb;
-  std::vector<SIM_TRUTH_T> truth;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
-  if (flip_base)
-    for (std::size_t i = 25; i < base.size(); i += 50) base[i] = static_cast<unsigned char>(~base[i]);
-  sim_make_rb(rover, base, marks, &rb);
+  sim_test::SimPair p = sim_test::simulate(sc);
+  if (flip_base) p.base = flipped(p.base, 25, 50);
+  Bytes rb;
+  sim_make_rb(p.rover, p.base, p.marks, &rb);
   return rb;
 }
 
@@ -82,25 +76,10 @@ struct RinexSet {
 };
 const RinexSet& rinex_set() {
   static const RinexSet set = [] {
-    SIM_SCENARIO_T sc;
-    sc.week = 2300;
-    sc.tow0 = 200000.0;
-    sc.duration = 149.0;
-    sc.base_llh[0] = 48.78;
-    sc.base_llh[1] = 9.18;
-    sc.base_llh[2] = 320.0;
-    sc.rover_enu[0] = 500.0;
-    sc.code_noise = 0.3;
-    sc.phase_noise = 0.003;
-    Bytes rover, base;
-    std::vector<SIM_TRUTH_T> truth;
-    SIM_RINEX_T rx;
-    RinexSet s;
-    s.epochs = sim_run_rinex(&sc, &rover, &base, &truth, &rx);
-    s.rover = rx.rover_obs;
-    s.base = rx.base_obs;
-    s.nav = rx.nav;
-    return s;
+    sim_test::Scenario sc(2300, 200000.0, 149.0);
+    sc.base_48n().rover_at(500.0, 50.0, 2.0).noise(0.3, 0.003);
+    const sim_test::SimRinex r = sim_test::simulate_rinex(sc);
+    return RinexSet{r.rinex.rover_obs, r.rinex.base_obs, r.rinex.nav, r.epochs};
   }();
   return set;
 }
@@ -126,12 +105,6 @@ const Bytes& static_recording() {
     return out;
   }();
   return rb;
-}
-
-// Every n-th byte (from the first of `from`) inverted.
-Bytes flipped(Bytes b, std::size_t from, std::size_t n) {
-  for (std::size_t i = from; i < b.size(); i += n) b[i] = static_cast<unsigned char>(~b[i]);
-  return b;
 }
 
 // Pseudo-random bytes (fixed seed).
@@ -241,7 +214,6 @@ struct HostileCase {
   int exit_code;
   std::vector<std::string> err_has;  // "@N@" stands for absurd_pr_lines()
   std::vector<std::string> err_lacks = {};
-  int signal = 0;  // sent in mid-run (see run_program)
 };
 void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
@@ -255,6 +227,16 @@ void rinex_files(const TempDir& d, const std::string& rover) {
   write_file(d.file("base.obs"), text(rinex_set().base));
   write_file(d.file("gps.nav"), text(rinex_set().nav));
 }
+// The RINEX set with the rover's GPS observation types line replaced by `types`.
+std::function<void(const TempDir&)> rover_types(const char* types) {
+  return [types](const TempDir& d) { rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", types)); };
+}
+
+// rb.bin: sim_recording(rtcm, flip_base).
+std::function<void(const TempDir&)> recording(bool rtcm, bool flip_base = false) {
+  return [rtcm, flip_base](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(rtcm, flip_base)); };
+}
+
 const std::vector<std::string> RINEX_ARGS = {"--rover-rinex", "rover.obs", "--base-rinex",
                                              "base.obs",      "--nav",     "gps.nav"};
 
@@ -270,7 +252,7 @@ TEST_P(FileRtk, Case) {
   const HostileCase& c = GetParam();
   TempDir d;
   c.setup(d);
-  const Outcome o = run_program(d, c.args, c.signal);
+  const Outcome o = run_program(d, c.args, 0);
   EXPECT_EQ(o.exit_code, c.exit_code) << o.err;
   for (std::string s : c.err_has) {
     for (std::size_t at = s.find("@N@"); at != std::string::npos; at = s.find("@N@"))
@@ -352,26 +334,26 @@ INSTANTIATE_TEST_SUITE_P(
             {"no usable base"}},
         HostileCase{
             "recording_rtcm_read_as_crvraw",
-            [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true)); },
+            recording(true),
             {"--rb-file", "rb.bin", "--is-rtcm", "0"},
             HOST_EXIT_INPUT_FAULT,
             {"RTK summary: 30 epochs", "talonhost: rb.bin: the base stream looks like RTCM 3; try --is-rtcm 1\n",
              "no usable base epoch"}},
         HostileCase{
             "recording_crvraw_read_as_rtcm",
-            [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(false)); },
+            recording(false),
             {"--rb-file", "rb.bin", "--is-rtcm", "1"},
             HOST_EXIT_INPUT_FAULT,
             {"RTK summary: 30 epochs", "talonhost: rb.bin: the base stream looks like CRVRAW; try --is-rtcm 0\n",
              "no usable base epoch"}},
         HostileCase{"recording_rtcm_right",
-                    [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true)); },
+                    recording(true),
                     {"--rb-file", "rb.bin", "--is-rtcm", "1"},
                     HOST_EXIT_OK,
                     {"RTK summary: 30 epochs", "Recording: 0 records too long for the reader\n"},
                     {"try --is-rtcm", "dropped", "no usable"}},
         HostileCase{"recording_rtcm_bad_crc",
-                    [](const TempDir& d) { write_file(d.file("rb.bin"), sim_recording(true, true)); },
+                    recording(true, true),
                     {"--rb-file", "rb.bin", "--is-rtcm", "1"},
                     HOST_EXIT_INPUT_FAULT,
                     {"RTK summary: 30 epochs", "talonhost: rb.bin (base): ", " RTCM 3 frames dropped (bad CRC)\n"}},
@@ -394,24 +376,18 @@ INSTANTIATE_TEST_SUITE_P(
              "talonhost: rb.bin (base): 1 RTCM 3 messages dropped (0 time off, 1 too short, 0 too many cells, 0 "
              "epoch full)\n"}},
         HostileCase{"rinex3_rover_only_glonass_types",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "R    4 C1C L1C D1C S1C"));
-                    },
+                    rover_types("R    4 C1C L1C D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_INPUT_FAULT,
                     {"talonhost: rover.obs: no usable GPS observation types (C1C/L1C)\n"}},
         HostileCase{"rinex3_rover_without_c1c",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "G    4 C5Q L1C D1C S1C"));
-                    },
+                    rover_types("G    4 C5Q L1C D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_INPUT_FAULT,
                     {"talonhost: rover.obs: no usable GPS observation types (C1C/L1C)\n"}},
         // Code without carrier phase: the run goes on and says what it lacks.
         HostileCase{"rinex3_rover_without_l1c",
-                    [](const TempDir& d) {
-                      rinex_files(d, replaced(rinex_set().rover, "G    4 C1C L1C D1C S1C", "G    4 C1C L5Q D1C S1C"));
-                    },
+                    rover_types("G    4 C1C L5Q D1C S1C"),
                     RINEX_ARGS,
                     HOST_EXIT_OK,
                     {"talonhost: rover.obs: no GPS carrier phase type (L1C): GPS gives code solutions only\n",
@@ -425,13 +401,6 @@ INSTANTIATE_TEST_SUITE_P(
                     HOST_EXIT_OK,
                     {"RTK summary: 150 epochs",
                      "talonhost: rover.obs: @N@ observation values out of range dropped (@N@ pseudorange, 0 carrier"}},
-        HostileCase{"sigint_mid_run",
-                    static_pair,
-                    {},
-                    HOST_EXIT_INTERRUPTED,
-                    {"RTK summary: ", "talonhost: RTK run interrupted after "},
-                    {},
-                    SIGINT},
         HostileCase{"kml_is_a_directory",
                     [](const TempDir& d) {
                       static_pair(d);
@@ -450,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HOST_EXIT_OUTPUT_FAULT,
                     {"talonhost: fixmode-x.kml: cannot create: Is a directory\n"},
                     {"RTK summary"}}),
-    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // SIGINT, SIGTERM and SIGHUP over the three inputs
@@ -505,6 +474,6 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"sigint_recording", SIGINT, 2, 300},
                       InterruptCase{"sigterm_recording", SIGTERM, 2, 300},
                       InterruptCase{"sighup_recording", SIGHUP, 2, 300}),
-    [](const ::testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 }  // namespace

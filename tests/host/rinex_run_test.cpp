@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -73,24 +73,13 @@ void PrintTo(const BaseCase& c, std::ostream* os) { *os << c.name; }
 class CrvrawRoverWithRinexBase : public ::testing::TestWithParam<BaseCase> {
  protected:
   static void SetUpTestSuite() {
-    SIM_SCENARIO_T sc;
-    sc.week = 2300;
-    sc.tow0 = 200000.0;
-    sc.duration = 40.0;
-    sc.base_llh[0] = 48.78;
-    sc.base_llh[1] = 9.18;
-    sc.base_llh[2] = 320.0;
-    sc.rover_enu[0] = 500.0;
-    sc.code_noise = 0.3;
-    sc.phase_noise = 0.003;
-    sc.base_time_offset = 0.0;
-    std::vector<U08> base;
-    SIM_RINEX_T rx;
-    Truth.clear();
-    Rover.clear();
-    sim_run_rinex(&sc, &Rover, &base, &Truth, &rx);
+    sim_test::Scenario sc(2300, 200000.0, 40.0);
+    sc.base_48n().rover_at(500.0, 50.0, 2.0).noise(0.3, 0.003);
+    sim_test::SimRinex r = sim_test::simulate_rinex(sc);
+    Truth = std::move(r.truth);
+    Rover = std::move(r.rover);
+    Base_obs = std::move(r.rinex.base_obs);
     sim_base_ecef(&sc, Base_xyz);
-    Base_obs = rx.base_obs;
   }
   static inline std::vector<SIM_TRUTH_T> Truth;
   static inline std::vector<U08> Rover;
@@ -134,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(RinexRun, CrvrawRoverWithRinexBase,
                                            BaseCase{"no_position", false, false, 3,
                                                     "b.obs: no base position in the header"},
                                            BaseCase{"position_option", false, true, 0, nullptr}),
-                         [](const ::testing::TestParamInfo<BaseCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // Bad input: a message naming the file and exit code 3.
 struct BadInputCase {
@@ -166,17 +155,17 @@ TEST_P(RinexBadInput, MessageAndExitCodeThree) {
   for (const char* e : c.err_has) EXPECT_NE(r.err.find(e), std::string::npos) << e << "\n" << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RinexRun, RinexBadInput,
-    ::testing::Values(
-        // the whole epochs before the cut are solved
-        BadInputCase{"cut_inside_an_epoch",
-                     "cut.obs",
-                     "gps.nav",
-                     {"cut.obs:", "file ends inside an epoch", "RTK summary: 10 epochs"}},
-        BadInputCase{"bad_header", "badhdr.obs", "gps.nav", {"badhdr.obs:1: not a RINEX file"}},
-        BadInputCase{"no_navigation_data", "rover.obs", nullptr, {"no navigation data"}},
-        BadInputCase{"navigation_file_missing", "rover.obs", "missing.nav", {"missing.nav: cannot open"}}),
-    [](const ::testing::TestParamInfo<BadInputCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RinexRun, RinexBadInput,
+                         ::testing::Values(
+                             // the whole epochs before the cut are solved
+                             BadInputCase{"cut_inside_an_epoch",
+                                          "cut.obs",
+                                          "gps.nav",
+                                          {"cut.obs:", "file ends inside an epoch", "RTK summary: 10 epochs"}},
+                             BadInputCase{"bad_header", "badhdr.obs", "gps.nav", {"badhdr.obs:1: not a RINEX file"}},
+                             BadInputCase{"no_navigation_data", "rover.obs", nullptr, {"no navigation data"}},
+                             BadInputCase{
+                                 "navigation_file_missing", "rover.obs", "missing.nav", {"missing.nav: cannot open"}}),
+                         talon_test::CaseName());
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "rtk/rtk_cmn.h"
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -35,30 +35,15 @@ void check_line_consistency(const SolLine& l, const double* base) {
 // first is a geotagging epoch: on whole seconds type 2, otherwise type 1.
 TEST(RtkFileRun, Moving5HzFixesAndRoutesEpochTypes) {
   talon_test::TempDir d;
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 300000.0;
-  sc.duration = 40.0;
-  sc.interval = 0.2;
-  sc.base_llh[0] = 35.0;
-  sc.base_llh[1] = 139.0;
-  sc.base_llh[2] = 50.0;
-  sc.rover_enu[0] = 300.0;
-  sc.rover_enu[1] = 200.0;
-  sc.rover_enu[2] = 1.0;
-  sc.rover_vel_enu[0] = 6.0;
-  sc.rover_vel_enu[1] = -2.0;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.01;
-  sc.doppler_noise = 0.05;
+  sim_test::Scenario sc(2300, 300000.0, 40.0);
+  sc.every(0.2).rover_at(300.0, 200.0, 1.0).moving(6.0, -2.0).noise(0.3, 0.01, 0.05).seeded(3);
   sc.ext_raw = 1;
   sc.geotag_every = 3;
-  sc.seed = 3;
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  ASSERT_GT(sim_run_to_memory(&sc, &rover, &base, &truth), 0);
-  talon_test::write_file(d.file("rover.bin"), rover);
-  talon_test::write_file(d.file("base.bin"), base);
+  const sim_test::SimPair p = sim_test::simulate(sc);
+  ASSERT_GT(p.epochs, 0);
+  const std::vector<SIM_TRUTH_T>& truth = p.truth;
+  talon_test::write_file(d.file("rover.bin"), p.rover);
+  talon_test::write_file(d.file("base.bin"), p.base);
 
   const auto r = talon_test::run_talonhost(d.path(), {"--rover-file", "rover.bin", "--base-file", "base.bin"});
   EXPECT_EQ(r.exit_code, 0);  // a completed file RTK run

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -26,14 +26,11 @@ using namespace talon_test;
 using Bytes = std::vector<unsigned char>;
 
 TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
-  SIM_SCENARIO_T sc;
-  sc.duration = 30.0;
+  sim_test::Scenario sc;
+  sc.lasting(30.0).rover_at(250.0, 50.0, 2.0);
   sc.base_rtcm = 4;
-  sc.rover_enu[0] = 250.0;
-  std::vector<U08> rover, base;
-  std::vector<SIM_MARK_T> marks;
-  std::vector<SIM_TRUTH_T> truth;
-  ASSERT_EQ(sim_run_to_memory(&sc, &rover, &base, &truth, &marks), 31);
+  const sim_test::SimPair sim = sim_test::simulate(sc);
+  ASSERT_EQ(sim.epochs, 31);
 
   TempDir d;
   Pty prover, pbase, pout;
@@ -49,9 +46,9 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   };
   // Paced play: each epoch's base bytes, then its rover bytes, 60 ms apart.
   std::size_t r0 = 0, b0 = 0;
-  for (const SIM_MARK_T& m : marks) {
-    write_all(pbase.master, base.data() + b0, m.base - b0);
-    write_all(prover.master, rover.data() + r0, m.rover - r0);
+  for (const SIM_MARK_T& m : sim.marks) {
+    write_all(pbase.master, sim.base.data() + b0, m.base - b0);
+    write_all(prover.master, sim.rover.data() + r0, m.rover - r0);
     r0 = m.rover;
     b0 = m.base;
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -66,8 +63,8 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
   // rb.bin: records of at most 128 bytes holding exactly the bytes of each port.
   Bytes got_rover, got_base;
   ASSERT_TRUE(split_rb(read_file(d.file("rb.bin")), &got_rover, &got_base));
-  EXPECT_EQ(got_rover, rover);
-  EXPECT_EQ(got_base, base);
+  EXPECT_EQ(got_rover, sim.rover);
+  EXPECT_EQ(got_base, sim.base);
 
   // One status block and one solution line per solved epoch.
   const std::string out = read_text(d.file("out"));
@@ -90,7 +87,7 @@ TEST(RtkRealTime, RtcmBaseOverPseudoTerminals) {
     ASSERT_EQ(std::sscanf(port_lines[k].c_str() + 20, "%lf %lf %lf %d", &p[0], &p[1], &p[2], &stat), 4);
     if (stat != 1) continue;
     ++fixed;
-    EXPECT_LT(std::hypot(p[0] - truth[0].pos[0], p[1] - truth[0].pos[1], p[2] - truth[0].pos[2]), 0.02)
+    EXPECT_LT(std::hypot(p[0] - sim.truth[0].pos[0], p[1] - sim.truth[0].pos[1], p[2] - sim.truth[0].pos[2]), 0.02)
         << port_lines[k];
   }
   EXPECT_EQ(fixed, 10);

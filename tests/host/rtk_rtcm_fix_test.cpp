@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "rtk/sim_scenario.h"
 #include "test_util.h"
-#include "tools/scenario_sim/sim.h"
 
 namespace {
 
@@ -26,13 +26,9 @@ std::map<std::string, SolLine> read_solutions(const std::string& path) {
 }
 
 SIM_SCENARIO_T scenario(int base_rtcm) {
-  SIM_SCENARIO_T sc;
+  sim_test::Scenario sc;
   sc.duration = 90.0;
-  sc.rover_enu[0] = 300.0;
-  sc.rover_enu[1] = -150.0;
-  sc.rover_enu[2] = 3.0;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.003;
+  sc.rover_at(300.0, -150.0, 3.0).noise(0.3, 0.003);
   sc.base_rtcm = base_rtcm;
   return sc;
 }
@@ -65,13 +61,10 @@ TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvra
   ASSERT_TRUE(Crvraw_ok) << "the CRVRAW reference run failed";
   const int msm = GetParam().base_rtcm;
   const SIM_SCENARIO_T sc = scenario(msm);
-  std::vector<U08> rover, base, rb;
-  std::vector<SIM_TRUTH_T> truth;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
-  sim_make_rb(rover, base, marks, &rb);
+  const sim_test::SimPair p = sim_test::simulate(sc, true);
+  const std::vector<SIM_TRUTH_T>& truth = p.truth;
   TempDir d;
-  write_file(d.file("rb.bin"), rb);
+  write_file(d.file("rb.bin"), p.rb);
   ASSERT_EQ(run_talonhost(d.path(), {"--rb-file", "rb.bin", "--is-rtcm", msm != 0 ? "1" : "0"}).exit_code, 0);
   const auto rt = read_solutions(d.file("Normal_sol.txt"));
   ASSERT_GE(rt.size(), truth.size() - 6);
@@ -91,6 +84,6 @@ TEST_P(RecordingFixesLikeCrvrawBase, WithinTwoCentimetresOfTruthAndOneOfTheCrvra
 
 INSTANTIATE_TEST_SUITE_P(RtkRtcmFix, RecordingFixesLikeCrvrawBase,
                          ::testing::Values(BaseStream{"msm4", 4}, BaseStream{"msm7", 7}, BaseStream{"crvraw", 0}),
-                         [](const ::testing::TestParamInfo<BaseStream>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

@@ -216,10 +216,7 @@ TEST(BaseHistory, GlonassWithoutGpsPartnerLosesNoGpsEpoch) {
   sc.glonass = 1;
   sc.base_rtcm = 7;
   sc.base_glo_alone_rate = 0.33;
-  std::vector<U08> rover, base, rb;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &rover, &base, nullptr, &marks);
-  sim_make_rb(rover, base, marks, &rb);
+  const std::vector<U08> rb = sim_test::simulate(sc, true).rb;
   rtk_test::reset_engine(SYS_GPS | SYS_GLO);
   CRV_set_post_processing_stream_type(1);
   std::map<long, bool> handed;  // epoch (s after the start) -> handed over with GPS satellites

@@ -8,6 +8,7 @@
 #include "rtk/crv.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_test_util.h"
+#include "test_util.h"
 #include "tools/scenario_sim/sim.h"
 
 namespace {
@@ -98,6 +99,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, CrvRecorderSniff,
                                            SniffCase{"crvraw_read_as_rtcm", 1, false, 6},
                                            SniffCase{"rtcm_read_as_rtcm", 1, true, 0},
                                            SniffCase{"crvraw_read_as_crvraw", 0, false, 0}),
-                         [](const ::testing::TestParamInfo<SniffCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

@@ -15,11 +15,10 @@ struct Pairing {
 };
 
 Pairing run(const SIM_SCENARIO_T& sc) {
-  std::vector<U08> rover, base;
-  sim_run_to_memory(&sc, &rover, &base, nullptr);
+  const sim_test::SimPair sim = sim_test::simulate(sc);
   rtk_test::reset_engine();
-  std::FILE* fr = rtk_test::mem_file(rover);
-  std::FILE* fb = rtk_test::mem_file(base);
+  std::FILE* fr = rtk_test::mem_file(sim.rover);
+  std::FILE* fb = rtk_test::mem_file(sim.base);
   Pairing p;
   while (CRV_process_file(fr, fb)) {
     ++p.rover_epochs;
@@ -30,7 +29,7 @@ Pairing run(const SIM_SCENARIO_T& sc) {
   EXPECT_EQ(CRV_process_file(fr, fb), 0);  // stays at the end
   double xyz[3];
   p.base_pos_valid = RTK_RAW_get_base_pos_xyz(xyz);
-  p.base_left = static_cast<long>(base.size()) - std::ftell(fb);
+  p.base_left = static_cast<long>(sim.base.size()) - std::ftell(fb);
   std::fclose(fr);
   std::fclose(fb);
   return p;

@@ -20,30 +20,16 @@ namespace {
 using rtk_test::dist;
 using rtk_test::mem_file;
 
-// The engine as the host program initialises it for a file run.
-void init_engine(int is_rinex = 0) {
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, 15, is_rinex, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
-}
+using rtk_test::init_engine;
 
 // Static rover 1.5 km east of the base, 1 minute at 1 Hz, GPS only, with
 // realistic noise.
 SIM_SCENARIO_T first_recording() {
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200420.0;
-  sc.duration = 59.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 1500.0;
-  sc.code_noise = 0.3;                   // m
-  sc.phase_noise = 0.003 / 0.190293673;  // 3 mm in cycles
-  sc.doppler_noise = 0.05;
-  sc.seed = 11;
-  return sc;
+  return sim_test::Scenario(2300, 200420.0, 59.0)
+      .base_48n()
+      .rover_at(1500.0, 50.0, 2.0)
+      .noise(0.3, sim_test::PHASE_3MM, 0.05)
+      .seeded(11);
 }
 
 // Another recording with the same base antenna: the rover elsewhere, other
@@ -51,11 +37,9 @@ SIM_SCENARIO_T first_recording() {
 // sixteen satellites), earlier: its first epoch lies 299 s before the last
 // epoch of first_recording().
 SIM_SCENARIO_T second_recording() {
-  SIM_SCENARIO_T sc = first_recording();
+  sim_test::Scenario sc(first_recording());
+  sc.rover_at(-700.0, 1200.0, 5.0);
   sc.tow0 = 200180.0;
-  sc.rover_enu[0] = -700.0;
-  sc.rover_enu[1] = 1200.0;
-  sc.rover_enu[2] = 5.0;
   sc.clk_bias[0] = 3.0e-4;
   sc.clk_bias[1] = 1.0e-4;
   sc.clk_drift[1] = -3.0e-8;
@@ -64,24 +48,18 @@ SIM_SCENARIO_T second_recording() {
   return sc;
 }
 
-struct Recording {
-  std::vector<U08> rover, base, rb;
+struct Recording : sim_test::SimPair {
   SIM_RINEX_T rinex;  // the same as RINEX (without the rover's receiver clock bias)
-  std::vector<SIM_TRUTH_T> truth;
 };
 
 // with_rinex: also the RINEX files (a second simulation).
 Recording simulate(const SIM_SCENARIO_T& sc, bool with_rinex) {
   Recording r;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &r.rover, &r.base, &r.truth, &marks);
-  sim_make_rb(r.rover, r.base, marks, &r.rb);
+  static_cast<sim_test::SimPair&>(r) = sim_test::simulate(sc, true);
   if (!with_rinex) return r;
   SIM_SCENARIO_T no_clock = sc;
   no_clock.rover_rcv = 0;  // RINEX carries no receiver clock bias
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  sim_run_rinex(&no_clock, &rover, &base, &truth, &r.rinex);
+  r.rinex = sim_test::simulate_rinex(no_clock).rinex;
   return r;
 }
 
@@ -101,16 +79,8 @@ std::vector<U08> cat(const std::vector<U08>& a, const std::vector<U08>& b) {
 // Solutions of every cycle that returned 1: CRVRAW rover and base files.
 std::vector<sol_t> run_files(const std::vector<U08>& rover, const std::vector<U08>& base) {
   init_engine();
-  std::FILE* fr = mem_file(rover);
-  std::FILE* fb = mem_file(base);
   std::vector<sol_t> out;
-  while (CRV_process_file(fr, fb)) {
-    if (!RTK_loop()) continue;
-    out.emplace_back();
-    RTK_get_solution(&out.back());
-  }
-  std::fclose(fr);
-  std::fclose(fb);
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(rover, base)) out.push_back(c.sol);
   return out;
 }
 
@@ -131,23 +101,7 @@ std::vector<sol_t> run_recording(const std::vector<U08>& rb) {
 // The same for RINEX rover and base observation files and a navigation file.
 std::vector<sol_t> run_rinex(const std::string& rover_obs, const std::string& base_obs, const std::string& nav) {
   init_engine(1);
-  std::FILE* fr = mem_file(rover_obs);
-  std::FILE* fb = mem_file(base_obs);
-  std::FILE* fn = mem_file(nav);
-  std::vector<sol_t> out;
-  if (RINEX_attach_obs(RINEX_ROVER, fr, "r.obs") && RINEX_attach_obs(RINEX_BASE, fb, "b.obs") &&
-      RINEX_read_nav_stream(fn, "n.nav")) {
-    const RINEX_SOURCE_T src{1, 1, nullptr, nullptr};
-    while (RINEX_process_file(&src)) {
-      if (!RTK_loop()) continue;
-      out.emplace_back();
-      RTK_get_solution(&out.back());
-    }
-  }
-  std::fclose(fr);
-  std::fclose(fb);
-  std::fclose(fn);
-  return out;
+  return rtk_test::run_rinex_text(rover_obs, base_obs, nav);
 }
 
 // ---------------------------------------------------------------------------
@@ -183,9 +137,16 @@ class TimeJump : public ::testing::TestWithParam<JumpCase> {
 };
 
 // Fixes again within minlock (10) plus a few cycles after the step back, and
-// the fixed positions of both recordings lie within 5 cm of their truth.
-TEST_P(TimeJump, SecondRecordingFixesAgainOnItsTruth) {
+// the fixed positions of both recordings lie within 5 cm of their truth; the
+// step back is counted once per stream.
+TEST_P(TimeJump, FixesAgainOnTruthAndCountsTheStepOnce) {
   const std::vector<sol_t> sol = run(GetParam());
+  // Each stream that went back is counted once; the engine has nothing left
+  // to restart for and holds no stale base epoch.
+  EXPECT_EQ(RTK_RAW_get_time_back_count(1), 1u);
+  EXPECT_EQ(RTK_RAW_get_time_back_count(0), 1u);
+  EXPECT_EQ(RTK_RAW_take_time_back(), 0);
+  EXPECT_EQ(RTK_RAW_get_base_dropped(), 0);
   const std::size_t n1 = First.truth.size(), n2 = Second.truth.size();
   ASSERT_EQ(sol.size(), n1 + n2);  // one solution per rover epoch
   int fix1 = 0;
@@ -212,21 +173,11 @@ TEST_P(TimeJump, SecondRecordingFixesAgainOnItsTruth) {
   }
 }
 
-// Each stream that went back is counted once; the engine has nothing left to
-// restart for and holds no stale base epoch.
-TEST_P(TimeJump, EachStreamThatWentBackIsCountedOnce) {
-  run(GetParam());
-  EXPECT_EQ(RTK_RAW_get_time_back_count(1), 1u);
-  EXPECT_EQ(RTK_RAW_get_time_back_count(0), 1u);
-  EXPECT_EQ(RTK_RAW_take_time_back(), 0);
-  EXPECT_EQ(RTK_RAW_get_base_dropped(), 0);
-}
-
 INSTANTIATE_TEST_SUITE_P(EngineEdge, TimeJump,
                          ::testing::Values(JumpCase{"rover_first_crvraw_files", CRVRAW_FILES},
                                            JumpCase{"base_first_recording", RECORDING},
                                            JumpCase{"rinex_files", RINEX_FILES}),
-                         [](const ::testing::TestParamInfo<JumpCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // The raw buffers alone: a rover step back drops a base epoch left ahead of
 // it, keeps one that already followed the step; small steps back are ordinary.
@@ -275,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(EngineEdge, RawTimeBack,
                                            RawCase{"back_300_s_base_already_back", 1300.0, 1000.0, 1000.0, 1, 1, 1},
                                            RawCase{"back_4_s_is_ordinary", 1300.0, 1300.0, 1296.0, 1, 0, 0},
                                            RawCase{"forward_is_ordinary", 1300.0, 1300.0, 1301.0, 1, 0, 0}),
-                         [](const ::testing::TestParamInfo<RawCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // Zero baseline: one receiver's stream as rover and as base.
@@ -292,10 +243,10 @@ class ZeroBaseline : public ::testing::TestWithParam<ZeroCase> {
   static void SetUpTestSuite() {
     SIM_SCENARIO_T sc = first_recording();
     sc.rover_rcv = 0;  // RINEX carries no receiver clock bias
-    std::vector<U08> rover;
-    std::vector<SIM_TRUTH_T> truth;
-    sim_run_rinex(&sc, &rover, &Base, &truth, &Rinex);
-    N = truth.size();
+    sim_test::SimRinex r = sim_test::simulate_rinex(sc);
+    Base = std::move(r.base);
+    Rinex = std::move(r.rinex);
+    N = r.truth.size();
     sim_base_ecef(&sc, Base_xyz);
   }
   static inline std::vector<U08> Base;
@@ -325,7 +276,7 @@ TEST_P(ZeroBaseline, FixesEveryEpochOnTheBasePosition) {
 
 INSTANTIATE_TEST_SUITE_P(EngineEdge, ZeroBaseline,
                          ::testing::Values(ZeroCase{"crvraw_files", false}, ZeroCase{"rinex_files", true}),
-                         [](const ::testing::TestParamInfo<ZeroCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // The program over CRVRAW files: the message on stderr and the solution file.
@@ -386,7 +337,7 @@ TEST_P(EdgeRun, SolutionFileAndMessages) {
 
 INSTANTIATE_TEST_SUITE_P(EngineEdge, EdgeRun,
                          ::testing::Values(RunCase{"two_recordings", false}, RunCase{"zero_baseline", true}),
-                         [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 // ---------------------------------------------------------------------------
 // Ratio test of exact fits: one double difference of two GPS ambiguity states
@@ -408,27 +359,8 @@ class ExactFitRatio : public ::testing::TestWithParam<RatioCase> {};
 
 TEST_P(ExactFitRatio, CappedOrRefused) {
   const RatioCase& c = GetParam();
-  static rtk_t rtk;
-  rtk = rtk_t{};
-  int ex[1] = {0};
-  RTK_CFG_init();
-  RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
-  rtk.opt.integrity = 0;  // one double difference: the plain ratio test (no redundancy asked)
-  rtk.nx = RTK_NX;
-  rtk.na = RTK_NP;
-  for (int i = 0; i < 3; ++i) {
-    rtk.x[i] = 1000.0 * (i + 1);
-    rtk.P[i + i * RTK_NX] = 1.0;
-  }
-  const int sats[2] = {4, 6};
-  const double amb[2] = {10.0, 10.0 - c.dd};
-  for (int a = 0; a < 2; ++a) {
-    const int j = RTK_NP + sats[a] - 1;
-    rtk.x[j] = amb[a];
-    rtk.P[j + j * RTK_NX] = c.var;
-    rtk.ssat[sats[a] - 1].lock[0] = 5;
-    rtk.ssat[sats[a] - 1].azel[1] = 45.0 * D2R;
-  }
+  // one double difference: the plain ratio test (no redundancy asked)
+  rtk_t& rtk = *rtk_test::hand_rtk({4, 6}, {10.0, 10.0 - c.dd}, {c.var, 0.0, 0.0, c.var}, 0);
   static double bias[MAXSAT], xa[RTK_NX];
   EXPECT_EQ(resamb_LAMBDA(&rtk, bias, xa), c.fixed);
   EXPECT_FLOAT_EQ(rtk.sol.ratio, c.ratio);
@@ -447,6 +379,6 @@ INSTANTIATE_TEST_SUITE_P(EngineEdge, ExactFitRatio,
                              RatioCase{"both_candidates_fit", 0.25, 1e13, 0, 0.0f},
                              // an ordinary quotient stays: (0.75 / 0.25)^2 = 9
                              RatioCase{"ordinary", 0.25, 0.5, 1, 9.0f}),
-                         [](const ::testing::TestParamInfo<RatioCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

@@ -18,12 +18,11 @@ struct RunStats {
 // Runs the file pairing and pntpos over every rover epoch; each epoch starts cold
 // from the Earth's centre when cold is set, else from the previous solution.
 RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold, int navsys = SYS_GPS | SYS_SBS) {
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  sim_run_to_memory(&sc, &rover, &base, &truth);
+  const sim_test::SimPair p = sim_test::simulate(sc);
+  const std::vector<SIM_TRUTH_T>& truth = p.truth;
   rtk_test::reset_engine(navsys);
-  std::FILE* fr = rtk_test::mem_file(rover);
-  std::FILE* fb = rtk_test::mem_file(base);
+  std::FILE* fr = rtk_test::mem_file(p.rover);
+  std::FILE* fb = rtk_test::mem_file(p.base);
   prcopt_t opt = rtk_test::default_opt();
   opt.navsys = navsys;
   RunStats st;
@@ -56,17 +55,9 @@ RunStats run_pntpos(const SIM_SCENARIO_T& sc, bool cold, int navsys = SYS_GPS | 
 }
 
 SIM_SCENARIO_T scenario(int week, double noise) {
-  SIM_SCENARIO_T sc;
-  sc.week = week;
-  sc.tow0 = 302400.0 + 3600.0 * 5;
-  sc.duration = 20.0;
-  sc.interval = 1.0;
-  sc.code_noise = noise;
-  sc.phase_noise = noise > 0.0 ? 0.01 : 0.0;
-  sc.doppler_noise = noise > 0.0 ? 0.05 : 0.0;
+  sim_test::Scenario sc(week, 302400.0 + 3600.0 * 5, 20.0);
+  sc.moving(5.0, -3.0).noise(noise, noise > 0.0 ? 0.01 : 0.0, noise > 0.0 ? 0.05 : 0.0);
   sc.iono_error = noise > 0.0 ? 0.1 : 0.0;  // broadcast model leaves 10 % of the delay
-  sc.rover_vel_enu[0] = 5.0;
-  sc.rover_vel_enu[1] = -3.0;
   return sc;
 }
 

@@ -18,33 +18,12 @@ namespace {
 
 constexpr int NX = RTK_NX;
 
-// A filter holding the given GPS ambiguity states (cycles), each with lock 5,
-// elevation 45 deg; position variances 1 m^2; ambiguity covariance P_amb.
+// A filter holding the given GPS ambiguity states (cycles): the plain
+// formation, ratio test and hold on a few hand-made states; the integrity
+// gates (satellites used in the cycle, 4 or more double differences, the
+// ratio by their number) are tested in rtk_integrity_test.
 rtk_t* make_rtk(const std::vector<int>& sats, const std::vector<double>& amb, const std::vector<double>& P_amb) {
-  static rtk_t rtk;
-  rtk = rtk_t{};
-  int ex[1] = {0};
-  RTK_CFG_init();
-  RTK_CFG_get(&rtk.opt, SYS_GPS, 35, 40, 15, ex);
-  // the plain formation, ratio test and hold on a few hand-made states: the
-  // integrity gates (satellites used in the cycle, 4 or more double
-  // differences, the ratio by their number) are tested in rtk_integrity_test
-  rtk.opt.integrity = 0;
-  rtk.nx = NX;
-  rtk.na = RTK_NP;
-  for (int i = 0; i < 3; ++i) {
-    rtk.x[i] = 1000.0 * (i + 1);
-    rtk.P[i + i * NX] = 1.0;
-  }
-  const std::size_t n = sats.size();
-  for (std::size_t a = 0; a < n; ++a) {
-    const int s = sats[a];
-    rtk.x[RTK_NP + s - 1] = amb[a];
-    rtk.ssat[s - 1].lock[0] = 5;
-    rtk.ssat[s - 1].azel[1] = 45.0 * D2R;
-    for (std::size_t b = 0; b < n; ++b) rtk.P[(RTK_NP + s - 1) + (RTK_NP + sats[b] - 1) * NX] = P_amb[a + b * n];
-  }
-  return &rtk;
+  return rtk_test::hand_rtk(sats, amb, P_amb, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -26,26 +26,17 @@ struct LeapGuard {
   ~LeapGuard() { RTKCMN_set_leap_second(saved); }
 };
 
-void init_engine() {
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, 15, 1, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
-}
+void init_engine() { rtk_test::init_engine(1); }
 
-// A header line: text in columns 1-60, label from column 61.
-std::string hdr(const std::string& text, const std::string& label) {
-  std::string s = text;
-  s.resize(60, ' ');
-  return s + label + "\n";
-}
+using rtk_test::rinex_hdr;
 
 std::string obs3_header() {
-  return hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
-         hdr("  4157177.0658   671230.4766  4774767.0311", "APPROX POSITION XYZ") +
-         hdr("G    5 C1C L1C D1C S1C C2X", "SYS / # / OBS TYPES") +
-         hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") + hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") +
-         hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER");
+  return rinex_hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
+         rinex_hdr("  4157177.0658   671230.4766  4774767.0311", "APPROX POSITION XYZ") +
+         rinex_hdr("G    5 C1C L1C D1C S1C C2X", "SYS / # / OBS TYPES") +
+         rinex_hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") +
+         rinex_hdr("E    2 C1C L1C", "SYS / # / OBS TYPES") + rinex_hdr("S    2 C1C L1C", "SYS / # / OBS TYPES") +
+         rinex_hdr("", "END OF HEADER");
 }
 
 struct EpochRead {
@@ -102,8 +93,7 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
   ASSERT_EQ(e.n, 1);
   EXPECT_EQ(e.obs[0].sat, satno(SYS_GPS, 13));
   EXPECT_EQ(read_one(RINEX_BASE).ok, 0);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);
   std::fclose(fp);
 }
@@ -111,9 +101,9 @@ TEST(RinexObs, Version3EpochsWithSystemsFlagsAndEvents) {
 TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
   init_engine();
   // 6 types: two lines per satellite; 13 satellites: a continuation of the list
-  std::string text = hdr("     2.11           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE") +
-                     hdr("     6    C1    P2    L1    L2    S1    D1", "# / TYPES OF OBSERV") +
-                     hdr("", "END OF HEADER");
+  std::string text = rinex_hdr("     2.11           OBSERVATION DATA    G (GPS)", "RINEX VERSION / TYPE") +
+                     rinex_hdr("     6    C1    P2    L1    L2    S1    D1", "# / TYPES OF OBSERV") +
+                     rinex_hdr("", "END OF HEADER");
   text += " 10  1  6  5 57 14.0000000  0 13G02G04G05G07G10G12G13G17G23G25G26G27\n";
   text += "                                G29\n";
   for (int k = 0; k < 13; ++k) {
@@ -152,8 +142,8 @@ TEST(RinexObs, Version2WithContinuationLinesAndSignalStrength) {
 
 TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
   init_engine();
-  const std::string text = hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
-                           hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     3.04           OBSERVATION DATA    G: GPS", "RINEX VERSION / TYPE") +
+                           rinex_hdr("G    3 C1C QQQ L1C", "SYS / # / OBS TYPES") + rinex_hdr("", "END OF HEADER") +
                            "> 2023 01 08 1x 00  0.0000000  0  1\n"  // bad epoch line
                            "G08  25064360.368 9\n"                  // its body: a malformed epoch line itself
                            "> 2023 01 08 10 00  1.0000000  0  2\n"
@@ -175,8 +165,7 @@ TEST(RinexObs, MalformedLinesAndUnknownTypesAreReportedAndSkipped) {
   EXPECT_NE(err.find("bad.obs:4: malformed epoch line"), std::string::npos) << err;
   EXPECT_NE(err.find("bad.obs:7: malformed observation"), std::string::npos) << err;
   EXPECT_NE(err.find("bad.obs:10: file ends inside an epoch"), std::string::npos) << err;
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_GE(st.errors, 4u);
   std::fclose(fp);
 }
@@ -185,15 +174,15 @@ TEST(RinexObs, UnusableHeadersAreRefused) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "empty file"},
       {"just some text\n", "no RINEX VERSION"},
-      {hdr("     5.00           OBSERVATION DATA    G", "RINEX VERSION / TYPE"), "unsupported RINEX version"},
-      {hdr("     3.04           N: GNSS NAV DATA    G", "RINEX VERSION / TYPE"), "not an observation file"},
-      {hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") + hdr("", "END OF HEADER"),
+      {rinex_hdr("     5.00           OBSERVATION DATA    G", "RINEX VERSION / TYPE"), "unsupported RINEX version"},
+      {rinex_hdr("     3.04           N: GNSS NAV DATA    G", "RINEX VERSION / TYPE"), "not an observation file"},
+      {rinex_hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") + rinex_hdr("", "END OF HEADER"),
        "without observation types"},
-      {hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
-           hdr("G  999 C1C", "SYS / # / OBS TYPES"),
+      {rinex_hdr("     3.04           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
+           rinex_hdr("G  999 C1C", "SYS / # / OBS TYPES"),
        "bad number of observation types"},
-      {hdr("     2.11           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
-           hdr("     2    C1    L1", "# / TYPES OF OBSERV"),
+      {rinex_hdr("     2.11           OBSERVATION DATA    G", "RINEX VERSION / TYPE") +
+           rinex_hdr("     2    C1    L1", "# / TYPES OF OBSERV"),
        "file ends inside the header"},
   };
   for (const auto& [text, what] : cases) {
@@ -240,10 +229,10 @@ TEST(RinexNav, Version2GpsRecordsIonosphereAndNearestRecord) {
 TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
   const LeapGuard leap;
   init_engine();
-  const std::string text = hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
-                           hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
-                           hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
-                           hdr("    18", "LEAP SECONDS") + hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     3.04           N: GNSS NAV DATA    M: MIXED", "RINEX VERSION / TYPE") +
+                           rinex_hdr("GPSA   4.6566D-09  1.4901D-08 -5.9605D-08 -5.9605D-08", "IONOSPHERIC CORR") +
+                           rinex_hdr("GPSB   7.9872D+04  6.5536D+04 -6.5536D+04 -3.9322D+05", "IONOSPHERIC CORR") +
+                           rinex_hdr("    18", "LEAP SECONDS") + rinex_hdr("", "END OF HEADER") +
                            "E11 2023 01 08 10 00 00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
                            "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
                            "     1.000000000000D+00 1.000000000000D+00 1.000000000000D+00 1.000000000000D+00\n"
@@ -279,8 +268,8 @@ TEST(RinexNav, Version3MixedWithGlonassQzssAndSkippedSystems) {
 TEST(RinexNav, TruncatedAndMalformedRecordsAreReported) {
   const LeapGuard leap;
   init_engine();
-  const std::string text = hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") +
-                           hdr("", "END OF HEADER") +
+  const std::string text = rinex_hdr("     2              NAVIGATION DATA", "RINEX VERSION / TYPE") +
+                           rinex_hdr("", "END OF HEADER") +
                            " 1 10  1  6  0  0  0.0-0.765500590205E-04-0.318323145621E-11 0.000000000000E+00\n"
                            "    0.700000000000E+02-0.5121875000x0E+02 0.593060417633E-08-0.185308241109E+01\n";
   std::FILE* fp = rtk_test::mem_file(text);
@@ -382,8 +371,7 @@ TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
   // which a few consecutive epochs do.
   EXPECT_GT(fix, 0);
   EXPECT_GE(steps, 2);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);
   // The master starts 9 s after the rover: those rover epochs pair with its
   // first epoch, the nearest (ages -9 ... -1 s), none is left unpaired.
@@ -395,65 +383,27 @@ TEST(RinexRealData, YamatogawaWalkFixesWithConsistentPositions) {
 
 TEST(RinexRoundTrip, SameSolutionsAsTheCrvrawPair) {
   const LeapGuard leap;
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200000.0;
-  sc.duration = 90.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 800.0;
-  sc.rover_vel_enu[1] = 1.0;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.003;
-  sc.doppler_noise = 0.05;
+  sim_test::Scenario sc(2300, 200000.0, 90.0);
+  sc.base_48n().rover_at(800.0, 50.0, 2.0).moving(0.0, 1.0).noise(0.3, 0.003, 0.05);
   sc.rover_rcv = 0;  // RINEX carries no receiver clock bias
   sc.nslip = 1;
   sc.slips[0] = SIM_SLIP_T{0, 5, 40.0, 7};
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  SIM_RINEX_T rx;
-  sim_run_rinex(&sc, &rover, &base, &truth, &rx);
+  const sim_test::SimRinex sim = sim_test::simulate_rinex(sc);
+  const std::vector<SIM_TRUTH_T>& truth = sim.truth;
+  const SIM_RINEX_T& rx = sim.rinex;
   ASSERT_FALSE(rx.rover_obs.empty());
   ASSERT_FALSE(rx.nav.empty());
 
-  std::vector<sol_t> a, b;
+  std::vector<sol_t> a;
   init_engine();
-  {
-    std::FILE* fr = rtk_test::mem_file(rover);
-    std::FILE* fb = rtk_test::mem_file(base);
-    while (CRV_process_file(fr, fb)) {
-      if (!RTK_loop()) continue;
-      sol_t s{};
-      RTK_get_solution(&s);
-      a.push_back(s);
-    }
-    std::fclose(fr);
-    std::fclose(fb);
-  }
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(sim.rover, sim.base)) a.push_back(c.sol);
   init_engine();
-  {
-    std::FILE* fr = rtk_test::mem_file(rx.rover_obs);
-    std::FILE* fb = rtk_test::mem_file(rx.base_obs);
-    std::FILE* fn = rtk_test::mem_file(rx.nav);
-    ASSERT_EQ(RINEX_attach_obs(RINEX_ROVER, fr, "r.obs"), 1);
-    ASSERT_EQ(RINEX_attach_obs(RINEX_BASE, fb, "b.obs"), 1);
-    ASSERT_EQ(RINEX_read_nav_stream(fn, "n.nav"), 1);
-    const RINEX_SOURCE_T src{1, 1, nullptr, nullptr};
-    while (RINEX_process_file(&src)) {
-      if (!RTK_loop()) continue;
-      sol_t s{};
-      RTK_get_solution(&s);
-      b.push_back(s);
-    }
-    RINEX_STATS_T st{};
-    RINEX_get_stats(&st);
-    EXPECT_EQ(st.errors, 0u);
-    EXPECT_EQ(st.unpaired_rover, 0u);
-    std::fclose(fr);
-    std::fclose(fb);
-    std::fclose(fn);
-  }
+  int read = 0;
+  const std::vector<sol_t> b = rtk_test::run_rinex_text(rx.rover_obs, rx.base_obs, rx.nav, &read);
+  ASSERT_EQ(read, 1);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
+  EXPECT_EQ(st.errors, 0u);
+  EXPECT_EQ(st.unpaired_rover, 0u);
   ASSERT_EQ(a.size(), truth.size());
   ASSERT_EQ(b.size(), a.size());
   int fix = 0;

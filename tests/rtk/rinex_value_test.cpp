@@ -13,16 +13,12 @@
 
 namespace {
 
-std::string hdr(const std::string& text, const std::string& label) {
-  std::string s = text;
-  s.resize(60, ' ');
-  return s + label + "\n";
-}
+using rtk_test::rinex_hdr;
 
 std::string header(const std::string& gps_types) {
-  return hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
-         hdr(gps_types, "SYS / # / OBS TYPES") + hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") +
-         hdr("", "END OF HEADER");
+  return rinex_hdr("     3.04           OBSERVATION DATA    M: MIXED", "RINEX VERSION / TYPE") +
+         rinex_hdr(gps_types, "SYS / # / OBS TYPES") + rinex_hdr("R    4 C1C L1C D1C S1C", "SYS / # / OBS TYPES") +
+         rinex_hdr("", "END OF HEADER");
 }
 
 void init_engine() {
@@ -62,8 +58,7 @@ TEST_P(RinexValue, DroppedAndCounted) {
   EXPECT_EQ(d.phase, c.phase);
   EXPECT_EQ(d.doppler, c.doppler);
   EXPECT_EQ(d.snr, c.snr);
-  RINEX_STATS_T st{};
-  RINEX_get_stats(&st);
+  const RINEX_STATS_T st = rtk_test::rinex_stats();
   EXPECT_EQ(st.errors, 0u);  // out of range is not malformed
   RINEX_close_obs(RINEX_ROVER);
   std::fclose(fp);
@@ -91,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                   25064360.368, 131714052.132},
         ValueCase{"snr_1000", "G08  25064360.368 9 131714052.132 9     -1477.809 9      1000.000 9", 0, 0, 0, 1, 1,
                   25064360.368, 131714052.132}),
-    [](const ::testing::TestParamInfo<ValueCase>& info) { return std::string(info.param.name); });
+    talon_test::CaseName());
 
 struct TypesCase {
   const char* name;
@@ -119,6 +114,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, RinexGpsTypes,
                                            TypesCase{"code_only", "G    2 C1C S1C", RINEX_GPS_CODE},
                                            TypesCase{"phase_only", "G    3 C5Q L1C S1C", RINEX_GPS_PHASE},
                                            TypesCase{"no_gps_list", "J    2 C1C L1C", 0}),
-                         [](const ::testing::TestParamInfo<TypesCase>& info) { return std::string(info.param.name); });
+                         talon_test::CaseName());
 
 }  // namespace

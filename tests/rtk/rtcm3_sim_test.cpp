@@ -12,7 +12,7 @@
 #include "rtk/rtcm3.h"
 #include "rtk/rtk.h"
 #include "rtk/rtk_raw.h"
-#include "tools/scenario_sim/sim.h"
+#include "rtk/sim_scenario.h"
 
 namespace {
 
@@ -28,12 +28,11 @@ struct Replay {
 };
 
 SIM_SCENARIO_T scenario(int base_rtcm) {
-  SIM_SCENARIO_T sc;
+  sim_test::Scenario sc;
   sc.duration = 40.0;
   sc.ext_raw = 1;  // the rover's extended raw epochs give the GLONASS frequency numbers
   sc.glonass = 1;
-  sc.code_noise = 0.3;
-  sc.phase_noise = 0.003;
+  sc.noise(0.3, 0.003);
   sc.base_rtcm = base_rtcm;
   sc.nslip = 2;
   sc.slips[0] = SIM_SLIP_T{1, 5, 20.0, 7};
@@ -44,10 +43,7 @@ SIM_SCENARIO_T scenario(int base_rtcm) {
 // The recorder file of the scenario through the recorder reader; the base epoch
 // in the raw buffers after each record.
 Replay replay(const SIM_SCENARIO_T& sc) {
-  std::vector<U08> rover, base, rb;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &rover, &base, nullptr, &marks);
-  sim_make_rb(rover, base, marks, &rb);
+  const std::vector<U08> rb = sim_test::simulate(sc, true).rb;
   CRV_init();
   RTCM3_init();
   RTK_RAW_init();

@@ -5,8 +5,6 @@
 
 #include <cmath>
 
-#include "rtk/glo_sd_ifb.h"
-#include "rtk/relpos.h"
 #include "rtk/rtk_test_util.h"
 
 namespace {
@@ -28,58 +26,32 @@ struct RunResult {
 // Runs the default engine (as the host program initialises it) over a
 // simulated pair held in memory. Every rover epoch must give one cycle.
 RunResult run_engine(const SIM_SCENARIO_T& sc) {
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  sim_run_to_memory(&sc, &rover, &base, &truth);
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, 15, 0, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
-  std::FILE* fr = rtk_test::mem_file(rover);
-  std::FILE* fb = rtk_test::mem_file(base);
+  const sim_test::SimPair p = sim_test::simulate(sc);
+  rtk_test::init_engine();
   RunResult r;
-  while (CRV_process_file(fr, fb)) {
-    if (!RTK_loop()) continue;
-    sol_t sol{};
-    RTK_get_solution(&sol);
-    const std::size_t k = r.ep.size();
-    if (k >= truth.size()) break;
+  for (const rtk_test::Cycle& c : rtk_test::run_cycles(p.rover, p.base, p.truth)) {
     EpochResult e;
-    e.stat = sol.stat;
-    e.ns = sol.ns;
-    e.err = rtk_test::dist(sol.rr, truth[k].pos);
+    e.stat = c.sol.stat;
+    e.ns = c.sol.ns;
+    e.err = c.err;
     if (e.stat == SOLQ_FIX) {
-      if (r.first_fix < 0) r.first_fix = static_cast<int>(k);
+      if (r.first_fix < 0) r.first_fix = static_cast<int>(r.ep.size());
       r.max_fix_err = std::fmax(r.max_fix_err, e.err);
     }
     r.ep.push_back(e);
   }
-  std::fclose(fr);
-  std::fclose(fb);
   RELPOS_COUNTS_T c{};
   RELPOS_get_counts(&c);
   r.slips = c.cs_cnt;
   r.holds = c.fix_and_hold_cnt;
-  EXPECT_EQ(r.ep.size(), truth.size());
+  EXPECT_EQ(r.ep.size(), p.truth.size());
   return r;
 }
 
 // Static rover about 2 km east of the base, GPS only.
 SIM_SCENARIO_T static_2km(double duration) {
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200000.0;
-  sc.duration = duration;
-  sc.interval = 1.0;
-  sc.base_llh[0] = 48.78;
-  sc.base_llh[1] = 9.18;
-  sc.base_llh[2] = 320.0;
-  sc.rover_enu[0] = 1990.0;  // just inside 2 km: the elevation mask stays at 15 degrees
-  sc.rover_enu[1] = 0.0;
-  sc.rover_enu[2] = 0.0;
-  sc.nsat = 31;
-  sc.seed = 11;
-  return sc;
+  // just inside 2 km: the elevation mask stays at 15 degrees
+  return sim_test::Scenario(2300, 200000.0, duration).base_48n().rover_at(1990.0, 0.0, 0.0).seeded(11);
 }
 
 // The GPS satellite highest in the sky at the start of the static 2 km scenario.
@@ -133,11 +105,8 @@ TEST(RtkSimulated, UnmarkedSlipIsCaughtByCodeMinusCarrier) {
 }
 
 TEST(RtkSimulated, StaticRealisticNoiseWithCycleSlipFixesToCentimetres) {
-  SIM_SCENARIO_T sc = static_2km(299.0);
-  sc.code_noise = 0.3;                   // m
-  sc.phase_noise = 0.003 / 0.190293673;  // 3 mm in cycles
-  sc.doppler_noise = 0.05;
-  sc.seed = 5;
+  sim_test::Scenario sc(static_2km(299.0));
+  sc.noise(0.3, sim_test::PHASE_3MM, 0.05).seeded(5);
   // a rover slip of 7 cycles, marked in the stream, on the highest satellite
   sc.nslip = 1;
   sc.slips[0] = SIM_SLIP_T{0, highest_at_start(), 120.0, 7};

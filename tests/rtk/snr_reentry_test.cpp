@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "rtk/glo_sd_ifb.h"
 #include "rtk/rtk_cfg.h"
 #include "rtk/rtk_test_util.h"
 
 namespace {
-
-using rtk_test::mem_file;
 
 constexpr double DIP_T = 10.0;  // s after the start
 
@@ -32,11 +29,8 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 // 16 deg (all above the engine's 15 deg mask). With dip, the rover satellite
 // of lowest C/N0 loses 10 dB for one epoch at DIP_T.
 SIM_SCENARIO_T scenario(double interval, bool dip, double elmask = 16.0, int ndip = 1) {
-  SIM_SCENARIO_T sc;
-  sc.week = 2300;
-  sc.tow0 = 200420.0;
-  sc.interval = interval;
-  sc.duration = 40.0 - interval;
+  sim_test::Scenario sc(2300, 200420.0, 40.0 - interval);
+  sc.every(interval);
   sc.elmask = elmask;
   if (dip) {
     sc.ncanopy = 1;
@@ -48,33 +42,20 @@ SIM_SCENARIO_T scenario(double interval, bool dip, double elmask = 16.0, int ndi
 // Per rover epoch (index: epoch number), the satellites that entered the cycle
 // (the single-point solution gave them an elevation).
 std::vector<std::set<int>> used_sats(const SIM_SCENARIO_T& sc, int reentry, int elv_mask = 15) {
-  std::vector<U08> rover, base;
-  std::vector<SIM_TRUTH_T> truth;
-  std::vector<SIM_MARK_T> marks;
-  sim_run_to_memory(&sc, &rover, &base, &truth, &marks);
+  const sim_test::SimPair p = sim_test::simulate(sc);
   EXPECT_EQ(RTK_CFG_set_snr_reentry(reentry), 1);
-  int exsats[10] = {0};
-  RTK_init(21, 35, 40, elv_mask, 0, exsats);
-  RTK_init_medium();
-  GLOSDIFB_reset_glo_sd_ifb();
+  rtk_test::init_engine(0, elv_mask);
   RTK_CFG_set_snr_reentry(20.0);  // the start value again for the other tests
-  std::FILE* fr = mem_file(rover);
-  std::FILE* fb = mem_file(base);
   std::vector<std::set<int>> out;
-  while (CRV_process_file(fr, fb)) {
-    if (!RTK_loop()) continue;
-    sol_t sol{};
-    RTK_get_solution(&sol);
+  rtk_test::run_cycles(p.rover, p.base, {}, nullptr, [&](const rtk_test::Cycle& c) {
     int week = 0;
-    const double t = time2gpst(sol.r_time, &week) - sc.tow0;
+    const double t = time2gpst(c.sol.r_time, &week) - sc.tow0;
     const auto k = static_cast<std::size_t>(std::lround(t / sc.interval));
     if (out.size() <= k) out.resize(k + 1);
     const rtk_t* rtk = RTK_get_rtk();
     for (int sat = 1; sat <= MAXSAT; ++sat)
       if (rtk->ssat[sat - 1].azel[1] != 0.0) out[k].insert(sat);
-  }
-  std::fclose(fr);
-  std::fclose(fb);
+  });
   return out;
 }
 

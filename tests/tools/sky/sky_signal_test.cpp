@@ -7,23 +7,18 @@
 
 #include <cmath>
 
-#include "rtk/eph.h"
-#include "rtk/rtk_cmn.h"
-#include "tools/sky/sky.h"
+#include "sky_engine_eph.h"
 
 namespace {
 
 constexpr double C = 299792458.0;
 constexpr double OMEGA_E = 7.2921151467e-5;
 constexpr double LAMBDA = C / 1575.42e6;
-constexpr double SC = 3.1415926535898;
 
-SKY_GPST_T gt(int week, double tow) {
-  SKY_GPST_T t;
-  t.week = week;
-  t.tow = tow;
-  return t;
-}
+using sky_test::dist;
+using sky_test::gt;
+using sky_test::SC;
+using sky_test::to_engine;
 
 SKY_GPST_T add(SKY_GPST_T t, double s) {
   t.tow += s;
@@ -40,35 +35,6 @@ SKY_GPST_T add(SKY_GPST_T t, double s) {
 
 double diff(SKY_GPST_T a, SKY_GPST_T b) { return (a.week - b.week) * 604800.0 + (a.tow - b.tow); }
 
-eph_t to_engine(const SKY_EPH_T& s) {
-  eph_t e{};
-  e.week = s.week;
-  e.toes = s.toe * 16.0;
-  e.toe = gpst2time(s.week, e.toes);
-  e.toc = gpst2time(s.week, s.toc * 16.0);
-  const double sqrta = std::ldexp(static_cast<double>(s.sqrta), -19);
-  e.A = sqrta * sqrta;
-  e.e = std::ldexp(static_cast<double>(s.e), -33);
-  e.i0 = std::ldexp(static_cast<double>(s.i0), -31) * SC;
-  e.OMG0 = std::ldexp(static_cast<double>(s.omg0), -31) * SC;
-  e.omg = std::ldexp(static_cast<double>(s.omg), -31) * SC;
-  e.M0 = std::ldexp(static_cast<double>(s.m0), -31) * SC;
-  e.deln = std::ldexp(static_cast<double>(s.deln), -43) * SC;
-  e.OMGd = std::ldexp(static_cast<double>(s.omgd), -43) * SC;
-  e.idot = std::ldexp(static_cast<double>(s.idot), -43) * SC;
-  e.crc = std::ldexp(static_cast<double>(s.crc), -5);
-  e.crs = std::ldexp(static_cast<double>(s.crs), -5);
-  e.cuc = std::ldexp(static_cast<double>(s.cuc), -29);
-  e.cus = std::ldexp(static_cast<double>(s.cus), -29);
-  e.cic = std::ldexp(static_cast<double>(s.cic), -29);
-  e.cis = std::ldexp(static_cast<double>(s.cis), -29);
-  e.f0 = std::ldexp(static_cast<double>(s.af0), -31);
-  e.f1 = std::ldexp(static_cast<double>(s.af1), -43);
-  e.f2 = std::ldexp(static_cast<double>(s.af2), -55);
-  e.tgd[0] = std::ldexp(static_cast<double>(s.tgd), -31);
-  return e;
-}
-
 // Range by direct iteration: the engine's satellite at t - tau, turned by
 // omega_e tau, tau = (range + delays) / c. Also the satellite clock (engine,
 // relativity included) at transmission.
@@ -84,8 +50,7 @@ Direct direct_range(const eph_t& e, SKY_GPST_T t, const double* rx, double delay
     eph2pos(gpst2time(tx.week, tx.tow), &e, p, &dts, &var);
     const double a = OMEGA_E * tau;
     const double q[3] = {std::cos(a) * p[0] + std::sin(a) * p[1], -std::sin(a) * p[0] + std::cos(a) * p[1], p[2]};
-    range =
-        std::sqrt((q[0] - rx[0]) * (q[0] - rx[0]) + (q[1] - rx[1]) * (q[1] - rx[1]) + (q[2] - rx[2]) * (q[2] - rx[2]));
+    range = dist(q, rx);
     tau = (range + delays) / C;
   }
   return {range, dts};
@@ -129,8 +94,7 @@ TEST(SkySignal, RangeLightTimeAndSagnacAgreeWithDirectIteration) {
       double p[3], dts = 0.0, var = 0.0;
       eph2pos(gpst2time(tx.week, tx.tow), &e, p, &dts, &var);
       const double* r = ep.rx.pos_ecef;
-      const double plain =
-          std::sqrt((p[0] - r[0]) * (p[0] - r[0]) + (p[1] - r[1]) * (p[1] - r[1]) + (p[2] - r[2]) * (p[2] - r[2]));
+      const double plain = dist(p, r);
       EXPECT_NEAR(s.range_m - plain, OMEGA_E * (p[0] * r[1] - p[1] * r[0]) / C, 0.01) << "svid " << s.svid;
     }
   }
@@ -323,9 +287,7 @@ TEST(SkySignal, ReceiverMotion) {
     EXPECT_EQ(pe.rx.vel_ecef[j], 0.0);
   }
   // one leg of 0.001 degree of latitude is about 111 m
-  const double leg = std::sqrt((p2.rx.pos_ecef[0] - p1.rx.pos_ecef[0]) * (p2.rx.pos_ecef[0] - p1.rx.pos_ecef[0]) +
-                               (p2.rx.pos_ecef[1] - p1.rx.pos_ecef[1]) * (p2.rx.pos_ecef[1] - p1.rx.pos_ecef[1]) +
-                               (p2.rx.pos_ecef[2] - p1.rx.pos_ecef[2]) * (p2.rx.pos_ecef[2] - p1.rx.pos_ecef[2]));
+  const double leg = dist(p2.rx.pos_ecef, p1.rx.pos_ecef);
   EXPECT_NEAR(leg, 110.9, 0.2);
 }
 
@@ -417,11 +379,10 @@ TEST(SkySignal, ReceiverPositionFromPseudorangesMatchesTruth) {
         const SKY_GPST_T tx = add(ep.rx.clock_time, -s.pseudorange_m / C - (dts - e.tgd[0]));
         eph2pos(gpst2time(tx.week, tx.tow), &e, p, &dts, &var);
       }
-      double r =
-          std::sqrt((p[0] - x[0]) * (p[0] - x[0]) + (p[1] - x[1]) * (p[1] - x[1]) + (p[2] - x[2]) * (p[2] - x[2]));
+      double r = dist(p, x);
       const double a = OMEGA_E * r / C;
       const double q[3] = {std::cos(a) * p[0] + std::sin(a) * p[1], -std::sin(a) * p[0] + std::cos(a) * p[1], p[2]};
-      r = std::sqrt((q[0] - x[0]) * (q[0] - x[0]) + (q[1] - x[1]) * (q[1] - x[1]) + (q[2] - x[2]) * (q[2] - x[2]));
+      r = dist(q, x);
       const double h[4] = {(x[0] - q[0]) / r, (x[1] - q[1]) / r, (x[2] - q[2]) / r, 1.0};
       const double v = s.pseudorange_m - (r + x[3] - C * (dts - e.tgd[0]) + s.iono_m + s.tropo_m);
       for (int j = 0; j < 4; ++j) {
