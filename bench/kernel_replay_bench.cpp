@@ -17,6 +17,7 @@
 #include <new>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "host/host_callbacks.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
@@ -24,32 +25,6 @@
 #include "misc/endian_swap.h"
 #include "misc/start_files.h"
 #include "tools/sky/sky_link.h"
-
-namespace {
-std::atomic<unsigned long> New_count{0};
-}
-
-// Counting replacements of the global allocation functions. The memory comes
-// from malloc through a helper that the compiler does not pair with new.
-namespace {
-[[gnu::noinline]] void* raw_alloc(std::size_t n) { return std::malloc(n == 0 ? 1 : n); }
-[[gnu::noinline]] void raw_free(void* p) { std::free(p); }
-}  // namespace
-
-void* operator new(std::size_t n) {
-  New_count.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = raw_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  New_count.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = raw_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { raw_free(p); }
-void operator delete(void* p, std::size_t) noexcept { raw_free(p); }
-void operator delete[](void* p) noexcept { raw_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { raw_free(p); }
 
 namespace {
 
@@ -144,7 +119,7 @@ void BM_KernelReplayHour(benchmark::State& state) {
   for (auto _ : state) {
     Region.fill(0);
     Alm_image.fill(0);
-    const unsigned long n_start = New_count.load();
+    const unsigned long n_start = BENCH_new_count();
     ENDIAN_set_swap_flag(0);
     WRAP_init(0, nullptr);
     WRAP_clear_counters();
@@ -152,7 +127,7 @@ void BM_KernelReplayHour(benchmark::State& state) {
     WRAP_set_asic_rtc(s.rtc.wn, s.rtc.sec, s.rtc.subsec);
     const KERNEL_INIT_T k = start_record(s.tcxo_mode);
     KERNEL_init(&k);
-    const unsigned long n0 = New_count.load();
+    const unsigned long n0 = BENCH_new_count();
     start_news += n0 - n_start;
     const U08* p = s.stream.data();
     const std::size_t size = s.stream.size();
@@ -162,7 +137,7 @@ void BM_KernelReplayHour(benchmark::State& state) {
       epochs += KERNEL_loop();
     }
     epochs += KERNEL_loop();  // the last pass after the end of the stream
-    news += New_count.load() - n0;
+    news += BENCH_new_count() - n0;
     KERNEL_get_databits_counts(&decoded, &skipped);
     KERNEL_close();
   }

@@ -10,36 +10,11 @@
 #include <new>
 #include <vector>
 
+#include "bench/alloc_count.h"
 #include "rtk/crv.h"
 #include "rtk/glo_sd_ifb.h"
 #include "rtk/rtk.h"
 #include "tools/scenario_sim/sim.h"
-
-namespace {
-std::atomic<unsigned long> New_count{0};
-}
-
-// Counting replacements of the global allocation functions. The memory comes
-// from malloc through a helper that the compiler does not pair with new.
-namespace {
-[[gnu::noinline]] void* raw_alloc(std::size_t n) { return std::malloc(n == 0 ? 1 : n); }
-[[gnu::noinline]] void raw_free(void* p) { std::free(p); }
-}  // namespace
-
-void* operator new(std::size_t n) {
-  New_count.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = raw_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  New_count.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = raw_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { raw_free(p); }
-void operator delete(void* p, std::size_t) noexcept { raw_free(p); }
-void operator delete[](void* p) noexcept { raw_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { raw_free(p); }
 
 namespace {
 
@@ -92,7 +67,7 @@ void BM_FileRtkHour(benchmark::State& state) {
     RTK_init(21, 35, 40, 15, 0, ex);
     RTK_init_medium();
     GLOSDIFB_reset_glo_sd_ifb();
-    const unsigned long n0 = New_count.load();
+    const unsigned long n0 = BENCH_new_count();
     while (CRV_process_file(p.rover, p.base)) {
       if (!RTK_loop()) continue;
       sol_t sol;
@@ -101,7 +76,7 @@ void BM_FileRtkHour(benchmark::State& state) {
       fix += sol.stat == SOLQ_FIX ? 1 : 0;
       ns_sum += sol.ns;
     }
-    news += New_count.load() - n0;
+    news += BENCH_new_count() - n0;
   }
   state.counters["epochs/s"] = benchmark::Counter(static_cast<double>(solved), benchmark::Counter::kIsRate);
   state.counters["fix%"] = solved > 0 ? 100.0 * static_cast<double>(fix) / static_cast<double>(solved) : 0.0;

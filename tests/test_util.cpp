@@ -259,6 +259,21 @@ int count_of(const std::string& text, const std::string& what) {
   return n;
 }
 
+std::vector<std::string> split_csv(const std::string& line) {
+  std::vector<std::string> f;
+  std::string cur;
+  for (const char c : line) {
+    if (c == ',') {
+      f.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  f.push_back(cur);
+  return f;
+}
+
 void write_all(int fd, const unsigned char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = write(fd, p, n);

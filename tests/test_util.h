@@ -120,6 +120,10 @@ double sol_dist(const SolLine& l, const double* p);
 // Number of occurrences of `what` in `text`.
 int count_of(const std::string& text, const std::string& what);
 
+// The comma-separated fields of one CSV line (no quoting; an empty line gives
+// one empty field).
+std::vector<std::string> split_csv(const std::string& line);
+
 // Write n bytes to fd, retrying short and failed writes (a pseudo-terminal
 // whose queue is full) until all are written.
 void write_all(int fd, const unsigned char* p, std::size_t n);

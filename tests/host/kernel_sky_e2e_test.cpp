@@ -9,8 +9,10 @@
 // match is confirmed by the time fields: once GPS time is known the csv's
 // gps_week/gps_tow_s must equal the truth's receiver clock time of that epoch.
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
+#include "test_util.h"
 
 #include <cmath>
 #include <cstdio>
@@ -22,7 +24,6 @@
 
 #include "host/host.h"
 #include "kernel/src/kernel.h"
-#include "tests/test_util.h"
 #include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
 
@@ -35,21 +36,6 @@ constexpr double DOPPLER_TOL_HZ = 0.05;
 constexpr double CN0_TOL_DB = 0.5;
 constexpr double TIME_TOL_S = 1e-6;
 constexpr double FRAME_SYNC_WITHIN_S = 12.0;  // after the channel's first data bits
-
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> f;
-  std::string cur;
-  for (const char c : line) {
-    if (c == ',') {
-      f.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  f.push_back(cur);
-  return f;
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> v;
@@ -89,7 +75,7 @@ Truth read_truth(const std::string& path) {
   Truth t;
   for (const std::string& l : lines(talon_test::read_text(path))) {
     if (l.empty() || l[0] == '#') continue;
-    const std::vector<std::string> f = split(l);
+    const std::vector<std::string> f = talon_test::split_csv(l);
     if (f[0] == "E" && f.size() >= 9) {
       TruthEpoch e;
       e.gtc_ms = std::stoi(f[4]);
@@ -197,7 +183,7 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
   std::map<int, int> last_sync;                      // svid -> frame_sync of its last row
   const double t0 = truth.epochs.front().clock_week * WEEK_S + truth.epochs.front().clock_tow;
   for (std::size_t i = 1; i < csv.size(); ++i) {
-    const std::vector<std::string> f = split(csv[i]);
+    const std::vector<std::string> f = talon_test::split_csv(csv[i]);
     ASSERT_EQ(f.size(), 17u) << csv[i];
     const int e = std::stoi(f[0]);
     ASSERT_GE(e, 1) << csv[i];

@@ -17,21 +17,6 @@ namespace {
 
 using Fields = std::vector<std::string>;
 
-Fields split(const std::string& line) {
-  Fields f;
-  std::string cur;
-  for (const char c : line) {
-    if (c == ',') {
-      f.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  f.push_back(cur);
-  return f;
-}
-
 // truth.csv: E rows by epoch, S rows by (epoch, channel).
 struct Truth {
   std::map<int, Fields> e;
@@ -44,7 +29,7 @@ Truth read_truth(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
-    const Fields f = split(line);
+    const Fields f = talon_test::split_csv(line);
     if (f[0] == "E") t.e[std::stoi(f[1])] = f;
     if (f[0] == "S") t.s[{std::stoi(f[1]), std::stoi(f[3])}] = f;
   }
@@ -93,7 +78,7 @@ TEST_P(MeasCsvSky, RowsAgreeWithTheSkyTruth) {
   std::map<int, bool> synced;          // channel -> frame sync seen
   int rows = 0, with_tx = 0, with_time = 0;
   while (std::getline(in, line)) {
-    const Fields m = split(line);
+    const Fields m = talon_test::split_csv(line);
     ASSERT_EQ(m.size(), 17u) << line;
     const std::size_t idx = static_cast<std::size_t>(std::stoi(m[M_EPOCH]) - 1);
     ASSERT_LT(idx, processed.size());

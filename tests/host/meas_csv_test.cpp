@@ -20,21 +20,6 @@ constexpr const char* HEADER =
     "epoch,gps_week,gps_tow_s,ch,gnss,svid,state,frame_sync,tx_time_s,pseudorange_m,corrected_pr_m,"
     "range_rate_mps,doppler_hz,cn0_dbhz,el_deg,az_deg,used";
 
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> f;
-  std::string cur;
-  for (const char c : line) {
-    if (c == ',') {
-      f.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  f.push_back(cur);
-  return f;
-}
-
 // What the scripted target reports for channel ch at its epoch k.
 int script_prn(int ch) { return 3 + 4 * ch % 29 + 1; }
 int script_state(int k) { return k < 10 ? 2 : (k < 30 ? 3 : 6); }
@@ -66,7 +51,7 @@ TEST(MeasCsv, ReplayWritesOneRowPerReportedChannelPerEpoch) {
   ASSERT_TRUE(std::getline(in, line));
   EXPECT_EQ(line, HEADER);
   std::vector<std::vector<std::string>> rows;
-  while (std::getline(in, line)) rows.push_back(fields_of(line));
+  while (std::getline(in, line)) rows.push_back(talon_test::split_csv(line));
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(reported * TRACKED));
 
   // The script's epochs the kernel processed: all but those at millisecond 500.
