@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "kernel/src/coordinate.h"
 #include "kernel/src/datum.h"
+#include "kernel/src/geoid.h"
 
 namespace {
 constexpr D64 PI = 3.14159265358979323846;
@@ -177,4 +179,87 @@ TEST(Coord, DatumConversion) {
   DTM_convert_WGS84_to_another_datum(&cases[2].dtm, &cases[2].in, &out);
   EXPECT_NEAR(out.lat, PI / 2, 1e-9);
   EXPECT_NEAR(out.alt, -50.0, 1e-4);
+}
+
+// Geoid grids: two global grids shaped like the coarse world model (10 degree
+// steps to colatitude 80, 20 degree steps beyond) and one regional box, each
+// followed in memory by guard values that a read past the grid would mix in.
+namespace {
+constexpr S08 GUARD = 100;
+template <std::size_t N>
+struct GuardedGrid {
+  std::array<S08, N + 64> v{};
+};
+D64 node_value(int r, int c) { return static_cast<D64>((r * 7 + c * 3) % 41 - 20); }
+template <std::size_t N>
+GuardedGrid<N> make_grid(int rows, int cols) {
+  GuardedGrid<N> g;
+  g.v.fill(GUARD);
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < cols; ++c) g.v[static_cast<std::size_t>(r * cols + c)] = static_cast<S08>(node_value(r, c));
+  return g;
+}
+const auto UPPER = make_grid<9 * 37>(9, 37);
+const auto LOWER = make_grid<6 * 19>(6, 19);
+const auto REGION = make_grid<9 * 21>(9, 21);
+const std::array<GEO_GRID_T, 3> GRIDS = {{
+    {40.0, 60.0, 170.0, 220.0, 2.5, 9, 21, 0, 0, REGION.v.data()},
+    {0.0, 80.0, 0.0, 360.0, 10.0, 9, 37, 0, 0, UPPER.v.data()},
+    {80.0, 180.0, 0.0, 360.0, 20.0, 6, 19, 0, 0, LOWER.v.data()},
+}};
+F32 at_deg(D64 colat, D64 slon) {
+  return GEO_height_from_grids(GRIDS.data(), static_cast<S16>(GRIDS.size()), static_cast<F32>((90.0 - colat) * DEG),
+                               static_cast<F32>((slon - 180.0) * DEG));
+}
+}  // namespace
+
+// Every node of every grid, the corners and edges included (South Pole,
+// longitude +-180 degrees), returns its own value; a read past the grid would
+// bring in the guard value 100.
+TEST(Geoid, NodesCornersAndEdges) {
+  for (const GEO_GRID_T& g : GRIDS) {
+    for (int r = 0; r < g.rows; ++r)
+      for (int c = 0; c < g.cols; ++c) {
+        SCOPED_TRACE(std::to_string(g.colat0) + " r" + std::to_string(r) + " c" + std::to_string(c));
+        F32 h = 0.0F;
+        ASSERT_EQ(GEO_grid_height(&g, g.colat0 + r * g.step, g.slon0 + c * g.step, &h), 1);
+        EXPECT_NEAR(h, node_value(r, c), 1e-9);
+      }
+  }
+  struct Case {
+    const char* name;
+    D64 colat, slon, expect;
+  };
+  const std::array<Case, 6> cases = {{
+      {"North Pole", 0.0, 0.0, node_value(0, 0)},
+      {"South Pole, longitude -180", 180.0, 0.0, node_value(5, 0)},
+      {"South Pole, longitude 180", 180.0, 360.0, node_value(5, 18)},
+      {"colatitude 10, longitude 180", 10.0, 360.0, node_value(1, 36)},
+      {"midway on the last row of the lower grid", 180.0, 350.0, 0.5 * (node_value(5, 17) + node_value(5, 18))},
+      {"regional corner", 60.0, 220.0, node_value(8, 20)},
+  }};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_NEAR(at_deg(c.colat, c.slon), c.expect, 1e-3);
+  }
+}
+
+TEST(Geoid, BilinearInsideACellAndZeroOutsideEveryBox) {
+  // A quarter of the way down and halfway across cell (2, 5) of the upper grid.
+  const D64 expect = 0.75 * 0.5 * node_value(2, 5) + 0.25 * 0.5 * node_value(3, 5) + 0.75 * 0.5 * node_value(2, 6) +
+                     0.25 * 0.5 * node_value(3, 6);
+  EXPECT_NEAR(at_deg(22.5, 55.0), expect, 1e-3);
+  // Only the regional box: a point outside it gives 0.
+  const std::array<std::pair<D64, D64>, 4> outside = {{{39.9, 200.0}, {60.1, 200.0}, {50.0, 169.9}, {50.0, 220.1}}};
+  for (const auto& [colat, slon] : outside) {
+    SCOPED_TRACE(std::to_string(colat) + " " + std::to_string(slon));
+    EXPECT_EQ(GEO_height_from_grids(GRIDS.data(), 1, static_cast<F32>((90.0 - colat) * DEG),
+                                    static_cast<F32>((slon - 180.0) * DEG)),
+              0.0F);
+  }
+  // An open end leaves its last row to the next box.
+  GEO_GRID_T open = GRIDS[1];
+  open.colat1_open = 1;
+  F32 h = 0.0F;
+  EXPECT_EQ(GEO_grid_height(&open, 80.0, 10.0, &h), 0);
 }
