@@ -29,7 +29,7 @@ S16 GEO_grid_height(const GEO_GRID_T* g_p, D64 colat, D64 slon, F32* height_p) {
   D64 dl = 0.0;
   const S16 r = cell_of(colat - g_p->colat0, s, g_p->rows, &dp);
   const S16 c = cell_of(slon - g_p->slon0, s, g_p->cols, &dl);
-  const auto at = [g_p](S16 row, S16 col) { return static_cast<D64>(g_p->heights[row * g_p->cols + col]); };
+  const auto at = [g_p](int row, int col) { return static_cast<D64>(g_p->heights[row * g_p->cols + col]); };
   const D64 h = (at(r, c) * (s - dp) * (s - dl) + at(r + 1, c) * dp * (s - dl) + at(r, c + 1) * (s - dp) * dl +
                  at(r + 1, c + 1) * dp * dl) /
                 (s * s);
