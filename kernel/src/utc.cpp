@@ -9,6 +9,7 @@
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/settings.h"
 #include "misc/crc16.h"
+#include "misc/endian_swap.h"
 
 namespace {
 
@@ -54,6 +55,51 @@ S16 Utc_large_a0_count = 0;
 S16 Utc_large_a1_count = 0;
 S16 Utc_shift_mode = UTC_NORMAL;
 S32 Pos_interval_ms = 1000;
+
+// Offsets and widths (bytes) of the record's multi-byte fields.
+struct FieldWidth {
+  U32 offset, size;
+};
+constexpr std::array<FieldWidth, 13> RECORD_FIELDS = {{{0, 8},
+                                                       {8, 8},
+                                                       {16, 4},
+                                                       {20, 2},
+                                                       {22, 2},
+                                                       {24, 2},
+                                                       {26, 2},
+                                                       {28, 2},
+                                                       {32, 2},
+                                                       {34, 2},
+                                                       {36, 2},
+                                                       {38, 2},
+                                                       {40, 4}}};
+
+void reverse(U08* p, U32 n) {
+  for (U32 i = 0; i < n / 2; ++i) {
+    const U08 t = p[i];
+    p[i] = p[n - 1 - i];
+    p[n - 1 - i] = t;
+  }
+}
+
+// The stored record in the other byte order, converted in place: a record
+// valid in that order gets its CRC recomputed, one that was already in this
+// order (and is garbled by the swap) is invalidated.
+void convert_record_byte_order(U08* rec) {
+  U08* crc_p = rec + UTC_RECORD_SIZE;
+  const U16 crc_before = crc16(rec, UTC_RECORD_SIZE);
+  reverse(crc_p, 2);
+  for (const FieldWidth& f : RECORD_FIELDS) reverse(rec + f.offset, f.size);
+  const U16 crc_after = crc16(rec, UTC_RECORD_SIZE);
+  U16 stored = 0;
+  std::memcpy(&stored, crc_p, sizeof stored);
+  U16 fixed = stored;
+  if (stored == crc_before)
+    fixed = crc_after;
+  else if (stored == crc_after)
+    fixed = 0;
+  std::memcpy(crc_p, &fixed, sizeof fixed);
+}
 
 // Floor division and non-negative remainder for a positive divisor.
 S64 floor_div(S64 a, S64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -221,6 +267,7 @@ S16 UTC_init(U08* region_p) {
     Utc = UTC_PARAMETER{};
     return static_cast<S16>(UTC_BACKUP_SIZE);
   }
+  if (ENDIAN_need_swap() != 0) convert_record_byte_order(Region + Record_offset);
   std::memcpy(&Utc, Region + Record_offset, UTC_RECORD_SIZE);
   U16 stored = 0;
   std::memcpy(&stored, Region + Record_offset + UTC_RECORD_SIZE, sizeof stored);

@@ -25,7 +25,8 @@ S16 UTC_init_storage_address(U08* region_p, U32 offset);
 // offset 0 of region_p. Checks the stored record: a zero or mismatching CRC
 // makes the parameters and the confirmed leap seconds absent. Takes the
 // position output interval from the position rate setting. Returns the
-// piece's size, bytes (50).
+// piece's size, bytes (50). When the image is in the other byte order
+// (ENDIAN_need_swap) the record is converted first.
 S16 UTC_init(U08* region_p);
 // The leap seconds (s) used while no broadcast parameters are present.
 void UTC_update_default_leap_second_from_flash(S16 leap_sec);

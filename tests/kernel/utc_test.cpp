@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/settings.h"
 #include "kernel/src/utc.h"
+#include "misc/crc16.h"
+#include "misc/endian_swap.h"
 
 namespace {
 
@@ -330,4 +333,42 @@ TEST(Utc, KnownDatesAndDefaultLeapSeconds) {
   const Expect w0 = {"week 0", 0, 5.0, 1980, 1, 6, 0, 0, 5.0};
   UTC_convert_gps_to_utc_time_by_default_parameters(w0.wn, w0.tow, &u);
   expect_utc(w0, u);
+}
+
+// A record written in the other byte order (fields and CRC reversed) is taken
+// after conversion; a native record read as foreign is refused.
+TEST(Utc, BackupRecordInTheOtherByteOrder) {
+  fresh(2);
+  const auto w = words_of(leap_2016());
+  ASSERT_EQ(UTC_update_utc_parameters(1930, 0, 1, w.data()), 1);
+  std::array<U08, UTC_BACKUP_SIZE> native = Region;
+  const std::array<std::pair<int, int>, 13> fields = {{{0, 8},
+                                                       {8, 8},
+                                                       {16, 4},
+                                                       {20, 2},
+                                                       {22, 2},
+                                                       {24, 2},
+                                                       {26, 2},
+                                                       {28, 2},
+                                                       {32, 2},
+                                                       {34, 2},
+                                                       {36, 2},
+                                                       {38, 2},
+                                                       {40, 4}}};
+  for (const auto& [off, n] : fields)
+    for (int i = 0; i < n / 2; ++i) std::swap(Region[off + i], Region[off + n - 1 - i]);
+  const U16 crc = crc16(Region.data(), UTC_RECORD_SIZE);
+  Region[UTC_RECORD_SIZE] = static_cast<U08>(crc >> 8);  // the CRC word in the other order
+  Region[UTC_RECORD_SIZE + 1] = static_cast<U08>(crc & 0xFF);
+  ENDIAN_set_swap_flag(1);
+  UTC_init(Region.data());
+  EXPECT_EQ(UTC_has_valid_utc_parameters(), 1);
+  EXPECT_EQ(std::memcmp(Region.data(), native.data(), UTC_RECORD_SIZE), 0);
+  UTC_TIME_T u{};
+  UTC_convert_gps_to_utc_time(1930, 17.5, &u, nullptr);
+  EXPECT_NEAR(u.sec, 60.5005, 1e-3);
+  Region = native;
+  UTC_init(Region.data());
+  EXPECT_EQ(UTC_has_valid_utc_parameters(), 0);
+  ENDIAN_set_swap_flag(0);
 }
