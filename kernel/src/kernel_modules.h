@@ -6,9 +6,9 @@
 //   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
 //                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
 //                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
-//   kernel/src/standin_satellite.cpp    ephemerides, almanac, health, UTC,
+//   kernel/src/standin_satellite.cpp    ephemerides, almanac, health,
 //                                       satellite states, bit-count prediction
-//                                       (EPH_ ALM_ SVH_ UTC_ SV_ SVSKY_ KSVCALC_
+//                                       (EPH_ ALM_ SVH_ SV_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
 //   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
 //                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)
@@ -40,6 +40,7 @@
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/sf_collect.h"
+#include "kernel/src/utc.h"
 #include "misc/gnss_types.h"
 
 // ---------------------------------------------------------------------------
@@ -190,26 +191,7 @@ S16 SVH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; re
 void SVH_init(U08* region_p);                             // null: the piece laid out before
 void SVH_update_datawords(S16 sfid, const U32* words);    // page 25 of subframe sfid (4 or 5), 10 words
 
-// UTC parameters and leap seconds (UTC_), in the backup region.
-struct UTC_TIME_T {
-  S16 year, month, day, day_of_year, hour, minute;  // calendar date and time of day
-  D64 sec;                                          // seconds of the minute
-};
-S16 UTC_init_storage_address(U08* region_p, U32 offset);       // offset in bytes; returns the piece's size, bytes
-S16 UTC_init(U08* region_p);                                   // null: the piece laid out before; returns its size
-void UTC_update_default_leap_second_from_flash(S16 leap_sec);  // s
-// Subframe 4 page 18 (10 words) at GPS week wn, tow (s); gps_time_is_valid 1
-// when the time is confirmed. 1 when stored.
-S16 UTC_update_utc_parameters(S16 wn, S32 tow, S16 gps_time_is_valid, const U32* words);
-void UTC_convert_utc_to_gps_time(const UTC_TIME_T* utc_p, S16* wn_p, D64* tow_p);  // GPS week, time of week s
-S16 UTC_get_reliable_leap_sec(S32* leap_sec_p);  // s; 1 only when confirmed from the broadcast
-void UTC_clear_all();
-enum : S16 {
-  UTC_NORMAL = 0,
-  UTC_ADVANCE_HALF_SECOND = 1,
-  UTC_ADVANCE_ONE_SECOND = 2,
-};
-void UTC_time_shift(S16 shift);  // UTC_...: how the UTC output advances at this epoch
+// GPS time and UTC (UTC_): kernel/src/utc.h (included above).
 
 // Satellite states and positions (SV_, KSVCALC_), fast first fix (KFASTFS_).
 void SV_init();
