@@ -35,17 +35,6 @@ std::array<SV_S, N_GPS_SV + N_SBAS_SV> Sv_data = [] {
 S16 Utc_default_leap_second = 0;  // s
 }  // namespace
 
-// --- Ephemerides ---------------------------------------------------------------------
-S16 EPH_init_storage_address(U08*, U32) { return static_cast<S16>(EPH_BACKUP_SIZE); }
-S16 EPH_init(U08*) { return static_cast<S16>(EPH_BACKUP_SIZE); }
-void EPH_clear_all() {}
-EPH_T EPH_get_reference(S16) { return nullptr; }
-S16 EPH_get_data_source(S16) { return 0; }
-void EPH_set_data_source(S16, S16) {}
-S16 EPH_has_valid_data(EPH_T) { return 0; }
-S16 EPH_pass_valid_check(EPH_T) { return 0; }
-S16 EPH_update_datawords(EPH_T, const U32 (*)[10]) { return 0; }
-
 // --- Almanac and health ---------------------------------------------------------------
 S16 ALM_init_storage_address(U08*, U32) { return static_cast<S16>(ALM_BACKUP_SIZE); }
 S16 ALM_init(U08*, U08* stored_image, const U08*) {
