@@ -145,6 +145,10 @@ TEST_F(Ephemeris, PositionsAndClocksEqualTheSkyAndTheRtkOrbitAcrossAWeek) {
           "svid " + std::to_string(svid) + " week " + std::to_string(week) + " tow " + std::to_string(tow);
       ASSERT_EQ(EPH_get_iode(e), se.iode) << at;
       ASSERT_EQ(EPH_get_wn(e), se.week % 1024) << at;
+      EXPECT_TRUE(e->IODC == se.iodc && e->URA == se.ura && e->health == se.health && e->toc == se.toc * 16 &&
+                  e->toe == se.toe * 16 && e->AODO == se.aodo * 900 &&
+                  e->TGD == static_cast<F32>(std::ldexp(static_cast<D64>(se.tgd), -31)))
+          << at;
       if (last_iode >= 0 && se.iode != last_iode) ++iode_changes;
       if (svid == 1 && week != last_week) ++weeks_seen;
       last_iode = se.iode;
