@@ -340,6 +340,17 @@ TEST_F(Ephemeris, ValidityWindow) {
   for (const Case c : {Case{-10800.0, 1}, Case{-10801.0, 0}, Case{7200.0, 1}, Case{7201.0, 0}}) {
     EXPECT_EQ(EPH_calc_SV_position(e, 2400, toe + c.dt, nullptr, nullptr, nullptr), c.ok) << c.dt;
   }
+  // Clock: broadcast to 7380 s after toc; an aiding-source record 7380 s either side of toe and toc.
+  const D64 toc = e->toc;
+  for (const Case c : {Case{-10800.0, 1}, Case{-10801.0, 0}, Case{7380.0, 1}, Case{7381.0, 0}}) {
+    EXPECT_EQ(EPH_get_delta_tsv(e, 2400, toc + c.dt, nullptr, nullptr), c.ok) << "clock " << c.dt;
+  }
+  EPH_set_data_source(14, 1);
+  for (const Case c : {Case{-7380.0, 1}, Case{-7381.0, 0}, Case{7380.0, 1}, Case{7381.0, 0}}) {
+    EXPECT_EQ(EPH_calc_SV_position(e, 2400, toe + c.dt, nullptr, nullptr, nullptr), c.ok) << "aiding " << c.dt;
+    EXPECT_EQ(EPH_get_delta_tsv(e, 2400, toc + c.dt, nullptr, nullptr), c.ok) << "aiding clock " << c.dt;
+  }
+  EPH_set_data_source(14, 0);
   EXPECT_EQ(EPH_is_overdue(e, 2400, static_cast<S32>(toe) + 7200), 0);
   EXPECT_EQ(EPH_is_overdue(e, 2400, static_cast<S32>(toe) + 7201), 1);
   EXPECT_EQ(EPH_get_reference(0), nullptr);
