@@ -6,9 +6,9 @@
 //   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
 //                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
 //                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
-//   kernel/src/standin_satellite.cpp    ephemerides, almanac, health, UTC,
-//                                       satellite states, bit-count prediction
-//                                       (EPH_ ALM_ SVH_ UTC_ SV_ SVSKY_ KSVCALC_
+//   kernel/src/standin_satellite.cpp    almanac, health, UTC, satellite
+//                                       states, bit-count prediction
+//                                       (ALM_ SVH_ UTC_ SV_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
 //   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
 //                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)

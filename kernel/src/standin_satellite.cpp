@@ -1,8 +1,8 @@
-// Stand-ins for the satellite-data modules (ephemerides, almanac, health,
+// Stand-ins for the satellite-data modules (almanac, health,
 // UTC, satellite states and sky view, bit-count prediction), until the
 // satellite-data issues replace them.
 //
-// Neutral results: nothing is decoded or stored, no ephemeris is valid. The
+// Neutral results: nothing is decoded or stored. The
 // backup-memory layout operations return the real sizes of their pieces, so
 // the image layout is final. The almanac stand-in keeps the stored almanac
 // image it was handed and gives it back unchanged (ALM_get_address), so that
