@@ -6,9 +6,9 @@
 //   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
 //                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
 //                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
-//   kernel/src/standin_satellite.cpp    ephemerides, almanac, health,
-//                                       satellite states, bit-count prediction
-//                                       (EPH_ ALM_ SVH_ SV_ SVSKY_ KSVCALC_
+//   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
+//                                       bit-count prediction
+//                                       (ALM_ SVH_ SV_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
 //   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
 //                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)
@@ -35,6 +35,7 @@
 #include "kernel/src/bitcount_handler.h"
 #include "kernel/src/channel.h"
 #include "kernel/src/dbits_collect.h"
+#include "kernel/src/ephemeris.h"
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
@@ -161,19 +162,7 @@ void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good 
 // collectors (SFC_): kernel/src/dbits_collect.h, bitcount_handler.h,
 // sf_collect.h.
 
-// Ephemerides (EPH_), in the backup region.
-S16 EPH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
-S16 EPH_init(U08* region_p);                              // null: the piece laid out before; returns its size
-void EPH_clear_all();
-EPH_T EPH_get_reference(S16 prn);  // 1..38, else null
-// Where a satellite's ephemeris came from: 0 broadcast, 1 aiding, 2 broadcast
-// received while an aiding record was valid. prn 1..38.
-S16 EPH_get_data_source(S16 prn);
-void EPH_set_data_source(S16 prn, S16 source);
-S16 EPH_has_valid_data(EPH_T eph);    // 1 when the record holds an ephemeris
-S16 EPH_pass_valid_check(EPH_T eph);  // 1 when the record's ephemeris is valid for use now; 0 for null
-// Subframes 1..3 (3 x 10 words) of the record's satellite: 1 when (re)decoded, 0 when kept.
-S16 EPH_update_datawords(EPH_T eph, const U32 (*words)[10]);
+// Ephemerides (EPH_), in the backup region: kernel/src/ephemeris.h.
 
 // Almanac (ALM_), in the backup region, merged at start with the host's images.
 S16 ALM_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes

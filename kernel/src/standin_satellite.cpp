@@ -1,8 +1,8 @@
-// Stand-ins for the satellite-data modules (ephemerides, almanac, health,
-// satellite states and sky view, bit-count prediction), until the
+// Stand-ins for the satellite-data modules (almanac, health, satellite
+// states and sky view, bit-count prediction), until the
 // satellite-data issues replace them.
 //
-// Neutral results: nothing is decoded or stored, no ephemeris is valid. The
+// Neutral results: nothing is decoded or stored. The
 // backup-memory layout operations return the real sizes of their pieces, so
 // the image layout is final. The almanac stand-in keeps the stored almanac
 // image it was handed and gives it back unchanged (ALM_get_address), so that
@@ -32,17 +32,6 @@ std::array<SV_S, N_GPS_SV + N_SBAS_SV> Sv_data = [] {
   return a;
 }();
 }  // namespace
-
-// --- Ephemerides ---------------------------------------------------------------------
-S16 EPH_init_storage_address(U08*, U32) { return static_cast<S16>(EPH_BACKUP_SIZE); }
-S16 EPH_init(U08*) { return static_cast<S16>(EPH_BACKUP_SIZE); }
-void EPH_clear_all() {}
-EPH_T EPH_get_reference(S16) { return nullptr; }
-S16 EPH_get_data_source(S16) { return 0; }
-void EPH_set_data_source(S16, S16) {}
-S16 EPH_has_valid_data(EPH_T) { return 0; }
-S16 EPH_pass_valid_check(EPH_T) { return 0; }
-S16 EPH_update_datawords(EPH_T, const U32 (*)[10]) { return 0; }
 
 // --- Almanac and health ---------------------------------------------------------------
 S16 ALM_init_storage_address(U08*, U32) { return static_cast<S16>(ALM_BACKUP_SIZE); }
