@@ -56,10 +56,8 @@ namespace {
 
 constexpr U16 MAX_MEAS_UPDATE_COUNT = 10000;
 constexpr S16 MAX_STEADY_CNR_COUNT = 1000;
-constexpr F32 STEADY_CNR_BAND = 2.0f;  // dB-Hz
-constexpr F32 CNR_FALL_CLAMP = 25.0f;  // dB-Hz: a falling C/N0 below this is smoothed
-constexpr D64 GPS_BIT_S = 0.02;
-constexpr D64 SBAS_BIT_S = 0.002;
+constexpr F32 STEADY_CNR_BAND = 2.0f;          // dB-Hz
+constexpr F32 CNR_FALL_CLAMP = 25.0f;          // dB-Hz: a falling C/N0 below this is smoothed
 constexpr S64 GPS_BITS_PER_WEEK = 30240000;    // 50 x 604 800
 constexpr S64 SBAS_BITS_PER_WEEK = 302400000;  // 500 x 604 800
 constexpr S32 GPS_BITS_PER_SEC = 50;
