@@ -415,7 +415,9 @@ TEST(SkyLinkStream, FrameSyncFromTheBatchesTiesTheBitCountToGpsTime) {
     for (const ReadEpoch::Batch& bt : e.batches)
       for (int i = 0; i < 30; ++i) bits[bt.ch][static_cast<int64_t>(bt.bitcnt) - 30 + i] = (bt.bits >> (29 - i)) & 1;
   ASSERT_EQ(bits.size(), 4U);
-  for (const auto& [ch, b] : bits) {
+  for (const auto& entry : bits) {
+    const auto& b = entry.second;
+    const auto ch = entry.first;
     SCOPED_TRACE(ch);
     auto field = [&](int64_t from, int n) {
       int v = 0;
