@@ -757,9 +757,10 @@ void status_of(const crv_t* raw, int* dbg) {
   for (int i = 0; i < 11; ++i) dbg[i] = static_cast<int>(c[i]);
 }
 
+// Files are read by one thread only: getc_unlocked spares a stream lock per byte.
 void process_rover_crvraw_file(std::FILE* fp) {
   while (!Has_update_rover_meas) {
-    const int c = std::fgetc(fp);
+    const int c = getc_unlocked(fp);
     if (c == EOF) break;
     input_crv(&crv_r, static_cast<unsigned char>(c));
   }
@@ -774,10 +775,17 @@ void process_rover_crvraw_file(std::FILE* fp) {
 bool base_pos_known() { return Has_parse_base_pos || RTK_RAW_get_raw_base_valid() != 0; }
 
 void process_base_crvraw_file(std::FILE* fp) {
-  while (!(Has_parse_base_meas && base_pos_known() && Has_update_base_meas)) {
-    const int c = std::fgetc(fp);
+  // The pairing state changes only with a decoded frame: it is looked at after
+  // the first byte and after each frame.
+  bool look = true;
+  while (!(Has_update_base_meas && Has_parse_base_meas && base_pos_known())) {
+    const int c = getc_unlocked(fp);
     if (c == EOF) break;
+    const unsigned int framed = crv_b.framed_bytes;
     input_crv(&crv_b, static_cast<unsigned char>(c));
+    look = look || crv_b.framed_bytes != framed;
+    if (!look) continue;
+    look = false;
     if (!(Has_parse_base_meas && base_pos_known())) continue;
     const double age = timediff(Crv_r_time, Crv_b_time);
     if (age <= RTK_RAW_PAIR_TOL) {  // at or after the rover epoch

@@ -136,14 +136,22 @@ double seph2clk(gtime_t time, const seph_t* seph) {
   return seph->af0 + seph->af1 * t;
 }
 
-void eph2pos(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var) {
+namespace {
+
+// Broadcast orbit of one GPS/QZSS record at time: position rs (ECEF m), clock
+// bias *dts (s, relativistic term included) and URA variance *var (m^2); with
+// vel non-null also the velocity vel (3 doubles, ECEF m/s) and clock drift
+// *drift (s/s) from the time derivatives of the same terms.
+void kepler_orbit(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var, double* vel, double* drift) {
   if (eph->A <= 0.0) {
     rs[0] = rs[1] = rs[2] = *dts = *var = 0.0;
+    if (vel != nullptr) vel[0] = vel[1] = vel[2] = *drift = 0.0;
     return;
   }
   const double tk = timediff(time, eph->toe);
   const double mu = MU_GPS, omge = OMGE;
-  const double M = eph->M0 + (std::sqrt(mu / (eph->A * eph->A * eph->A)) + eph->deln) * tk;
+  const double n0 = std::sqrt(mu / (eph->A * eph->A * eph->A)) + eph->deln;  // corrected mean motion, rad/s
+  const double M = eph->M0 + n0 * tk;
   double E = M, Ek = 0.0;
   for (int n = 0; n < KEPLER_MAX_ITER; ++n) {
     Ek = E;
@@ -151,7 +159,8 @@ void eph2pos(gtime_t time, const eph_t* eph, double* rs, double* dts, double* va
     if (std::fabs(E - Ek) <= RTOL_KEPLER) break;
   }
   const double sinE = std::sin(E), cosE = std::cos(E);
-  double u = std::atan2(std::sqrt(1.0 - eph->e * eph->e) * sinE, cosE - eph->e) + eph->omg;
+  const double phi = std::atan2(std::sqrt(1.0 - eph->e * eph->e) * sinE, cosE - eph->e) + eph->omg;
+  double u = phi;
   double r = eph->A * (1.0 - eph->e * cosE);
   double i = eph->i0 + eph->idot * tk;
   const double sin2u = std::sin(2.0 * u), cos2u = std::cos(2.0 * u);
@@ -169,6 +178,31 @@ void eph2pos(gtime_t time, const eph_t* eph, double* rs, double* dts, double* va
   *dts = eph->f0 + eph->f1 * tc + eph->f2 * tc * tc;
   *dts -= 2.0 * std::sqrt(mu * eph->A) * eph->e * sinE / (CLIGHT * CLIGHT);
   *var = var_uraeph(eph->sva);
+  if (vel == nullptr) return;
+  // time derivatives (IS-GPS-200 orbit terms differentiated in tk)
+  const double Edot = n0 / (1.0 - eph->e * cosE);                                         // rad/s
+  const double phidot = std::sqrt(1.0 - eph->e * eph->e) * Edot / (1.0 - eph->e * cosE);  // rad/s
+  const double udot = phidot * (1.0 + 2.0 * (eph->cus * cos2u - eph->cuc * sin2u));
+  const double rdot = eph->A * eph->e * sinE * Edot + 2.0 * phidot * (eph->crs * cos2u - eph->crc * sin2u);
+  const double idot = eph->idot + 2.0 * phidot * (eph->cis * cos2u - eph->cic * sin2u);
+  const double Odot = eph->OMGd - omge;
+  const double xdot = rdot * std::cos(u) - y * udot, ydot = rdot * std::sin(u) + x * udot;
+  const double sini = std::sin(i);
+  vel[0] = xdot * cosO - ydot * cosi * sinO + y * sini * idot * sinO - Odot * rs[1];
+  vel[1] = xdot * sinO + ydot * cosi * cosO - y * sini * idot * cosO + Odot * rs[0];
+  vel[2] = ydot * sini + y * cosi * idot;
+  const double rel = 2.0 * std::sqrt(mu * eph->A) * eph->e / (CLIGHT * CLIGHT);  // s per unit sin E
+  *drift = eph->f1 + 2.0 * eph->f2 * tc - rel * cosE * Edot;
+}
+
+}  // namespace
+
+void eph2pos(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var) {
+  kepler_orbit(time, eph, rs, dts, var, nullptr, nullptr);
+}
+
+void eph2posvel(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var) {
+  kepler_orbit(time, eph, rs, dts, var, rs + 3, dts + 1);
 }
 
 void glorbit(double t, double* x, const double* acc) {
@@ -238,9 +272,9 @@ int ephpos(gtime_t time, gtime_t teph, int sat, const nav_t* nav, int iode, doub
   if (sys == SYS_GPS || sys == SYS_QZS) {
     const eph_t* eph = seleph(teph, sat, iode, nav);
     if (eph == nullptr) return 0;
-    eph2pos(time, eph, rs, dts, var);
-    eph2pos(timeadd(time, tt), eph, rst, dtst, var);
+    eph2posvel(time, eph, rs, dts, var);
     *svh = eph->svh;
+    return 1;
   } else if (sys == SYS_GLO) {
     const geph_t* geph = selgeph(teph, sat, iode, nav);
     if (geph == nullptr) return 0;

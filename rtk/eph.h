@@ -45,6 +45,10 @@ double seph2clk(gtime_t time, const seph_t* seph);
 // relativistic term); var: 1 double, m^2 (URA variance, VAR_GLO_EPH for
 // GLONASS). A GPS/QZSS record with A <= 0 gives zeros. Buffers owned by the caller.
 void eph2pos(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var);
+// As eph2pos with the velocity in rs[3..5] (ECEF m/s) and the clock drift in
+// dts[1] (s/s), from the time derivatives of the orbit and clock terms; the
+// position and clock are those of eph2pos to the bit. rs: 6 doubles, dts: 2.
+void eph2posvel(gtime_t time, const eph_t* eph, double* rs, double* dts, double* var);
 void geph2pos(gtime_t time, const geph_t* geph, double* rs, double* dts, double* var);
 void seph2pos(gtime_t time, const seph_t* seph, double* rs, double* dts, double* var);
 // One fourth-order Runge-Kutta step of length t (s) of the GLONASS state x
@@ -59,7 +63,8 @@ int ephclk(gtime_t time, gtime_t teph, int sat, const nav_t* nav, double* dts);
 // Position and velocity rs (6 doubles: m, m/s, ECEF), clock bias and drift dts
 // (2 doubles: s, s/s), variance *var (m^2) and health *svh of satellite index
 // sat at time, from the record selected for teph with IODE iode (-1: nearest).
-// Velocity and drift are differences over 1 ms. Returns 1, or 0 without a
+// GPS/QZSS velocity and drift come from the orbit's time derivatives, the
+// other systems' from differences over 1 ms. Returns 1, or 0 without a
 // record (*svh = -1). Buffers owned by the caller.
 int ephpos(gtime_t time, gtime_t teph, int sat, const nav_t* nav, int iode, double* rs, double* dts, double* var,
            int* svh);

@@ -150,16 +150,31 @@ RTK_ERROR_ELLIPSOID_NEEDED_INFO_T Rtk_error_ellip_info_fix{};
 
 double sqr(double x) { return x * x; }
 
-// System bit of each satellite index, looked up in the per-cycle loops.
+// System bit (SYS_*) and ambiguity group (RTK_GRP_*, -1 for none) of each
+// satellite index (sat - 1), looked up in the per-cycle loops over all indices.
+struct SAT_SYS_T {
+  std::array<unsigned char, MAXSAT> sys;
+  std::array<signed char, MAXSAT> grp;
+};
+SAT_SYS_T make_sat_sys() {
+  SAT_SYS_T t{};
+  for (int i = 0; i < MAXSAT; ++i) {
+    const int sys = satsys(i + 1, nullptr);
+    t.sys[static_cast<std::size_t>(i)] = static_cast<unsigned char>(sys);
+    t.grp[static_cast<std::size_t>(i)] = -1;
+    for (int m = 0; m < RTK_NGRP; ++m)
+      if (test_sys(sys, m)) t.grp[static_cast<std::size_t>(i)] = static_cast<signed char>(m);
+  }
+  return t;
+}
+const SAT_SYS_T Sat_sys = make_sat_sys();
+
 int sys_of(int sat) {
-  static const auto table = [] {
-    std::array<unsigned char, MAXSAT + 1> t{};
-    for (int i = 1; i <= MAXSAT; ++i) t[static_cast<std::size_t>(i)] = static_cast<unsigned char>(satsys(i, nullptr));
-    return t;
-  }();
-  return sat >= 1 && sat <= MAXSAT ? static_cast<int>(table[static_cast<std::size_t>(sat)])
+  return sat >= 1 && sat <= MAXSAT ? static_cast<int>(Sat_sys.sys[static_cast<std::size_t>(sat - 1)])
                                    : static_cast<int>(SYS_NONE);
 }
+// Whether satellite index i (0 .. MAXSAT - 1) belongs to ambiguity group m.
+bool in_group(int i, int m) { return Sat_sys.grp[static_cast<std::size_t>(i)] == m; }
 
 // Frequency number of a GLONASS satellite index; -9 (unknown) for other systems.
 int glo_frq(const nav_t* nav, int sat) {
@@ -974,7 +989,7 @@ int ddmat(rtk_t* rtk, double* D, S16* master_sat_ndx, S16* slave_sat_ndx) {
     for (int i = 0; i < MAXSAT; ++i) {
       const int j = na + i;
       const ssat_t& s = rtk->ssat[i];
-      if (!test_sys(sys_of(i + 1), m) || rtk->x[j] == 0.0) continue;
+      if (!in_group(i, m) || rtk->x[j] == 0.0) continue;
       // with integrity only satellites observed and used in this cycle count
       const bool ok =
           s.lock[0] > 0 && !(s.slip[0] & 2) && s.azel[1] >= rtk->opt.elmaskar && (!rtk->opt.integrity || s.vsat[0]);
@@ -1021,7 +1036,7 @@ void restamb(rtk_t* rtk, const double* bias, int nb, double* xa) {
   for (int m = 0; m < RTK_NGRP; ++m) {
     int first = -1;
     for (int i = 0; i < MAXSAT; ++i) {
-      if (!test_sys(sys_of(i + 1), m) || rtk->ssat[i].fix[0] != 2) continue;
+      if (!in_group(i, m) || rtk->ssat[i].fix[0] != 2) continue;
       if (first < 0) {
         first = na + i;
         continue;
@@ -1100,7 +1115,7 @@ void holdamb(rtk_t* rtk, const double* xa) {
     int ref = -1;
     for (int i = 0; i < MAXSAT; ++i) {
       ssat_t& s = rtk->ssat[i];
-      if (!test_sys(sys_of(i + 1), m) || s.fix[0] != 2 || s.azel[1] < rtk->opt.elmaskhold) continue;
+      if (!in_group(i, m) || s.fix[0] != 2 || s.azel[1] < rtk->opt.elmaskhold) continue;
       s.fix[0] = 3;
       const int j = na + i;
       if (ref < 0) {
@@ -1324,14 +1339,15 @@ int count_used_sats(rtk_t* rtk, int ns) {
 
 // v^T Rm^-1 v of nv rows by the Cholesky factor of Rm (nv x nv) in Fq;
 // a negative value when Rm is not positive definite.
-double quad_form(const double* Rm, const double* v, int nv) {
+// Cholesky factor Rm = L L^T (nv x nv, lower triangle read) into Fq. Returns
+// false when Rm is not positive definite.
+bool factor_into_fq(const double* Rm, int nv) {
   for (int c = 0; c < nv; ++c)
     for (int r = c; r < nv; ++r) Fq[r + c * nv] = Rm[r + c * nv];
-  double q = 0.0, z[MAXROWS];
   for (int j = 0; j < nv; ++j) {
     double d = Fq[j + j * nv];
     for (int t = 0; t < j; ++t) d -= Fq[j + t * nv] * Fq[j + t * nv];
-    if (!(d > 0.0)) return -1.0;
+    if (!(d > 0.0)) return false;
     d = std::sqrt(d);
     Fq[j + j * nv] = d;
     for (int r = j + 1; r < nv; ++r) {
@@ -1339,12 +1355,24 @@ double quad_form(const double* Rm, const double* v, int nv) {
       for (int t = 0; t < j; ++t) e -= Fq[r + t * nv] * Fq[j + t * nv];
       Fq[r + j * nv] = e / d;
     }
+  }
+  return true;
+}
+
+// v^T Rm^-1 v = |L^-1 v|^2 with the factor L in Fq.
+double quad_with_fq(const double* v, int nv) {
+  double q = 0.0, z[MAXROWS];
+  for (int j = 0; j < nv; ++j) {
     double w = v[j];
     for (int t = 0; t < j; ++t) w -= Fq[j + t * nv] * z[t];
-    z[j] = w / d;
+    z[j] = w / Fq[j + j * nv];
     q += z[j] * z[j];
   }
   return q;
+}
+
+double quad_form(const double* Rm, const double* v, int nv) {
+  return factor_into_fq(Rm, nv) ? quad_with_fq(v, nv) : -1.0;
 }
 
 // A fix (rtk->xa and the restored ambiguities Xa) is taken only when it lies
@@ -1368,13 +1396,13 @@ bool fixed_solution_consistent(rtk_t* rtk) {
   if (nv < 1) return false;
   double w[MAXROWS];
   for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa);
-  const double q = quad_form(R, w, nv);
+  const double q = quad_form(R, w, nv);  // leaves the factor of R in Fq
   if (Have_second && q >= 0.0) {
     // held ambiguities: the LAMBDA ratio on the held states only grows with
     // the hold time, so the ratio reported is the one of this cycle's
     // residuals, second-best candidate against the best
     for (int r = 0; r < nv; ++r) w[r] = row_residual_at(r, Xa2);
-    const double q2 = quad_form(R, w, nv);
+    const double q2 = quad_with_fq(w, nv);
     rtk->sol.ratio = static_cast<float>(std::min(q2 >= 0.0 ? ambiguity_ratio(q, q2) : 0.0, MAX_RATIO));
   }
   return q >= 0.0 && q <= chisqr(nv);
