@@ -452,7 +452,7 @@ S16 CH_get_all_useful_ranges(RNG_T* rng_ary) {
   S16 n = 0;
   for (CHAN_S& c : Channel_data) {
     if (c.unlock || c.sv == nullptr) continue;
-    if (c.gnss_type != GNSS_TYPE_SBAS && !SV_is_healthy(c.sv)) continue;
+    if (!SV_is_usable_for_ranging(c.sv)) continue;  // unhealthy, or URA index 15
     RNG_T rng = nullptr;
     if (CH_get_range(&c, &rng)) rng_ary[n++] = rng;
   }
@@ -524,7 +524,7 @@ S16 CH_get_id(CHAN_T ch) { return ch != nullptr ? ch->id : static_cast<S16>(-1);
 U16 CH_get_gnss_type(CHAN_T ch) { return ch != nullptr ? ch->gnss_type : static_cast<U16>(GNSS_TYPE_NONE); }
 S16 CH_get_svid(CHAN_T ch) { return ch != nullptr ? ch->svid : static_cast<S16>(0); }
 S16 CH_get_prn(CHAN_T ch) { return CH_get_svid(ch); }
-S16 CH_get_URA(CHAN_T ch) { return ch != nullptr ? SV_get_ura(ch->sv) : static_cast<S16>(-1); }
+S16 CH_get_URA(CHAN_T ch) { return ch != nullptr ? SV_get_URA(ch->sv) : static_cast<S16>(-1); }
 S16 CH_get_glonass_slot_n(CHAN_T ch) { return ch != nullptr ? SV_get_glonass_slot_n(ch->sv) : static_cast<S16>(0); }
 S16 CH_get_glonass_k_num(CHAN_T ch) { return ch != nullptr ? ch->k_num : static_cast<S16>(0); }
 SV_T CH_get_sv(CHAN_T ch) { return ch != nullptr ? ch->sv : nullptr; }

@@ -8,7 +8,7 @@
 //                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
 //   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
 //                                       bit-count prediction
-//                                       (ALM_ SVH_ SV_ SVSKY_ KSVCALC_
+//                                       (ALM_ SVH_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
 //   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
 //                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)
@@ -40,6 +40,7 @@
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/raw_meas.h"
+#include "kernel/src/satellite.h"
 #include "kernel/src/sf_collect.h"
 #include "kernel/src/utc.h"
 #include "misc/gnss_types.h"
@@ -182,19 +183,8 @@ void SVH_update_datawords(S16 sfid, const U32* words);    // page 25 of subframe
 
 // GPS time and UTC (UTC_): kernel/src/utc.h (included above).
 
-// Satellite states and positions (SV_, KSVCALC_), fast first fix (KFASTFS_).
-void SV_init();
-// The record of satellite svid of gnss_type (kernel numbering); null when the
-// id has no record (0, 39..119, above 138, GLONASS ...).
-SV_T SV_get_reference(U16 gnss_type, S16 svid);
-SV_T SV_get_glonass_reference_by_knum(S16 k_num);  // null when none
-S16 SV_get_ura(SV_T sv);                           // URA index; -1 for null
-S16 SV_is_healthy(SV_T sv);                        // 1/0; 0 for null
-S16 SV_has_ephemeris(SV_T sv);                     // 1/0; 0 for null
-// Ephemeris state at GPS week wn, time tt (s): bit 2 (4) the ephemeris is in
-// its fit interval, bits 0-1 its source (broadcast, aiding). 0 for null.
-S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
-S16 SV_get_glonass_slot_n(SV_T sv);  // GLONASS slot; 0 for null
+// Satellite table (SV_, GSV_): kernel/src/satellite.h (included above).
+// Sky view (SVSKY_), its computation schedule (KSVCALC_), fast first fix (KFASTFS_).
 // Recompute every satellite's rough position, elevation, azimuth and Doppler
 // for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
 // read during the call).

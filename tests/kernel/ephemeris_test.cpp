@@ -21,42 +21,18 @@
 #include "misc/crc16.h"
 #include "misc/endian_swap.h"
 #include "rtk/eph.h"
+#include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
 
 namespace {
 
-struct Frame {
-  U32 w[3][10];  // subframes 1..3 as the collector hands them on
-};
+using Frame = SkyFrame;
 
 constexpr int WEEK_S = 604800;
 constexpr D64 NaN = std::numeric_limits<D64>::quiet_NaN();
 constexpr D64 INF = std::numeric_limits<D64>::infinity();
 
-// Subframes 1..3 of the frame of satellite svid that starts at or before
-// (week, tow), as the subframe collector hands them on: polarity corrected,
-// D1 at bit 29.
-Frame sky_frame(int svid, int week, double tow) {
-  const int first = static_cast<int>(std::floor(tow / 30.0)) * 50;  // 50 words a frame
-  Frame f{};
-  U32 prev = first > 0 ? SKY_nav_word(svid, week, first - 1) : SKY_nav_word(svid, week - 1, 1007999);
-  for (int s = 0; s < 3; ++s)
-    for (int i = 0; i < 10; ++i) {
-      const U32 w = SKY_nav_word(svid, week, first + s * 10 + i);
-      f.w[s][i] = DBP_polarity_corrected(w | ((prev & 3U) << 30));
-      prev = w;
-    }
-  return f;
-}
-
-// Decode a frame into the (cleared) record of svid.
-EPH_T load(int svid, const Frame& f) {
-  EPH_T e = EPH_get_reference(static_cast<S16>(svid));
-  EPH_clear_one(static_cast<S16>(svid));
-  EPH_set_data_source(static_cast<S16>(svid), 0);
-  EXPECT_EQ(EPH_update_datawords(e, f.w), 1);
-  return e;
-}
+EPH_T load(int svid, const Frame& f) { return load_sky_ephemeris(svid, f); }
 
 // Write n bits of value v at data bit Dfirst of a corrected word.
 void put_bits(U32* w, int first, int n, U32 v) {
