@@ -235,8 +235,8 @@ S16 SV_calc_elevation_azimuth(SV_T sv, const POS_T* rcv, const F32 (*enu)[3]) {
       std::atan2(static_cast<D64>(l[2]), std::sqrt(static_cast<D64>(l[0]) * l[0] + static_cast<D64>(l[1]) * l[1]));
   sv->azm = static_cast<F32>(az);
   sv->elv = static_cast<F32>(el);
-  sv->azm_deg = static_cast<S16>(az * RAD_TO_DEG + 0.5);
-  sv->elv_deg = static_cast<S16>(el * RAD_TO_DEG + 0.5);
+  sv->azm_deg = static_cast<S16>(std::trunc(az * RAD_TO_DEG + 0.5));  // rounded as the receiver does: + 0.5, truncated
+  sv->elv_deg = static_cast<S16>(std::trunc(el * RAD_TO_DEG + 0.5));
   sv->azm_calc_valid = sv->elv_calc_valid = 1;
   sv->pierce_point_calc_valid = 0;
   sv->pierce_point_has_grid = 0;
