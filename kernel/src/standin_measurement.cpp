@@ -4,21 +4,16 @@
 // real modules.
 //
 // They give neutral results: no fix, no usable range, nothing stored. The
-// range and carrier-cycle records exist (one per channel, so that the channel
-// module's handles are real) but hold nothing. The carrier-cycle stand-ins
-// check the slot counts they are given as the real module will (a count above
-// 10 is a fatal assertion): the callers must hand over 0..10 only.
+// range records exist (one per channel, so that the channel module's handles
+// are real) but hold nothing. Corrections, carrier smoothing and carrier
+// cycles are real modules (correction, carrier_smoothing, carrier_cycles).
 #include <array>
 
-#include "kernel/src/backup_layout.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
 #include "misc/talon_assert.h"
 
 struct RNG_S {
-  S16 ch_id;
-};
-struct CCYCLE_S {
   S16 ch_id;
 };
 
@@ -31,13 +26,12 @@ std::array<T, NUM_HW_CHANNELS> numbered_records() {
   return a;
 }
 std::array<RNG_S, NUM_HW_CHANNELS> Range_ary = numbered_records<RNG_S>();
-std::array<CCYCLE_S, NUM_HW_CHANNELS> Ccycle_data_array = numbered_records<CCYCLE_S>();
 
 S16 Nvmodel = NMODEL_DEFAULT;
 
 }  // namespace
 
-// --- Ranges, carrier cycles, corrections ---------------------------------------------
+// --- Ranges -------------------------------------------------------------------------
 void RNG_init() {}
 void RNG_update_gtc_time(S16, D64, D64, D64) {}
 RNG_T RNG_get_reference(S16 ch_id) {
@@ -52,23 +46,6 @@ void RNG_update_carrier_dopp_freq(RNG_T, S16, S16, D64) {}
 void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T, S16, S16, D64) {}
 void RNG_calculate_range_variance(RNG_T, S16, S16) {}
 void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {}
-void CCYCLE_init() {}
-CCYCLE_T CCYCLE_find_reference(S16 ch_id) {
-  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "carrier-cycle record id");
-  return &Ccycle_data_array[static_cast<std::size_t>(ch_id)];
-}
-void CCYCLE_reset(CCYCLE_T) {}
-void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32*, const U16*) {
-  talon_assert(ary_count >= 0 && ary_count <= CCYCLE_MAX_SLOTS, "time-count slot count");
-}
-void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T, const CCYCLE_IN_T* in_p) {
-  talon_assert(in_p->array_count <= CCYCLE_MAX_SLOTS, "carrier slot count");
-}
-void CCYCLE_set_ephemeris_status_valid(CCYCLE_T) {}
-S16 COR_init_storage_address(U08*, U32) { return static_cast<S16>(COR_BACKUP_SIZE); }
-S16 COR_init(U08*) { return static_cast<S16>(COR_BACKUP_SIZE); }
-void COR_update_ionospheric_parameter(const U32*) {}
-void COR_clear_all() {}
 
 // --- Navigation: no fix -------------------------------------------------------------
 void NV_init() {}

@@ -61,6 +61,14 @@ SV_T SV_get_reference(U16 gnss_type, S16 svid) {
   return nullptr;
 }
 SV_T SV_get_glonass_reference_by_knum(S16) { return nullptr; }
+// Temporary, for the corrections module until the satellite module arrives:
+// a GPS-type record's ephemeris is the store's record of its id; the type is
+// the record's.
+EPH_T SV_get_gps_ephemeris(SV_T sv) {
+  if (sv == nullptr || sv->gnss_type != GNSS_TYPE_GPS) return nullptr;
+  return EPH_get_reference(sv->svid);
+}
+U16 SV_get_type(SV_T sv) { return sv != nullptr ? static_cast<U16>(sv->gnss_type) : static_cast<U16>(GNSS_TYPE_NONE); }
 S16 SV_get_ura(SV_T) { return -1; }
 S16 SV_is_healthy(SV_T) { return 0; }
 S16 SV_has_ephemeris(SV_T) { return 0; }
