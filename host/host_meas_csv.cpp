@@ -11,11 +11,13 @@
 #include "host/host_files.h"
 #include "host/host_run.h"
 #include "kernel/src/kernel_modules.h"
+#include "kernel/src/range.h"
 
 namespace {
 
 constexpr int LINE_LEN = 512;
 constexpr int HALF_WEEK = 302400;  // s
+constexpr D64 RAD_TO_DEG = 57.29577951308232;
 
 std::FILE* Meas_fp = nullptr;
 char Meas_path[256] = "";  // name kept for the fault message
@@ -105,7 +107,23 @@ void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
     if (dt < -HALF_WEEK) dt += SECONDS_PER_WEEK;
     l->fixed(dt * SPEED_OF_LIGHT, 4);
   }
-  l->text(",,,");  // corrected pseudorange, range rate
+  l->text(",");
+  RNG_T rng = nullptr;
+  const bool has_rng = CH_get_range(ch, &rng) == 1;
+  D64 pr = 0.0;
+  if (has_rng && RNG_get_sv_position_of_ttime(rng, nullptr, nullptr, nullptr) == 1 &&
+      RNG_get_pseudo_range(rng, &pr) == 1) {
+    // satellite clock (polynomial - group delay + relativistic term) and the
+    // modelled ionosphere and troposphere taken out
+    F32 dt = 0.0F, ddt = 0.0F, iono = 0.0F, tropo = 0.0F;
+    RNG_get_non_atmosphere_delay(rng, &dt, &ddt);
+    RNG_get_atmosphere_delay(rng, &iono, &tropo, nullptr);
+    l->fixed(pr + SPEED_OF_LIGHT * static_cast<D64>(dt) - static_cast<D64>(iono) - static_cast<D64>(tropo), 4);
+  }
+  l->text(",");
+  F32 dr = 0.0F;
+  if (has_rng && RNG_get_delta_range(rng, &dr) == 1) l->fixed(-static_cast<D64>(dr), 4);  // m/s, range growing > 0
+  l->text(",");
   if (CH_is_tracking(ch)) {
     l->fixed(CH_get_dopp_freq(ch), 4);
     l->text(",");
@@ -113,7 +131,17 @@ void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
   } else {
     l->text(",");
   }
-  l->text(",,,\n");  // elevation, azimuth, used
+  l->text(",");
+  const SV_T sv = CH_get_sv(ch);
+  if (SV_has_valid_azm_elv(sv) == 1) {
+    l->fixed(static_cast<D64>(SV_get_elevation(sv)) * RAD_TO_DEG, 3);
+    l->text(",");
+    l->fixed(static_cast<D64>(SV_get_azimuth(sv)) * RAD_TO_DEG, 3);
+    l->text(",");
+  } else {
+    l->text(",,");
+  }
+  l->text("\n");  // used: decided by the navigation fix
 }
 
 void write_epoch(U16) {

@@ -3,9 +3,9 @@
 //
 // Until a module exists, its operations come from the stand-in file of its
 // subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  ranges, corrections, navigation
-//                                       (RNG_ CCYCLE_ COR_ NV_ NVMODEL_
-//                                       KMCHECK_ KMPREDICT_ LSQRAIM_ NVESTIN_)
+//   kernel/src/standin_measurement.cpp  ranges, navigation
+//                                       (NV_ NVMODEL_ KMCHECK_
+//                                       KMPREDICT_ LSQRAIM_ NVESTIN_)
 //   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
 //                                       bit-count prediction
 //                                       (ALM_ SVH_ SVSKY_ KSVCALC_
@@ -33,12 +33,16 @@
 #pragma once
 
 #include "kernel/src/bitcount_handler.h"
+#include "kernel/src/carrier_cycles.h"
+#include "kernel/src/carrier_smoothing.h"
 #include "kernel/src/channel.h"
+#include "kernel/src/correction.h"
 #include "kernel/src/dbits_collect.h"
 #include "kernel/src/ephemeris.h"
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
+#include "kernel/src/range.h"
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/sf_collect.h"
@@ -68,38 +72,10 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // Raw measurements (RAW_) and channels (CH_): kernel/src/raw_meas.h and
 // kernel/src/channel.h (included above).
 
-// Ranges (RNG_) and carrier cycles (CCYCLE_).
-void RNG_init();
-// Time of the epoch for the range computation: adjusted week, time of week
-// (s), measurement interval (s) and time-count shift inside it (s).
-void RNG_update_gtc_time(S16 gtc_wn, D64 gtc_sec, D64 gtc_meas_dt, D64 gtc_shift_dt);
-RNG_T RNG_get_reference(S16 ch_id);           // ch_id 0..19 (anything else is a fatal assertion); never null
-void RNG_reset(RNG_T rng);                    // unbound, nothing measured
-void RNG_set(RNG_T rng, SV_T sv, S16 ch_id);  // bind the channel's range record to satellite sv (null: none)
-void RNG_reset_calculation();                 // start of each epoch: every per-epoch flag cleared
-S16 RNG_update_ttime(RNG_T rng, D64 ttime);   // transmit time, GPS s of week; 0 (refused) without satellite
-// Carrier Doppler of the epoch (Hz; positive when the satellite approaches)
-// from the accumulated carrier / from the NCO setting.
-void RNG_update_carrier_dopp_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
-void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
-// Measurement variances from C/N0 (dB-Hz); is_first_tracking_sec 1 while the channel is new.
-void RNG_calculate_range_variance(RNG_T rng, S16 cn0, S16 is_first_tracking_sec);
-void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots();  // range rates over the selected common slots
-void CCYCLE_init();
-CCYCLE_T CCYCLE_find_reference(S16 ch_id);  // ch_id 0..19 (anything else is a fatal assertion); never null
-void CCYCLE_reset(CCYCLE_T ccycle);
-// The epoch's time-count slots: ary_count (0..10; more is a fatal assertion)
-// entries of clock_counts_ary (TCXO clocks) and subsecs_ary (ms).
-void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32* clock_counts_ary, const U16* subsecs_ary);
-// One channel's carrier slots of the epoch (array_count above 10 is a fatal assertion).
-void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T ccycle, const CCYCLE_IN_T* in_p);
-void CCYCLE_set_ephemeris_status_valid(CCYCLE_T ccycle);  // the satellite has a usable ephemeris this epoch
-
-// Propagation corrections (COR_): ionosphere parameters in the backup region.
-S16 COR_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
-S16 COR_init(U08* region_p);  // null: the piece laid out before; checks it (CRC); returns its size, bytes
-void COR_update_ionospheric_parameter(const U32* dws_p);  // subframe 4 page 18, 10 words
-void COR_clear_all();
+// Ranges (RNG_): kernel/src/range.h; carrier cycles (CCYCLE_), carrier
+// smoothing (CS_) and propagation corrections (COR_):
+// kernel/src/carrier_cycles.h, carrier_smoothing.h and correction.h (included
+// above).
 
 // Navigation (NV_): the fix, from the epoch's ranges.
 void NV_init();

@@ -57,6 +57,25 @@ std::array<SVGPS_S, N_GPS> Svgps{};
 std::array<SV_S, N_GPS> Sv_gps{};
 std::array<SV_S, N_SBAS> Sv_sbas{};
 
+// Every record bound to its type, id and GPS state; flags and states cleared.
+void bind_all() {
+  for (std::size_t i = 0; i < N_GPS; ++i) {
+    Svgps[i] = SVGPS_S{};
+    Svgps[i].prn = static_cast<S16>(i + 1);
+    Sv_gps[i] = SV_S{};
+    Sv_gps[i].gps = &Svgps[i];
+    Sv_gps[i].gnss_type = GNSS_TYPE_GPS;
+    Sv_gps[i].svid = static_cast<S16>(i + 1);
+  }
+  for (std::size_t i = 0; i < N_SBAS; ++i) {
+    Sv_sbas[i] = SV_S{};
+    Sv_sbas[i].gnss_type = GNSS_TYPE_SBAS;
+    Sv_sbas[i].svid = static_cast<S16>(SBAS_PRN_MIN + static_cast<S16>(i));
+  }
+}
+// The records are bound before the kernel starts as well (SV_init binds them again).
+const bool Bound_at_load = (bind_all(), true);
+
 EPH_T eph_of(SV_T sv) { return sv != nullptr && sv->gps != nullptr ? EPH_get_reference(sv->svid) : nullptr; }
 
 // pos + vel dt + acc dt^2 / 2 and vel + acc dt (dt s).
@@ -146,21 +165,7 @@ S16 svgps_rough(SVGPS_S& g, S16 wn, S32 tow, POS_T* pos, VEL_T* vel) {
 
 }  // namespace
 
-void SV_init() {
-  for (std::size_t i = 0; i < N_GPS; ++i) {
-    Svgps[i] = SVGPS_S{};
-    Svgps[i].prn = static_cast<S16>(i + 1);
-    Sv_gps[i] = SV_S{};
-    Sv_gps[i].gps = &Svgps[i];
-    Sv_gps[i].gnss_type = GNSS_TYPE_GPS;
-    Sv_gps[i].svid = static_cast<S16>(i + 1);
-  }
-  for (std::size_t i = 0; i < N_SBAS; ++i) {
-    Sv_sbas[i] = SV_S{};
-    Sv_sbas[i].gnss_type = GNSS_TYPE_SBAS;
-    Sv_sbas[i].svid = static_cast<S16>(SBAS_PRN_MIN + static_cast<S16>(i));
-  }
-}
+void SV_init() { bind_all(); }
 
 SV_T SV_get_reference(U16 gnss_type, S16 svid) {
   const bool gps_type = gnss_type == GNSS_TYPE_GPS || gnss_type == GNSS_TYPE_QZSS;

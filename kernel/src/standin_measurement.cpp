@@ -3,81 +3,77 @@
 // prediction), until the measurement/navigation issues replace them with the
 // real modules.
 //
-// They give neutral results: no fix, no usable range, nothing stored. The
-// range and carrier-cycle records exist (one per channel, so that the channel
-// module's handles are real) but hold nothing. The carrier-cycle stand-ins
-// check the slot counts they are given as the real module will (a count above
-// 10 is a fatal assertion): the callers must hand over 0..10 only.
+// They give neutral results: no fix, nothing stored. Ranges, corrections,
+// carrier smoothing and carrier cycles are real modules (range, correction,
+// carrier_smoothing, carrier_cycles).
+//
+// The navigation stand-in keeps a position restored at start-up (the backup
+// image's stored position, or the user's start position) and, once a second,
+// hands it to the ranges as a receiver at rest: the satellites' rough states,
+// elevations and azimuths are refreshed, and the geometric ranges and the
+// atmospheric delays computed, so that the corrected ranges of a warm start
+// can be seen before the navigation fix exists.
 #include <array>
+#include <cmath>
 
-#include "kernel/src/backup_layout.h"
+#include "kernel/src/coordinate.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
-#include "misc/talon_assert.h"
-
-struct RNG_S {
-  S16 ch_id;
-};
-struct CCYCLE_S {
-  S16 ch_id;
-};
 
 namespace {
 
-template <typename T>
-std::array<T, NUM_HW_CHANNELS> numbered_records() {
-  std::array<T, NUM_HW_CHANNELS> a{};
-  for (std::size_t i = 0; i < a.size(); ++i) a[i].ch_id = static_cast<S16>(i);
-  return a;
-}
-std::array<RNG_S, NUM_HW_CHANNELS> Range_ary = numbered_records<RNG_S>();
-std::array<CCYCLE_S, NUM_HW_CHANNELS> Ccycle_data_array = numbered_records<CCYCLE_S>();
-
 S16 Nvmodel = NMODEL_DEFAULT;
+
+struct RESTORED_POS_T {
+  bool valid;
+  LLA_T lla;     // rad, rad, m
+  POS_T ecef;    // m
+  F32 tm[3][3];  // rows east, north, up in ECEF
+};
+RESTORED_POS_T Restored{};
+
+void keep_position(const LLA_T* lla) {
+  if (lla == nullptr || (lla->lat == 0.0 && lla->lon == 0.0 && lla->alt == 0.0F) || !std::isfinite(lla->lat) ||
+      !std::isfinite(lla->lon) || !std::isfinite(lla->alt) || std::fabs(lla->lat) > 1.5707963267948966 ||
+      std::fabs(lla->lon) > 6.283185307179586)
+    return;
+  Restored.valid = true;
+  Restored.lla = *lla;
+  COO_geodetic_to_cartesian(lla, &Restored.ecef);
+  COO_calculate_enu_tm(static_cast<F32>(lla->lat), static_cast<F32>(lla->lon), Restored.tm);
+}
+
+// The ranges of the epoch seen from the restored position (a receiver at
+// rest); at a whole second the satellites' rough states and elevations are
+// refreshed first.
+void ranges_from_restored_position(S16 wn, D64 sec, S16 n, RNG_T* rngs) {
+  if (!Restored.valid) return;
+  const S32 tow = static_cast<S32>(sec);
+  if (std::fabs(sec - std::round(sec)) < 0.01) {
+    for (S16 i = 0; i < n; ++i) {
+      const SV_T sv = RNG_get_sv(rngs[i]);
+      if (SV_rough(sv, wn, static_cast<S32>(std::round(sec)), nullptr, nullptr)) SV_invalidate_azm_elv(sv);
+    }
+  }
+  RNG_update_receiver_states_for_elevation(&Restored.ecef, Restored.tm);
+  const VEL_T at_rest{0.0F, 0.0F, 0.0F};
+  RNG_update_receiver_states(&Restored.ecef, &at_rest, 0.0, 0.0F);
+  RNG_calculate_atmosphere_delay(tow, &Restored.lla);
+}
 
 }  // namespace
 
-// --- Ranges, carrier cycles, corrections ---------------------------------------------
-void RNG_init() {}
-void RNG_update_gtc_time(S16, D64, D64, D64) {}
-RNG_T RNG_get_reference(S16 ch_id) {
-  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "range record id");
-  return &Range_ary[static_cast<std::size_t>(ch_id)];
-}
-void RNG_reset(RNG_T) {}
-void RNG_set(RNG_T, SV_T, S16) {}
-void RNG_reset_calculation() {}
-S16 RNG_update_ttime(RNG_T, D64) { return 0; }
-void RNG_update_carrier_dopp_freq(RNG_T, S16, S16, D64) {}
-void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T, S16, S16, D64) {}
-void RNG_calculate_range_variance(RNG_T, S16, S16) {}
-void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {}
-void CCYCLE_init() {}
-CCYCLE_T CCYCLE_find_reference(S16 ch_id) {
-  talon_assert(ch_id >= 0 && ch_id < NUM_HW_CHANNELS, "carrier-cycle record id");
-  return &Ccycle_data_array[static_cast<std::size_t>(ch_id)];
-}
-void CCYCLE_reset(CCYCLE_T) {}
-void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32*, const U16*) {
-  talon_assert(ary_count >= 0 && ary_count <= CCYCLE_MAX_SLOTS, "time-count slot count");
-}
-void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T, const CCYCLE_IN_T* in_p) {
-  talon_assert(in_p->array_count <= CCYCLE_MAX_SLOTS, "carrier slot count");
-}
-void CCYCLE_set_ephemeris_status_valid(CCYCLE_T) {}
-S16 COR_init_storage_address(U08*, U32) { return static_cast<S16>(COR_BACKUP_SIZE); }
-S16 COR_init(U08*) { return static_cast<S16>(COR_BACKUP_SIZE); }
-void COR_update_ionospheric_parameter(const U32*) {}
-void COR_clear_all() {}
-
 // --- Navigation: no fix -------------------------------------------------------------
-void NV_init() {}
-S16 NV_process(S16, D64, S16, RNG_T*, D64, D64) { return 1; }
+void NV_init() { Restored = RESTORED_POS_T{}; }
+S16 NV_process(S16 wn, D64 sec, S16 n, RNG_T* rngs, D64, D64) {
+  ranges_from_restored_position(wn, sec, n, rngs);
+  return 1;
+}
 S16 NV_has_fixed() { return 0; }
 S16 NV_has_stored_init_time() { return 0; }
 S16 NV_has_stored_init_position() { return 0; }
-void NV_restore_data(S16, S32, const LLA_T*, F32) {}
-void NV_restore_time_pos_data_only(S16, S32, const LLA_T*) {}
+void NV_restore_data(S16, S32, const LLA_T* lla, F32) { keep_position(lla); }
+void NV_restore_time_pos_data_only(S16, S32, const LLA_T* lla) { keep_position(lla); }
 void NV_set_force_3D_first_fix_for_hot_start_application() {}
 void NV_install_callback_drop_channel(NV_DROP_CHANNEL_CALLBACK_T) {}
 void NV_install_callback_position_fix_fault(NV_POSITION_FIX_FAULT_CALLBACK_T) {}
