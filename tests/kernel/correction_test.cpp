@@ -244,6 +244,8 @@ TEST_F(Correction, KlobucharIsZeroWithoutValidParametersOrOutOfRangeAngles) {
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, -6.3F, &lla), 0.0F) << "azimuth below -2 pi";
   EXPECT_EQ(COR_ionospheric_model(50000, std::nanf(""), 1.0F, &lla), 0.0F) << "NaN elevation";
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, nullptr), 0.0F) << "no position";
+  const LLA_T nan_lla{std::nan(""), 0.2, 0.0F};
+  EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &nan_lla), 0.0F) << "NaN latitude";
   COR_clear_all();
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &lla), 0.0F) << "cleared";
 }
@@ -315,6 +317,8 @@ TEST_F(Correction, TroposphereKnownValues) {
     const F32 got = COR_tropospheric_model(static_cast<F32>(c.el_deg * DEG), static_cast<F32>(c.alt_m));
     EXPECT_NEAR(got, c.expected_m, c.tol_m) << c.name;
   }
+  EXPECT_EQ(COR_tropospheric_model(std::nanf(""), 0.0F), 0.0F) << "NaN elevation";
+  EXPECT_EQ(COR_tropospheric_model(0.3F, -1e6F), 0.0F) << "overflowing altitude";
   // Altitude decay: every 1000 m multiplies the delay by exp(-0.133).
   const F32 low = COR_tropospheric_model(0.3F, 200.0F);
   const F32 high = COR_tropospheric_model(0.3F, 1200.0F);
