@@ -157,6 +157,7 @@ S16 COR_update_iono_parameters_from_backup_region(const void* data_p) {
 F32 COR_ionospheric_model(S32 tod, F32 elevation, F32 azimuth, const LLA_T* lla_p) {
   if (Ionospheric_update_valid == 0 || lla_p == nullptr) return 0.0F;
   if (!(std::fabs(elevation) <= HALF_PI) || !(std::fabs(azimuth) <= TWO_PI)) return 0.0F;
+  if (!std::isfinite(lla_p->lat) || !std::isfinite(lla_p->lon)) return 0.0F;
   const F32 e_sc = elevation / SEMI_PI;  // semicircles
   const F32 psi = 0.0137F / (e_sc + 0.11F) - 0.022F;
   F32 phi_i = static_cast<F32>(lla_p->lat) / SEMI_PI + psi * std::cos(azimuth);
@@ -184,7 +185,8 @@ F32 COR_ionospheric_model(S32 tod, F32 elevation, F32 azimuth, const LLA_T* lla_
 }
 
 F32 COR_tropospheric_model(F32 elevation, F32 altitude) {
-  return 2.47F * std::exp(-0.000133F * altitude) / (std::sin(elevation) + 0.0121F);
+  const F32 metres = 2.47F * std::exp(-0.000133F * altitude) / (std::sin(elevation) + 0.0121F);
+  return std::isfinite(metres) ? metres : 0.0F;  // a non-finite input gives no delay
 }
 
 F32 COR_group_delay(SV_T sv) {

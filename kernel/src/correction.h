@@ -69,10 +69,11 @@ void COR_data_endian_conversion(void* data_p, U16* crc_p);
 // m/s as light speed), at time of day tod (s, 0..86 399 expected), elevation
 // and azimuth (rad) of the satellite seen from lla_p (latitude and longitude
 // rad; read during the call). 0 without valid parameters, when
-// |elevation| > pi/2 or |azimuth| > 2 pi.
+// |elevation| > pi/2 or |azimuth| > 2 pi, or for a non-finite input.
 F32 COR_ionospheric_model(S32 tod, F32 elevation, F32 azimuth, const LLA_T* lla_p);
 // Tropospheric delay, metres: 2.47 exp(-0.000133 altitude) / (sin(elevation)
-// + 0.0121); elevation rad, altitude m above the ellipsoid.
+// + 0.0121); elevation rad, altitude m above the ellipsoid. 0 when the
+// result is not finite.
 F32 COR_tropospheric_model(F32 elevation, F32 altitude);
 // Group delay T_GD (s) of a GPS-type satellite from its ephemeris; 0 for other
 // types, a satellite without ephemeris or null.

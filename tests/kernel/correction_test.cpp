@@ -13,6 +13,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -211,6 +212,7 @@ TEST_F(Correction, KlobucharEqualsTheDoublePrecisionModelWithin1cm) {
       {"negative azimuth", 50.0, 8.0, 45.0, -60.0, 45000, false},
       {"low elevation night", 60.0, 25.0, 2.0, 200.0, 0, true},
   };
+  D64 worst = 0.0;
   for (const IonoRaw& raw : {TYPICAL, STRONG}) {
     load(raw);
     const IonoSI si = scaled(raw);
@@ -225,8 +227,10 @@ TEST_F(Correction, KlobucharEqualsTheDoublePrecisionModelWithin1cm) {
       const F32 got = COR_ionospheric_model(c.tod, static_cast<F32>(el), static_cast<F32>(az), &lla);
       EXPECT_NEAR(got, ref, 0.01) << c.name << " alpha0 raw " << raw.alpha[0];
       EXPECT_GT(got, 0.0F) << c.name;
+      worst = std::max(worst, std::fabs(got - ref));
     }
   }
+  std::printf("klobuchar: worst |single - double| %.3g m\n", worst);
 }
 
 TEST_F(Correction, KlobucharIsZeroWithoutValidParametersOrOutOfRangeAngles) {
@@ -240,6 +244,8 @@ TEST_F(Correction, KlobucharIsZeroWithoutValidParametersOrOutOfRangeAngles) {
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, -6.3F, &lla), 0.0F) << "azimuth below -2 pi";
   EXPECT_EQ(COR_ionospheric_model(50000, std::nanf(""), 1.0F, &lla), 0.0F) << "NaN elevation";
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, nullptr), 0.0F) << "no position";
+  const LLA_T nan_lla{std::nan(""), 0.2, 0.0F};
+  EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &nan_lla), 0.0F) << "NaN latitude";
   COR_clear_all();
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &lla), 0.0F) << "cleared";
 }
@@ -276,6 +282,7 @@ TEST_F(Correction, SkyPage18DecodesToTheSkyParametersAndDelays) {
     EXPECT_EQ(got.b[i], truth.beta[i] * (1 << BETA_EXP[i])) << i;
   }
   int n = 0;
+  D64 worst = 0.0;
   for (int lat = -80; lat <= 80; lat += 40)
     for (int lon = -180; lon < 180; lon += 60)
       for (int el : {5, 30, 70})
@@ -286,9 +293,11 @@ TEST_F(Correction, SkyPage18DecodesToTheSkyParametersAndDelays) {
             const F32 got_m = COR_ionospheric_model(tod, static_cast<F32>(el * DEG), static_cast<F32>(az * DEG), &lla);
             EXPECT_NEAR(got_m, sky, 0.01)
                 << "lat " << lat << " lon " << lon << " el " << el << " az " << az << " tod " << tod;
+            worst = std::max(worst, std::fabs(got_m - sky));
             ++n;
           }
   EXPECT_GT(n, 100);
+  std::printf("klobuchar: %d delays against the sky, worst difference %.3g m\n", n, worst);
 }
 
 TEST_F(Correction, TroposphereKnownValues) {
@@ -308,6 +317,8 @@ TEST_F(Correction, TroposphereKnownValues) {
     const F32 got = COR_tropospheric_model(static_cast<F32>(c.el_deg * DEG), static_cast<F32>(c.alt_m));
     EXPECT_NEAR(got, c.expected_m, c.tol_m) << c.name;
   }
+  EXPECT_EQ(COR_tropospheric_model(std::nanf(""), 0.0F), 0.0F) << "NaN elevation";
+  EXPECT_EQ(COR_tropospheric_model(0.3F, -1e6F), 0.0F) << "overflowing altitude";
   // Altitude decay: every 1000 m multiplies the delay by exp(-0.133).
   const F32 low = COR_tropospheric_model(0.3F, 200.0F);
   const F32 high = COR_tropospheric_model(0.3F, 1200.0F);
