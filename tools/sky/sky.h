@@ -125,6 +125,7 @@ struct SKY_SCENARIO_T {
   // start-up image of the replay set (used by the link half)
   int warm_start = 0;             // 1: log_init.dat holds a warm-start receiver state; 0: all zero (cold start)
   double warm_start_age_s = 0.0;  // s (whole): the stored fix was taken this long before the RTC reading of the set
+  int warm_start_iono = 0;        // 1: the warm-start image also holds the broadcast ionospheric parameters
 };
 
 // ---- core ----

@@ -194,6 +194,10 @@ int SKY_LINK_sd_header(int tcxo_mode, const SKY_RTC_T& rtc, U08* buf, std::size_
 inline constexpr std::size_t SKY_LINK_BACKUP_SECTOR0 = 0;
 inline constexpr std::size_t SKY_LINK_BACKUP_SECTOR1 = 56;
 inline constexpr std::size_t SKY_LINK_BACKUP_PIECE_SIZE = 128;
+// The ionospheric piece after it: alpha0..3 (F32, s, s/sc, s/sc^2, s/sc^3),
+// beta0..3 (S32, s, s/sc, s/sc^2, s/sc^3), then the CRC-16 of those 32 bytes.
+inline constexpr std::size_t SKY_LINK_BACKUP_IONO = 128;
+inline constexpr std::size_t SKY_LINK_BACKUP_IONO_SIZE = 34;
 
 // What a warm-start image stores (the same in both sectors).
 struct SKY_LINK_WARM_T {
@@ -224,6 +228,19 @@ int SKY_LINK_warm_state(const SKY_SCENARIO_T* sc, const SKY_RTC_MODEL_T& m, cons
 // host's log_init.dat). Bytes outside the two sectors are left as they are.
 // 1 on success, 0 for a null region or cap too small.
 int SKY_LINK_warm_image(const SKY_LINK_WARM_T& w, int big_endian, U08* region, std::size_t cap);
+
+// The broadcast ionospheric parameters of scenario sc as their message
+// integers (SKY_IONO_UTC_T alpha and beta; the other fields 0), quantised as
+// the sky broadcasts them. 1 on success, 0 for a null argument.
+int SKY_LINK_scenario_iono(const SKY_SCENARIO_T* sc, SKY_IONO_UTC_T* out);
+
+// Write the ionospheric piece (SKY_LINK_BACKUP_IONO) of the broadcast
+// parameters p (message integers, scaled here by 2^-30, 2^-27, 2^-24, 2^-24
+// and 2^11, 2^14, 2^16, 2^16) into region (caller's backup memory image of
+// cap bytes), in the target's byte order (big_endian = 1) or this machine's
+// (0), with the CRC-16/XMODEM of its 32 bytes as stored. 1 on success, 0 for
+// a null region or cap too small.
+int SKY_LINK_warm_iono_image(const SKY_IONO_UTC_T& p, int big_endian, U08* region, std::size_t cap);
 
 // ---- whole runs ----
 
@@ -296,7 +313,9 @@ const SKY_TCXO_T& SKY_LINK_tcxo_of_run();
 // Write the replay set of scenario sc into directory dir: log_data.dat,
 // rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start; with
 // sc->warm_start = 1 log_init.dat holds the warm start of
-// SKY_LINK_warm_state in this machine's byte order), the same start and link
+// SKY_LINK_warm_state in this machine's byte order, and with
+// sc->warm_start_iono = 1 as well the scenario's broadcast ionospheric
+// parameters), the same start and link
 // stream as an SD-card log sd_log.dat (header of SKY_LINK_sd_header with the
 // scenario's TCXO mode, its backup image holding the same warm start in the
 // target's byte order, then the bytes of log_data.dat), and truth.csv (format

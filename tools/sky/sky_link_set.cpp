@@ -129,6 +129,12 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
     SKY_LINK_warm_state(sc, p.rtc, rtc, &warm);
     SKY_LINK_warm_image(warm, 0, init.data(), init.size());
   }
+  SKY_IONO_UTC_T iono;
+  const int with_iono = sc->warm_start != 0 && sc->warm_start_iono != 0 ? 1 : 0;
+  if (with_iono != 0) {
+    SKY_LINK_scenario_iono(sc, &iono);
+    SKY_LINK_warm_iono_image(iono, 0, init.data(), init.size());
+  }
   struct IMAGE_FILE_T {
     const char* name;
     const std::vector<U08>* image;
@@ -145,6 +151,7 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
     return -1;
   }
   if (sc->warm_start != 0) SKY_LINK_warm_image(warm, 1, sd_header.data(), HOST_IMAGE_SIZE);  // the target's order
+  if (with_iono != 0) SKY_LINK_warm_iono_image(iono, 1, sd_header.data(), HOST_IMAGE_SIZE);
   std::FILE* log = std::fopen((d + "log_data.dat").c_str(), "wb");
   std::FILE* sd = std::fopen((d + "sd_log.dat").c_str(), "wb");
   std::FILE* truth = std::fopen((d + "truth.csv").c_str(), "w");

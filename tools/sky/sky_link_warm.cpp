@@ -3,6 +3,7 @@
 // the navigation kernel starts with the stored position and with GPS time
 // predicted from the RTC reading of the set.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -19,6 +20,11 @@ constexpr int64_t RTC_WEEKS = 4096;          // the RTC week counter wraps here
 constexpr double RTC_HZ = 32768.0;           // RTC sub-second counts per second
 constexpr uint32_t RATIO_BASELINE_S = 3600;  // the stored ratio counts as measured over an hour
 constexpr std::size_t SECTOR_DATA = 48;      // bytes of one sector before its CRC
+constexpr std::size_t IONO_DATA = 32;        // bytes of the ionospheric record before its CRC
+// Scale exponents of the Klobuchar fields: alpha0..3 2^-30 s, 2^-27 s/sc,
+// 2^-24 s/sc^2, 2^-24 s/sc^3; beta0..3 2^11 s, 2^14 s/sc, 2^16 s/sc^2, 2^16 s/sc^3.
+constexpr std::array<int, 4> ALPHA_EXP = {-30, -27, -24, -24};
+constexpr std::array<int, 4> BETA_EXP = {11, 14, 16, 16};
 
 // Field offsets of one sector.
 enum : std::size_t {
@@ -44,6 +50,11 @@ void put(U08* p, T v, bool big_endian) {
 }
 
 int32_t round_s32(double v) { return static_cast<int32_t>(std::lround(v)); }
+
+// An 8-bit signed message field of value v with LSB 2^lsb_exp, rounded.
+int32_t quantise_s8(double v, int lsb_exp) {
+  return static_cast<int32_t>(std::clamp<long>(std::lround(std::ldexp(v, -lsb_exp)), -128L, 127L));
+}
 
 // The full week of an RTC reading with the 12-bit week wn, taken near the
 // true full week near_week.
@@ -108,6 +119,28 @@ int SKY_LINK_warm_state(const SKY_SCENARIO_T* sc, const SKY_RTC_MODEL_T& m, cons
   w.rtc_gps_ratio = 1.0 + m.drift;
   w.ratio_quality = (static_cast<uint32_t>(w.rtc.sec / 16) << 16) | RATIO_BASELINE_S;
   *out = w;
+  return 1;
+}
+
+int SKY_LINK_scenario_iono(const SKY_SCENARIO_T* sc, SKY_IONO_UTC_T* out) {
+  if (sc == nullptr || out == nullptr) return 0;
+  *out = SKY_IONO_UTC_T{};
+  for (std::size_t i = 0; i < 4; ++i) {
+    out->alpha[i] = quantise_s8(sc->iono_alpha[i], ALPHA_EXP[i]);
+    out->beta[i] = quantise_s8(sc->iono_beta[i], BETA_EXP[i]);
+  }
+  return 1;
+}
+
+int SKY_LINK_warm_iono_image(const SKY_IONO_UTC_T& p, int big_endian, U08* region, std::size_t cap) {
+  if (region == nullptr || cap < SKY_LINK_BACKUP_IONO + SKY_LINK_BACKUP_IONO_SIZE) return 0;
+  U08* r = region + SKY_LINK_BACKUP_IONO;
+  const bool be = big_endian != 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    put(r + 4 * i, static_cast<float>(std::ldexp(static_cast<double>(p.alpha[i]), ALPHA_EXP[i])), be);
+    put(r + 16 + 4 * i, static_cast<int32_t>(std::ldexp(static_cast<double>(p.beta[i]), BETA_EXP[i])), be);
+  }
+  put(r + IONO_DATA, crc16(r, IONO_DATA), be);
   return 1;
 }
 

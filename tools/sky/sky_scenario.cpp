@@ -198,6 +198,10 @@ int set_warm_start_age(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_
   sc->warm_start_age_s = v[0];
   return ok();
 }
+int set_warm_start_iono(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->warm_start_iono = static_cast<int>(v[0]);
+  return ok();
+}
 
 // Keys whose value is a word: each word stands for one number of the key.
 struct WORD_T {
@@ -233,7 +237,7 @@ constexpr double ALPHA_MAX = 1e-5;                 // beyond any 8-bit alpha fie
 constexpr double BETA_MAX = 1e8;
 
 // clang-format off
-constexpr std::array<KEY_T, 32> KEYS = {{
+constexpr std::array<KEY_T, 33> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
@@ -268,6 +272,7 @@ constexpr std::array<KEY_T, 32> KEYS = {{
     {"iono_scale", 1, false, false, {0}, {10}, set_iono_scale},
     {"warm_start", 1, true, false, {0}, {1}, set_warm_start},
     {"warm_start_age", 1, true, false, {0}, {MAX_WARM_AGE_S}, set_warm_start_age},
+    {"warm_start_iono", 1, true, false, {0}, {1}, set_warm_start_iono},
 }};
 // clang-format on
 

@@ -6,7 +6,9 @@
 // predicts the GPS time of the set's start from the RTC.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_backup.h"
+#include "misc/crc16.h"
 #include "misc/endian_swap.h"
 #include "misc/host_msg.h"
 #include "misc/start_files.h"
@@ -222,6 +225,67 @@ TEST_P(SkyWarmStart, KernelStartsWarmWithTheGpsTimeOfTheSet) {
 
 INSTANTIATE_TEST_SUITE_P(Sets, SkyWarmStart, testing::ValuesIn(CASES),
                          [](const testing::TestParamInfo<WarmCase>& i) { return talon_test::case_name(i.param.name); });
+
+// With warm_start_iono the image also holds the broadcast ionospheric
+// parameters after the receiver-state piece (offset 128): alpha0..3 F32,
+// beta0..3 S32, CRC-16 of the 32 bytes, in the file's byte order; without it
+// those bytes stay zero.
+template <typename T>
+T get(const U08* p, bool big_endian) {
+  U08 b[sizeof(T)];
+  std::memcpy(b, p, sizeof b);
+  if (big_endian != (std::endian::native == std::endian::big)) std::reverse(b, b + sizeof b);
+  T v;
+  std::memcpy(&v, b, sizeof v);
+  return v;
+}
+
+struct IonoCase {
+  const char* name;
+  const char* scenario;
+  bool stored;
+};
+
+TEST(SkyWarmStartIono, IonosphericRecordInBothByteOrders) {
+  const std::vector<IonoCase> cases = {
+      {"default parameters", "warm_start_iono = 1\n", true},
+      {"own parameters",
+       "warm_start_iono = 1\niono_alpha = 2.0e-8 -1.49e-8 -1.19e-7 2.38e-7\niono_beta = 1.2e5 -2.0e5 -2.6e5 1.9e6\n",
+       true},
+      {"not asked for", "", false},
+  };
+  for (const IonoCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string text = std::string("start_week = 2400\nstart_tow = 1000\nlat = 10\nduration = 1\nnsat = 4\n") +
+                             "warm_start = 1\n" + c.scenario;
+    SKY_SCENARIO_T sc{};
+    char err[200] = "";
+    ASSERT_EQ(SKY_parse_scenario(text.c_str(), &sc, err, sizeof err), 1) << err;
+    ASSERT_EQ(SKY_init(&sc), 1);
+    SKY_IONO_UTC_T sky{};
+    SKY_get_iono_utc(&sky);  // what the sky broadcasts on page 18
+    TempDir dir;
+    ASSERT_EQ(SKY_LINK_write_set(&sc, SKY_LINK_PARAM_T{}, SKY_LINK_core_source(), dir.path().c_str(), err, sizeof err),
+              1)
+        << err;
+    for (bool be : {false, true}) {
+      const std::vector<U08> b = file_bytes(dir.file(be ? "sd_log.dat" : "log_init.dat"));
+      ASSERT_GE(b.size(), 162U);
+      const U08* r = b.data() + 128;
+      if (!c.stored) {
+        EXPECT_EQ(std::vector<U08>(r, r + 34), std::vector<U08>(34, 0));
+        continue;
+      }
+      constexpr int A_EXP[4] = {-30, -27, -24, -24}, B_EXP[4] = {11, 14, 16, 16};
+      for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(get<float>(r + 4 * i, be), static_cast<float>(std::ldexp(sky.alpha[i], A_EXP[i]))) << i;
+        EXPECT_EQ(get<S32>(r + 16 + 4 * i, be), static_cast<S32>(std::ldexp(sky.beta[i], B_EXP[i]))) << i;
+      }
+      EXPECT_EQ(get<U16>(r + 32, be), crc16(r, 32));
+      EXPECT_NE(crc16(r, 32), 0);
+    }
+  }
+}
 
 // Without warm_start the image stays all zero: a cold start.
 TEST(SkyWarmStartOff, ColdSetKeepsAZeroImage) {

@@ -52,6 +52,7 @@ TEST(SkyScenario, EveryKeyReachesItsField) {
       "iono_scale = 2.5\n"
       "warm_start = 1\n"
       "warm_start_age = 3600\n"
+      "warm_start_iono = 1\n"
       "\n"
       "   \t  \n";
   SKY_SCENARIO_T sc;
@@ -104,6 +105,7 @@ TEST(SkyScenario, EveryKeyReachesItsField) {
   EXPECT_DOUBLE_EQ(sc.iono_scale, 2.5);
   EXPECT_EQ(sc.warm_start, 1);
   EXPECT_DOUBLE_EQ(sc.warm_start_age_s, 3600.0);
+  EXPECT_EQ(sc.warm_start_iono, 1);
 }
 
 TEST(SkyScenario, TroposphereModelByName) {
@@ -140,6 +142,7 @@ TEST(SkyScenario, DefaultsForKeysNotGiven) {
   EXPECT_DOUBLE_EQ(sc.iono_scale, 1.0);
   EXPECT_EQ(sc.warm_start, 0);
   EXPECT_DOUBLE_EQ(sc.warm_start_age_s, 0.0);
+  EXPECT_EQ(sc.warm_start_iono, 0);
   // no trailing newline needed
   ASSERT_EQ(SKY_parse_scenario("nsat = 5", &sc, err, sizeof err), 1) << err;
   EXPECT_EQ(sc.nsat, 5);
@@ -186,6 +189,7 @@ TEST(SkyScenario, BadLinesAreRefusedNamingTheLine) {
        "line 2: key given twice: tropo_model"},
       {"negative iono scale", "iono_scale = -1\n", "line 1: value -1 out of range"},
       {"warm start 2", "warm_start = 2\n", "line 1: value 2 out of range"},
+      {"warm start iono 2", "warm_start_iono = 2\n", "line 1: value 2 out of range"},
       {"warm start age fraction", "warm_start_age = 1.5\n", "line 1: whole number expected: warm_start_age"},
       {"warm start age above four weeks", "warm_start_age = 2419201\n", "line 1: value 2.4192e+06 out of range"},
   };
