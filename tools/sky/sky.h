@@ -20,6 +20,10 @@ constexpr int SKY_MAX_OUTAGES = 16;    // outage windows in a scenario
 constexpr int SKY_MAX_WAYPOINTS = 64;  // waypoints of a receiver track
 constexpr int SKY_MAX_SLIPS = 16;      // scripted cycle slips
 
+// Tropospheric delay models of the sky (scenario key tropo_model).
+constexpr int SKY_TROPO_SAASTAMOINEN = 0;  // Saastamoinen in a standard atmosphere (default)
+constexpr int SKY_TROPO_SIMPLE = 1;        // 2.47 exp(-0.000133 h) / (sin E + 0.0121) m
+
 // GPS time: full week number and seconds of week [0, 604800).
 struct SKY_GPST_T {
   int32_t week = 0;
@@ -48,9 +52,9 @@ struct SKY_SIGNAL_T {
   SKY_GPST_T tx_time;
   double range_m = 0.0;         // geometric range, light time and Earth rotation included, m
   double pseudorange_m = 0.0;   // c × (receiver clock time − tx_time), m
-  double iono_m = 0.0;          // Klobuchar L1 delay included in pseudorange_m, m
-  double tropo_m = 0.0;         // Saastamoinen delay included in pseudorange_m, m
-  double sat_clk_s = 0.0;       // satellite clock correction incl. relativity and T_GD, s
+  double iono_m = 0.0;          // ionospheric L1 delay included in pseudorange_m (iono_scale x Klobuchar), m
+  double tropo_m = 0.0;         // tropospheric delay included in pseudorange_m (tropo_model), m
+  double sat_clk_s = 0.0;       // satellite clock offset: polynomial + relativity - T_GD, s
   double range_rate_mps = 0.0;  // d(range)/dt, m/s
   double doppler_hz = 0.0;      // L1 carrier Doppler seen by the receiver clock, positive when approaching, Hz
   double carrier_cycles = 0.0;  // accumulated L1 carrier phase since the start, cycles (slips included)
@@ -115,6 +119,13 @@ struct SKY_SCENARIO_T {
   int leap_wn = 1929;     // WN_LSF: full GPS week of the leap-second event (sent modulo 256)
   int leap_dn = 7;        // DN: day of that week, 1..7
   int leap_s_after = 18;  // delta t_LSF: GPS - UTC after the event, s
+  // propagation truth: the delays the pseudoranges carry
+  int tropo_model = SKY_TROPO_SAASTAMOINEN;  // SKY_TROPO_SAASTAMOINEN or SKY_TROPO_SIMPLE
+  double iono_scale = 1.0;                   // true ionospheric delay = iono_scale x broadcast Klobuchar delay
+  // start-up image of the replay set (used by the link half)
+  int warm_start = 0;             // 1: log_init.dat holds a warm-start receiver state; 0: all zero (cold start)
+  double warm_start_age_s = 0.0;  // s (whole): the stored fix was taken this long before the RTC reading of the set
+  int warm_start_iono = 0;        // 1: the warm-start image also holds the broadcast ionospheric parameters
 };
 
 // ---- core ----
@@ -244,6 +255,11 @@ double SKY_klobuchar_m(const SKY_IONO_UTC_T* p, double lat, double lon, double a
 // geodetic latitude lat (rad), ellipsoidal height h (m, clamped to 0..10 km)
 // and elevation el (rad; held at 2 degrees below 2 degrees).
 double SKY_saastamoinen_m(double lat, double h, double el);
+
+// Simple tropospheric delay (m) at height h (m) and elevation el (rad):
+// 2.47 exp(-0.000133 h) / (sin el + 0.0121); 0 for el <= 0 (the navigation
+// kernel's own model, used as the truth with tropo_model = simple).
+double SKY_simple_tropo_m(double h, double el);
 
 // One navigation word from its 24 source data bits d1..d24 (d24: bits 23..0,
 // d1 highest) and the transmitted word before it (prev: its bits 1..0 are

@@ -4,8 +4,9 @@
 // Signal model. At true reception time t the code left the satellite at
 // t - tau, with tau = (rho + I + T) / c: rho is the distance from the
 // receiver at t to the satellite at t - tau, the satellite turned with the
-// Earth by omega_e tau (Sagnac), I the Klobuchar group delay and T the
-// Saastamoinen delay. The satellite stamps the code with its own time,
+// Earth by omega_e tau (Sagnac), I the Klobuchar group delay times the
+// scenario's iono_scale and T the Saastamoinen delay (or, with tropo_model =
+// simple, the simple model of SKY_simple_tropo_m). The satellite stamps the code with its own time,
 // t - tau + dt_sv, where dt_sv = af0 + af1 dt + af2 dt^2 + relativistic term
 // - T_GD (the L1 single-frequency clock of IS-GPS-200 20.3.3.3.3). So
 //   pseudorange = c (clock - stamp) = rho + I + T + c (bias - dt_sv) + noise.
@@ -142,8 +143,9 @@ GEOM_T geometry(const SKY_EPH_T& eph, const RX_T& rx) {
     const double d[3] = {g.sat[0] - rx.pos[0], g.sat[1] - rx.pos[1], g.sat[2] - rx.pos[2]};
     g.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     look_angles(rx, g.sat, &g.az, &g.el);
-    g.iono = SKY_klobuchar_m(SKYC_iono_utc(), rx.llh[0], rx.llh[1], g.az, g.el, rx.t.tow);
-    g.tropo = SKY_saastamoinen_m(rx.llh[0], rx.llh[2], g.el);
+    g.iono = Sc->iono_scale * SKY_klobuchar_m(SKYC_iono_utc(), rx.llh[0], rx.llh[1], g.az, g.el, rx.t.tow);
+    g.tropo = Sc->tropo_model == SKY_TROPO_SIMPLE ? SKY_simple_tropo_m(rx.llh[2], g.el)
+                                                  : SKY_saastamoinen_m(rx.llh[0], rx.llh[2], g.el);
     g.sat_clk = clk - std::ldexp(static_cast<double>(eph.tgd), -31);
     const double next = (g.rho + g.iono + g.tropo) / SKYC_C;
     const bool done = std::fabs(next - tau) < 1e-15;

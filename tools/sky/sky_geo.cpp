@@ -1,6 +1,7 @@
 // Time arithmetic, WGS-84 geodesy and the propagation models of the sky:
 // the GPS broadcast (Klobuchar) ionosphere of IS-GPS-200 20.3.3.5.2.5 and the
-// Saastamoinen troposphere in a standard atmosphere.
+// Saastamoinen troposphere in a standard atmosphere, and the simple
+// exponential-height troposphere of the navigation kernel.
 #include <algorithm>
 #include <cmath>
 
@@ -114,4 +115,9 @@ double SKY_saastamoinen_m(double lat, double h, double el) {
   const double dry = 0.0022768 * p / (1.0 - 0.00266 * std::cos(2.0 * lat) - 0.00028 * hc / 1000.0);
   const double wet = 0.002277 * (1255.0 / t + 0.05) * e;
   return (dry + wet) * sec_z;
+}
+
+double SKY_simple_tropo_m(double h, double el) {
+  if (!(el > 0.0)) return 0.0;  // below the horizon (or NaN): no delay, as the receiver's model
+  return 2.47 * std::exp(-0.000133 * h) / (std::sin(el) + 0.0121);
 }

@@ -184,6 +184,64 @@ int SKY_LINK_kernel_init_record(int tcxo_mode, U08* buf);
 // SKY_LINK_SD_HEADER_SIZE, or -1 for a bad mode, a null buf or cap too small.
 int SKY_LINK_sd_header(int tcxo_mode, const SKY_RTC_T& rtc, U08* buf, std::size_t cap);
 
+// ---- warm-start image ----
+
+// The receiver-state piece at the head of the backup memory image: two
+// sectors of 48 bytes + CRC-16 at offsets 0 and 56 (lat, lon S32 1e-8 rad;
+// alt S32 cm; cdrift S32 mm/s; gps_tow D64 s; rtc_gps_ratio D64; its quality
+// U32; rtc_sec S32; rtc_wn S16; rtc_subsec S16 1/32768 s; rtc_gps_ss_dif S16;
+// gps_wn S16), the clock record at 112 (left invalid here).
+inline constexpr std::size_t SKY_LINK_BACKUP_SECTOR0 = 0;
+inline constexpr std::size_t SKY_LINK_BACKUP_SECTOR1 = 56;
+inline constexpr std::size_t SKY_LINK_BACKUP_PIECE_SIZE = 128;
+// The ionospheric piece after it: alpha0..3 (F32, s, s/sc, s/sc^2, s/sc^3),
+// beta0..3 (S32, s, s/sc, s/sc^2, s/sc^3), then the CRC-16 of those 32 bytes.
+inline constexpr std::size_t SKY_LINK_BACKUP_IONO = 128;
+inline constexpr std::size_t SKY_LINK_BACKUP_IONO_SIZE = 34;
+
+// What a warm-start image stores (the same in both sectors).
+struct SKY_LINK_WARM_T {
+  int32_t lat_e8 = 0;          // 1e-8 rad, rounded
+  int32_t lon_e8 = 0;          // 1e-8 rad, rounded
+  int32_t alt_cm = 0;          // ellipsoidal height, cm, rounded
+  int32_t cdrift_mm_s = 0;     // receiver clock drift x c, mm/s (positive: the clock runs fast)
+  SKY_GPST_T fix_time;         // true GPS time of the stored RTC stamp (full week)
+  double rtc_gps_ratio = 1.0;  // RTC seconds per GPS second (1 + the RTC model's drift)
+  uint32_t ratio_quality = 0;  // baseline of the ratio, s (low 16 bits); stored RTC second / 16 (high 16 bits)
+  SKY_RTC_T rtc;               // the stored RTC stamp: the set's RTC reading minus warm_start_age_s
+};
+
+// The warm start of scenario sc: the receiver at its start position (the
+// first waypoint of a track; lat, lon, height otherwise), its clock drift,
+// and the stored RTC stamp warm_start_age_s whole seconds before rtc_read
+// (the RTC reading of the set, rtc_data.dat) with the true GPS time at which
+// RTC model m showed it, so that the RTC lapse from the stamp to the reading,
+// divided by the ratio, added to the stored time gives the GPS time of the
+// reading. Fills *out. 1 on success, 0 for a null argument.
+int SKY_LINK_warm_state(const SKY_SCENARIO_T* sc, const SKY_RTC_MODEL_T& m, const SKY_RTC_T& rtc_read,
+                        SKY_LINK_WARM_T* out);
+
+// Write state w as both receiver-state sectors (fields and CRC-16/XMODEM of
+// the 48 bytes as stored) into region (caller's backup memory image of cap
+// bytes, >= SKY_LINK_BACKUP_PIECE_SIZE); big_endian = 1 writes the target's
+// byte order (the image of an SD-card log), 0 this machine's order (the
+// host's log_init.dat). Bytes outside the two sectors are left as they are.
+// 1 on success, 0 for a null region or cap too small.
+int SKY_LINK_warm_image(const SKY_LINK_WARM_T& w, int big_endian, U08* region, std::size_t cap);
+
+// The broadcast ionospheric parameters of scenario sc as their message
+// integers (SKY_IONO_UTC_T alpha and beta; the other fields 0), quantised as
+// the sky broadcasts them. 1 on success, 0 for a null argument.
+int SKY_LINK_scenario_iono(const SKY_SCENARIO_T* sc, SKY_IONO_UTC_T* out);
+
+// Write the ionospheric piece (SKY_LINK_BACKUP_IONO) of the broadcast
+// parameters p (message integers, scaled here by 2^-30, 2^-27, 2^-24, 2^-24
+// and 2^11, 2^14, 2^16, 2^16) into region (caller's backup memory image of
+// cap bytes), in the target's byte order (big_endian = 1) or this machine's
+// (0), with the CRC-16/XMODEM of its 32 bytes as stored. 1 on success, 0 for
+// a null region or cap too small.
+int SKY_LINK_warm_iono_image(const SKY_IONO_UTC_T& p, int big_endian, U08* region, std::size_t cap);
+
 // ---- whole runs ----
 
 // Where the link half takes the sky from: SKY_epoch_at_clock and SKY_nav_word
@@ -216,7 +274,10 @@ struct SKY_LINK_SAT_TRUTH_T {
   double mean_doppler_hz = 0.0;  // Doppler averaged over that interval (what the accumulated carrier measures), Hz
   int has_frame_sync_time = 0;   // 1 once data bits have started
   SKY_GPST_T frame_sync_time;    // tx time of the first subframe start after the first data bit
-  SKY_GPST_T eph_time;  // tx time by which subframes 1, 2 and 3 have each been sent whole since the first data bit
+  SKY_GPST_T eph_time;      // tx time by which subframes 1, 2 and 3 have each been sent whole since the first data bit
+  double sv_clock_s = 0.0;  // satellite clock offset the pseudorange carries (polynomial + relativity - T_GD), s
+  double iono_m = 0.0;      // ionospheric delay included in the pseudorange, m
+  double tropo_m = 0.0;     // tropospheric delay included in the pseudorange, m
 };
 
 // One measurement epoch: its time count, the receiver truth and the tracked satellites.
@@ -250,10 +311,15 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth);
 const SKY_TCXO_T& SKY_LINK_tcxo_of_run();
 
 // Write the replay set of scenario sc into directory dir: log_data.dat,
-// rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start), the
-// same start and link stream as an SD-card log sd_log.dat (header of
-// SKY_LINK_sd_header with the scenario's TCXO mode, then the bytes of
-// log_data.dat), and truth.csv (format in tools/sky/README.md). Returns the number of
+// rtc_data.dat, log_init.dat and flash.alm (zero images: a cold start; with
+// sc->warm_start = 1 log_init.dat holds the warm start of
+// SKY_LINK_warm_state in this machine's byte order, and with
+// sc->warm_start_iono = 1 as well the scenario's broadcast ionospheric
+// parameters), the same start and link
+// stream as an SD-card log sd_log.dat (header of SKY_LINK_sd_header with the
+// scenario's TCXO mode, its backup image holding the same warm start in the
+// target's byte order, then the bytes of log_data.dat), and truth.csv (format
+// in tools/sky/README.md). Returns the number of
 // epochs written, −1 on a start or file failure (a one-line reason in err,
 // caller's buffer of err_len bytes).
 int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src, const char* dir,

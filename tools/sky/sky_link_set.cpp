@@ -1,5 +1,5 @@
-// The replay set of a scenario (log_data.dat, rtc_data.dat, log_init.dat,
-// flash.alm), the same run as an SD-card log (sd_log.dat, which carries the
+// The replay set of a scenario (log_data.dat, rtc_data.dat, log_init.dat
+// with a cold or warm start, flash.alm), the same run as an SD-card log (sd_log.dat, which carries the
 // TCXO mode in its kernel start record) and its truth file truth.csv.
 #include <cstdio>
 #include <string>
@@ -45,7 +45,7 @@ void write_truth_header(std::FILE* fp, const SKY_TCXO_T& t) {
                "vy_mps,vz_mps,clk_bias_s,clk_drift\n");
   std::fprintf(fp,
                "# S,epoch,svid,ch,state,tx_week,tx_tow_s,range_m,pseudorange_m,range_rate_mps,doppler_hz,cn0_dbhz,"
-               "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz\n");
+               "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz,sv_clock_s,iono_m,tropo_m\n");
   std::fprintf(fp, "# F,gps_week,gps_tow_s\n");
 }
 
@@ -64,10 +64,8 @@ void write_truth_epoch(std::FILE* fp, const SKY_LINK_EPOCH_T& e) {
       std::fprintf(fp, "%d,%.12f,", s.frame_sync_time.week, s.frame_sync_time.tow);
     else
       std::fprintf(fp, ",,");
-    if (s.has_mean_doppler != 0)
-      std::fprintf(fp, "%.4f\n", s.mean_doppler_hz);
-    else
-      std::fprintf(fp, "\n");
+    if (s.has_mean_doppler != 0) std::fprintf(fp, "%.4f", s.mean_doppler_hz);
+    std::fprintf(fp, ",%.12e,%.4f,%.4f\n", s.sv_clock_s, s.iono_m, s.tropo_m);
   }
 }
 
@@ -125,9 +123,25 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
     return -1;
   }
   const std::vector<U08> zero(HOST_IMAGE_SIZE, 0);
-  for (const char* name : {"log_init.dat", "flash.alm"}) {
-    if (!write_file(d + name, zero.data(), zero.size())) {
-      set_err(err, err_len, "can't write", d + name);
+  std::vector<U08> init = zero;  // the backup image: all zero (a cold start) or a warm start
+  SKY_LINK_WARM_T warm;
+  if (sc->warm_start != 0) {
+    SKY_LINK_warm_state(sc, p.rtc, rtc, &warm);
+    SKY_LINK_warm_image(warm, 0, init.data(), init.size());
+  }
+  SKY_IONO_UTC_T iono;
+  const int with_iono = sc->warm_start != 0 && sc->warm_start_iono != 0 ? 1 : 0;
+  if (with_iono != 0) {
+    SKY_LINK_scenario_iono(sc, &iono);
+    SKY_LINK_warm_iono_image(iono, 0, init.data(), init.size());
+  }
+  struct IMAGE_FILE_T {
+    const char* name;
+    const std::vector<U08>* image;
+  };
+  for (const IMAGE_FILE_T& f : {IMAGE_FILE_T{"log_init.dat", &init}, IMAGE_FILE_T{"flash.alm", &zero}}) {
+    if (!write_file(d + f.name, f.image->data(), f.image->size())) {
+      set_err(err, err_len, "can't write", d + f.name);
       return -1;
     }
   }
@@ -136,6 +150,8 @@ int SKY_LINK_write_set(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_
     set_err(err, err_len, "can't encode the SD-card log header for", "scenario");
     return -1;
   }
+  if (sc->warm_start != 0) SKY_LINK_warm_image(warm, 1, sd_header.data(), HOST_IMAGE_SIZE);  // the target's order
+  if (with_iono != 0) SKY_LINK_warm_iono_image(iono, 1, sd_header.data(), HOST_IMAGE_SIZE);
   std::FILE* log = std::fopen((d + "log_data.dat").c_str(), "wb");
   std::FILE* sd = std::fopen((d + "sd_log.dat").c_str(), "wb");
   std::FILE* truth = std::fopen((d + "truth.csv").c_str(), "w");

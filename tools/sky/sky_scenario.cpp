@@ -182,11 +182,62 @@ int set_leap_event(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*
   return ok();
 }
 
-constexpr double ALPHA_MAX = 1e-5;  // beyond any 8-bit alpha field (fits_s8 checks exactly)
+int set_tropo_model(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->tropo_model = static_cast<int>(v[0]);
+  return ok();
+}
+int set_iono_scale(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->iono_scale = v[0];
+  return ok();
+}
+int set_warm_start(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->warm_start = static_cast<int>(v[0]);
+  return ok();
+}
+int set_warm_start_age(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->warm_start_age_s = v[0];
+  return ok();
+}
+int set_warm_start_iono(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->warm_start_iono = static_cast<int>(v[0]);
+  return ok();
+}
+
+// Keys whose value is a word: each word stands for one number of the key.
+struct WORD_T {
+  const char* key;
+  const char* word;
+  double value;
+};
+constexpr std::array<WORD_T, 2> WORDS = {{
+    {"tropo_model", "saastamoinen", SKY_TROPO_SAASTAMOINEN},
+    {"tropo_model", "simple", SKY_TROPO_SIMPLE},
+}};
+
+bool takes_words(const char* key) {
+  for (const WORD_T& w : WORDS) {
+    if (std::strcmp(w.key, key) == 0) return true;
+  }
+  return false;
+}
+
+// The number that word stands for with key; false for an unknown word.
+bool word_value(const char* key, const char* word, double* v) {
+  for (const WORD_T& w : WORDS) {
+    if (std::strcmp(w.key, key) == 0 && std::strcmp(w.word, word) == 0) {
+      *v = w.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr double MAX_WARM_AGE_S = 28.0 * 86400.0;  // a stored fix older than four weeks gives no warm start
+constexpr double ALPHA_MAX = 1e-5;                 // beyond any 8-bit alpha field (fits_s8 checks exactly)
 constexpr double BETA_MAX = 1e8;
 
 // clang-format off
-constexpr std::array<KEY_T, 28> KEYS = {{
+constexpr std::array<KEY_T, 33> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
@@ -217,6 +268,11 @@ constexpr std::array<KEY_T, 28> KEYS = {{
      {BETA_MAX, BETA_MAX, BETA_MAX, BETA_MAX}, set_iono_beta},
     {"leap_seconds", 1, true, false, {-128}, {127}, set_leap_seconds},
     {"leap_event", 3, true, false, {0, 1, -128}, {9999, 7, 127}, set_leap_event},
+    {"tropo_model", 1, true, false, {SKY_TROPO_SAASTAMOINEN}, {SKY_TROPO_SIMPLE}, set_tropo_model},
+    {"iono_scale", 1, false, false, {0}, {10}, set_iono_scale},
+    {"warm_start", 1, true, false, {0}, {1}, set_warm_start},
+    {"warm_start_age", 1, true, false, {0}, {MAX_WARM_AGE_S}, set_warm_start_age},
+    {"warm_start_iono", 1, true, false, {0}, {1}, set_warm_start_iono},
 }};
 // clang-format on
 
@@ -299,7 +355,14 @@ int parse_line(PARSE_T* p, char* line) {
   if (p->seen[index] && !k->repeat) return fail(p, "key given twice", name);
   p->seen[index] = true;
   double v[MAX_VALUES] = {};
-  const int n = read_numbers(trim(eq + 1), v, MAX_VALUES);
+  char* value = trim(eq + 1);
+  int n = 0;
+  if (takes_words(name)) {
+    if (!word_value(name, value, &v[0])) return fail(p, "unknown value", name);
+    n = 1;
+  } else {
+    n = read_numbers(value, v, MAX_VALUES);
+  }
   if (n < 0) return fail(p, "bad number", name);
   if (n != k->n) {
     char what[64];

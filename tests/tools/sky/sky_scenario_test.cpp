@@ -48,6 +48,11 @@ TEST(SkyScenario, EveryKeyReachesItsField) {
       "iono_beta = 1.2e5 0 -1.31e5 1.0e6\n"
       "leap_seconds = 18\n"
       "leap_event = 2450 3 19\n"
+      "tropo_model = simple\n"
+      "iono_scale = 2.5\n"
+      "warm_start = 1\n"
+      "warm_start_age = 3600\n"
+      "warm_start_iono = 1\n"
       "\n"
       "   \t  \n";
   SKY_SCENARIO_T sc;
@@ -96,6 +101,29 @@ TEST(SkyScenario, EveryKeyReachesItsField) {
   EXPECT_EQ(sc.leap_wn, 2450);
   EXPECT_EQ(sc.leap_dn, 3);
   EXPECT_EQ(sc.leap_s_after, 19);
+  EXPECT_EQ(sc.tropo_model, SKY_TROPO_SIMPLE);
+  EXPECT_DOUBLE_EQ(sc.iono_scale, 2.5);
+  EXPECT_EQ(sc.warm_start, 1);
+  EXPECT_DOUBLE_EQ(sc.warm_start_age_s, 3600.0);
+  EXPECT_EQ(sc.warm_start_iono, 1);
+}
+
+TEST(SkyScenario, TroposphereModelByName) {
+  struct WordCase {
+    const char* text;
+    int model;
+  };
+  const std::vector<WordCase> cases = {
+      {"tropo_model = saastamoinen\n", SKY_TROPO_SAASTAMOINEN},
+      {"tropo_model = simple\n", SKY_TROPO_SIMPLE},
+      {"tropo_model =   simple   # the kernel's model\n", SKY_TROPO_SIMPLE},
+  };
+  for (const WordCase& c : cases) {
+    SKY_SCENARIO_T sc;
+    char err[160];
+    ASSERT_EQ(SKY_parse_scenario(c.text, &sc, err, sizeof err), 1) << c.text << err;
+    EXPECT_EQ(sc.tropo_model, c.model) << c.text;
+  }
 }
 
 TEST(SkyScenario, DefaultsForKeysNotGiven) {
@@ -110,6 +138,11 @@ TEST(SkyScenario, DefaultsForKeysNotGiven) {
   EXPECT_EQ(sc.tcxo_mode, 4);
   EXPECT_EQ(sc.invert_bits_at_s, -1);
   EXPECT_EQ(sc.n_waypoints, 0);
+  EXPECT_EQ(sc.tropo_model, SKY_TROPO_SAASTAMOINEN);
+  EXPECT_DOUBLE_EQ(sc.iono_scale, 1.0);
+  EXPECT_EQ(sc.warm_start, 0);
+  EXPECT_DOUBLE_EQ(sc.warm_start_age_s, 0.0);
+  EXPECT_EQ(sc.warm_start_iono, 0);
   // no trailing newline needed
   ASSERT_EQ(SKY_parse_scenario("nsat = 5", &sc, err, sizeof err), 1) << err;
   EXPECT_EQ(sc.nsat, 5);
@@ -150,6 +183,15 @@ TEST(SkyScenario, BadLinesAreRefusedNamingTheLine) {
       {"beta0 too large", "iono_beta = 300000 0 0 0\n", "line 1: value does not fit its 8-bit message field"},
       {"leap day 8", "leap_event = 2400 8 18\n", "line 1: value 8 out of range"},
       {"drift too large", "clk_drift = 1e-3\n", "line 1: value 0.001 out of range"},
+      {"unknown troposphere model", "tropo_model = hopfield\n", "line 1: unknown value: tropo_model"},
+      {"troposphere model as a number", "tropo_model = 1\n", "line 1: unknown value: tropo_model"},
+      {"troposphere model twice", "tropo_model = simple\ntropo_model = simple\n",
+       "line 2: key given twice: tropo_model"},
+      {"negative iono scale", "iono_scale = -1\n", "line 1: value -1 out of range"},
+      {"warm start 2", "warm_start = 2\n", "line 1: value 2 out of range"},
+      {"warm start iono 2", "warm_start_iono = 2\n", "line 1: value 2 out of range"},
+      {"warm start age fraction", "warm_start_age = 1.5\n", "line 1: whole number expected: warm_start_age"},
+      {"warm start age above four weeks", "warm_start_age = 2419201\n", "line 1: value 2.4192e+06 out of range"},
   };
   for (const BadCase& c : cases) {
     SKY_SCENARIO_T sc;
