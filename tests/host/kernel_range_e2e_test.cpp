@@ -1,0 +1,156 @@
+// End to end: warm-start replay sets of the simulated sky (the start-up image
+// holds the true position and the broadcast ionosphere; the sky's troposphere
+// is the kernel's model; no code noise) replayed by the navigation run with
+// --meas-csv. Every corrected pseudorange, range rate, elevation and azimuth
+// is compared with the sky's truth:
+//   corrected_pr_m - (range_m + c x receiver clock bias) = iono_m (1 - 1/k)
+// where the sky's true ionosphere is k times the broadcast model the kernel
+// removes (k = 1: zero within 0.3 m); the range rate equals the truth's mean
+// Doppler over the interval (the accumulated-carrier Doppler the kernel
+// measures) times -wavelength.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+#include "tools/sky/sky_link.h"
+
+namespace {
+
+constexpr double C_MPS = 299792458.0;
+constexpr double L1_WAVELENGTH = C_MPS / 1575.42e6;  // m
+constexpr double PR_TOL_M = 0.3;
+constexpr double RATE_TOL_MPS = 0.02;
+constexpr double ANGLE_TOL_DEG = 0.05;
+
+struct TruthRow {
+  double range_m = 0.0, iono_m = 0.0, el_deg = 0.0, az_deg = 0.0;
+  std::string mean_doppler;  // Hz, empty in a channel's first interval
+};
+struct Truth {
+  std::map<long long, long long> epoch_of_clock_ms;  // receiver clock time (ms of week) -> truth epoch
+  std::map<long long, double> clk_bias_s;            // truth epoch -> receiver clock bias
+  std::map<std::pair<long long, int>, TruthRow> sats;
+};
+
+Truth read_truth(const std::string& path) {
+  Truth t;
+  std::istringstream in(talon_test::read_text(path));
+  std::string l;
+  while (std::getline(in, l)) {
+    if (l.empty() || l[0] == '#') continue;
+    const std::vector<std::string> f = talon_test::split_csv(l);
+    if (f[0] == "E" && f.size() >= 17) {
+      const long long e = std::stoll(f[1]);
+      t.epoch_of_clock_ms[std::llround(std::stod(f[8]) * 1000.0)] = e;
+      t.clk_bias_s[e] = std::stod(f[15]);
+    } else if (f[0] == "S" && f.size() >= 20) {
+      TruthRow r;
+      r.range_m = std::stod(f[7]);
+      r.el_deg = std::stod(f[12]);
+      r.az_deg = std::stod(f[13]);
+      r.mean_doppler = f[16];
+      r.iono_m = std::stod(f[18]);
+      t.sats[{std::stoll(f[1]), std::stoi(f[2])}] = r;
+    }
+  }
+  return t;
+}
+
+struct RangeCase {
+  const char* name;
+  const char* scenario;
+  double iono_scale;
+  bool sd_replay = false;  // replay the SD-card log (its image in the target's byte order)
+};
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
+
+class KernelRangeE2e : public testing::TestWithParam<RangeCase> {};
+
+TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
+  const RangeCase& c = GetParam();
+  talon_test::TempDir dir;
+  talon_test::write_file(dir.file("sc.txt"),
+                         std::vector<unsigned char>(c.scenario, c.scenario + std::strlen(c.scenario)));
+  char err[256] = "";
+  ASSERT_GT(SKY_LINK_kernel_set(dir.file("sc.txt").c_str(), dir.path().c_str(), err, sizeof err), 0) << err;
+  std::vector<std::string> args = {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv"};
+  if (c.sd_replay) args.insert(args.end(), {"--sd-replay", "1"});
+  ASSERT_EQ(talon_test::run_talonhost(dir.path(), args).exit_code, 0);
+  const Truth truth = read_truth(dir.file("truth.csv"));
+
+  std::istringstream csv(talon_test::read_text(dir.file("m.csv")));
+  std::string l;
+  std::getline(csv, l);  // header
+  int rows = 0, rate_rows = 0, worst_line = 0;
+  double worst_pr = 0.0, worst_rate = 0.0, worst_angle = 0.0, mean_excess = 0.0;
+  while (std::getline(csv, l)) {
+    const std::vector<std::string> f = talon_test::split_csv(l);
+    ASSERT_EQ(f.size(), 17u) << l;
+    if (f[10].empty()) continue;  // no satellite position yet
+    SCOPED_TRACE(l);
+    ASSERT_FALSE(f[2].empty());
+    const auto e = truth.epoch_of_clock_ms.find(std::llround(std::stod(f[2]) * 1000.0));
+    ASSERT_NE(e, truth.epoch_of_clock_ms.end());
+    const auto s = truth.sats.find({e->second, std::stoi(f[5])});
+    ASSERT_NE(s, truth.sats.end());
+    const TruthRow& t = s->second;
+    ASSERT_FALSE(f[14].empty()) << "a warm start knows every elevation";
+    // residual less the part of the true ionosphere the broadcast model does not hold
+    const double excess = t.iono_m * (1.0 - 1.0 / c.iono_scale);
+    const double res = std::stod(f[10]) - (t.range_m + C_MPS * truth.clk_bias_s.at(e->second));
+    mean_excess += res;
+    if (std::fabs(res - excess) > std::fabs(worst_pr)) {
+      worst_pr = res - excess;
+      worst_line = rows;
+    }
+    EXPECT_NEAR(res, excess, PR_TOL_M);
+    const double del = std::stod(f[14]) - t.el_deg;
+    const double daz = std::remainder(std::stod(f[15]) - t.az_deg, 360.0);
+    worst_angle = std::max({worst_angle, std::fabs(del), std::fabs(daz)});
+    EXPECT_NEAR(del, 0.0, ANGLE_TOL_DEG);
+    EXPECT_NEAR(daz, 0.0, ANGLE_TOL_DEG);
+    if (!f[11].empty() && !t.mean_doppler.empty()) {
+      const double dr = std::stod(f[11]) + std::stod(t.mean_doppler) * L1_WAVELENGTH;
+      worst_rate = std::max(worst_rate, std::fabs(dr));
+      EXPECT_NEAR(dr, 0.0, RATE_TOL_MPS);
+      ++rate_rows;
+    }
+    ++rows;
+  }
+  EXPECT_GE(rows, 300) << "corrected ranges of most epochs";
+  EXPECT_GE(rate_rows, 300);
+  std::printf(
+      "%s: %d rows; worst corrected-range error %.3f m (row %d), range rate %.4f m/s, angle %.4f deg; "
+      "mean residual %.3f m\n",
+      c.name, rows, worst_pr, worst_line, worst_rate, worst_angle, rows > 0 ? mean_excess / rows : 0.0);
+}
+
+constexpr const char* WARM =
+    "start_week = 2400\nstart_tow = 300000\nduration = 90\nnsat = 10\nlat = 48\nlon = 11\nheight = 500\n"
+    "clk_bias = 0.0001\nclk_drift = 2e-8\nwarm_start = 1\nwarm_start_iono = 1\ntropo_model = simple\n";
+constexpr const char* WARM_WEEK_END_2HZ =
+    "start_week = 2400\nstart_tow = 604760\nduration = 90\nnsat = 10\nlat = -33\nlon = 151\nheight = 40\n"
+    "clk_bias = -0.0002\nclk_drift = -4e-8\nmeas_rate = 2\ncarrier_slots = 1\nwarm_start = 1\nwarm_start_iono = 1\n"
+    "tropo_model = simple\n";
+constexpr const char* WARM_IONO_X2 =
+    "start_week = 2400\nstart_tow = 50000\nduration = 90\nnsat = 10\nlat = 5\nlon = -75\nheight = 2600\n"
+    "clk_bias = 0.0003\nclk_drift = 1e-8\nwarm_start = 1\nwarm_start_iono = 1\ntropo_model = simple\niono_scale = 2\n";
+constexpr const char* WARM_IONO_X3_SD =
+    "start_week = 2400\nstart_tow = 200000\nduration = 90\nnsat = 10\nlat = 60\nlon = 25\nheight = 10\n"
+    "clk_bias = 0.0001\nclk_drift = 0\nwarm_start = 1\nwarm_start_iono = 1\ntropo_model = simple\niono_scale = 3\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sky, KernelRangeE2e,
+    testing::Values(RangeCase{"warm_1hz", WARM, 1.0}, RangeCase{"warm_2hz_week_end", WARM_WEEK_END_2HZ, 1.0},
+                    RangeCase{"true_ionosphere_twice_the_model", WARM_IONO_X2, 2.0},
+                    RangeCase{"true_ionosphere_three_times_the_model_sd_log", WARM_IONO_X3_SD, 3.0, true}),
+    [](const testing::TestParamInfo<RangeCase>& i) { return std::string(i.param.name); });
+
+}  // namespace
