@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
 
 namespace {
@@ -37,6 +38,8 @@ struct Truth {
   std::map<long long, long long> epoch_of_clock_ms;  // receiver clock time (ms of week) -> truth epoch
   std::map<long long, double> clk_bias_s;            // truth epoch -> receiver clock bias
   std::map<std::pair<long long, int>, TruthRow> sats;
+  std::map<int, std::pair<long long, long long>> span;  // svid -> first and last truth epoch it is tracked
+  long long last_epoch = 0;
 };
 
 Truth read_truth(const std::string& path) {
@@ -50,6 +53,7 @@ Truth read_truth(const std::string& path) {
       const long long e = std::stoll(f[1]);
       t.epoch_of_clock_ms[std::llround(std::stod(f[8]) * 1000.0)] = e;
       t.clk_bias_s[e] = std::stod(f[15]);
+      t.last_epoch = std::max(t.last_epoch, e);
     } else if (f[0] == "S" && f.size() >= 20) {
       TruthRow r;
       r.range_m = std::stod(f[7]);
@@ -57,7 +61,11 @@ Truth read_truth(const std::string& path) {
       r.az_deg = std::stod(f[13]);
       r.mean_doppler = f[16];
       r.iono_m = std::stod(f[18]);
-      t.sats[{std::stoll(f[1]), std::stoi(f[2])}] = r;
+      const long long e = std::stoll(f[1]);
+      const int svid = std::stoi(f[2]);
+      t.sats[{e, svid}] = r;
+      auto [it, fresh] = t.span.try_emplace(svid, e, e);
+      if (!fresh) it->second.second = e;
     }
   }
   return t;
@@ -68,7 +76,44 @@ struct RangeCase {
   const char* scenario;
   double iono_scale;
   bool sd_replay = false;  // replay the SD-card log (its image in the target's byte order)
+  bool rise_set = false;   // satellites rise and set, and the broadcast data sets change, during the run
 };
+
+// Satellites that rise get corrected ranges within a minute (their first
+// subframes 1-3); satellites that set get none after; the broadcast data set
+// (IODE) of some satellite changes during the run.
+void check_rise_set(const Truth& truth, const std::map<int, std::pair<long long, long long>>& csv_span,
+                    const std::string& scenario) {
+  int rising = 0, setting = 0;
+  for (const auto& [svid, span] : truth.span) {
+    SCOPED_TRACE(svid);
+    const auto c = csv_span.find(svid);
+    if (span.first > 0) {
+      ++rising;
+      ASSERT_NE(c, csv_span.end());
+      EXPECT_LE(c->second.first - span.first, 60);
+    }
+    if (span.second < truth.last_epoch) {
+      ++setting;
+      if (c != csv_span.end()) {
+        EXPECT_LE(c->second.second, span.second);
+      }
+    }
+  }
+  EXPECT_GE(rising, 1);
+  EXPECT_GE(setting, 1);
+  SKY_SCENARIO_T sc;
+  char err[128] = "";
+  ASSERT_EQ(SKY_parse_scenario(scenario.c_str(), &sc, err, sizeof err), 1) << err;
+  ASSERT_EQ(SKY_init(&sc), 1);
+  const SKY_GPST_T end{sc.start.week, sc.start.tow + sc.duration_s};
+  int changed = 0;
+  for (int svid = 1; svid <= SKY_MAX_SV; ++svid) {
+    SKY_EPH_T a{}, b{};
+    if (SKY_get_ephemeris(svid, sc.start, &a) && SKY_get_ephemeris(svid, end, &b) && a.iode != b.iode) ++changed;
+  }
+  EXPECT_GE(changed, 1);
+}
 void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 
 class KernelRangeE2e : public testing::TestWithParam<RangeCase> {};
@@ -87,7 +132,8 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
 
   std::istringstream csv(talon_test::read_text(dir.file("m.csv")));
   std::string l;
-  std::getline(csv, l);  // header
+  std::getline(csv, l);                                     // header
+  std::map<int, std::pair<long long, long long>> csv_span;  // svid -> first, last truth epoch with a corrected range
   int rows = 0, rate_rows = 0, worst_line = 0;
   double worst_pr = 0.0, worst_rate = 0.0, worst_angle = 0.0, mean_excess = 0.0;
   while (std::getline(csv, l)) {
@@ -101,6 +147,8 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
     const auto s = truth.sats.find({e->second, std::stoi(f[5])});
     ASSERT_NE(s, truth.sats.end());
     const TruthRow& t = s->second;
+    auto [sp, fresh] = csv_span.try_emplace(s->first.second, e->second, e->second);
+    if (!fresh) sp->second.second = e->second;
     ASSERT_FALSE(f[14].empty()) << "a warm start knows every elevation";
     // residual less the part of the true ionosphere the broadcast model does not hold
     const double excess = t.iono_m * (1.0 - 1.0 / c.iono_scale);
@@ -125,6 +173,7 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
     ++rows;
   }
   EXPECT_GE(rows, 300) << "corrected ranges of most epochs";
+  if (c.rise_set) check_rise_set(truth, csv_span, c.scenario);
   EXPECT_GE(rate_rows, 300);
   std::printf(
       "%s: %d rows; worst corrected-range error %.3f m (row %d), range rate %.4f m/s, angle %.4f deg; "
@@ -146,11 +195,18 @@ constexpr const char* WARM_IONO_X3_SD =
     "start_week = 2400\nstart_tow = 200000\nduration = 90\nnsat = 10\nlat = 60\nlon = 25\nheight = 10\n"
     "clk_bias = 0.0001\nclk_drift = 0\nwarm_start = 1\nwarm_start_iono = 1\ntropo_model = simple\niono_scale = 3\n";
 
+// 40 minutes over the start of a day: satellites rise and set, and the
+// broadcast data sets change (new IODE) mid-run.
+constexpr const char* WARM_40MIN_RISE_SET =
+    "start_week = 2400\nstart_tow = 86340\nduration = 2400\nnsat = 32\nlat = 48\nlon = 11\nheight = 500\n"
+    "clk_bias = 0.0001\nclk_drift = 2e-8\nwarm_start = 1\nwarm_start_iono = 1\ntropo_model = simple\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Sky, KernelRangeE2e,
     testing::Values(RangeCase{"warm_1hz", WARM, 1.0}, RangeCase{"warm_2hz_week_end", WARM_WEEK_END_2HZ, 1.0},
                     RangeCase{"true_ionosphere_twice_the_model", WARM_IONO_X2, 2.0},
-                    RangeCase{"true_ionosphere_three_times_the_model_sd_log", WARM_IONO_X3_SD, 3.0, true}),
+                    RangeCase{"true_ionosphere_three_times_the_model_sd_log", WARM_IONO_X3_SD, 3.0, true},
+                    RangeCase{"rising_setting_new_data_sets_40min", WARM_40MIN_RISE_SET, 1.0, false, true}),
     [](const testing::TestParamInfo<RangeCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
