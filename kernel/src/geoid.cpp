@@ -1,6 +1,8 @@
 // Geoid heights: box selection and bilinear interpolation in regional grids.
 #include "kernel/src/geoid.h"
 
+#include "kernel/src/geoid_world.h"
+
 #include <cmath>
 
 namespace {
@@ -47,4 +49,18 @@ F32 GEO_height_from_grids(const GEO_GRID_T* grids, S16 n, F32 lat, F32 lon) {
     if (GEO_grid_height(&grids[i], colat, slon, &h) != 0) return h;
   }
   return 0.0F;
+}
+
+namespace {
+constexpr GEO_GRID_T World_grid = {
+    0.0, 180.0, 0.0, 360.0, GEO_WORLD_STEP, GEO_WORLD_ROWS, GEO_WORLD_COLS, 0, 0, GEO_WORLD_HEIGHTS.data()};
+}  // namespace
+
+F32 GEO_calc_geoid_height(F32 lat, F32 lon) {
+  if (!std::isfinite(lat) || !std::isfinite(lon)) return 0.0F;
+  constexpr D64 TWO_PI = 6.283185307179586;
+  D64 l = std::fmod(static_cast<D64>(lon), TWO_PI);  // -2 pi .. 2 pi
+  if (l > TWO_PI / 2.0) l -= TWO_PI;
+  if (l < -TWO_PI / 2.0) l += TWO_PI;
+  return GEO_height_from_grids(&World_grid, 1, lat, static_cast<F32>(l));
 }

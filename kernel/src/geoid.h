@@ -29,3 +29,9 @@ S16 GEO_grid_height(const GEO_GRID_T* g_p, D64 colat, D64 slon, F32* height_p);
 // grids (the caller's array, in order of preference) whose box holds the
 // point; 0 outside every box.
 F32 GEO_height_from_grids(const GEO_GRID_T* grids, S16 n, F32 lat, F32 lon);
+
+// Geoid height (m, whole-metre grid bilinearly interpolated) of the EGM96
+// geoid above the WGS-84 ellipsoid at latitude lat, longitude lon (radians),
+// from the world grid of 2.5 degrees (kernel/src/geoid_world.h). Longitudes
+// beyond +-pi are taken modulo 2 pi; a non-finite input gives 0.
+F32 GEO_calc_geoid_height(F32 lat, F32 lon);

@@ -263,3 +263,36 @@ TEST(Geoid, BilinearInsideACellAndZeroOutsideEveryBox) {
   F32 h = 0.0F;
   EXPECT_EQ(GEO_grid_height(&open, 80.0, 10.0, &h), 0);
 }
+
+// The world geoid (EGM96 in whole metres every 2.5 degrees) against
+// published EGM96 figures: the poles, the node 50 N 0 E (45.04 m), the Indian
+// Ocean low (about -106 m near 4.7 N 78.8 E) and the New Guinea high (about
+// +85 m near 8.4 S 147.4 E), smoothed by the 2.5-degree grid; and the row
+// at 50 N from 10 W to 40 E of the receiver's original regional table
+// (59 57 55 51 47 46 47 48 48 47 46 45 42 36 32 32 28 23 18 13 12 m).
+TEST(Geoid, WorldGridAgainstPublishedHeights) {
+  constexpr float D = static_cast<float>(M_PI / 180.0);
+  struct Case {
+    const char* name;
+    float lat_deg, lon_deg, lo, hi;  // m
+  };
+  const Case cases[] = {
+      {"North Pole", 90.0F, 0.0F, 13.0F, 14.0F},        {"South Pole", -90.0F, 123.0F, -30.0F, -29.0F},
+      {"node 50 N 0 E", 50.0F, 0.0F, 45.0F, 45.0F},     {"Indian Ocean low", 4.7F, 78.8F, -108.0F, -95.0F},
+      {"New Guinea high", -8.4F, 147.4F, 70.0F, 87.0F}, {"longitude 180", -17.0F, 180.0F, 40.0F, 75.0F},
+  };
+  for (const Case& c : cases) {
+    const float h = GEO_calc_geoid_height(c.lat_deg * D, c.lon_deg * D);
+    EXPECT_GE(h, c.lo) << c.name;
+    EXPECT_LE(h, c.hi) << c.name;
+  }
+  const int row[21] = {59, 57, 55, 51, 47, 46, 47, 48, 48, 47, 46, 45, 42, 36, 32, 32, 28, 23, 18, 13, 12};
+  for (int i = 0; i < 21; ++i)
+    EXPECT_NEAR(GEO_calc_geoid_height(50.0F * D, (-10.0F + 2.5F * static_cast<float>(i)) * D), row[i], 2.5)
+        << "lon " << -10.0 + 2.5 * i;
+  // the same place on either side of the date line and a turn further on
+  EXPECT_FLOAT_EQ(GEO_calc_geoid_height(-17.0F * D, 179.999F * D), GEO_calc_geoid_height(-17.0F * D, -180.001F * D));
+  EXPECT_NEAR(GEO_calc_geoid_height(10.0F * D, 20.0F * D), GEO_calc_geoid_height(10.0F * D, 380.0F * D), 1e-3);
+  EXPECT_EQ(GEO_calc_geoid_height(NAN, 0.0F), 0.0F);
+  EXPECT_EQ(GEO_calc_geoid_height(0.0F, INFINITY), 0.0F);
+}
