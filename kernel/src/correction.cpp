@@ -181,7 +181,8 @@ F32 COR_ionospheric_model(S32 tod, F32 elevation, F32 azimuth, const LLA_T* lla_
     const F32 x2 = x * x;
     delay = f * (IONO_NIGHT_DELAY + amp * (1.0F - x2 / 2.0F + x2 * x2 / 24.0F));
   }
-  return delay * LIGHT_SPEED_F32;
+  const F32 metres = delay * LIGHT_SPEED_F32;
+  return std::isfinite(metres) ? metres : 0.0F;  // parameters beyond any broadcast value give no delay
 }
 
 F32 COR_tropospheric_model(F32 elevation, F32 altitude) {

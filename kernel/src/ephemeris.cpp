@@ -22,6 +22,11 @@ constexpr D64 GPS_PI = 3.1415926535898;  // the value IS-GPS-200 prescribes
 constexpr D64 TWO_PI = 6.2831853071796;
 constexpr D64 REL_F = -4.442807633e-10;  // relativistic constant F, s/m^1/2
 constexpr S32 WEEK_S = 604800;
+// Largest orbit radius a broadcast record can describe: sqrt(A) at most
+// 8192 m^1/2 (A 6.7e7 m) with e below 0.5 (1e8 m); anything beyond comes
+// from a corrupted store and gives no position.
+constexpr D64 MAX_ORBIT_RADIUS_M = 2.0e8;
+constexpr D64 MAX_ORBIT_SPEED_MPS = 2.0e4;  // ECEF speed: orbital plus Earth rotation, with a wide margin
 constexpr S32 HALF_WEEK_S = 302400;
 constexpr U32 CRC_AREA = EPH_N_RECORDS * EPH_RECORD_SIZE;  // CRC words follow the records
 
@@ -394,6 +399,9 @@ S16 EPH_calc_SV_position_with_parameters(EPH_T eph, S16 wn, D64 t, U16 refsys_ty
   if (!time_ok(*r, tk, 7200.0)) return 0;
   const OrbitState s = orbit(*r, tk, refsys_type, mu, omega_e_dot);
   if (!finite3(s.pos) || !finite3(s.vel)) return 0;
+  if (!(std::sqrt(s.pos[0] * s.pos[0] + s.pos[1] * s.pos[1] + s.pos[2] * s.pos[2]) <= MAX_ORBIT_RADIUS_M) ||
+      !(std::sqrt(s.vel[0] * s.vel[0] + s.vel[1] * s.vel[1] + s.vel[2] * s.vel[2]) <= MAX_ORBIT_SPEED_MPS))
+    return 0;
   std::array<D64, 3> a{};
   if (acc != nullptr) {
     // Acceleration as the central difference of the analytic velocity over
@@ -403,10 +411,16 @@ S16 EPH_calc_SV_position_with_parameters(EPH_T eph, S16 wn, D64 t, U16 refsys_ty
     for (std::size_t k = 0; k < 3; ++k) a[k] = hi.vel[k] - lo.vel[k];
     if (!finite3(a)) return 0;
   }
+  // velocity and acceleration are single precision: a record whose orbit
+  // overflows them (garbage from a corrupted store) gives no position
+  const EPH_VEL_T v{static_cast<F32>(s.vel[0]), static_cast<F32>(s.vel[1]), static_cast<F32>(s.vel[2])};
+  const EPH_ACC_T ac{static_cast<F32>(a[0]), static_cast<F32>(a[1]), static_cast<F32>(a[2])};
+  if (!std::isfinite(v.vx) || !std::isfinite(v.vy) || !std::isfinite(v.vz) || !std::isfinite(ac.ax) ||
+      !std::isfinite(ac.ay) || !std::isfinite(ac.az))
+    return 0;
   if (pos != nullptr) *pos = EPH_POS_T{s.pos[0], s.pos[1], s.pos[2]};
-  if (vel != nullptr)
-    *vel = EPH_VEL_T{static_cast<F32>(s.vel[0]), static_cast<F32>(s.vel[1]), static_cast<F32>(s.vel[2])};
-  if (acc != nullptr) *acc = EPH_ACC_T{static_cast<F32>(a[0]), static_cast<F32>(a[1]), static_cast<F32>(a[2])};
+  if (vel != nullptr) *vel = v;
+  if (acc != nullptr) *acc = ac;
   return 1;
 }
 
@@ -421,9 +435,10 @@ S16 EPH_get_delta_tsv(EPH_T eph, S16 wn, D64 t, F32* dtsv, F32* ddtsv) {
   const D64 af0 = eph->af0, af1 = eph->af1, af2 = eph->af2;
   const D64 d = af0 + (af1 + af2 * tk) * tk;
   const D64 dd = af1 + 2.0 * af2 * tk;
-  if (!std::isfinite(d) || !std::isfinite(dd)) return 0;
-  if (dtsv != nullptr) *dtsv = static_cast<F32>(d);
-  if (ddtsv != nullptr) *ddtsv = static_cast<F32>(dd);
+  const F32 d32 = static_cast<F32>(d), dd32 = static_cast<F32>(dd);  // also refuses values beyond single precision
+  if (!std::isfinite(d32) || !std::isfinite(dd32)) return 0;
+  if (dtsv != nullptr) *dtsv = d32;
+  if (ddtsv != nullptr) *ddtsv = dd32;
   return 1;
 }
 

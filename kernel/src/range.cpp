@@ -92,6 +92,7 @@ void satellite_at_transmit_time(RNG_S& r, S16 wn) {
     COR_clock_correction_polynomials(r.sv, wn, r.ttime, &dtsv, &ddtsv);
     r.dt_non_atm = dtsv - COR_group_delay(r.sv) + COR_relativistic_effect(&r.sv_pos, &r.sv_vel);
     r.ddt_non_atm = ddtsv;
+    if (!std::isfinite(r.dt_non_atm) || !std::isfinite(r.ddt_non_atm)) return;  // no usable clock: no position
   }
   r.has_sv_position = 1;
 }
@@ -150,7 +151,7 @@ void RNG_reset_calculation() {
 }
 
 S16 RNG_update_ttime(RNG_T rng, D64 ttime) {
-  if (!bound(rng)) return 0;
+  if (!bound(rng) || !std::isfinite(ttime)) return 0;
   rng->ttime = ttime;
   rng->has_ttime = 1;
   return 1;
@@ -183,6 +184,7 @@ void RNG_calculate_range_variance(RNG_T rng, S16 cn0, S16 is_first_tracking_sec)
 }
 
 void RNG_update_gtc_time(S16 gtc_wn, D64 gtc_sec, D64 gtc_meas_dt, D64 gtc_shift_dt) {
+  if (!std::isfinite(gtc_sec)) return;
   for (RNG_S& r : Range_ary)
     if (r.has_ttime && r.sv != nullptr) update_one(r, gtc_wn, gtc_sec, gtc_meas_dt, gtc_shift_dt);
 }

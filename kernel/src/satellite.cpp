@@ -10,6 +10,8 @@ constexpr D64 TWO_PI = 6.2831853071796;
 constexpr D64 RAD_TO_DEG = 57.2957795131;
 constexpr D64 LIGHT_SPEED = 299792458.0;  // m/s
 constexpr S16 HEALTH_LIMIT = 1;           // health 0 and 1 count as healthy
+constexpr D64 MAX_DOPPLER_HZ = 1e6;       // far beyond any satellite's Doppler
+constexpr D64 MAX_ABS_TOW = 2.0e6;        // s: a time of week a little off its week still counts
 
 }  // namespace
 
@@ -206,7 +208,7 @@ S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt) {
 }
 
 S16 SV_precise(SV_T sv, S16 wn, D64 t, POS_T* pos, VEL_T* vel, ACC_T* acc) {
-  if (sv == nullptr || sv->gps == nullptr) return 0;
+  if (sv == nullptr || sv->gps == nullptr || !(std::fabs(t) < MAX_ABS_TOW)) return 0;  // NaN refused too
   return svgps_precise(*sv->gps, wn, t, pos, vel, acc);
 }
 
@@ -234,6 +236,10 @@ S16 SV_calc_elevation_azimuth(SV_T sv, const POS_T* rcv, const F32 (*enu)[3]) {
                       static_cast<F32>(s.pz - rcv->pz)};
   F32 l[3];
   for (int r = 0; r < 3; ++r) l[r] = enu[r][0] * los[0] + enu[r][1] * los[1] + enu[r][2] * los[2];
+  // a receiver on the satellite or a state beyond single precision has no direction
+  if (!std::isfinite(l[0]) || !std::isfinite(l[1]) || !std::isfinite(l[2]) ||
+      (l[0] == 0.0F && l[1] == 0.0F && l[2] == 0.0F))
+    return 0;
   D64 az = std::atan2(static_cast<D64>(l[0]), static_cast<D64>(l[1]));
   if (az < 0.0) az += TWO_PI;
   const D64 el =
@@ -254,9 +260,11 @@ S16 SV_calc_doppler(SV_T sv, const POS_T* rcv, S32* doppler) {
   const F32 d[3] = {static_cast<F32>(rcv->px - g.alm_pos.px), static_cast<F32>(rcv->py - g.alm_pos.py),
                     static_cast<F32>(rcv->pz - g.alm_pos.pz)};
   const F32 n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-  if (!(n > 0.0F)) return 0;
+  if (!(n > 0.0F) || !std::isfinite(n)) return 0;
   const F32 rate = (g.alm_vel.vx * d[0] + g.alm_vel.vy * d[1] + g.alm_vel.vz * d[2]) / n;  // m/s, approaching > 0
-  sv->doppler = static_cast<S32>(SV_L1_FREQUENCY / LIGHT_SPEED * static_cast<D64>(rate));
+  const D64 hz = SV_L1_FREQUENCY / LIGHT_SPEED * static_cast<D64>(rate);
+  if (!(std::fabs(hz) < MAX_DOPPLER_HZ)) return 0;  // not a satellite's motion (and beyond S32)
+  sv->doppler = static_cast<S32>(hz);
   sv->doppler_calc_valid = 1;
   if (doppler != nullptr) *doppler = sv->doppler;
   return 1;

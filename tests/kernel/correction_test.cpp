@@ -248,6 +248,10 @@ TEST_F(Correction, KlobucharIsZeroWithoutValidParametersOrOutOfRangeAngles) {
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &nan_lla), 0.0F) << "NaN latitude";
   COR_clear_all();
   EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &lla), 0.0F) << "cleared";
+  // a stored record with a valid CRC but values no broadcast can carry
+  const COR_T bad = {{std::nanf(""), 0.0F, 0.0F, 0.0F}, {0, 0, 0, 0}};
+  ASSERT_EQ(COR_update_iono_parameters_from_backup_region(&bad), 1);
+  EXPECT_EQ(COR_ionospheric_model(50000, 0.5F, 1.0F, &lla), 0.0F) << "NaN alpha";
 }
 
 // The sky's page 18 from its navigation stream, decoded here, gives the sky's

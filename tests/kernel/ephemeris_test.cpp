@@ -224,6 +224,33 @@ TEST_F(Ephemeris, HostileRecordsFailWithoutNaN) {
   }
 }
 
+// Records that pass every field check but describe no satellite (from a
+// corrupted store): an orbit far beyond any broadcast sqrt(A), a node turning
+// at 1 rad/s, a clock drift whose polynomial leaves single precision. No
+// position, no clock; never a non-finite or absurd value for the ranges.
+TEST_F(Ephemeris, AbsurdOrbitsAndClocksGiveNothing) {
+  struct Case {
+    const char* name;
+    void (*spoil)(EPH_S*);
+    bool position, clock;  // still available
+  };
+  const Case cases[] = {
+      {"A of 1e16 m", [](EPH_S* r) { r->A = 1e16; }, false, true},
+      {"node rate 1 rad/s", [](EPH_S* r) { r->Omega_dot = 1.0; }, false, true},
+      {"af1 3e38 s/s", [](EPH_S* r) { r->af1 = 3e38F; }, true, false},
+  };
+  for (const Case& c : cases) {
+    const EPH_T e = load(12, sky_frame(12, 2400, 200000.0));
+    c.spoil(e);
+    EPH_POS_T p{};
+    EPH_VEL_T v{};
+    EPH_ACC_T a{};
+    F32 dt = 0.0F, ddt = 0.0F;
+    EXPECT_EQ(EPH_calc_SV_position(e, 2400, 200100.0, &p, &v, &a), c.position ? 1 : 0) << c.name;
+    EXPECT_EQ(EPH_get_delta_tsv(e, 2400, 200100.0, &dt, &ddt), c.clock ? 1 : 0) << c.name;
+  }
+}
+
 // A sqrt(A) field of 0 in subframe 2 (parity may well pass) decodes to A = 0: no position.
 TEST_F(Ephemeris, ZeroSqrtAFromTheSubframeGivesNoPosition) {
   Frame f = sky_frame(3, 2400, 300000.0);

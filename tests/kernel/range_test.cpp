@@ -81,6 +81,7 @@ TEST_F(Range, NothingWithoutSatelliteOrTransmitTime) {
   EXPECT_EQ(RNG_get_pseudo_range(rng, &pr), 1);
   EXPECT_EQ(RNG_get_sv_position_of_ttime(rng, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(RNG_get_true_range(rng, &pr), 0);
+  EXPECT_EQ(RNG_update_ttime(rng, std::nan("")), 0);  // a transmit time that is no time
 }
 
 // Variances from C/N0: a rise of 5 dB or more is believed one update later;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
@@ -183,6 +184,23 @@ TEST_F(Satellite, ElevationAzimuthAndDopplerFromTheRoughState) {
     above += el > 0.0 ? 1 : 0;
   }
   EXPECT_GE(above, 6);
+}
+
+// A receiver on the satellite has no direction to it, and a time that is no
+// time of week gives no state: refused, nothing stored.
+TEST_F(Satellite, NoDirectionNoStateRefused) {
+  const SV_T sv = with_ephemeris(5);
+  POS_T p{};
+  ASSERT_EQ(SV_precise(sv, WEEK, T0, nullptr, nullptr, nullptr), 1);
+  ASSERT_EQ(SV_rough(sv, WEEK, static_cast<S32>(T0), &p, nullptr), 1);
+  const F32 enu[3][3] = {{1.0F, 0.0F, 0.0F}, {0.0F, 1.0F, 0.0F}, {0.0F, 0.0F, 1.0F}};
+  EXPECT_EQ(SV_calc_elevation_azimuth(sv, &p, enu), 0);
+  EXPECT_EQ(SV_has_valid_azm_elv(sv), 0);
+  S32 dop = 7;
+  EXPECT_EQ(SV_calc_doppler(sv, &p, &dop), 0);
+  EXPECT_EQ(dop, 7);
+  for (double t : {std::nan(""), std::numeric_limits<double>::infinity(), 1e12})
+    EXPECT_EQ(SV_precise(sv, WEEK, t, &p, nullptr, nullptr), 0) << t;
 }
 
 }  // namespace
