@@ -25,6 +25,7 @@
 #include "kernel/src/kernel_modules.h"
 #include "misc/crc16.h"
 #include "misc/endian_swap.h"
+#include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
 
 namespace {
@@ -519,19 +520,7 @@ class CorrectionSky : public ::testing::Test {
     EPH_init(nullptr);
   }
   // Subframes 1..3 of the frame at tow, decoded into the record of svid.
-  static void load_eph(int svid, int week, D64 tow) {
-    const int first = static_cast<int>(std::floor(tow / 30.0)) * 50;
-    U32 w[3][10] = {};
-    U32 prev = SKY_nav_word(svid, week, first - 1);
-    for (int s = 0; s < 3; ++s)
-      for (int i = 0; i < 10; ++i) {
-        const U32 raw = SKY_nav_word(svid, week, first + s * 10 + i);
-        w[s][i] = DBP_polarity_corrected(raw | ((prev & 3U) << 30));
-        prev = raw;
-      }
-    EPH_clear_one(static_cast<S16>(svid));
-    ASSERT_EQ(EPH_update_datawords(EPH_get_reference(static_cast<S16>(svid)), w), 1);
-  }
+  static void load_eph(int svid, int week, D64 tow) { load_sky_ephemeris(svid, sky_frame(svid, week, tow)); }
   std::array<U08, EPH_BACKUP_SIZE> eph_region_{};
 };
 

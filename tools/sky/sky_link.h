@@ -112,6 +112,9 @@ SKY_RTC_T SKY_LINK_rtc_at(const SKY_RTC_MODEL_T& m, SKY_GPST_T true_time);
 // True GPS time at which the RTC shows the whole second rtc_total_s
 // (week × 604 800 + second, the week unwrapped).
 SKY_GPST_T SKY_LINK_rtc_second_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s);
+// GPS time t moved by s seconds (either sign), the time of week brought back
+// into 0 .. 604800 s by whole weeks.
+SKY_GPST_T SKY_LINK_gpst_add(SKY_GPST_T t, double s);
 
 // ---- channel report fields ----
 

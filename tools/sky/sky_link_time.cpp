@@ -143,8 +143,11 @@ SKY_GPST_T SKY_LINK_rtc_second_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_
   const double ref_total_whole = static_cast<double>(total_seconds(m.ref.week, 0));
   const double r_rel = (static_cast<double>(rtc_total_s) - ref_total_whole) - m.ref.tow;  // RTC − ref, s
   const double u = (r_rel - m.offset_s) / (1.0 + m.drift);                                // true − ref, s
-  SKY_GPST_T t = gpst_from_total(ref_total_whole + m.ref.tow);
-  t.tow += u;
+  return SKY_LINK_gpst_add(gpst_from_total(ref_total_whole + m.ref.tow), u);
+}
+
+SKY_GPST_T SKY_LINK_gpst_add(SKY_GPST_T t, double s) {
+  t.tow += s;
   while (t.tow >= WEEK_S) {
     t.tow -= WEEK_S;
     ++t.week;

@@ -66,19 +66,6 @@ int64_t rtc_full_week(int32_t near_week, int16_t wn) {
   return near_week;
 }
 
-SKY_GPST_T add_s(SKY_GPST_T t, double s) {
-  t.tow += s;
-  while (t.tow >= WEEK_S) {
-    t.tow -= WEEK_S;
-    ++t.week;
-  }
-  while (t.tow < 0.0) {
-    t.tow += WEEK_S;
-    --t.week;
-  }
-  return t;
-}
-
 void write_sector(const SKY_LINK_WARM_T& w, bool be, U08* p) {
   put(p + F_LAT, w.lat_e8, be);
   put(p + F_LON, w.lon_e8, be);
@@ -114,8 +101,8 @@ int SKY_LINK_warm_state(const SKY_SCENARIO_T* sc, const SKY_RTC_MODEL_T& m, cons
   w.rtc.sec = static_cast<int32_t>(stamp_total - stamp_week * 604800);
   w.rtc.subsec = rtc_read.subsec;
   // True time at which the RTC showed the stamp exactly.
-  w.fix_time =
-      add_s(SKY_LINK_rtc_second_time(m, stamp_total), static_cast<double>(w.rtc.subsec) / RTC_HZ / (1.0 + m.drift));
+  w.fix_time = SKY_LINK_gpst_add(SKY_LINK_rtc_second_time(m, stamp_total),
+                                 static_cast<double>(w.rtc.subsec) / RTC_HZ / (1.0 + m.drift));
   w.rtc_gps_ratio = 1.0 + m.drift;
   w.ratio_quality = (static_cast<uint32_t>(w.rtc.sec / 16) << 16) | RATIO_BASELINE_S;
   *out = w;
