@@ -38,6 +38,12 @@ void SVH_update_datawords(S16, const U32*) {}
 // --- Sky view and bit-count prediction -------------------------------------------
 void SVSKY_force_update_all(S16, S32, const POS_T*) {}
 void KSVCALC_init(S16) {}
-void KSVCALC_process() {}
+// Once a second: the satellites' background state refresh at the adjusted
+// GPS time (the sky-view update that follows it is the sky view's, later).
+void KSVCALC_process() {
+  S16 wn = 0;
+  D64 tow = 0.0;
+  if (GTCADJ_get_adjusted_gtc(&wn, &tow) == 1) SV_update_schedule_computing_time_event(wn, static_cast<S32>(tow));
+}
 void KFASTFS_init(S16, S16, S32) {}
 void KFASTFS_process(S16, D64, S16) {}
