@@ -19,6 +19,7 @@
 
 #include "bench/alloc_count.h"
 #include "host/host_callbacks.h"
+#include "host/host_start_record.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "misc/dispatch.h"
@@ -88,22 +89,9 @@ std::array<U08, HOST_IMAGE_SIZE> Alm_image;  // almanac memory: zero
 
 // The host's built-in start record (as a plain replay builds it) in the set's TCXO mode.
 KERNEL_INIT_T start_record(int tcxo_mode) {
-  KERNEL_INIT_T k{};
+  KERNEL_INIT_T k = HOST_builtin_kernel_init(static_cast<S16>(tcxo_mode));
   k.backup_mem_p = Region.data();
   k.nvram_alm_mem_p = Alm_image.data();
-  k.power_saving_mode = 1;
-  k.tcxo_freq_mode = static_cast<S16>(tcxo_mode);
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 1;
-  k.position_rate = 1;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.enable_2D_navigation_at_first_pos_fix = 1;
-  k.enable_2D_navigation_after_first_pos_fix = 1;
-  k.leap_sec_from_flash = 16;
-  k.elv_cnr_mask = ELV_CNR_MASK_T{ELV_CNR_MASK_AUTO, 5, 0};
   return k;
 }
 

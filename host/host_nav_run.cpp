@@ -15,6 +15,7 @@
 #include "host/host_meas_csv.h"
 #include "host/host_output.h"
 #include "host/host_run.h"
+#include "host/host_start_record.h"
 #include "host/pc_sio.h"
 #include "host/wrap.h"
 #include "kernel/src/almanac.h"
@@ -147,31 +148,10 @@ KERNEL_INIT_T build_kernel_init(const HOST_PARAM_T& p) {
   if (const KERNEL_INIT_T* sd = HOST_get_sd_kernel_init_data(); sd != nullptr) {
     k = *sd;
   } else {
-    k.init_pos_p = nullptr;
-    k.force_warm = 0;
-    k.force_cold = 0;
-    k.power_saving_mode = 1;
-    k.tcxo_freq_mode = 4;
-    k.rf_bit_mode = 0;
-    k.tcxo_ppm = 0;
-    k.npse = 6;
-    k.pse_duty_power_mode = 0;
+    k = HOST_builtin_kernel_init(4);
     k.dazar_mode = static_cast<S16>(p.dazar_enabled);
-    k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-    k.qzss_para = QZSS_PARAMETER_T{1, 1};
-    k.usr_in_time_sync = USER_INPUT_TIME_SYNC_T{0, 0, 0, 0};
-    k.reset_kernel_settings = 1;
-    k.tm_cal_np_enable = 0;
     k.gnss_select_bits = static_cast<U16>(p.gnss_sel_bits);
-    k.position_rate = 1;
     k.nav_platform_model = static_cast<S16>(p.nav_platform_model);
-    k.rsvd = 0;
-    k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-    k.enable_2D_navigation_at_first_pos_fix = 1;
-    k.enable_2D_navigation_after_first_pos_fix = 1;
-    k.clock_offset_from_flash = 0;
-    k.leap_sec_from_flash = 16;
-    k.elv_cnr_mask = ELV_CNR_MASK_T{ELV_CNR_MASK_AUTO, 5, 0};
   }
   k.backup_mem_p = HOST_get_backup_region();
   k.nvram_alm_mem_p = HOST_get_alm_nvram_block();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_start_record.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_backup.h"
@@ -163,22 +164,9 @@ std::vector<std::vector<U08>> Commands;
 void capture(const U08* f, int len) { Commands.emplace_back(f, f + len); }
 
 KERNEL_INIT_T start_record(U08* region, U08* alm, int tcxo_mode) {
-  KERNEL_INIT_T k{};
+  KERNEL_INIT_T k = HOST_builtin_kernel_init(static_cast<S16>(tcxo_mode));
   k.backup_mem_p = region;
   k.nvram_alm_mem_p = alm;
-  k.power_saving_mode = 1;
-  k.tcxo_freq_mode = static_cast<S16>(tcxo_mode);
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 1;
-  k.position_rate = 1;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.enable_2D_navigation_at_first_pos_fix = 1;
-  k.enable_2D_navigation_after_first_pos_fix = 1;
-  k.leap_sec_from_flash = 16;
-  k.elv_cnr_mask = ELV_CNR_MASK_T{ELV_CNR_MASK_AUTO, 5, 0};
   return k;
 }
 
