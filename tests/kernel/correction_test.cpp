@@ -258,11 +258,7 @@ TEST_F(Correction, KlobucharIsZeroWithoutValidParametersOrOutOfRangeAngles) {
 // The sky's page 18 from its navigation stream, decoded here, gives the sky's
 // parameters, and the model then equals the sky's own (independent) delay.
 TEST_F(Correction, SkyPage18DecodesToTheSkyParametersAndDelays) {
-  static SKY_SCENARIO_T sc;  // kept by the sky for the run
-  sc = SKY_SCENARIO_T{};
-  sc.start = SKY_GPST_T{2300, 3600.0};
-  sc.nsat = SKY_MAX_SV;
-  ASSERT_EQ(SKY_init(&sc), 1);
+  ASSERT_EQ(init_full_sky(2300, 3600.0), 1);
   SKY_IONO_UTC_T truth{};
   SKY_get_iono_utc(&truth);
   bool found = false;
@@ -506,11 +502,7 @@ class CorrectionSky : public ::testing::Test {
  protected:
   void SetUp() override {
     ENDIAN_set_swap_flag(0);
-    static SKY_SCENARIO_T sc;  // kept by the sky for the run
-    sc = SKY_SCENARIO_T{};
-    sc.start = SKY_GPST_T{2300, 200000.0};
-    sc.nsat = SKY_MAX_SV;
-    ASSERT_EQ(SKY_init(&sc), 1);
+    ASSERT_EQ(init_full_sky(2300, 200000.0), 1);
     eph_region_.fill(0);
     EPH_init_storage_address(eph_region_.data(), 0);
     EPH_init(nullptr);

@@ -81,13 +81,7 @@ class Ephemeris : public ::testing::Test {
  protected:
   void SetUp() override {
     ENDIAN_set_swap_flag(0);
-    static SKY_SCENARIO_T sc;  // kept by the sky for the run
-    sc = SKY_SCENARIO_T{};
-    sc.start = SKY_GPST_T{2400, 600000.0};
-    sc.nsat = SKY_MAX_SV;
-    sc.llh[0] = 48.1;
-    sc.llh[1] = 11.6;
-    ASSERT_EQ(SKY_init(&sc), 1);
+    ASSERT_EQ(init_full_sky(2400, 600000.0, 48.1, 11.6), 1);
     region_.fill(0);
     EPH_init_storage_address(region_.data(), OFFSET);
     EPH_init(nullptr);

@@ -23,11 +23,7 @@ constexpr double OMEGA_E = 7.2921151467e-5;  // rad/s
 class Range : public ::testing::Test {
  protected:
   void SetUp() override {
-    static SKY_SCENARIO_T sc;  // kept by the sky for the run
-    sc = SKY_SCENARIO_T{};
-    sc.start = SKY_GPST_T{WEEK, T0};
-    sc.nsat = SKY_MAX_SV;
-    ASSERT_EQ(SKY_init(&sc), 1);
+    ASSERT_EQ(init_full_sky(WEEK, T0), 1);
     EPH_init_storage_address(nullptr, 0);
     EPH_init(nullptr);
     SV_init();

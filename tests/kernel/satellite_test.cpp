@@ -21,13 +21,7 @@ constexpr double T0 = 300000.0;
 class Satellite : public ::testing::Test {
  protected:
   void SetUp() override {
-    static SKY_SCENARIO_T sc;  // kept by the sky for the run
-    sc = SKY_SCENARIO_T{};
-    sc.start = SKY_GPST_T{WEEK, T0};
-    sc.nsat = SKY_MAX_SV;
-    sc.llh[0] = 48.1;
-    sc.llh[1] = 11.6;
-    ASSERT_EQ(SKY_init(&sc), 1);
+    ASSERT_EQ(init_full_sky(WEEK, T0, 48.1, 11.6), 1);
     EPH_init_storage_address(nullptr, 0);
     EPH_init(nullptr);
     SV_init();

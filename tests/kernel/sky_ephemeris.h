@@ -11,6 +11,18 @@
 #include "kernel/src/ephemeris.h"
 #include "tools/sky/sky.h"
 
+// Start the sky (every satellite) at GPS week, tow (s) with the receiver at
+// latitude lat, longitude lon (degrees). Returns SKY_init's result (1).
+inline int init_full_sky(int week, double tow, double lat = 0.0, double lon = 0.0) {
+  static SKY_SCENARIO_T sc;  // kept by the sky for the run
+  sc = SKY_SCENARIO_T{};
+  sc.start = SKY_GPST_T{week, tow};
+  sc.nsat = SKY_MAX_SV;
+  sc.llh[0] = lat;
+  sc.llh[1] = lon;
+  return SKY_init(&sc);
+}
+
 struct SkyFrame {
   U32 w[3][10];  // subframes 1..3, ten polarity-corrected words each (D1 at bit 29)
 };
