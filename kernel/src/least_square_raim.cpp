@@ -463,9 +463,192 @@ ROWS_T rows_2d(const ROWS_T& sat, const ROWS_T& alt_row) {
   return r;
 }
 
+// Inputs whose carrier frequency looks stable (a trial velocity from the
+// inputs with an ordinary range-rate change rate predicts them within 1 m/s).
+struct STABLE_LIST_T {
+  std::array<NV_ESTIN_T, LSQRAIM_MAX_INPUTS> e;
+  S16 n;
+  bool has(NV_ESTIN_T x) const {
+    for (S16 i = 0; i < n; ++i)
+      if (e[static_cast<std::size_t>(i)] == x) return true;
+    return false;
+  }
+};
+
+S16 Fail_exclude_count = 0;
+
+// Mean and population variance of the inputs' range-rate change rates
+// (C/N0 above 22 dB-Hz) after trimming a separated run at either end of the
+// sorted rates; 0 and 0 without rates.
+D64 average_dr_rate(const ROWS_T& sat, D64* var) {
+  std::array<D64, LSQRAIM_MAX_ROWS + 1> rate{};
+  S16 n = 0;
+  for (S16 i = 0; i < sat.n; ++i) {
+    const NV_ESTIN_T e = sat.e[static_cast<std::size_t>(i)];
+    if (NVESTIN_get_cn0(e) > 22 && NVESTIN_has_dr_change_rate(e) != 0)
+      rate[static_cast<std::size_t>(n++)] = NVESTIN_get_dr_change_rate(e);
+  }
+  *var = 0.0;
+  if (n == 0) return 0.0;
+  for (S16 i = 1; i < n; ++i) {  // ascending
+    const D64 v = rate[static_cast<std::size_t>(i)];
+    S16 j = i;
+    for (; j > 0 && rate[static_cast<std::size_t>(j - 1)] > v; --j)
+      rate[static_cast<std::size_t>(j)] = rate[static_cast<std::size_t>(j - 1)];
+    rate[static_cast<std::size_t>(j)] = v;
+  }
+  D64 mean = 0.0;
+  for (S16 i = 0; i < n; ++i) mean += rate[static_cast<std::size_t>(i)];
+  mean /= n;
+  S16 k = n;
+  for (S16 i = 1; i < n; ++i)
+    if (rate[static_cast<std::size_t>(i)] > mean) {
+      k = i;
+      break;
+    }
+  S16 start = 0;
+  for (S16 i = static_cast<S16>(k - 2); i >= 0; --i)
+    if (rate[static_cast<std::size_t>(i + 1)] - rate[static_cast<std::size_t>(i)] > 1.0 && i <= n / 4) {
+      start = static_cast<S16>(i + 1);
+      break;
+    }
+  S16 end = n;
+  for (S16 i = k; i < n; ++i)
+    if (i >= 1 && rate[static_cast<std::size_t>(i)] - rate[static_cast<std::size_t>(i - 1)] > 1.0 && i >= (3 * n) / 4) {
+      end = i;
+      break;
+    }
+  if (end <= start) return 0.0;
+  D64 m = 0.0;
+  for (S16 i = start; i < end; ++i) m += rate[static_cast<std::size_t>(i)];
+  m /= (end - start);
+  D64 v = 0.0;
+  for (S16 i = start; i < end; ++i)
+    v += (rate[static_cast<std::size_t>(i)] - m) * (rate[static_cast<std::size_t>(i)] - m);
+  *var = v / (end - start);
+  return m;
+}
+
+STABLE_LIST_T stable_carrier_frequency_list(const ROWS_T& sat, const ROWS_T& alt_row, const VEL_ENU_T& v0) {
+  STABLE_LIST_T list{};
+  D64 var = 0.0;
+  const D64 avg = average_dr_rate(sat, &var);
+  ROWS_T trial{};
+  for (S16 i = 0; i < sat.n; ++i) {
+    const NV_ESTIN_T e = sat.e[static_cast<std::size_t>(i)];
+    F32 apr = 0.0F;
+    F32 sigma = 0.0F;
+    if (NVESTIN_get_avg_pr_diff(e, &apr, &sigma) == 0 || NVESTIN_has_dr_change_rate(e) == 0) continue;
+    if (std::fabs(NVESTIN_get_dr_change_rate(e) - avg) > std::sqrt(var) + 0.38) continue;
+    if (sigma > 20.0F || std::fabs(NVESTIN_get_pr_diff(e)) > 20.0) continue;
+    append_row(trial, sat, i);
+  }
+  const S16 real = trial.n;
+  if (real == 3 && alt_row.n > 0) append_row(trial, alt_row, 0);
+  if (trial.n < 4) return list;
+  DR_TRIAL_T t{};
+  if (!velocity_solve(trial, v0, 0, &t)) return list;
+  const F32* q = t.sol.inv_mat;
+  const F32 hdop = std::sqrt(std::fmax(0.0F, q[0] + q[5]));
+  const F32 ve = v0.ve + t.sol.ddx[0];
+  const F32 vn = v0.vn + t.sol.ddx[1];
+  const F32 h_old = std::sqrt(v0.ve * v0.ve + v0.vn * v0.vn);
+  const F32 h_new = std::sqrt(ve * ve + vn * vn);
+  const F32 sine = (h_old > 0.0F && h_new > 0.0F) ? (v0.ve * vn - v0.vn * ve) / (h_old * h_new) : 0.0F;
+  constexpr F32 SIN_3_DEG = 0.05233596F;
+  const bool good = real > 3 ? (t.sol.v_speed < 2.5F && (hdop < 10.0F || std::fabs(sine) <= SIN_3_DEG))
+                             : (hdop < 10.0F && std::fabs(sine) <= SIN_3_DEG);
+  if (!good) return list;
+  for (S16 i = 0; i < sat.n; ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    const D64 pred = static_cast<D64>(t.sol.ddx[0]) * sat.dc[k][0] + static_cast<D64>(t.sol.ddx[1]) * sat.dc[k][1] +
+                     static_cast<D64>(t.sol.ddx[2]) * sat.dc[k][2] + t.sol.ddx[3] - sat.d[k];
+    if (std::fabs(pred) < 1.0) list.e[static_cast<std::size_t>(list.n++)] = sat.e[k];
+  }
+  return list;
+}
+
+// Static test with three inputs: two agree within 0.03 m/s and the third
+// agrees as far as its C/N0 lets one expect.
+bool static_3sv(const std::array<D64, LSQRAIM_MAX_ROWS + 1>& d, const ROWS_T& r) {
+  for (S16 i = 0; i < 3; ++i)
+    for (S16 j = static_cast<S16>(i + 1); j < 3; ++j) {
+      const auto ki = static_cast<std::size_t>(i);
+      const auto kj = static_cast<std::size_t>(j);
+      if (!(std::fabs(d[ki] - d[kj]) < 0.03)) continue;
+      const auto kk = static_cast<std::size_t>(3 - i - j);
+      const S16 cn0 = NVESTIN_get_cn0(r.e[kk]);
+      const D64 dev = std::fabs(d[kk] - 0.5 * (d[ki] + d[kj]));
+      if (cn0 < 23) return true;
+      if (cn0 < 30) return dev < 1.0;
+      return dev < 0.2;
+    }
+  return false;
+}
+
+// May the receiver be at rest? Inputs whose range-rate residual for a receiver
+// at rest stands out are removed from both row sets (1); 0: moving.
+S16 dr_in_static_check(const LSQRAIM_INPUT_T* in, ROWS_T& dr_rows, ROWS_T& pr_rows) {
+  constexpr S16 CN0_THR = 25;
+  std::array<D64, LSQRAIM_MAX_ROWS + 1> d{};
+  std::array<bool, LSQRAIM_MAX_ROWS + 1> excl{};
+  S16 n = 0;
+  for (S16 i = 0; i < dr_rows.n; ++i)
+    if (dr_rows.e[static_cast<std::size_t>(i)] != nullptr) {
+      d[static_cast<std::size_t>(i)] = NVESTIN_get_dr_diff_static(dr_rows.e[static_cast<std::size_t>(i)]);
+      ++n;
+    }
+  if (n < 3) return 0;
+  if (n == 3) return static_3sv(d, dr_rows) ? 1 : 0;
+  S16 count = 0;
+  for (;;) {
+    D64 sw = 0.0;
+    D64 sd = 0.0;
+    for (S16 i = 0; i < n; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      if (excl[k]) continue;
+      const D64 w = NVESTIN_get_cn0(dr_rows.e[k]) < CN0_THR ? 0.5 : 1.0;
+      sw += w;
+      sd += w * d[k];
+    }
+    const D64 mean = sd / sw;
+    S16 worst = -1;
+    for (S16 i = 0; i < n; ++i) {
+      const auto k = static_cast<std::size_t>(i);
+      if (!excl[k] && (worst < 0 || std::fabs(d[k] - mean) > std::fabs(d[static_cast<std::size_t>(worst)] - mean)))
+        worst = i;
+    }
+    const auto kw = static_cast<std::size_t>(worst);
+    D64 thr = NVESTIN_get_cn0(dr_rows.e[kw]) < CN0_THR ? 0.2 : 0.5;
+    if (in->last_speed > 5.0F)
+      thr = 0.05;
+    else if (in->last_speed > 1.0F)
+      thr = 0.1;
+    if (!(std::fabs(d[kw] - mean) > thr)) break;
+    excl[kw] = true;
+    ++count;
+    const S16 left = static_cast<S16>(n - count);
+    if (in->last_speed > 5.0F && left < 4) return 0;
+    if (left < 3) return 0;  // only reachable with more than 3 inputs at the start
+  }
+  if (count > 1) {
+    S16 strong = 0;
+    for (S16 i = 0; i < n; ++i)
+      if (excl[static_cast<std::size_t>(i)] && NVESTIN_get_cn0(dr_rows.e[static_cast<std::size_t>(i)]) > 24) ++strong;
+    if (strong >= count / 2) return 0;
+  }
+  for (S16 i = static_cast<S16>(n - 1); i >= 0; --i)
+    if (excl[static_cast<std::size_t>(i)]) {
+      remove_row(dr_rows, i);
+      remove_row(pr_rows, i);
+    }
+  return 1;
+}
+
 // The input to leave out of the 2-D velocity rows: the largest residual or the
 // largest pre-fit residual, whichever the trials and C/N0 favour; -1: none.
-S16 select_exclude_dr(const ROWS_T& sat, const ROWS_T& alt_row, const LSQRAIM_QUALITY_T& q, const VEL_ENU_T& v0) {
+S16 select_exclude_dr(const ROWS_T& sat, const ROWS_T& alt_row, const LSQRAIM_QUALITY_T& q, const VEL_ENU_T& v0,
+                      const STABLE_LIST_T& stable) {
   S16 a = -1;
   S16 b = -1;
   for (S16 i = 0; i < sat.n && i < q.n_residuals; ++i) {
@@ -474,6 +657,20 @@ S16 select_exclude_dr(const ROWS_T& sat, const ROWS_T& alt_row, const LSQRAIM_QU
     if (b < 0 || std::fabs(sat.d[k]) > std::fabs(sat.d[static_cast<std::size_t>(b)])) b = i;
   }
   if (a < 0 || b < 0) return -1;
+  // Inputs off the stable-carrier-frequency list are the first suspects.
+  S16 first_unstable = -1;
+  for (S16 i = 0; i < sat.n && first_unstable < 0; ++i)
+    if (!stable.has(sat.e[static_cast<std::size_t>(i)])) first_unstable = i;
+  if (first_unstable >= 0) {
+    const bool sa = stable.has(sat.e[static_cast<std::size_t>(a)]);
+    const bool sb = stable.has(sat.e[static_cast<std::size_t>(b)]);
+    if (sa && !sb) return b;
+    if (sb && !sa) return a;
+    if (sa && sb) {
+      ++Fail_exclude_count;
+      return first_unstable;
+    }
+  }
   auto trial = [&](S16 k, DR_TRIAL_T* t) {
     ROWS_T r = sat;
     remove_row(r, k);
@@ -489,7 +686,8 @@ S16 select_exclude_dr(const ROWS_T& sat, const ROWS_T& alt_row, const LSQRAIM_QU
     const S16 ca = NVESTIN_get_cn0(sat.e[static_cast<std::size_t>(a)]);
     const S16 cb = NVESTIN_get_cn0(sat.e[static_cast<std::size_t>(b)]);
     const bool b_worse = hb && ha && tb.q.var_residual > ta.q.var_residual;
-    const bool pick_a = ca < cb + 10 && (cb >= ca + 10 || (ca <= 34 && b_worse));
+    const bool a_doubtful = ca <= 34 || NVESTIN_is_stable_dr(sat.e[static_cast<std::size_t>(a)]) == 0;
+    const bool pick_a = ca < cb + 10 && (cb >= ca + 10 || (a_doubtful && b_worse));
     if (!pick_a) {
       chosen = b;
       tc = tb;
@@ -510,6 +708,96 @@ bool dr2d_allowed(const LSQRAIM_INPUT_T* in) {
   return in->cont_no_fix_count <= 9;
 }
 
+// A single weak input with a dominating slope among 4 or fewer satellite
+// rows; -1: none.
+S16 select_exclude_by_slope(const ROWS_T& sat, const LSQRAIM_QUALITY_T& q) {
+  if (q.has_quality == 0 || sat.n > 4 || sat.n < 3) return -1;
+  S16 i1 = -1;
+  S16 i2 = -1;
+  for (S16 i = 0; i < sat.n && i < q.n_residuals; ++i) {
+    const F32 sl = q.slope[static_cast<std::size_t>(i)];
+    if (i1 < 0 || sl > q.slope[static_cast<std::size_t>(i1)]) {
+      i2 = i1;
+      i1 = i;
+    } else if (i2 < 0 || sl > q.slope[static_cast<std::size_t>(i2)]) {
+      i2 = i;
+    }
+  }
+  if (i1 < 0 || i2 < 0) return -1;
+  const auto k1 = static_cast<std::size_t>(i1);
+  const auto k2 = static_cast<std::size_t>(i2);
+  if (!(q.slope[k1] >= 10.0F && q.slope[k1] > 4.0F * q.slope[k2])) return -1;
+  if (sat.n == 3) {
+    S16 weakest = 0;
+    for (S16 i = 1; i < sat.n; ++i)
+      if (NVESTIN_get_cn0(sat.e[static_cast<std::size_t>(i)]) <
+          NVESTIN_get_cn0(sat.e[static_cast<std::size_t>(weakest)]))
+        weakest = i;
+    if (weakest != i1) return -1;
+  }
+  const F32 r1 = std::fabs(q.r[k1]);
+  if (!(r1 >= 1.0F && r1 > 2.0F * std::fabs(q.r[k2]))) return -1;
+  return i1;
+}
+
+// Takes left-out inputs back into the used lists when the solution predicts
+// their range-rate residual within 0.1 m/s.
+void re_collect_excluded_dr(const LSQRAIM_INPUT_T* in, LSQRAIM_OUTPUT_T* out) {
+  const LSQRAIM_LSQ_DR_T& sol = out->lsq_dr_2D.has_result != 0 ? out->lsq_dr_2D : out->lsq_dr_3D;
+  if (sol.has_result == 0) return;
+  for (S16 i = 0; i < in->n_estin_all; ++i) {
+    const NV_ESTIN_T e = in->estin_all_ary[i];
+    bool used = false;
+    for (S16 j = 0; j < out->n_estin_dr_2D_used; ++j) used = used || out->estins_dr_2D_used[j] == e;
+    F32 dc[3];
+    if (used || NVESTIN_has_large_error(e) != 0 || NVESTIN_get_direction_cosine_vector(e, dc) == 0) continue;
+    const D64 pred = static_cast<D64>(sol.ddx[0]) * dc[0] + static_cast<D64>(sol.ddx[1]) * dc[1] +
+                     static_cast<D64>(sol.ddx[2]) * dc[2] + sol.ddx[3] - NVESTIN_get_dr_diff(e);
+    if (!(std::fabs(pred) < 0.1)) continue;
+    if (out->n_estin_dr_2D_used < LSQRAIM_MAX_INPUTS) out->estins_dr_2D_used[out->n_estin_dr_2D_used++] = e;
+    if (out->n_estin_dr_3D_used > 0 && out->n_estin_dr_3D_used < LSQRAIM_MAX_INPUTS)
+      out->estins_dr_3D_used[out->n_estin_dr_3D_used++] = e;
+  }
+}
+
+// One pass of the velocity search; false when the search ends.
+bool velocity_pass(S16 pass, bool allow_2d, const VEL_ENU_T& v0, const ROWS_T& alt_row, const STABLE_LIST_T& stable,
+                   ROWS_T& sat, LSQRAIM_OUTPUT_T* out) {
+  DR_TRIAL_T t3{};
+  const bool has3 = velocity_solve(sat, v0, 0, &t3);
+  if (has3) {
+    out->lsq_dr_3D = t3.sol;
+    out->quality_dr_3D = t3.q;
+    record_used(sat, out->estins_dr_3D_used, &out->n_estin_dr_3D_used);
+  }
+  DR_TRIAL_T t2{};
+  const bool has2 = allow_2d && sat.n + 1 >= 4 && velocity_solve(rows_2d(sat, alt_row), v0, 1, &t2);
+  if (has2) {
+    out->lsq_dr_2D = t2.sol;
+    out->quality_dr_2D = t2.q;
+    record_used(sat, out->estins_dr_2D_used, &out->n_estin_dr_2D_used);
+  }
+  if (has3 && dr3d_good(t3.q) && (pass == 0 || !has2 || t3.q.var_residual < t2.q.var_residual)) return false;
+  if (!has2 || t2.q.has_quality == 0) return false;
+  const S16 rows2 = static_cast<S16>(sat.n + 1);
+  if ((rows2 == 5 && t2.q.var_residual < 0.04F) || (rows2 > 5 && t2.q.var_residual < 0.1F)) return false;
+  if (has3 && t3.q.has_quality != 0 && t3.q.var_residual < 0.16F && t3.q.var_residual < t2.q.var_residual &&
+      t2.q.var_residual < 1.0F)
+    return false;
+  S16 k = -1;
+  if (rows2 > 5 && (t2.q.var_residual >= 0.25F || t2.sol.v_speed >= 2.0F))
+    k = select_exclude_dr(sat, alt_row, t2.q, v0, stable);
+  else if (sat.n <= 4 && pass < 3)
+    k = select_exclude_by_slope(sat, t2.q);
+  if (k < 0) return false;
+  NVESTIN_set_flags(sat.e[static_cast<std::size_t>(k)], NVESTIN_DR_EXCLUDED_BY_RAIM);
+  remove_row(sat, k);
+  out->lsq_dr_3D = LSQRAIM_LSQ_DR_T{};
+  out->quality_dr_3D = LSQRAIM_QUALITY_T{};
+  out->n_estin_dr_3D_used = 0;
+  return true;
+}
+
 void velocity_proc(const LSQRAIM_INPUT_T* in, const ROWS_T& all_rows, LSQRAIM_OUTPUT_T* out) {
   ROWS_T sat{};
   ROWS_T alt_row{};
@@ -518,38 +806,10 @@ void velocity_proc(const LSQRAIM_INPUT_T* in, const ROWS_T& all_rows, LSQRAIM_OU
     append_row(dst, all_rows, i);
   }
   const VEL_ENU_T v0 = in->vel_enu_p != nullptr ? *in->vel_enu_p : VEL_ENU_T{0.0F, 0.0F, 0.0F};
+  const STABLE_LIST_T stable = stable_carrier_frequency_list(sat, alt_row, v0);
   const bool allow_2d = dr2d_allowed(in);
-  for (S16 pass = 0; pass < LSQRAIM_MAX_INPUTS; ++pass) {
-    DR_TRIAL_T t3{};
-    const bool has3 = velocity_solve(sat, v0, 0, &t3);
-    if (has3) {
-      out->lsq_dr_3D = t3.sol;
-      out->quality_dr_3D = t3.q;
-      record_used(sat, out->estins_dr_3D_used, &out->n_estin_dr_3D_used);
-    }
-    DR_TRIAL_T t2{};
-    const bool has2 = allow_2d && sat.n + 1 >= 4 && velocity_solve(rows_2d(sat, alt_row), v0, 1, &t2);
-    if (has2) {
-      out->lsq_dr_2D = t2.sol;
-      out->quality_dr_2D = t2.q;
-      record_used(sat, out->estins_dr_2D_used, &out->n_estin_dr_2D_used);
-    }
-    if (has3 && dr3d_good(t3.q) && (pass == 0 || !has2 || t3.q.var_residual < t2.q.var_residual)) return;
-    if (!has2 || t2.q.has_quality == 0) return;
-    const S16 rows2 = static_cast<S16>(sat.n + 1);
-    if ((rows2 == 5 && t2.q.var_residual < 0.04F) || (rows2 > 5 && t2.q.var_residual < 0.1F)) return;
-    if (has3 && t3.q.has_quality != 0 && t3.q.var_residual < 0.16F && t3.q.var_residual < t2.q.var_residual &&
-        t2.q.var_residual < 1.0F)
-      return;
-    if (!(rows2 > 5 && (t2.q.var_residual >= 0.25F || t2.sol.v_speed >= 2.0F))) return;
-    const S16 k = select_exclude_dr(sat, alt_row, t2.q, v0);
-    if (k < 0) return;
-    NVESTIN_set_flags(sat.e[static_cast<std::size_t>(k)], NVESTIN_DR_EXCLUDED_BY_RAIM);
-    remove_row(sat, k);
-    out->lsq_dr_3D = LSQRAIM_LSQ_DR_T{};
-    out->quality_dr_3D = LSQRAIM_QUALITY_T{};
-    out->n_estin_dr_3D_used = 0;
-  }
+  for (S16 pass = 0; pass < LSQRAIM_MAX_INPUTS; ++pass)
+    if (!velocity_pass(pass, allow_2d, v0, alt_row, stable, sat, out)) break;
 }
 
 // Rows of the input list with the altitude row; the range-rate residuals in d.
@@ -636,7 +896,12 @@ S16 LSQRAIM_proc(LSQRAIM_INPUT_T* in_p, LSQRAIM_OUTPUT_T* out_p) {
     if (!form_rows(in_p, list.data(), n, use_good, &dr_rows, &pr_rows)) return 0;
   }
   out_p->use_good_carrier_dr = use_good;
+  const S16 model = NVMODEL_get_model();
+  if (in_p->fix_3D_count > 9 && in_p->cont_no_fix_count == 0 && in_p->cont_real_fix_count > 3 && model != MARINE &&
+      model != BALLOON && model != AIRBORNE)
+    out_p->may_in_static = dr_in_static_check(in_p, dr_rows, pr_rows);
   velocity_proc(in_p, dr_rows, out_p);
+  if (use_good != 0 && out_p->n_estin_dr_2D_used < in_p->n_estin_all) re_collect_excluded_dr(in_p, out_p);
   position_proc(pr_rows, out_p);
   if (out_p->n_estin_pr_used > 2) {
     bool all = true;

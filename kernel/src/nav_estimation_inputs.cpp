@@ -36,7 +36,10 @@ struct NV_ESTIN_S {
   S16 buf_count;
   S16 buf_next;
   U08 bs_mode;
-  RNG_T rng;  // range record of the epoch; null for inputs given directly
+  F32 dr_nco;   // m/s, range rate from the NCO setting
+  F32 dr_good;  // m/s, range rate over the common carrier slots
+  D64 tr;       // m, geometric range
+  RNG_T rng;    // range record of the epoch; null for inputs given directly
 };
 
 namespace {
@@ -144,6 +147,10 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
   e.pr_diff_smoothed = e.has_carrier_smoothed_pr != 0 ? spr - pr + pr_diff : pr_diff;
   F32 drg = 0.0F;
   e.has_good_carrier = RNG_get_delta_range_by_good_acc_carrier_slots(rng, &drg);
+  e.dr_good = drg;
+  e.dr_nco = 0.0F;
+  (void)RNG_get_delta_range_by_nco_freq(rng, &e.dr_nco);
+  e.tr = tr;
   e.dr_diff_good = static_cast<D64>(C_LIGHT * ddt + drg - cdrift - rvel);
   e.w = 1.0F;
   (void)RNG_get_direction_cosine(rng, e.dc);
@@ -423,7 +430,35 @@ S16 NVESTIN_is_PR_may_convergeced(NV_ESTIN_T estin) {
 S16 NVESTIN_can_use_smoothed_PR(NV_ESTIN_T estin) {
   return (ok(estin) && estin->use_smoothed_pr != 0 && estin->has_carrier_smoothed_pr != 0) ? 1 : 0;
 }
+S16 NVESTIN_is_stable_dr(NV_ESTIN_T estin) {
+  return (ok(estin) && estin->has_dr_change_rate != 0 && std::fabs(estin->dr_change_rate) < 1.0F) ? 1 : 0;
+}
 U16 NVESTIN_get_flags(NV_ESTIN_T estin) { return ok(estin) ? estin->flags : static_cast<U16>(0); }
 void NVESTIN_set_flags(NV_ESTIN_T estin, U16 bits) {
   if (estin != nullptr) estin->flags = static_cast<U16>(estin->flags | bits);
 }
+void NVESTIN_set_PR_excluded_by_RAIM(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_PR_EXCLUDED_BY_RAIM); }
+void NVESTIN_set_DR_excluded_by_RAIM(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_DR_EXCLUDED_BY_RAIM); }
+void NVESTIN_set_excluded_by_MP_check(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_EXCLUDED_BY_MP_CHECK); }
+void NVESTIN_set_excluded_by_LTE_check(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_EXCLUDED_BY_LTE_CHECK); }
+void NVESTIN_set_excluded_by_recalc_position_check(NV_ESTIN_T estin) {
+  NVESTIN_set_flags(estin, NVESTIN_EXCLUDED_BY_RECALC_POS);
+}
+void NVESTIN_set_bad_measurement(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_BAD_MEASUREMENT); }
+void NVESTIN_set_large_error(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_LARGE_ERROR); }
+void NVESTIN_set_need_remove_LTE(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_NEED_REMOVE_LTE); }
+void NVESTIN_set_need_drop_channel(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_NEED_DROP_CHANNEL); }
+void NVESTIN_set_need_clear_ephemeris(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_NEED_CLEAR_EPHEMERIS); }
+void NVESTIN_set_need_plus_one_msc(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_NEED_PLUS_ONE_MSC); }
+void NVESTIN_set_need_minus_one_msc(NV_ESTIN_T estin) { NVESTIN_set_flags(estin, NVESTIN_NEED_MINUS_ONE_MSC); }
+
+S16 NVESTIN_find_min_cn0(S16 n, const NV_ESTIN_T* ary) {
+  if (ary == nullptr || n <= 0) return -1;
+  S16 k = 0;
+  for (S16 i = 1; i < n && i < NVESTIN_MAX; ++i)
+    if (NVESTIN_get_cn0(ary[i]) < NVESTIN_get_cn0(ary[k])) k = i;
+  return k;
+}
+F32 NVESTIN_get_dr_by_nco_freq(NV_ESTIN_T estin) { return ok(estin) ? estin->dr_nco : 0.0F; }
+F32 NVESTIN_get_dr_by_good_acc_carrier_slots(NV_ESTIN_T estin) { return ok(estin) ? estin->dr_good : 0.0F; }
+D64 NVESTIN_get_range(NV_ESTIN_T estin) { return ok(estin) ? estin->tr : 0.0; }

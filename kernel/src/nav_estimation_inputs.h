@@ -144,6 +144,27 @@ S16 NVESTIN_has_good_carrier_dr(NV_ESTIN_T estin);
 // range record); 0 for inputs given directly.
 S16 NVESTIN_is_PR_may_convergeced(NV_ESTIN_T estin);
 S16 NVESTIN_can_use_smoothed_PR(NV_ESTIN_T estin);
+// The range rate is steady: the input has a change rate below 1 m/s per epoch.
+S16 NVESTIN_is_stable_dr(NV_ESTIN_T estin);
 U16 NVESTIN_get_flags(NV_ESTIN_T estin);
 // Sets the given NVESTIN_* bits (the requests only set their bit).
 void NVESTIN_set_flags(NV_ESTIN_T estin, U16 bits);
+// One flag each (null: nothing).
+void NVESTIN_set_PR_excluded_by_RAIM(NV_ESTIN_T estin);
+void NVESTIN_set_DR_excluded_by_RAIM(NV_ESTIN_T estin);
+void NVESTIN_set_excluded_by_MP_check(NV_ESTIN_T estin);
+void NVESTIN_set_excluded_by_LTE_check(NV_ESTIN_T estin);
+void NVESTIN_set_excluded_by_recalc_position_check(NV_ESTIN_T estin);
+void NVESTIN_set_bad_measurement(NV_ESTIN_T estin);
+void NVESTIN_set_large_error(NV_ESTIN_T estin);
+void NVESTIN_set_need_remove_LTE(NV_ESTIN_T estin);
+void NVESTIN_set_need_drop_channel(NV_ESTIN_T estin);
+void NVESTIN_set_need_clear_ephemeris(NV_ESTIN_T estin);
+void NVESTIN_set_need_plus_one_msc(NV_ESTIN_T estin);
+void NVESTIN_set_need_minus_one_msc(NV_ESTIN_T estin);
+// Index (0..n-1) of the input of lowest C/N0 in the n handles of ary; -1 for
+// an empty list.
+S16 NVESTIN_find_min_cn0(S16 n, const NV_ESTIN_T* ary);
+F32 NVESTIN_get_dr_by_nco_freq(NV_ESTIN_T estin);                // m/s, 0 without
+F32 NVESTIN_get_dr_by_good_acc_carrier_slots(NV_ESTIN_T estin);  // m/s, 0 without
+D64 NVESTIN_get_range(NV_ESTIN_T estin);                         // m, geometric range of the epoch; 0 without

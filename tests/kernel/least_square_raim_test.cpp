@@ -70,6 +70,11 @@ struct Scene {
   Truth t;
   std::vector<V3> sv_pos, sv_vel;
   std::vector<double> pr_error;  // m, added to each pseudorange
+  std::vector<double> dr_error;  // m/s, added to each range rate
+  std::vector<int> cn0;          // dB-Hz
+  std::vector<int> good;         // 1: a good-carrier range rate (in the first list)
+  F32 last_speed = 0.0F;
+  S16 cont_real_fix_count = 10;
   F32 enu[3][3];
   LSQRAIM_OUTPUT_T out{};
 };
@@ -94,6 +99,9 @@ Scene make_scene(const std::vector<Sat>& sats, double lat_deg = 35.0, double lon
     s.sv_vel.push_back({3000.0 * std::cos(k), 2500.0 * std::sin(1.7 * k), 1200.0 - 300.0 * k});
   }
   s.pr_error.assign(sats.size(), 0.0);
+  s.dr_error.assign(sats.size(), 0.0);
+  s.cn0.assign(sats.size(), 42);
+  s.good.assign(sats.size(), 1);
   const V3 axes[3] = {s.f.e, s.f.n, s.f.u};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) s.enu[r][c] = static_cast<F32>(axes[r][static_cast<std::size_t>(c)]);
@@ -115,26 +123,26 @@ S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, F32 alt_hold_dummy = 0
     const V3 d_guess = sub(g.pos, s.sv_pos[i]);
     const V3 dc = mul(d_guess, 1.0 / norm(d_guess));  // satellite to receiver
     const double pr = norm(d_true) + s.t.bias + s.pr_error[i];
-    const double rr = dot(mul(d_true, 1.0 / norm(d_true)), sub(s.t.vel, s.sv_vel[i])) + s.t.drift;
+    const double rr = dot(mul(d_true, 1.0 / norm(d_true)), sub(s.t.vel, s.sv_vel[i])) + s.t.drift + s.dr_error[i];
     const double rr_guess = dot(dc, sub(g.vel, s.sv_vel[i])) + g.drift;
+    const double rr_at_rest = dot(dc, mul(s.sv_vel[i], -1.0)) + g.drift;
     NVESTIN_VALUES_T v{};
     v.pr_diff = pr - norm(d_guess) - g.bias;
     v.dr_diff = rr - rr_guess;
-    v.dr_diff_static = v.dr_diff;
+    v.dr_diff_static = rr - rr_at_rest;
     for (int k = 0; k < 3; ++k) v.dc[k] = static_cast<F32>(dc[static_cast<std::size_t>(k)]);
-    v.cn0 = 42;
+    v.cn0 = static_cast<S16>(s.cn0[i]);
     v.sv_id = static_cast<S16>(i + 1);
     v.gnss_type = GNSS_TYPE_GPS;
-    v.has_good_carrier = 1;
+    v.has_good_carrier = static_cast<S16>(s.good[i]);
     NV_ESTIN_T e = NVESTIN_set_input(static_cast<S16>(i), &v);
     EXPECT_NE(e, nullptr);
-    in.estin_ary[i] = e;
-    in.estin_all_ary[i] = e;
+    if (s.good[i] != 0) in.estin_ary[in.n_estin++] = e;
+    in.estin_all_ary[in.n_estin_all++] = e;
   }
-  in.n_estin = static_cast<S16>(s.sv_pos.size());
-  in.n_estin_all = in.n_estin;
   in.fix_3D_count = fix_3d;
-  in.cont_real_fix_count = 10;
+  in.cont_real_fix_count = s.cont_real_fix_count;
+  in.last_speed = s.last_speed;
   static POS_T pos;
   static VEL_T vel;
   static VEL_ENU_T venu;
@@ -451,6 +459,138 @@ TEST_F(LsqRaim, HostileInputsRefusedNeverNonFinite) {
   LSQRAIM_OUTPUT_T out{};
   EXPECT_EQ(LSQRAIM_proc(nullptr, &out), 0);
   EXPECT_EQ(LSQRAIM_proc(nullptr, nullptr), 0);
+}
+
+int count_dr_excluded() {
+  int n = 0;
+  for (S16 ch = 0; ch < NVESTIN_MAX; ++ch) n += NVESTIN_is_DR_excluded_by_RAIM(NVESTIN_get_reference(ch));
+  return n;
+}
+
+TEST_F(LsqRaim, RangeRateFaultExcludedByTwoDRaimAndVelocityRecovered) {
+  for (std::size_t bad : {0U, 2U, 5U, 7U}) {
+    SCOPED_TRACE(bad);
+    Scene s = make_scene(EIGHT);
+    s.dr_error[bad] = 3.0;
+    s.cn0[bad] = 30;
+    const Guess g{s.t.pos, s.f.to_ecef({10.0, -5.0, 0.0}), s.t.bias, 3.0};
+    ASSERT_EQ(solve_once(s, g), 1);
+    EXPECT_EQ(count_dr_excluded(), 1);
+    EXPECT_EQ(NVESTIN_is_DR_excluded_by_RAIM(NVESTIN_get_reference(static_cast<S16>(bad))), 1);
+    ASSERT_EQ(s.out.lsq_dr_3D.has_result, 1);
+    const LSQRAIM_LSQ_DR_T& sol = s.out.lsq_dr_3D;
+    const V3 v = add(g.vel, s.f.to_ecef({sol.ddx[0], sol.ddx[1], sol.ddx[2]}));
+    EXPECT_LT(norm(sub(v, s.t.vel)), 1e-3);
+    EXPECT_EQ(s.out.n_estin_dr_3D_used, 7);
+    EXPECT_EQ(count_pr_excluded(), 0);  // the pseudoranges are clean
+  }
+}
+
+// The static test: a receiver at rest after enough fixes, range-rate
+// residuals for a receiver at rest compared with their weighted mean.
+TEST_F(LsqRaim, StaticTestFindsAReceiverAtRest) {
+  struct Case {
+    const char* name;
+    V3 vel_enu;     // m/s, true receiver velocity
+    double fault;   // m/s on input 4
+    int fault_cn0;  // dB-Hz of input 4
+    S16 model;
+    F32 last_speed;
+    S16 may_in_static;
+    S16 rows_left;  // inputs left in the position solution
+  } const cases[] = {
+      {"at rest", {0, 0, 0}, 0.0, 42, NMODEL_DEFAULT, 0.0F, 1, 8},
+      {"at rest, one input off by 2 m/s", {0, 0, 0}, 2.0, 42, NMODEL_DEFAULT, 0.0F, 1, 7},
+      {"at rest, 0.3 m/s off at 42 dB-Hz kept", {0, 0, 0}, 0.3, 42, NMODEL_DEFAULT, 0.0F, 1, 8},
+      {"at rest, 0.3 m/s off at 20 dB-Hz removed", {0, 0, 0}, 0.3, 20, NMODEL_DEFAULT, 0.0F, 1, 7},
+      {"at rest, 0.3 m/s off after 3 m/s", {0, 0, 0}, 0.3, 42, NMODEL_DEFAULT, 3.0F, 1, 7},
+      {"moving at 12 m/s", {12, -7.5, 0}, 0.0, 42, NMODEL_DEFAULT, 0.0F, 0, 8},
+      {"at rest on a ship: no test", {0, 0, 0}, 2.0, 42, MARINE, 0.0F, 0, 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NVMODEL_set_model(c.model);
+    Scene s = make_scene(EIGHT);
+    s.t.vel = s.f.to_ecef(c.vel_enu);
+    s.dr_error[4] = c.fault;
+    s.cn0[4] = c.fault_cn0;
+    s.last_speed = c.last_speed;
+    ASSERT_EQ(solve_once(s, Guess{s.t.pos, s.t.vel, s.t.bias, s.t.drift}), 1);
+    EXPECT_EQ(s.out.may_in_static, c.may_in_static);
+    EXPECT_EQ(s.out.n_estin_pr_used, c.rows_left);
+  }
+  NVMODEL_set_model(NMODEL_DEFAULT);
+}
+
+TEST_F(LsqRaim, StaticTestWithThreeInputs) {
+  struct Case {
+    const char* name;
+    double third_off;  // m/s, the third input against the agreeing pair
+    int third_cn0;
+    S16 may_in_static;
+  } const cases[] = {
+      {"strong third within 0.2", 0.15, 40, 1},   {"strong third beyond 0.2", 0.5, 40, 0},
+      {"medium third within 1.0", 0.8, 25, 1},    {"medium third beyond 1.0", 1.5, 25, 0},
+      {"weak third decides nothing", 5.0, 20, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Scene s = make_scene({{20, 40}, {140, 30}, {260, 35}});
+    s.t.vel = {0, 0, 0};
+    s.dr_error[2] = c.third_off;
+    s.cn0[2] = c.third_cn0;
+    (void)solve_once(s, Guess{s.t.pos, s.t.vel, s.t.bias, s.t.drift});
+    EXPECT_EQ(s.out.may_in_static, c.may_in_static);
+  }
+}
+
+// Inputs without a good-carrier range rate are taken back into the used
+// velocity lists when the solution predicts them within 0.1 m/s.
+TEST_F(LsqRaim, LeftOutRangeRatesTakenBackWhenTheSolutionPredictsThem) {
+  Scene s = make_scene(EIGHT);
+  s.good[1] = 0;
+  s.good[6] = 0;
+  s.dr_error[6] = 0.5;  // predicted 0.5 m/s off: stays out
+  s.cont_real_fix_count = 0;
+  ASSERT_EQ(solve_once(s, Guess{s.t.pos, s.f.to_ecef({10.0, -5.0, 0.0}), s.t.bias, 3.0}), 1);
+  EXPECT_EQ(s.out.use_good_carrier_dr, 1);
+  auto in_list = [](const NV_ESTIN_T* l, S16 n, S16 ch) {
+    for (S16 i = 0; i < n; ++i)
+      if (l[i] == NVESTIN_get_reference(ch)) return true;
+    return false;
+  };
+  EXPECT_EQ(s.out.n_estin_dr_2D_used, 7);
+  EXPECT_TRUE(in_list(s.out.estins_dr_2D_used, s.out.n_estin_dr_2D_used, 1));
+  EXPECT_FALSE(in_list(s.out.estins_dr_2D_used, s.out.n_estin_dr_2D_used, 6));
+  EXPECT_EQ(s.out.n_estin_dr_3D_used, 7);
+  EXPECT_TRUE(in_list(s.out.estins_dr_3D_used, s.out.n_estin_dr_3D_used, 1));
+  EXPECT_EQ(s.out.n_estin_pr_used, 6);  // the position uses the good-carrier list
+}
+
+TEST_F(LsqRaim, FewerThanThreeGoodCarrierInputsFallBackToAll) {
+  Scene s = make_scene(EIGHT);
+  for (std::size_t i = 2; i < s.good.size(); ++i) s.good[i] = 0;
+  ASSERT_EQ(solve_once(s, Guess{s.t.pos, s.t.vel, s.t.bias, s.t.drift}), 1);
+  EXPECT_EQ(s.out.use_good_carrier_dr, 0);
+  EXPECT_EQ(s.out.n_estin_pr_used, 8);
+}
+
+// Five inputs, one of them alone low in the sky: its slope dominates, and
+// with no pseudorange history it is left out; four inputs solve without a
+// quality.
+TEST_F(LsqRaim, FiveInputsWithOneDominatingSlope) {
+  Scene s = make_scene({{5, 30}, {175, 30}, {355, 70}, {185, 60}, {90, 20}});
+  s.pr_error[4] = 25.0;
+  ASSERT_EQ(solve_once(s, Guess{s.t.pos, s.t.vel, s.t.bias, s.t.drift}), 1);
+  EXPECT_EQ(s.out.n_estin_pr_used, 4);
+  EXPECT_EQ(s.out.lsq_pr_4s3D.has_result, 1);
+  EXPECT_EQ(s.out.quality_pr_4s3D.has_quality, 0);
+  EXPECT_EQ(s.out.quality_pr_4s3D.has_pdop, 1);
+  for (S16 i = 0; i < 4; ++i) EXPECT_NE(s.out.estins_pr_used[i], NVESTIN_get_reference(4));
+  // The same sky with a clean fifth input keeps all five.
+  Scene clean = make_scene({{5, 30}, {175, 30}, {355, 70}, {185, 60}, {90, 20}});
+  ASSERT_EQ(solve_once(clean, Guess{clean.t.pos, clean.t.vel, clean.t.bias, clean.t.drift}), 1);
+  EXPECT_EQ(clean.out.n_estin_pr_used, 4);  // |d_pr| 0 but no history: still left out
 }
 
 }  // namespace
