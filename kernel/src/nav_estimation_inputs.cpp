@@ -279,6 +279,23 @@ S16 NVESTIN_get_no_error_inputs(NV_ESTIN_T* out_ary) {
   return k;
 }
 
+S16 NVESTIN_get_smoothed_inputs(F32 var_thr, F32 dpr_thr, NV_ESTIN_T* out_ary) {
+  std::array<NV_ESTIN_T, NVESTIN_MAX> all{};
+  const S16 n = NVESTIN_get_inputs(all.data());
+  S16 k = 0;
+  for (S16 i = 0; i < n; ++i) {
+    const NV_ESTIN_T e = all[static_cast<std::size_t>(i)];
+    D64 spr = 0.0;
+    F32 var = 0.0F;
+    F32 diff = 0.0F;
+    if (e->rng == nullptr || RNG_get_smoothed_pseudo_range(e->rng, &spr, &var) == 0 ||
+        RNG_get_PR_smoothed_PR_abs_diff(e->rng, &diff) == 0)
+      continue;
+    if (var < var_thr && diff < dpr_thr) out_ary[k++] = e;
+  }
+  return k;
+}
+
 S16 NVESTIN_select_inputs_with_good_carrier_cycle_delta_range(S16 n, const NV_ESTIN_T* in, NV_ESTIN_T* out) {
   S16 k = 0;
   for (S16 i = 0; i < n && i < NVESTIN_MAX; ++i)

@@ -73,6 +73,9 @@ NV_ESTIN_T NVESTIN_set_input(S16 ch_id, const NVESTIN_VALUES_T* v);
 S16 NVESTIN_get_inputs(NV_ESTIN_T* out_ary);                 // the epoch's inputs, non-SBAS first
 S16 NVESTIN_get_no_large_error_inputs(NV_ESTIN_T* out_ary);  // without the large-error flag
 S16 NVESTIN_get_no_error_inputs(NV_ESTIN_T* out_ary);        // flags 0
+// The epoch's inputs whose range has a carrier-smoothed pseudorange of
+// variance below var_thr (m^2) and last smoothing innovation below dpr_thr (m).
+S16 NVESTIN_get_smoothed_inputs(F32 var_thr, F32 dpr_thr, NV_ESTIN_T* out_ary);
 S16 NVESTIN_select_inputs_with_good_carrier_cycle_delta_range(S16 n, const NV_ESTIN_T* in, NV_ESTIN_T* out);
 S16 NVESTIN_remove_large_error_estins(S16 n, NV_ESTIN_T* ary);  // compacts ary in place; the count left
 

@@ -73,6 +73,7 @@ struct Scene {
   std::vector<double> dr_error;  // m/s, added to each range rate
   std::vector<int> cn0;          // dB-Hz
   std::vector<int> good;         // 1: a good-carrier range rate (in the first list)
+  std::vector<U16> type;         // GNSS_TYPE_...
   F32 last_speed = 0.0F;
   S16 cont_real_fix_count = 10;
   F32 enu[3][3];
@@ -102,6 +103,7 @@ Scene make_scene(const std::vector<Sat>& sats, double lat_deg = 35.0, double lon
   s.dr_error.assign(sats.size(), 0.0);
   s.cn0.assign(sats.size(), 42);
   s.good.assign(sats.size(), 1);
+  s.type.assign(sats.size(), GNSS_TYPE_GPS);
   const V3 axes[3] = {s.f.e, s.f.n, s.f.u};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) s.enu[r][c] = static_cast<F32>(axes[r][static_cast<std::size_t>(c)]);
@@ -133,7 +135,7 @@ S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, F32 alt_hold_dummy = 0
     for (int k = 0; k < 3; ++k) v.dc[k] = static_cast<F32>(dc[static_cast<std::size_t>(k)]);
     v.cn0 = static_cast<S16>(s.cn0[i]);
     v.sv_id = static_cast<S16>(i + 1);
-    v.gnss_type = GNSS_TYPE_GPS;
+    v.gnss_type = s.type[i];
     v.has_good_carrier = static_cast<S16>(s.good[i]);
     NV_ESTIN_T e = NVESTIN_set_input(static_cast<S16>(i), &v);
     EXPECT_NE(e, nullptr);
@@ -591,6 +593,32 @@ TEST_F(LsqRaim, FiveInputsWithOneDominatingSlope) {
   Scene clean = make_scene({{5, 30}, {175, 30}, {355, 70}, {185, 60}, {90, 20}});
   ASSERT_EQ(solve_once(clean, Guess{clean.t.pos, clean.t.vel, clean.t.bias, clean.t.drift}), 1);
   EXPECT_EQ(clean.out.n_estin_pr_used, 4);  // |d_pr| 0 but no history: still left out
+}
+
+// Two systems: the second system's clock offset is a fifth state.
+TEST_F(LsqRaim, TwoSystemSolutionRecoversTheSystemOffset) {
+  for (U16 second : {GNSS_TYPE_GLONASS, GNSS_TYPE_BD2}) {
+    SCOPED_TRACE(second);
+    Scene s = make_scene(EIGHT);
+    for (std::size_t i : {1U, 4U, 6U}) {
+      s.type[i] = second;
+      s.pr_error[i] = 3.75;  // m, the system offset
+      s.cn0[i] = 40;
+    }
+    const Guess g{add(s.t.pos, s.f.to_ecef({3.0, -2.0, 4.0})), s.t.vel, s.t.bias - 5.0, s.t.drift};
+    ASSERT_EQ(solve_once(s, g), 1);
+    ASSERT_EQ(s.out.lsq_pr_5s.has_result, 1);
+    const LSQRAIM_LSQ_PR_T& sol = s.out.lsq_pr_5s;
+    const V3 p = add(g.pos, s.f.to_ecef({sol.dx[0], sol.dx[1], sol.dx[2]}));
+    EXPECT_LT(norm(sub(p, s.t.pos)), 1e-3);
+    EXPECT_NEAR(g.bias + sol.dx[3], s.t.bias, 1e-3);
+    EXPECT_NEAR(sol.dx[4], 3.75, 1e-3);
+    ASSERT_EQ(s.out.quality_pr_5s.has_quality, 1);
+    EXPECT_LT(s.out.quality_pr_5s.var_residual, 1e-4F);
+  }
+  Scene gps = make_scene(EIGHT);  // one system: no five-state solution
+  ASSERT_EQ(solve_once(gps, Guess{gps.t.pos, gps.t.vel, gps.t.bias, gps.t.drift}), 1);
+  EXPECT_EQ(gps.out.lsq_pr_5s.has_result, 0);
 }
 
 }  // namespace
