@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
+#include "kernel/src/channel.h"
 #include "kernel/src/coordinate.h"
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
@@ -36,10 +37,11 @@ struct NV_ESTIN_S {
   S16 buf_count;
   S16 buf_next;
   U08 bs_mode;
-  F32 dr_nco;   // m/s, range rate from the NCO setting
-  F32 dr_good;  // m/s, range rate over the common carrier slots
-  D64 tr;       // m, geometric range
-  RNG_T rng;    // range record of the epoch; null for inputs given directly
+  S16 steady_cn0_count;  // epochs of steady C/N0 of the channel
+  F32 dr_nco;            // m/s, range rate from the NCO setting
+  F32 dr_good;           // m/s, range rate over the common carrier slots
+  D64 tr;                // m, geometric range
+  RNG_T rng;             // range record of the epoch; null for inputs given directly
 };
 
 namespace {
@@ -76,8 +78,13 @@ void append(NV_ESTIN_T e) {
   if (N_estin_inputs < NVESTIN_MAX) Estin_inputs[static_cast<std::size_t>(N_estin_inputs++)] = e;
 }
 
-// Channel usable after the first fix: elevation and C/N0 masks.
+// Channel not usable after the first fix: unlocked, interference, weak SBAS,
+// or below the elevation or C/N0 mask (then marked masked for the sky view).
 bool masked(RNG_T rng, const ELV_CNR_MASK_T* m) {
+  const S16 ch = RNG_get_channel_id(rng);
+  if (ch < 0 || ch >= NVESTIN_MAX) return true;
+  const CHAN_T chan = CH_find_reference(ch);
+  if (CH_is_unlock(chan) != 0 || CH_get_interference_cnt(chan) != 0) return true;
   const S16 cn0 = RNG_get_cn0(rng);
   if (RNG_get_gnss_type(rng) == GNSS_TYPE_SBAS && cn0 < 30) return true;
   if (m == nullptr) return false;
@@ -103,6 +110,8 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
   if (cn0 < static_cast<S32>(Est_CN0_threshold)) return false;
   const S16 ch = RNG_get_channel_id(rng);
   if (ch < 0 || ch >= NVESTIN_MAX) return false;
+  const CHAN_T chan = CH_find_reference(ch);
+  if (Est_skip_first_updated_measurement != 0 && CH_get_measurement_update_count(chan) <= 1) return false;
   const S16 has_dr =
       Est_use_DR_by_nco_freq != 0 ? RNG_get_delta_range_by_nco_freq(rng, &dr) : RNG_get_delta_range(rng, &dr);
   (void)RNG_get_rvel(rng, &rvel);
@@ -160,6 +169,8 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
   const D64 dopp = (RNG_get_L_frequency(rng) / C_LIGHT) * -(C_LIGHT * ddt - e.static_vrel - cdrift);
   e.static_dopp_freq = std::fabs(dopp) < 1e9 ? static_cast<S32>(std::lround(dopp)) : 0;
   e.flags = keep_flags;
+  e.bs_mode = CH_get_bit_sync_source(chan);
+  e.steady_cn0_count = CH_get_steady_cnr_count(chan);
   push_pr_history(e);
   append(&e);
   return true;
@@ -478,4 +489,5 @@ S16 NVESTIN_find_min_cn0(S16 n, const NV_ESTIN_T* ary) {
 }
 F32 NVESTIN_get_dr_by_nco_freq(NV_ESTIN_T estin) { return ok(estin) ? estin->dr_nco : 0.0F; }
 F32 NVESTIN_get_dr_by_good_acc_carrier_slots(NV_ESTIN_T estin) { return ok(estin) ? estin->dr_good : 0.0F; }
+S16 NVESTIN_get_steady_cn0_count(NV_ESTIN_T estin) { return ok(estin) ? estin->steady_cn0_count : static_cast<S16>(0); }
 D64 NVESTIN_get_range(NV_ESTIN_T estin) { return ok(estin) ? estin->tr : 0.0; }

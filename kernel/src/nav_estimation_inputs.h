@@ -56,12 +56,17 @@ void NVESTIN_init();                          // every record empty, settings to
 void NVESTIN_reset_all();                     // every record empty, the epoch list cleared
 NV_ESTIN_T NVESTIN_get_reference(S16 ch_id);  // the record of channel 0..19; null outside
 
-// Forms the epoch's inputs from nrange range records (caller's array): clock
-// bias cbias (m) and drift cdrift (m/s) of the receiver, the GPS-GLONASS
-// system offset and its rate (m, m/s; unused while only GPS-type ranges
-// exist), the receiver velocity (ECEF m/s; null = at rest), reset_flags 1 to
-// clear every flag, nv_has_fixed 1 after the first fix (channel masks apply)
-// and the elevation/C/N0 mask (null = none). Returns the number of inputs.
+// Forms the epoch's inputs from nrange range records (caller's array). A
+// range takes part with a geometric range, a pseudorange and a C/N0 at the
+// threshold; with the skip setting not in its channel's first tracked epoch;
+// after the first fix (nv_has_fixed 1) only from a locked channel without
+// interference, SBAS at 30 dB-Hz or more, and above the elevation/C/N0 mask
+// elv_cnr_mask_p (null = none; a satellite below is marked masked for the sky
+// view). cbias (m) and cdrift (m/s): receiver clock bias and drift;
+// ctsys_gps_glo, cdtsys_gps_glo: GPS-GLONASS offset and rate (m, m/s; unused
+// while only GPS-type ranges exist); rcvvel_p: receiver velocity (ECEF m/s;
+// null = at rest); reset_flags 1 clears every flag. Returns the number of
+// inputs.
 S16 NVESTIN_update(S16 nrange, RNG_T* rng_ary, D64 cbias, F32 cdrift, D64 ctsys_gps_glo, F32 cdtsys_gps_glo,
                    const VEL_T* rcvvel_p, S16 reset_flags, S16 nv_has_fixed, const ELV_CNR_MASK_T* elv_cnr_mask_p);
 // Sets the input of channel ch_id (0..19) from values v (read during the call)
@@ -170,4 +175,6 @@ void NVESTIN_set_need_minus_one_msc(NV_ESTIN_T estin);
 S16 NVESTIN_find_min_cn0(S16 n, const NV_ESTIN_T* ary);
 F32 NVESTIN_get_dr_by_nco_freq(NV_ESTIN_T estin);                // m/s, 0 without
 F32 NVESTIN_get_dr_by_good_acc_carrier_slots(NV_ESTIN_T estin);  // m/s, 0 without
-D64 NVESTIN_get_range(NV_ESTIN_T estin);                         // m, geometric range of the epoch; 0 without
+D64 NVESTIN_get_range(NV_ESTIN_T estin);
+S16 NVESTIN_get_steady_cn0_count(NV_ESTIN_T estin);  // epochs of steady C/N0 of the channel                         //
+                                                     // m, geometric range of the epoch; 0 without

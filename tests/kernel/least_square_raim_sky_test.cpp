@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 
+#include "kernel/src/channel.h"
 #include "kernel/src/coordinate.h"
 #include "kernel/src/ephemeris.h"
 #include "kernel/src/kernel_modules.h"
@@ -62,7 +63,10 @@ S16 solve(const SKY_EPOCH_T& ep, const std::array<RNG_T, 20>& rngs, S16 n, const
   return LSQRAIM_proc(&in, out);
 }
 
-TEST(LsqRaimSky, FixFromTheSimulatedSkyAgainstTruth) {
+// The sky at 35 N 139 E moving at 10 m/s east and 5 m/s south, its clock
+// 30 km and 30 m/s off; up to 12 satellites above 10 degrees bound to range
+// records 0..n-1 with their transmit times and Doppler of the epoch.
+void setup_sky(SKY_EPOCH_T& ep, std::array<RNG_T, 20>& rngs, S16& n) {
   static SKY_SCENARIO_T sc;  // kept by the sky for the run
   sc = SKY_SCENARIO_T{};
   sc.start = SKY_GPST_T{WEEK, T0};
@@ -76,18 +80,17 @@ TEST(LsqRaimSky, FixFromTheSimulatedSkyAgainstTruth) {
   sc.clk_drift = 1.0e-7;    // 30 m/s
   sc.iono_scale = 0.0;
   sc.tropo_model = SKY_TROPO_SIMPLE;
-  ASSERT_EQ(SKY_init(&sc), 1);
+  EXPECT_EQ(SKY_init(&sc), 1);
   EPH_init_storage_address(nullptr, 0);
   EPH_init(nullptr);
   SV_init();
+  CH_init();
   RNG_init();
   NVESTIN_init();
   NVMODEL_set_model(NMODEL_DEFAULT);
 
-  SKY_EPOCH_T ep{};
-  ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, T0 + 60.0}, &ep), 1);
-  std::array<RNG_T, 20> rngs{};
-  S16 n = 0;
+  EXPECT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, T0 + 60.0}, &ep), 1);
+  n = 0;
   RNG_reset_calculation();
   for (int i = 0; i < ep.n && n < 12; ++i) {
     const SKY_SIGNAL_T& s = ep.sig[i];
@@ -95,15 +98,21 @@ TEST(LsqRaimSky, FixFromTheSimulatedSkyAgainstTruth) {
     load_sky_ephemeris(s.svid, sky_frame(s.svid, WEEK, T0 + 60.0));
     const RNG_T rng = RNG_get_reference(n);
     RNG_set(rng, SV_get_reference(GNSS_TYPE_GPS, s.svid), n);
-    ASSERT_EQ(RNG_update_ttime(rng, ep.rx.clock_time.tow - s.pseudorange_m / C), 1);
+    EXPECT_EQ(RNG_update_ttime(rng, ep.rx.clock_time.tow - s.pseudorange_m / C), 1);
     RNG_update_carrier_dopp_freq(rng, GNSS_TYPE_GPS, 0, -s.doppler_hz);  // the kernel's range rate: receding > 0
     RNG_calculate_range_variance(rng, 45, 0);
     RNG_calculate_range_variance(rng, 45, 0);
     rngs[static_cast<std::size_t>(n++)] = rng;
   }
-  ASSERT_GE(n, 6);
+  EXPECT_GE(n, 6);
   RNG_update_gtc_time(WEEK, ep.rx.clock_time.tow, 1.0, 0.0);
+}
 
+TEST(LsqRaimSky, FixFromTheSimulatedSkyAgainstTruth) {
+  SKY_EPOCH_T ep{};
+  std::array<RNG_T, 20> rngs{};
+  S16 n = 0;
+  setup_sky(ep, rngs, n);
   // Guess: 2 km off, clock unknown, at rest.
   Receiver rx{POS_T{ep.rx.pos_ecef[0] + 1200.0, ep.rx.pos_ecef[1] - 900.0, ep.rx.pos_ecef[2] + 1300.0},
               VEL_T{0.0F, 0.0F, 0.0F}, 0.0, 0.0F};
@@ -137,6 +146,41 @@ TEST(LsqRaimSky, FixFromTheSimulatedSkyAgainstTruth) {
   EXPECT_NEAR(rx.drift, C * ep.rx.clk_drift, 0.05);
   EXPECT_EQ(out.n_estin_pr_used, n);
   EXPECT_LT(out.quality_pr_4s3D.var_residual, 1.0F);
+}
+
+// After the first fix the elevation mask applies: satellites below it form
+// no input and are marked masked for the sky view.
+TEST(LsqRaimSky, ElevationMaskAfterTheFirstFix) {
+  SKY_EPOCH_T ep{};
+  std::array<RNG_T, 20> rngs{};
+  S16 n = 0;
+  setup_sky(ep, rngs, n);
+  const POS_T pos{ep.rx.pos_ecef[0], ep.rx.pos_ecef[1], ep.rx.pos_ecef[2]};
+  LLA_T lla{};
+  COO_cartesian_to_geodetic(&pos, &lla);
+  F32 enu[3][3];
+  COO_calculate_enu_tm(static_cast<F32>(lla.lat), static_cast<F32>(lla.lon), enu);
+  RNG_update_receiver_states_for_elevation(&pos, enu);
+  const VEL_T vel{0.0F, 0.0F, 0.0F};
+  RNG_update_receiver_states(&pos, &vel, 0.0, 0.0F);
+  int above = 0;
+  for (S16 i = 0; i < n; ++i) above += RNG_get_elevation_in_degree(rngs[static_cast<std::size_t>(i)]) >= 30 ? 1 : 0;
+  ASSERT_GT(above, 0);
+  ASSERT_LT(above, n);
+  const ELV_CNR_MASK_T mask{ELV_CNR_MASK_ELV_ONLY, 30, 45};  // the C/N0 mask is not applied in this mode
+  EXPECT_EQ(NVESTIN_update(n, rngs.data(), 0.0, 0.0F, 0.0, 0.0F, &vel, 1, 0, &mask), n);  // before the first fix
+  EXPECT_EQ(NVESTIN_update(n, rngs.data(), 0.0, 0.0F, 0.0, 0.0F, &vel, 1, 1, &mask), above);
+  for (S16 i = 0; i < n; ++i) {
+    const RNG_T r = rngs[static_cast<std::size_t>(i)];
+    const bool low = RNG_get_elevation_in_degree(r) < 30;
+    EXPECT_EQ(GSV_is_masked(RNG_get_sv(r)), low ? 1 : 0) << "range " << i;
+    EXPECT_EQ(NVESTIN_has_data(NVESTIN_get_reference(i)), low ? 0 : 1) << "range " << i;
+  }
+  const ELV_CNR_MASK_T cnr{ELV_CNR_MASK_CNR_ONLY, 30, 46};  // every range at 45 dB-Hz is below
+  EXPECT_EQ(NVESTIN_update(n, rngs.data(), 0.0, 0.0F, 0.0, 0.0F, &vel, 1, 1, &cnr), 0);
+  NVESTIN_set_CN0_threshold(46);
+  EXPECT_EQ(NVESTIN_update(n, rngs.data(), 0.0, 0.0F, 0.0, 0.0F, &vel, 1, 0, nullptr), 0);
+  NVESTIN_set_CN0_threshold(0);
 }
 
 }  // namespace
