@@ -38,6 +38,7 @@ struct NV_ESTIN_S {
   S16 buf_next;
   U08 bs_mode;
   S16 steady_cn0_count;  // epochs of steady C/N0 of the channel
+  S16 dc_at_enu;         // 1: dc rotated into east, north, up
   F32 dr_nco;            // m/s, range rate from the NCO setting
   F32 dr_good;           // m/s, range rate over the common carrier slots
   D64 tr;                // m, geometric range
@@ -163,6 +164,7 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
   e.dr_diff_good = static_cast<D64>(C_LIGHT * ddt + drg - cdrift - rvel);
   e.w = 1.0F;
   (void)RNG_get_direction_cosine(rng, e.dc);
+  e.dc_at_enu = 0;
   const F32 vdot = vel != nullptr ? e.dc[0] * vel->vx + e.dc[1] * vel->vy + e.dc[2] * vel->vz : 0.0F;
   e.static_vrel = rvel - vdot;
   e.dr_diff_static = static_cast<D64>(C_LIGHT * ddt + dr - cdrift - e.static_vrel);
@@ -236,6 +238,8 @@ NV_ESTIN_T NVESTIN_set_input(S16 ch_id, const NVESTIN_VALUES_T* v) {
   e->dr_diff_good = v->dr_diff;
   e->dr_diff_static = v->dr_diff_static;
   for (int k = 0; k < 3; ++k) e->dc[k] = v->dc[k];
+  e->dc_at_enu = 0;
+  Est_is_at_ENU = 0;
   e->w = 1.0F;
   e->dr = v->dr;
   e->dr_change_rate = v->dr_change_rate;
@@ -372,13 +376,13 @@ S16 NVESTIN_form_least_square_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_
 
 S16 NVESTIN_convert_direction_cosine_vectors_to_ENU(const F32 enu_mat[3][3]) {
   if (enu_mat == nullptr) return 0;
-  if (Est_is_at_ENU != 0) return 1;
   for (auto& e : Estin_data) {
-    if (e.has_data == 0) continue;
+    if (e.has_data == 0 || e.dc_at_enu != 0) continue;
     std::array<F32, 3> v{};
     for (std::size_t r = 0; r < 3; ++r)
       v[r] = enu_mat[r][0] * e.dc[0] + enu_mat[r][1] * e.dc[1] + enu_mat[r][2] * e.dc[2];
     for (std::size_t r = 0; r < 3; ++r) e.dc[r] = v[r];
+    e.dc_at_enu = 1;
   }
   Est_is_at_ENU = 1;
   return 1;

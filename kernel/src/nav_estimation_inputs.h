@@ -96,10 +96,11 @@ S16 NVESTIN_form_least_square_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_
                                            F32 alt, const F32 enu_mat[3][3], F32 dc[][3], F32* w, F32* d_pr, F32* d_dr,
                                            S08* is_second_gnss_type);
 // Rotates the direction cosines of every input with data into ENU with
-// enu_mat (rows east, north, up) once; later calls do nothing until the
-// next update. 1/0 (0: null matrix).
+// enu_mat (rows east, north, up); an input already rotated is left as it is
+// (inputs formed or set later are rotated by the next call). 1/0 (0: null
+// matrix).
 S16 NVESTIN_convert_direction_cosine_vectors_to_ENU(const F32 enu_mat[3][3]);
-S16 NVESTIN_is_coordinate_at_ENU();  // 1 after the conversion of this epoch
+S16 NVESTIN_is_coordinate_at_ENU();  // 1 after the conversion, until an input is formed or set
 
 // Settings.
 void NVESTIN_set_skip_first_updated_measurement(S16 on);  // 1: a channel's first epoch is not used

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -117,8 +118,8 @@ struct Guess {
 };
 
 // One solver call: inputs from the exact ranges and range rates against g.
-S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, F32 alt_hold_dummy = 0.0F) {
-  NVESTIN_reset_all();
+S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, bool keep_history = false) {
+  if (!keep_history) NVESTIN_reset_all();
   LSQRAIM_INPUT_T in{};
   for (std::size_t i = 0; i < s.sv_pos.size(); ++i) {
     const V3 d_true = sub(s.t.pos, s.sv_pos[i]);
@@ -156,7 +157,6 @@ S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, F32 alt_hold_dummy = 0
   in.rcv_vel_p = &vel;
   in.vel_enu_p = &venu;
   in.enu_mat = s.enu;
-  in.alt = alt_hold_dummy;
   return LSQRAIM_proc(&in, &s.out);
 }
 
@@ -619,6 +619,60 @@ TEST_F(LsqRaim, TwoSystemSolutionRecoversTheSystemOffset) {
   Scene gps = make_scene(EIGHT);  // one system: no five-state solution
   ASSERT_EQ(solve_once(gps, Guess{gps.t.pos, gps.t.vel, gps.t.bias, gps.t.drift}), 1);
   EXPECT_EQ(gps.out.lsq_pr_5s.has_result, 0);
+}
+
+// Slopes and the integrity output against an independent computation: S =
+// H (H^T H)^-1 by cofactors, leverage h_i = S_i . H_i, slope_i =
+// sqrt((S_i0^2 + S_i1^2) / max(1 - h_i, 0.005)). Four satellites in the
+// north-south plane leave the fifth alone in east: its leverage is 1 and its
+// slope uses 0.005. With a pseudorange history the dominating slope is kept.
+TEST_F(LsqRaim, SlopesAndIntegrityAgainstAnIndependentComputation) {
+  const std::vector<std::vector<Sat>> skies = {{{0, 30}, {180, 35}, {0, 70}, {180, 60}, {90, 20}}, EIGHT};
+  for (std::size_t k = 0; k < skies.size(); ++k) {
+    SCOPED_TRACE(k);
+    Scene s = make_scene(skies[k]);
+    const double errs[8] = {1.5, -2.0, 0.5, 3.0, -1.0, 2.5, -0.5, 1.0};
+    for (std::size_t i = 0; i < s.pr_error.size(); ++i) s.pr_error[i] = errs[i];
+    const Guess g{s.t.pos, s.t.vel, s.t.bias, s.t.drift};
+    NVESTIN_reset_all();
+    ASSERT_EQ(solve_once(s, g, 20, true), 1);
+    ASSERT_EQ(solve_once(s, g, 20, true), 1);  // second epoch: a pseudorange history
+    const LSQRAIM_QUALITY_T& q = s.out.quality_pr_4s3D;
+    ASSERT_EQ(q.has_quality, 1);
+    ASSERT_EQ(q.n_residuals, static_cast<S16>(s.sv_pos.size()));
+    std::vector<std::array<double, 4>> h;
+    double n[4][4] = {};
+    for (const V3& p : s.sv_pos) {
+      const V3 los = s.f.to_enu(mul(sub(s.t.pos, p), 1.0 / norm(sub(s.t.pos, p))));
+      h.push_back({los[0], los[1], los[2], 1.0});
+      for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c)
+          n[r][c] += h.back()[static_cast<std::size_t>(r)] * h.back()[static_cast<std::size_t>(c)];
+    }
+    double q4[4][4];
+    cofactor_inverse4(n, q4);
+    double sum_r2 = 0.0;
+    for (std::size_t i = 0; i < h.size(); ++i) {
+      double srow[4] = {};
+      for (int a = 0; a < 4; ++a)
+        for (int b = 0; b < 4; ++b) srow[a] += q4[a][b] * h[i][static_cast<std::size_t>(b)];
+      double lev = 0.0;
+      for (int a = 0; a < 4; ++a) lev += srow[a] * h[i][static_cast<std::size_t>(a)];
+      const double slope = std::sqrt((srow[0] * srow[0] + srow[1] * srow[1]) / std::max(1.0 - lev, 0.005));
+      EXPECT_NEAR(q.slope[i], slope, 1e-3 * slope) << "row " << i;
+      sum_r2 += static_cast<double>(q.r[i]) * q.r[i];
+    }
+    EXPECT_NEAR(q.var_residual, sum_r2 / (static_cast<double>(h.size()) - 4.0), 1e-4);
+    F32 el = 0, eo = 0, ea = 0, prob = 0, bias = 0, sd = 0;
+    S16 id = -1;
+    ASSERT_EQ(LSQRAIM_get_RAIM_enu_error(&el, &eo, &ea, &id, &prob, &bias, &sd), 1);
+    const double sigma = std::sqrt(q.var_residual);
+    EXPECT_NEAR(sd, sigma, 1e-4);
+    EXPECT_NEAR(eo, sigma * std::sqrt(q4[0][0]), 1e-3);
+    EXPECT_NEAR(el, sigma * std::sqrt(q4[1][1]), 1e-3);
+    EXPECT_NEAR(ea, sigma * std::sqrt(q4[2][2]), 1e-3);
+    EXPECT_EQ(id, 0);  // nothing excluded
+  }
 }
 
 }  // namespace
