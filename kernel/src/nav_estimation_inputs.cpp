@@ -374,6 +374,24 @@ S16 NVESTIN_form_least_square_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_
   return static_cast<S16>(n + 1);
 }
 
+S16 NVESTIN_form_least_square_combo_mode_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_ary, F32 h[][5], F32* w,
+                                                      F32* d_pr, F32* d_dr) {
+  if (n_estin < 0 || n_estin > NVESTIN_MAX || estin_ary == nullptr) return 0;
+  S16 n = 0;
+  for (S16 i = 0; i < n_estin; ++i) {
+    NV_ESTIN_T e = estin_ary[i];
+    if (!ok(e)) continue;
+    for (int k = 0; k < 3; ++k) h[n][k] = e->dc[k];
+    h[n][3] = 1.0F;
+    h[n][4] = (e->gnss_type == GNSS_TYPE_GLONASS || e->gnss_type == GNSS_TYPE_BD2) ? 1.0F : 0.0F;
+    w[n] = e->w;
+    d_pr[n] = static_cast<F32>(e->pr_diff);
+    d_dr[n] = static_cast<F32>(e->dr_diff);
+    ++n;
+  }
+  return n;
+}
+
 S16 NVESTIN_convert_direction_cosine_vectors_to_ENU(const F32 enu_mat[3][3]) {
   if (enu_mat == nullptr) return 0;
   for (auto& e : Estin_data) {

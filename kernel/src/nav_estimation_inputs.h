@@ -95,6 +95,11 @@ S16 NVESTIN_form_least_square_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_
                                            S16 use_good_carrier_dr, const POS_T* rcv_pos_p, const VEL_T* rcv_vel_p,
                                            F32 alt, const F32 enu_mat[3][3], F32 dc[][3], F32* w, F32* d_pr, F32* d_dr,
                                            S08* is_second_gnss_type);
+// Two-system rows (caller's arrays with room for 20 rows): per input with data
+// h = {dc, 1, s} with s = 1 for GLONASS and BeiDou inputs, w, d_pr (m) and
+// d_dr (m/s). Returns the row count (0 for a bad count or null list).
+S16 NVESTIN_form_least_square_combo_mode_input_matrix(S16 n_estin, const NV_ESTIN_T* estin_ary, F32 h[][5], F32* w,
+                                                      F32* d_pr, F32* d_dr);
 // Rotates the direction cosines of every input with data into ENU with
 // enu_mat (rows east, north, up); an input already rotated is left as it is
 // (inputs formed or set later are rotated by the next call). 1/0 (0: null

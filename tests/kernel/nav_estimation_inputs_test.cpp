@@ -213,4 +213,26 @@ TEST_F(NavEstin, NullAndBadHandlesAnswerNothing) {
   EXPECT_EQ(NVESTIN_get_avg_pr_diff(e, &avg, &sigma), 0);
 }
 
+TEST_F(NavEstin, TwoSystemRowsMarkTheSecondSystem) {
+  std::array<NV_ESTIN_T, 4> e{put(0, 1.0, 0.5), put(1, 2.0, 0.25, GNSS_TYPE_GLONASS, 5), put(2, 3.0, 0.125),
+                              put(3, 4.0, 0.0, GNSS_TYPE_BD2, 9)};
+  F32 h[20][5];
+  F32 w[20];
+  F32 d_pr[20];
+  F32 d_dr[20];
+  ASSERT_EQ(NVESTIN_form_least_square_combo_mode_input_matrix(4, e.data(), h, w, d_pr, d_dr), 4);
+  const float second[4] = {0, 1, 0, 1};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(h[i][0], 0.6F);
+    EXPECT_EQ(h[i][2], -0.8F);
+    EXPECT_EQ(h[i][3], 1.0F);
+    EXPECT_EQ(h[i][4], second[i]);
+    EXPECT_EQ(w[i], 1.0F);
+    EXPECT_EQ(d_pr[i], static_cast<F32>(i + 1));
+  }
+  EXPECT_EQ(d_dr[1], 0.25F);
+  EXPECT_EQ(NVESTIN_form_least_square_combo_mode_input_matrix(21, e.data(), h, w, d_pr, d_dr), 0);
+}
+
 }  // namespace
