@@ -62,7 +62,7 @@ struct LSQRAIM_LSQ_PR_T {
 struct LSQRAIM_QUALITY_T {
   F32 r[LSQRAIM_MAX_INPUTS];      // post-fit residuals (solution minus measurement), m or m/s
   F32 slope[LSQRAIM_MAX_INPUTS];  // horizontal slope of each row
-  F32 var_residual;               // sum r^2 / (n - 4)
+  F32 var_residual;               // sum r^2 / (n - 4); n - 5 for the two-system solution
   F32 pdop;
   S16 n_residuals;
   S16 is_2D_quality;
