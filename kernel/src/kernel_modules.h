@@ -5,7 +5,7 @@
 // subsystem with neutral results:
 //   kernel/src/standin_measurement.cpp  ranges, navigation
 //                                       (NV_ NVMODEL_ KMCHECK_
-//                                       KMPREDICT_ LSQRAIM_ NVESTIN_)
+//                                       KMPREDICT_)
 //   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
 //                                       bit-count prediction
 //                                       (ALM_ SVH_ SVSKY_ KSVCALC_
@@ -42,6 +42,9 @@
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
+#include "kernel/src/least_square_raim.h"
+#include "kernel/src/nav_bad_meas.h"
+#include "kernel/src/nav_estimation_inputs.h"
 #include "kernel/src/range.h"
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/satellite.h"
@@ -53,8 +56,7 @@
 // Handles: pointers to fixed per-channel or per-satellite records.
 // ---------------------------------------------------------------------------
 // (CHAN_T, RNG_T, CCYCLE_T, SV_T, BC_T, DBCollect_T, EPH_T: kernel/src/kernel_handles.h)
-struct NV_ESTIN_S;
-using NV_ESTIN_T = NV_ESTIN_S*;  // the estimation input of a channel
+// (NV_ESTIN_T: kernel/src/nav_estimation_inputs.h)
 
 // ---------------------------------------------------------------------------
 // Callback types (installed by the kernel frame at start; an uninstalled
@@ -108,16 +110,10 @@ S16 NV_is_channel_meas_broadcast_differential_message(S16 ch_id);
 S16 NV_get_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p, F32* std_semi_minor_axis_p,
                             F32* orientation_semi_major_axis_p, F32* std_enu_error_p);
 void NV_get_ecef_position(POS_T* pos_p);  // ECEF position of the fix, m
-// Estimation inputs of the fix (NVESTIN_): one per channel.
-NV_ESTIN_T NVESTIN_get_reference(S16 ch_id);  // the input record of channel 0..19; null outside
-S16 NVESTIN_has_data(NV_ESTIN_T estin);       // 1 when the record holds an input of the last fix; 0 for null
-D64 NVESTIN_get_pr_diff(NV_ESTIN_T estin);    // pseudorange pre-fit residual, m; 0 for null
-// RAIM error estimates of the last fix: latitude, longitude and altitude
-// errors (m), the suspect satellite id, the probability of a missed detection,
-// its estimated bias and the bias's standard deviation (m). 1 when valid,
-// 0 and nothing written otherwise.
-S16 LSQRAIM_get_RAIM_enu_error(F32* err_lat_p, F32* err_lon_p, F32* err_alt_p, S16* sat_id_p, F32* prob_p,
-                               F32* est_bias_p, F32* std_bias_p);
+// Estimation inputs of the fix (NVESTIN_), the least-squares fix with RAIM
+// (LSQRAIM_) and the bad-measurement screens (NVBADMEAS_):
+// kernel/src/nav_estimation_inputs.h, least_square_raim.h and nav_bad_meas.h
+// (included above).
 
 void NVMODEL_set_model(S16 model);  // NMODEL_DEFAULT .. AIRBORNE
 S16 NVMODEL_get_model();            // the model set last

@@ -86,10 +86,6 @@ S16 NV_get_error_statistics(F32* a, F32* b, F32* c, F32* d, F32* enu) {
   enu[0] = enu[1] = enu[2] = 0.0f;
   return 0;
 }
-NV_ESTIN_T NVESTIN_get_reference(S16) { return nullptr; }
-S16 NVESTIN_has_data(NV_ESTIN_T) { return 0; }
-D64 NVESTIN_get_pr_diff(NV_ESTIN_T) { return 0.0; }
-S16 LSQRAIM_get_RAIM_enu_error(F32*, F32*, F32*, S16*, F32*, F32*, F32*) { return 0; }
 
 S16 NV_get_fixmode() { return FIX_NONE; }
 U32 NV_get_fix_count() { return 0; }
