@@ -122,7 +122,7 @@ void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
   }
   l->text(",");
   F32 dr = 0.0F;
-  if (has_rng && RNG_get_delta_range(rng, &dr) == 1) l->fixed(-static_cast<D64>(dr), 4);  // m/s, range growing > 0
+  if (has_rng && RNG_get_delta_range(rng, &dr) == 1) l->fixed(static_cast<D64>(dr), 4);  // m/s, range growing > 0
   l->text(",");
   if (CH_is_tracking(ch)) {
     l->fixed(CH_get_dopp_freq(ch), 4);

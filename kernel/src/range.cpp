@@ -20,7 +20,7 @@ struct RNG_S {
   VEL_T sv_vel;                      // m/s
   F32 dt_non_atm;                    // s
   F32 ddt_non_atm;                   // s/s
-  F32 dr;                            // m/s from the carrier Doppler
+  F32 dr;                            // m/s from the carrier Doppler, positive while the range grows
   F32 dr_by_nco_freq;                // m/s from the NCO setting
   F32 dr_by_good_acc_carrier_slots;  // m/s over the common clean slots
   F32 last_dr;
@@ -160,13 +160,13 @@ S16 RNG_update_ttime(RNG_T rng, D64 ttime) {
 void RNG_update_carrier_dopp_freq(RNG_T rng, S16, S16, D64 carrier_dopp_freq) {
   if (rng == nullptr) return;
   rng->last_dr = rng->dr;
-  rng->dr = static_cast<F32>(carrier_dopp_freq * RNGL_L1_WAVELENGTH);
+  rng->dr = static_cast<F32>(-carrier_dopp_freq * RNGL_L1_WAVELENGTH);
   rng->has_dr = 1;
 }
 
 void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T rng, S16, S16, D64 carrier_dopp_freq) {
   if (rng == nullptr) return;
-  rng->dr_by_nco_freq = static_cast<F32>(carrier_dopp_freq * RNGL_L1_WAVELENGTH);
+  rng->dr_by_nco_freq = static_cast<F32>(-carrier_dopp_freq * RNGL_L1_WAVELENGTH);
   rng->has_dr_by_nco_freq = 1;
 }
 
@@ -203,7 +203,8 @@ void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {
     D64 cycles = 0.0;
     if (!CCYCLE_get_selected_carrier_cycles(used[static_cast<std::size_t>(i)], &cycles)) continue;
     const D64 freq = cycles * TCXO_get_sampling_freq(static_cast<S16>(SV_get_type(r.sv))) / total_clocks;  // Hz
-    r.dr_by_good_acc_carrier_slots = static_cast<F32>((ideal - freq) * RNGL_L1_WAVELENGTH);
+    // the Doppler over the slots (ideal - measured, positive while approaching) as a range rate
+    r.dr_by_good_acc_carrier_slots = static_cast<F32>(-(ideal - freq) * RNGL_L1_WAVELENGTH);
     r.has_dr_by_good_acc_carrier_slots = 1;
   }
 }

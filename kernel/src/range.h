@@ -24,8 +24,9 @@ void RNG_reset_calculation();                 // start of each epoch: every per-
 // Updates from the channel.
 S16 RNG_update_ttime(RNG_T rng, D64 ttime);  // transmit time, GPS s of week; 0 (refused) without satellite
 // Carrier Doppler of the epoch (Hz; positive when the satellite approaches)
-// from the accumulated carrier / from the NCO setting: the range rate dr =
-// Doppler x L1 wavelength (m/s, positive while approaching).
+// from the accumulated carrier / from the NCO setting, kept as the range rate
+// dr = -Doppler x L1 wavelength (m/s, positive while the range grows: the rate
+// of the pseudorange, as the smoothing and the navigation use it).
 void RNG_update_carrier_dopp_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
 void RNG_update_carrier_dopp_freq_by_nco_freq(RNG_T rng, S16 gnss_type, S16 glo_k_num, D64 carrier_dopp_freq);
 // Measurement variances from C/N0 (dB-Hz): a rise of 5 dB or more is believed
@@ -54,7 +55,7 @@ void RNG_calculate_atmosphere_delay(S32 tow, const LLA_T* lla);
 S16 RNG_get_ttime(RNG_T rng, D64* ttime);
 S16 RNG_get_pseudo_range(RNG_T rng, D64* pr);  // m, uncorrected
 S16 RNG_get_true_range(RNG_T rng, D64* tr);    // m, geometric with the Earth-rotation term
-S16 RNG_get_delta_range(RNG_T rng, F32* dr);   // m/s, positive while approaching
+S16 RNG_get_delta_range(RNG_T rng, F32* dr);   // m/s, positive while the range grows
 S16 RNG_get_delta_range_by_nco_freq(RNG_T rng, F32* dr);
 S16 RNG_get_delta_range_by_good_acc_carrier_slots(RNG_T rng, F32* dr);
 // Satellite position (ECEF m) and velocity (m/s) at transmit time and the

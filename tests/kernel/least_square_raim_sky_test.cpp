@@ -99,7 +99,7 @@ void setup_sky(SKY_EPOCH_T& ep, std::array<RNG_T, 20>& rngs, S16& n) {
     const RNG_T rng = RNG_get_reference(n);
     RNG_set(rng, SV_get_reference(GNSS_TYPE_GPS, s.svid), n);
     EXPECT_EQ(RNG_update_ttime(rng, ep.rx.clock_time.tow - s.pseudorange_m / C), 1);
-    RNG_update_carrier_dopp_freq(rng, GNSS_TYPE_GPS, 0, -s.doppler_hz);  // the kernel's range rate: receding > 0
+    RNG_update_carrier_dopp_freq(rng, GNSS_TYPE_GPS, 0, s.doppler_hz);  // as the channel measures it: approaching > 0
     RNG_calculate_range_variance(rng, 45, 0);
     RNG_calculate_range_variance(rng, 45, 0);
     rngs[static_cast<std::size_t>(n++)] = rng;

@@ -80,6 +80,35 @@ TEST_F(Range, NothingWithoutSatelliteOrTransmitTime) {
   EXPECT_EQ(RNG_update_ttime(rng, std::nan("")), 0);  // a transmit time that is no time
 }
 
+// A satellite receding at 500 m/s: the channel's Doppler (positive while
+// approaching) is -500 / wavelength; the range rate the record keeps is +500
+// m/s, and the carrier-smoothed pseudorange follows the growing range through
+// 15 epochs without a reset.
+TEST_F(Range, SmoothingFollowsARecedingSatellite) {
+  const RNG_T rng = RNG_get_reference(2);
+  RNG_set(rng, SV_get_reference(GNSS_TYPE_GPS, 11), 2);
+  constexpr double RATE = 500.0;  // m/s
+  for (int k = 0; k < 15; ++k) {
+    RNG_reset_calculation();
+    const double pr = 2.2e7 + RATE * k;
+    const double rx = T0 + k;
+    RNG_calculate_range_variance(rng, 45, 0);
+    RNG_update_carrier_dopp_freq(rng, GNSS_TYPE_GPS, 0, -RATE / RNGL_L1_WAVELENGTH);
+    ASSERT_EQ(RNG_update_ttime(rng, rx - pr / C), 1);
+    RNG_update_gtc_time(WEEK, rx, 1.0, 0.0);
+    F32 dr = 0.0F;
+    ASSERT_EQ(RNG_get_delta_range(rng, &dr), 1);
+    EXPECT_NEAR(dr, RATE, 1e-3);
+    D64 spr = 0.0;
+    F32 var = 0.0F;
+    ASSERT_EQ(RNG_get_smoothed_pseudo_range(rng, &spr, &var), 1) << "epoch " << k;
+    EXPECT_NEAR(spr, pr, 0.01) << "epoch " << k;
+  }
+  S32 count = 0;
+  ASSERT_EQ(RNG_get_PR_smoothing_count(rng, &count), 1);
+  EXPECT_GE(count, 14);  // never reset
+}
+
 // Variances from C/N0: a rise of 5 dB or more is believed one update later;
 // the first tracking second has a range-rate variance of 9.
 TEST_F(Range, VarianceFollowsCn0WithADelayedRise) {
