@@ -14,7 +14,7 @@
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-constexpr double C_MPS = 299792458.0;  // speed of light, m/s
+constexpr double C_MPS = 299792458.0;        // speed of light, m/s
 constexpr int64_t RTC_WEEKS = 4096;          // the RTC week counter wraps here
 constexpr double RTC_HZ = 32768.0;           // RTC sub-second counts per second
 constexpr uint32_t RATIO_BASELINE_S = 3600;  // the stored ratio counts as measured over an hour
