@@ -10,8 +10,8 @@
 //                                       bit-count prediction
 //                                       (ALM_ SVH_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
-//   kernel/src/standin_search_clock.cpp RTC, search, 1PPS
-//                                       (KRTC_ KSEARCH_ SRST_ K1PPS_)
+//   kernel/src/standin_search_clock.cpp search, 1PPS
+//                                       (KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
@@ -47,6 +47,7 @@
 #include "kernel/src/nav_estimation_inputs.h"
 #include "kernel/src/range.h"
 #include "kernel/src/raw_meas.h"
+#include "kernel/src/rtc.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/sf_collect.h"
 #include "kernel/src/utc.h"
@@ -173,11 +174,7 @@ void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 // ---------------------------------------------------------------------------
 // Time count to GPS time (GTCADJ_): kernel/src/gtc_adjust.h.
 
-// RTC (KRTC_): its ratio to GPS time and the time lapsed while off.
-void KRTC_init();
-void KRTC_update_rtc_lapsed_time(S32 d_rtc_sec, S32 d_rtc_subsec);                                 // s, 1/32768 s
-void KRTC_compensate_gtc_sync_to_gps_time_error(S32 error_in_tcxo_clocks, S16 is_integer_second);  // 1/0
-void KRTC_cal_rtc_ratio_proc(U32 record_rtc_sec, U32 record_rtc_wn_subsec, U32 record_gtc_ssubsec_div_subsec);
+// RTC (KRTC_): kernel/src/rtc.h (included above).
 
 // Search strategy (KSEARCH_, SRST_): steers the target's search engines.
 // npse_used: engines to use (at most 8 count); do_power_save 1/0; search_duty_mode and tcxo_ppm

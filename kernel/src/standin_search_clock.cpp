@@ -1,8 +1,7 @@
-// Stand-ins for the search and clock modules (RTC, search strategy) and for
-// the 1PPS scheduling, until the search and clock issues (and the 1PPS timing
-// issue) replace them.
+// Stand-ins for the search strategy and for the 1PPS scheduling, until the
+// search and clock issues (and the 1PPS timing issue) replace them.
 //
-// Neutral results: the RTC relation is never valid. The search stand-in sends
+// The search stand-in sends
 // the search engine one command only: the start clock offset, once at start,
 // in the engine's units as the search sends it after its first tick
 // (offset0 + scale x Hz, truncated), so that the clock offset chosen at start
@@ -11,30 +10,11 @@
 
 #include "host/wrap.h"
 #include "kernel/src/kernel_modules.h"
-#include "kernel/src/nav_inputs.h"
 #include "kernel/src/tcxo_freq.h"
 
 namespace {
 S16 Do_power_saving = 0;
 }  // namespace
-
-// --- RTC ----------------------------------------------------------------------------------
-void KRTC_init() {}
-void KRTC_update_rtc_lapsed_time(S32, S32) {}
-void KRTC_compensate_gtc_sync_to_gps_time_error(S32, S16) {}
-void KRTC_cal_rtc_ratio_proc(U32, U32, U32) {}
-S16 KRTC_is_valid() { return 0; }
-void KRTC_get_rtc_time(S16* wn, S32* sec, S16* subsec, S16* gps_ss_dif) {
-  *wn = 0;
-  *sec = 0;
-  *subsec = 0;
-  *gps_ss_dif = 0;
-}
-void KRTC_get_rtc_ratio(D64* ratio, U32* quality) {
-  *ratio = -1.0;  // unknown
-  *quality = 0;
-}
-void KRTC_set_rtc_ratio(D64, U32, D64, S16, S16, S32, S16) {}
 
 // --- Search ---------------------------------------------------------------------------------
 void KSEARCH_init(S16, S16 do_power_save, S16, S16, S32 init_clock_offset_hz, S16, S32) {
