@@ -92,6 +92,9 @@ KRTC_HOT_START_HOOKS_T Hooks{};
 
 KRTC_STAMP_T current_stamp() { return KRTC_STAMP_T{Rtc.wn, Rtc.sec, Rtc.subsec}; }
 
+// A fix good enough to calibrate against: 3-D or better, at least 3 fixes, at
+// least 5 satellites, TDOP <= 2. (The PDOP <= 3.5 limit waits for a PDOP
+// reader of the fix record.)
 bool good_fix() {
   return NV_get_fixmode() >= FIX_3D && NV_get_fix_count() >= static_cast<U32>(GOOD_FIX_MIN_COUNT) &&
          NV_get_fix_svs() >= GOOD_FIX_MIN_SVS && NV_get_tdop() <= GOOD_FIX_MAX_TDOP;
