@@ -22,6 +22,7 @@
 #include "misc/endian_swap.h"
 #include "rtk/eph.h"
 #include "tests/kernel/sky_ephemeris.h"
+#include "tests/tools/sky/sky_engine_eph.h"
 #include "tools/sky/sky.h"
 
 namespace {
@@ -39,42 +40,6 @@ void put_bits(U32* w, int first, int n, U32 v) {
   const int shift = 31 - first - n;
   const U32 mask = ((1U << n) - 1U) << shift;
   *w = (*w & ~mask) | ((v << shift) & mask);
-}
-
-// The RTK engine's record for the same broadcast fields.
-eph_t rtk_eph(const SKY_EPH_T& s) {
-  constexpr D64 SC = 3.1415926535898;
-  eph_t e{};
-  e.sat = s.svid;
-  e.iode = s.iode;
-  e.iodc = s.iodc;
-  e.sva = s.ura;
-  e.svh = s.health;
-  e.week = s.week;
-  e.toe = gpst2time(s.week, s.toe * 16.0);
-  e.toc = gpst2time(s.week, s.toc * 16.0);
-  e.toes = s.toe * 16.0;
-  const D64 sqrt_a = std::ldexp(static_cast<D64>(s.sqrta), -19);
-  e.A = sqrt_a * sqrt_a;
-  e.e = std::ldexp(static_cast<D64>(s.e), -33);
-  e.i0 = std::ldexp(static_cast<D64>(s.i0), -31) * SC;
-  e.OMG0 = std::ldexp(static_cast<D64>(s.omg0), -31) * SC;
-  e.omg = std::ldexp(static_cast<D64>(s.omg), -31) * SC;
-  e.M0 = std::ldexp(static_cast<D64>(s.m0), -31) * SC;
-  e.deln = std::ldexp(static_cast<D64>(s.deln), -43) * SC;
-  e.OMGd = std::ldexp(static_cast<D64>(s.omgd), -43) * SC;
-  e.idot = std::ldexp(static_cast<D64>(s.idot), -43) * SC;
-  e.crc = std::ldexp(static_cast<D64>(s.crc), -5);
-  e.crs = std::ldexp(static_cast<D64>(s.crs), -5);
-  e.cuc = std::ldexp(static_cast<D64>(s.cuc), -29);
-  e.cus = std::ldexp(static_cast<D64>(s.cus), -29);
-  e.cic = std::ldexp(static_cast<D64>(s.cic), -29);
-  e.cis = std::ldexp(static_cast<D64>(s.cis), -29);
-  e.f0 = std::ldexp(static_cast<D64>(s.af0), -31);
-  e.f1 = std::ldexp(static_cast<D64>(s.af1), -43);
-  e.f2 = std::ldexp(static_cast<D64>(s.af2), -55);
-  e.tgd[0] = std::ldexp(static_cast<D64>(s.tgd), -31);
-  return e;
 }
 
 class Ephemeris : public ::testing::Test {
@@ -141,7 +106,7 @@ TEST_F(Ephemeris, PositionsAndClocksEqualTheSkyAndTheRtkOrbitAcrossAWeek) {
       const D64 d_vel = std::hypot(v.vx - sv[0], v.vy - sv[1], v.vz - sv[2]);
       EXPECT_LT(d_vel, 1e-3) << at;  // m/s, F32 storage
 
-      const eph_t re = rtk_eph(se);
+      const eph_t re = sky_test::to_engine(se);  // the RTK engine's record of the same fields
       std::array<D64, 3> rp{};
       D64 rdts = 0.0, rvar = 0.0;
       eph2pos(gpst2time(week, tow), &re, rp.data(), &rdts, &rvar);
