@@ -136,7 +136,7 @@ class NavSky {
     RNG_reset_calculation();
     std::array<RNG_T, 20> rngs{};
     S16 n = 0;
-    for (std::size_t k = 0; k < svids_.size() && with_ranges; ++k) {
+    for (std::size_t k = 0; k < svids_.size() && static_cast<int>(k) < fed_ && with_ranges; ++k) {
       const SKY_SIGNAL_T* s = sig(svids_[k]);
       ASSERT_NE(s, nullptr);
       const RNG_T rng = RNG_get_reference(static_cast<S16>(k));
@@ -170,12 +170,14 @@ class NavSky {
     return std::hypot(v.vx - ep_.rx.vel_ecef[0], v.vy - ep_.rx.vel_ecef[1], v.vz - ep_.rx.vel_ecef[2]);
   }
   const SKY_EPOCH_T& truth() const { return ep_; }
+  void set_fed(int n) { fed_ = n; }
   const std::vector<int>& svids() const { return svids_; }
 
  private:
   SkyCase c_;
   SKY_EPOCH_T ep_{};
   std::vector<int> svids_;
+  int fed_ = 99;  // ranges fed: the first fed_ satellites
 };
 
 bool record_is_finite() {
@@ -407,6 +409,63 @@ TEST(NavDriver, AtRestTheFirstFourFixesShowSpeedZero) {
     EXPECT_LT(sky.vel_error(), 0.1);
   }
   EXPECT_EQ(KMF_is_P_mode(), 1) << "at rest: the P model";
+}
+
+// After a 3-D fix the satellites drop to 3: a 2-D fix holding the altitude
+// when 2-D fixes are allowed after the first fix, none when they are not
+// (fewer than 5 real fixes before: no prediction either).
+struct LaterTwoDCase {
+  const char* name;
+  S16 enable_2D_after;
+  S16 expect_mode;
+};
+
+class NavLaterFix : public testing::TestWithParam<LaterTwoDCase> {};
+
+TEST_P(NavLaterFix, ThreeSatellitesAfterA3DFix) {
+  const LaterTwoDCase& lc = GetParam();
+  SkyCase c;
+  c.nsat = 8;
+  NavSky sky(c);
+  NV_set_2D_fix_enable(1, lc.enable_2D_after);
+  for (int t = 0; t < 3; ++t) sky.epoch(t);
+  ASSERT_EQ(NV_get_fixmode(), FIX_3D);
+  const F32 alt = NV_get_altitude();
+  sky.set_fed(3);
+  sky.epoch(3.0);
+  EXPECT_EQ(NV_get_fixmode(), lc.expect_mode);
+  if (lc.expect_mode == FIX_2D) {
+    EXPECT_NEAR(NV_get_altitude(), alt, 0.5) << "altitude held";
+    EXPECT_LT(sky.pos_error(), 5.0);
+    EXPECT_EQ(NV_get_fix_svs(), 3);
+  }
+  EXPECT_TRUE(record_is_finite());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NavLaterFix,
+                         testing::Values(LaterTwoDCase{"two_d_allowed", 1, FIX_2D},
+                                         LaterTwoDCase{"two_d_disabled", 0, FIX_NONE}),
+                         [](const testing::TestParamInfo<LaterTwoDCase>& i) { return std::string(i.param.name); });
+
+// A start position restored (warm start): the first fix is made from it and,
+// within 20 m of it, shows no speed.
+TEST(NavDriver, FirstFixFromAStoredPosition) {
+  SkyCase c;
+  c.ve = 10.0;
+  NavSky sky(c);
+  sky.epoch(0.0, false);  // the truth of the first epoch
+  const POS_T truth{sky.truth().rx.pos_ecef[0] + 3.0, sky.truth().rx.pos_ecef[1], sky.truth().rx.pos_ecef[2]};
+  LLA_T lla{};
+  COO_cartesian_to_geodetic(&truth, &lla);
+  NV_init();
+  NV_restore_data(WEEK, static_cast<S32>(T0), &lla, static_cast<F32>(C * 1.0e-7));
+  EXPECT_EQ(NV_has_stored_init_position(), 1);
+  EXPECT_EQ(NV_has_stored_init_time(), 1);
+  sky.epoch(0.0);
+  ASSERT_EQ(NV_get_fixmode(), FIX_3D);
+  EXPECT_LT(sky.pos_error(), 1.0);
+  EXPECT_NEAR(NV_get_speed(), 10.0, 0.1);
+  EXPECT_EQ(NV_get_show_speed(), 0.0F) << "within 20 m of the stored position";
 }
 
 // --- Speed limits and faults ------------------------------------------------------------------
