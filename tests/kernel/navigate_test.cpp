@@ -42,6 +42,7 @@ struct SkyCase {
   int week = WEEK;
   double t0 = T0;
   S16 model = NMODEL_DEFAULT;
+  double code_noise_m = 0.0;  // 1-sigma
 };
 
 int Drops = 0;
@@ -68,6 +69,7 @@ class NavSky {
     sc.clk_drift = 1.0e-7;    // 30 m/s
     sc.iono_scale = 0.0;
     sc.tropo_model = SKY_TROPO_SIMPLE;
+    sc.code_noise_m = c.code_noise_m;
     EXPECT_EQ(SKY_init(&sc), 1);
     SETTINGS_init();
     EPH_init_storage_address(nullptr, 0);
@@ -140,7 +142,8 @@ class NavSky {
       const SKY_SIGNAL_T* s = sig(svids_[k]);
       ASSERT_NE(s, nullptr);
       const RNG_T rng = RNG_get_reference(static_cast<S16>(k));
-      D64 tt = ep_.rx.clock_time.tow - s->pseudorange_m / C;
+      const double step = static_cast<int>(k) == step_k_ ? step_m_ : 0.0;
+      D64 tt = ep_.rx.clock_time.tow - (s->pseudorange_m + step) / C;
       if (tt < 0.0) tt += 604800.0;
       ASSERT_EQ(RNG_update_ttime(rng, tt), 1);
       RNG_update_carrier_dopp_freq(rng, GNSS_TYPE_GPS, 0, s->doppler_hz);
@@ -171,6 +174,10 @@ class NavSky {
   }
   const SKY_EPOCH_T& truth() const { return ep_; }
   void set_fed(int n) { fed_ = n; }
+  void set_pr_step(int k, double m) {  // pseudorange step (m) on the k-th fed satellite
+    step_k_ = k;
+    step_m_ = m;
+  }
   const std::vector<int>& svids() const { return svids_; }
 
  private:
@@ -178,6 +185,8 @@ class NavSky {
   SKY_EPOCH_T ep_{};
   std::vector<int> svids_;
   int fed_ = 99;  // ranges fed: the first fed_ satellites
+  int step_k_ = -1;
+  double step_m_ = 0.0;
 };
 
 bool record_is_finite() {
@@ -466,6 +475,43 @@ TEST(NavDriver, FirstFixFromAStoredPosition) {
   EXPECT_LT(sky.pos_error(), 1.0);
   EXPECT_NEAR(NV_get_speed(), 10.0, 0.1);
   EXPECT_EQ(NV_get_show_speed(), 0.0F) << "within 20 m of the stored position";
+}
+
+// RAIM through the driver: a 100 m pseudorange step on one of 8 satellites
+// is excluded and the fix stays on the truth.
+TEST(NavDriver, RaimExcludesAPseudorangeStep) {
+  SkyCase c;
+  NavSky sky(c);
+  for (int t = 0; t < 3; ++t) sky.epoch(t);
+  ASSERT_EQ(NV_get_fixmode(), FIX_3D);
+  sky.set_pr_step(2, 100.0);
+  for (int t = 3; t < 6; ++t) {
+    sky.epoch(t);
+    SCOPED_TRACE("epoch " + std::to_string(t));
+    ASSERT_EQ(NV_get_fixmode(), FIX_3D);
+    EXPECT_LT(sky.pos_error(), 10.0);
+    EXPECT_EQ(NV_is_channel_meas_use_PR_in_fix(2), 0) << "the stepped range is left out";
+    EXPECT_EQ(NV_is_channel_meas_use_PR_in_fix(1), 1);
+    EXPECT_EQ(NV_get_fix_svs(), 7);
+  }
+}
+
+// With 1 m code noise the fixes stay within 5 m RMS of the truth.
+TEST(NavDriver, CodeNoiseOneMetre) {
+  SkyCase c;
+  c.code_noise_m = 1.0;
+  c.ve = 5.0;
+  NavSky sky(c);
+  double sum2 = 0.0;
+  int n = 0;
+  for (int t = 0; t < 20; ++t) {
+    sky.epoch(t);
+    if (NV_get_fixmode() < FIX_2D) continue;
+    sum2 += sky.pos_error() * sky.pos_error();
+    ++n;
+  }
+  ASSERT_GE(n, 18);
+  EXPECT_LT(std::sqrt(sum2 / n), 5.0);
 }
 
 // --- Speed limits and faults ------------------------------------------------------------------
