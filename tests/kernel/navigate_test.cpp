@@ -12,6 +12,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -705,6 +706,40 @@ TEST(NavDriver, HostileInputNeverLeavesANonFiniteRecord) {
   // A good epoch afterwards still fixes.
   sky.epoch(9.0);
   EXPECT_TRUE(record_is_finite());
+}
+
+// Arbitrary measurement sets (a fixed pseudo-random sequence of good, shifted,
+// non-finite and huge transmit times and Doppler values, and garbage counts)
+// after a fix: the record never holds a non-finite value.
+TEST(NavDriver, ArbitraryMeasurementSetsKeepTheRecordFinite) {
+  SkyCase c;
+  NavSky sky(c);
+  sky.epoch(0.0);
+  ASSERT_EQ(NV_has_fixed(), 1);
+  std::mt19937 gen(12345);
+  std::uniform_int_distribution<int> pick(0, 5);
+  std::uniform_real_distribution<double> any(-1e7, 1e7);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::array<RNG_T, 20> rngs{};
+  for (S16 i = 0; i < 20; ++i) rngs[static_cast<std::size_t>(i)] = RNG_get_reference(i);
+  for (int e = 1; e < 200; ++e) {
+    const double sec = T0 + e;
+    RNG_reset_calculation();
+    for (S16 i = 0; i < 8; ++i) {
+      const double good = sec - 0.07;
+      const std::array<double, 6> tt = {good, good + any(gen) / C, nan, inf, 1e15, any(gen)};
+      const std::array<double, 6> dp = {100.0, any(gen), nan, -inf, 1e30, 0.0};
+      (void)RNG_update_ttime(rngs[static_cast<std::size_t>(i)], tt[static_cast<std::size_t>(pick(gen))]);
+      RNG_update_carrier_dopp_freq(rngs[static_cast<std::size_t>(i)], GNSS_TYPE_GPS, 0,
+                                   dp[static_cast<std::size_t>(pick(gen))]);
+      RNG_calculate_range_variance(rngs[static_cast<std::size_t>(i)], static_cast<S16>(pick(gen) * 10), 0);
+    }
+    RNG_update_gtc_time(WEEK, sec, 1.0, 0.0);
+    const std::array<S16, 6> counts = {8, 8, 3, 0, -1, 21};
+    NV_process(WEEK, sec, counts[static_cast<std::size_t>(pick(gen))], rngs.data(), pick(gen) == 0 ? nan : 1.0, 0.0);
+    ASSERT_TRUE(record_is_finite()) << "epoch " << e;
+  }
 }
 
 // --- Platform models --------------------------------------------------------------------------
