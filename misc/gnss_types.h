@@ -35,8 +35,8 @@ struct POS_ENU_T {  // local east, north, up, metres
 struct VEL_ENU_T {  // local east, north, up velocity, m/s
   F32 ve, vn, vu;
 };
-struct LLA_e8_T {  // latitude and longitude in 1e-8 degrees, height in 1e-8 m units of the caller
-  S32 lat_e8, lon_e8, alt_e8;
+struct LLA_e8_T {  // latitude and longitude in 1e-8 degrees, height in 1e-8 m (64-bit: no overflow)
+  S64 lat_e8, lon_e8, alt_e8;
 };
 
 // GNSS types (the gnss_type field of channel records and data bits).

@@ -30,10 +30,10 @@ struct NV_KMF_OUTPUT_T {
   U08 used_pr_chid_ary[20];
 };
 
-void KMF_reset();                        // P model, covariances to 1e6 x identity, jump mode off
-void KMF_switch_dynamic_model(S16 model);  // KMF_P_MODEL or KMF_PV_MODEL (others ignored)
-S16 KMF_is_P_mode();                     // 1 in the P model
-S16 KMF_get_dynamic_model();             // KMF_P_MODEL / KMF_PV_MODEL
+void KMF_reset();                                 // P model, covariances to 1e6 x identity, jump mode off
+void KMF_switch_dynamic_model(S16 model);         // KMF_P_MODEL or KMF_PV_MODEL (others ignored)
+S16 KMF_is_P_mode();                              // 1 in the P model
+S16 KMF_get_dynamic_model();                      // KMF_P_MODEL / KMF_PV_MODEL
 void KMF_set_PV_process_noise_parameter(F32 sp);  // PV acceleration noise density
 F32 KMF_get_PV_process_noise_parameter();
 // Projects the covariance over dt (s); dt > 100 s resets the filter.

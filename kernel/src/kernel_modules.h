@@ -3,9 +3,9 @@
 //
 // Until a module exists, its operations come from the stand-in file of its
 // subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  ranges, navigation
-//                                       (NV_ NVMODEL_ KMCHECK_
-//                                       KMPREDICT_)
+//   kernel/src/standin_measurement.cpp  measurement checks, prediction
+//                                       (KMCHECK_ KMPREDICT_)
+//   kernel/src/standin_kalman.cpp       Kalman filter (KMF_, SPMFILTER_)
 //   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
 //                                       bit-count prediction
 //                                       (ALM_ SVH_ SVSKY_ KSVCALC_
@@ -40,11 +40,14 @@
 #include "kernel/src/dbits_collect.h"
 #include "kernel/src/ephemeris.h"
 #include "kernel/src/gtc_adjust.h"
+#include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/least_square_raim.h"
 #include "kernel/src/nav_bad_meas.h"
 #include "kernel/src/nav_estimation_inputs.h"
+#include "kernel/src/nav_model.h"
+#include "kernel/src/navigate.h"
 #include "kernel/src/range.h"
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/rtc.h"
@@ -63,9 +66,6 @@
 // Callback types (installed by the kernel frame at start; an uninstalled
 // callback is skipped)
 // ---------------------------------------------------------------------------
-using NV_DROP_CHANNEL_CALLBACK_T = void (*)(S16 ch_id);  // channel 0..19 to release
-using NV_POSITION_FIX_FAULT_CALLBACK_T = void (*)();     // the fix was found faulty
-using NV_UPDATE_WN_CALLBACK_T = void (*)(U16 wn);        // 10-bit week from aiding data
 // One SBAS message block of GEO prn (120..138): the words and the message type.
 using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_type);
 
@@ -80,44 +80,13 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // kernel/src/carrier_cycles.h, carrier_smoothing.h and correction.h (included
 // above).
 
-// Navigation (NV_): the fix, from the epoch's ranges.
-void NV_init();
-// One navigation epoch at adjusted time gtc_wn, gtc_sec (s) with the n
-// ranges of range_meas_in (caller's array, read during the call), the
-// measurement interval and time-count shift (s). Returns 1.
-S16 NV_process(S16 gtc_wn, D64 gtc_sec, S16 n, RNG_T* range_meas_in, D64 gtc_meas_dt, D64 gtc_shift_dt);
-S16 NV_has_fixed();                 // 1 once a position fix was made in this run
-S16 NV_has_stored_init_time();      // 1 when a start time was restored or input
-S16 NV_has_stored_init_position();  // 1 when a start position was restored or input
-// Start from backed-up state: GPS week, time of week (s), geodetic position
-// (rad, rad, m; read during the call) and clock drift (m/s).
-void NV_restore_data(S16 wn, S32 tow, const LLA_T* lla_p, F32 cdrift);
-// Start time (week, s) and position (rad, rad, m); null position: time only.
-void NV_restore_time_pos_data_only(S16 wn, S32 tow, const LLA_T* lla_p);
-void NV_set_force_3D_first_fix_for_hot_start_application();  // the first fix must be 3-D
-void NV_install_callback_drop_channel(NV_DROP_CHANNEL_CALLBACK_T func);
-void NV_install_callback_position_fix_fault(NV_POSITION_FIX_FAULT_CALLBACK_T func);
-void NV_install_callback_update_wn_for_rom_agps(NV_UPDATE_WN_CALLBACK_T func);
-// Per channel (ch_id 0..19), 1 or 0: its measurement was used in the last fix;
-// is shown as used; carries a differential correction that is broadcast.
-S16 NV_is_channel_meas_use_in_fix(S16 ch_id);
-S16 NV_is_channel_meas_show_use_in_fix(S16 ch_id);
-S16 NV_is_channel_meas_broadcast_differential_message(S16 ch_id);
-// Position-domain error statistics of the last fix, written through the
-// pointers: rms of the range inputs (m), standard deviations of the error
-// ellipse's semi-major and semi-minor axes (m), orientation of the semi-major
-// axis (degrees from true north), and std_enu_error_p[3] east, north, up
-// standard deviations (m, caller's array of 3). 1 when valid; 0 with zeros.
-S16 NV_get_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p, F32* std_semi_minor_axis_p,
-                            F32* orientation_semi_major_axis_p, F32* std_enu_error_p);
-void NV_get_ecef_position(POS_T* pos_p);  // ECEF position of the fix, m
+// Navigation (NV_) and its fix record: kernel/src/navigate.h; platform models
+// (NVMODEL_): kernel/src/nav_model.h; Kalman filter (KMF_):
+// kernel/src/kalman_filter.h (included above).
 // Estimation inputs of the fix (NVESTIN_), the least-squares fix with RAIM
 // (LSQRAIM_) and the bad-measurement screens (NVBADMEAS_):
 // kernel/src/nav_estimation_inputs.h, least_square_raim.h and nav_bad_meas.h
 // (included above).
-
-void NVMODEL_set_model(S16 model);  // NMODEL_DEFAULT .. AIRBORNE
-S16 NVMODEL_get_model();            // the model set last
 
 // Measurement checks (KMCHECK_): after each epoch, act on the navigation's
 // verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel).

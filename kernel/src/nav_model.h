@@ -15,9 +15,9 @@
 
 #include "misc/gnss_types.h"
 
-void NVMODEL_init();                 // model from the settings (user navigation model)
-void NVMODEL_set_model(S16 model);   // when different: store, save to the settings (0..5), load the row
-S16 NVMODEL_get_model();             // the model set last
+void NVMODEL_init();                    // model from the settings (user navigation model)
+void NVMODEL_set_model(S16 model);      // when different: store, save to the settings (0..5), load the row
+S16 NVMODEL_get_model();                // the model set last
 F32 NVMODEL_get_kalman_filter_Sp_pv();  // acceleration noise density of the PV model, (m/s^2)^2/Hz
 F32 NVMODEL_get_static_threshold();     // m/s, speeds below count as at rest
 F32 NVMODEL_get_max_altitude();         // m

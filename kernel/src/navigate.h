@@ -108,18 +108,18 @@ void NV_set_if_SG_signal(S16 on);
 // week, *wn full week. Before any epoch: week 1381, 302 400 s. Returns 1 once
 // a time count has updated it, else 0.
 S16 NV_get_time(D64* tow, U16* wn);
-void NV_get_ecef_position(POS_T* pos_p);      // m
-void NV_get_ecef_velocity(VEL_T* vel_p);      // m/s
-void NV_get_enu_velocity(VEL_ENU_T* vel_p);   // east, north, up, m/s
-void NV_get_lla_position(LLA_T* lla_p);       // rad, rad, m
+void NV_get_ecef_position(POS_T* pos_p);       // m
+void NV_get_ecef_velocity(VEL_T* vel_p);       // m/s
+void NV_get_enu_velocity(VEL_ENU_T* vel_p);    // east, north, up, m/s
+void NV_get_lla_position(LLA_T* lla_p);        // rad, rad, m
 void NV_get_lla_e8_position(LLA_e8_T* lla_p);  // degrees x 1e8, degrees x 1e8, metres x 1e8 (truncated, 64-bit)
-void NV_get_lat_lon_degree(D64* lat_deg, D64* lon_deg);  // degrees
-F32 NV_get_altitude();                                   // m above the ellipsoid
-F32 NV_get_course();                                     // degrees from north, 0..360
-F32 NV_get_speed();                                      // horizontal speed, m/s
-F32 NV_get_show_speed();                                 // speed offered for display (0 while unsure), m/s
-F32 NV_get_speed_vu();                                   // |up velocity|, m/s
-void NV_get_enu(F32 enu[3][3]);                          // ECEF-to-ENU rotation, rows east, north, up
+void NV_get_lat_lon_degree(D64* lat_deg, D64* lon_deg);       // degrees
+F32 NV_get_altitude();                                        // m above the ellipsoid
+F32 NV_get_course();                                          // degrees from north, 0..360
+F32 NV_get_speed();                                           // horizontal speed, m/s
+F32 NV_get_show_speed();                                      // speed offered for display (0 while unsure), m/s
+F32 NV_get_speed_vu();                                        // |up velocity|, m/s
+void NV_get_enu(F32 enu[3][3]);                               // ECEF-to-ENU rotation, rows east, north, up
 void NV_get_clock_bias_drift(D64* cbias_m, F32* cdrift_mps);  // m, m/s
 D64 NV_get_gps_glonass_time_diff();                           // m
 F32 NV_get_gps_glonass_time_drift();                          // m/s
@@ -148,13 +148,13 @@ F32 NV_get_EPE();  // estimated position error, m (0 unknown)
 // Residual sigmas of the accepted solution: pseudorange (m), range rate (m/s).
 // 1 when known, else 0 and nothing written.
 S16 NV_get_position_quality_result(F32* pr_sigma, F32* dr_sigma);
-S16 NV_get_navi_type();                      // NAVI_NONE / NAVI_LSQ / NAVI_KF of the last epoch
-S32 NV_get_any_sbas_reliable_freq_in_hz();  // 0: no SBAS range rate is used
-S16 NV_has_fixed();                          // 1 once a fix was made (0 again after a fault)
-S16 NV_has_stored_init_time();               // 1 when a start time was restored or input
-S16 NV_has_stored_init_position();           // 1 when a start position was restored or input
-S16 NV_does_fix_use_PR_measurements();       // 1: a fix exists and its position used pseudoranges
-S16 NV_does_vel_use_good_carrier_DR_measurements();    // 1/0, last epoch
+S16 NV_get_navi_type();                                 // NAVI_NONE / NAVI_LSQ / NAVI_KF of the last epoch
+S32 NV_get_any_sbas_reliable_freq_in_hz();              // 0: no SBAS range rate is used
+S16 NV_has_fixed();                                     // 1 once a fix was made (0 again after a fault)
+S16 NV_has_stored_init_time();                          // 1 when a start time was restored or input
+S16 NV_has_stored_init_position();                      // 1 when a start position was restored or input
+S16 NV_does_fix_use_PR_measurements();                  // 1: a fix exists and its position used pseudoranges
+S16 NV_does_vel_use_good_carrier_DR_measurements();     // 1/0, last epoch
 S16 NV_does_pos_use_may_convergence_PR_measurements();  // 1/0, last epoch
 S16 NV_is_no_fix_by_dop_mask();                         // 1: the last epoch failed the DOP mask
 void NV_get_dx(F32 dx[5]);  // last applied correction: east, north, up (m), clock (m), second clock (m)
@@ -169,9 +169,9 @@ S16 NV_get_error_statistics(F32* rms_range_inputs_std_p, F32* std_semi_major_axi
 // ---------------------------------------------------------------------------
 // Channel use in the last fix (ch 0..19; 1/0)
 // ---------------------------------------------------------------------------
-S16 NV_is_channel_meas_use_in_fix(S16 ch);      // pseudorange or range rate used
-S16 NV_is_channel_meas_use_PR_in_fix(S16 ch);   // pseudorange used
-S16 NV_is_channel_meas_use_DR_in_fix(S16 ch);   // range rate used
+S16 NV_is_channel_meas_use_in_fix(S16 ch);       // pseudorange or range rate used
+S16 NV_is_channel_meas_use_PR_in_fix(S16 ch);    // pseudorange used
+S16 NV_is_channel_meas_use_DR_in_fix(S16 ch);    // range rate used
 S16 NV_is_channel_meas_show_use_in_fix(S16 ch);  // shown as used
 S16 NV_is_channel_meas_use_differential_in_fix(S16 ch);
 S16 NV_is_channel_meas_broadcast_differential_message(S16 ch);

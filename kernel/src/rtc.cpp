@@ -30,6 +30,7 @@ constexpr S64 QUALITY_SEC_SCALE = 16;    // the quality's high half is the RTC s
 constexpr S64 QUALITY_AGE_LIMIT = 1201;  // s: an older ratio is replaced even by a shorter baseline
 constexpr S16 GOOD_FIX_MIN_COUNT = 3;    // fixes
 constexpr S16 GOOD_FIX_MIN_SVS = 5;
+constexpr F32 GOOD_FIX_MAX_PDOP = 3.5F;
 constexpr F32 GOOD_FIX_MAX_TDOP = 2.0F;
 constexpr int HISTORY_LEN = 41;
 constexpr S16 HISTORY_PERIOD = 30;  // s between history entries
@@ -93,11 +94,11 @@ KRTC_HOT_START_HOOKS_T Hooks{};
 KRTC_STAMP_T current_stamp() { return KRTC_STAMP_T{Rtc.wn, Rtc.sec, Rtc.subsec}; }
 
 // A fix good enough to calibrate against: 3-D or better, at least 3 fixes, at
-// least 5 satellites, TDOP <= 2. (The PDOP <= 3.5 limit waits for a PDOP
-// reader of the fix record.)
+// least 5 satellites, TDOP <= 2 and PDOP <= 3.5.
 bool good_fix() {
   return NV_get_fixmode() >= FIX_3D && NV_get_fix_count() >= static_cast<U32>(GOOD_FIX_MIN_COUNT) &&
-         NV_get_fix_svs() >= GOOD_FIX_MIN_SVS && NV_get_tdop() <= GOOD_FIX_MAX_TDOP;
+         NV_get_fix_svs() >= GOOD_FIX_MIN_SVS && NV_get_tdop() <= GOOD_FIX_MAX_TDOP &&
+         NV_get_pdop() <= GOOD_FIX_MAX_PDOP;
 }
 
 // Replace ratio and quality from an RTC interval against a GPS baseline when

@@ -40,7 +40,8 @@ void KRTC_init();
 // between its time count and the RTC (TCXO clocks). Validates the RTC (two
 // records one second apart), and measures the RTC/GPS ratio once the
 // navigation fix is good (reads NV_get_fixmode, NV_get_fix_count,
-// NV_get_fix_svs, NV_get_tdop, NV_get_time, NV_get_clock_bias_drift).
+// NV_get_fix_svs, NV_get_tdop, NV_get_pdop, NV_get_time,
+// NV_get_clock_bias_drift).
 void KRTC_cal_rtc_ratio_proc(U32 record_rtc_sec, U32 record_rtc_wn_subsec, U32 record_gtc_ssubsec_div_subsec);
 
 // The RTC relation read from the backup memory at start: rtc_ratio (RTC s per
