@@ -219,6 +219,14 @@ void CCYCLE_set_gtc_clock_counts(S16 ary_count, const U32* clock_counts_ary, con
   clear_selection();
 }
 
+U32 CCYCLE_get_clocks_after_span(S16 start, S16 n_slots) {
+  if (start < 0 || n_slots < 0 || start + n_slots > Ccycle_gtc_clocks_ary_count) return 0;
+  U32 clocks = 0;
+  for (S16 i = static_cast<S16>(start + n_slots); i < Ccycle_gtc_clocks_ary_count; ++i)
+    clocks += Ccycle_gtc_clocks_ary[static_cast<std::size_t>(i)];
+  return clocks;
+}
+
 void CCYCLE_set_one_channel_carrier_cycles(CCYCLE_T ccycle, const CCYCLE_IN_T* in_p) {
   if (ccycle == nullptr || in_p == nullptr) return;
   talon_assert(in_p->array_count <= CCYCLE_MAX_SLOTS, "carrier slot count");

@@ -63,6 +63,11 @@ void CCYCLE_set_ephemeris_status_valid(CCYCLE_T ccycle);
 // ephemeris, or no span reaches more than the channels x slots threshold.
 S16 CCYCLE_process_carrier_cycles_selection(CCYCLE_T* used_ary, S16* start_p, S16* n_slots_p, U32* total_clocks_p);
 
+// TCXO clocks of this epoch's slots after the n_slots slots from start (the
+// time from the end of a selected span to the end of the epoch); 0 for a
+// span outside the epoch's slots.
+U32 CCYCLE_get_clocks_after_span(S16 start, S16 n_slots);
+
 S16 CCYCLE_get_channel_id(CCYCLE_T ccycle);  // 0..19; -1 for null
 // The records updated this epoch, in update order, copied to ccycle_ary
 // (caller's array of at least 20). Returns their number.

@@ -43,6 +43,13 @@ struct NV_ESTIN_S {
   F32 dr_good;           // m/s, range rate over the common carrier slots
   D64 tr;                // m, geometric range
   RNG_T rng;             // range record of the epoch; null for inputs given directly
+  // History of the channel's satellite across epochs (kept by NVESTIN_reset_all).
+  S16 has_history;       // 1: hist_sv_id's last epoch is below
+  S16 hist_sv_id;        // kernel id of the satellite the history belongs to
+  F32 hist_dr;           // m/s, its last range rate
+  D64 last_ttime;        // s of week, transmit time of its last range (with last_static_vrel)
+  F32 last_static_vrel;  // m/s, its last line-of-sight rate for a receiver at rest
+  S16 has_last_static_vrel;
 };
 
 namespace {
@@ -98,6 +105,33 @@ bool masked(RNG_T rng, const ELV_CNR_MASK_T* m) {
   return out;
 }
 
+// Receiver velocity (ECEF m/s) along the range's direction cosines, m/s.
+F32 vel_dot_dc(RNG_T rng, const VEL_T* vel) {
+  F32 dc[3] = {0.0F, 0.0F, 0.0F};
+  (void)RNG_get_direction_cosine(rng, dc);
+  return dc[0] * vel->vx + dc[1] * vel->vy + dc[2] * vel->vz;
+}
+
+// A range rate from the accumulated carrier is a mean over the carrier
+// interval (the channel's accumulation, or the common clean slots), so it
+// belongs to the middle of that interval, not to the epoch: it lags the
+// epoch's predicted line-of-sight rate by the lag times the satellite's
+// line-of-sight acceleration (up to about 0.2 m/s^2 for a receiver on the
+// ground: 0.1 m/s for half a second). Returns that acceleration (m/s^2): the
+// change of the satellite's line-of-sight rate (static_vrel, m/s, receiver
+// at rest) since the last epoch of the same satellite, per second of
+// transmit time; 0 without a last epoch or for implausible spans.
+F32 line_of_sight_acceleration(const NV_ESTIN_S& e, bool same_sv, D64 ttime, F32 static_vrel) {
+  constexpr D64 MIN_SPAN_S = 0.1;
+  constexpr D64 MAX_SPAN_S = 10.0;
+  if (!same_sv || e.has_last_static_vrel == 0) return 0.0F;
+  D64 span = ttime - e.last_ttime;
+  if (span < -SECONDS_PER_WEEK / 2.0) span += SECONDS_PER_WEEK;
+  if (!(span > MIN_SPAN_S && span < MAX_SPAN_S)) return 0.0F;
+  const D64 acc = static_cast<D64>(static_vrel - e.last_static_vrel) / span;
+  return std::isfinite(acc) ? static_cast<F32>(acc) : 0.0F;
+}
+
 // Forms the input of one range; false when it cannot be used.
 bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flags) {
   D64 pr = 0.0;
@@ -127,19 +161,30 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
     (void)RNG_get_non_atmosphere_delay(rng, &dt, &ddt);
     (void)RNG_get_atmosphere_delay(rng, &iono, &tropo, &iono_sbas);
   }
-  const D64 pr_diff = pr + static_cast<D64>(C_LIGHT * dt) - static_cast<D64>(iono + tropo) - cbias - tr;
-  const D64 dr_diff = static_cast<D64>(C_LIGHT * ddt + (has_dr != 0 ? dr : 0.0F) - cdrift - rvel);
-  if (!std::isfinite(pr_diff) || !std::isfinite(dr_diff)) return false;
   NV_ESTIN_S& e = Estin_data[static_cast<std::size_t>(ch)];
+  const S16 svid = SV_get_svid(RNG_get_sv(rng));
+  const bool same_sv = e.has_history != 0 && e.hist_sv_id == svid;
+  const F32 vdot = vel != nullptr ? vel_dot_dc(rng, vel) : 0.0F;
+  D64 ttime = 0.0;
+  const bool has_ttime = RNG_get_ttime(rng, &ttime) != 0;
+  // the predicted rate moved to the middle of the carrier interval (half
+  // the channel's accumulation; the NCO rate of a first second is the
+  // epoch's own)
+  const F32 los_acc = has_ttime ? line_of_sight_acceleration(e, same_sv, ttime, rvel - vdot) : 0.0F;
+  const bool carrier_mean = has_dr != 0 && Est_use_DR_by_nco_freq == 0 && CH_is_first_track_second(chan) == 0;
+  const F32 shift = carrier_mean ? los_acc * 0.5F * static_cast<F32>(CH_get_acc_cycle_count(chan)) * 1e-3F : 0.0F;
+  const D64 pr_diff = pr + static_cast<D64>(C_LIGHT * dt) - static_cast<D64>(iono + tropo) - cbias - tr;
+  const D64 dr_diff = static_cast<D64>(C_LIGHT * ddt + (has_dr != 0 ? dr : 0.0F) - cdrift - (rvel - shift));
+  if (!std::isfinite(pr_diff) || !std::isfinite(dr_diff)) return false;
   const U16 keep_flags = reset_flags != 0 ? 0 : e.flags;
-  if (e.has_data == 0 || e.sv_id != SV_get_svid(RNG_get_sv(rng))) {
+  if (!same_sv) {
     const std::array<F32, 4> none{};
     e.pr_diff_buf = none;
     e.buf_count = 0;
     e.buf_next = 0;
   }
-  const F32 last_dr = e.dr;
-  const bool had_dr = e.has_data != 0 && e.sv_id == SV_get_svid(RNG_get_sv(rng));
+  const F32 last_dr = e.hist_dr;
+  const bool had_dr = same_sv;
   e.has_data = 1;
   e.rng = rng;
   e.ch_id = ch;
@@ -161,13 +206,20 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
   e.dr_nco = 0.0F;
   (void)RNG_get_delta_range_by_nco_freq(rng, &e.dr_nco);
   e.tr = tr;
-  e.dr_diff_good = static_cast<D64>(C_LIGHT * ddt + drg - cdrift - rvel);
+  F32 good_lag_s = 0.0F;
+  (void)RNG_get_good_acc_carrier_slots_lag(rng, &good_lag_s);
+  e.dr_diff_good = static_cast<D64>(C_LIGHT * ddt + drg - cdrift - (rvel - los_acc * good_lag_s));
   e.w = 1.0F;
   (void)RNG_get_direction_cosine(rng, e.dc);
   e.dc_at_enu = 0;
-  const F32 vdot = vel != nullptr ? e.dc[0] * vel->vx + e.dc[1] * vel->vy + e.dc[2] * vel->vz : 0.0F;
   e.static_vrel = rvel - vdot;
-  e.dr_diff_static = static_cast<D64>(C_LIGHT * ddt + dr - cdrift - e.static_vrel);
+  e.dr_diff_static = static_cast<D64>(C_LIGHT * ddt + dr - cdrift - (e.static_vrel - shift));
+  e.has_history = 1;
+  e.hist_sv_id = svid;
+  e.hist_dr = dr;
+  e.has_last_static_vrel = has_ttime && std::isfinite(e.static_vrel) ? 1 : 0;
+  e.last_static_vrel = e.static_vrel;
+  e.last_ttime = ttime;
   const D64 dopp = (RNG_get_L_frequency(rng) / C_LIGHT) * -(C_LIGHT * ddt - e.static_vrel - cdrift);
   e.static_dopp_freq = std::fabs(dopp) < 1e9 ? static_cast<S32>(std::lround(dopp)) : 0;
   e.flags = keep_flags;
@@ -180,6 +232,7 @@ bool form_one(RNG_T rng, D64 cbias, F32 cdrift, const VEL_T* vel, S16 reset_flag
 }  // namespace
 
 void NVESTIN_init() {
+  for (S16 i = 0; i < NVESTIN_MAX; ++i) clear_record(Estin_data[static_cast<std::size_t>(i)], i);
   NVESTIN_reset_all();
   Est_is_at_ENU = 0;
   Est_enable_output_dgps_PR = 0;
@@ -190,7 +243,20 @@ void NVESTIN_init() {
 }
 
 void NVESTIN_reset_all() {
-  for (S16 i = 0; i < NVESTIN_MAX; ++i) clear_record(Estin_data[static_cast<std::size_t>(i)], i);
+  for (S16 i = 0; i < NVESTIN_MAX; ++i) {
+    NV_ESTIN_S& e = Estin_data[static_cast<std::size_t>(i)];
+    const NV_ESTIN_S kept = e;
+    clear_record(e, i);
+    e.has_history = kept.has_history;
+    e.hist_sv_id = kept.hist_sv_id;
+    e.hist_dr = kept.hist_dr;
+    e.last_ttime = kept.last_ttime;
+    e.last_static_vrel = kept.last_static_vrel;
+    e.has_last_static_vrel = kept.has_last_static_vrel;
+    e.pr_diff_buf = kept.pr_diff_buf;
+    e.buf_count = kept.buf_count;
+    e.buf_next = kept.buf_next;
+  }
   N_estin_inputs = 0;
   Est_is_at_ENU = 0;
 }
@@ -223,7 +289,10 @@ NV_ESTIN_T NVESTIN_set_input(S16 ch_id, const NVESTIN_VALUES_T* v) {
       !std::isfinite(v->dc[0]) || !std::isfinite(v->dc[1]) || !std::isfinite(v->dc[2]) || !std::isfinite(v->dr) ||
       !std::isfinite(v->dr_change_rate))
     return nullptr;
-  const bool same = e->has_data != 0 && e->sv_id == v->sv_id;
+  const bool same = e->has_history != 0 && e->hist_sv_id == v->sv_id;
+  e->has_history = 1;
+  e->hist_sv_id = v->sv_id;
+  e->has_last_static_vrel = 0;  // values given directly carry no line-of-sight history
   if (!same) {
     const std::array<F32, 4> none{};
     e->pr_diff_buf = none;

@@ -52,8 +52,12 @@ struct NVESTIN_VALUES_T {
 };
 
 // Life cycle.
-void NVESTIN_init();                          // every record empty, settings to defaults (CN0 threshold 0, ECEF)
-void NVESTIN_reset_all();                     // every record empty, the epoch list cleared
+void NVESTIN_init();  // every record and history empty, settings to defaults (CN0 threshold 0, ECEF)
+// Start of an epoch: every input empty (values, flags) and the epoch list
+// cleared; each channel's history of its satellite (recent pseudorange
+// residuals, last range rate, last line-of-sight rate) is kept for the next
+// input of the same satellite.
+void NVESTIN_reset_all();
 NV_ESTIN_T NVESTIN_get_reference(S16 ch_id);  // the record of channel 0..19; null outside
 
 // Forms the epoch's inputs from nrange range records (caller's array). A

@@ -23,6 +23,7 @@ struct RNG_S {
   F32 dr;                            // m/s from the carrier Doppler, positive while the range grows
   F32 dr_by_nco_freq;                // m/s from the NCO setting
   F32 dr_by_good_acc_carrier_slots;  // m/s over the common clean slots
+  F32 good_slots_lag_s;              // s from the middle of those slots to the epoch
   F32 last_dr;
   F32 var_pr;       // m^2
   F32 var_dr;       // (m/s)^2
@@ -196,6 +197,7 @@ void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {
   const S16 n = CCYCLE_process_carrier_cycles_selection(used.data(), &start, &n_slots, &total_clocks);
   if (n <= 0 || total_clocks == 0) return;
   const D64 ideal = TCXO_get_ideal_baseband_carrier_freq();
+  const U32 after = CCYCLE_get_clocks_after_span(start, n_slots);
   for (S16 i = 0; i < n && i < NUM_HW_CHANNELS; ++i) {
     const S16 ch = CCYCLE_get_channel_id(used[static_cast<std::size_t>(i)]);
     if (ch < 0 || ch >= NUM_HW_CHANNELS) continue;
@@ -205,6 +207,8 @@ void RNG_calculate_carrier_cycles_by_good_acc_carrier_slots() {
     const D64 freq = cycles * TCXO_get_sampling_freq(static_cast<S16>(SV_get_type(r.sv))) / total_clocks;  // Hz
     // the Doppler over the slots (ideal - measured, positive while approaching) as a range rate
     r.dr_by_good_acc_carrier_slots = static_cast<F32>(-(ideal - freq) * RNGL_L1_WAVELENGTH);
+    const D64 clock_hz = TCXO_get_sampling_freq(static_cast<S16>(SV_get_type(r.sv)));
+    r.good_slots_lag_s = clock_hz > 0.0 ? static_cast<F32>((after + 0.5 * total_clocks) / clock_hz) : 0.0F;
     r.has_dr_by_good_acc_carrier_slots = 1;
   }
 }
@@ -260,6 +264,12 @@ S16 RNG_get_delta_range_by_nco_freq(RNG_T rng, F32* dr) {
   *dr = rng->dr_by_nco_freq;
   return 1;
 }
+S16 RNG_get_good_acc_carrier_slots_lag(RNG_T rng, F32* lag_s) {
+  if (rng == nullptr || !rng->has_dr_by_good_acc_carrier_slots) return 0;
+  *lag_s = rng->good_slots_lag_s;
+  return 1;
+}
+
 S16 RNG_get_delta_range_by_good_acc_carrier_slots(RNG_T rng, F32* dr) {
   if (rng == nullptr || !rng->has_dr_by_good_acc_carrier_slots) return 0;
   *dr = rng->dr_by_good_acc_carrier_slots;

@@ -58,6 +58,9 @@ S16 RNG_get_true_range(RNG_T rng, D64* tr);    // m, geometric with the Earth-ro
 S16 RNG_get_delta_range(RNG_T rng, F32* dr);   // m/s, positive while the range grows
 S16 RNG_get_delta_range_by_nco_freq(RNG_T rng, F32* dr);
 S16 RNG_get_delta_range_by_good_acc_carrier_slots(RNG_T rng, F32* dr);
+// Time (s) from the middle of the slots that range rate covers to the epoch;
+// 1/0 as the range rate.
+S16 RNG_get_good_acc_carrier_slots_lag(RNG_T rng, F32* lag_s);
 // Satellite position (ECEF m) and velocity (m/s) at transmit time and the
 // direction cosines (3 floats, satellite to receiver); any may be null.
 S16 RNG_get_sv_position_of_ttime(RNG_T rng, POS_T* pos, VEL_T* vel, F32* dc);

@@ -119,7 +119,7 @@ struct Guess {
 
 // One solver call: inputs from the exact ranges and range rates against g.
 S16 solve_once(Scene& s, const Guess& g, U32 fix_3d = 20, bool keep_history = false) {
-  if (!keep_history) NVESTIN_reset_all();
+  if (!keep_history) NVESTIN_init();  // no history either
   LSQRAIM_INPUT_T in{};
   for (std::size_t i = 0; i < s.sv_pos.size(); ++i) {
     const V3 d_true = sub(s.t.pos, s.sv_pos[i]);

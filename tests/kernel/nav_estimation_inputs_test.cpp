@@ -236,3 +236,33 @@ TEST_F(NavEstin, TwoSystemRowsMarkTheSecondSystem) {
 }
 
 }  // namespace
+
+// Each epoch starts with NVESTIN_reset_all (the navigation driver's first
+// step); a channel's history of its satellite must outlive it, or the
+// screens that read the recent residuals never see more than one. A new
+// satellite on the channel, or NVESTIN_init, starts a new history.
+TEST_F(NavEstin, HistoryOfASatelliteOutlivesTheEpochReset) {
+  struct Case {
+    const char* name;
+    S16 svid_second;  // satellite of the second epoch on channel 0
+    bool init_between;
+    bool expect_avg;
+  };
+  const std::array<Case, 3> cases = {{{"same satellite", 5, false, true},
+                                      {"another satellite", 6, false, false},
+                                      {"module restarted", 5, true, false}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NVESTIN_init();
+    NVESTIN_reset_all();
+    put(0, 3.0, 0.0, GNSS_TYPE_GPS, 5);
+    if (c.init_between) NVESTIN_init();
+    NVESTIN_reset_all();
+    const NV_ESTIN_T e = put(0, 5.0, 0.0, GNSS_TYPE_GPS, c.svid_second);
+    F32 avg = 0.0F, sigma = 0.0F;
+    EXPECT_EQ(NVESTIN_get_avg_pr_diff(e, &avg, &sigma) == 1, c.expect_avg);
+    if (c.expect_avg) {
+      EXPECT_FLOAT_EQ(avg, 4.0F);
+    }
+  }
+}
