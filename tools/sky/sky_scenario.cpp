@@ -1,6 +1,6 @@
 // Scenario files: "key = value" lines, '#' starts a comment, blank lines are
-// skipped. Every key sets one field of SKY_SCENARIO_T (waypoint, outage and
-// slip may repeat); an unknown key, a value that is not a number, the wrong
+// skipped. Every key sets one field of SKY_SCENARIO_T (waypoint, outage,
+// slip and pr_step may repeat); an unknown key, a value that is not a number, the wrong
 // count of numbers, a value out of range or a key given twice refuses the
 // whole file with the line named.
 #include <array>
@@ -122,6 +122,17 @@ int add_slip(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
   s.cycles = v[2];
   return ok();
 }
+int add_pr_step(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
+  if (sc->n_pr_steps >= SKY_MAX_PR_STEPS) return refuse(why, len, "more than 8 pseudorange steps");
+  if (v[0] != std::floor(v[0])) return refuse(why, len, "pseudorange step svid must be a whole number");
+  if (v[2] <= v[1]) return refuse(why, len, "pseudorange step end must follow its start");
+  auto& p = sc->pr_steps[sc->n_pr_steps++];
+  p.svid = static_cast<int>(v[0]);
+  p.t0 = v[1];
+  p.t1 = v[2];
+  p.metres = v[3];
+  return ok();
+}
 int set_tcxo_mode(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
   sc->tcxo_mode = static_cast<int>(v[0]);
   return ok();
@@ -235,9 +246,10 @@ bool word_value(const char* key, const char* word, double* v) {
 constexpr double MAX_WARM_AGE_S = 28.0 * 86400.0;  // a stored fix older than four weeks gives no warm start
 constexpr double ALPHA_MAX = 1e-5;                 // beyond any 8-bit alpha field (fits_s8 checks exactly)
 constexpr double BETA_MAX = 1e8;
+constexpr double MAX_PR_STEP_M = 100000.0;  // m, largest scripted pseudorange step
 
 // clang-format off
-constexpr std::array<KEY_T, 33> KEYS = {{
+constexpr std::array<KEY_T, 34> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
@@ -255,6 +267,8 @@ constexpr std::array<KEY_T, 33> KEYS = {{
     {"code_noise", 1, false, false, {0}, {1000}, set_code_noise},
     {"cn0_noise", 1, false, false, {0}, {20}, set_cn0_noise},
     {"slip", 3, false, true, {1, 0, -1e6}, {SKY_MAX_SV, MAX_TIME_S, 1e6}, add_slip},
+    {"pr_step", 4, false, true, {1, 0, 0, -MAX_PR_STEP_M}, {SKY_MAX_SV, MAX_TIME_S, MAX_TIME_S, MAX_PR_STEP_M},
+     add_pr_step},
     {"tcxo_mode", 1, true, false, {0}, {4}, set_tcxo_mode},
     {"meas_rate", 1, true, false, {1}, {2}, set_meas_rate},
     {"carrier_slots", 1, true, false, {0}, {1}, set_carrier_slots},
