@@ -81,6 +81,7 @@ struct HOST_PARAM_T {
   char rb_file[HOST_PATH_LEN] = "";
   // Navigation modes: measurement log written per processed epoch (empty: none).
   char meas_csv[HOST_PATH_LEN] = "";
+  char fix_csv[HOST_PATH_LEN] = "";
   // KML file name appendix ("-app").
   char kml_append[25] = "";
   // Set by get_main_param when it returns 0: the process exit code.

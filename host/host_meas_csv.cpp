@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/host_csv_line.h"
 #include "host/host_files.h"
 #include "host/host_run.h"
 #include "kernel/src/kernel_modules.h"
@@ -15,7 +16,6 @@
 
 namespace {
 
-constexpr int LINE_LEN = 512;
 constexpr int HALF_WEEK = 302400;  // s
 constexpr D64 RAD_TO_DEG = 57.29577951308232;
 
@@ -55,26 +55,7 @@ void write_fault() {
   HOST_request_stop();
 }
 
-// A CSV line being built in a fixed buffer.
-struct Line {
-  std::array<char, LINE_LEN> buf{};
-  std::size_t n = 0;
-  void text(const char* t) {
-    const std::size_t k = std::strlen(t);
-    if (n + k < buf.size()) {
-      std::memcpy(buf.data() + n, t, k);
-      n += k;
-    }
-  }
-  void integer(long v) { grow(std::snprintf(buf.data() + n, buf.size() - n, "%ld", v)); }
-  void fixed(D64 v, int decimals) { grow(std::snprintf(buf.data() + n, buf.size() - n, "%.*f", decimals, v)); }
-  void letter(char c) {
-    if (n + 1 < buf.size()) buf[n++] = c;
-  }
-  void grow(int r) {
-    if (r > 0) n = std::min(n + static_cast<std::size_t>(r), buf.size() - 1);
-  }
-};
+using Line = HOST_CSV_LINE_T;
 
 // One row of channel ch (ch_id) of an epoch at GPS time wn, tow (s) when has_time.
 void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
@@ -141,7 +122,8 @@ void format_row(CHAN_T ch, S16 ch_id, bool has_time, S16 wn, D64 tow, Line* l) {
   } else {
     l->text(",,");
   }
-  l->text("\n");  // used: decided by the navigation fix
+  // used: the fix of this epoch took its pseudorange or its range rate
+  l->text(NV_is_channel_meas_use_in_fix(ch_id) == 1 ? "1\n" : "0\n");
 }
 
 void write_epoch(U16) {

@@ -15,8 +15,11 @@
 // doppler_hz the L1 carrier Doppler (positive when the satellite approaches)
 // (the NCO Doppler at the epoch in a channel's first tracking epoch, then the
 // accumulated carrier's mean over the interval) and cn0_dbhz the C/N0, empty
-// on channels not tracking. corrected_pr_m,
-// range_rate_mps, el_deg, az_deg and used are empty (not computed yet).
+// on channels not tracking. corrected_pr_m is the pseudorange corrected for
+// the satellite clock and the modelled atmosphere, range_rate_mps
+// -Doppler x L1 wavelength, el_deg/az_deg the satellite's direction (empty
+// until known), used 1 when the epoch's fix took the channel's pseudorange
+// or range rate, else 0.
 // Times print with 12 decimals, metres and Hz with 4, dB-Hz with 2. Idle
 // channels have no row.
 #pragma once

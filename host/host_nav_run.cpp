@@ -12,6 +12,7 @@
 #include "host/host.h"
 #include "host/host_callbacks.h"
 #include "host/host_files.h"
+#include "host/host_fix_csv.h"
 #include "host/host_meas_csv.h"
 #include "host/host_output.h"
 #include "host/host_run.h"
@@ -228,6 +229,7 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   KERNEL_init(&kernel_init);
   // The measurement log follows the kernel's epochs from the first one on.
   if (p.meas_csv[0] != '\0' && !HOSTMEAS_open(p.meas_csv)) HOST_request_stop();
+  if (p.fix_csv[0] != '\0' && !HOSTFIX_open(p.fix_csv)) HOST_request_stop();
   TIMING_set_pps_cable_delay(0);
   TIMING_set_pps_width(800);
 
@@ -273,6 +275,7 @@ void nav_epoch(const HOST_PARAM_T& p) {
       HOSTOUT_print_nmea_message();
     else
       HOSTOUT_print_detail_data();
+    HOSTFIX_write_epoch();
   }
   ++Power_on_count;
 }
@@ -320,6 +323,7 @@ void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
 // output fault.
 void nav_close_files(NAV_RUN_T* r) {
   HOSTMEAS_close();
+  HOSTFIX_close();
   if (r->fp_replay != nullptr) std::fclose(r->fp_replay);
   HOST_rec_close(&Link_log);
   if (r->fp_cnv != nullptr && std::fclose(r->fp_cnv) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);

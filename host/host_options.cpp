@@ -76,6 +76,7 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"rb-file", &HOST_PARAM_T::rb_file,
      "file RTK over a real-time recording (rb.bin); with --is-rtcm 1 for an RTCM 3 base"},
     {"meas-csv", &HOST_PARAM_T::meas_csv, "navigation modes: measurement log, one CSV row per channel per epoch"},
+    {"fix-csv", &HOST_PARAM_T::fix_csv, "navigation modes: fix log, one CSV row per output epoch"},
 };
 
 // Texts of the limits a refused option value broke (the usage text and README

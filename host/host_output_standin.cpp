@@ -1,13 +1,15 @@
 // Stand-in for the console table, KML and NMEA output until the output issue
 // (console table and KML, NMEA sentences) replaces it. It opens and closes
 // the KML files with a valid empty document and prints one short line per
-// epoch, so that the host loop can be run and tested end to end.
+// epoch (the fix mode, the satellites used and the position of the fix), so
+// that the host loop can be run and tested end to end.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "host/host_files.h"
 #include "host/host_output.h"
+#include "kernel/src/navigate.h"
 #include "misc/dispatch.h"
 
 namespace {
@@ -71,7 +73,18 @@ void HOSTOUT_output_kml_fixmode() {}
 
 void HOSTOUT_print_detail_data() {
   ++Epoch_count;
-  std::printf("Epoch %ld: no fix\n", Epoch_count);
+  const S16 mode = NV_get_fixmode();
+  if (mode <= FIX_NONE || mode > FIX_DIFF) {
+    std::printf("Epoch %ld: no fix\n", Epoch_count);
+  } else {
+    static constexpr const char* MODE_NAMES[FIX_DIFF + 1] = {"no fix", "prediction", "2-D fix", "3-D fix",
+                                                             "differential fix"};
+    D64 lat = 0.0;
+    D64 lon = 0.0;
+    NV_get_lat_lon_degree(&lat, &lon);
+    std::printf("Epoch %ld: %s, %d SVs, lat %.9f deg, lon %.9f deg, alt %.4f m\n", Epoch_count, MODE_NAMES[mode],
+                static_cast<int>(NV_get_fix_svs()), lat, lon, static_cast<double>(NV_get_altitude()));
+  }
   std::printf("Wrong msgtype = %d, Wrong checksum = %d\n", DP_get_wrong_msgtype_count(), DP_get_wrong_checksum_count());
 }
 

@@ -114,3 +114,11 @@ void KMCHECK_check_result_process() {}
 void KMPREDICT_init(S16, S32) {}
 void KMPREDICT_process() {}
 void KMPREDICT_reset_prediction_flag() {}
+
+// Fix record readers of the console and fix-log stand-ins: no fix yet.
+void NV_get_lat_lon_degree(D64* lat_deg, D64* lon_deg) { *lat_deg = *lon_deg = 0.0; }
+F32 NV_get_altitude() { return 0.0F; }
+F32 NV_get_gdop() { return 99.9F; }
+F32 NV_get_pdop() { return 99.9F; }
+F32 NV_get_hdop() { return 99.9F; }
+F32 NV_get_vdop() { return 99.9F; }
