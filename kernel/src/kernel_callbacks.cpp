@@ -11,6 +11,7 @@
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
+#include "kernel/src/navigate.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 //                                       KFASTFS_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags, the
 //                                       navigation clock setter
-//                                       (KMPREDICT_ NV_set_clock_bias_drift)
+//                                       (KMPREDICT_, NV_set_clock_bias_drift
+//                                       of kernel/src/navigate.h)
 //   kernel/src/standin_search_clock.cpp search, 1PPS
 //                                       (KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
@@ -136,9 +137,6 @@ void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good 
 S16 KMPREDICT_is_can_predict_cb();                // 1: the clock bias may be predicted (hot start, lapse < 7201 s)
 S16 KMPREDICT_if_predict_cb_is_from_one_ch_fs();  // 1: the predicted bias came from one frame-synchronised channel
 void KMPREDICT_set_has_predict_cb_flag();         // a predicted clock bias exists (set by the RTC module)
-// The navigation clock: bias cbias (m) and drift cdrift (m/s) set from outside
-// the fix (the predictor's one-channel estimate, the RTC's hot-start bias).
-void NV_set_clock_bias_drift(D64 cbias, F32 cdrift);
 
 // ---------------------------------------------------------------------------
 // Satellite data

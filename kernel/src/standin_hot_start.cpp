@@ -11,6 +11,7 @@
 // and a predicted bias is not kept (the predictor does not run yet).
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_modules.h"
+#include "kernel/src/navigate.h"
 
 namespace {
 constexpr S32 CB_PREDICT_MAX_LAPSE = 7201;  // s: a hot start older than this cannot predict the clock bias
