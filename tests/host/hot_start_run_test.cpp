@@ -249,14 +249,14 @@ TEST(HotStartRun, SecondLoggingRunStartsHotAndFixesSooner) {
   }
 
   // --- First fixes: run 2 (hot) sooner than run 1 (cold), in GPS time since each start. ---
-  ASSERT_TRUE(has_fix2) << "fix2.csv has no 2-D or 3-D fix";
   const double ttff1 = (fix1_week - START_WEEK) * WEEK_S + (fix1_tow - START_TOW_1);
-  const double ttff2 = (fix2_week - START_WEEK) * WEEK_S + (fix2_tow - start_tow_2);
-  std::printf("first fix: run 1 (cold) %.3f s after its start, run 2 (hot, %.0f s later) %.3f s after its start\n",
-              ttff1, SECOND_RUN_LATER_S, ttff2);
+  std::printf("first fix: run 1 (cold) %.3f s after its start\n", ttff1);
   RecordProperty("first_fix_cold_s", std::to_string(ttff1));
-  RecordProperty("first_fix_hot_s", std::to_string(ttff2));
   EXPECT_GT(ttff1, 0.0);
+  ASSERT_TRUE(has_fix2) << "fix2.csv has no 2-D or 3-D fix";
+  const double ttff2 = (fix2_week - START_WEEK) * WEEK_S + (fix2_tow - start_tow_2);
+  std::printf("first fix: run 2 (hot, started %.0f s after run 1) %.3f s after its start\n", SECOND_RUN_LATER_S, ttff2);
+  RecordProperty("first_fix_hot_s", std::to_string(ttff2));
   EXPECT_GE(ttff2, 0.0);
   EXPECT_LT(ttff2, ttff1);
 }
