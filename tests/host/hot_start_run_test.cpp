@@ -45,13 +45,14 @@ constexpr double SECOND_RUN_LATER_S = 300.0;  // run 2 starts this long after ru
 constexpr double DURATION_1 = 90.0;           // s of sky in run 1
 constexpr double DURATION_2 = 60.0;           // s of sky in run 2
 
-// The sky of both runs: a receiver at rest in Tokyo with a drifting clock, 9 satellites.
+// The sky of both runs: a receiver at rest in Tokyo with a drifting clock, 9
+// satellites; the constellation is that of run 1's start in both (sky_epoch).
 std::string scenario_text(double start_tow, double duration) {
   char b[512];
   std::snprintf(b, sizeof b,
-                "start_week = %d\nstart_tow = %.1f\nduration = %.1f\nnsat = 9\nseed = 11\n"
+                "start_week = %d\nstart_tow = %.1f\nduration = %.1f\nsky_epoch = %d %.1f\nnsat = 9\nseed = 11\n"
                 "lat = 35.68\nlon = 139.77\nheight = 40\nclk_bias = 0.0004\nclk_drift = 1.2e-7\n",
-                START_WEEK, start_tow, duration);
+                START_WEEK, start_tow, duration, START_WEEK, START_TOW_1);
   return b;
 }
 

@@ -78,7 +78,13 @@ struct SKY_EPOCH_T {
 // The core fills the fields it knows; the link half reads the target fields.
 struct SKY_SCENARIO_T {
   // time and constellation
-  SKY_GPST_T start;           // true GPS time of the first epoch
+  SKY_GPST_T start;  // true GPS time of the first epoch
+  // The constellation's reference time: the satellites are placed in view of
+  // the start position at this time, and the broadcast data sets, almanacs
+  // and UTC reference follow from it. Default (has_sky_epoch 0): the start.
+  // A later run of "the same sky" gives the earlier run's start here.
+  int has_sky_epoch = 0;
+  SKY_GPST_T sky_epoch;
   double duration_s = 120.0;  // length of the run, s
   int nsat = 10;              // satellites of the generated constellation
   unsigned seed = 1;          // random seed of noise and orbit generation

@@ -47,6 +47,14 @@ int set_start_tow(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
   sc->start.tow = v[0];
   return ok();
 }
+int set_sky_epoch(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
+  if (v[0] != std::floor(v[0])) return refuse(why, len, "sky_epoch week must be a whole number");
+  if (v[1] >= SKYC_WEEK_S) return refuse(why, len, "sky_epoch time of week must be below 604800");
+  sc->has_sky_epoch = 1;
+  sc->sky_epoch.week = static_cast<int32_t>(v[0]);
+  sc->sky_epoch.tow = v[1];
+  return ok();
+}
 int set_duration(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
   if (v[0] <= 0.0) return refuse(why, len, "duration must be positive");
   sc->duration_s = v[0];
@@ -249,10 +257,11 @@ constexpr double BETA_MAX = 1e8;
 constexpr double MAX_PR_STEP_M = 100000.0;  // m, largest scripted pseudorange step
 
 // clang-format off
-constexpr std::array<KEY_T, 34> KEYS = {{
+constexpr std::array<KEY_T, 35> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
+    {"sky_epoch", 2, false, false, {0, 0}, {9999, SKYC_WEEK_S}, set_sky_epoch},
     {"nsat", 1, true, false, {1}, {SKY_MAX_SV}, set_nsat},
     {"seed", 1, true, false, {0}, {4294967295.0}, set_seed},
     {"mask", 1, false, false, {0}, {89}, set_mask},
