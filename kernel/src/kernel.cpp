@@ -16,6 +16,7 @@
 #include "kernel/src/nav_inputs.h"
 #include "kernel/src/settings.h"
 #include "kernel/src/tcxo_freq.h"
+#include "misc/saturate.h"
 #include "misc/talon_assert.h"
 
 static_assert(KBACKUP_PIECE_SIZE == KBACKUP_BACKUP_SIZE, "receiver-state piece size");
@@ -214,7 +215,7 @@ S16 init_by_restore_data_process(const KBACKUP_T& b) {
   GTCADJ_set_init_predict_gps_time_by_rtc(Predict_gps_wn_from_rtc, Predict_gps_tow_from_rtc);
   NV_restore_data(Predict_gps_wn_from_rtc, Predict_gps_tow_from_rtc, &b.lla, b.cdrift);
   Has_rtc_time = 1;
-  Clock_offset = static_cast<S32>(-static_cast<D64>(b.cdrift) * MPS_TO_HZ_L1);
+  Clock_offset = SAT_trunc_s32(-static_cast<D64>(b.cdrift) * MPS_TO_HZ_L1);
   return 1;
 }
 

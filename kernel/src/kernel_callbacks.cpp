@@ -1,5 +1,6 @@
 // Callback wiring of the kernel modules: the epoch's navigation chain behind
-// the raw measurement module, frame sync and week number into the time-count
+// the raw measurement module, the RTC module's hot-start hooks into the
+// measurement predictor and the navigation clock, frame sync and week number into the time-count
 // adjustment, subframes into the ephemeris, almanac, health, ionosphere and
 // UTC modules, channel drops and fix faults from the navigation, SBAS
 // messages into the SBAS GEO module.
@@ -9,6 +10,8 @@
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_modules.h"
+#include "kernel/src/nav_inputs.h"
+#include "kernel/src/navigate.h"
 
 namespace {
 
@@ -130,6 +133,23 @@ void drop_channel_callback(S16 ch_id) {
 
 void navigate_position_fix_fault_callback() { KMPREDICT_reset_prediction_flag(); }
 
+// Hooks of the RTC module's hot-start clock-bias rule: the bias is predicted
+// only while the measurement predictor can predict it from more than one
+// channel; a predicted bias replaces the navigation clock bias with the drift
+// kept, and the predictor is told that it has one.
+S16 rtc_can_predict_cb() {
+  return KMPREDICT_is_can_predict_cb() && !KMPREDICT_if_predict_cb_is_from_one_ch_fs() ? 1 : 0;
+}
+
+void rtc_set_clock_bias(D64 cbias_m) {
+  D64 cbias = 0.0;
+  F32 cdrift = 0.0F;
+  NV_get_clock_bias_drift(&cbias, &cdrift);
+  NV_set_clock_bias_drift(cbias_m, cdrift);
+}
+
+void rtc_set_predicted_bias_ready() { KMPREDICT_set_has_predict_cb_flag(); }
+
 void sbas_geo_block_callback(S16 prn, const U32* dws_p, S16 msg_type) {
   if (!gps_time_confirmed()) return;
   S16 wn = 0;
@@ -147,6 +167,9 @@ void KCALLBACK_init() {
   RAW_install_gtc_out_callback(asic_gtc_callback);
   RAW_install_compensate_gtc_sync_to_gps_time_error_callback(asic_rtc_callback);
   RAW_install_cal_rtc_ratio_callback(asic_cal_rtc_ratio_callback);
+  // The RTC hot-start rule runs behind the time-count compensation callback.
+  const KRTC_HOT_START_HOOKS_T hooks{rtc_can_predict_cb, rtc_set_clock_bias, rtc_set_predicted_bias_ready};
+  KRTC_install_hot_start_hooks(&hooks);
   DBC_install_framesync_callback(framesync_callback);
   DBC_install_wn_callback(receive_sf1_wn_callback);
   NV_install_callback_update_wn_for_rom_agps(receive_sf1_wn_callback);

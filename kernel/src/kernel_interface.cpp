@@ -6,6 +6,7 @@
 #include "kernel/src/kernel_backup.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
+#include "misc/saturate.h"
 #include "timing/timing.h"
 
 namespace {
@@ -123,11 +124,7 @@ void KINTERFACE_agps_re_init_SV_search_functions() {
 void KINTERFACE_rom_agps_re_init_SV_search_functions() { KSEARCH_force_GPS_switch_to_cold_search(); }
 
 S32 KINTERFACE_drift_to_clock_offset(F32 drift_mps) {
-  const D64 hz = -static_cast<D64>(drift_mps) * MPS_TO_HZ_L1;
-  if (!(hz == hz)) return 0;
-  if (hz >= 2147483647.0) return 2147483647;
-  if (hz <= -2147483648.0) return -2147483647 - 1;
-  return static_cast<S32>(hz);
+  return SAT_trunc_s32(-static_cast<D64>(drift_mps) * MPS_TO_HZ_L1);
 }
 
 S16 KINTERFACE_get_run_time_clock_offset(S32* clock_offset_p) {

@@ -10,6 +10,10 @@
 //                                       bit-count prediction
 //                                       (ALM_ SVH_ SVSKY_ KSVCALC_
 //                                       KFASTFS_)
+//   kernel/src/standin_hot_start.cpp    clock-bias prediction flags, the
+//                                       navigation clock setter
+//                                       (KMPREDICT_, NV_set_clock_bias_drift
+//                                       of kernel/src/navigate.h)
 //   kernel/src/standin_search_clock.cpp search, 1PPS
 //                                       (KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
@@ -97,6 +101,11 @@ void KMCHECK_check_result_process();
 void KMPREDICT_init(S16 can_do_hot_start, S32 rtc_lapsed_time);  // 1: hot start; lapse since the last fix, s
 void KMPREDICT_process();
 void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good fix
+// Clock-bias prediction before the first fix (read by the RTC module's
+// hot-start rule through the hooks the kernel frame installs):
+S16 KMPREDICT_is_can_predict_cb();                // 1: the clock bias may be predicted (hot start, lapse < 7201 s)
+S16 KMPREDICT_if_predict_cb_is_from_one_ch_fs();  // 1: the predicted bias came from one frame-synchronised channel
+void KMPREDICT_set_has_predict_cb_flag();         // a predicted clock bias exists (set by the RTC module)
 
 // ---------------------------------------------------------------------------
 // Satellite data

@@ -239,13 +239,25 @@ D64 compensate_acc_carrier_cycle_by_gtc_shift(D64 cycle, U32 acc_carrier_cycle_c
 
 // --- Time count ---
 
+// Week (12 bits) and whole seconds of the time-count registers. The seconds
+// field has 20 bits (0..1 048 575) but a week only 604 800 s: a count past the
+// week's end is reduced modulo 604 800 and the whole weeks go to the week
+// (modulo 4096, the width of its field), so that the time stays continuous.
+S16 raw_gtc_week_and_sec(const GTC_RD_T* gtc, U32* sec_p) {
+  const U32 sec = gtc->INTSEL_SEC & SEC_MASK;
+  const U32 wn = (gtc->WEEK_SUBSEC >> WEEK_SHIFT) & WEEK_MASK;
+  const auto week_s = static_cast<U32>(SECONDS_PER_WEEK);
+  *sec_p = sec % week_s;
+  return static_cast<S16>((wn + sec / week_s) & WEEK_MASK);
+}
+
 // Week and time of week (s) of the time-count registers; the target's
 // milliseconds are unequal when the TCXO frequency is not a whole number of
 // kHz: the first `fraction` of each second last one clock longer.
 void raw_gtc_convert(const GTC_RD_T* gtc, S16* wn_p, D64* tow_p) {
-  *wn_p = static_cast<S16>((gtc->WEEK_SUBSEC >> WEEK_SHIFT) & WEEK_MASK);
+  U32 sec = 0;
+  *wn_p = raw_gtc_week_and_sec(gtc, &sec);
   const S32 ms = static_cast<S32>(gtc->WEEK_SUBSEC & SUBSEC_MASK);
-  const U32 sec = gtc->INTSEL_SEC & SEC_MASK;
   if (Raw_clock_fraction == 0 || ms == 0 || Raw_tcxo_freq <= 0) {
     *tow_p = sec + ms * 0.001;
     return;
@@ -438,7 +450,8 @@ S16 RAW_process_measurement() {
   if (Raw_gtc_shift_count != 0) ++GTC_SH_CNT;
 
   const U16 subsec = static_cast<U16>(Raw_meas.gtc.WEEK_SUBSEC & SUBSEC_MASK);
-  const U32 sec = Raw_meas.gtc.INTSEL_SEC & SEC_MASK;
+  U32 sec = 0;
+  raw_gtc_week_and_sec(&Raw_meas.gtc, &sec);
   Do_update_cnr_flag = 0;
   CH_set_measurement_update_event(sec, subsec, Raw_gtc_shift_count);
   CH_set_gtc_clock_counts(Raw_meas.acc_clocks_ary_count, Raw_meas.acc_clocks_ary.data(),

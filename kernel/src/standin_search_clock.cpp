@@ -4,13 +4,14 @@
 // The search stand-in sends
 // the search engine one command only: the start clock offset, once at start,
 // in the engine's units as the search sends it after its first tick
-// (offset0 + scale x Hz, truncated), so that the clock offset chosen at start
+// (offset0 + scale x Hz, truncated, saturated to the S32 field), so that the clock offset chosen at start
 // (backup clock record, or the start record's) reaches the target as the
 // search will send it. Cold search is blind; the forced switches are taken.
 
 #include "host/wrap.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/tcxo_freq.h"
+#include "misc/saturate.h"
 
 namespace {
 S16 Do_power_saving = 0;
@@ -22,14 +23,7 @@ void KSEARCH_init(S16, S16 do_power_save, S16, S16, S32 init_clock_offset_hz, S1
   // Engine frequency units: offset0 + scale (units per Hz) x Hz, truncated.
   const D64 clock_offset = static_cast<D64>(TCXO_get_pse_nco_offset0()) +
                            static_cast<D64>(TCXO_get_pse_nco_freq_scale()) * static_cast<D64>(init_clock_offset_hz);
-  S32 units = 0;
-  if (clock_offset >= 2147483647.0)
-    units = 2147483647;
-  else if (clock_offset <= -2147483648.0)
-    units = -2147483647 - 1;
-  else
-    units = static_cast<S32>(clock_offset);
-  PSE_set_clock_offset(units);
+  PSE_set_clock_offset(SAT_trunc_s32(clock_offset));
 }
 void KSEARCH_process() {}
 S16 KSEARCH_force_GPS_switch_to_hot_search() { return 0; }

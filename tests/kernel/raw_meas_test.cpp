@@ -450,6 +450,49 @@ INSTANTIATE_TEST_SUITE_P(Raw, GtcTime,
                                            GtcCase{"mode0_shift_200ms_past_fraction", 0, 1, {0, 0}, 200}),
                          [](const ::testing::TestParamInfo<GtcCase>& i) { return std::string(i.param.name); });
 
+// The seconds register has 20 bits (up to 1 048 575) but a week 604 800 s: a
+// count past the week's end is reduced modulo 604 800, the whole week carried
+// into the 12-bit week, so that the time of week handed on stays inside the
+// week and the time stays continuous.
+struct TowOutsideCase {
+  const char* name;
+  U32 wn, sec;     // registers
+  S16 expect_wn;   // week handed on
+  D64 expect_tow;  // s
+};
+void PrintTo(const TowOutsideCase& c, std::ostream* os) { *os << c.name; }
+class GtcTowOutsideWeek : public ::testing::TestWithParam<TowOutsideCase> {};
+
+TEST_P(GtcTowOutsideWeek, IsReducedModuloTheWeek) {
+  const TowOutsideCase& c = GetParam();
+  start_kernel(4, 1);
+  RAW_install_gtc_out_callback(on_gtc);
+  Gtc_seen.clear();
+  // The second before, then the case: the interval between them stays one second.
+  const U32 prev_sec = c.sec == 0 ? SECONDS_PER_WEEK - 1 : c.sec - 1;
+  const U32 prev_wn = c.sec == 0 ? (c.wn + 4095) % 4096 : c.wn;
+  const ASIC_READ_RTC_T rtc{};
+  for (const GTC_RD_T& gtc : {gtc_of(prev_wn, prev_sec, 0), gtc_of(c.wn, c.sec, 0)}) {
+    WRAP_set_asic_gtc(&gtc, 0, 0, 0, nullptr, 0, &rtc);
+    KERNEL_loop();
+  }
+  ASSERT_EQ(Gtc_seen.size(), 2U);
+  EXPECT_EQ(Gtc_seen[1].wn, c.expect_wn);
+  EXPECT_EQ(Gtc_seen[1].tow, c.expect_tow);
+  EXPECT_LT(Gtc_seen[0].tow, SECONDS_PER_WEEK);
+  EXPECT_NEAR(Gtc_seen[1].meas_dt, 1.0, 1e-12);
+  KERNEL_close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Raw, GtcTowOutsideWeek,
+                         ::testing::Values(TowOutsideCase{"last_second_of_the_week", 2300, 604799, 2300, 604799.0},
+                                           TowOutsideCase{"first_second_of_a_week", 2301, 0, 2301, 0.0},
+                                           TowOutsideCase{"one_week_exactly", 2300, 604800, 2301, 0.0},
+                                           TowOutsideCase{"one_past_the_week", 2300, 604801, 2301, 1.0},
+                                           TowOutsideCase{"largest_20_bit_count", 2300, 1048575, 2301, 443775.0},
+                                           TowOutsideCase{"week_4095_wraps_to_0", 4095, 604805, 0, 5.0}),
+                         [](const ::testing::TestParamInfo<TowOutsideCase>& i) { return std::string(i.param.name); });
+
 // --- Hostile channel reports through a started kernel --------------------------------------
 
 struct HostileCase {

@@ -19,6 +19,7 @@ constexpr int SKY_MAX_SV = 32;         // GPS PRNs 1..32
 constexpr int SKY_MAX_OUTAGES = 16;    // outage windows in a scenario
 constexpr int SKY_MAX_WAYPOINTS = 64;  // waypoints of a receiver track
 constexpr int SKY_MAX_SLIPS = 16;      // scripted cycle slips
+constexpr int SKY_MAX_PR_STEPS = 8;    // scripted pseudorange steps
 
 // Tropospheric delay models of the sky (scenario key tropo_model).
 constexpr int SKY_TROPO_SAASTAMOINEN = 0;  // Saastamoinen in a standard atmosphere (default)
@@ -62,6 +63,7 @@ struct SKY_SIGNAL_T {
   double el_deg = 0.0;          // elevation, degrees
   double az_deg = 0.0;          // azimuth from north, degrees
   double code_err_m = 0.0;      // code noise included in pseudorange_m (and tx_time), m
+  double pr_fault_m = 0.0;      // scripted pseudorange step included in pseudorange_m (and tx_time), m; 0 outside
   double sat_pos_ecef[3] = {};  // satellite at transmission, in the ECEF frame of the epoch (Earth rotation applied), m
 };
 
@@ -76,7 +78,13 @@ struct SKY_EPOCH_T {
 // The core fills the fields it knows; the link half reads the target fields.
 struct SKY_SCENARIO_T {
   // time and constellation
-  SKY_GPST_T start;           // true GPS time of the first epoch
+  SKY_GPST_T start;  // true GPS time of the first epoch
+  // The constellation's reference time: the satellites are placed in view of
+  // the start position at this time, and the broadcast data sets, almanacs
+  // and UTC reference follow from it. Default (has_sky_epoch 0): the start.
+  // A later run of "the same sky" gives the earlier run's start here.
+  int has_sky_epoch = 0;
+  SKY_GPST_T sky_epoch;
   double duration_s = 120.0;  // length of the run, s
   int nsat = 10;              // satellites of the generated constellation
   unsigned seed = 1;          // random seed of noise and orbit generation
@@ -103,6 +111,15 @@ struct SKY_SCENARIO_T {
     double t;
     double cycles;
   } slips[SKY_MAX_SLIPS] = {};
+  // pseudorange steps: the code of satellite svid (1..32) reads `metres`
+  // longer from t0 to t1 (s after the start, t0 <= dt < t1); carrier phase and
+  // Doppler are untouched
+  int n_pr_steps = 0;
+  struct {
+    int svid;
+    double t0, t1;
+    double metres;
+  } pr_steps[SKY_MAX_PR_STEPS] = {};
   // target (used by the link half)
   int tcxo_mode = 4;             // 0..4, the target's TCXO frequency mode
   double meas_rate_hz = 1.0;     // measurement epochs per second: 1 or 2

@@ -175,6 +175,17 @@ double slipped_cycles(int svid, double dt) {
   return cycles;
 }
 
+// The scripted pseudorange step of svid at dt s after the start (steps of
+// overlapping windows add), m.
+double pr_step_m(int svid, double dt) {
+  double m = 0.0;
+  for (int i = 0; i < Sc->n_pr_steps; ++i) {
+    const auto& p = Sc->pr_steps[i];
+    if (p.svid == svid && dt >= p.t0 && dt < p.t1) m += p.metres;
+  }
+  return m;
+}
+
 // Ephemeris data set in use for a reception at rx (the set of the
 // transmission time, held for the rate differences).
 int epoch_eph(int svid, const RX_T& rx, SKY_EPH_T* eph) {
@@ -195,7 +206,10 @@ void fill_signal(int svid, double dt, const RX_T& rx, const SKY_GPST_T& clock, S
   s->tropo_m = g.tropo;
   s->sat_clk_s = g.sat_clk;
   s->code_err_m = Sc->code_noise_m * gauss(Sc->seed, svid, 1, key);
-  s->pseudorange_m = g.rho + g.iono + g.tropo + SKYC_C * (rx.bias - g.sat_clk) + s->code_err_m;
+  s->pr_fault_m = pr_step_m(svid, dt);
+  // The code alone carries noise and the scripted step: tx_time (code phase,
+  // bit count) follows the pseudorange, the carrier and Doppler do not.
+  s->pseudorange_m = g.rho + g.iono + g.tropo + SKYC_C * (rx.bias - g.sat_clk) + s->code_err_m + s->pr_fault_m;
   s->tx_time = SKYC_add(clock, -s->pseudorange_m / SKYC_C);
   s->range_rate_mps = (g1.rho - g0.rho) / (2.0 * H_RATE);
   const double l_rate = (carrier_range(g1, after) - carrier_range(g0, before)) / (2.0 * H_RATE);
@@ -214,6 +228,7 @@ bool scenario_usable(const SKY_SCENARIO_T* sc) {
   if (sc->n_waypoints < 0 || sc->n_waypoints > SKY_MAX_WAYPOINTS) return false;
   if (sc->n_outages < 0 || sc->n_outages > SKY_MAX_OUTAGES) return false;
   if (sc->n_slips < 0 || sc->n_slips > SKY_MAX_SLIPS) return false;
+  if (sc->n_pr_steps < 0 || sc->n_pr_steps > SKY_MAX_PR_STEPS) return false;
   return sc->start.tow >= 0.0 && sc->start.tow < SKYC_WEEK_S && sc->start.week >= 0 && sc->clk_drift > -0.5;
 }
 

@@ -281,6 +281,7 @@ struct SKY_LINK_SAT_TRUTH_T {
   double sv_clock_s = 0.0;  // satellite clock offset the pseudorange carries (polynomial + relativity - T_GD), s
   double iono_m = 0.0;      // ionospheric delay included in the pseudorange, m
   double tropo_m = 0.0;     // tropospheric delay included in the pseudorange, m
+  double pr_fault_m = 0.0;  // scripted pseudorange step included in the pseudorange (and tx_time), m; 0 outside
 };
 
 // One measurement epoch: its time count, the receiver truth and the tracked satellites.

@@ -335,6 +335,7 @@ void fill_truth(int k, const LINK_CH_T& c, const SKY_SIGNAL_T& s, SKY_LINK_EPOCH
   r.sv_clock_s = s.sat_clk_s;
   r.iono_m = s.iono_m;
   r.tropo_m = s.tropo_m;
+  r.pr_fault_m = s.pr_fault_m;
   r.has_mean_doppler = c.age > 0 ? 1 : 0;
   r.mean_doppler_hz = 0.5 * (c.prev_doppler + s.doppler_hz);
   r.has_frame_sync_time = c.has_first_bit;

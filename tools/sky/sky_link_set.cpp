@@ -45,7 +45,8 @@ void write_truth_header(std::FILE* fp, const SKY_TCXO_T& t) {
                "vy_mps,vz_mps,clk_bias_s,clk_drift\n");
   std::fprintf(fp,
                "# S,epoch,svid,ch,state,tx_week,tx_tow_s,range_m,pseudorange_m,range_rate_mps,doppler_hz,cn0_dbhz,"
-               "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz,sv_clock_s,iono_m,tropo_m\n");
+               "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz,sv_clock_s,iono_m,tropo_m,"
+               "pr_fault_m\n");
   std::fprintf(fp, "# F,gps_week,gps_tow_s\n");
 }
 
@@ -65,7 +66,7 @@ void write_truth_epoch(std::FILE* fp, const SKY_LINK_EPOCH_T& e) {
     else
       std::fprintf(fp, ",,");
     if (s.has_mean_doppler != 0) std::fprintf(fp, "%.4f", s.mean_doppler_hz);
-    std::fprintf(fp, ",%.12e,%.4f,%.4f\n", s.sv_clock_s, s.iono_m, s.tropo_m);
+    std::fprintf(fp, ",%.12e,%.4f,%.4f,%.4f\n", s.sv_clock_s, s.iono_m, s.tropo_m, s.pr_fault_m);
   }
 }
 

@@ -11,6 +11,7 @@
 // 7200 s is a whole number of af0 LSB).
 //
 // The first twelve satellites are placed above the receiver at the start
+// (or at the scenario's sky epoch, so that a later run sees the same sky)
 // (elevation between the mask + 5 degrees and 85 degrees, azimuths spread
 // round the sky; near the poles lower, as the inclination allows); the others
 // are spread over six planes and may be anywhere.
@@ -44,7 +45,7 @@ struct ORB_T {
   // message integers that stay the same in every data set (SKY_EPH_T scales)
   uint32_t sqrta, e;
   int32_t omg, deln, omgd, idot, crs, crc, cus, cuc, cis, cic, tgd, af1;
-  // state at the scenario start (Orbit_ref)
+  // state at the sky's reference time (Orbit_ref)
   double m_ref;     // mean anomaly, rad
   double node_ref;  // ECEF longitude of the ascending node, rad
   double inc_ref;   // inclination, rad
@@ -57,8 +58,8 @@ struct ORB_T {
 
 std::array<ORB_T, SKY_MAX_SV> Orbits{};
 int Nsat = 0;
-SKY_GPST_T Orbit_ref{};  // scenario start
-int64_t Set_ref = 0;     // data set of the scenario start
+SKY_GPST_T Orbit_ref{};  // the sky's reference time: the scenario's sky_epoch, else its start
+int64_t Set_ref = 0;     // data set of that time
 SKY_IONO_UTC_T Iono_utc{};
 
 // Deterministic pseudo-random value in [-1, 1) from a key.
@@ -189,7 +190,8 @@ void start_position(const SKY_SCENARIO_T* sc, double* rx) {
   SKYC_llh2ecef(llh, rx);
 }
 
-void make_iono_utc(const SKY_SCENARIO_T* sc) {
+// Ionosphere and UTC parameters, the UTC reference time at the sky's reference ref.
+void make_iono_utc(const SKY_SCENARIO_T* sc, SKY_GPST_T ref) {
   static constexpr int ALPHA_EXP[4] = {-30, -27, -24, -24};
   static constexpr int BETA_EXP[4] = {11, 14, 16, 16};
   Iono_utc = SKY_IONO_UTC_T{};
@@ -199,8 +201,8 @@ void make_iono_utc(const SKY_SCENARIO_T* sc) {
   }
   Iono_utc.a0 = -3;  // -2.8 ns
   Iono_utc.a1 = -8;  // -7.1e-15 s/s
-  Iono_utc.tot = static_cast<int32_t>(std::floor(sc->start.tow / 4096.0));
-  Iono_utc.wnt = sc->start.week & 0xFF;
+  Iono_utc.tot = static_cast<int32_t>(std::floor(ref.tow / 4096.0));
+  Iono_utc.wnt = ref.week & 0xFF;
   Iono_utc.dt_ls = sc->leap_s;
   Iono_utc.wn_lsf = sc->leap_wn & 0xFF;
   Iono_utc.dn = sc->leap_dn;
@@ -292,8 +294,10 @@ void kepler_position(const EPHV_T& v, double tk, double* pos, double* ea) {
 int SKYC_orbit_init(const SKY_SCENARIO_T* sc) {
   if (sc->nsat < 1 || sc->nsat > SKY_MAX_SV) return 0;
   Nsat = sc->nsat;
-  Orbit_ref = sc->start;
-  Set_ref = SKYC_set_index(sc->start);
+  // The constellation's reference: the scenario's sky epoch, else its start.
+  const SKY_GPST_T ref = sc->has_sky_epoch != 0 ? sc->sky_epoch : sc->start;
+  Orbit_ref = ref;
+  Set_ref = SKYC_set_index(ref);
   double rx[3];
   start_position(sc, rx);
   for (int i = 0; i < Nsat; ++i) {
@@ -306,7 +310,7 @@ int SKYC_orbit_init(const SKY_SCENARIO_T* sc) {
       place_anywhere(sc, i, &o);
     }
   }
-  make_iono_utc(sc);
+  make_iono_utc(sc, ref);
   return 1;
 }
 

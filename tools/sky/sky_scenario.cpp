@@ -1,6 +1,6 @@
 // Scenario files: "key = value" lines, '#' starts a comment, blank lines are
-// skipped. Every key sets one field of SKY_SCENARIO_T (waypoint, outage and
-// slip may repeat); an unknown key, a value that is not a number, the wrong
+// skipped. Every key sets one field of SKY_SCENARIO_T (waypoint, outage,
+// slip and pr_step may repeat); an unknown key, a value that is not a number, the wrong
 // count of numbers, a value out of range or a key given twice refuses the
 // whole file with the line named.
 #include <array>
@@ -45,6 +45,14 @@ int set_start_week(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*
 int set_start_tow(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
   if (v[0] >= SKYC_WEEK_S) return refuse(why, len, "start_tow must be below 604800");
   sc->start.tow = v[0];
+  return ok();
+}
+int set_sky_epoch(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
+  if (v[0] != std::floor(v[0])) return refuse(why, len, "sky_epoch week must be a whole number");
+  if (v[1] >= SKYC_WEEK_S) return refuse(why, len, "sky_epoch time of week must be below 604800");
+  sc->has_sky_epoch = 1;
+  sc->sky_epoch.week = static_cast<int32_t>(v[0]);
+  sc->sky_epoch.tow = v[1];
   return ok();
 }
 int set_duration(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
@@ -120,6 +128,17 @@ int add_slip(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
   s.svid = static_cast<int>(v[0]);
   s.t = v[1];
   s.cycles = v[2];
+  return ok();
+}
+int add_pr_step(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
+  if (sc->n_pr_steps >= SKY_MAX_PR_STEPS) return refuse(why, len, "more than 8 pseudorange steps");
+  if (v[0] != std::floor(v[0])) return refuse(why, len, "pseudorange step svid must be a whole number");
+  if (v[2] <= v[1]) return refuse(why, len, "pseudorange step end must follow its start");
+  auto& p = sc->pr_steps[sc->n_pr_steps++];
+  p.svid = static_cast<int>(v[0]);
+  p.t0 = v[1];
+  p.t1 = v[2];
+  p.metres = v[3];
   return ok();
 }
 int set_tcxo_mode(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
@@ -235,12 +254,14 @@ bool word_value(const char* key, const char* word, double* v) {
 constexpr double MAX_WARM_AGE_S = 28.0 * 86400.0;  // a stored fix older than four weeks gives no warm start
 constexpr double ALPHA_MAX = 1e-5;                 // beyond any 8-bit alpha field (fits_s8 checks exactly)
 constexpr double BETA_MAX = 1e8;
+constexpr double MAX_PR_STEP_M = 100000.0;  // m, largest scripted pseudorange step
 
 // clang-format off
-constexpr std::array<KEY_T, 33> KEYS = {{
+constexpr std::array<KEY_T, 35> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
+    {"sky_epoch", 2, false, false, {0, 0}, {9999, SKYC_WEEK_S}, set_sky_epoch},
     {"nsat", 1, true, false, {1}, {SKY_MAX_SV}, set_nsat},
     {"seed", 1, true, false, {0}, {4294967295.0}, set_seed},
     {"mask", 1, false, false, {0}, {89}, set_mask},
@@ -255,6 +276,8 @@ constexpr std::array<KEY_T, 33> KEYS = {{
     {"code_noise", 1, false, false, {0}, {1000}, set_code_noise},
     {"cn0_noise", 1, false, false, {0}, {20}, set_cn0_noise},
     {"slip", 3, false, true, {1, 0, -1e6}, {SKY_MAX_SV, MAX_TIME_S, 1e6}, add_slip},
+    {"pr_step", 4, false, true, {1, 0, 0, -MAX_PR_STEP_M}, {SKY_MAX_SV, MAX_TIME_S, MAX_TIME_S, MAX_PR_STEP_M},
+     add_pr_step},
     {"tcxo_mode", 1, true, false, {0}, {4}, set_tcxo_mode},
     {"meas_rate", 1, true, false, {1}, {2}, set_meas_rate},
     {"carrier_slots", 1, true, false, {0}, {1}, set_carrier_slots},

@@ -68,7 +68,7 @@ TEST(SkyLinkSet, WritesTheReplayFilesAndATruthRowPerEpochAndSatellite) {
       EXPECT_EQ(f.size(), 17U) << l;
       ++e_rows;
     } else if (f[0] == "S") {
-      EXPECT_EQ(f.size(), 20U) << l;  // up to mean_doppler_hz, then sv_clock_s, iono_m, tropo_m
+      EXPECT_EQ(f.size(), 21U) << l;  // up to mean_doppler_hz, then sv_clock_s, iono_m, tropo_m, pr_fault_m
       ++s_rows;
     } else if (f[0] == "F") {
       EXPECT_EQ(f.size(), 3U) << l;

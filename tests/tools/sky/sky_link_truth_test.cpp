@@ -139,7 +139,7 @@ TEST_P(SkyTruthDelays, TruthColumnsMatchTheModelsAndThePseudorange) {
   ASSERT_GE(lines.size(), 4U);
   EXPECT_EQ(lines[2],
             "# S,epoch,svid,ch,state,tx_week,tx_tow_s,range_m,pseudorange_m,range_rate_mps,doppler_hz,cn0_dbhz,"
-            "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz,sv_clock_s,iono_m,tropo_m");
+            "el_deg,az_deg,fs_week,fs_tow_s,mean_doppler_hz,sv_clock_s,iono_m,tropo_m,pr_fault_m");
   double bias = 0.0, tow = 0.0, llh[3] = {};
   int rows = 0;
   double max_iono = 0.0;
@@ -155,7 +155,8 @@ TEST_P(SkyTruthDelays, TruthColumnsMatchTheModelsAndThePseudorange) {
       continue;
     }
     if (f[0] != "S") continue;
-    ASSERT_EQ(f.size(), 20U) << l;
+    ASSERT_EQ(f.size(), 21U) << l;
+    EXPECT_EQ(f[20], "0.0000") << l;  // no scripted pseudorange step
     ++rows;
     const double range = std::stod(f[7]), pr = std::stod(f[8]);
     const double el = std::stod(f[12]) * D2R, az = std::stod(f[13]) * D2R;
