@@ -617,3 +617,50 @@ TEST_F(Almanac, HostilePagesStayInsideTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// An ephemeris decode seeds the almanac below level 3 (orbit, toa = toe, the
+// week of toe, the health); a broadcast almanac (level 4) is kept.
+TEST_F(Almanac, EphemerisSeedsTheAlmanacBelowLevelThree) {
+  ASSERT_EQ(init_full_sky(WEEK, T0), 1);
+  struct Case {
+    const char* name;
+    int svid;
+    bool broadcast_first;
+    S16 expect_level;
+  };
+  const std::array<Case, 3> cases = {{{"no almanac", 3, false, ALM_VLAID_FROM_EPH},
+                                      {"another satellite", 17, false, ALM_VLAID_FROM_EPH},
+                                      {"broadcast almanac kept", 8, true, ALM_VLAID_FROM_DATA}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.broadcast_first) {
+      const SkyPage pg = sky_almanac_page(c.svid);
+      ASSERT_EQ(ALM_update_datawords(WEEK, pg.tow, pg.words.data()), 1);
+    }
+    load_sky_ephemeris(c.svid, sky_frame(c.svid, WEEK, T0));
+    const ALM_T alm = ALM_get_reference(static_cast<S16>(c.svid));
+    ASSERT_EQ(ALM_has_valid_data(alm), c.expect_level);
+    if (c.broadcast_first) continue;
+    const EPH_T eph = EPH_get_reference(static_cast<S16>(c.svid));
+    const ALM_S r = record_of(c.svid);
+    EXPECT_EQ(r.toa, EPH_get_toe(eph));
+    EXPECT_EQ(r.wna, EPH_get_wn(eph));
+    EXPECT_EQ(r.health, EPH_get_health(eph));
+    // an orbit without harmonic terms: within a few km of the truth over an hour
+    for (int dt : {0, 1800, 3600}) {
+      const int t = r.toa + dt;
+      POS_T p{};
+      ASSERT_EQ(ALM_calc_SV_position(alm, WEEK, t, &p, nullptr), 1);
+      SKY_EPH_T se;
+      ASSERT_EQ(SKY_get_ephemeris(c.svid, SKY_GPST_T{WEEK, static_cast<double>(t)}, &se), 1);
+      double tp[3];
+      ASSERT_EQ(SKY_eph_sat_state(&se, SKY_GPST_T{WEEK, static_cast<double>(t)}, tp, nullptr, nullptr), 1);
+      EXPECT_LT(dist(p, tp), 5000.0) << dt;
+    }
+  }
+  EPH_clear_all();
+}
+
+}  // namespace
