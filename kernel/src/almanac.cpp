@@ -179,7 +179,7 @@ S16 page_week(S16 wn, S32 tow, S32 toa) {
   if (Toa_p25 == toa) {  // the page-25 week, completed to the 10-bit week nearest wn
     return static_cast<S16>(wn10(w + fold(Wna_p25 - w % 256, 128)));
   }
-  const S32 d = tow - toa;
+  const S64 d = static_cast<S64>(tow) - toa;
   if (d < -HALF_WEEK_S) return static_cast<S16>(wn10(w - 1));
   if (d > HALF_WEEK_S) return static_cast<S16>(wn10(w + 1));
   return static_cast<S16>(w);

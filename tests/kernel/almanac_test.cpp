@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -602,6 +603,21 @@ TEST_F(Almanac, HostilePagesStayInsideTheTable) {
           EXPECT_TRUE(std::isfinite(pos.px) && std::isfinite(pos.py) && std::isfinite(pos.pz));
           EXPECT_TRUE(std::isfinite(vel.vx) && std::isfinite(vel.vy) && std::isfinite(vel.vz));
         }
+      }
+    }
+  }
+  // times and weeks at the ends of their types (the week rule must not overflow)
+  for (S32 tow : {std::numeric_limits<S32>::min(), std::numeric_limits<S32>::max(), -1}) {
+    for (S16 wn : {std::numeric_limits<S16>::min(), std::numeric_limits<S16>::max(), static_cast<S16>(-1)}) {
+      ALM_clear_one(7);
+      const Page p = alm_test::encode_almanac(alm_test::typical(7, 255));
+      EXPECT_EQ(ALM_update_datawords(wn, tow, p.data()), 1);
+      S16 wna = -1;
+      ASSERT_EQ(ALM_get_wna(ALM_get_reference(7), &wna), 1);
+      EXPECT_TRUE(wna >= 0 && wna <= 1023) << wna;
+      POS_T pos{};
+      if (ALM_calc_SV_position(ALM_get_reference(7), wn, tow, &pos, nullptr) == 1) {
+        EXPECT_TRUE(std::isfinite(pos.px) && std::isfinite(pos.py) && std::isfinite(pos.pz));
       }
     }
   }
