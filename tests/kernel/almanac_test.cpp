@@ -305,18 +305,20 @@ TEST_F(Almanac, AllAlmanacsReceivedFoldsTheWeek) {
   ASSERT_EQ(SVH_has_valid_data(), 1);
   struct Case {
     const char* name;
+    int wn;          // full week of the check
     int stored_wna;  // for every svid 1..31
     int old_svid;    // 0: none; else this svid's week is stored_wna - 2 (10-bit)
     int missing_svid;
     int expect;
   };
-  const std::array<Case, 6> cases = {{
-      {"10-bit weeks", 2345 % 1024, 0, 0, 1},
-      {"8-bit weeks", 2345 % 256, 0, 0, 1},
-      {"a week old", 2344 % 1024, 0, 0, 1},
-      {"one two weeks old", 2345 % 1024, 17, 0, 0},
-      {"one missing", 2345 % 1024, 0, 5, 0},
-      {"10-bit week 1 weeks after rollover", 2345 % 1024, 0, 0, 1},
+  const std::array<Case, 7> cases = {{
+      {"10-bit weeks", 2345, 2345 % 1024, 0, 0, 1},
+      {"8-bit weeks", 2345, 2345 % 256, 0, 0, 1},
+      {"a week old", 2345, 2344 % 1024, 0, 0, 1},
+      {"one two weeks old", 2345, 2345 % 1024, 17, 0, 0},
+      {"one missing", 2345, 2345 % 1024, 0, 5, 0},
+      {"week 1023 checked at full week 2048", 2048, 1023, 0, 0, 1},
+      {"8-bit week 255 checked at full week 2048", 2048, 255, 0, 0, 1},
   }};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -331,7 +333,7 @@ TEST_F(Almanac, AllAlmanacsReceivedFoldsTheWeek) {
       in.wna = static_cast<S16>(svid == c.old_svid ? c.stored_wna - 2 : c.stored_wna);
       ALM_set(static_cast<S16>(svid), &in);
     }
-    EXPECT_EQ(ALM_check_received_all_almanacs(2345), c.expect);
+    EXPECT_EQ(ALM_check_received_all_almanacs(static_cast<S16>(c.wn)), c.expect);
   }
 }
 
