@@ -68,21 +68,34 @@ void store_with_crc(const ALM_S* alm, U16 crc) {
 // The CRC of a valid record, 0 for an invalid one.
 void store(const ALM_S* alm) { store_with_crc(alm, alm->valid != ALM_INVALID ? crc_of(*alm) : static_cast<U16>(0)); }
 
-// Record idx of an image in the store's layout, and its CRC word.
-ALM_S image_record(const U08* image, std::size_t idx) {
-  ALM_S r{};
-  std::memcpy(&r, image + idx * ALM_RECORD_SIZE, ALM_RECORD_SIZE);
-  return r;
-}
-U16 image_crc(const U08* image, std::size_t idx) {
+// Record idx of an image in the store's layout in this machine's order, its
+// CRC (of the record in this order) and whether the image's CRC word was
+// non-zero and matched. Under the swap flag the image was written in the
+// other byte order: its CRC word is checked against its bytes as written,
+// then the record is converted.
+struct IMAGE_RECORD_T {
+  ALM_S r;
+  U16 crc;
+  bool crc_ok;
+};
+IMAGE_RECORD_T read_image(const U08* image, std::size_t idx) {
+  std::array<U08, ALM_RECORD_SIZE> b{};
+  std::memcpy(b.data(), image + idx * ALM_RECORD_SIZE, ALM_RECORD_SIZE);
   U16 c = 0;
   std::memcpy(&c, image + CRC_AREA + idx * BACKUP_CRC_SIZE, sizeof c);
-  return c;
+  const bool swap = ENDIAN_need_swap() != 0;
+  if (swap) c = static_cast<U16>((c >> 8) | (c << 8));
+  IMAGE_RECORD_T out{};
+  out.crc_ok = c != 0 && c == crc16(b.data(), ALM_RECORD_SIZE);
+  if (swap) ALM_data_endian_conversion_with_addr_input(b.data());
+  std::memcpy(&out.r, b.data(), ALM_RECORD_SIZE);
+  out.crc = swap ? crc16(b.data(), ALM_RECORD_SIZE) : c;
+  return out;
 }
 // An image record that passes: level at least min_level, CRC non-zero and
 // matching, prn idx + 1.
-bool image_record_good(const ALM_S& r, U16 crc, std::size_t idx, S16 min_level) {
-  return r.valid >= min_level && crc != 0 && crc == crc_of(r) && r.prn == static_cast<S16>(idx + 1);
+bool image_record_good(const IMAGE_RECORD_T& img, std::size_t idx, S16 min_level) {
+  return img.r.valid >= min_level && img.crc_ok && img.r.prn == static_cast<S16>(idx + 1);
 }
 
 // Widths of the record's fields in order (byte-order conversion).
@@ -292,24 +305,23 @@ S16 ALM_init(U08* region_p, U08* stored_image, const U08* const_image) {
   }
   // 2. the stored image
   for (std::size_t i = 0; stored_image != nullptr && i < ALM_N_RECORDS; ++i) {
-    const ALM_S img = image_record(stored_image, i);
-    const U16 img_crc = image_crc(stored_image, i);
+    const IMAGE_RECORD_T img = read_image(stored_image, i);
     if (Alm[i].valid != ALM_INVALID) {
-      if (crcs[i] == img_crc) ++Num_the_same_valid_alms_between_sram_and_nvram_init;
+      if (img.crc_ok && crcs[i] == img.crc) ++Num_the_same_valid_alms_between_sram_and_nvram_init;
       continue;
     }
-    if (!image_record_good(img, img_crc, i, ALM_VLAID_FROM_INPUT)) continue;
-    if (any_valid && std::abs(fold(wn10(img.wna) - latest_wna, 512)) > ALM_MAX_WEEK_AGE) continue;
-    Alm[i] = img;
-    store_with_crc(&Alm[i], img_crc);
+    if (!image_record_good(img, i, ALM_VLAID_FROM_INPUT)) continue;
+    if (any_valid && std::abs(fold(wn10(img.r.wna) - latest_wna, 512)) > ALM_MAX_WEEK_AGE) continue;
+    Alm[i] = img.r;
+    store_with_crc(&Alm[i], img.crc);
     ++Num_the_same_valid_alms_between_sram_and_nvram_init;
   }
   // 3. the constant image
   for (std::size_t i = 0; const_image != nullptr && i < ALM_N_RECORDS; ++i) {
     if (Alm[i].valid != ALM_INVALID) continue;
-    const ALM_S img = image_record(const_image, i);
-    if (!image_record_good(img, image_crc(const_image, i), i, ALM_VLAID_FROM_CONST)) continue;
-    Alm[i] = img;
+    const IMAGE_RECORD_T img = read_image(const_image, i);
+    if (!image_record_good(img, i, ALM_VLAID_FROM_CONST)) continue;
+    Alm[i] = img.r;
     Alm[i].valid = ALM_VLAID_FROM_CONST;
     store(&Alm[i]);
   }

@@ -67,7 +67,8 @@ inline constexpr S16 ALM_NO_HEALTH = 255;    // ALM_get_health without a valid r
 S16 ALM_init_storage_address(U08* region_p, U32 offset);
 // Start-up merge. region_p non-null: lay the store out at offset 0 of it;
 // null keeps the layout set before. When ENDIAN_need_swap() is set the
-// backup records are first converted from the other byte order. Then:
+// backup records are first converted from the other byte order, and the
+// image records are read as written in that order. Then:
 // 1. every backup record gets its prn and stays valid only with a non-zero
 //    level and a non-zero CRC matching its bytes;
 // 2. stored_image (1 900 bytes in the store's layout, null: none): an invalid

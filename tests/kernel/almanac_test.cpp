@@ -450,6 +450,40 @@ TEST_F(Almanac, StoredImagePassesThroughUnchanged) {
   EXPECT_EQ(std::memcmp(addr, Image.data(), Image.size()), 0);
 }
 
+// A stored image written in the other byte order (an SD-card dump) is read
+// under the swap flag: its records arrive in this machine's order.
+TEST_F(Almanac, StoredImageOfTheOtherByteOrder) {
+  blank_image(Image);
+  for (int prn : {2, 14, 31}) put_image_record(Image, typical_record(prn, 297, ALM_VLAID_FROM_DATA));
+  const std::array<U08, ALM_BACKUP_SIZE> host_order = Image;
+  for (int i = 0; i < 38; ++i) {
+    U08* rec = Image.data() + 48 * i;
+    U16 crc = 0;
+    std::memcpy(&crc, Image.data() + 1824 + 2 * i, 2);
+    ALM_data_endian_conversion_with_addr_input(rec);
+    if (crc != 0) crc = crc16(rec, 48);
+    Image[static_cast<std::size_t>(1824 + 2 * i)] = static_cast<U08>(crc >> 8);
+    Image[static_cast<std::size_t>(1825 + 2 * i)] = static_cast<U08>(crc & 0xFF);
+  }
+  struct Case {
+    const char* name;
+    int swap_flag;
+    int expect_valid;
+  };
+  const std::array<Case, 2> cases = {{{"under the swap flag", 1, 3}, {"without it: refused", 0, 0}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Region.fill(0);
+    ENDIAN_set_swap_flag(static_cast<S16>(c.swap_flag));
+    ALM_init(Region.data(), Image.data(), nullptr);
+    ENDIAN_set_swap_flag(0);
+    EXPECT_EQ(ALM_get_valid_num(), c.expect_valid);
+    if (c.expect_valid == 3) {
+      EXPECT_EQ(std::memcmp(Region.data(), host_order.data(), host_order.size()), 0);
+    }
+  }
+}
+
 // The start-up merge rules and the age rules of stored and constant records.
 TEST_F(Almanac, StartUpMergeRules) {
   struct Case {
