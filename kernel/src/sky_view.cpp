@@ -9,6 +9,7 @@
 #include "kernel/src/coordinate.h"
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kernel_modules.h"
+#include "kernel/src/navigate.h"
 #include "kernel/src/satellite.h"
 
 namespace {
