@@ -43,8 +43,11 @@ void enu_matrix(const POS_T& rcv, F32 (*tm)[3]) {
 // satellite. 1 when the elevation and azimuth were computed.
 S16 compute_one(SV_T sv, S16 wn, S32 tow, const POS_T& rcv, const F32 (*tm)[3]) {
   if (sv == nullptr) return 0;
+  // without a rough state the precise computation sets a new reference
+  // state, from which the rough state then follows
   if (SV_rough(sv, wn, tow, nullptr, nullptr) == 0 &&
-      SV_precise(sv, wn, static_cast<D64>(tow), nullptr, nullptr, nullptr) == 0)
+      (SV_precise(sv, wn, static_cast<D64>(tow), nullptr, nullptr, nullptr) == 0 ||
+       SV_rough(sv, wn, tow, nullptr, nullptr) == 0))
     return 0;
   if (SV_calc_elevation_azimuth(sv, &rcv, tm) == 0) return 0;
   SV_calc_doppler(sv, &rcv, nullptr);

@@ -114,6 +114,32 @@ TEST_F(SkyView, AnglesAndSortedListAgainstTheSkyTruth) {
   }
 }
 
+// Without almanacs the sky view takes the ephemeris: the precise state sets
+// a reference, the rough state follows from it, also when the last rough
+// state is long past (1 000 s later).
+TEST_F(SkyView, FromEphemeridesWithoutAlmanacs) {
+  const double tow = 330000.0;
+  ASSERT_EQ(init_full_sky(WEEK, tow, -12.0, -77.0), 1);
+  SKY_EPOCH_T ep;
+  ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, tow}, &ep), 1);
+  const POS_T rcv{ep.rx.pos_ecef[0], ep.rx.pos_ecef[1], ep.rx.pos_ecef[2]};
+  for (int k = 0; k < ep.n; ++k) load_sky_ephemeris(ep.sig[k].svid, sky_frame(ep.sig[k].svid, WEEK, tow));
+  ALM_clear_all();  // the ephemerides seeded them
+  SV_init();
+  for (double t : {tow, tow + 1000.0}) {
+    SCOPED_TRACE("tow " + std::to_string(t));
+    ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, t}, &ep), 1);
+    SVSKY_update_receiver_position(WEEK, static_cast<S32>(t), &rcv);
+    for (int k = 0; k < ep.n; ++k) {
+      const SKY_SIGNAL_T& sg = ep.sig[k];
+      const SV_T sv = SV_get_reference(GNSS_TYPE_GPS, sg.svid);
+      ASSERT_EQ(SVSKY_has_valid_data(sv), 1) << sg.svid;
+      EXPECT_NEAR(SV_get_elevation(sv) * RAD2DEG, sg.el_deg, 0.2) << sg.svid;
+    }
+  }
+  EPH_clear_all();
+}
+
 // Satellites whose elevation changed between two snapshots.
 int changed(const std::array<F32, 39>& before) {
   int k = 0;
