@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "kernel/src/almanac.h"
 #include "kernel/src/backup_layout.h"
 #include "misc/crc16.h"
 #include "misc/endian_swap.h"
@@ -247,6 +248,28 @@ OrbitState orbit(const EPH_S& r, D64 tk, U16 refsys, D64 mu, D64 we) {
 
 bool finite3(const std::array<D64, 3>& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
+// A valid record seeds the satellite's almanac when that is below the
+// ephemeris-derived level: the orbit in single precision, toa = toe, the
+// week of toe (10 bits) and the health.
+void seed_almanac(const EPH_S& e) {
+  const auto prn = static_cast<S16>(index_of(&e) + 1);  // the slot's satellite, whatever the prn field holds
+  const ALM_T alm = ALM_get_reference(prn);
+  if (alm == nullptr || ALM_has_valid_data(alm) >= ALM_VLAID_FROM_EPH) return;
+  ALM_IN_T in{};
+  in.A = static_cast<F32>(e.A);
+  in.Omega_0 = static_cast<F32>(e.Omega_0);
+  in.omega = static_cast<F32>(e.omega);
+  in.M0 = static_cast<F32>(e.M0);
+  in.e = static_cast<F32>(e.e);
+  in.i0 = static_cast<F32>(e.i0);
+  in.Omega_dot = static_cast<F32>(e.Omega_dot);
+  in.toa = e.toe;
+  in.prn = prn;
+  in.wna = static_cast<S16>(e.WN + 1024);
+  in.health = e.health;
+  ALM_set(prn, &in);
+}
+
 // Record usable for a computation at (wn, t): valid, computable, inside the window.
 const EPH_S* usable(EPH_T eph) {
   if (eph == nullptr || eph->valid != 1 || !orbit_ok(*eph)) return nullptr;
@@ -286,6 +309,7 @@ S16 EPH_init(U08* region_p) {
       r.prn = static_cast<S16>(i + 1);
       store(&r);
     }
+    if (r.valid == 1) seed_almanac(r);
   }
   return static_cast<S16>(EPH_BACKUP_SIZE);
 }
@@ -372,6 +396,7 @@ S16 EPH_update_datawords(EPH_T eph, const U32 (*words)[10]) {
   fresh.valid = 1;
   *eph = fresh;
   store(eph);
+  seed_almanac(*eph);
   return 1;
 }
 

@@ -6,14 +6,9 @@
 //   kernel/src/standin_measurement.cpp  measurement checks, prediction
 //                                       (KMCHECK_ KMPREDICT_)
 //   kernel/src/standin_kalman.cpp       Kalman filter (KMF_, SPMFILTER_)
-//   kernel/src/standin_satellite.cpp    almanac, health, satellite states,
-//                                       bit-count prediction
-//                                       (ALM_ SVH_ SVSKY_ KSVCALC_
-//                                       KFASTFS_)
-//   kernel/src/standin_hot_start.cpp    clock-bias prediction flags, the
-//                                       navigation clock setter
-//                                       (KMPREDICT_, NV_set_clock_bias_drift
-//                                       of kernel/src/navigate.h)
+//   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
+//   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
+//                                       (KMPREDICT_)
 //   kernel/src/standin_search_clock.cpp search, 1PPS
 //                                       (KSEARCH_ SRST_ K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
@@ -36,6 +31,7 @@
 // pointer and work in it for the rest of the run.
 #pragma once
 
+#include "kernel/src/almanac.h"
 #include "kernel/src/bitcount_handler.h"
 #include "kernel/src/carrier_cycles.h"
 #include "kernel/src/carrier_smoothing.h"
@@ -57,6 +53,8 @@
 #include "kernel/src/rtc.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/sf_collect.h"
+#include "kernel/src/sky_view.h"
+#include "kernel/src/sv_health.h"
 #include "kernel/src/utc.h"
 #include "misc/gnss_types.h"
 
@@ -116,30 +114,15 @@ void KMPREDICT_set_has_predict_cb_flag();         // a predicted clock bias exis
 
 // Ephemerides (EPH_), in the backup region: kernel/src/ephemeris.h.
 
-// Almanac (ALM_), in the backup region, merged at start with the host's images.
-S16 ALM_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
-// stored_image / const_image: almanac images handed over at start (null: none);
-// the host program owns them and keeps them for the run. Returns the piece's size.
-S16 ALM_init(U08* region_p, U08* stored_image, const U08* const_image);
-// An almanac page (10 words) received at GPS week wn, tow (s): 1 when decoded.
-S16 ALM_update_datawords(S16 wn, S32 tow, const U32* words);
-S16 ALM_update_WNa_subframe(const U32* words);  // subframe 5 page 25: 1 when it brings a new toa
-void ALM_check_validity_time(S16 wn);           // once, when GPS time is first known: age check against week wn
-void ALM_clear_all();
-
-// Satellite health (SVH_), in the backup region.
-S16 SVH_init_storage_address(U08* region_p, U32 offset);  // offset in bytes; returns the piece's size, bytes
-void SVH_init(U08* region_p);                             // null: the piece laid out before
-void SVH_update_datawords(S16 sfid, const U32* words);    // page 25 of subframe sfid (4 or 5), 10 words
+// Almanac (ALM_), satellite health (SVH_) and sky view (SVSKY_), in the
+// backup region where they keep data: kernel/src/almanac.h, sv_health.h and
+// sky_view.h (included above).
 
 // GPS time and UTC (UTC_): kernel/src/utc.h (included above).
 
 // Satellite table (SV_, GSV_): kernel/src/satellite.h (included above).
-// Sky view (SVSKY_), its computation schedule (KSVCALC_), fast first fix (KFASTFS_).
-// Recompute every satellite's rough position, elevation, azimuth and Doppler
-// for GPS week wn, time of week tow (s) and receiver position rcv_p (ECEF m,
-// read during the call).
-void SVSKY_force_update_all(S16 wn, S32 tow, const POS_T* rcv_p);
+// The sky view's computation schedule (KSVCALC_, in kernel/src/sky_view.cpp)
+// and fast first fix (KFASTFS_).
 void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
 void KSVCALC_process();                   // once a second: satellite positions and sky view
 // has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.

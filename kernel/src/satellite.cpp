@@ -3,6 +3,8 @@
 #include <array>
 #include <cmath>
 
+#include "kernel/src/almanac.h"
+
 namespace {
 
 constexpr S32 SECONDS_PER_WEEK = 604800;
@@ -152,11 +154,22 @@ S16 svgps_precise(SVGPS_S& g, S16 wn, D64 t, POS_T* pos, VEL_T* vel, ACC_T* acc)
   return 1;
 }
 
+// The almanac position at wn, tow as the rough state. 1, or 0 without a usable almanac.
+S16 almanac_rough(SVGPS_S& g, S16 wn, S32 tow) {
+  POS_T p{};
+  VEL_T v{};
+  if (ALM_calc_SV_position(ALM_get_reference(g.prn), wn, tow, &p, &v) == 0) return 0;
+  g.alm_pos = p;
+  g.alm_vel = v;
+  return 1;
+}
+
 S16 svgps_rough(SVGPS_S& g, S16 wn, S32 tow, POS_T* pos, VEL_T* vel) {
-  if (!g.eph_calc_valid) return 0;  // no almanac positions yet
-  const S32 dt = EPH_calculate_tk_integer(g.eph_ref_wn, g.eph_ref_tow, wn, tow);
-  if (dt <= -SV_ROUGH_REUSE_S || dt >= SV_ROUGH_REUSE_S) return 0;
-  extrapolate(g, static_cast<D64>(dt), &g.alm_pos, &g.alm_vel, nullptr);
+  const S32 dt = g.eph_calc_valid ? EPH_calculate_tk_integer(g.eph_ref_wn, g.eph_ref_tow, wn, tow) : 0;
+  if (g.eph_calc_valid && dt > -SV_ROUGH_REUSE_S && dt < SV_ROUGH_REUSE_S)
+    extrapolate(g, static_cast<D64>(dt), &g.alm_pos, &g.alm_vel, nullptr);
+  else if (almanac_rough(g, wn, tow) == 0)
+    return 0;
   g.alm_ref_wn = wn;
   g.alm_ref_tow = tow;
   g.alm_calc_valid = 1;
@@ -187,7 +200,9 @@ S16 SV_get_URA(SV_T sv) { return eph_of(sv) != nullptr ? EPH_get_URA(sv->svid) :
 S16 SV_get_iode(SV_T sv) { return eph_of(sv) != nullptr ? EPH_get_iode(eph_of(sv)) : static_cast<S16>(-1); }
 EPH_T SV_get_gps_ephemeris(SV_T sv) { return eph_of(sv); }
 S16 SV_has_ephemeris(SV_T sv) { return EPH_has_valid_data(eph_of(sv)) != 0 ? 1 : 0; }
-S16 SV_has_almanac(SV_T) { return 0; }
+S16 SV_has_almanac(SV_T sv) {
+  return sv != nullptr && sv->gps != nullptr && ALM_has_valid_data(ALM_get_reference(sv->svid)) != 0 ? 1 : 0;
+}
 D64 SV_get_L1_frequency(SV_T) { return SV_L1_FREQUENCY; }
 
 S16 SV_is_healthy(SV_T sv) {

@@ -42,7 +42,7 @@ S16 SV_get_URA(SV_T sv);              // URA index 0..15 of the ephemeris; -1 wi
 S16 SV_get_iode(SV_T sv);             // IODE of a GPS-type ephemeris; -1 else
 EPH_T SV_get_gps_ephemeris(SV_T sv);  // the GPS-type satellite's ephemeris record; null else
 S16 SV_has_ephemeris(SV_T sv);        // 1 when a valid ephemeris is held; 0 else (also for null)
-S16 SV_has_almanac(SV_T sv);          // 1 when an almanac is held (none yet: 0)
+S16 SV_has_almanac(SV_T sv);          // 1 when a valid almanac is held (GPS type); 0 else
 D64 SV_get_L1_frequency(SV_T sv);     // Hz: SV_L1_FREQUENCY for every record
 
 // Healthy: a GPS-type satellite whose ephemeris health is 0 or 1 (63 without
@@ -63,8 +63,9 @@ S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
 S16 SV_precise(SV_T sv, S16 wn, D64 t, POS_T* pos, VEL_T* vel, ACC_T* acc);
 // Rough state at GPS week wn, whole second tow: position (ECEF m) and velocity
 // (m/s) into the caller's records (either may be null); stored as the record's
-// rough state. Returns 1, or 0 when neither a reference state within 351 s
-// nor an almanac is held.
+// rough state. From the reference state within 351 s, else from the
+// satellite's almanac (ALM_calc_SV_position). Returns 1, or 0 when neither
+// gives a state.
 S16 SV_rough(SV_T sv, S16 wn, S32 tow, POS_T* pos, VEL_T* vel);
 // Background refresh, once a second at GPS week wn, time of week tow (s):
 // every reference state exactly 13 s old is recomputed at the current second,

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "kernel/src/almanac.h"
 #include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
 
@@ -24,6 +25,8 @@ class Satellite : public ::testing::Test {
     ASSERT_EQ(init_full_sky(WEEK, T0, 48.1, 11.6), 1);
     EPH_init_storage_address(nullptr, 0);
     EPH_init(nullptr);
+    ALM_init_storage_address(nullptr, 0);
+    ALM_clear_all();  // rough positions only from the ephemeris unless a test says otherwise
     SV_init();
   }
   // The sky's ephemeris of svid decoded into the store; the satellite's record.
@@ -71,9 +74,14 @@ TEST_F(Satellite, PreciseStateFromAWholeSecondReference) {
 }
 
 // A reference state whose satellite is no longer asked for is refreshed six
-// times, at 13 s of age each, then dropped: the rough position then fails.
+// times, at 13 s of age each, then dropped: the rough position then fails
+// without an almanac (the ephemeris seeds one; it is cleared here), and comes
+// from the almanac when one is held.
 TEST_F(Satellite, BackgroundRefreshThenDrop) {
   const SV_T sv = with_ephemeris(7);
+  ASSERT_EQ(SV_has_almanac(sv), 1);
+  ALM_clear_one(7);
+  ASSERT_EQ(SV_has_almanac(sv), 0);
   ASSERT_EQ(SV_precise(sv, WEEK, T0 + 0.5, nullptr, nullptr, nullptr), 1);  // reference at T0 + 1
   const S32 t1 = static_cast<S32>(T0) + 1;
   S32 ref = t1;
@@ -89,6 +97,11 @@ TEST_F(Satellite, BackgroundRefreshThenDrop) {
   EXPECT_EQ(SV_precise(sv, WEEK, ref + 20.0, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(SV_rough(sv, WEEK, static_cast<S32>(ref) + 20, nullptr, nullptr), 1);
   EXPECT_EQ(SV_rough(sv, WEEK, static_cast<S32>(ref) + 21 + SV_ROUGH_REUSE_S, nullptr, nullptr), 0);
+  with_ephemeris(7);  // seeds the almanac again
+  POS_T p{};
+  EXPECT_EQ(SV_rough(sv, WEEK, static_cast<S32>(ref) + 21 + SV_ROUGH_REUSE_S, &p, nullptr), 1);
+  EXPECT_GT(std::sqrt(p.px * p.px + p.py * p.py + p.pz * p.pz), 2.0e7);
+  ALM_clear_all();
 }
 
 // Health 0 and 1 are healthy, 2 is not; URA index 15 is never used for
