@@ -1,9 +1,8 @@
 // Stand-ins for what the RTC module's hot-start clock-bias rule reaches through
 // its hooks (kernel/src/rtc.h, installed by KCALLBACK_init): the measurement
-// predictor's clock-bias flags and the navigation clock setter, until the
-// measurement-prediction module (KMPREDICT_) and the navigation driver (NV_,
-// kernel/src/navigate.cpp, which defines NV_set_clock_bias_drift: delete the
-// stand-in below when it arrives) replace them.
+// predictor's clock-bias flags, until the measurement-prediction module
+// (KMPREDICT_) replaces them. The navigation clock setter the hooks call is
+// the navigation driver's (NV_set_clock_bias_drift, kernel/src/navigate.cpp).
 //
 // The predictor's flag follows what KMPREDICT_init does with the kernel's
 // start: the clock bias may be predicted after a hot start whose RTC lapse is
@@ -11,7 +10,6 @@
 // and a predicted bias is not kept (the predictor does not run yet).
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_modules.h"
-#include "kernel/src/navigate.h"
 
 namespace {
 constexpr S32 CB_PREDICT_MAX_LAPSE = 7201;  // s: a hot start older than this cannot predict the clock bias
@@ -25,6 +23,3 @@ S16 KMPREDICT_is_can_predict_cb() {
 }
 S16 KMPREDICT_if_predict_cb_is_from_one_ch_fs() { return 0; }
 void KMPREDICT_set_has_predict_cb_flag() {}
-
-// --- Navigation clock -----------------------------------------------------------------------
-void NV_set_clock_bias_drift(D64, F32) {}
