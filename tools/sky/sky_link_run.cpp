@@ -1,6 +1,7 @@
 // A scenario played as the target's report stream, one measurement epoch at a
 // time: channel assignment, channel reports, carrier slots, the GTC report
 // with its RTC record, and the data-bit batches completed by the epoch.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
@@ -83,16 +84,24 @@ SKY_GPST_T gpst_of_bit(int64_t abs_bit) {
   return t;
 }
 
-// First absolute bit at which subframes 1, 2 and 3 have each been sent whole
-// since absolute bit first (subframes of 300 bits, subframe 1 at the week start).
+// First absolute bit by which every word of subframes 1, 2 and 3 has been
+// sent whole since absolute bit first (words of 30 bits, subframes of 300,
+// frames of 1500, subframe 1 at the week start). A receiver that keeps words
+// gathers a subframe from consecutive frames (the data set changes every two
+// hours only), so the words a channel missed at its start come one frame
+// later, not the whole subframe.
 int64_t eph_end_bit(int64_t first) {
-  const int64_t n0 = (first + 299) / 300;
+  constexpr int64_t WORD = 30;
+  constexpr int64_t SUBFRAME = 300;
+  constexpr int64_t FRAME = 1500;
   int64_t end = 0;
-  for (int k = 0; k < 3; ++k) {
-    int64_t n = n0;
-    while (n % 5 != k) ++n;
-    if ((n + 1) * 300 > end) end = (n + 1) * 300;
-  }
+  for (int64_t k = 0; k < 3; ++k)
+    for (int64_t w = 0; w < 10; ++w) {
+      const int64_t offset = k * SUBFRAME + w * WORD;  // the word's place in its frame
+      int64_t start = (first - offset + FRAME - 1) / FRAME * FRAME + offset;
+      if (start < first) start += FRAME;
+      end = std::max(end, start + WORD);
+    }
   return end;
 }
 
