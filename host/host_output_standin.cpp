@@ -1,7 +1,8 @@
 // Stand-in for the console table, KML and NMEA output until the output issue
 // (console table and KML, NMEA sentences) replaces it. It opens and closes
 // the KML files with a valid empty document and prints one short line per
-// epoch (the fix mode, the satellites used and the position of the fix), so
+// epoch (the fix mode, the satellites used, the position of the fix and the
+// spread of its pseudorange residuals when known), so
 // that the host loop can be run and tested end to end.
 #include <cerrno>
 #include <cstdio>
@@ -82,8 +83,13 @@ void HOSTOUT_print_detail_data() {
     D64 lat = 0.0;
     D64 lon = 0.0;
     NV_get_lat_lon_degree(&lat, &lon);
-    std::printf("Epoch %ld: %s, %d SVs, lat %.9f deg, lon %.9f deg, alt %.4f m\n", Epoch_count, MODE_NAMES[mode],
+    std::printf("Epoch %ld: %s, %d SVs, lat %.9f deg, lon %.9f deg, alt %.4f m", Epoch_count, MODE_NAMES[mode],
                 static_cast<int>(NV_get_fix_svs()), lat, lon, static_cast<double>(NV_get_altitude()));
+    // the solution's own consistency: the root mean square of its pseudorange residuals
+    F32 pr_sigma = 0.0F;
+    if (NV_get_position_quality_result(&pr_sigma, nullptr) == 1)
+      std::printf(", residual sigma %.1f m", static_cast<double>(pr_sigma));
+    std::printf("\n");
   }
   std::printf("Wrong msgtype = %d, Wrong checksum = %d\n", DP_get_wrong_msgtype_count(), DP_get_wrong_checksum_count());
 }
