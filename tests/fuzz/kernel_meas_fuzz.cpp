@@ -25,27 +25,13 @@
 #include "kernel/src/kernel.h"
 #include "kernel/src/raw_meas.h"
 #include "misc/endian_swap.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 std::array<U08, 20480> Region;
 std::array<U08, 20480> Alm_image;
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  // Copy up to n bytes into dst; the rest of dst stays as it was (zeroed by the caller).
-  void take(void* dst, std::size_t n) {
-    const std::size_t k = size < n ? size : n;
-    std::memcpy(dst, data, k);
-    data += k;
-    size -= k;
-  }
-  U08 byte() {
-    U08 b = 0;
-    take(&b, 1);
-    return b;
-  }
-};
+using Input = FUZZ_INPUT_T;
 
 constexpr std::array<U16, 4> RATES = {1, 2, 5, 10};
 

@@ -21,22 +21,11 @@
 #include "kernel/src/least_square_raim.h"
 #include "kernel/src/nav_bad_meas.h"
 #include "kernel/src/nav_estimation_inputs.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  template <typename T>
-  T take() {
-    T v{};
-    const std::size_t k = size < sizeof(T) ? size : sizeof(T);
-    std::memcpy(&v, data, k);
-    data += k;
-    size -= k;
-    return v;
-  }
-};
+using Input = FUZZ_INPUT_T;
 
 void check(bool ok) {
   if (!ok) __builtin_trap();
@@ -66,22 +55,22 @@ void check_q(const LSQRAIM_QUALITY_T& q) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in{data, size};
-  const auto cfg = in.take<U08>();
+  const auto cfg = in.get<U08>();
   NVMODEL_set_model(static_cast<S16>((cfg & 0x7F) % 6));
-  const S16 n = static_cast<S16>(in.take<U08>() % 21);
-  const S16 n_good = static_cast<S16>(in.take<U08>() % 23);
-  const U32 fix_3d = in.take<U08>();
+  const S16 n = static_cast<S16>(in.get<U08>() % 21);
+  const S16 n_good = static_cast<S16>(in.get<U08>() % 23);
+  const U32 fix_3d = in.get<U08>();
   NVESTIN_init();
   LSQRAIM_INPUT_T li{};
   S16 n_all = 0;
   for (S16 i = 0; i < n; ++i) {
     NVESTIN_VALUES_T v{};
-    v.pr_diff = in.take<D64>();
-    v.dr_diff = in.take<D64>();
+    v.pr_diff = in.get<D64>();
+    v.dr_diff = in.get<D64>();
     v.dr_diff_static = v.dr_diff;
-    for (float& d : v.dc) d = in.take<F32>();
-    v.cn0 = in.take<S16>();
-    v.bs_mode = in.take<U08>();
+    for (float& d : v.dc) d = in.get<F32>();
+    v.cn0 = in.get<S16>();
+    v.bs_mode = in.get<U08>();
     v.sv_id = static_cast<S16>(i + 1);
     v.gnss_type = GNSS_TYPE_GPS;
     v.has_good_carrier = 1;
@@ -97,15 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     li.estin_ary[i] = (cfg & 0x80) != 0 ? li.estin_all_ary[i % 2] : li.estin_all_ary[i];
   static F32 enu[3][3];
   for (auto& row : enu)
-    for (float& x : row) x = in.take<F32>();
+    for (float& x : row) x = in.get<F32>();
   static POS_T pos;
   static VEL_T vel;
   static VEL_ENU_T venu;
-  pos = POS_T{in.take<D64>(), in.take<D64>(), in.take<D64>()};
-  vel = VEL_T{in.take<F32>(), in.take<F32>(), in.take<F32>()};
-  venu = VEL_ENU_T{in.take<F32>(), in.take<F32>(), in.take<F32>()};
-  li.alt = in.take<F32>();
-  li.last_speed = in.take<F32>();
+  pos = POS_T{in.get<D64>(), in.get<D64>(), in.get<D64>()};
+  vel = VEL_T{in.get<F32>(), in.get<F32>(), in.get<F32>()};
+  venu = VEL_ENU_T{in.get<F32>(), in.get<F32>(), in.get<F32>()};
+  li.alt = in.get<F32>();
+  li.last_speed = in.get<F32>();
   li.fix_3D_count = fix_3d;
   li.enu_mat = enu;
   li.rcv_pos_p = &pos;

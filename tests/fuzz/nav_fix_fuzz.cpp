@@ -24,6 +24,7 @@
 #include "kernel/src/navigate.h"
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tools/sky/sky.h"
 
 namespace {
@@ -34,19 +35,7 @@ constexpr double C = 299792458.0;
 constexpr int NSAT = 8;
 constexpr int MAX_EPOCHS = 12;
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  template <typename T>
-  T get() {
-    T v{};
-    const std::size_t k = size < sizeof v ? size : sizeof v;
-    std::memcpy(&v, data, k);
-    data += k;
-    size -= k;
-    return v;
-  }
-};
+using Input = FUZZ_INPUT_T;
 
 void require(bool ok) {
   if (!ok) std::abort();

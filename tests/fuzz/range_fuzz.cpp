@@ -22,28 +22,11 @@
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
 #include "misc/crc16.h"
+#include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-struct Input {
-  const std::uint8_t* data;
-  std::size_t size;
-  template <typename T>
-  T get() {
-    T v{};
-    const std::size_t k = size < sizeof v ? size : sizeof v;
-    std::memcpy(&v, data, k);
-    data += k;
-    size -= k;
-    return v;
-  }
-  void take(void* dst, std::size_t n) {
-    const std::size_t k = size < n ? size : n;
-    std::memcpy(dst, data, k);
-    data += k;
-    size -= k;
-  }
-};
+using Input = FUZZ_INPUT_T;
 
 std::array<U08, 64> Iono_region;
 
