@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "test_util.h"
-#include "tools/sky/sky_link.h"
+#include "tests/host/sky_set.h"
 
 namespace {
 
@@ -232,10 +232,8 @@ class KernelFixE2e : public testing::TestWithParam<FixCase> {};
 TEST_P(KernelFixE2e, FixesAgainstTruth) {
   const FixCase& c = GetParam();
   talon_test::TempDir dir;
-  talon_test::write_file(dir.file("sc.txt"),
-                         std::vector<unsigned char>(c.scenario, c.scenario + std::strlen(c.scenario)));
-  char err[256] = "";
-  ASSERT_GT(SKY_LINK_kernel_set(dir.file("sc.txt").c_str(), dir.path().c_str(), err, sizeof err), 0) << err;
+  std::string err;
+  ASSERT_GT(make_sky_set(dir, c.scenario, &err), 0) << err;
   const talon_test::RunResult run = talon_test::run_talonhost(
       dir.path(), {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv", "--fix-csv", "f.csv"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
@@ -407,9 +405,8 @@ TEST_P(KernelRaimE2e, PseudorangeStepOnOneSatellite) {
       "\nlat = 48\nlon = 11\nheight = 500\nclk_bias = 0.0001\nclk_drift = 2e-8\n"
       "iono_scale = 0\ntropo_model = simple\npr_step = 3 50 100 100\n";
   talon_test::TempDir dir;
-  talon_test::write_file(dir.file("sc.txt"), std::vector<unsigned char>(scenario.begin(), scenario.end()));
-  char err[256] = "";
-  ASSERT_GT(SKY_LINK_kernel_set(dir.file("sc.txt").c_str(), dir.path().c_str(), err, sizeof err), 0) << err;
+  std::string err;
+  ASSERT_GT(make_sky_set(dir, scenario, &err), 0) << err;
   const talon_test::RunResult run = talon_test::run_talonhost(
       dir.path(), {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv", "--fix-csv", "f.csv"});
   ASSERT_EQ(run.exit_code, 0);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "test_util.h"
+#include "tests/host/sky_set.h"
 #include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
 
@@ -121,10 +122,8 @@ class KernelRangeE2e : public testing::TestWithParam<RangeCase> {};
 TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
   const RangeCase& c = GetParam();
   talon_test::TempDir dir;
-  talon_test::write_file(dir.file("sc.txt"),
-                         std::vector<unsigned char>(c.scenario, c.scenario + std::strlen(c.scenario)));
-  char err[256] = "";
-  ASSERT_GT(SKY_LINK_kernel_set(dir.file("sc.txt").c_str(), dir.path().c_str(), err, sizeof err), 0) << err;
+  std::string err;
+  ASSERT_GT(make_sky_set(dir, c.scenario, &err), 0) << err;
   std::vector<std::string> args = {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv"};
   if (c.sd_replay) args.insert(args.end(), {"--sd-replay", "1"});
   ASSERT_EQ(talon_test::run_talonhost(dir.path(), args).exit_code, 0);
