@@ -287,8 +287,8 @@ TEST_P(KernelFixE2e, FixesAgainstTruth) {
         ASSERT_FALSE(meas.clock_ms.empty());
         const TruthEpoch& timed = truth.epochs[truth.by_clock_ms.at(meas.clock_ms.begin()->second)];
         EXPECT_NEAR(t.tow, std::max(truth.first_fix_tow, timed.tow), 1e-6) << "first fix at the expected epoch";
-        first_fix_delay = t.tow - truth.epochs.front().tow;
       }
+      first_fix_delay = t.tow - truth.epochs.front().tow;
     } else {
       s.sum_sq += e2;
       s.worst = std::max(s.worst, err3);
