@@ -277,12 +277,11 @@ struct SKY_LINK_SAT_TRUTH_T {
   double mean_doppler_hz = 0.0;  // Doppler averaged over that interval (what the accumulated carrier measures), Hz
   int has_frame_sync_time = 0;   // 1 once data bits have started
   SKY_GPST_T frame_sync_time;    // tx time of the first subframe start after the first data bit
-  SKY_GPST_T
-      eph_time;  // tx time by which every word of subframes 1, 2 and 3 has been sent whole since the first data bit
-  double sv_clock_s = 0.0;  // satellite clock offset the pseudorange carries (polynomial + relativity - T_GD), s
-  double iono_m = 0.0;      // ionospheric delay included in the pseudorange, m
-  double tropo_m = 0.0;     // tropospheric delay included in the pseudorange, m
-  double pr_fault_m = 0.0;  // scripted pseudorange step included in the pseudorange (and tx_time), m; 0 outside
+  SKY_GPST_T eph_time;           // tx time by which every word of subframes 1-3 was sent whole since then
+  double sv_clock_s = 0.0;       // satellite clock offset the pseudorange carries (polynomial + relativity - T_GD), s
+  double iono_m = 0.0;           // ionospheric delay included in the pseudorange, m
+  double tropo_m = 0.0;          // tropospheric delay included in the pseudorange, m
+  double pr_fault_m = 0.0;       // scripted pseudorange step included in the pseudorange (and tx_time), m; 0 outside
 };
 
 // One measurement epoch: its time count, the receiver truth and the tracked satellites.
