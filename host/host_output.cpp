@@ -309,7 +309,7 @@ void print_channel(S16 ch, NV_ESTIN_T e, RCV_TIME_T rcv, int* useful_pr_p) {
         static_cast<long>(CH_get_acc_cycle_count(c)), tt, CH_get_dopp_freq_in_hz(c), res.pr, res.dr);
     return;
   }
-  const S16 eph = tt != 0.0 ? SV_get_ephemeris_available_state(sv, wn_tt, tt) : 0;
+  const S16 eph = tt != 0.0 ? SV_get_ephemeris_available_state(sv, wn_tt, tt) : S16{0};
   const bool healthy = (eph & 4) != 0;
   if (state == CH_NSTATE - 1 && healthy && type == GNSS_TYPE_GPS && (eph & 3) != 0 &&
       EPH_get_data_source(CH_get_svid(c)) == 1)
