@@ -346,6 +346,42 @@ TEST_F(HostOutputSky, KmlFilesHoldTheFixes) {
   }
 }
 
+// gpsbabel (when installed) reads both KML files back: KML in, GPX out, the track's points and the markers
+// are the fixes of --fix-csv.
+TEST_F(HostOutputSky, GpsbabelReadsTheKmlBack) {
+  if (std::system("command -v gpsbabel >/dev/null 2>&1") != 0) GTEST_SKIP() << "gpsbabel is not installed";
+  const talon_test::RunResult run =
+      talon_test::run_talonhost(dir_->path(), {"--rtk-mode", "0", "--mode", "1", "--fix-csv", "g.csv", "-app", "g"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  std::vector<std::pair<double, double>> fixes;  // lat, lon (degrees)
+  std::istringstream csv(talon_test::read_text(dir_->file("g.csv")));
+  std::string l;
+  std::getline(csv, l);
+  while (std::getline(csv, l)) {
+    const std::vector<std::string> f = talon_test::split_csv(l);
+    if (std::stoi(f[4]) > 0) fixes.emplace_back(std::stod(f[9]), std::stod(f[10]));
+  }
+  ASSERT_FALSE(fixes.empty());
+  for (const auto& [kml, tag] :
+       {std::pair<const char*, const char*>{"outputg.kml", "<trkpt "}, {"fixmodeg.kml", "<wpt "}}) {
+    const std::string gpx = dir_->file(std::string(kml) + ".gpx");
+    const std::string cmd = "gpsbabel -i kml -f '" + dir_->file(kml) + "' -o gpx -F '" + gpx + "' 2>/dev/null";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << kml;
+    const std::string text = talon_test::read_text(gpx);
+    std::vector<std::pair<double, double>> pts;
+    for (std::size_t i = 0; (i = text.find(tag, i)) != std::string::npos; ++i) {
+      double lat = 0.0, lon = 0.0;
+      if (std::sscanf(text.c_str() + i, (std::string(tag) + "lat=\"%lf\" lon=\"%lf\"").c_str(), &lat, &lon) == 2)
+        pts.emplace_back(lat, lon);
+    }
+    ASSERT_EQ(pts.size(), fixes.size()) << kml;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+      EXPECT_NEAR(pts[i].first, fixes[i].first, 1.1e-9) << kml << " " << i;  // both print 1e-9 degree
+      EXPECT_NEAR(pts[i].second, fixes[i].second, 1.1e-9) << kml << " " << i;
+    }
+  }
+}
+
 TEST_F(HostOutputSky, KmlStartSecondHoldsPointsBack) {
   const talon_test::RunResult run =
       talon_test::run_talonhost(dir_->path(), {"--rtk-mode", "0", "--mode", "1", "--kml-start-sec", "100000"});
