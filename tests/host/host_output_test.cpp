@@ -405,4 +405,19 @@ TEST_F(HostOutputSky, AnsiColours) {
   EXPECT_EQ(talon_test::count_of(run.out, "Pos: \033[1;32m"), talon_test::count_of(run.out, "Power on count: "));
 }
 
+// A replay whose epochs never have a fix leaves the KML files with their closing lines only.
+TEST(HostOutput, NoFixLeavesTheClosingLinesOnly) {
+  talon_test::TempDir dir;
+  std::string err;
+  ASSERT_GT(
+      make_sky_set(dir, "start_week = 2400\nstart_tow = 300000\nduration = 8\nnsat = 8\nlat = 48\nlon = 11\n", &err), 0)
+      << err;
+  const talon_test::RunResult run = talon_test::run_talonhost(dir.path(), {"--rtk-mode", "0", "--mode", "1"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(talon_test::count_of(run.out, "fix mode = 0,"), 8);
+  EXPECT_EQ(talon_test::read_text(dir.file("output.kml")),
+            "    </coordinates>\n  </LineString>\n</Placemark>\n</kml>\n");
+  EXPECT_EQ(talon_test::read_text(dir.file("fixmode.kml")), "</Document>\n</kml>\n");
+}
+
 }  // namespace
