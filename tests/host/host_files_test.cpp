@@ -285,7 +285,7 @@ TEST_P(SdReplayRun, UsesTheAcceptedRecord) {
   EXPECT_EQ(rep.exit_code, r.rc) << rep.out;
   if (r.rc != 0) return;
   EXPECT_NE(rep.out.find("Start in SD Card replay mode...."), std::string::npos);
-  EXPECT_EQ(talon_test::count_of(rep.out, ": no fix"), link_test::reported_epochs(EPOCHS));
+  EXPECT_EQ(talon_test::count_of(rep.out, "fix mode = 0,"), link_test::reported_epochs(EPOCHS));
   // The search sends it in its engine's units: offset0 + scale x Hz,
   // truncated. The SD runs use TCXO mode 4 (24.552 MHz, x64 = 1571.328 MHz,
   // mixer NCO word 44 739 243 within 0.04 Hz of 4.092 MHz): offset0 0, scale
@@ -323,7 +323,7 @@ TEST_F(SdScriptStream, ConversionReplaysTheSame) {
   const link_test::Replay replay =
       link_test::replay_capturing_commands(dir.path(), {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0"});
   EXPECT_EQ(replay.exit_code, 0);
-  EXPECT_EQ(talon_test::count_of(replay.out, ": no fix"), link_test::reported_epochs(EPOCHS));
+  EXPECT_EQ(talon_test::count_of(replay.out, "fix mode = 0,"), link_test::reported_epochs(EPOCHS));
   EXPECT_EQ(replay.commands, sd.commands);
 }
 

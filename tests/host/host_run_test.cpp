@@ -71,7 +71,7 @@ struct RunCase {
   std::vector<std::string> out_has = {};  // stdout contains each
   std::optional<std::string> err = {};    // exact stderr, if given
   std::vector<std::string> err_has = {};  // stderr contains each
-  int epochs = -1;                        // "Epoch " lines on stdout, if not -1
+  int epochs = -1;                        // console tables on stdout, if not -1
   bool solutions = false;                 // both solution files hold the header only; else neither exists
   int kml = -1;                           // 1: both KML files written and closed; 0: neither exists
   std::vector<std::string> after = {};    // files that exist afterwards
@@ -101,7 +101,7 @@ TEST_P(ProgramRun, ExitCodeOutputAndFiles) {
   for (const std::string& s : c.out_has) EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
   for (const std::string& s : c.err_has) EXPECT_NE(r.err.find(s), std::string::npos) << s << "\n" << r.err;
   if (c.epochs >= 0) {
-    EXPECT_EQ(count_of(r.out, "Epoch "), c.epochs) << r.out;
+    EXPECT_EQ(count_of(r.out, "Power on count: "), c.epochs) << r.out;
   }
   for (const char* f : {"Normal_sol.txt", "Geotagging_sol.txt"}) {
     EXPECT_EQ(file_exists(d.file(f)), c.solutions) << f;
@@ -223,6 +223,11 @@ INSTANTIATE_TEST_SUITE_P(
                 .files = {{"log_data.dat", {}}},
                 .args = REPLAY,
                 .out_has = {"Pse_on_sec_count = 0, Pse_off_sec_count = 0\n"},
+                .kml = 0},  // no epoch was offered to the KML files: they are removed at the close
+        RunCase{.name = "epochs_without_fix_leave_the_closing_lines",
+                .files = {{"log_data.dat", gtcs(3)}},
+                .args = REPLAY,
+                .out_has = {"fix mode = 0,"},
                 .kml = 1},
         RunCase{.name = "counts_good_wrong_type_and_wrong_checksum_frames",
                 .files = {{"log_data.dat", counted_frames_log()}},
@@ -301,7 +306,7 @@ TEST(HostRun, LoggingHandshakeLogAndStop) {
   const std::string out = read_text(d.file("out"));
   for (const char* s : {"Start in real time mode....\n", "wait rtc count = ", "Save initilize files...\n"})
     EXPECT_NE(out.find(s), std::string::npos) << s;
-  EXPECT_EQ(count_of(out, "Epoch "), 3);
+  EXPECT_EQ(count_of(out, "Power on count: "), 3);
   EXPECT_EQ(read_file(d.file("rtc_data.dat")), link_test::rtc_data_bytes(1, 5, 1000));
   // The link log holds exactly what the target sent after its RTC report.
   EXPECT_EQ(read_file(d.file("log_data.dat")), stream);

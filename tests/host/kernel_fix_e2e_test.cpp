@@ -393,7 +393,7 @@ struct RaimCase {
   const char* name;
   int nsat;
   double max_err_m;         // any fix inside the window
-  double min_flag_sigma_m;  // the residual sigma of the console line inside the window at least this (0: none)
+  double min_flag_sigma_m;  // the residual sigma of the console table inside the window at least this (0: none)
 };
 void PrintTo(const RaimCase& c, std::ostream* os) { *os << c.name; }
 class KernelRaimE2e : public testing::TestWithParam<RaimCase> {};
@@ -410,16 +410,16 @@ TEST_P(KernelRaimE2e, PseudorangeStepOnOneSatellite) {
   const talon_test::RunResult run = talon_test::run_talonhost(
       dir.path(), {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv", "--fix-csv", "f.csv"});
   ASSERT_EQ(run.exit_code, 0);
-  // console lines: output epoch -> residual sigma (m)
+  // console tables: output epoch (the n-th table, as the n-th row of the fix log) -> residual sigma (m)
   std::map<long long, double> sigma;
   {
     std::istringstream out(run.out);
     std::string line;
+    long long ep = 0;
     while (std::getline(out, line)) {
-      long long ep = 0;
-      const std::size_t k = line.find("residual sigma ");
-      if (std::sscanf(line.c_str(), "Epoch %lld:", &ep) == 1 && k != std::string::npos)
-        sigma[ep] = std::stod(line.substr(k + 15));
+      if (line.rfind("Power on count: ", 0) == 0) ++ep;
+      const std::size_t k = line.find("SVs, pr_residual_sigma = ");
+      if (ep > 0 && k != std::string::npos) sigma[ep] = std::stod(line.substr(k + 25));
     }
   }
   const Truth truth = read_truth(dir.file("truth.csv"));

@@ -102,7 +102,7 @@ TEST(LinkRun, LoggingRunThenReplayOfItsSetThenASecondRun) {
   EXPECT_EQ(rep.exit_code, 0) << rep.out;
   EXPECT_NE(rep.out.find("Start in replay mode...."), std::string::npos);
   // every epoch the target sent but the half-second ones (one position a second)
-  EXPECT_EQ(talon_test::count_of(rep.out, ": no fix"), link_test::reported_epochs(EPOCHS));
+  EXPECT_EQ(talon_test::count_of(rep.out, "fix mode = 0,"), link_test::reported_epochs(EPOCHS));
   const std::vector<Bytes> kernel_cmds(live_cmds.begin() + 1, live_cmds.end() - 1);
   EXPECT_FALSE(kernel_cmds.empty());
   EXPECT_EQ(rep.commands, kernel_cmds);

@@ -142,7 +142,7 @@ TEST_P(LoggingSignal, StopMessageSavedFilesAndExitCode) {
   EXPECT_EQ(wait_talonhost(pid, 10), HOST_EXIT_INTERRUPTED);
   const std::string out = read_text(d.file("out"));
   EXPECT_NE(out.find("Save initilize files...\n"), std::string::npos) << out;
-  EXPECT_EQ(count_of(out, "Epoch "), 3) << out;
+  EXPECT_EQ(count_of(out, "Power on count: "), 3) << out;
   EXPECT_EQ(read_file(d.file("log_data.dat")), stream);
   EXPECT_EQ(read_file(d.file("log_save.dat")).size(), 20480u);
   EXPECT_EQ(read_file(d.file("flash_save.alm")).size(), 20480u);

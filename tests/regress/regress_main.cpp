@@ -42,6 +42,7 @@ struct ENV_T {
   std::string case_dir, talonhost, sim, target, data, shared;
   std::string work;     // temporary working directory of the run
   bool replay = false;  // run main in-process with the command sink (navigation replay)
+  bool kml = false;     // the KML files are outputs of the case (output.kml, fixmode.kml)
 };
 
 std::string read_text(const std::string& path) {
@@ -164,17 +165,32 @@ int step_target_set(ENV_T& env, const Args& a) {
              ? PASS
              : FAIL;
 }
+// sky SCENARIO: the simulated sky's navigation replay set (log_data.dat, rtc_data.dat, log_init.dat,
+// flash.alm, sd_log.dat, truth.csv) of a sky scenario file.
+int step_sky(ENV_T& env, const Args& a) {
+  return run_in(env.work, env.sim, {"--kernel-set", a[1], env.work}, env.work + "/.sim.out", env.work + "/.sim.err") ==
+                 0
+             ? PASS
+             : FAIL;
+}
+// kml: output.kml and fixmode.kml are compared as outputs of the case.
+int step_kml(ENV_T& env, const Args&) {
+  env.kml = true;
+  return PASS;
+}
 // replay: run the program in-process with the target proxy's command sink installed.
 int step_replay(ENV_T& env, const Args&) {
   env.replay = true;
   return PASS;
 }
 
-constexpr std::array<STEP_T, 6> STEPS = {{{"needs", 2, step_needs},
+constexpr std::array<STEP_T, 8> STEPS = {{{"needs", 2, step_needs},
                                           {"link", 3, step_link},
                                           {"head", 4, step_head},
                                           {"sim", 2, step_sim},
                                           {"target_set", 2, step_target_set},
+                                          {"sky", 2, step_sky},
+                                          {"kml", 1, step_kml},
                                           {"replay", 1, step_replay}}};
 
 int run_setup(ENV_T& env) {
@@ -225,6 +241,10 @@ std::vector<OUTPUT_T> outputs_of(const ENV_T& env, int rc) {
   v.push_back({"exit_code", true, std::to_string(rc) + "\n", regress::compare_text});
   v.push_back({"stdout.txt", true, read_text(env.work + "/.stdout"), regress::compare_text});
   v.push_back({"stderr.txt", true, regress::filter_stderr(read_text(env.work + "/.stderr")), regress::compare_text});
+  for (const char* kml : {"output.kml", "fixmode.kml"}) {
+    const std::string p = env.work + "/" + kml;
+    if (env.kml) v.push_back({kml, fs::exists(p), read_text(p), regress::compare_text});
+  }
   if (env.replay)
     v.push_back({"commands.txt", true, commands_hex(read_text(env.work + "/.commands")), regress::compare_text});
   return v;

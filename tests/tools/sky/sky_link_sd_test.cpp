@@ -198,7 +198,7 @@ TEST_P(SkyLinkSdReplay, StartsTheKernelInTheSetsTcxoMode) {
   EXPECT_EQ(sd.exit_code, 0) << sd.out;
   EXPECT_NE(sd.out.find("Start in SD Card replay mode...."), std::string::npos) << sd.out;
   EXPECT_EQ(sd.tcxo_hz, c.tcxo_hz);
-  EXPECT_NE(sd.out.find("Epoch " + std::to_string(n) + ":"), std::string::npos) << sd.out;
+  EXPECT_GE(count_of(sd.out, "Power on count: "), n) << sd.out;  // a console table per epoch
   const HostRun plain = run_host_in(dir.path(), PLAIN_ARGS);
   EXPECT_EQ(plain.exit_code, 0) << plain.out;
   EXPECT_EQ(plain.tcxo_hz, 24552000UL);
@@ -238,8 +238,7 @@ TEST(SkyLinkSd, KernelSetOfAMode0SkyReplaysInMode0) {
   const HostRun sd = run_host_in(dir.path(), SD_ARGS);
   EXPECT_EQ(sd.exit_code, 0) << sd.out;
   EXPECT_EQ(sd.tcxo_hz, 16367667UL);
-  EXPECT_NE(sd.out.find("Epoch 12:"), std::string::npos) << sd.out;
-  EXPECT_EQ(count_of(sd.out, "Epoch "), 12) << sd.out;
+  EXPECT_EQ(count_of(sd.out, "Power on count: "), 12) << sd.out;  // a console table per epoch
 }
 #endif
 
