@@ -108,7 +108,9 @@ S16 select_stable_pr(S16 stable_type, S16 n, const NV_ESTIN_T* list) {
   S16 k = 0;
   for (S16 i = 0; i < n && k < SPMFILTER_MAX_INPUTS; ++i) {
     const RNG_T rng = range_of(list[i]);
-    if (rng == nullptr) continue;
+    // An input the solver's integrity check excluded never counts as stable.
+    if (rng == nullptr || NVESTIN_is_PR_excluded_by_RAIM(list[i]) != 0 || NVESTIN_has_large_error(list[i]) != 0)
+      continue;
     bool ok = RNG_is_PR_pass_stability_check(rng, stable_type) != 0;
     if (stable_type == 0 && (ok || smoothed_is_steady(rng))) {
       ok = true;
