@@ -638,7 +638,7 @@ void update_predict_navigate_states(D64 dt) {
   NV_DATA_T& d = Nv_data;
   if (d.has_fixed == 0 || d.last_fix_mode == FIX_NONE || !(d.last_fix_mode < FIX_2D || d.last_cont_real_fix_count > 4))
     return;
-  if (KMF_is_P_mode() == 0 && d.speed > SPEED_10KMH && d.speed <= MAX_PREDICT_SPEED && std::fabs(dt) < 1000.0) {
+  if (KMF_is_P_mode() == 0 && d.speed > SPEED_10KMH && d.speed <= MAX_PREDICT_SPEED && dt > 0.0 && dt < 1000.0) {
     d.pos.px += d.vel.vx * dt;
     d.pos.py += d.vel.vy * dt;
     d.pos.pz += d.vel.vz * dt;
