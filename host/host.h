@@ -49,6 +49,7 @@ struct HOST_PARAM_T {
   int out_ansi_color = 0;
   U32 gnss_sel_bits = 1;
   int nav_platform_model = NMODEL_DEFAULT;
+  int lsq_only = 0;  // 1: navigation fixes by least squares alone (no Kalman filter)
   int dazar_enabled = 0;
   int rtk_mode = 2;      // 0: navigation modes; other: RTK modes
   int navsys = 21;       // RTK navigation-system bit mask

@@ -21,6 +21,7 @@
 #include "host/wrap.h"
 #include "kernel/src/almanac.h"
 #include "kernel/src/kernel.h"
+#include "kernel/src/navigate.h"
 #include "misc/dispatch.h"
 #include "misc/endian_swap.h"
 #include "misc/host_msg.h"
@@ -227,6 +228,7 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
 
   const KERNEL_INIT_T kernel_init = build_kernel_init(p);
   KERNEL_init(&kernel_init);
+  NV_set_least_square_only(static_cast<S16>(p.lsq_only));
   // The measurement log follows the kernel's epochs from the first one on.
   if (p.meas_csv[0] != '\0' && !HOSTMEAS_open(p.meas_csv)) HOST_request_stop();
   if (p.fix_csv[0] != '\0' && !HOSTFIX_open(p.fix_csv)) HOST_request_stop();

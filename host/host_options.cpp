@@ -42,6 +42,7 @@ constexpr IntOption INT_OPTIONS[] = {
     {"out-ansi-color", &HOST_PARAM_T::out_ansi_color, 0, 1, "1: ANSI colours in the console table"},
     {"nav-platform-model", &HOST_PARAM_T::nav_platform_model, 0, N_NAV_MODELS - 1,
      "0 DEFAULT, 1 PEDESTRIAN, 2 CAR, 3 MARINE, 4 BALLOON, 5 AIRBORNE"},
+    {"lsq-only", &HOST_PARAM_T::lsq_only, 0, 1, "1: navigation fixes by least squares alone (no Kalman filter)"},
     {"dazar-enabled", &HOST_PARAM_T::dazar_enabled, 0, 1, "1: orbit prediction on"},
     {"rtk-mode", &HOST_PARAM_T::rtk_mode, -2147483647, 2147483647, "0: navigation modes, other: RTK modes"},
     {"navsys", &HOST_PARAM_T::navsys, 0, 255, "RTK navigation systems bit mask"},

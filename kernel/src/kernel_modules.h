@@ -5,7 +5,6 @@
 // subsystem with neutral results:
 //   kernel/src/standin_measurement.cpp  measurement checks, prediction
 //                                       (KMCHECK_ KMPREDICT_)
-//   kernel/src/standin_kalman.cpp       Kalman filter (KMF_, SPMFILTER_)
 //   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
@@ -83,8 +82,9 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // above).
 
 // Navigation (NV_) and its fix record: kernel/src/navigate.h; platform models
-// (NVMODEL_): kernel/src/nav_model.h; Kalman filter (KMF_):
-// kernel/src/kalman_filter.h (included above).
+// (NVMODEL_): kernel/src/nav_model.h; Kalman filter (KMF_) and static
+// position filter (SPMFILTER_): kernel/src/kalman_filter.h and static_filter.h
+// (the first included above).
 // Estimation inputs of the fix (NVESTIN_), the least-squares fix with RAIM
 // (LSQRAIM_) and the bad-measurement screens (NVBADMEAS_):
 // kernel/src/nav_estimation_inputs.h, least_square_raim.h and nav_bad_meas.h

@@ -21,6 +21,7 @@
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/settings.h"
+#include "kernel/src/static_filter.h"
 
 namespace {
 
@@ -136,7 +137,9 @@ void predict_position(D64 dt) {
   d.tmp_ctsys_glo = d.ctsys_glo;
   d.tmp_cdtsys_glo = d.cdtsys_glo;
   d.tmp_lla = d.lla;
-  if (d.has_fixed != 0 && KMF_is_P_mode() == 0 && std::fabs(dt) < 1000.0) {
+  // A repeated or backward epoch (dt <= 0) is not dead-reckoned; the
+  // covariance projection resets the filter for it as on a gap.
+  if (d.has_fixed != 0 && KMF_is_P_mode() == 0 && dt > 0.0 && dt < 1000.0) {
     KMF_set_PV_process_noise_parameter(NVMODEL_get_kalman_filter_Sp_pv());
     const bool accel = NVMODEL_get_model() == AIRBORNE && d.cont_real_fix_count >= 4 && d.speed > SPEED_5KMH;
     const D64 h = accel ? 0.5 * dt * dt : 0.0;
@@ -584,6 +587,7 @@ void update_first_fix_navigate_states(S16 gtc_wn, D64 gtc_sec, FIRST_FIX_T* ff) 
   }
   d.navi_type = NAVI_LSQ;
   finish_fix(ff->n, ff->list.data());
+  if (d.fix_count == 1U) SPMFILTER_log_reset_KMF_parameters(d.fix_mode == FIX_3D ? 3 : 2, d.pdop, 0, 0.0F);
 }
 
 void calculate_first_fix(S16 gtc_wn, D64 gtc_sec, S16 n, RNG_T* rngs) {
@@ -634,7 +638,7 @@ void update_predict_navigate_states(D64 dt) {
   NV_DATA_T& d = Nv_data;
   if (d.has_fixed == 0 || d.last_fix_mode == FIX_NONE || !(d.last_fix_mode < FIX_2D || d.last_cont_real_fix_count > 4))
     return;
-  if (KMF_is_P_mode() == 0 && d.speed > SPEED_10KMH && d.speed <= MAX_PREDICT_SPEED && std::fabs(dt) < 1000.0) {
+  if (KMF_is_P_mode() == 0 && d.speed > SPEED_10KMH && d.speed <= MAX_PREDICT_SPEED && dt > 0.0 && dt < 1000.0) {
     d.pos.px += d.vel.vx * dt;
     d.pos.py += d.vel.vy * dt;
     d.pos.pz += d.vel.vz * dt;
@@ -744,6 +748,7 @@ void NV_init() {
   SETTINGS_get_dop_mask(&Dop_mask);
   NO_FIX_BY_DOP_MASK = 0;
   KMF_reset();
+  SPMFILTER_init();
 }
 
 S16 NV_process(S16 gtc_wn, D64 gtc_sec, S16 n, RNG_T* range_meas_in, D64 gtc_meas_dt, D64 gtc_shift_dt) {

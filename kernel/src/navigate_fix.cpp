@@ -303,7 +303,12 @@ bool form_2D_dop_matrix(S16 n, const NV_ESTIN_T* list, F32 q[4][4]) {
 bool dop_matrix(S16 lsq_kf_type, S16 n_used, const NV_ESTIN_T* used, F32 q[4][4]) {
   const NV_DATA_T& d = NV_record();
   const LSQRAIM_OUTPUT_T& o = Work.out;
-  if (lsq_kf_type == NAVI_LSQ && d.lsq_add_pseudo_sv == 0 && o.lsq_pr_4s3D.has_result != 0) {
+  // A 3-D fix (least squares without the altitude pseudo-satellite, or the
+  // filter without an altitude pseudo-measurement) reports the DOPs of the 3-D
+  // position geometry.
+  const bool three_d =
+      lsq_kf_type == NAVI_LSQ ? d.lsq_add_pseudo_sv == 0 : (lsq_kf_type == NAVI_KF && d.kmf_add_pseudo_sv == 0);
+  if (three_d && o.lsq_pr_4s3D.has_result != 0) {
     for (int i = 0; i < 4; ++i)
       for (int j = 0; j < 4; ++j) q[i][j] = o.lsq_pr_4s3D.inv_mat[i * 4 + j];
     return true;
@@ -366,16 +371,31 @@ void update_error_statistics(const F32 q[4][4]) {
 void update_navigate_states(S16 gtc_wn, D64 gtc_sec, S16 lsq_kf_type) {
   NV_DATA_T& d = NV_record();
   const LSQRAIM_OUTPUT_T& o = Work.out;
-  const NV_ESTIN_T* used = lsq_kf_type == NAVI_LSQ ? o.estins_pr_used : o.estins_dr_2D_used;
-  const S16 n_used = lsq_kf_type == NAVI_LSQ ? o.n_estin_pr_used : o.n_estin_dr_2D_used;
+  // The filter's range-rate rows come from the 2-D velocity solution's list,
+  // or from the 3-D one's when the 2-D list is empty.
+  const bool kf_3d_list = lsq_kf_type == NAVI_KF && o.n_estin_dr_2D_used == 0;
+  const NV_ESTIN_T* dr_used = kf_3d_list ? o.estins_dr_3D_used : o.estins_dr_2D_used;
+  const S16 n_dr_used = kf_3d_list ? o.n_estin_dr_3D_used : o.n_estin_dr_2D_used;
+  const NV_ESTIN_T* used = lsq_kf_type == NAVI_LSQ ? o.estins_pr_used : dr_used;
+  const S16 n_used = lsq_kf_type == NAVI_LSQ ? o.n_estin_pr_used : n_dr_used;
   F32 q[4][4];
   const bool has_q = dop_matrix(lsq_kf_type, n_used, used, q);
   COO_cartesian_to_geodetic(&d.tmp_pos, &d.tmp_lla);
   const bool pseudo = (lsq_kf_type == NAVI_LSQ ? d.lsq_add_pseudo_sv : d.kmf_add_pseudo_sv) != 0;
   if (NVI_fault_check_and_handle(!pseudo, n_used)) return;
   d.fix_sats = n_used;
-  NVI_set_used_channels(o.n_estin_dr_2D_used, o.estins_dr_2D_used, NV_CH_SHOW_USED | NV_CH_DR_USED);
-  if (d.use_PR_meas_fix != 0) NVI_set_used_channels(n_used, used, NV_CH_SHOW_USED | NV_CH_PR_USED);
+  NVI_set_used_channels(n_dr_used, dr_used, NV_CH_SHOW_USED | NV_CH_DR_USED);
+  if (d.use_PR_meas_fix != 0 && lsq_kf_type == NAVI_KF) {
+    // The filter's pseudorange rows: its used channels (RAIM exclusions and
+    // the static filter's choice left out).
+    std::array<NV_ESTIN_T, NVESTIN_MAX> pr{};
+    const S16 n_pr = std::min<S16>(Work.kmf_out.n_used_pr, NVESTIN_MAX);
+    for (S16 i = 0; i < n_pr; ++i)
+      pr[static_cast<std::size_t>(i)] = NVESTIN_get_reference(Work.kmf_out.used_pr_chid_ary[i]);
+    NVI_set_used_channels(n_pr, pr.data(), NV_CH_SHOW_USED | NV_CH_PR_USED);
+  } else if (d.use_PR_meas_fix != 0) {
+    NVI_set_used_channels(n_used, used, NV_CH_SHOW_USED | NV_CH_PR_USED);
+  }
   d.show_fix_sats = NVI_count_show_used(n_used, used);
   NVI_mark_sbas_channels();
   NVI_update_DOPs(has_q ? q : nullptr);

@@ -373,6 +373,44 @@ TEST(NavDriver, FollowsAMovingReceiverThenPredictsThenStops) {
   EXPECT_EQ(NV_has_fixed(), 1);
 }
 
+// A repeated or a backward epoch (interval 0 or negative) after fixes of a
+// moving receiver, without ranges: the position is not dead-reckoned
+// (backwards) and the filter is reset to the P model as on a gap.
+struct BadIntervalCase {
+  const char* name;
+  double t;  // s, receiver clock of the bad epoch (the last good one is 7)
+};
+
+class NavBadInterval : public testing::TestWithParam<BadIntervalCase> {};
+
+TEST_P(NavBadInterval, NoDeadReckoningAndFilterReset) {
+  SkyCase c;
+  c.ve = 12.0;
+  c.vn = -16.0;  // 20 m/s
+  NavSky sky(c);
+  for (int t = 0; t < 8; ++t) sky.epoch(t);
+  ASSERT_EQ(NV_get_fixmode(), FIX_3D);
+  ASSERT_EQ(KMF_is_P_mode(), 0);
+  POS_T before{};
+  NV_get_ecef_position(&before);
+  sky.epoch(GetParam().t, false);
+  POS_T after{};
+  NV_get_ecef_position(&after);
+  EXPECT_NEAR(after.px, before.px, 1e-6);
+  EXPECT_NEAR(after.py, before.py, 1e-6);
+  EXPECT_NEAR(after.pz, before.pz, 1e-6);
+  EXPECT_EQ(KMF_is_P_mode(), 1) << "filter reset";
+  std::array<F32, 64> p{};
+  ASSERT_EQ(KMF_get_work_covariance(p.data()), 1);
+  EXPECT_EQ(p[0], 1.0e6F);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NavBadInterval,
+                         testing::Values(BadIntervalCase{"repeated_epoch", 7.0},
+                                         BadIntervalCase{"backward_epoch_1_s", 6.0},
+                                         BadIntervalCase{"backward_epoch_3_s", 4.0}),
+                         [](const testing::TestParamInfo<BadIntervalCase>& i) { return std::string(i.param.name); });
+
 TEST(NavDriver, WeekStepFrom1023To0GivesAPositiveInterval) {
   SkyCase c;
   c.ve = 20.0;
@@ -479,7 +517,9 @@ TEST(NavDriver, FirstFixFromAStoredPosition) {
 }
 
 // RAIM through the driver: a 100 m pseudorange step on one of 8 satellites
-// is excluded and the fix stays on the truth.
+// is excluded and the fix stays on the truth. The Kalman filter's fix counts
+// the satellites of its range-rate rows (all 8); the stepped pseudorange is
+// left out of its pseudorange rows.
 TEST(NavDriver, RaimExcludesAPseudorangeStep) {
   SkyCase c;
   NavSky sky(c);
@@ -493,7 +533,7 @@ TEST(NavDriver, RaimExcludesAPseudorangeStep) {
     EXPECT_LT(sky.pos_error(), 10.0);
     EXPECT_EQ(NV_is_channel_meas_use_PR_in_fix(2), 0) << "the stepped range is left out";
     EXPECT_EQ(NV_is_channel_meas_use_PR_in_fix(1), 1);
-    EXPECT_EQ(NV_get_fix_svs(), 7);
+    EXPECT_EQ(NV_get_fix_svs(), 8);
   }
 }
 
