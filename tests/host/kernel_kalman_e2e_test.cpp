@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr double C_MPS = 299792458.0;
-
 struct TruthEpoch {
   double tow = 0.0;
   std::array<double, 3> pos{}, vel{};
