@@ -15,6 +15,7 @@
 #include "kernel/src/almanac.h"
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/ephemeris.h"
+#include "kernel/src/kernel_search.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/search.h"
 #include "kernel/src/search_strategy.h"
@@ -181,3 +182,44 @@ TEST_F(SearchSky, HotStartNeedsSevenSatellitesAbove2Degrees) {
 }
 
 }  // namespace
+
+// The aiding switches: hot search only with at least 6 GPS satellites on the
+// sky (sky view); cold search always.
+TEST_F(SearchSky, ForcedSwitches) {
+  struct Case {
+    const char* name;
+    int keep;  // almanacs kept, highest satellites first (-1: all)
+    S16 expect_hot;
+    S16 expect_state;
+  };
+  const Case cases[] = {
+      {"all almanacs", -1, 1, SRST_SHORT_HOT_WARM_SEARCH},
+      {"6 on the sky", 6, 1, SRST_SHORT_HOT_WARM_SEARCH},
+      {"5 on the sky", 5, 0, SRST_NORMAL_COLD_SEARCH},
+      {"no almanac", 0, 0, SRST_NORMAL_COLD_SEARCH},
+  };
+  const Place& p = PLACES[1];
+  const Sky s = sky_at(p);
+  std::vector<std::pair<double, int>> by_el;
+  for (int k = 0; k < s.ep.n; ++k) by_el.emplace_back(s.ep.sig[k].el_deg, s.ep.sig[k].svid);
+  std::sort(by_el.rbegin(), by_el.rend());
+  for (const Case& c : cases) {
+    ALM_clear_all();
+    load_sky_almanacs(p.tow);
+    if (c.keep >= 0) {
+      ASSERT_GT(by_el[static_cast<std::size_t>(std::max(c.keep, 1) - 1)].first, 5.0) << c.name;
+      for (std::size_t i = static_cast<std::size_t>(c.keep); i < by_el.size(); ++i)
+        ALM_clear_one(static_cast<S16>(by_el[i].second));
+    }
+    SV_init();
+    SVSKY_init();
+    SVSKY_update_receiver_position(WEEK, static_cast<S32>(p.tow), &s.rcv);
+    SRCH_init(4, SRST_COLD_START, 0, 0, 0);  // normal cold search after the first tick
+    EXPECT_EQ(KSEARCH_is_GPS_in_blind_search_mode(), 1) << c.name;
+    EXPECT_EQ(KSEARCH_force_GPS_switch_to_hot_search(), c.expect_hot) << c.name;
+    EXPECT_EQ(SRST_get_state(), c.expect_state) << c.name;
+    EXPECT_EQ(KSEARCH_is_GPS_in_blind_search_mode(), c.expect_hot != 0 ? 0 : 1) << c.name;
+    EXPECT_EQ(KSEARCH_force_GPS_switch_to_cold_search(), 1) << c.name;
+    EXPECT_EQ(SRST_get_state(), SRST_NORMAL_COLD_SEARCH) << c.name;
+  }
+}
