@@ -8,8 +8,7 @@
 //   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
-//   kernel/src/standin_search_clock.cpp search, 1PPS
-//                                       (KSEARCH_ SRST_ K1PPS_)
+//   kernel/src/standin_pps.cpp          1PPS (K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
@@ -41,6 +40,7 @@
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel_handles.h"
+#include "kernel/src/kernel_search.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/least_square_raim.h"
 #include "kernel/src/nav_bad_meas.h"
@@ -137,20 +137,7 @@ void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 
 // RTC (KRTC_): kernel/src/rtc.h (included above).
 
-// Search strategy (KSEARCH_, SRST_): steers the target's search engines.
-// npse_used: engines to use (at most 8 count); do_power_save 1/0; search_duty_mode and tcxo_ppm
-// as in KERNEL_INIT_T; init_clock_offset_hz: start clock offset, Hz;
-// can_do_hot_start 1/0; elapse_dt: time since the last fix, s.
-void KSEARCH_init(S16 npse_used, S16 do_power_save, S16 search_duty_mode, S16 tcxo_ppm, S32 init_clock_offset_hz,
-                  S16 can_do_hot_start, S32 elapse_dt);
-void KSEARCH_process();                         // once a second
-S16 KSEARCH_force_GPS_switch_to_hot_search();   // 1 and short hot search when at least 6 GPS satellites are on the sky
-S16 KSEARCH_force_GPS_switch_to_cold_search();  // 1: normal cold search
-S16 KSEARCH_is_GPS_in_blind_search_mode();      // 1 in cold or normal cold search
-void KSEARCH_set_event_clear_all_almanacs();    // all almanacs were deleted: almanac readiness cleared
-void SRST_set_power_off_mode(S16 on);           // 1: duty-cycled power saving allowed
-S16 SRST_get_power_off_mode();                  // the mode set last, 1/0
-void SRST_set_force_no_power_saving_in_cold_search();
+// Search strategy (KSEARCH_, SRCH_, SRST_): kernel/src/kernel_search.h (included above).
 
 // 1PPS (K1PPS_): the pulse position sent to the target once a second.
 void K1PPS_init();

@@ -332,8 +332,11 @@ TEST_F(KernelStart, StartCommandsInOrder) {
   start(init_record(), nullptr, false, &st);
   std::vector<int> types;
   for (const Frame& f : Commands) types.push_back(f[2]);
+  // The search's first tick (static hint, correlation levels, run, the
+  // normal cold strategy list) comes before its clock offset.
   EXPECT_EQ(types, (std::vector<int>{MSG_TYPE_ASIC_INIT, MSG_TYPE_PSE_INIT, MSG_TYPE_ASIC_SET_HOT_START_PREDICT_TIME,
-                                     MSG_TYPE_PSE_CLOCK}));
+                                     MSG_TYPE_PSE_RCV_IS_STATIC, MSG_TYPE_PSE_CNR_STATUS, MSG_TYPE_PSE_PAUSE,
+                                     MSG_TYPE_PSE_SET, MSG_TYPE_PSE_CLOCK}));
   EXPECT_EQ(st.clock_offset, -42);  // no clock record: the start record's offset
   EXPECT_EQ(st.has_rtc_reading, 0);
 }
