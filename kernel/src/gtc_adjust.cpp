@@ -161,6 +161,21 @@ void GTCADJ_set_init_input_time(S16 wn, S32 tow) {
   Gtc.init_input_tow = tow;
 }
 
+S16 GTCADJ_get_init_time(S16* wn_p, S32* tow_p) {
+  if (wn_p == nullptr || tow_p == nullptr) return 0;
+  if (Gtc.has_init_predict_gps_time_by_rtc) {
+    *wn_p = Gtc.init_predict_gps_wn_by_rtc;
+    *tow_p = Gtc.init_predict_gps_tow_by_rtc;
+    return 1;
+  }
+  if (Gtc.has_init_input_time) {
+    *wn_p = Gtc.init_input_wn;
+    *tow_p = Gtc.init_input_tow;
+    return 1;
+  }
+  return 0;
+}
+
 void GTCADJ_set_user_input_time_sync(const USER_INPUT_TIME_SYNC_T* sync_p) {
   Gtc.has_sync_date_wn = 0;
   if (sync_p == nullptr || !sync_p->enable_disable) return;

@@ -19,6 +19,10 @@ void GTCADJ_set_init_predict_gps_time_by_rtc(S16 wn, S32 tow);
 // Start time input by the user (full week, s); used at the first raw count
 // when there is no RTC prediction.
 void GTCADJ_set_init_input_time(S16 wn, S32 tow);
+// The start time known before the first raw count: the RTC prediction, else
+// the user's input time. 1 with *wn_p (full week) and *tow_p (s) filled, 0
+// when neither is known (outputs untouched). Null outputs give 0.
+S16 GTCADJ_get_init_time(S16* wn_p, S32* tow_p);
 // The user's reference date (read at once): when enabled and a valid date,
 // its week settles the 10-bit subframe-1 week when nothing better is known.
 void GTCADJ_set_user_input_time_sync(const USER_INPUT_TIME_SYNC_T* sync_p);

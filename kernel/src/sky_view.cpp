@@ -185,7 +185,21 @@ S16 SVSKY_get_sorted_SV_on_sky_one_gnss_type(U16 gnss_type, SV_T* list) {
 
 // --- the once-a-second schedule -------------------------------------------------------------
 
-void KSVCALC_init(S16) { SVSKY_init(); }
+// A hot or warm start computes the sky view at once, from the stored (or
+// input) position at the start time the RTC predicts (or the user gave), so
+// that the search's start decision and its first Doppler list see the
+// satellites on the sky before the first raw count.
+void KSVCALC_init(S16 can_do_hot_start) {
+  SVSKY_init();
+  if (can_do_hot_start == 0 || NV_has_stored_init_position() == 0) return;
+  S16 wn = 0;
+  S32 tow = 0;
+  if (GTCADJ_get_init_time(&wn, &tow) != 1) return;
+  SV_update_schedule_computing_time_event(wn, tow);
+  POS_T rcv{};
+  NV_get_ecef_position(&rcv);
+  SVSKY_force_update_all(wn, tow, &rcv);
+}
 
 // Once a second: the satellites' background state refresh at the adjusted
 // GPS time, then the sky view for the fix, or for the stored start position

@@ -65,7 +65,16 @@ struct LiveRun {
   int host_rc = -1;
   int target_rc = -1;
   std::string out;
+  int search_mode = -1;  // mode code of the first strategy list sent (PSE_SET byte 3), -1 without one
 };
+
+// Mode code of the first PSE_SET line of the target's command record (the
+// line holds the frame in hex after the name: byte 3 is the mode code).
+int first_search_mode(const std::string& record) {
+  const std::size_t at = record.find("PSE_SET [");
+  if (at == std::string::npos) return -1;
+  return std::stoi(record.substr(at + 9 + 6, 2), nullptr, 16);
+}
 
 // One logging run of the scenario file scenario (in dir) against the target
 // playing it fast (one epoch every 15 ms), with --fix-csv fix_csv; stopped
@@ -89,6 +98,7 @@ LiveRun logging_run(const std::string& dir, const std::string& scenario, const s
   r.host_rc = talon_test::wait_talonhost(hpid, 60);
   r.target_rc = talon_test::wait_talonhost(tpid, 30);
   r.out = talon_test::read_text(dir + "/host.out");
+  r.search_mode = first_search_mode(talon_test::read_text(dir + "/record.txt"));
   return r;
 }
 
@@ -222,6 +232,12 @@ TEST(HotStartRun, SecondLoggingRunStartsHotAndFixesSooner) {
     GTEST_SKIP() << "fix1.csv has no 2-D or 3-D fix: the navigation fix is not in this build; the backup sectors, "
                     "the first-fix times and the hot start cannot be checked";
   }
+
+  // The search starts cold (normal cold search, 1) without a backup, and as a
+  // fast hot search (5) from a backup five minutes old: the sky view of the
+  // stored position shows more than 6 satellites above 2 degrees at start.
+  EXPECT_EQ(r1.search_mode, 1);
+  EXPECT_EQ(r2.search_mode, 5);
 
   // --- Run 1's saved receiver state against the truth. ---
   const Sector s0 = sector_at(save1, 0), s1 = sector_at(save1, 56);
