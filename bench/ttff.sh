@@ -11,11 +11,12 @@
 # the program starts from the files the first run saved (log_save.dat becomes
 # log_init.dat, flash_save.alm ...). TTFF = GPS time of the first fix-csv row
 # with a 2-D or 3-D fix minus the scenario's start (the GPS time of the run's
-# first epoch). Prints one line per seed and the mean and maximum of each
+# first epoch). Each seed starts 3607 s later than the one before (another
+# place in the navigation message's frames). Prints one line per seed and the mean and maximum of each
 # kind. A run without a fix counts as "none" and is left out of the figures.
 # Benchmark figures only: nothing here is asserted.
 set -u
-BUILD=${1:?usage: bench/ttff.sh BUILD_DIR [SEEDS] [PERIOD_MS]}
+BUILD=$(cd "${1:?usage: bench/ttff.sh BUILD_DIR [SEEDS] [PERIOD_MS]}" && pwd)
 SEEDS=${2:-20}
 PERIOD=${3:-10}
 HOST=$BUILD/talonhost
@@ -29,12 +30,12 @@ START_TOW=345600
 LATER=300        # the warm run starts this long after the cold one, s
 DURATION=120     # s of sky per run
 
-scenario() {  # seed start_tow
+scenario() {  # seed start_tow sky_epoch_tow
   cat <<EOF
 start_week = $START_WEEK
 start_tow = $2
 duration = $DURATION
-sky_epoch = $START_WEEK $START_TOW
+sky_epoch = $START_WEEK $3
 nsat = 12
 seed = $1
 lat = 35.68
@@ -85,10 +86,12 @@ warm=()
 for seed in $(seq 1 "$SEEDS"); do
   d=$WORK/seed$seed
   mkdir -p "$d"
-  scenario "$seed" $START_TOW >"$d/cold.txt"
-  scenario "$seed" $((START_TOW + LATER)) >"$d/warm.txt"
-  c=$(run "$d" cold.txt cold.csv $START_TOW)
-  w=$(run "$d" warm.txt warm.csv $((START_TOW + LATER)))
+  # Each seed starts at another point of the broadcast's 30-s frame and 12.5-min cycle.
+  t0=$((START_TOW + 3607 * seed))
+  scenario "$seed" $t0 $t0 >"$d/cold.txt"
+  scenario "$seed" $((t0 + LATER)) $t0 >"$d/warm.txt"
+  c=$(run "$d" cold.txt cold.csv $t0)
+  w=$(run "$d" warm.txt warm.csv $((t0 + LATER)))
   echo "seed $seed: cold $c s, warm $w s"
   cold+=("$c")
   warm+=("$w")

@@ -37,7 +37,7 @@ struct ENGINE_T {
   int32_t offset0 = 0;  // engine units of a zero clock offset
   int32_t clock = 0;    // the commanded clock offset, engine units
   int has_list = 0;
-  S08 mode_code = 0;
+  U08 mode_code = 0;  // the list's mode code as sent (one byte)
   S16 nstates = 0;
   std::array<PSE_STATE_T, MAX_STRATEGIES> states{};
   int strategy = 0;
@@ -122,7 +122,8 @@ double find_time(const PSE_SEARCH_SET_T& s, const SKY_SIGNAL_T& sig) {
   const double b = std::floor((sig.doppler_hz - low) / lv.bin_hz);
   if (b < 0.0 || b >= bins) return -1.0;
   const int cell = index * bins + static_cast<int>(b);
-  return (cell / units_of(s) + 1) * lv.cell_s;
+  const int rounds = cell / units_of(s) + 1;  // the units take the cells in rounds
+  return rounds * lv.cell_s;
 }
 
 bool is_tracked(const int16_t* tracked, int svid) {
@@ -195,7 +196,7 @@ int take_pse_set(const U08* f) {
       if (!valid_set(s.set[static_cast<std::size_t>(k)])) return -1;
   }
   Eng.has_list = 1;
-  Eng.mode_code = mode;
+  Eng.mode_code = static_cast<U08>(mode);
   Eng.nstates = n;
   Eng.states = st;
   Eng.strategy = 0;
@@ -354,8 +355,8 @@ int SKY_SEARCH_status_frame(U08* buf) {
   std::array<S08, 3> lv{-1, -1, -1};
   for (int k = 0; k < std::clamp(static_cast<int>(st.nsets), 0, MSG_PSE_SETS_N); ++k)
     lv[static_cast<std::size_t>(k)] = static_cast<S08>(st.set[static_cast<std::size_t>(k)].strength);
-  const int n = pack_msg_pse_status(buf, Eng.mode_code, static_cast<S08>(Eng.strategy), lv[0], lv[1], lv[2],
-                                    static_cast<S08>(Eng.paused), 0);
+  const int n = pack_msg_pse_status(buf, static_cast<S08>(Eng.mode_code), static_cast<S08>(Eng.strategy), lv[0], lv[1],
+                                    lv[2], static_cast<S08>(Eng.paused), 0);
   return append_checksum(buf, n);
 }
 

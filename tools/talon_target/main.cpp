@@ -107,6 +107,19 @@ bool to_int(const char* s, long lo, long hi, int* out) {
   return true;
 }
 
+// The options without a value; false for any other.
+bool take_flag(const std::string& a, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky) {
+  if (a == "--closed-loop")
+    sky->closed_loop = 1;
+  else if (a == "--silent")
+    p->silent = 1;
+  else if (a == "--mixed-gnss")
+    p->script.mixed_gnss = 1;
+  else
+    return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,18 +129,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--closed-loop") {
-      sky.closed_loop = 1;
-      continue;
-    }
-    if (a == "--silent") {
-      p.silent = 1;
-      continue;
-    }
-    if (a == "--mixed-gnss") {
-      p.script.mixed_gnss = 1;
-      continue;
-    }
+    if (take_flag(a, &p, &sky)) continue;
     if (v == nullptr) return usage();
     ++i;
     if (a == "--pty-file")
