@@ -338,4 +338,34 @@ TEST(SkySearch, MalformedAndUnknownFramesAreCountedAndIgnored) {
   EXPECT_EQ(SKY_SEARCH_view().paused, 1);
 }
 
+// A predicted measurement starts its satellite at the next epoch, search or
+// no search (the engine is paused here), when its Doppler word is within
+// 250 Hz of the truth; otherwise it is dropped.
+TEST(SkySearch, PredictedMeasurementStartsItsSatelliteAtOnceWhenClose) {
+  struct Case {
+    const char* name;
+    double error_hz;
+    int started;
+  };
+  const Case cases[] = {{"right Doppler", 0.0, 1}, {"200 Hz off", 200.0, 1}, {"300 Hz off", 300.0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Loop l(4.0);
+    constexpr int SVID = 4;
+    SKY_EPOCH_T ep;
+    fake_epoch_at_clock(SKY_GPST_T{2400, 345600.0 + 2.5e-4}, &ep);
+    U08 f[400];
+    send(f, pack_msg_pse_pause(f, 1));
+    std::array<ASIC_PREDICTED_MEAS_T, MSG_PREDICT_N> pm{};
+    pm[0].prn = SVID;
+    pm[0].dop_freq = SKY_LINK_nco_word(SKY_LINK_tcxo_of_run(), ep.sig[SVID - 1].doppler_hz + c.error_hz);
+    send(f, pack_msg_predict_meas(f, 1, 0, pm.data(), 1));
+    int first = -1;
+    while (l.step())
+      if (first < 0 && l.sat(SVID) != nullptr) first = l.epoch;
+    EXPECT_EQ(first, c.started != 0 ? 0 : -1);
+    EXPECT_EQ(SKY_SEARCH_counts().predicted_started, c.started);
+  }
+}
+
 }  // namespace
