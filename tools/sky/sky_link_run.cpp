@@ -8,6 +8,7 @@
 
 #include "misc/pack.h"
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_search.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ struct LINK_CH_T {
   int64_t eph_end_bit = 0;                            // absolute bit where subframes 1..3 have all been sent whole
   int slipped = 0;                                    // a scripted cycle slip fell in this epoch's interval
   std::array<uint8_t, MSG_CARRIER_ARY_N> slot_bad{};  // no-good carrier readings per slot of this epoch
+  int32_t shift_ms = 0;                               // commanded code shift: reported transmit time moves by it, ms
 };
 
 struct LINK_RUN_T {
@@ -49,6 +51,7 @@ struct LINK_RUN_T {
   std::array<uint8_t, SKY_LINK_NCH> last_issue{};
   SKY_EPOCH_T ep;       // sky at this epoch
   SKY_EPOCH_T slot_ep;  // sky at a slot boundary
+  int closed_loop = 0;  // 1: the search engine model decides the channels (sky_search.h)
 };
 
 LINK_RUN_T Run;
@@ -151,6 +154,22 @@ void assign_new_channels() {
   }
 }
 
+// Closed loop: channels for the satellites the search engine acquires now.
+void assign_found_channels() {
+  std::array<int16_t, SKY_LINK_NCH> tracked{};
+  for (int k = 0; k < SKY_LINK_NCH; ++k)
+    tracked[static_cast<std::size_t>(k)] = Run.ch[static_cast<std::size_t>(k)].svid;
+  std::array<int16_t, SKY_LINK_NCH> found{};
+  const double step_s = Run.index > 0 ? Run.step_ms * 1e-3 : 0.0;
+  const int n = SKY_SEARCH_epoch(Run.ep, step_s, tracked.data(), found.data());
+  for (int i = 0; i < n; ++i) {
+    const int k = channel_of(0);
+    if (k < 0) return;
+    for (int j = 0; j < Run.ep.n; ++j)
+      if (Run.ep.sig[j].svid == found[static_cast<std::size_t>(i)]) assign_channel(k, Run.ep.sig[j]);
+  }
+}
+
 const SKY_SIGNAL_T* signal_of(const SKY_EPOCH_T& ep, int svid) {
   for (int i = 0; i < ep.n; ++i)
     if (ep.sig[i].svid == svid) return &ep.sig[i];
@@ -236,7 +255,8 @@ void fill_identity(const LINK_CH_T& c, ASIC_CHAN_MEAS_T* m) {
 
 void fill_measurement(const LINK_CH_T& c, const SKY_SIGNAL_T& s, ASIC_CHAN_MEAS_T* m) {
   double sub_bit = 0.0;
-  const int64_t abs_bit = abs_bit_of(s.tx_time, &sub_bit);
+  const SKY_GPST_T tx = c.shift_ms != 0 ? SKY_LINK_gpst_add(s.tx_time, c.shift_ms * 1e-3) : s.tx_time;
+  const int64_t abs_bit = abs_bit_of(tx, &sub_bit);
   m->bitcnt = static_cast<U32>(abs_bit - c.origin);
   m->code_phase_reg = SKY_LINK_code_phase_reg(sub_bit, SKY_LINK_NSC, PEAK_TAP);
   m->dop_freq = SKY_LINK_nco_word(Run.tcxo, s.doppler_hz);
@@ -481,7 +501,10 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth) {
     truth->rx = Run.ep.rx;
   }
   release_invisible_channels();
-  assign_new_channels();
+  if (Run.closed_loop != 0)
+    assign_found_channels();
+  else
+    assign_new_channels();
   const int with_slots = (Run.sc->carrier_slots != 0 && Run.step_ms % SLOTS == 0) ? 1 : 0;
   std::array<int64_t, SKY_LINK_NCH> p0{};
   std::array<std::array<int64_t, SLOTS + 1>, SKY_LINK_NCH> slots{};
@@ -496,7 +519,44 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth) {
   }
   if (!append_channel_reports(x, p0, slots, with_slots)) return -1;
   if (!append_gtc(x, with_slots, clocks, subsecs)) return -1;
+  if (Run.closed_loop != 0 && Run.gtc.ms == 0) {
+    U08 f[MAX_FRAME];
+    const int n = SKY_SEARCH_status_frame(f);
+    if (x.len + static_cast<std::size_t>(n) > x.cap) return -1;
+    std::memcpy(x.buf + x.len, f, static_cast<std::size_t>(n));
+    x.len += static_cast<std::size_t>(n);
+  }
   append_all_batches(x);
   finish_epoch();
   return static_cast<int>(x.len);
+}
+
+void SKY_LINK_set_closed_loop(int on) {
+  Run.closed_loop = on != 0 ? 1 : 0;
+  SKY_SEARCH_reset(Run.sc != nullptr ? Run.sc->seed : 1U, Run.tcxo);
+}
+
+namespace {
+
+LINK_CH_T* matching_channel(int ch, int prn, int issue) {
+  if (ch < 0 || ch >= SKY_LINK_NCH) return nullptr;
+  LINK_CH_T& c = Run.ch[static_cast<std::size_t>(ch)];
+  if (c.svid == 0 || c.svid != prn || c.issue != issue) return nullptr;
+  return &c;
+}
+
+}  // namespace
+
+int SKY_LINK_drop_channel(int ch, int prn, int issue) {
+  LINK_CH_T* c = matching_channel(ch, prn, issue);
+  if (c == nullptr) return 0;
+  *c = LINK_CH_T{};
+  return 1;
+}
+
+int SKY_LINK_shift_channel(int ch, int prn, int issue, int shift_ms) {
+  LINK_CH_T* c = matching_channel(ch, prn, issue);
+  if (c == nullptr) return 0;
+  c->shift_ms += shift_ms;
+  return 1;
 }

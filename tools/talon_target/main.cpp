@@ -9,6 +9,10 @@
 // --mixed-gnss: GLONASS and BeiDou channels beside the GPS ones.
 // --scenario: play a simulated-sky scenario (tools/sky) open loop instead of
 // the script, one measurement epoch per period (builds with the sky only).
+// --closed-loop (with --scenario): the sky's search engine model takes the
+// host's search commands and decides when satellites are acquired
+// (tools/sky/sky_search.h). --stop-after-s N (with --scenario): the target
+// stops sending reports after N s of scenario time and stays silent.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,34 +21,68 @@
 #include "tools/talon_target/target_link.h"
 #ifdef TALON_TARGET_SKY
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_search.h"
 #endif
 
 namespace {
 
+// Options of a scenario run.
+struct SKY_OPT_T {
+  int closed_loop = 0;
+  int stop_after_s = -1;  // -1: never
+};
+
 #ifdef TALON_TARGET_SKY
+SKY_LINK_EPOCH_T Epoch_truth;
+int Stop_after_s = -1;
+
 bool sky_chunk(TARGET_CHUNK_T* out) {
   static U08 buf[8192];
-  const int n = SKY_LINK_next_epoch(buf, sizeof buf, nullptr);
+  const int n = SKY_LINK_next_epoch(buf, sizeof buf, &Epoch_truth);
   if (n <= 0) return false;
+  // The epoch's time from the start of the run, from its time count.
+  static int64_t first_ms = -1;
+  const int64_t ms =
+      (static_cast<int64_t>(Epoch_truth.gtc.week) * 604800 + Epoch_truth.gtc.sec) * 1000 + Epoch_truth.gtc.ms;
+  if (first_ms < 0) first_ms = ms;
+  if (Stop_after_s >= 0 && ms - first_ms >= static_cast<int64_t>(Stop_after_s) * 1000) return false;
   out->assign(buf, buf + n);
   return true;
 }
 
+void sky_command(const U08* frame, int len) { SKY_LINK_command(frame, len); }
+
 // Start the scenario's report stream; 0 with a message on failure.
-int use_scenario(const std::string& path, TARGET_LINK_PARAM_T* p) {
+int use_scenario(const std::string& path, const SKY_OPT_T& o, TARGET_LINK_PARAM_T* p) {
   char err[256] = "";
   if (!SKY_LINK_start_scenario(path.c_str(), err, sizeof err)) {
     std::fprintf(stderr, "talon_target: --scenario: %s\n", err);
     return 0;
   }
+  if (o.closed_loop != 0) {
+    SKY_LINK_set_closed_loop(1);
+    p->on_command = sky_command;
+  }
+  Stop_after_s = o.stop_after_s;
   U08 rtc[32];
   const int n = SKY_LINK_rtc_report(rtc, nullptr);
   p->rtc_chunk.assign(rtc, rtc + n);
   p->next_chunk = sky_chunk;
   return 1;
 }
+
+void print_summary(const SKY_OPT_T& o) {
+  if (o.closed_loop == 0) return;
+  const SKY_SEARCH_COUNTS_T& c = SKY_SEARCH_counts();
+  std::fprintf(stderr,
+               "talon_target: search: %d frames (%d bad), %d lists, %d Doppler lists, %d clock offsets, %d pauses, "
+               "%d drops (%d refused), %d shifts (%d refused), %d acquired, %d started from predictions\n",
+               c.frames, c.bad, c.pse_set, c.svdopp, c.clock, c.pause, c.drops, c.drops_refused, c.shifts,
+               c.shifts_refused, c.acquired, c.predicted_started);
+}
 #else
-int use_scenario(const std::string&, TARGET_LINK_PARAM_T*) {
+void print_summary(const SKY_OPT_T&) {}
+int use_scenario(const std::string&, const SKY_OPT_T&, TARGET_LINK_PARAM_T*) {
   std::fprintf(stderr, "talon_target: --scenario: this build has no simulated sky\n");
   return 0;
 }
@@ -57,7 +95,7 @@ int usage() {
                "                    [--silent] [--timeout-s N]\n"
                "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
                "       talon_target --scenario FILE [--pty-file F] [--record F] [--sent F] [--period-ms N]\n"
-               "                    [--settle-ms N] [--timeout-s N]\n");
+               "                    [--settle-ms N] [--timeout-s N] [--closed-loop] [--stop-after-s N]\n");
   return 1;
 }
 
@@ -69,22 +107,29 @@ bool to_int(const char* s, long lo, long hi, int* out) {
   return true;
 }
 
+// The options without a value; false for any other.
+bool take_flag(const std::string& a, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky) {
+  if (a == "--closed-loop")
+    sky->closed_loop = 1;
+  else if (a == "--silent")
+    p->silent = 1;
+  else if (a == "--mixed-gnss")
+    p->script.mixed_gnss = 1;
+  else
+    return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   TARGET_LINK_PARAM_T p;
   std::string set_dir, scenario;
+  SKY_OPT_T sky;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--silent") {
-      p.silent = 1;
-      continue;
-    }
-    if (a == "--mixed-gnss") {
-      p.script.mixed_gnss = 1;
-      continue;
-    }
+    if (take_flag(a, &p, &sky)) continue;
     if (v == nullptr) return usage();
     ++i;
     if (a == "--pty-file")
@@ -105,6 +150,8 @@ int main(int argc, char** argv) {
       if (!to_int(v, 0, 10000, &p.period_ms)) return usage();
     } else if (a == "--settle-ms") {
       if (!to_int(v, 0, 10000, &p.settle_ms)) return usage();
+    } else if (a == "--stop-after-s") {
+      if (!to_int(v, 0, 2592000, &sky.stop_after_s)) return usage();
     } else if (a == "--timeout-s") {
       if (!to_int(v, 1, 3600, &p.timeout_s)) return usage();
     } else if (a == "--rtc") {
@@ -120,6 +167,9 @@ int main(int argc, char** argv) {
     }
   }
   if (!set_dir.empty()) return TARGET_write_replay_set(set_dir.c_str(), p.script) ? 0 : 1;
-  if (!scenario.empty() && !use_scenario(scenario, &p)) return 1;
-  return TARGET_serve(p);
+  if ((sky.closed_loop != 0 || sky.stop_after_s >= 0) && scenario.empty()) return usage();
+  if (!scenario.empty() && !use_scenario(scenario, sky, &p)) return 1;
+  const int rc = TARGET_serve(p);
+  print_summary(sky);
+  return rc;
 }

@@ -23,6 +23,7 @@ std::FILE* Record_fp = nullptr;
 Clock::time_point Start_time;
 int Got_init = 0;
 int Got_stop = 0;
+void (*Command_hook)(const U08* frame, int len) = nullptr;
 
 std::string hex(const U08* b, int n) {
   std::string s;
@@ -117,6 +118,7 @@ void on_command(U08* buf, int len) {
   frame[len] = calc_checksum(buf, len);
   if (buf[2] == MSG_TYPE_HOSTBASE_INIT) Got_init = 1;
   if (buf[2] == MSG_TYPE_HOSTBASE_STOP) Got_stop = 1;
+  if (Command_hook != nullptr) Command_hook(frame, len + 1);
   if (Record_fp != nullptr) {
     const double t = std::chrono::duration<double, std::milli>(Clock::now() - Start_time).count();
     std::fprintf(Record_fp, "%10.3f %s\n", t, TARGET_describe_command(frame, len + 1).c_str());
@@ -202,6 +204,7 @@ std::string TARGET_describe_command(const U08* frame, int len) {
 
 int TARGET_serve(const TARGET_LINK_PARAM_T& p) {
   Start_time = Clock::now();
+  Command_hook = p.on_command;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return 1;
   const char* name = ptsname(master);

@@ -25,6 +25,10 @@ struct TARGET_LINK_PARAM_T {
   // returns false at the end. rtc_chunk is then the answer to HOSTBASE_INIT.
   bool (*next_chunk)(TARGET_CHUNK_T* out) = nullptr;
   TARGET_CHUNK_T rtc_chunk;
+  // Optional: every command frame received (checksum included, len bytes;
+  // the buffer is the link's, valid during the call) is passed on here too
+  // (a closed-loop sky takes the search commands).
+  void (*on_command)(const U08* frame, int len) = nullptr;
 };
 
 // Decode one command frame (checksum included) into a line: name, hex frame in
