@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "host/host.h"
+#include "host/host_output.h"
+#include "host/pc_sio.h"
 #include "test_util.h"
 #include "tests/host/sky_set.h"
 
@@ -445,6 +447,30 @@ TEST(NmeaE2e, NmeaPortThatCannotBeOpened) {
     EXPECT_NE(run.err.find("talonhost: " + c.path + ": cannot open the NMEA port: "), std::string::npos)
         << c.name << ": " << run.err;
   }
+}
+
+// A NMEA port whose far end has gone: the first refused sentence is named
+// once on stderr, every refused sentence is counted, and the output goes on.
+TEST(NmeaPort, RefusedWritesAreSaidOnceAndCounted) {
+  talon_test::Pty pty;
+  SIO_T sio = sio_open_path(pty.slave_path.c_str(), SERIAL_BAUD_115200);
+  ASSERT_NE(sio, nullptr);
+  HOSTOUT_set_nmea_port(sio);
+  HOSTOUT_send_nmea_to_port();
+  const std::vector<unsigned char> got = talon_test::read_fd(pty.master, 7, 2000);
+  EXPECT_EQ(std::string(got.begin(), got.end()), "$GPGGA,");
+  EXPECT_EQ(HOSTOUT_get_nmea_port_failures(), 0);
+  close(pty.master);  // the far end goes
+  pty.master = -1;
+  testing::internal::CaptureStderr();
+  HOSTOUT_send_nmea_to_port();
+  HOSTOUT_send_nmea_to_port();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(talon_test::count_of(err, "talonhost: " + pty.slave_path + ": NMEA write failed: "), 1) << err;
+  EXPECT_EQ(talon_test::count_of(err, "\n"), 1) << err;
+  EXPECT_GE(HOSTOUT_get_nmea_port_failures(), 8);  // at least GGA, GSA, RMC, VTG of each block
+  HOSTOUT_set_nmea_port(nullptr);
+  sio_close(sio);
 }
 
 }  // namespace
