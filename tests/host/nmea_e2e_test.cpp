@@ -7,6 +7,7 @@
 // track of as many points as there are fixes; gpsd reading the NMEA port
 // (through a pseudo-terminal) reports a fix at the truth position.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -330,6 +331,21 @@ double json_number(const std::string& line, const std::string& name) {
   return std::strtod(line.c_str() + p + name.size() + 3, nullptr);
 }
 
+// Write n bytes to fd, waiting for room until the deadline; false when it passed.
+bool write_until(int fd, const unsigned char* p, std::size_t n, std::chrono::steady_clock::time_point deadline) {
+  while (n > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    pollfd w{fd, POLLOUT, 0};
+    if (poll(&w, 1, 20) <= 0) continue;
+    const ssize_t k = write(fd, p, n);
+    if (k > 0) {
+      p += k;
+      n -= static_cast<std::size_t>(k);
+    }
+  }
+  return true;
+}
+
 std::string gpsd_exe() {
   for (const char* p : {"/usr/sbin/gpsd", "/usr/bin/gpsd", "/usr/local/sbin/gpsd"})
     if (access(p, X_OK) == 0) return p;
@@ -351,6 +367,7 @@ TEST(NmeaE2e, GpsdReadsTheNmeaPort) {
   ASSERT_FALSE(truth.epochs.empty());
 
   talon_test::Pty to_gpsd, from_host;
+  fcntl(to_gpsd.master, F_SETFL, fcntl(to_gpsd.master, F_GETFL) | O_NONBLOCK);  // writes wait in write_until only
   const int port = free_port();
   ASSERT_GT(port, 0);
   Child gpsd_proc, pipe_proc;
@@ -380,7 +397,8 @@ TEST(NmeaE2e, GpsdReadsTheNmeaPort) {
     if ((p[0].revents & POLLIN) != 0) {
       const ssize_t n = read(from_host.master, b.data(), b.size());
       if (n > 0) {
-        talon_test::write_all(to_gpsd.master, b.data(), static_cast<std::size_t>(n));
+        ASSERT_TRUE(write_until(to_gpsd.master, b.data(), static_cast<std::size_t>(n), deadline))
+            << "gpsd does not read its terminal";
         relayed.append(reinterpret_cast<const char*>(b.data()), static_cast<std::size_t>(n));
         quiet_since = std::chrono::steady_clock::now();
       }
