@@ -44,10 +44,15 @@ constexpr double LEAP_S = 16.0;  // GPS - UTC the kernel uses before the broadca
 constexpr const char* SKY_STATIC =
     "start_week = 2400\nstart_tow = 300000\nduration = 60\nnsat = 10\nlat = 48\nlon = 11\nheight = 500\n"
     "clk_bias = 0.0001\nclk_drift = 2e-8\niono_scale = 0\ntropo_model = simple\n";
+// The same moving at 20 m/s (16 east, 12 south) in the southern and eastern hemispheres.
+constexpr const char* SKY_MOVING =
+    "start_week = 2400\nstart_tow = 300000\nduration = 60\nnsat = 10\nlat = -33\nlon = 151\nheight = 40\n"
+    "vel_enu = 16 -12 0\nclk_bias = -0.0002\nclk_drift = -4e-8\niono_scale = 0\ntropo_model = simple\n";
+constexpr double KNOTS_PER_MPS = 3600.0 / 1852.0;
 
 struct TruthEpoch {
-  double tow = 0.0;  // true GPS time of week, s
-  std::array<double, 3> pos{};
+  double tow = 0.0;                    // true GPS time of week, s
+  std::array<double, 3> pos{}, vel{};  // ECEF m, m/s
 };
 struct Truth {
   int week = 0;
@@ -66,7 +71,10 @@ Truth read_truth(const std::string& path) {
       TruthEpoch e;
       t.week = std::stoi(f[5]);
       e.tow = std::stod(f[6]);
-      for (int k = 0; k < 3; ++k) e.pos[static_cast<std::size_t>(k)] = std::stod(f[static_cast<std::size_t>(9 + k)]);
+      for (std::size_t k = 0; k < 3; ++k) {
+        e.pos[k] = std::stod(f[9 + k]);
+        e.vel[k] = std::stod(f[12 + k]);
+      }
       t.epochs.push_back(e);
     } else if (f[0] == "S" && f.size() >= 14 && !t.epochs.empty()) {
       t.sats[{t.epochs.size() - 1, std::stoi(f[2])}] = {std::stod(f[12]), std::stod(f[13])};
@@ -153,9 +161,32 @@ long truth_epoch_at(const Truth& t, double tod) {
 }
 
 struct Figures {
-  int blocks = 0, fixes = 0, gsv_checked = 0, gsv_unknown = 0, bad_checksums = 0;
-  double worst_pos = 0.0, worst_el = 0.0, worst_az = 0.0;
+  int blocks = 0, fixes = 0, gsv_checked = 0, gsv_unknown = 0, bad_checksums = 0, speed_checked = 0;
+  double worst_pos = 0.0, worst_el = 0.0, worst_az = 0.0, worst_knots = 0.0, worst_course = 0.0;
 };
+
+// Speed (knots) and course (degrees) of RMC or VTG against the truth's
+// horizontal velocity at its position; the course only when moving faster
+// than 1 m/s, and only once the receiver shows a speed (it shows 0 while unsure).
+void check_speed_course(const TruthEpoch& t, double knots, double course, Figures* f) {
+  const double lat = std::atan2(t.pos[2], std::hypot(t.pos[0], t.pos[1]));  // geocentric: enough for the axes
+  const double lon = std::atan2(t.pos[1], t.pos[0]);
+  const double ve = -std::sin(lon) * t.vel[0] + std::cos(lon) * t.vel[1];
+  const double vn =
+      -std::sin(lat) * std::cos(lon) * t.vel[0] - std::sin(lat) * std::sin(lon) * t.vel[1] + std::cos(lat) * t.vel[2];
+  const double speed = std::hypot(ve, vn);
+  if (knots == 0.0 && speed > 1.0) return;  // not shown yet
+  const double dk = std::fabs(knots - speed * KNOTS_PER_MPS);
+  f->worst_knots = std::max(f->worst_knots, dk);
+  EXPECT_LT(dk, 0.2) << "speed, knots";
+  if (speed > 1.0) {
+    double dc = std::fabs(course - std::fmod(std::atan2(ve, vn) / DEG + 360.0, 360.0));
+    dc = std::min(dc, 360.0 - dc);
+    f->worst_course = std::max(f->worst_course, dc);
+    EXPECT_LT(dc, 1.0) << "course";
+  }
+  ++f->speed_checked;
+}
 
 // Every block of sentences of a run against the truth.
 Figures check_blocks(const std::vector<std::string>& all, const Truth& truth) {
@@ -215,18 +246,32 @@ Figures check_blocks(const std::vector<std::string>& all, const Truth& truth) {
       }
     } else if (v[0] == "GPRMC" && epoch >= 0) {
       EXPECT_TRUE(used.empty()) << "satellites used but not in view";
+      check_speed_course(truth.epochs[static_cast<std::size_t>(epoch)], std::stod(v[7]), std::stod(v[8]), &f);
       EXPECT_EQ(v[2], "A");
       EXPECT_EQ(v[9], ddmmyy(truth.week, truth.epochs[static_cast<std::size_t>(epoch)].tow - LEAP_S)) << "date";
       EXPECT_EQ(v[12], "A");
+    } else if (v[0] == "GPVTG" && epoch >= 0) {
+      EXPECT_EQ(v.size(), 10u);
+      check_speed_course(truth.epochs[static_cast<std::size_t>(epoch)], std::stod(v[5]), std::stod(v[1]), &f);
+      EXPECT_NEAR(std::stod(v[7]), std::stod(v[5]) * 1.852, 0.051) << "km/h from knots";
+      EXPECT_EQ(v[9], "A");
     }
   }
   return f;
 }
 
-TEST(NmeaE2e, ReplayAgainstTruthAndGpsbabel) {
+struct ReplayCase {
+  const char* name;
+  const char* scenario;
+};
+void PrintTo(const ReplayCase& c, std::ostream* os) { *os << c.name; }
+class NmeaReplay : public testing::TestWithParam<ReplayCase> {};
+
+TEST_P(NmeaReplay, AgainstTruthAndGpsbabel) {
+  const ReplayCase& c = GetParam();
   talon_test::TempDir dir;
   std::string err;
-  ASSERT_GT(make_sky_set(dir, SKY_STATIC, &err), 0) << err;
+  ASSERT_GT(make_sky_set(dir, c.scenario, &err), 0) << err;
   const talon_test::RunResult run = talon_test::run_talonhost(
       dir.path(), {"--rtk-mode", "0", "--mode", "1", "--output-nmea", "1", "--do-kml-output", "0"});
   ASSERT_EQ(run.exit_code, 0) << run.err;
@@ -246,10 +291,12 @@ TEST(NmeaE2e, ReplayAgainstTruthAndGpsbabel) {
     ASSERT_EQ(order.substr(p, 2), "RV") << "at sentence " << p;  // RMC, VTG
     p += 2;
   }
+  EXPECT_GE(f.speed_checked, 40);
   std::printf(
-      "NMEA replay: %d blocks, %d fixes; GGA worst %.3f m from truth; GSV %d satellites, worst elevation "
-      "%.2f deg, azimuth %.2f deg; %d tracked before their orbit was known\n",
-      f.blocks, f.fixes, f.worst_pos, f.gsv_checked, f.worst_el, f.worst_az, f.gsv_unknown);
+      "%s: %d blocks, %d fixes; GGA worst %.3f m from truth; GSV %d satellites, worst elevation %.2f deg, "
+      "azimuth %.2f deg; %d tracked before their orbit was known; speed worst %.3f kn, course %.2f deg\n",
+      c.name, f.blocks, f.fixes, f.worst_pos, f.gsv_checked, f.worst_el, f.worst_az, f.gsv_unknown, f.worst_knots,
+      f.worst_course);
 
   // gpsbabel reads the sentences as a track of one point per fix
   std::string text;
@@ -263,6 +310,11 @@ TEST(NmeaE2e, ReplayAgainstTruthAndGpsbabel) {
   const std::string gpx = talon_test::read_text(dir.file("x.gpx"));
   EXPECT_EQ(talon_test::count_of(gpx, "<trkpt"), f.fixes);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sky, NmeaReplay,
+                         testing::Values(ReplayCase{"static_48n_11e", SKY_STATIC},
+                                         ReplayCase{"moving_20mps_33s_151e", SKY_MOVING}),
+                         talon_test::CaseName());
 
 // --- gpsd -------------------------------------------------------------------
 
