@@ -67,6 +67,8 @@ struct HOST_PARAM_T {
   char port_path[HOST_PATH_LEN] = "";
   char base_port_path[HOST_PATH_LEN] = "";
   char out_port_path[HOST_PATH_LEN] = "";
+  // Navigation modes: device or pty that receives the NMEA sentences as well (empty: none).
+  char nmea_port_path[HOST_PATH_LEN] = "";
   // File RTK inputs.
   char rover_file[HOST_PATH_LEN] = "r.bin";
   char base_file[HOST_PATH_LEN] = "b.bin";

@@ -133,6 +133,7 @@ namespace {
 struct NAV_RUN_T {
   bool logging = false;            // real time with a target, else replay
   SIO_T sio = nullptr;             // the target's port while logging
+  SIO_T nmea = nullptr;            // the NMEA port (--nmea-port), null without
   std::FILE* fp_replay = nullptr;  // log_data.dat or sd_log.dat being replayed
   std::FILE* fp_cnv = nullptr;     // converted log_data.dat in SD-card conversion
   bool start_log_success = false;  // logging started: the start-up files are saved at the end
@@ -197,6 +198,17 @@ NavStart nav_open_link(NAV_RUN_T* r) {
 // callbacks, then the replay input or the link handshake.
 NavStart nav_start(const HOST_PARAM_T& p, NAV_RUN_T* r) {
   r->logging = p.mode == HOST_LOGGING;
+  if (p.nmea_port_path[0] != '\0') {
+    errno = 0;
+    r->nmea = sio_open_path(p.nmea_port_path, SERIAL_BAUD_115200);
+    if (r->nmea == nullptr) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "talonhost: %s: cannot open the NMEA port: %s\n", p.nmea_port_path,
+                   errno != 0 ? std::strerror(errno) : "not a terminal");
+      return NavStart::ABORT;
+    }
+    HOSTOUT_set_nmea_port(r->nmea);
+  }
   if (r->logging) {
     r->sio = p.port_path[0] != '\0' ? sio_open_path(p.port_path, SERIAL_BAUD_115200)
                                     : sio_open(p.com_num - 1, SERIAL_BAUD_115200);
@@ -273,10 +285,12 @@ void nav_epoch(const HOST_PARAM_T& p) {
       HOSTOUT_output_kml(p.kml_color);
       HOSTOUT_output_kml_fixmode();
     }
-    if (p.output_nmea)
-      HOSTOUT_print_nmea_message();
-    else
+    if (p.output_nmea) {
+      HOSTOUT_print_nmea_message();  // stdout and the NMEA port
+    } else {
       HOSTOUT_print_detail_data();
+      HOSTOUT_send_nmea_to_port();
+    }
     HOSTFIX_write_epoch();
   }
   ++Power_on_count;
@@ -331,6 +345,16 @@ void nav_close_files(NAV_RUN_T* r) {
   if (r->fp_cnv != nullptr && std::fclose(r->fp_cnv) != 0) HOST_note_output_fault(LINK_LOG_NAME, "write", errno);
   r->fp_replay = nullptr;
   r->fp_cnv = nullptr;
+  if (r->nmea != nullptr) {
+    const long failures = HOSTOUT_get_nmea_port_failures();
+    if (failures > 0) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "talonhost: %s: %ld NMEA sentences could not be written\n", sio_name(r->nmea), failures);
+    }
+    HOSTOUT_set_nmea_port(nullptr);
+    sio_close(r->nmea);  // queued sentences leave first (at most about 2 s)
+    r->nmea = nullptr;
+  }
 }
 
 // End sequence: HOSTBASE_STOP, the files, the port and the start-up files of

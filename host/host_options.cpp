@@ -69,6 +69,8 @@ constexpr PathOption PATH_OPTIONS[] = {
     {"port", &HOST_PARAM_T::port_path, "device path of the target or rover port (instead of --com-num)"},
     {"base-port", &HOST_PARAM_T::base_port_path, "device path of the RTK base port (instead of --com-num2)"},
     {"out-port", &HOST_PARAM_T::out_port_path, "device path of the RTK solution output port (instead of --com-num3)"},
+    {"nmea-port", &HOST_PARAM_T::nmea_port_path,
+     "navigation modes: device or pty that receives the NMEA sentences of every epoch as well"},
     {"rover-file", &HOST_PARAM_T::rover_file, "file RTK rover input"},
     {"base-file", &HOST_PARAM_T::base_file, "file RTK base input"},
     {"rover-rinex", &HOST_PARAM_T::rover_rinex,

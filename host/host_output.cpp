@@ -13,18 +13,21 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "host/host.h"
 #include "host/host_callbacks.h"
 #include "host/host_console.h"
 #include "host/host_files.h"
 #include "host/host_output.h"
+#include "host/pc_sio.h"
 #include "kernel/src/almanac.h"
 #include "kernel/src/channel.h"
 #include "kernel/src/ephemeris.h"
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel.h"
+#include "kernel/src/kernel_interface.h"
 #include "kernel/src/nav_estimation_inputs.h"
 #include "kernel/src/navigate.h"
 #include "kernel/src/range.h"
@@ -33,6 +36,7 @@
 #include "kernel/src/satellite.h"
 #include "kernel/src/utc.h"
 #include "misc/dispatch.h"
+#include "misc/nmea.h"
 
 namespace {
 constexpr int N_CHANNELS = 20;
@@ -496,4 +500,60 @@ void HOSTOUT_print_debug_informations_at_end() {
   std::printf("Pse_on_sec_count = %ld, Pse_off_sec_count = %ld\n", 0L, 0L);
 }
 
-void HOSTOUT_print_nmea_message() {}
+namespace {
+
+// The NMEA port (the caller's, null: none) and its write failures.
+SIO_T Nmea_port = nullptr;
+long Nmea_port_failures = 0;
+// The epoch's record, satellites in view and sentence buffer.
+NMEA_DATA_T Nmea_data;
+std::array<NMEA_SV_T, NMEA_MAX_SV> Nmea_sv_gps;
+std::array<NMEA_SV_GLONASS_T, NMEA_MAX_SV> Nmea_sv_glonass;
+std::array<NMEA_SV_T, NMEA_MAX_SV> Nmea_sv_beidou2;
+std::array<U08, NMEA_BUF_SIZE> Nmea_buf;
+
+// One sentence of len characters to stdout and / or the NMEA port. A
+// failed write is said once on stderr and counted; the run goes on.
+void nmea_out(const U08* buf, S16 len, bool to_stdout) {
+  if (len <= 0) return;
+  if (to_stdout) std::printf("%s", reinterpret_cast<const char*>(buf));
+  if (Nmea_port == nullptr) return;
+  errno = 0;
+  if (sio_tx(Nmea_port, reinterpret_cast<const char*>(buf), len) != 0) return;
+  if (Nmea_port_failures++ == 0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "talonhost: %s: NMEA write failed: %s (further failures are counted)\n", sio_name(Nmea_port),
+                 errno != 0 ? std::strerror(errno) : "output queue full");
+  }
+}
+
+// The sentence block of the epoch: GGA, GSA, GSV (one per four satellites
+// in view, none without), RMC, VTG.
+void nmea_block(bool to_stdout) {
+  S16 n_gps = 0;
+  S16 n_glonass = 0;
+  S16 n_beidou2 = 0;
+  constexpr DTM_T WGS84 = {6378137.0, 298.257223563, 0, 0, 0};
+  KINTERFACE_get_data_for_nmea(&Nmea_data, &n_gps, &n_glonass, &n_beidou2, Nmea_sv_gps.data(), Nmea_sv_glonass.data(),
+                               Nmea_sv_beidou2.data(), 1, &WGS84);
+  U08* buf = Nmea_buf.data();
+  nmea_out(buf, NMEA_gga(buf, &Nmea_data), to_stdout);
+  nmea_out(buf, NMEA_gsa(buf, &Nmea_data), to_stdout);
+  for (S32 k = 1; k <= (n_gps + 3) / 4; ++k) nmea_out(buf, NMEA_gsv(buf, n_gps, k, Nmea_sv_gps.data()), to_stdout);
+  nmea_out(buf, NMEA_rmc(buf, &Nmea_data), to_stdout);
+  nmea_out(buf, NMEA_vtg(buf, &Nmea_data), to_stdout);
+}
+
+}  // namespace
+
+void HOSTOUT_set_nmea_port(SIO_T sio) {
+  Nmea_port = sio;
+  Nmea_port_failures = 0;
+}
+long HOSTOUT_get_nmea_port_failures() { return Nmea_port_failures; }
+
+void HOSTOUT_print_nmea_message() { nmea_block(true); }
+
+void HOSTOUT_send_nmea_to_port() {
+  if (Nmea_port != nullptr) nmea_block(false);
+}

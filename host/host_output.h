@@ -4,6 +4,8 @@
 // lives in the working directory; this module owns the files it opens.
 #pragma once
 
+#include "host/pc_sio.h"
+
 // Create output<append_p>.kml when write_output_kml is 1 and
 // fixmode<append_p>.kml when write_fixmode_kml is 1 (truncating); their heads
 // are written at the first epoch with a fix. append_p (the caller's, read
@@ -46,5 +48,18 @@ void HOSTOUT_print_detail_data();
 // End-of-run counters on stdout (the search engine's on/off seconds: 0, the
 // host link does not report them).
 void HOSTOUT_print_debug_informations_at_end();
-// NMEA sentences of the current epoch on stdout.
+// NMEA sentences of the current epoch (GGA, GSA, one GSV per four
+// satellites in view, RMC, VTG; WGS 84) on stdout, and to the NMEA port when
+// one is set.
 void HOSTOUT_print_nmea_message();
+// The same sentences to the NMEA port only (nothing without a port): the
+// epochs whose stdout shows the console table.
+void HOSTOUT_send_nmea_to_port();
+// The port that receives the sentences as well (the caller opens and closes
+// it and keeps it open while set; null: none). Clears the failure count. A
+// write the port refuses (a device error, or more than 1 MiB waiting) is
+// said once on stderr as "talonhost: <port>: NMEA write failed: <reason>"
+// and counted; it never stops the run.
+void HOSTOUT_set_nmea_port(SIO_T sio);
+// Sentences the NMEA port refused since it was set.
+long HOSTOUT_get_nmea_port_failures();

@@ -1,8 +1,11 @@
 // Kernel interface: versions, configuration, queries for output.
 #include "kernel/src/kernel_interface.h"
 
+#include <array>
 #include <cmath>
 
+#include "kernel/src/geoid.h"
+#include "kernel/src/kernel.h"
 #include "kernel/src/kernel_backup.h"
 #include "kernel/src/kernel_modules.h"
 #include "kernel/src/nav_inputs.h"
@@ -16,6 +19,15 @@ constexpr U32 KERNEL_MINOR_VERSION = 0;
 constexpr U32 KERNEL_REVISION = 55;
 constexpr D64 MPS_TO_HZ_L1 = 5.2550354685707275;  // 1575.42e6 Hz / c
 constexpr S16 SBAS_OUTPUT_ID_MAX = 139;           // SBAS ids mapped for output: 120..139
+constexpr D64 RAD_TO_DEG = 57.2957795131;
+constexpr D64 RAD_TO_ARC_MIN = RAD_TO_DEG * 60.0;
+// Knots per m/s. The exact factor is 3600 / 1852 = 1.9438445; this one is
+// 19 ppm larger (0.0004 kn at 20 m/s) and is kept as the receiver has always
+// printed it.
+constexpr F32 MPS_TO_KNOTS = 1.9438814f;
+constexpr F32 DOP_MAX = 99.9f;         // largest DOP the sentences print
+constexpr S16 GEOID_PER_M = 10;        // NMEA_DATA_T::geoid units (0.1 m) per metre
+constexpr S16 QZSS_NO_OUTPUT_ID = 37;  // the spare QZSS id: never listed in view
 
 LLA_T Datum_diff = {0.0, 0.0, 0.0f};  // arc minutes, arc minutes, metres
 S16 MAG_var_count = 0;
@@ -33,6 +45,102 @@ S16 list_channel_svids(U16 gnss_type, S16* out, Pick pick) {
     if (!type_ok || !pick(ch_id, ch)) continue;
     const S16 id = KINTERFACE_map_output_svid(type, CH_get_prn(ch));
     if (id != 0) out[n++] = id;
+  }
+  return n;
+}
+
+F32 cap_dop(F32 dop) { return dop > DOP_MAX ? DOP_MAX : dop; }
+
+// Step 2: position, with the datum conversion (and the kept shift) when asked.
+void nmea_position(NMEA_DATA_T* d, S16 is_wgs84, const DTM_T* datum_p) {
+  LLA_T lla{};
+  NV_get_lla_position(&lla);
+  Datum_diff = LLA_T{0.0, 0.0, 0.0f};
+  LLA_T out = lla;
+  if (is_wgs84 == 0 && datum_p != nullptr) {
+    DTM_convert_WGS84_to_another_datum(datum_p, &lla, &out);
+    Datum_diff = LLA_T{(out.lat - lla.lat) * RAD_TO_ARC_MIN, (out.lon - lla.lon) * RAD_TO_ARC_MIN, out.alt - lla.alt};
+  }
+  NMEA_set_position(d, out.lat * RAD_TO_DEG, out.lon * RAD_TO_DEG);
+  d->alt = out.alt;
+  // Step 4: the geoid height at the WGS-84 position once the navigation has fixed.
+  if (NV_has_fixed())
+    d->geoid = static_cast<S16>(GEO_calc_geoid_height(static_cast<F32>(lla.lat), static_cast<F32>(lla.lon)) *
+                                static_cast<F32>(GEOID_PER_M));
+}
+
+// Step 3: GPS time (counted on from the power-on epochs while not yet known)
+// and UTC, seconds cut to whole milliseconds.
+void nmea_time(NMEA_DATA_T* d) {
+  D64 tow = 0.0;
+  U16 wn = 0;
+  d->time_valid = NV_get_time(&tow, &wn);
+  if (!d->time_valid) {
+    const U08 rate = SETTINGS_get_n_hz_position_rate();
+    const D64 ms = static_cast<D64>(KERNEL_get_power_on_meas_count()) * 1000.0 / (rate != 0 ? rate : 1);
+    tow += std::floor(ms) / 1000.0;
+    while (tow >= SECONDS_PER_WEEK) {
+      tow -= SECONDS_PER_WEEK;
+      ++wn;
+    }
+  }
+  UTC_TIME_T utc{};
+  D64 modified_tow = tow;
+  UTC_convert_gps_to_utc_time(static_cast<S16>(wn), tow, &utc, &modified_tow);
+  d->wn = wn;
+  d->tow = modified_tow;
+  d->year = static_cast<U16>(utc.year);
+  d->month = static_cast<U08>(utc.month);
+  d->day = static_cast<U08>(utc.day);
+  d->hour = static_cast<U08>(utc.hour);
+  d->minute = static_cast<U08>(utc.minute);
+  // Whole milliseconds, cut; 1e-6 ms absorbs the binary rounding of a time
+  // that lies on a millisecond.
+  d->sec = std::isfinite(utc.sec) ? static_cast<F32>(std::floor(utc.sec * 1000.0 + 1e-6) / 1000.0) : 0.0f;
+}
+
+// Step 7: SBAS corrections in use make a 3-D fix differential.
+S16 nmea_fix_mode() {
+  const S16 mode = NV_get_fixmode();
+  if (mode < FIX_3D) return mode;
+  SBAS_PARAMETER_T para{};
+  KINTERFACE_get_sbas_para(&para);
+  if (para.sbas_enable_disable == 0 || para.correction_enable_disable == 0) return mode;
+  std::array<S16, NUM_HW_CHANNELS> ids{};
+  return get_broadcast_differential_msg_svids(GNSS_TYPE_SBAS, ids.data()) > 0 ? static_cast<S16>(FIX_DIFF) : mode;
+}
+
+// Step 8 and 9: the GPS-type satellites in view (tracking channels, then the
+// sky view's GPS satellites without a channel), NMEA ids. Returns the count.
+S16 nmea_sv_in_view(NMEA_SV_T* sv) {
+  SBAS_PARAMETER_T para{};
+  KINTERFACE_get_sbas_para(&para);
+  std::array<S16, NMEA_MAX_SV> kernel_ids{};  // kernel ids of the listed satellites
+  S16 n = 0;
+  for (S16 ch_id = 0; ch_id < NUM_HW_CHANNELS && n < NMEA_MAX_SV; ++ch_id) {
+    const CHAN_T ch = CH_find_reference(ch_id);
+    const U16 type = CH_get_gnss_type(ch);
+    const S16 prn = CH_get_prn(ch);
+    if (CH_get_state(ch) <= CH_BITSYNC || (type != GNSS_TYPE_GPS && type != GNSS_TYPE_SBAS)) continue;
+    if (prn == QZSS_NO_OUTPUT_ID) continue;
+    if (para.sbas_enable_disable == 0 && prn >= SBAS_PRN_MIN && prn <= SBAS_OUTPUT_ID_MAX) continue;
+    const SV_T s = CH_get_sv(ch);
+    const S16 elv = SV_get_elevation_in_deg(s);
+    sv[n] = NMEA_SV_T{KINTERFACE_map_output_svid(type, prn), elv < 0 ? static_cast<S16>(0) : elv,
+                      SV_get_azimuth_in_deg(s), use_filter == 1 ? CH_get_filter_cnr(ch) : CH_get_cnr(ch)};
+    kernel_ids[static_cast<std::size_t>(n++)] = prn;
+  }
+  std::array<SV_T, SVSKY_LIST_CAPACITY> sky{};
+  const S16 n_sky = SVSKY_get_sorted_SV_on_sky_one_gnss_type(GNSS_TYPE_GPS, sky.data());
+  for (S16 i = 0; i < n_sky && i < SVSKY_LIST_CAPACITY && n < NMEA_MAX_SV; ++i) {
+    const S16 prn = SV_get_prn(sky[static_cast<std::size_t>(i)]);
+    bool listed = false;
+    for (S16 k = 0; k < n; ++k) listed = listed || kernel_ids[static_cast<std::size_t>(k)] == prn;
+    if (listed) continue;
+    const S16 elv = SV_get_elevation_in_deg(sky[static_cast<std::size_t>(i)]);
+    sv[n] = NMEA_SV_T{KINTERFACE_map_output_svid(GNSS_TYPE_GPS, prn), elv < 0 ? static_cast<S16>(0) : elv,
+                      SV_get_azimuth_in_deg(sky[static_cast<std::size_t>(i)]), -1};
+    kernel_ids[static_cast<std::size_t>(n++)] = prn;
   }
   return n;
 }
@@ -225,4 +333,32 @@ S16 get_broadcast_differential_msg_svids(U16 gnss_type, S16* svids) {
     if (id != 0) svids[n++] = id;
   }
   return n;
+}
+
+S16 KINTERFACE_get_data_for_nmea(NMEA_DATA_T* data_p, S16* n_gps_sv_in_view_p, S16* n_glonass_sv_in_view_p,
+                                 S16* n_beidou2_sv_in_view_p, NMEA_SV_T* nmea_sv_gps, NMEA_SV_GLONASS_T*, NMEA_SV_T*,
+                                 S16 is_wgs84, const DTM_T* datum_p) {
+  *data_p = NMEA_DATA_T{};
+  NMEA_DATA_T* d = data_p;
+  // 1: course, speed (knots); the fix mode below (7)
+  d->course = NV_get_course();
+  d->speed = NV_get_show_speed() * MPS_TO_KNOTS;
+  d->is_INS = 0;
+  nmea_position(d, is_wgs84, datum_p);  // 2 and 4
+  nmea_time(d);                         // 3
+  NV_get_ecef_position(&d->pos);
+  NV_get_ecef_velocity(&d->vel);
+  // 5: DOPs
+  d->pdop = cap_dop(NV_get_show_pdop());
+  d->hdop = cap_dop(NV_get_show_hdop());
+  d->vdop = cap_dop(NV_get_show_vdop());
+  d->gdop = cap_dop(NV_get_show_gdop());
+  d->tdop = cap_dop(NV_get_show_tdop());
+  // 6: satellites shown as used
+  d->nsv_used_gps = get_show_fix_svids(GNSS_TYPE_GPS, d->id_nums_gps.data());
+  d->fix_mode = nmea_fix_mode();                       // 7
+  *n_gps_sv_in_view_p = nmea_sv_in_view(nmea_sv_gps);  // 8, 9
+  *n_glonass_sv_in_view_p = 0;
+  *n_beidou2_sv_in_view_p = 0;
+  return 1;
 }

@@ -4,9 +4,11 @@
 // detection, residuals and the satellites used, for output.
 #pragma once
 
+#include "kernel/src/datum.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/settings.h"
 #include "misc/gnss_types.h"
+#include "misc/nmea.h"
 
 // Interface state to its initial values (no datum shift, filtered C/N0 for NMEA).
 void KINTERFACE_init();
@@ -58,6 +60,22 @@ S16 KINTERFACE_get_range_residuals(S16* mode_p, S16* nmeas_gps_p, F32* residual_
 S16 KINTERFACE_get_data_for_nmea_gst(F32* rms_range_inputs_std_p, F32* std_semi_major_axis_p,
                                      F32* std_semi_minor_axis_p, F32* orientation_semi_major_axis_p,
                                      F32* std_enu_error_p);
+// One epoch for the NMEA sentences (misc/nmea.h), into the caller's records:
+// data_p the whole record (cleared first); the satellites in view, at most
+// NMEA_MAX_SV (20) each, into the caller's lists nmea_sv_gps (GPS, QZSS and
+// SBAS, NMEA ids), nmea_sv_glonass and nmea_sv_beidou2 with their counts in
+// *n_gps_sv_in_view_p, *n_glonass_sv_in_view_p, *n_beidou2_sv_in_view_p
+// (this receiver lists no GLONASS or BeiDou satellites: 0). The satellites
+// in view are the tracking channels (state above CH_BITSYNC) of GPS and SBAS
+// satellites with their C/N0 (filtered), then the GPS satellites of the sky
+// view without a channel (C/N0 -1). With is_wgs84 0 the position is
+// converted to the datum datum_p (the caller's, read during the call) and
+// the shift kept for KINTERFACE_get_datum_offset_from_wgs84; with 1 (or a
+// null datum) it stays WGS 84. Returns 1.
+S16 KINTERFACE_get_data_for_nmea(NMEA_DATA_T* data_p, S16* n_gps_sv_in_view_p, S16* n_glonass_sv_in_view_p,
+                                 S16* n_beidou2_sv_in_view_p, NMEA_SV_T* nmea_sv_gps,
+                                 NMEA_SV_GLONASS_T* nmea_sv_glonass, NMEA_SV_T* nmea_sv_beidou2, S16 is_wgs84,
+                                 const DTM_T* datum_p);
 
 // Accepted and ignored.
 void KINTERFACE_enable_multipath_mitigation(S16 enable);
