@@ -316,10 +316,8 @@ F32 pr_normalised_innovation(const std::array<F32, KMF_NSTATE * KMF_NSTATE>& p) 
     hrow[4] = Rows.h[k][2];
     if (Rows.h[k][0] != 0.0F || Rows.h[k][1] != 0.0F) hrow[6] = 1.0F;
     D64 s = Rows.r[k];
-    for (int i = 0; i < KMF_NSTATE; ++i)
-      for (int j = 0; j < KMF_NSTATE; ++j)
-        s += static_cast<D64>(hrow[static_cast<std::size_t>(i)]) * p[static_cast<std::size_t>(i * KMF_NSTATE + j)] *
-             hrow[static_cast<std::size_t>(j)];
+    for (std::size_t i = 0; i < KMF_NSTATE; ++i)
+      for (std::size_t j = 0; j < KMF_NSTATE; ++j) s += static_cast<D64>(hrow[i]) * p[i * KMF_NSTATE + j] * hrow[j];
     if (!(s > 0.0)) continue;
     sum += static_cast<D64>(Rows.z[k]) * Rows.z[k] / s;
     ++n;
