@@ -601,23 +601,35 @@ int epochs_to_enable() {
   return -1;
 }
 
-TEST(StaticFilter, NeverFastEnablesAfter31StillEpochs) {
-  SPMFILTER_init();
-  EXPECT_EQ(epochs_to_enable(), 31);
-}
+// Still epochs (speed 0, 3-D fixes) until the filter enables, after a history.
+struct EnableCase {
+  const char* name;
+  int fast_epochs;  // epochs at 10 m/s first (fix count 20)
+  bool early;       // the still epochs are fixes 1, 2, ... (else fix count 20)
+  int expect;       // still epochs until enabled
+};
 
-TEST(StaticFilter, AfterDrivingNeeds301StillEpochs) {
-  SPMFILTER_init();
-  for (int k = 0; k < 12; ++k) SPMFILTER_update_navigation_states(20U, FIX_3D, 10.0F);
-  EXPECT_EQ(epochs_to_enable(), 301);
-}
+class StaticFilterEnable : public testing::TestWithParam<EnableCase> {};
 
-TEST(StaticFilter, EarlyFixesEnableAfterFiveStillEpochs) {
+TEST_P(StaticFilterEnable, StillEpochs) {
+  const EnableCase& c = GetParam();
   SPMFILTER_init();
+  for (int k = 0; k < c.fast_epochs; ++k) SPMFILTER_update_navigation_states(20U, FIX_3D, 10.0F);
   int k = 0;
-  while (SPMFILTER_is_enabled() == 0 && k < 20) SPMFILTER_update_navigation_states(static_cast<U32>(++k), FIX_3D, 0.0F);
-  EXPECT_EQ(k, 5);
+  if (c.early) {
+    while (SPMFILTER_is_enabled() == 0 && k < 20)
+      SPMFILTER_update_navigation_states(static_cast<U32>(++k), FIX_3D, 0.0F);
+  } else {
+    k = epochs_to_enable();
+  }
+  EXPECT_EQ(k, c.expect) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, StaticFilterEnable,
+                         testing::Values(EnableCase{"never_fast_31", 0, false, 31},
+                                         EnableCase{"after_driving_301", 12, false, 301},
+                                         EnableCase{"early_fixes_5", 0, true, 5}),
+                         [](const testing::TestParamInfo<EnableCase>& i) { return std::string(i.param.name); });
 
 struct DisableCase {
   const char* name;
