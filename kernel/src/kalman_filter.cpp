@@ -49,6 +49,10 @@ S16 Jump_mode_max = 0;
 F32 Jump_mode_r_scale = 0.01F;
 S16 Static_large_Q_period = 0;
 S16 Static_large_Q_count = 0;
+// Pk_ as projected before the last update (the prior), kept for
+// KMF_scale_last_correction; Has_prior 0 once anything else changed Pk_.
+MAT8 Pk_prior = diagonal(KMF_RESET_VARIANCE);
+S16 Has_prior = 0;
 
 bool usable(F32 v) { return std::isfinite(v) && v >= 0.0F; }
 
@@ -179,6 +183,7 @@ void condition(MAT8D& w) {
 }  // namespace
 
 void KMF_reset() {
+  Has_prior = 0;
   Dynamic_model = KMF_P_MODEL;
   Pk = diagonal(KMF_RESET_VARIANCE);
   Pk_ = Pk;
@@ -186,6 +191,7 @@ void KMF_reset() {
 }
 
 void KMF_reset_pos_pk_only() {
+  Has_prior = 0;
   constexpr int POS[4] = {0, 2, 4, CLK};
   for (const int p : POS)
     for (int j = 0; j < KMF_NSTATE; ++j) {
@@ -242,6 +248,7 @@ void KMF_set_jump(S16 jump_mode, S16 times) {
 }
 
 void KMF_project_covariance(F32 dt) {
+  Has_prior = 0;
   if (!std::isfinite(dt) || dt <= 0.0F || dt > KMF_MAX_PROJECT_DT) {
     KMF_reset();
     return;
@@ -262,6 +269,8 @@ S16 KMF_update(S16 nmeas, const F32* const* hk, const F32* rk_in, const F32* zk,
   nmeas = std::min(nmeas, KMF_MAX_MEAS);
   const F32 scale = jump_scale();
   if (Spp == SPP_LARGE && ++Static_large_Q_count > Static_large_Q_period) Spp = SPP_NORMAL;
+  Pk_prior = Pk_;
+  Has_prior = 1;
   MAT8D w{};
   for (int i = 0; i < KMF_NSTATE; ++i)
     for (int j = 0; j < KMF_NSTATE; ++j) w[i][j] = Pk_[i][j];
@@ -293,6 +302,30 @@ S16 KMF_update(S16 nmeas, const F32* const* hk, const F32* rk_in, const F32* zk,
   }
   Pk = Pk_;
   return applied;
+}
+
+S16 KMF_scale_last_correction(const F32* scale) {
+  if (scale == nullptr || Has_prior == 0) return 0;
+  for (int i = 0; i < KMF_NSTATE; ++i)
+    if (!std::isfinite(scale[i])) return 0;
+  // The correction applied is G v with the gain G = F K (F = diag(scale)) in
+  // place of K; with D = K S K^T = prior - updated, the error covariance of
+  // that suboptimal gain (Joseph form) is prior - F D - D F + F D F.
+  MAT8D w{};
+  for (int i = 0; i < KMF_NSTATE; ++i)
+    for (int j = 0; j < KMF_NSTATE; ++j) {
+      const D64 d = static_cast<D64>(Pk_prior[i][j]) - static_cast<D64>(Pk_[i][j]);
+      const D64 fi = scale[i];
+      const D64 fj = scale[j];
+      w[i][j] = static_cast<D64>(Pk_prior[i][j]) - (fi + fj - fi * fj) * d;
+    }
+  condition(w);
+  for (int i = 0; i < KMF_NSTATE; ++i)
+    for (int j = 0; j < KMF_NSTATE; ++j) Pk_[i][j] = static_cast<F32>(w[i][j]);
+  symmetrise(Pk_);
+  Pk = Pk_;
+  Has_prior = 0;
+  return 1;
 }
 
 S16 KMF_variance_mask_check(F32 threshold) {

@@ -91,6 +91,13 @@ void KMF_project_covariance(F32 dt);
 // of rows applied. Arrays are the caller's, read during the call.
 S16 KMF_update(S16 nmeas, const F32* const* hk, const F32* rk_in, const F32* zk, const S16* is_dr,
                const S16* is_second_gnss_meas, F32* xk);
+// After KMF_update, when the caller applies only scale[i] x xk[i] of the
+// update's correction (scale: 8 factors in state order, caller's; 1 = all,
+// 0 = none): the covariance becomes that of the scaled gain, so the part
+// left unapplied stays in the position uncertainty and the following updates
+// keep correcting it. Returns 1 when applied, 0 without a preceding update
+// (a projection or reset since) or with a null or non-finite scale.
+S16 KMF_scale_last_correction(const F32* scale);
 // 1 when the trace of Pk_ is at most threshold.
 S16 KMF_variance_mask_check(F32 threshold);
 F32 KMF_get_position_variance();  // m^2: east + north + up + clock-bias variances of Pk_

@@ -521,6 +521,22 @@ S16 NVESTIN_get_avg_pr_diff(NV_ESTIN_T estin, F32* avg_p, F32* sigma_p) {
   if (sigma_p != nullptr) *sigma_p = std::sqrt(v / static_cast<F32>(estin->buf_count));
   return 1;
 }
+S16 NVESTIN_compesate_residuals_to_pr_diff_buffer(S16 n, const F32* dx) {
+  if (dx == nullptr || n < 1 || n > 4) return 0;
+  for (S16 k = 0; k < n; ++k)
+    if (!std::isfinite(dx[k])) return 0;
+  S16 changed = 0;
+  for (S16 i = 0; i < N_estin_inputs; ++i) {
+    const NV_ESTIN_T e = Estin_inputs[static_cast<std::size_t>(i)];
+    if (!ok(e) || e->buf_count == 0) continue;
+    F32 shift = 0.0F;  // m, change of the residual by the correction
+    for (S16 k = 0; k < n && k < 3; ++k) shift += e->dc[k] * dx[k];
+    if (n == 4) shift += dx[3];
+    for (S16 j = 0; j < e->buf_count; ++j) e->pr_diff_buf[static_cast<std::size_t>(j)] -= shift;
+    ++changed;
+  }
+  return changed;
+}
 U08 NVESTIN_get_bs_source(NV_ESTIN_T estin) { return ok(estin) ? estin->bs_mode : static_cast<U08>(0); }
 
 namespace {

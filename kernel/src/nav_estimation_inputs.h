@@ -140,6 +140,17 @@ F32 NVESTIN_get_dr_change_rate(NV_ESTIN_T estin);                          // m/
 // (at least 2 kept); 1/0 with nothing written.
 S16 NVESTIN_get_avg_pr_diff(NV_ESTIN_T estin, F32* avg_p, F32* sigma_p);
 U08 NVESTIN_get_bs_source(NV_ESTIN_T estin);
+// Feedback of a position correction taken without pseudoranges (a filter
+// update from range rates only): the recent pseudorange residuals of each
+// input of the epoch were formed against the state before the correction, so
+// each kept value becomes value - (dc . dx[0..2] + dx[3]) for the first n
+// elements of dx (n 3: east, north, up in m; 4: also the clock bias in m;
+// dx in the frame of the inputs' direction cosines, ENU after
+// NVESTIN_convert_direction_cosine_vectors_to_ENU; caller's, read during the
+// call). Their mean and spread (NVESTIN_get_avg_pr_diff) then describe the
+// measurements against the corrected state. Returns the number of inputs
+// whose history was changed; 0 for n outside 1..4, a null or non-finite dx.
+S16 NVESTIN_compesate_residuals_to_pr_diff_buffer(S16 n, const F32* dx);
 S16 NVESTIN_has_dr_change_rate(NV_ESTIN_T estin);
 
 // Flag tests (1/0).

@@ -491,6 +491,9 @@ void NVI_calculate_position_fix(S16 n, RNG_T* rngs, S16 gtc_wn, D64 gtc_sec) {
     d.use_PR_meas_fix = 1;
   }
   if (d.navi_type == NAVI_NONE) return;
+  // A filter correction from range rates alone moves the working state that
+  // the kept pseudorange residuals were formed against: shift them with it.
+  if (d.navi_type == NAVI_KF && d.use_PR_meas_fix == 0) (void)NVESTIN_compesate_residuals_to_pr_diff_buffer(4, Work.dx);
   record_last_estimated_EN_states();
   if (!position_fix_quality_check(d.navi_type)) return;
   update_least_square_output_to_position();

@@ -25,9 +25,11 @@ enum : S16 {
   ADD_KMF_PSEUDO_SV_PR_DR = 2,
 };
 
-constexpr F32 STATIC_SPEED = 0.5556F;      // m/s (2 km/h)
-constexpr F32 PSEUDO_PR_VARIANCE = 16.0F;  // m^2, altitude pseudo-measurement
-constexpr F32 PSEUDO_DR_VARIANCE = 0.25F;  // (m/s)^2, vertical-speed pseudo-measurement
+constexpr F32 STATIC_SPEED = 0.5556F;        // m/s (2 km/h)
+constexpr F32 PSEUDO_PR_VARIANCE = 16.0F;    // m^2, altitude pseudo-measurement
+constexpr F32 PSEUDO_DR_VARIANCE = 0.25F;    // (m/s)^2, vertical-speed pseudo-measurement
+constexpr F32 SETTLED_EN_VARIANCE = 100.0F;  // m^2, see kalman_filter()
+constexpr F32 CONSISTENT_PR_NIS = 9.0F;      // mean squared normalised pseudorange innovation, see kalman_filter()
 
 // The epoch's filter rows (static: no allocation per epoch).
 struct KMF_ROWS_T {
@@ -235,18 +237,23 @@ void body_fix_frame_filter(F32 h_speed, F32 ve, F32 vn, F32* dx) {
   dx[1] = n * a - e * c;
 }
 
-void scale_position(F32* dx, F32 f, int n) {
-  for (int i = 0; i < n; ++i) dx[i] *= f;
+// Scales the first n position corrections by f and records f as their part applied.
+void scale_position(F32* dx, F32* applied, F32 f, int n) {
+  for (int i = 0; i < n; ++i) {
+    dx[i] *= f;
+    applied[i] = f;
+  }
 }
 
-// Damping of the position correction (step 3 of the damping).
-void damp_position(const LSQRAIM_OUTPUT_T& o, F32 s, F32 ve, F32 vn, F32* dx) {
+// Damping of the position correction (step 3 of the damping); applied[0..3]
+// receives the part of each correction kept (1 where it is not scaled).
+void damp_position(const LSQRAIM_OUTPUT_T& o, F32 s, F32 ve, F32 vn, F32* dx, F32* applied) {
   const S16 model = NVMODEL_get_model();
   if (model == MARINE || model == BALLOON || model == AIRBORNE) return;
   const NV_DATA_T& d = NV_record();
   const LSQRAIM_QUALITY_T& q3 = o.quality_pr_4s3D;
   if (s < 1.0F && dx[0] * dx[0] + dx[1] * dx[1] < 25.0F) {
-    scale_position(dx, 0.1F, 2);
+    scale_position(dx, applied, 0.1F, 2);
     return;
   }
   const bool good = o.use_good_carrier_dr != 0 && o.use_may_convergence_pr != 0;
@@ -264,7 +271,7 @@ void damp_position(const LSQRAIM_OUTPUT_T& o, F32 s, F32 ve, F32 vn, F32* dx) {
     f = 1.0F / std::sqrt(q3.var_residual);
     if (f < 0.5F) f *= 2.0F;
   }
-  scale_position(dx, f, 4);
+  scale_position(dx, applied, f, 4);
 }
 
 // Post-fit residual statistics of the applied rows, and the used channels.
@@ -292,6 +299,30 @@ void calculate_KMF_quality_output(const F32* xk, NV_KMF_QUALITY_T* q, NV_KMF_OUT
   q->var_pr_residual = q->n_pr_residuals > 0 ? static_cast<F32>(s_pr / q->n_pr_residuals) : 0.0F;
   q->var_dr_residual = q->n_dr_residuals > 0 ? static_cast<F32>(s_dr / q->n_dr_residuals) : 0.0F;
   q->has_quality = (q->n_pr_residuals > 0 || q->n_dr_residuals > 0) ? 1 : 0;
+}
+
+// Mean over the pseudorange rows of innovation^2 / (h P h^T + r) against the
+// prior covariance p (64 values, row-major): about 1 when the rows agree with
+// the filter's uncertainty; -1 without pseudorange rows.
+F32 pr_normalised_innovation(const std::array<F32, KMF_NSTATE * KMF_NSTATE>& p) {
+  D64 sum = 0.0;
+  int n = 0;
+  for (S16 m = 0; m < Rows.n; ++m) {
+    const auto k = static_cast<std::size_t>(m);
+    if (Rows.is_dr[k] != 0 || !(Rows.r[k] > 0.0F)) continue;
+    std::array<F32, KMF_NSTATE> hrow{};
+    hrow[0] = Rows.h[k][0];
+    hrow[2] = Rows.h[k][1];
+    hrow[4] = Rows.h[k][2];
+    if (Rows.h[k][0] != 0.0F || Rows.h[k][1] != 0.0F) hrow[6] = 1.0F;
+    D64 s = Rows.r[k];
+    for (std::size_t i = 0; i < KMF_NSTATE; ++i)
+      for (std::size_t j = 0; j < KMF_NSTATE; ++j) s += static_cast<D64>(hrow[i]) * p[i * KMF_NSTATE + j] * hrow[j];
+    if (!(s > 0.0)) continue;
+    sum += static_cast<D64>(Rows.z[k]) * Rows.z[k] / s;
+    ++n;
+  }
+  return n > 0 ? static_cast<F32>(sum / n) : -1.0F;
 }
 
 bool finite_all(const F32* v, int n) {
@@ -370,6 +401,9 @@ S16 kalman_filter(const LSQRAIM_OUTPUT_T* lsq_p, F32* dx, F32* ddx, NV_KMF_QUALI
     Rows.n_pr = 0;
   }
   F32 xk[KMF_NSTATE] = {};
+  std::array<F32, KMF_NSTATE * KMF_NSTATE> prior{};
+  (void)KMF_get_work_covariance(prior.data());
+  const F32 nis = pr_normalised_innovation(prior);
   if (n_dr_in >= 3 && (d.cont_no_fix_count < 10 || Rows.n_pr > 0)) {
     (void)KMF_update(Rows.n, Rows.hp.data(), Rows.r.data(), Rows.z.data(), Rows.is_dr.data(), Rows.is_second.data(),
                      xk);
@@ -390,10 +424,30 @@ S16 kalman_filter(const LSQRAIM_OUTPUT_T* lsq_p, F32* dx, F32* ddx, NV_KMF_QUALI
   const F32 ve = d.tmp_vel_enu.ve + ddx[0];
   const F32 vn = d.tmp_vel_enu.vn + ddx[1];
   const F32 s = std::hypot(ve, vn);
-  damp_position(o, s, ve, vn, dx);
+  F32 applied[4] = {1.0F, 1.0F, 1.0F, 1.0F};  // east, north, up, clock bias
+  damp_position(o, s, ve, vn, dx, applied);
   if (Rows.n_dr == 3 && o.may_in_static != 0 && s > d.speed) std::fill(ddx, ddx + 5, 0.0F);
-  if (force_not_update_pos != 0) std::fill(dx, dx + 3, 0.0F);
+  if (force_not_update_pos != 0) {
+    std::fill(dx, dx + 3, 0.0F);
+    std::fill(applied, applied + 3, 0.0F);
+  }
   calculate_KMF_quality_output(xk, quality_p, out_p);
+  // A position correction scaled down leaves the rest of the error in the
+  // working position. Once the filter has settled after a reset (prior east +
+  // north variance within SETTLED_EN_VARIANCE: the 1e6 m^2 of a reset says
+  // nothing of a position taken from a least-squares fix) and while the
+  // pseudoranges agree with its state and uncertainty (mean squared
+  // normalised innovation up to CONSISTENT_PR_NIS), the covariance must say so, or it shrinks as if the
+  // whole correction had been taken and the following updates hardly move the
+  // held position: a first fix's error would stay for many minutes. Rows that
+  // disagree (a pseudorange fault the solver cannot exclude, or a position
+  // pulled off by one) leave the covariance shrinking as before, so the
+  // damping keeps resisting them.
+  const F32 prior_en_variance = prior[0] + prior[2 * KMF_NSTATE + 2];  // m^2, east + north
+  if (prior_en_variance <= SETTLED_EN_VARIANCE && nis >= 0.0F && nis <= CONSISTENT_PR_NIS) {
+    const F32 state_scale[KMF_NSTATE] = {applied[0], 1.0F, applied[1], 1.0F, applied[2], 1.0F, applied[3], 1.0F};
+    (void)KMF_scale_last_correction(state_scale);
+  }
   d.use_PR_meas_fix = Rows.n_pr > 0 ? 1 : 0;
   return 1;
 }

@@ -25,6 +25,7 @@
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/kernel/fix_record_finite.h"
 #include "tools/sky/sky.h"
 
 namespace {
@@ -93,27 +94,6 @@ void load_ephemeris(int svid) {
   EPH_update_datawords(e, w);
 }
 
-bool finite_record() {
-  POS_T p{};
-  VEL_T v{};
-  LLA_T lla{};
-  D64 cb = 0.0;
-  F32 cd = 0.0F;
-  D64 tow = 0.0;
-  U16 wn = 0;
-  NV_get_ecef_position(&p);
-  NV_get_ecef_velocity(&v);
-  NV_get_lla_position(&lla);
-  NV_get_clock_bias_drift(&cb, &cd);
-  NV_get_time(&tow, &wn);
-  const double vals[] = {p.px,          p.py,          p.pz,         v.vx, v.vy, v.vz,          lla.lat,
-                         lla.lon,       lla.alt,       cb,           cd,   tow,  NV_get_gdop(), NV_get_pdop(),
-                         NV_get_hdop(), NV_get_vdop(), NV_get_tdop()};
-  for (const double x : vals)
-    if (!std::isfinite(x)) return false;
-  return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -153,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     RNG_update_gtc_time(wn, tr, 1.0, 0.0);
     NV_process(wn, tr, n, rngs.data(), 1.0, 0.0);
-    require(finite_record());
+    require(NVTEST_fix_record_is_finite());
   }
   return 0;
 }

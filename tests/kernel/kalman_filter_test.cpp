@@ -277,6 +277,98 @@ INSTANTIATE_TEST_SUITE_P(Cases, KmfScalarUpdate,
                                              "vertical_speed_pseudo_row", {0.0F, 0.0F, 1.0F}, true, 0.25F, -0.5F}),
                          [](const testing::TestParamInfo<UpdateCase>& i) { return std::string(i.param.name); });
 
+// A correction taken only in part (scale f per state): the covariance is that
+// of the scaled gain G = diag(f) K, Joseph form P = (I - G H) P0 (I - G H)^T +
+// G r G^T, computed here independently from the prior P0.
+struct ScaleCase {
+  const char* name;
+  std::array<F32, 8> f;
+};
+
+class KmfScaledCorrection : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(KmfScaledCorrection, JosephFormOfTheScaledGain) {
+  const ScaleCase& sc = GetParam();
+  reset_filter();
+  KMF_switch_dynamic_model(KMF_PV_MODEL);
+  KMF_project_covariance(1.0F);
+  Rows rows;
+  std::array<F32, 8> x{};
+  ASSERT_EQ(rows.apply(x.data()), 12);
+  KMF_project_covariance(1.0F);
+  const M8 P0 = work_cov();
+  const F32 h[3] = {0.48F, -0.6F, 0.64F};
+  const F32* hp = h;
+  const F32 r = 4.0F;
+  const F32 z = 7.5F;
+  const S16 dr = 0;
+  ASSERT_EQ(KMF_update(1, &hp, &r, &z, &dr, nullptr, x.data()), 1);
+  const std::array<double, 8> H = design_row(h, false);
+  std::array<double, 8> g{};
+  double s = r;
+  for (int i = 0; i < 8; ++i)
+    for (int k = 0; k < 8; ++k) g[i] += P0[i][k] * H[k];
+  for (int i = 0; i < 8; ++i) s += H[i] * g[i];
+  for (int i = 0; i < 8; ++i) g[i] = sc.f[static_cast<std::size_t>(i)] * g[i] / s;
+  M8 A{};  // I - G H
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) A[i][j] = (i == j ? 1.0 : 0.0) - g[i] * H[j];
+  M8 E{};
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) {
+      double v = g[i] * r * g[j];
+      for (int k = 0; k < 8; ++k)
+        for (int l = 0; l < 8; ++l) v += A[i][k] * P0[k][l] * A[j][l];
+      E[i][j] = v;
+    }
+  ASSERT_EQ(KMF_scale_last_correction(sc.f.data()), 1);
+  expect_near_rel(work_cov(), E, 1e-4, sc.name);
+  expect_near_rel(base_cov(), E, 1e-4, "Pk = Pk_ after the scaling");
+  EXPECT_TRUE(symmetric_positive(work_cov()));
+  EXPECT_EQ(KMF_scale_last_correction(sc.f.data()), 0) << "only once per update";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KmfScaledCorrection,
+                         testing::Values(ScaleCase{"all_taken", {1, 1, 1, 1, 1, 1, 1, 1}},
+                                         ScaleCase{"none_taken", {0, 0, 0, 0, 0, 0, 0, 0}},
+                                         ScaleCase{"horizontal_tenth", {0.1F, 1, 0.1F, 1, 1, 1, 1, 1}},
+                                         ScaleCase{"position_and_clock_0_3", {0.3F, 1, 0.3F, 1, 0.3F, 1, 0.3F, 1}},
+                                         ScaleCase{"position_held", {0, 1, 0, 1, 0, 1, 1, 1}}),
+                         [](const testing::TestParamInfo<ScaleCase>& i) { return std::string(i.param.name); });
+
+struct ScaleRefusedCase {
+  const char* name;
+  bool update_first, project_after;
+  F32 f0;
+};
+
+class KmfScaleRefused : public testing::TestWithParam<ScaleRefusedCase> {};
+
+TEST_P(KmfScaleRefused, CovarianceUntouched) {
+  const ScaleRefusedCase& c = GetParam();
+  reset_filter();
+  KMF_project_covariance(1.0F);
+  std::array<F32, 8> x{};
+  if (c.update_first) {
+    Rows rows;
+    ASSERT_EQ(rows.apply(x.data()), 12);
+  }
+  if (c.project_after) KMF_project_covariance(1.0F);
+  const M8 before = work_cov();
+  std::array<F32, 8> f{};
+  f.fill(0.5F);
+  f[0] = c.f0;
+  EXPECT_EQ(KMF_scale_last_correction(f.data()), 0) << c.name;
+  EXPECT_EQ(KMF_scale_last_correction(nullptr), 0) << c.name;
+  expect_near_rel(work_cov(), before, 0.0, c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KmfScaleRefused,
+                         testing::Values(ScaleRefusedCase{"no_update_yet", false, false, 0.5F},
+                                         ScaleRefusedCase{"projected_since_the_update", true, true, 0.5F},
+                                         ScaleRefusedCase{"non_finite_scale", true, false, static_cast<F32>(NaN)}),
+                         [](const testing::TestParamInfo<ScaleRefusedCase>& i) { return std::string(i.param.name); });
+
 TEST(KmfUpdate, PseudoMeasurementRowLeavesTheClockAlone) {
   reset_filter();
   KMF_project_covariance(1.0F);
@@ -509,23 +601,35 @@ int epochs_to_enable() {
   return -1;
 }
 
-TEST(StaticFilter, NeverFastEnablesAfter31StillEpochs) {
-  SPMFILTER_init();
-  EXPECT_EQ(epochs_to_enable(), 31);
-}
+// Still epochs (speed 0, 3-D fixes) until the filter enables, after a history.
+struct EnableCase {
+  const char* name;
+  int fast_epochs;  // epochs at 10 m/s first (fix count 20)
+  bool early;       // the still epochs are fixes 1, 2, ... (else fix count 20)
+  int expect;       // still epochs until enabled
+};
 
-TEST(StaticFilter, AfterDrivingNeeds301StillEpochs) {
-  SPMFILTER_init();
-  for (int k = 0; k < 12; ++k) SPMFILTER_update_navigation_states(20U, FIX_3D, 10.0F);
-  EXPECT_EQ(epochs_to_enable(), 301);
-}
+class StaticFilterEnable : public testing::TestWithParam<EnableCase> {};
 
-TEST(StaticFilter, EarlyFixesEnableAfterFiveStillEpochs) {
+TEST_P(StaticFilterEnable, StillEpochs) {
+  const EnableCase& c = GetParam();
   SPMFILTER_init();
+  for (int k = 0; k < c.fast_epochs; ++k) SPMFILTER_update_navigation_states(20U, FIX_3D, 10.0F);
   int k = 0;
-  while (SPMFILTER_is_enabled() == 0 && k < 20) SPMFILTER_update_navigation_states(static_cast<U32>(++k), FIX_3D, 0.0F);
-  EXPECT_EQ(k, 5);
+  if (c.early) {
+    while (SPMFILTER_is_enabled() == 0 && k < 20)
+      SPMFILTER_update_navigation_states(static_cast<U32>(++k), FIX_3D, 0.0F);
+  } else {
+    k = epochs_to_enable();
+  }
+  EXPECT_EQ(k, c.expect) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, StaticFilterEnable,
+                         testing::Values(EnableCase{"never_fast_31", 0, false, 31},
+                                         EnableCase{"after_driving_301", 12, false, 301},
+                                         EnableCase{"early_fixes_5", 0, true, 5}),
+                         [](const testing::TestParamInfo<EnableCase>& i) { return std::string(i.param.name); });
 
 struct DisableCase {
   const char* name;

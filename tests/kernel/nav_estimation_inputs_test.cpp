@@ -266,3 +266,39 @@ TEST_F(NavEstin, HistoryOfASatelliteOutlivesTheEpochReset) {
     }
   }
 }
+
+// A position correction taken without pseudoranges shifts every kept residual
+// of the epoch's inputs by dc . dx (+ the clock correction): the mean moves by
+// that much, the spread stays.
+TEST_F(NavEstin, ResidualHistoryFollowsACorrectionWithoutPseudoranges) {
+  struct Case {
+    const char* name;
+    S16 n;
+    std::array<F32, 4> dx;  // east, north, up, clock (m); dc of put() is (0.6, 0, -0.8)
+    S16 changed;            // inputs changed
+    F32 avg;                // mean of the history 10, 14 afterwards (m)
+  };
+  const std::array<Case, 6> cases = {{{"position_only", 3, {1.0F, 5.0F, -2.0F, 7.0F}, 2, 12.0F - 2.2F},
+                                      {"position_and_clock", 4, {1.0F, 5.0F, -2.0F, 7.0F}, 2, 12.0F - 9.2F},
+                                      {"east_only", 1, {2.0F, 5.0F, 5.0F, 5.0F}, 2, 12.0F - 1.2F},
+                                      {"no_elements", 0, {1.0F, 1.0F, 1.0F, 1.0F}, 0, 12.0F},
+                                      {"five_elements", 5, {1.0F, 1.0F, 1.0F, 1.0F}, 0, 12.0F},
+                                      {"non_finite", 4, {1.0F, NAN, 1.0F, 1.0F}, 0, 12.0F}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NVESTIN_init();
+    NVESTIN_reset_all();
+    put(4, 10.0, 0.0);
+    put(7, 10.0, 0.0);
+    NVESTIN_reset_all();
+    const NV_ESTIN_T e = put(4, 14.0, 0.0);
+    put(7, 14.0, 0.0);
+    EXPECT_EQ(NVESTIN_compesate_residuals_to_pr_diff_buffer(c.n, c.dx.data()), c.changed);
+    F32 avg = 0.0F, sigma = 0.0F;
+    ASSERT_EQ(NVESTIN_get_avg_pr_diff(e, &avg, &sigma), 1);
+    EXPECT_NEAR(avg, c.avg, 1e-5);
+    EXPECT_NEAR(sigma, 2.0F, 1e-5);
+    EXPECT_EQ(NVESTIN_get_pr_diff(e), 14.0) << "the epoch's residual itself is left as formed";
+  }
+  EXPECT_EQ(NVESTIN_compesate_residuals_to_pr_diff_buffer(4, nullptr), 0);
+}

@@ -27,6 +27,7 @@
 #include "kernel/src/range.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/settings.h"
+#include "tests/kernel/fix_record_finite.h"
 #include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
 
@@ -190,45 +191,6 @@ class NavSky {
   double step_m_ = 0.0;
 };
 
-bool record_is_finite() {
-  POS_T p{};
-  VEL_T v{};
-  LLA_T l{};
-  D64 cb = 0.0;
-  F32 cd = 0.0F;
-  D64 tow = 0.0;
-  U16 wn = 0;
-  NV_get_ecef_position(&p);
-  NV_get_ecef_velocity(&v);
-  NV_get_lla_position(&l);
-  NV_get_clock_bias_drift(&cb, &cd);
-  NV_get_time(&tow, &wn);
-  const std::array<double, 21> vals = {p.px,
-                                       p.py,
-                                       p.pz,
-                                       v.vx,
-                                       v.vy,
-                                       v.vz,
-                                       l.lat,
-                                       l.lon,
-                                       l.alt,
-                                       cb,
-                                       cd,
-                                       tow,
-                                       NV_get_speed(),
-                                       NV_get_course(),
-                                       NV_get_gdop(),
-                                       NV_get_pdop(),
-                                       NV_get_hdop(),
-                                       NV_get_vdop(),
-                                       NV_get_tdop(),
-                                       NV_get_altitude(),
-                                       NV_get_EPE()};
-  for (double x : vals)
-    if (!std::isfinite(x)) return false;
-  return true;
-}
-
 // --- First fix ------------------------------------------------------------------------------
 
 struct FirstFixCase {
@@ -255,7 +217,7 @@ TEST_P(NavFirstFix, ModeAndTruth) {
   sky.epoch(0.0);
   EXPECT_EQ(NV_get_fixmode(), fc.expect_mode);
   EXPECT_EQ(NV_has_fixed(), fc.expect_mode >= FIX_2D ? 1 : 0);
-  EXPECT_TRUE(record_is_finite());
+  EXPECT_TRUE(NVTEST_fix_record_is_finite());
   if (fc.expect_mode == FIX_3D) {
     EXPECT_LT(sky.pos_error(), 1.0);
     EXPECT_LT(sky.vel_error(), 0.1);
@@ -487,7 +449,7 @@ TEST_P(NavLaterFix, ThreeSatellitesAfterA3DFix) {
     EXPECT_LT(sky.pos_error(), 5.0);
     EXPECT_EQ(NV_get_fix_svs(), 3);
   }
-  EXPECT_TRUE(record_is_finite());
+  EXPECT_TRUE(NVTEST_fix_record_is_finite());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, NavLaterFix,
@@ -734,18 +696,18 @@ TEST(NavDriver, HostileInputNeverLeavesANonFiniteRecord) {
     }
     RNG_update_gtc_time(WEEK, std::isfinite(h.sec) ? h.sec : T0, 1.0, 0.0);
     NV_process(WEEK, h.sec, h.n, rngs.data(), h.meas_dt, h.shift_dt);
-    EXPECT_TRUE(record_is_finite());
+    EXPECT_TRUE(NVTEST_fix_record_is_finite());
   }
   NV_process(WEEK, T0 + 8, 8, nullptr, 1.0, 0.0);
-  EXPECT_TRUE(record_is_finite());
+  EXPECT_TRUE(NVTEST_fix_record_is_finite());
   // Garbage in the restore operations.
   const LLA_T bad{nan, 1.0, 1.0F};
   NV_restore_data(WEEK, -7, &bad, std::numeric_limits<F32>::infinity());
   NV_set_clock_bias_drift(inf, 1.0F);
-  EXPECT_TRUE(record_is_finite());
+  EXPECT_TRUE(NVTEST_fix_record_is_finite());
   // A good epoch afterwards still fixes.
   sky.epoch(9.0);
-  EXPECT_TRUE(record_is_finite());
+  EXPECT_TRUE(NVTEST_fix_record_is_finite());
 }
 
 // Arbitrary measurement sets (a fixed pseudo-random sequence of good, shifted,
@@ -778,7 +740,7 @@ TEST(NavDriver, ArbitraryMeasurementSetsKeepTheRecordFinite) {
     RNG_update_gtc_time(WEEK, sec, 1.0, 0.0);
     const std::array<S16, 6> counts = {8, 8, 3, 0, -1, 21};
     NV_process(WEEK, sec, counts[static_cast<std::size_t>(pick(gen))], rngs.data(), pick(gen) == 0 ? nan : 1.0, 0.0);
-    ASSERT_TRUE(record_is_finite()) << "epoch " << e;
+    ASSERT_TRUE(NVTEST_fix_record_is_finite()) << "epoch " << e;
   }
 }
 
