@@ -118,7 +118,10 @@ TEST(ClosedLoopRun, FixesLogsAndTheReplayGivesTheSameFixes) {
     if (first_fix_s < 0) first_fix_s = (std::stoi(f[1]) - START_WEEK) * WEEK_S + std::stod(f[2]) - START_TOW;
     const double* t = truth.rx.pos_ecef;
     const double e = std::hypot(std::stod(f[6]) - t[0], std::stod(f[7]) - t[1], std::stod(f[8]) - t[2]);
-    EXPECT_LT(e, 30.0) << row;
+    // A cold start without a stored height may first fix in 2-D holding
+    // 0 m for the true 40 m (about 60 m off, held one more epoch); later fixes
+    // sit within a few metres (the ionosphere is unmodelled before page 18).
+    EXPECT_LT(e, fixes <= 2 ? 100.0 : 30.0) << row;
   }
   ASSERT_GT(fixes, 0) << "no fix in the live run";
   std::printf("closed loop: first fix %.1f s after the start, %d fixes\n", first_fix_s, fixes);
