@@ -9,14 +9,14 @@
 
 namespace {
 
-constexpr int BUF_WORDS = 9;  // databit_buf: 288 bits, room for a message and one more word
-constexpr int BUF_BITS = BUF_WORDS * 32;
-constexpr int SYM_WORDS = 4;                    // sbas_buf: the word carried over plus three new ones
-constexpr int DECODE_WORDS = 3;                 // 96 symbols a decode
-constexpr int DECODE_BYTES = DECODE_WORDS * 4;  // 12 symbol bytes
-constexpr int DECODE_BITS = DECODE_BYTES * 4;   // 48 decoded bits
-constexpr int HISTORY_WORDS = 2;                // symbol words before the decoded ones given to the decoder
-constexpr int LOOKAHEAD_BYTES = 3;              // symbol bytes of the next word given to the decoder (12 pairs)
+constexpr std::size_t BUF_WORDS = 9;  // databit_buf: 288 bits, room for a message and one more word
+constexpr int BUF_BITS = static_cast<int>(BUF_WORDS) * 32;
+constexpr std::size_t SYM_WORDS = 4;                    // sbas_buf: the word carried over plus three new ones
+constexpr std::size_t DECODE_WORDS = 3;                 // 96 symbols a decode
+constexpr std::size_t DECODE_BYTES = DECODE_WORDS * 4;  // 12 symbol bytes
+constexpr std::size_t DECODE_BITS = DECODE_BYTES * 4;   // 48 decoded bits
+constexpr std::size_t HISTORY_WORDS = 2;                // symbol words before the decoded ones given to the decoder
+constexpr std::size_t LOOKAHEAD_BYTES = 3;              // symbol bytes of the next word given to the decoder (12 pairs)
 constexpr int HALF_WORD = 16;
 constexpr U32 TRIAL_WINDOW = 34;  // decodes per alignment/polarity trial
 constexpr int NUM_TRIALS = 4;
@@ -119,14 +119,14 @@ U32 buf_byte(const SBAS_DBCOLLECT_S& d, int pos) {
 // Drops the first n bits (0 < n <= stored): the rest moves to the head.
 void drop_head_bits(SBAS_DBCOLLECT_S& d, int n) {
   if (n <= 0) return;
-  const int words = n / 32;
+  const auto words = static_cast<std::size_t>(n / 32);
   const int bits = n % 32;
-  for (int i = 0; i < BUF_WORDS; ++i) {
-    const int src = i + words;
-    U32 hi = src < BUF_WORDS ? d.databit_buf[static_cast<std::size_t>(src)] : 0u;
-    const U32 lo = src + 1 < BUF_WORDS ? d.databit_buf[static_cast<std::size_t>(src + 1)] : 0u;
+  for (std::size_t i = 0; i < BUF_WORDS; ++i) {
+    const std::size_t src = i + words;
+    U32 hi = src < BUF_WORDS ? d.databit_buf[src] : 0u;
+    const U32 lo = src + 1 < BUF_WORDS ? d.databit_buf[src + 1] : 0u;
     if (bits != 0) hi = (hi << bits) | (lo >> (32 - bits));
-    d.databit_buf[static_cast<std::size_t>(i)] = hi;
+    d.databit_buf[i] = hi;
   }
   d.stored_bit_count = static_cast<S16>(d.stored_bit_count - n);
 }
@@ -257,28 +257,23 @@ void deliver(S16 ndx, S16 prn, U64 dec, bool complement) {
 // edge); only the 48 bits of the three words are used.
 bool sbas_symbols_decode(S16 ndx, S16 prn, bool shift, bool complement) {
   SBAS_S& s = Sbas[at(ndx)];
-  const int h = s.history_words;
+  const auto h = static_cast<std::size_t>(s.history_words);
   std::array<U32, HISTORY_WORDS + SYM_WORDS> seq{};
-  for (int i = 0; i < h; ++i)
-    seq[static_cast<std::size_t>(i)] = s.history[static_cast<std::size_t>(HISTORY_WORDS - h + i)];
-  for (int i = 0; i < SYM_WORDS; ++i) seq[static_cast<std::size_t>(h + i)] = s.sbas_buf[static_cast<std::size_t>(i)];
-  const int nwords = h + SYM_WORDS;
+  for (std::size_t i = 0; i < h; ++i) seq[i] = s.history[HISTORY_WORDS - h + i];
+  for (std::size_t i = 0; i < SYM_WORDS; ++i) seq[h + i] = s.sbas_buf[i];
+  const std::size_t nwords = h + SYM_WORDS;
   if (shift)
-    for (int i = 0; i < nwords; ++i) {
-      const U32 next = i + 1 < nwords ? seq[static_cast<std::size_t>(i + 1)] : 0u;
-      seq[static_cast<std::size_t>(i)] = (seq[static_cast<std::size_t>(i)] << 1) | (next >> 31);
-    }
-  const int nbytes = h * 4 + DECODE_BYTES + LOOKAHEAD_BYTES;
+    for (std::size_t i = 0; i < nwords; ++i) seq[i] = (seq[i] << 1) | (i + 1 < nwords ? seq[i + 1] >> 31 : 0u);
+  const std::size_t nbytes = h * 4 + DECODE_BYTES + LOOKAHEAD_BYTES;
   std::array<U08, SBAS_VTB_MAX_BYTES> in{};
-  for (int i = 0; i < nbytes; ++i)
-    in[static_cast<std::size_t>(i)] = static_cast<U08>(seq[static_cast<std::size_t>(i / 4)] >> (24 - 8 * (i % 4)));
+  for (std::size_t i = 0; i < nbytes; ++i) in[i] = static_cast<U08>(seq[i / 4] >> (24 - 8 * (i % 4)));
   std::array<U08, (SBAS_VTB_MAX_BYTES + 1) / 2> out{};
-  if (VTB_decode(ndx, static_cast<S16>(nbytes), in.data(), out.data()) != nbytes * 4) return false;
+  if (VTB_decode(ndx, static_cast<S16>(nbytes), in.data(), out.data()) != static_cast<S16>(nbytes * 4)) return false;
   U64 dec = 0;
-  for (int i = 0; i < DECODE_BITS / 8; ++i) dec = (dec << 8) | out[static_cast<std::size_t>(h * 2 + i)];
+  for (std::size_t i = 0; i < DECODE_BITS / 8; ++i) dec = (dec << 8) | out[h * 2 + i];
   s.history[0] = s.sbas_buf[1];
   s.history[1] = s.sbas_buf[2];
-  s.history_words = HISTORY_WORDS;
+  s.history_words = static_cast<S16>(HISTORY_WORDS);
   ASSEMBLER_S& a = Decdoe[at(ndx)];
   if (s.repeat_check != 0) {
     a.kk %= 2;
@@ -413,7 +408,7 @@ void SBAS_DBC_update_bitcnt0(S16 ndx, S32 bitcnt0) {
 
 S16 SBAS_DBC_get_db_status(S16 ndx, S16* locked_p, S32* bk_cnt_p, S32* msg_9_cnt_p) {
   const bool ok = valid_ndx(ndx);
-  if (locked_p != nullptr) *locked_p = ok ? Sbas[at(ndx)].check_successive : 0;
+  if (locked_p != nullptr) *locked_p = ok ? static_cast<S16>(Sbas[at(ndx)].check_successive) : S16{0};
   if (bk_cnt_p != nullptr) *bk_cnt_p = ok ? Dbcollect[at(ndx)].bk_cnt : 0;
   if (msg_9_cnt_p != nullptr) *msg_9_cnt_p = ok ? Dbcollect[at(ndx)].msg_9_cnt : 0;
   return ok ? 1 : 0;

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "host/wrap.h"
+#include "kernel/src/channel.h"
+#include "kernel/src/kernel.h"
 #include "kernel/src/sbas_decode.h"
 
 namespace {
@@ -586,6 +589,82 @@ TEST(SbasMessageTypes, FieldExtraction) {
   EXPECT_EQ(SBAS_EXT_unsign(z.data(), 250, 7), 0u);  // past the block
   EXPECT_EQ(SBAS_EXT_unsign(z.data(), -1, 8), 0u);
   EXPECT_EQ(SBAS_EXT_unsign(z.data(), 0, 33), 0u);
+}
+
+// --- through the channel code of a started kernel ------------------------------------------------
+
+std::array<U08, 20480> Region;
+std::array<U08, 20480> Alm_image;
+
+void start_kernel() {
+  Region.fill(0);
+  Alm_image.fill(0);
+  WRAP_init(0, nullptr);
+  KERNEL_INIT_T k{};
+  k.backup_mem_p = Region.data();
+  k.nvram_alm_mem_p = Alm_image.data();
+  k.force_cold = 1;
+  k.tcxo_freq_mode = 4;
+  k.npse = 6;
+  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 3, 7};
+  k.qzss_para = QZSS_PARAMETER_T{1, 1};
+  k.reset_kernel_settings = 1;
+  k.gnss_select_bits = 1;
+  k.position_rate = 1;
+  ASSERT_EQ(KERNEL_init(&k), 0);
+}
+
+struct ChannelCase {
+  const char* name;
+  S16 ch;
+  S16 target_prn;  // the target's numbering (38..56 for SBAS 120..138)
+  S16 collector;   // the collector the channel gets, -1 for none
+  bool decodes;    // its messages arrive
+};
+
+// Four SBAS channels: the first three get collectors 0..2 and decode; the
+// fourth gets none and its words are ignored. A target PRN of 10 on an SBAS
+// channel is kernel PRN 92, outside 120..138: dropped and counted.
+const ChannelCase CHANNEL_CASES[] = {
+    {"first_sbas_channel", 3, 47, 0, true},
+    {"second_sbas_channel", 9, 51, 1, true},
+    {"third_sbas_channel", 12, 38, 2, true},
+    {"fourth_sbas_channel_no_collector", 15, 56, -1, false},
+};
+
+TEST(SbasThroughChannels, ThreeCollectorsDecodeTheFourthChannelIsIgnored) {
+  start_kernel();
+  const Stream s = make_stream(type9_cycle(30), 21, 1, true, 0.0, 17);
+  S32 count = 32;
+  for (std::size_t i = 0; i < s.words.size(); ++i, count += 32)
+    for (const ChannelCase& c : CHANNEL_CASES)
+      CH_process_databits(CH_find_reference(c.ch), GNSS_TYPE_SBAS, c.target_prn, s.words[i], 0, count, 1);
+  for (const ChannelCase& c : CHANNEL_CASES) {
+    SCOPED_TRACE(c.name);
+    if (c.collector < 0) continue;
+    S16 locked = 0;
+    S32 bk = 0, m9 = 0;
+    ASSERT_EQ(SBAS_DBC_get_db_status(c.collector, &locked, &bk, &m9), 1);
+    EXPECT_EQ(locked, c.decodes ? 1 : 0);
+    EXPECT_EQ(bk > 0, c.decodes);
+    EXPECT_EQ(SBAS_DBC_decode_successfully(c.collector), c.decodes ? 1 : 0);
+  }
+  SBAS_DBC_FAULTS_T f{};
+  SBAS_DBC_get_faults(&f);
+  EXPECT_EQ(f.no_collector_words, 0);  // the channel code never hands on an index of -1
+  EXPECT_EQ(f.symbol_gaps, 0);
+  EXPECT_EQ(f.bad_prn, 0);
+  // A channel reporting a PRN outside 120..138 feeds nothing.
+  for (int i = 0; i < 5; ++i)
+    CH_process_databits(CH_find_reference(18), GNSS_TYPE_SBAS, 10, 0x5555AAAAu, 0, 32 * (i + 1), 1);
+  SBAS_DBC_get_faults(&f);
+  EXPECT_EQ(f.bad_prn, 0);         // every collector is busy: the fifth channel gets none
+  CH_reset(CH_find_reference(3));  // frees collector 0
+  for (int i = 0; i < 5; ++i)
+    CH_process_databits(CH_find_reference(18), GNSS_TYPE_SBAS, 10, 0x5555AAAAu, 0, 32 * (i + 1), 1);
+  SBAS_DBC_get_faults(&f);
+  EXPECT_EQ(f.bad_prn, 5);
+  KERNEL_close();
 }
 
 }  // namespace
