@@ -501,6 +501,58 @@ TEST(SbasDecode, LockNeedsThreePreamblesInCyclicOrder) {
   }
 }
 
+struct UnlockCase {
+  const char* name;
+  int failures;  // messages with a wrong parity after lock, one CRC failure each
+  S16 locked;
+};
+
+const UnlockCase UNLOCK_CASES[] = {
+    {"one_failure_keeps_lock", 1, 1},
+    {"51_failures_keep_lock", 51, 1},
+    {"52nd_failure_clears_lock", 52, 0},
+};
+
+// After four good messages (locked), messages of preamble 0x53 and 242 zero
+// bits: their parity is wrong, and no other 8-bit window of the stream reads
+// as a preamble, so each costs exactly one CRC failure.
+TEST(SbasDecode, LockClearedAtThe52ndConsecutiveFailure) {
+  for (const UnlockCase& c : UNLOCK_CASES) {
+    SCOPED_TRACE(c.name);
+    std::mt19937 rng(21);
+    Bits bits(40, 0);
+    constexpr std::array<std::uint32_t, 3> pre{0x53, 0x9A, 0xC6};
+    std::vector<Bits> good;
+    for (std::size_t i = 0; i < 4; ++i) {
+      good.push_back(make_message(pre[i % 3], 9, rng));
+      bits.insert(bits.end(), good.back().begin(), good.back().end());
+    }
+    for (int k = 0; k < c.failures; ++k) {
+      Bits bad(250, 0);
+      put_field(bad, 0, 8, 0x53);
+      bits.insert(bits.end(), bad.begin(), bad.end());
+    }
+    bits.insert(bits.end(), 400, 0);
+    std::vector<int> sym = encode(bits);
+    sym.resize(sym.size() / 32 * 32);
+    const std::vector<U32> words = to_words(sym);
+    start_decoder();
+    const S16 ndx = SBAS_DBC_new(7);
+    S32 count = 32;
+    for (const U32 w : words) {
+      SBAS_DBC_collect(ndx, 4, 129, 7, w, count);
+      count += 32;
+    }
+    S16 locked = 0;
+    S32 bk = 0, m9 = 0;
+    SBAS_DBC_get_db_status(ndx, &locked, &bk, &m9);
+    EXPECT_EQ(bk, 4);
+    EXPECT_EQ(locked, c.locked);
+    ASSERT_EQ(Seen_blocks.size(), good.size());
+    for (std::size_t i = 0; i < good.size(); ++i) EXPECT_EQ(Seen_blocks[i], to_block(good[i])) << "message " << i;
+  }
+}
+
 // --- message types ------------------------------------------------------------------------------
 
 struct TypeCase {
