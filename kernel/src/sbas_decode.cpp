@@ -175,11 +175,16 @@ bool cyclic_order(const std::array<U32, 3>& c) {
   return false;
 }
 
+// Milliseconds from symbol count 0 to the head of the message at the head of
+// the buffer: decoded bits before it (4 ms each), the symbols before the
+// first reported one (2 ms each: that report's count - 32), and one symbol
+// more when pairs start on the second symbol.
 void first_edge(SBAS_S& s, const SBAS_DBCOLLECT_S& d) {
-  S64 pos = static_cast<S64>(d.total_bit_count) - d.stored_bit_count;
-  if (s.first_bitcnt_received_after_reset >= 0 && s.first_bitcnt_received_after_reset != SBAS_SYMBOLS_PER_WORD)
-    pos += (static_cast<S64>(s.first_bitcnt_received_after_reset) - SBAS_SYMBOLS_PER_WORD) / 2;
-  const S64 ms = pos * MS_PER_BIT + (s.shift_1_bit != 0 ? MS_PER_SYMBOL : 0);
+  S64 ms = (static_cast<S64>(d.total_bit_count) - d.stored_bit_count) * MS_PER_BIT;
+  if (s.first_bitcnt_received_after_reset >= 0)
+    ms += (static_cast<S64>(s.first_bitcnt_received_after_reset) - SBAS_SYMBOLS_PER_WORD) * MS_PER_SYMBOL;
+  if (s.shift_1_bit != 0) ms += MS_PER_SYMBOL;
+  if (ms < 0) return;  // a first symbol count below 32 places no message edge: stays unknown
   s.track_to_1st_blk_edge_ms = static_cast<S32>(ms & 0x7FFFFFFF);
 }
 

@@ -288,6 +288,7 @@ const StreamCase STREAM_CASES[] = {
     {"offset_17_inverted", 17, true, 32},
     {"offset_30_upright", 30, false, 32},
     {"late_first_count_upright", 1, false, 32 + 2000},
+    {"odd_first_count_inverted", 0, true, 32 + 2001},
 };
 
 constexpr int STREAM_MESSAGES = 45;
