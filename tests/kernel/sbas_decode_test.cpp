@@ -502,6 +502,46 @@ TEST(SbasDecode, LockNeedsThreePreamblesInCyclicOrder) {
   }
 }
 
+struct TrialCase {
+  const char* name;
+  int offset;
+  bool invert;
+  int trial;  // the alignment/polarity trial that fits: (shift, complement) = (0,0), (0,1), (1,0), (1,1)
+};
+
+const TrialCase TRIAL_CASES[] = {
+    {"aligned_upright", 0, false, 0},
+    {"aligned_inverted", 0, true, 1},
+    {"second_symbol_upright", 1, false, 2},
+    {"second_symbol_inverted", 1, true, 3},
+};
+
+// A trial window is 34 decodes of 96 symbols. The first good message cannot
+// come before the fitting trial's window and comes within it (plus the
+// decoder's pipeline): an inverted stream or one starting on the second
+// symbol of a pair decodes after at most three windows.
+TEST(SbasDecode, AlignmentAndPolarityFoundInTheirTrialWindow) {
+  constexpr long WINDOW_SYMBOLS = 34L * 96L;
+  for (const TrialCase& c : TRIAL_CASES) {
+    SCOPED_TRACE(c.name);
+    const Stream s = make_stream(type9_cycle(32), 13, c.offset, c.invert, 0.0, 31);
+    start_decoder();
+    const S16 ndx = SBAS_DBC_new(7);
+    long first_good_symbol = -1;
+    S32 count = 32;
+    for (std::size_t i = 0; i < s.words.size() && first_good_symbol < 0; ++i, count += 32) {
+      SBAS_DBC_collect(ndx, 4, 129, 7, s.words[i], count);
+      S16 locked = 0;
+      S32 bk = 0, m9 = 0;
+      SBAS_DBC_get_db_status(ndx, &locked, &bk, &m9);
+      if (bk > 0) first_good_symbol = count;
+    }
+    ASSERT_GT(first_good_symbol, 0);
+    EXPECT_GE(first_good_symbol, WINDOW_SYMBOLS * c.trial);
+    EXPECT_LE(first_good_symbol, WINDOW_SYMBOLS * (c.trial + 1) + 500 + 4 * 32);
+  }
+}
+
 struct UnlockCase {
   const char* name;
   int failures;  // messages with a wrong parity after lock, one CRC failure each
