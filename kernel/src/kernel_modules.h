@@ -9,7 +9,7 @@
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
 //   kernel/src/standin_pps.cpp          1PPS (K1PPS_)
-//   kernel/src/standin_sbas.cpp         SBAS and QZSS (KWAAS_ KQZSS_ SBAS_)
+//   kernel/src/standin_sbas.cpp         SBAS GEO and QZSS (KWAAS_ KQZSS_ SBAS_GEO_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
 // contract; a stand-in keeps the signature and answers "nothing known" (no
@@ -51,6 +51,7 @@
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/rtc.h"
 #include "kernel/src/satellite.h"
+#include "kernel/src/sbas_decode.h"
 #include "kernel/src/sf_collect.h"
 #include "kernel/src/sky_view.h"
 #include "kernel/src/sv_health.h"
@@ -154,17 +155,7 @@ void KWAAS_set_sbas_para(const SBAS_PARAMETER_T* para);  // new settings, read a
 void KQZSS_init(const QZSS_PARAMETER_T* para);           // settings read at once
 void KQZSS_second_tick_process();                        // once a second
 void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);  // new settings, read at once
-void SBAS_BKC_install_callback_geos(SBAS_GEO_BLOCK_CALLBACK_T func);
-// SBAS symbol collectors (three): index 0..2, -1 for none.
-S16 SBAS_DBC_new(S16 issue_id);  // a free collector, -1 when all are busy
-void SBAS_DBC_delete(S16 ndx);
-S16 SBAS_DBC_check_prn(S16 ndx, S16 prn);  // 1 when prn (kernel numbering) may feed the collector
-S16 SBAS_DBC_collect(S16 ndx, S16 ch_id, S16 prn, S16 issue_id, U32 symbols, S32 symbol_count);  // returns 0
-S16 SBAS_DBC_get_track_to_first_block_msg_ms(S16 ndx, S32* ms_p);  // 1 once known: ms from track start
-void SBAS_DBC_update_bitcnt0(S16 ndx, S32 bitcnt0);
-// Preamble lock (1/0), message blocks and type-9 messages decoded; 0 and zeros for a bad index.
-S16 SBAS_DBC_get_db_status(S16 ndx, S16* locked_p, S32* bk_cnt_p, S32* msg_9_cnt_p);
-S16 SBAS_DBC_decode_successfully(S16 ndx);  // locked with at least one good message
+// SBAS message decoding (SBAS_DBC_, SBAS_BKC_, VTB_): kernel/src/sbas_decode.h (included above).
 // One SBAS message block (words at dws_p) of GEO prn (120..138) received at
 // GPS week wn, tow (s), of type msg_type.
 void SBAS_GEO_update_messages(S16 wn, S32 tow, S16 prn, const U32* dws_p, S16 msg_type);
