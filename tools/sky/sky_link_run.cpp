@@ -8,6 +8,7 @@
 
 #include "misc/pack.h"
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -558,5 +559,17 @@ int SKY_LINK_shift_channel(int ch, int prn, int issue, int shift_ms) {
   LINK_CH_T* c = matching_channel(ch, prn, issue);
   if (c == nullptr) return 0;
   c->shift_ms += shift_ms;
+  return 1;
+}
+
+int SKY_LINK_pps_moment(SKY_RX_T* last_rx, int64_t* last_index, SKY_GTC_T* mark, SKY_GPST_T* mark_clock) {
+  if (Run.sc == nullptr || Run.index <= 0) return 0;
+  // Run.gtc is the mark of the next epoch; the next time-count second starts
+  // there when it is whole, else at the following whole second.
+  const SKY_GTC_T m = Run.gtc.ms == 0 ? Run.gtc : SKY_LINK_gtc_add_ms(Run.gtc, 1000 - Run.gtc.ms);
+  if (last_rx != nullptr) *last_rx = Run.ep.rx;
+  if (last_index != nullptr) *last_index = Run.index - 1;
+  if (mark != nullptr) *mark = m;
+  if (mark_clock != nullptr) *mark_clock = SKY_LINK_gtc_to_clock(Run.tcxo, Run.p.gtc_origin, m);
   return 1;
 }
