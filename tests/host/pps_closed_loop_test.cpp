@@ -21,6 +21,7 @@ using talon_test::file_exists;
 struct PpsRow {
   int enable = 0;
   unsigned offset = 0, period = 0;
+  long long second = -1;
   double drift = 0.0;
   unsigned freq_hz = 0;
   double true_offset_s = 0.0, cmd_offset_s = 0.0;
@@ -37,15 +38,16 @@ std::vector<PpsRow> read_pps(const std::string& path) {
     at = end + 1;
     if (line.empty() || line[0] == '#') continue;
     const std::vector<std::string> f = talon_test::split_csv(line);
-    if (f.size() < 13) continue;
+    if (f.size() < 15) continue;
     PpsRow r;
     r.enable = std::stoi(f[0]);
     r.offset = static_cast<unsigned>(std::stoul(f[1]));
     r.period = static_cast<unsigned>(std::stoul(f[2]));
-    r.drift = std::stod(f[9]);
-    r.freq_hz = static_cast<unsigned>(std::stoul(f[10]));
-    r.true_offset_s = std::stod(f[11]);
-    r.cmd_offset_s = std::stod(f[12]);
+    r.second = std::stoll(f[3]);
+    r.drift = std::stod(f[11]);
+    r.freq_hz = static_cast<unsigned>(std::stoul(f[12]));
+    r.true_offset_s = std::stod(f[13]);
+    r.cmd_offset_s = std::stod(f[14]);
     rows.push_back(r);
   }
   return rows;
@@ -102,6 +104,7 @@ TEST(PpsClosedLoop, PulseCommandsSitAtTheTrueGpsSecond) {
     bool pulsing = false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const PpsRow& r = rows[i];
+      EXPECT_EQ(r.second, static_cast<long long>(i)) << c.name << ": one command per whole-second epoch, in order";
       if (r.enable == 0) {
         EXPECT_FALSE(pulsing) << c.name << ": row " << i << " switched the pulse off after it started";
         EXPECT_EQ(r.offset, 0U) << c.name << ": row " << i;

@@ -34,21 +34,23 @@ double SKY_PPS_true_offset_s(const SKY_RX_T& rx, SKY_GPST_T mark_clock) {
 void SKY_PPS_reset() { Log.count = 0; }
 
 int SKY_PPS_take(const U08* frame) {
+  const int k = Log.count++;
   SKY_RX_T rx;
-  int64_t index = -1;
+  int64_t index = -1, sent = 0;
   SKY_GTC_T mark;
   SKY_GPST_T mark_clock;
-  if (!SKY_LINK_pps_moment(&rx, &index, &mark, &mark_clock)) return 0;
-  const int n = Log.count++;
-  if (n >= SKY_PPS_MAX) return 1;
-  SKY_PPS_RECORD_T& r = Log.rec[static_cast<std::size_t>(n)];
+  if (!SKY_LINK_pps_second(k, &rx, &index, &mark, &mark_clock, &sent)) return 0;
+  if (k >= SKY_PPS_MAX) return 1;
+  SKY_PPS_RECORD_T& r = Log.rec[static_cast<std::size_t>(k)];
   r = SKY_PPS_RECORD_T{};
   S16 e = 0;
   unpack_msg_set_1pps(frame, &e, &r.offset, &r.period);
   r.enable = e;
-  r.last_epoch = index;
+  r.second = k;
+  r.epoch = index;
+  r.lag_epochs = sent - 1 - k;
   r.mark = mark;
-  r.last_true_time = rx.true_time;
+  r.epoch_true_time = rx.true_time;
   r.clk_bias_s = rx.clk_bias_s;
   r.clk_drift = rx.clk_drift;
   r.freq_hz = SKY_LINK_tcxo_of_run().freq_hz;

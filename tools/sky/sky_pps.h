@@ -2,15 +2,21 @@
 // ASIC_SET_1PPS command the host sends is recorded with the receiver clock's
 // truth of that moment and the place the pulse must take.
 //
-// The relation. A command arrives while the target's time count runs the
-// second after the epoch last sent; the pulse it commands sits in the next
-// time-count second, which starts at the mark M (the next whole second of
-// the time count, receiver clock reading R_M). The receiver clock reads
-// R = T + clk_bias(T) with clk_bias(T) = b + d (T - T_last) (b, d the bias
-// and drift at the last epoch's true time T_last), so true time at M is
-// T_M = T_last + (R_M - R_last) / (1 + d). The GPS whole second G in that
-// second is the first whole second at or after T_M, and the receiver clock
-// shows it (R_M + (G - T_M)(1 + d)): the pulse must sit
+// Which second a command answers. The host sends exactly one ASIC_SET_1PPS in
+// the second tick of every whole-second epoch it processes (the pulse off or
+// its position), in order, so the k-th command (from 0) answers the k-th
+// whole-second epoch sent, whenever it arrives; the pulse it commands sits in
+// the time-count second after that epoch. (A command that reaches the target
+// late, while later epochs are already out, still belongs to that second;
+// lag_epochs shows how late it was.)
+//
+// The relation. Let b, d be the receiver clock bias and drift at the true
+// time T_e of that epoch (clock reading R_e), and M the mark one second later
+// where the pulse's time-count second starts (clock reading R_M). The
+// receiver clock reads R = T + b + d (T - T_e), so true time at M is
+// T_M = T_e + (R_M - R_e) / (1 + d). The GPS whole second G in that second is
+// the first at or after T_M, and the receiver clock shows it (G - T_M)(1 + d)
+// after the mark: the pulse must sit
 //   true_offset_s = (G - T_M)(1 + d)   receiver seconds after the mark,
 // i.e. true_offset_s x TCXO frequency counts (a time-count second is exactly
 // the nominal TCXO frequency in counts). The command says
@@ -32,10 +38,12 @@ struct SKY_PPS_RECORD_T {
   int enable = 0;              // 0 off, 1 valid, 2 valid and the time count may follow it
   uint32_t offset = 0;         // commanded pulse position, TCXO counts after the mark
   uint32_t period = 0;         // commanded second length, TCXO counts
-  int64_t last_epoch = -1;     // index of the last epoch sent before the command
+  int64_t second = -1;         // k: the whole-second epoch the command answers (0 = the first sent)
+  int64_t epoch = -1;          // that epoch's index among all epochs sent
+  int64_t lag_epochs = 0;      // whole-second epochs sent after it before the command arrived
   SKY_GTC_T mark;              // the time-count second the pulse is for starts here
-  SKY_GPST_T last_true_time;   // true GPS time of the last epoch
-  double clk_bias_s = 0.0;     // receiver clock - GPS time at the last epoch, s
+  SKY_GPST_T epoch_true_time;  // true GPS time of the answered epoch
+  double clk_bias_s = 0.0;     // receiver clock - GPS time at that epoch, s
   double clk_drift = 0.0;      // s/s
   uint32_t freq_hz = 0;        // nominal TCXO frequency, Hz
   double true_offset_s = 0.0;  // where the pulse must sit after the mark, receiver s (relation above)
@@ -45,8 +53,9 @@ struct SKY_PPS_RECORD_T {
 // Forget every record (a new closed-loop run).
 void SKY_PPS_reset();
 // Take one ASIC_SET_1PPS frame (checked by the caller: sync, type, length,
-// checksum). 1 recorded (or counted beyond SKY_PPS_MAX), 0 before the first
-// epoch (nothing to relate it to: counted only).
+// checksum). 1 recorded (or counted beyond SKY_PPS_MAX), 0 when it answers
+// no whole-second epoch sent (more commands than seconds, or older than the
+// run keeps: counted only).
 int SKY_PPS_take(const U08* frame);
 // Commands taken (all of them, kept or not).
 int SKY_PPS_count();
@@ -58,7 +67,10 @@ double SKY_PPS_true_offset_s(const SKY_RX_T& rx, SKY_GPST_T mark_clock);
 
 // ---- the run's side (tools/sky/sky_link_run.cpp) ----
 
-// The moment of a command: the truth of the last epoch sent and its index,
-// and the mark where the next time-count second starts with its receiver
-// clock reading. 0 before the first epoch (outputs untouched).
-int SKY_LINK_pps_moment(SKY_RX_T* last_rx, int64_t* last_index, SKY_GTC_T* mark, SKY_GPST_T* mark_clock);
+// Whole-second epoch k (0 = the first sent in this run; the latest 256 are
+// kept): its truth rx and index among all epochs, the mark one second later
+// where the next time-count second starts, with its receiver clock reading.
+// *seconds_sent (when non-null) gets the whole-second epochs sent so far.
+// 1 when k is kept, else 0 (the other outputs untouched).
+int SKY_LINK_pps_second(int64_t k, SKY_RX_T* rx, int64_t* index, SKY_GTC_T* mark, SKY_GPST_T* mark_clock,
+                        int64_t* seconds_sent);

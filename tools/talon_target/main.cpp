@@ -83,15 +83,17 @@ void write_pps_file(const std::string& path) {
     std::fprintf(stderr, "talon_target: --pps-file: cannot write %s\n", path.c_str());
     return;
   }
-  std::fprintf(fp,
-               "# enable,offset,period,last_epoch,mark_week,mark_sec,last_true_week,last_true_tow_s,clk_bias_s,"
-               "clk_drift,freq_hz,true_offset_s,cmd_offset_s\n");
+  std::fprintf(
+      fp,
+      "# enable,offset,period,second,epoch,lag_epochs,mark_week,mark_sec,epoch_true_week,epoch_true_tow_s,clk_bias_s,"
+      "clk_drift,freq_hz,true_offset_s,cmd_offset_s\n");
   for (int i = 0; i < SKY_PPS_count(); ++i) {
     const SKY_PPS_RECORD_T* r = SKY_PPS_record(i);
     if (r == nullptr) break;
-    std::fprintf(fp, "%d,%u,%u,%lld,%d,%d,%d,%.12f,%.15e,%.15e,%u,%.15f,%.15f\n", r->enable, r->offset, r->period,
-                 static_cast<long long>(r->last_epoch), r->mark.week, r->mark.sec, r->last_true_time.week,
-                 r->last_true_time.tow, r->clk_bias_s, r->clk_drift, r->freq_hz, r->true_offset_s, r->cmd_offset_s);
+    std::fprintf(fp, "%d,%u,%u,%lld,%lld,%lld,%d,%d,%d,%.12f,%.15e,%.15e,%u,%.15f,%.15f\n", r->enable, r->offset,
+                 r->period, static_cast<long long>(r->second), static_cast<long long>(r->epoch),
+                 static_cast<long long>(r->lag_epochs), r->mark.week, r->mark.sec, r->epoch_true_time.week,
+                 r->epoch_true_time.tow, r->clk_bias_s, r->clk_drift, r->freq_hz, r->true_offset_s, r->cmd_offset_s);
   }
   std::fclose(fp);
 }
@@ -148,6 +150,26 @@ bool take_flag(const std::string& a, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky) {
   return true;
 }
 
+// The options naming a file or directory; false for any other.
+bool take_path(const std::string& a, const char* v, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky, std::string* set_dir,
+               std::string* scenario) {
+  if (a == "--pty-file")
+    p->pty_file = v;
+  else if (a == "--record")
+    p->record_file = v;
+  else if (a == "--sent")
+    p->sent_file = v;
+  else if (a == "--write-set")
+    *set_dir = v;
+  else if (a == "--scenario")
+    *scenario = v;
+  else if (a == "--pps-file")
+    sky->pps_file = v;
+  else
+    return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,19 +182,8 @@ int main(int argc, char** argv) {
     if (take_flag(a, &p, &sky)) continue;
     if (v == nullptr) return usage();
     ++i;
-    if (a == "--pty-file")
-      p.pty_file = v;
-    else if (a == "--record")
-      p.record_file = v;
-    else if (a == "--sent")
-      p.sent_file = v;
-    else if (a == "--write-set")
-      set_dir = v;
-    else if (a == "--scenario")
-      scenario = v;
-    else if (a == "--pps-file")
-      sky.pps_file = v;
-    else if (a == "--epochs") {
+    if (take_path(a, v, &p, &sky, &set_dir, &scenario)) continue;
+    if (a == "--epochs") {
       if (!to_int(v, 0, 100000, &p.script.epochs)) return usage();
     } else if (a == "--epoch-ms") {
       if (!to_int(v, 1, 1000, &p.script.epoch_ms)) return usage();
