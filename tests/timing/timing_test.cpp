@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <string>
 
+#include "test_util.h"
 #include "timing/timing.h"
 
 namespace {
@@ -59,6 +62,23 @@ TEST(Timing, SettingsStored) {
   EXPECT_EQ(TIMING_get_freq_out_hz(), 0U);
   TIMING_set_pps_cable_delay(delay);
   TIMING_set_pps_width(width);
+}
+
+// The timing library sits below the kernel: none of its sources includes a
+// kernel, host or RTK header (it reads the navigation state through the
+// installed reader), so no library cycle can come back through it.
+TEST(Timing, SourcesIncludeNothingAboveTheTimingLibrary) {
+  const std::filesystem::path dir = std::filesystem::path(TALON_SOURCE_DIR) / "timing";
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string ext = e.path().extension().string();
+    if (ext != ".cpp" && ext != ".h") continue;
+    ++files;
+    const std::string text = talon_test::read_text(e.path().string());
+    for (const char* above : {"#include \"kernel/", "#include \"host/", "#include \"rtk/", "#include \"tools/"})
+      EXPECT_EQ(text.find(above), std::string::npos) << e.path().filename().string() << " includes " << above;
+  }
+  EXPECT_GE(files, 2);
 }
 
 }  // namespace
