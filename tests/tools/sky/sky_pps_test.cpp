@@ -16,8 +16,8 @@ struct TrueOffsetCase {
   double expect_s;
 };
 
-// Epoch one clock second before the mark, GPS second G one second after the
-// epoch: offset = (G - T_M)(1 + d) = (1 + d) - (R_M - R_e) + ... worked out per case:
+// T_M = T_e + (R_M - R_e) / (1 + d) is true time at the mark, G the first GPS
+// whole second at or after it, offset = (G - T_M)(1 + d); worked out per case:
 //   b 0.4 ms, d 1e-7: T_M = 100 + 0.9996 / (1 + d), offset = (1 + d) - 0.9996 = 0.0004001;
 //   b -0.2 ms: T_M = 100.0002, G = 101, offset 0.9998;
 //   b 0: the mark is a GPS whole second, offset 0;
