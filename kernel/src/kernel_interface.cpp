@@ -205,6 +205,11 @@ void KINTERFACE_set_pps_width(U32 width) {
 }
 S32 KINTERFACE_get_pps_cable_delay() { return TIMING_get_pps_cable_delay(); }
 U32 KINTERFACE_get_pps_pps_width() { return TIMING_get_pps_width(); }
+void KINTERFACE_get_time_status(S16* fix_mode_p, S16* has_real_frame_sync_p, U32* fix_count_p) {
+  if (fix_mode_p != nullptr) *fix_mode_p = NV_get_fixmode();
+  if (has_real_frame_sync_p != nullptr) *has_real_frame_sync_p = CH_has_any_real_frame_sync();
+  if (fix_count_p != nullptr) *fix_count_p = NV_get_fix_count();
+}
 
 void KINTERFACE_clear_stored_data(S32 also_clean_almanac) {
   KBACKUP_clear_data();

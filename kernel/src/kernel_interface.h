@@ -34,6 +34,12 @@ void KINTERFACE_set_pps_cable_delay(S32 delay);  // 0.01 ns
 void KINTERFACE_set_pps_width(U32 width);        // us
 S32 KINTERFACE_get_pps_cable_delay();
 U32 KINTERFACE_get_pps_pps_width();
+// The navigation state the timing library tests before aligning the pulse to
+// GPS time (installed with TIMING_install_time_status_reader): *fix_mode_p the
+// fix mode of the last epoch (FIX_NONE .. FIX_DIFF), *has_real_frame_sync_p 1
+// when any GPS channel has a real frame sync (else 0), *fix_count_p the fixes
+// since start. Null pointers are skipped.
+void KINTERFACE_get_time_status(S16* fix_mode_p, S16* has_real_frame_sync_p, U32* fix_count_p);
 
 // Clear the backed-up receiver state, the UTC parameters and the
 // ionospheric corrections; with also_clean_almanac also every almanac.

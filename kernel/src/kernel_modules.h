@@ -8,7 +8,6 @@
 //   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
-//   kernel/src/standin_pps.cpp          1PPS (K1PPS_)
 //   kernel/src/standin_sbas.cpp         SBAS GEO and QZSS (KWAAS_ KQZSS_ SBAS_GEO_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
@@ -39,6 +38,7 @@
 #include "kernel/src/ephemeris.h"
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kalman_filter.h"
+#include "kernel/src/kernel_1pps.h"
 #include "kernel/src/kernel_handles.h"
 #include "kernel/src/kernel_search.h"
 #include "kernel/src/kernel_types.h"
@@ -140,9 +140,7 @@ void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 
 // Search strategy (KSEARCH_, SRCH_, SRST_): kernel/src/kernel_search.h (included above).
 
-// 1PPS (K1PPS_): the pulse position sent to the target once a second.
-void K1PPS_init();
-void K1PPS_process();
+// 1PPS (K1PPS_): kernel/src/kernel_1pps.h (included above).
 
 // ---------------------------------------------------------------------------
 // SBAS and QZSS

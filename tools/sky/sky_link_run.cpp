@@ -8,6 +8,7 @@
 
 #include "misc/pack.h"
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -457,12 +458,37 @@ void finish_epoch() {
   ++Run.index;
 }
 
+// ---- the whole-second epochs sent (what the 1PPS commands answer) ----
+
+struct PPS_SECOND_T {
+  SKY_RX_T rx;
+  int64_t index = 0;
+  SKY_GTC_T mark;         // the next time-count second starts here
+  SKY_GPST_T mark_clock;  // receiver clock reading of that mark
+};
+constexpr int PPS_RING = 256;
+std::array<PPS_SECOND_T, PPS_RING> Pps_ring{};
+int64_t Pps_seconds = 0;  // whole-second epochs sent in this run
+
+void sky_link_reset_seconds() { Pps_seconds = 0; }
+
+void sky_link_note_second() {
+  if (Run.gtc.ms != 0) return;
+  PPS_SECOND_T& e = Pps_ring[static_cast<std::size_t>(Pps_seconds % PPS_RING)];
+  e.rx = Run.ep.rx;
+  e.index = Run.index;
+  e.mark = SKY_LINK_gtc_add_ms(Run.gtc, 1000);
+  e.mark_clock = SKY_LINK_gtc_to_clock(Run.tcxo, Run.p.gtc_origin, e.mark);
+  ++Pps_seconds;
+}
+
 }  // namespace
 
 int SKY_LINK_start(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK_SOURCE_T src) {
   if (sc == nullptr || src.epoch_at_clock == nullptr || src.nav_word == nullptr) return 0;
   if (sc->meas_rate_hz != 1.0 && sc->meas_rate_hz != 2.0) return 0;
   Run = LINK_RUN_T{};
+  sky_link_reset_seconds();
   if (!SKY_LINK_tcxo(sc->tcxo_mode, &Run.tcxo)) return 0;
   Run.sc = sc;
   Run.p = p;
@@ -527,6 +553,7 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth) {
     x.len += static_cast<std::size_t>(n);
   }
   append_all_batches(x);
+  sky_link_note_second();
   finish_epoch();
   return static_cast<int>(x.len);
 }
@@ -558,5 +585,17 @@ int SKY_LINK_shift_channel(int ch, int prn, int issue, int shift_ms) {
   LINK_CH_T* c = matching_channel(ch, prn, issue);
   if (c == nullptr) return 0;
   c->shift_ms += shift_ms;
+  return 1;
+}
+
+int SKY_LINK_pps_second(int64_t k, SKY_RX_T* rx, int64_t* index, SKY_GTC_T* mark, SKY_GPST_T* mark_clock,
+                        int64_t* seconds_sent) {
+  if (seconds_sent != nullptr) *seconds_sent = Pps_seconds;
+  if (k < 0 || k >= Pps_seconds || k < Pps_seconds - PPS_RING) return 0;
+  const PPS_SECOND_T& e = Pps_ring[static_cast<std::size_t>(k % PPS_RING)];
+  if (rx != nullptr) *rx = e.rx;
+  if (index != nullptr) *index = e.index;
+  if (mark != nullptr) *mark = e.mark;
+  if (mark_clock != nullptr) *mark_clock = e.mark_clock;
   return 1;
 }

@@ -7,6 +7,7 @@
 
 #include "misc/dispatch.h"
 #include "misc/pack.h"
+#include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -298,6 +299,8 @@ int dispatch(const U08* f) {
       return 1;
     case MSG_TYPE_ASIC_PREDICT_MEAS:
       return take_predict_meas(f);
+    case MSG_TYPE_ASIC_SET_1PPS:
+      return SKY_PPS_take(f);  // recorded with the receiver clock's truth (sky_pps.h)
     default:
       ++Eng.counts.other;
       return 0;
@@ -310,6 +313,7 @@ int SKY_SEARCH_first_prn(unsigned seed) { return static_cast<int>(seed % SKY_SEA
 
 void SKY_SEARCH_reset(unsigned seed, const SKY_TCXO_T& t) {
   Eng = ENGINE_T{};
+  SKY_PPS_reset();
   Eng.seed = seed;
   Eng.tcxo = t;
   const double f = t.freq_hz != 0 ? static_cast<double>(t.freq_hz) : 1.0;

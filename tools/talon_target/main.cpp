@@ -13,6 +13,9 @@
 // host's search commands and decides when satellites are acquired
 // (tools/sky/sky_search.h). --stop-after-s N (with --scenario): the target
 // stops sending reports after N s of scenario time and stays silent.
+// --pps-file F (with --closed-loop): at the end, write every ASIC_SET_1PPS
+// command with the receiver clock's truth of its moment as CSV (columns and
+// relation in tools/sky/sky_pps.h and tools/sky/README.md).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include "tools/talon_target/target_link.h"
 #ifdef TALON_TARGET_SKY
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_search.h"
 #endif
 
@@ -30,6 +34,7 @@ namespace {
 struct SKY_OPT_T {
   int closed_loop = 0;
   int stop_after_s = -1;  // -1: never
+  std::string pps_file;   // where to write the 1PPS commands with their truth; empty: nowhere
 };
 
 #ifdef TALON_TARGET_SKY
@@ -71,6 +76,28 @@ int use_scenario(const std::string& path, const SKY_OPT_T& o, TARGET_LINK_PARAM_
   return 1;
 }
 
+// The 1PPS commands with their truth, one CSV row each.
+void write_pps_file(const std::string& path) {
+  std::FILE* fp = std::fopen(path.c_str(), "w");
+  if (fp == nullptr) {
+    std::fprintf(stderr, "talon_target: --pps-file: cannot write %s\n", path.c_str());
+    return;
+  }
+  std::fprintf(
+      fp,
+      "# enable,offset,period,second,epoch,lag_epochs,mark_week,mark_sec,epoch_true_week,epoch_true_tow_s,clk_bias_s,"
+      "clk_drift,freq_hz,true_offset_s,cmd_offset_s\n");
+  for (int i = 0; i < SKY_PPS_count(); ++i) {
+    const SKY_PPS_RECORD_T* r = SKY_PPS_record(i);
+    if (r == nullptr) break;
+    std::fprintf(fp, "%d,%u,%u,%lld,%lld,%lld,%d,%d,%d,%.12f,%.15e,%.15e,%u,%.15f,%.15f\n", r->enable, r->offset,
+                 r->period, static_cast<long long>(r->second), static_cast<long long>(r->epoch),
+                 static_cast<long long>(r->lag_epochs), r->mark.week, r->mark.sec, r->epoch_true_time.week,
+                 r->epoch_true_time.tow, r->clk_bias_s, r->clk_drift, r->freq_hz, r->true_offset_s, r->cmd_offset_s);
+  }
+  std::fclose(fp);
+}
+
 void print_summary(const SKY_OPT_T& o) {
   if (o.closed_loop == 0) return;
   const SKY_SEARCH_COUNTS_T& c = SKY_SEARCH_counts();
@@ -79,6 +106,8 @@ void print_summary(const SKY_OPT_T& o) {
                "%d drops (%d refused), %d shifts (%d refused), %d acquired, %d started from predictions\n",
                c.frames, c.bad, c.pse_set, c.svdopp, c.clock, c.pause, c.drops, c.drops_refused, c.shifts,
                c.shifts_refused, c.acquired, c.predicted_started);
+  std::fprintf(stderr, "talon_target: 1pps: %d commands\n", SKY_PPS_count());
+  if (!o.pps_file.empty()) write_pps_file(o.pps_file);
 }
 #else
 void print_summary(const SKY_OPT_T&) {}
@@ -95,7 +124,8 @@ int usage() {
                "                    [--silent] [--timeout-s N]\n"
                "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
                "       talon_target --scenario FILE [--pty-file F] [--record F] [--sent F] [--period-ms N]\n"
-               "                    [--settle-ms N] [--timeout-s N] [--closed-loop] [--stop-after-s N]\n");
+               "                    [--settle-ms N] [--timeout-s N] [--closed-loop] [--stop-after-s N]\n"
+               "                    [--pps-file F]\n");
   return 1;
 }
 
@@ -120,6 +150,26 @@ bool take_flag(const std::string& a, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky) {
   return true;
 }
 
+// The options naming a file or directory; false for any other.
+bool take_path(const std::string& a, const char* v, TARGET_LINK_PARAM_T* p, SKY_OPT_T* sky, std::string* set_dir,
+               std::string* scenario) {
+  if (a == "--pty-file")
+    p->pty_file = v;
+  else if (a == "--record")
+    p->record_file = v;
+  else if (a == "--sent")
+    p->sent_file = v;
+  else if (a == "--write-set")
+    *set_dir = v;
+  else if (a == "--scenario")
+    *scenario = v;
+  else if (a == "--pps-file")
+    sky->pps_file = v;
+  else
+    return false;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,17 +182,8 @@ int main(int argc, char** argv) {
     if (take_flag(a, &p, &sky)) continue;
     if (v == nullptr) return usage();
     ++i;
-    if (a == "--pty-file")
-      p.pty_file = v;
-    else if (a == "--record")
-      p.record_file = v;
-    else if (a == "--sent")
-      p.sent_file = v;
-    else if (a == "--write-set")
-      set_dir = v;
-    else if (a == "--scenario")
-      scenario = v;
-    else if (a == "--epochs") {
+    if (take_path(a, v, &p, &sky, &set_dir, &scenario)) continue;
+    if (a == "--epochs") {
       if (!to_int(v, 0, 100000, &p.script.epochs)) return usage();
     } else if (a == "--epoch-ms") {
       if (!to_int(v, 1, 1000, &p.script.epoch_ms)) return usage();
@@ -168,6 +209,7 @@ int main(int argc, char** argv) {
   }
   if (!set_dir.empty()) return TARGET_write_replay_set(set_dir.c_str(), p.script) ? 0 : 1;
   if ((sky.closed_loop != 0 || sky.stop_after_s >= 0) && scenario.empty()) return usage();
+  if (!sky.pps_file.empty() && sky.closed_loop == 0) return usage();
   if (!scenario.empty() && !use_scenario(scenario, sky, &p)) return 1;
   const int rc = TARGET_serve(p);
   print_summary(sky);
