@@ -56,9 +56,10 @@ constexpr D64 WEEK_S = 604800.0;
 constexpr F32 RAD_TO_DEG = 57.2957795131F;
 constexpr D64 RAD_TO_DEG_D = 57.2957795131;
 constexpr F32 DOP_UNKNOWN = 99.9F;
-constexpr F32 SPEED_2KMH = 0.5556F;   // m/s
-constexpr F32 SPEED_5KMH = 1.3889F;   // m/s
-constexpr F32 SPEED_10KMH = 2.7778F;  // m/s
+constexpr F32 ALT_FAULT_M = -3000.0F;  // m: a working position lower than this is a position-fix fault
+constexpr F32 SPEED_2KMH = 0.5556F;    // m/s
+constexpr F32 SPEED_5KMH = 1.3889F;    // m/s
+constexpr F32 SPEED_10KMH = 2.7778F;   // m/s
 constexpr F32 MAX_PREDICT_SPEED = 88.8896F;
 constexpr F32 FAULT_SPEED = 514.44F;  // m/s
 constexpr U16 COUNT_LIMIT = 10000;
@@ -161,13 +162,26 @@ void refresh_elevations(S16 wn, D64 sec, S16 n, RNG_T* rngs) {
   }
 }
 
-// Elevations and atmospheric delays seen from pos (ECEF m) when it lies near
-// the Earth's surface.
+// Elevations and atmospheric delays seen from pos (ECEF m) when it is a
+// plausible receiver position: 6000 to 7000 km from the Earth's centre and no
+// lower than the lowest height a fix may have (ALT_FAULT_M). Anywhere else
+// every range's delays are cleared. The first fix starts 1 m from the centre
+// and its first step may land a hundred kilometres below the surface, where
+// the tropospheric model 2.47 e^(-0.000133 h) / (sin E + 0.0121) m reaches
+// 10^8 m; a delay computed there, or kept from an earlier iterate or epoch,
+// would bias every later attempt and no first fix would ever converge.
 void update_elevation_and_atmosphere(const POS_T& pos, D64 tow) {
   const D64 r = std::sqrt(pos.px * pos.px + pos.py * pos.py + pos.pz * pos.pz);
-  if (!(r > 6.0e6 && r < 7.0e6)) return;
+  if (!(r > 6.0e6 && r < 7.0e6)) {
+    RNG_clear_atmosphere_delay();
+    return;
+  }
   LLA_T lla{};
   COO_cartesian_to_geodetic(&pos, &lla);
+  if (!(lla.alt >= ALT_FAULT_M)) {
+    RNG_clear_atmosphere_delay();
+    return;
+  }
   F32 tm[3][3];
   COO_calculate_enu_tm(static_cast<F32>(lla.lat), static_cast<F32>(lla.lon), tm);
   RNG_update_receiver_states_for_elevation(&pos, tm);
@@ -253,7 +267,7 @@ bool check_position_fix_fault(bool is_3D) {
   const NV_DATA_T& d = Nv_data;
   const F32 alt = d.tmp_lla.alt;
   const F32 v = std::sqrt(d.tmp_vel.vx * d.tmp_vel.vx + d.tmp_vel.vy * d.tmp_vel.vy + d.tmp_vel.vz * d.tmp_vel.vz);
-  if (alt < -3000.0F) return true;
+  if (alt < ALT_FAULT_M) return true;
   if (v > FAULT_SPEED && alt > 18000.0F) return true;
   return d.has_fixed == 0 && is_3D && v > 60.0F;
 }

@@ -238,6 +238,10 @@ void RNG_calculate_atmosphere_delay(S32 tow, const LLA_T* lla) {
   }
 }
 
+void RNG_clear_atmosphere_delay() {
+  for (RNG_S& r : Range_ary) r.iono = r.tropo = 0.0F;
+}
+
 // --- Queries -----------------------------------------------------------------------------
 S16 RNG_get_ttime(RNG_T rng, D64* ttime) {
   if (rng == nullptr || !rng->has_ttime) return 0;

@@ -50,6 +50,9 @@ void RNG_update_receiver_states_for_elevation(const POS_T* pos, const F32 (*tm)[
 // position, at time of week tow (s) and receiver position lla; zero below
 // the horizon.
 void RNG_calculate_atmosphere_delay(S32 tow, const LLA_T* lla);
+// Set the ionospheric and tropospheric delays of every record to 0 m (no
+// receiver position to model them from).
+void RNG_clear_atmosphere_delay();
 
 // Queries.
 S16 RNG_get_ttime(RNG_T rng, D64* ttime);

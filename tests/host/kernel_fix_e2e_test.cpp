@@ -372,6 +372,23 @@ constexpr const char* COLD_THREE_SATELLITES =
     "start_week = 2400\nstart_tow = 300000\nduration = 120\nnsat = 3\nlat = 30\nlon = -40\nheight = 0\n"
     "clk_bias = 0.0001\nclk_drift = 2e-8\niono_scale = 0\ntropo_model = simple\n";
 
+// A cold start whose first least-squares step from the Earth's centre lands
+// about 140 km below the surface (this sky, start and clock put it there):
+// the tropospheric model evaluated at that height gives delays of 10^8 m.
+// Noise-free, the atmosphere as the models. Four satellites only, and twelve
+// of which eight are blocked for the first 60 s, so that the four satellites
+// whose ephemerides come first make every first-fix attempt until the others
+// return.
+constexpr const char* COLD_FIRST_STEP_BELOW_SURFACE_4 =
+    "start_week = 2400\nstart_tow = 392492\nduration = 120\nsky_epoch = 2400 392491\nseed = 13\nnsat = 4\n"
+    "lat = 35.68\nlon = 139.77\nheight = 40\nclk_bias = 0.0004\nclk_drift = 1.2e-7\niono_scale = 0\n"
+    "tropo_model = simple\n";
+constexpr const char* COLD_FIRST_STEP_BELOW_SURFACE_12 =
+    "start_week = 2400\nstart_tow = 392492\nduration = 120\nsky_epoch = 2400 392491\nseed = 13\nnsat = 12\n"
+    "lat = 35.68\nlon = 139.77\nheight = 40\nclk_bias = 0.0004\nclk_drift = 1.2e-7\niono_scale = 0\n"
+    "tropo_model = simple\noutage = 5 0 60\noutage = 6 0 60\noutage = 7 0 60\noutage = 8 0 60\n"
+    "outage = 9 0 60\noutage = 10 0 60\noutage = 11 0 60\noutage = 12 0 60\n";
+
 INSTANTIATE_TEST_SUITE_P(
     Sky, KernelFixE2e,
     testing::Values(FixCase{"cold_static_noise_free", COLD_STATIC, 1.0, 0.5, 1.0, 0.05, 1.0, 3, true},
@@ -380,7 +397,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FixCase{"cold_track_ordinary_atmosphere_week_end_2hz", COLD_ATMOSPHERE_WEEK_END, 10.0, 5.0, 10.0,
                             0.1, 10.0, 3, true},
                     FixCase{"cold_three_satellites_2d_hdop_11", COLD_THREE_SATELLITES, 3.0, 2.0, 3.0, 0.15, 3.0, 2,
-                            false}),
+                            false},
+                    FixCase{"cold_first_step_below_surface_4_satellites", COLD_FIRST_STEP_BELOW_SURFACE_4, 1.0, 0.5,
+                            1.0, 0.05, 1.0, 3, true},
+                    FixCase{"cold_first_step_below_surface_12_satellites_8_blocked", COLD_FIRST_STEP_BELOW_SURFACE_12,
+                            1.0, 0.5, 1.0, 0.05, 1.0, 3, true}),
     [](const testing::TestParamInfo<FixCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
