@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -135,8 +136,14 @@ TEST(ClosedLoopRun, FixesLogsAndTheReplayGivesTheSameFixes) {
       r, {"--rtk-mode", "0", "--mode", "1", "--do-kml-output", "0", "--fix-csv", "fix.csv"});
   ASSERT_EQ(talon_test::wait_talonhost(rpid, 60), 0) << talon_test::read_text(r + "/err");
   const std::vector<std::string> replay = fix_rows(r + "/fix.csv");
-  ASSERT_EQ(replay.size(), live.size());
-  for (std::size_t i = 0; i < live.size(); ++i) EXPECT_EQ(replay[i], live[i]) << "fix row " << i;
+  // The live run is stopped once everything the target sent is logged; the
+  // last epoch can be logged but not yet computed then (or the other way
+  // round), so the two logs may differ by that one row at the end. Every
+  // row both have is the same.
+  const std::size_t common = std::min(replay.size(), live.size());
+  ASSERT_LE(std::max(replay.size(), live.size()) - common, 1U) << replay.size() << " vs " << live.size();
+  ASSERT_GT(common, 30U);
+  for (std::size_t i = 0; i < common; ++i) EXPECT_EQ(replay[i], live[i]) << "fix row " << i;
 }
 
 }  // namespace
