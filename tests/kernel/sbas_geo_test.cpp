@@ -9,6 +9,7 @@
 // sent each second.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include "kernel/src/backup_layout.h"
 #include "kernel/src/sbas_decode.h"
 #include "kernel/src/sbas_geo.h"
+#include "misc/crc16.h"
 #include "misc/endian_swap.h"
 
 namespace {
@@ -433,6 +435,90 @@ TEST(SbasGeo, SecondTickCorrectionsReceivedRule) {
     }
     KWAAS_second_tick_process();
     EXPECT_EQ(KWAAS_get_last_status(), c.want) << c.name;
+  }
+}
+
+// A region written by a target of the other byte order: every field of the
+// 112-byte record (11 D64, 4 S16, 2 S32, 1 S16 from offset 0) and the CRC word
+// reversed, the CRC computed over the bytes as written. After the conversion
+// at start-up the records are the same; a damaged slot is still refused.
+TEST(SbasGeo, BackupSlotsFromTheOtherByteOrder) {
+  struct Case {
+    const char* name;
+    int damaged_slot;
+  };
+  const std::vector<Case> cases{{"whole image", -1}, {"slot 1 damaged", 1}};
+  constexpr std::array<int, 18> widths{8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 2, 2, 2, 2, 4, 4, 2};
+  const std::array<S16, 3> prns{122, 127, 135};
+  for (const Case& c : cases) {
+    fresh_start();
+    std::array<SBAS_GEO_T, 3> stored{};
+    for (std::size_t i = 0; i < 3; ++i) {
+      Type9 f = GEO_A;
+      f.yg -= static_cast<std::int64_t>(i) * 777;
+      const Message m = build_type9(f);
+      ASSERT_EQ(SBAS_GEO_update_messages(2301, 5 * DAY + 32000, prns[i], m.w.data(), 9), 1) << c.name;
+      ASSERT_EQ(SBAS_GEO_get_record(prns[i], &stored[i]), 1);
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+      U08* rec = region().data() + i * KWAAS_GEO_RECORD_SIZE;
+      std::size_t at = 0;
+      for (const int w : widths) {
+        std::reverse(rec + at, rec + at + w);
+        at += static_cast<std::size_t>(w);
+      }
+      U16 crc = crc16(rec, KWAAS_GEO_RECORD_SIZE);
+      crc = static_cast<U16>((crc >> 8) | (crc << 8));
+      std::memcpy(region().data() + KWAAS_GEO_SLOTS * KWAAS_GEO_RECORD_SIZE + i * 2, &crc, 2);
+      if (static_cast<int>(i) == c.damaged_slot) rec[5] ^= 0x01;
+    }
+    ENDIAN_set_swap_flag(1);
+    restart();
+    ENDIAN_set_swap_flag(0);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::string what = std::string(c.name) + ", prn " + std::to_string(prns[i]);
+      SBAS_GEO_T r{};
+      ASSERT_EQ(SBAS_GEO_get_record(prns[i], &r), 1);
+      if (static_cast<int>(i) == c.damaged_slot) {
+        EXPECT_EQ(r.is_valid, 0) << what;
+        continue;
+      }
+      EXPECT_TRUE(same_record(r, stored[i])) << what;
+    }
+    // Converted in place: a restart in this byte order finds the same records.
+    restart();
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(SBAS_GEO_get_URA(prns[i]), static_cast<int>(i) == c.damaged_slot ? -1 : 3) << c.name << " again";
+    }
+  }
+}
+
+// Correction records (12 bytes: ref_t S32, igp_info U16, is_valid S08 at 6,
+// band U08, igp U08, 3 pad; CRC words after the 81 records) survive a
+// start-up only when valid with a good non-zero CRC and a lapse of -1 or
+// below 301 s.
+TEST(SbasGeo, CorrectionRecordsKeptByLapseAndCrc) {
+  struct Case {
+    const char* name;
+    S32 lapse;
+    int damage;  // 0 none, 1 record byte, 2 CRC word 0
+    int want_valid;
+  };
+  const std::vector<Case> cases{{"lapse unknown", -1, 0, 1},  {"lapse 300 s", 300, 0, 1},   {"lapse 301 s", 301, 0, 0},
+                                {"lapse 3600 s", 3600, 0, 0}, {"record damaged", 10, 1, 0}, {"CRC word 0", 10, 2, 0}};
+  const std::size_t corr = (KWAAS_GEO_SIZE + 3u) & ~3u;
+  for (const Case& c : cases) {
+    fresh_start();
+    U08* rec = region().data() + corr + 5 * KWAAS_IGP_RECORD_SIZE;  // record 5
+    const std::array<U08, 12> image{0x10, 0x20, 0x00, 0x00, 0x34, 0x12, 1, 2, 7, 0, 0, 0};
+    std::memcpy(rec, image.data(), image.size());
+    U16 crc = c.damage == 2 ? U16{0} : crc16(rec, KWAAS_IGP_RECORD_SIZE);
+    std::memcpy(region().data() + corr + KWAAS_IGP_RECORDS * KWAAS_IGP_RECORD_SIZE + 5 * 2, &crc, 2);
+    if (c.damage == 1) rec[8] ^= 0x40;
+    KWAAS_init_storage_address(region().data(), 0);
+    const SBAS_PARAMETER_T p = sbas_para(1, 1, 8);
+    KWAAS_init(&p, c.lapse);
+    EXPECT_EQ(rec[6], c.want_valid) << c.name;
   }
 }
 
