@@ -52,6 +52,7 @@
 #include "kernel/src/rtc.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/sbas_decode.h"
+#include "kernel/src/sbas_geo.h"
 #include "kernel/src/sf_collect.h"
 #include "kernel/src/sky_view.h"
 #include "kernel/src/sv_health.h"
@@ -145,15 +146,6 @@ void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
 // ---------------------------------------------------------------------------
 // SBAS and QZSS
 // ---------------------------------------------------------------------------
-S16 KWAAS_init_storage_address(U08* region_p, U32 offset);        // offset in bytes; returns the piece's size, bytes
-void KWAAS_init(const SBAS_PARAMETER_T* para, S32 hot_start_dt);  // settings read at once; lapse s, -1 unknown
-void KWAAS_clear_all_geo_parameters();
-void KWAAS_second_tick_process();                        // once a second
-void KWAAS_set_sbas_para(const SBAS_PARAMETER_T* para);  // new settings, read at once
-void KQZSS_init(const QZSS_PARAMETER_T* para);           // settings read at once
-void KQZSS_second_tick_process();                        // once a second
-void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);  // new settings, read at once
+// SBAS settings and GEO records (KWAAS_, SBAS_GEO_) and QZSS settings (KQZSS_):
+// kernel/src/sbas_geo.h (included above).
 // SBAS message decoding (SBAS_DBC_, SBAS_BKC_, VTB_): kernel/src/sbas_decode.h (included above).
-// One SBAS message block (words at dws_p) of GEO prn (120..138) received at
-// GPS week wn, tow (s), of type msg_type.
-void SBAS_GEO_update_messages(S16 wn, S32 tow, S16 prn, const U32* dws_p, S16 msg_type);
