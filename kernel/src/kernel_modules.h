@@ -8,7 +8,6 @@
 //   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
-//   kernel/src/standin_sbas.cpp         SBAS GEO and QZSS (KWAAS_ KQZSS_ SBAS_GEO_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
 // contract; a stand-in keeps the signature and answers "nothing known" (no
