@@ -7,9 +7,14 @@
 #
 # For each seed 1..SEEDS (20 by default): a cold logging run of talonhost
 # (--rtk-mode 0 --mode 0 --port PTY --fix-csv) in an empty directory, then a
-# warm run of the same sky five minutes later in the same directory, so that
-# the program starts from the files the first run saved (log_save.dat becomes
-# log_init.dat, flash_save.alm ...). TTFF = GPS time of the first fix-csv row
+# second run of the same sky TTFF_LATER_S seconds later (300 by default) in
+# the same directory, so that the program starts from the files the first run
+# saved (log_save.dat becomes log_init.dat, flash_save.alm ...): 300 s is a
+# hot start (stored ephemerides valid, fast hot search), 14400 s a warm start
+# (the sky's 2-hour data sets have changed; position, time and almanac known).
+# TTFF_NSAT sets the constellation (12 by default, all placed in view at the
+# first run's start; use 32 for a second run hours later, when most of the 12
+# have set). TTFF = GPS time of the first fix-csv row
 # with a 2-D or 3-D fix minus the scenario's start (the GPS time of the run's
 # first epoch). Each seed starts 3607 s later than the one before (another
 # place in the navigation message's frames). Prints one line per seed and the mean and maximum of each
@@ -27,7 +32,7 @@ trap 'rm -rf "$WORK"' EXIT
 
 START_WEEK=2400
 START_TOW=345600
-LATER=300        # the warm run starts this long after the cold one, s
+LATER=${TTFF_LATER_S:-300}  # the second run starts this long after the cold one, s (environment TTFF_LATER_S)
 DURATION=120     # s of sky per run
 
 scenario() {  # seed start_tow sky_epoch_tow
@@ -36,7 +41,7 @@ start_week = $START_WEEK
 start_tow = $2
 duration = $DURATION
 sky_epoch = $START_WEEK $3
-nsat = 12
+nsat = ${TTFF_NSAT:-12}
 seed = $1
 lat = 35.68
 lon = 139.77
