@@ -10,7 +10,10 @@
 //   bytes 8..11 symbol count / parameter (little-endian S32)
 // A symbol report whose operation byte is below 0x80 uses the previous
 // count + 32 instead of bytes 8..11, so that long runs of reports reach the
-// Viterbi decoder, the preamble search and the CRC check.
+// Viterbi decoder, the preamble search and the CRC check. At most 64 records
+// of an input are used (2048 symbols: more than the three messages a lock
+// needs), so that each run stays short: every report can cost several
+// Viterbi decodes while the alignment trials run.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +21,9 @@
 #include "kernel/src/sbas_decode.h"
 
 namespace {
+
+constexpr std::size_t RECORD_BYTES = 12;
+constexpr std::size_t MAX_RECORDS = 64;
 
 U32 le32(const std::uint8_t* p) {
   return static_cast<U32>(p[0]) | (static_cast<U32>(p[1]) << 8) | (static_cast<U32>(p[2]) << 16) |
@@ -89,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SBAS_BKC_install_callback_geos(geo_block);
   SBAS_DBC_new(0);
   S32 count = 32;
-  for (std::size_t off = 0; off + 12 <= size; off += 12) {
+  const std::size_t used = size < RECORD_BYTES * MAX_RECORDS ? size : RECORD_BYTES * MAX_RECORDS;
+  for (std::size_t off = 0; off + RECORD_BYTES <= used; off += RECORD_BYTES) {
     const std::uint8_t op = data[off];
     const auto ndx = static_cast<S16>(static_cast<std::int8_t>(data[off + 1]));
     const auto prn = static_cast<S16>(110 + data[off + 2]);
