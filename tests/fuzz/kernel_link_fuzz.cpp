@@ -20,43 +20,16 @@
 #include "host/host_callbacks.h"
 #include "host/host_meas_csv.h"
 #include "host/wrap.h"
-#include "kernel/src/kernel.h"
 #include "kernel/src/kernel_interface.h"
-#include "kernel/src/raw_meas.h"
 #include "misc/dispatch.h"
-#include "misc/endian_swap.h"
 #include "misc/host_msg.h"
 #include "misc/nmea.h"
 #include "misc/pack.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/fuzz_kernel.h"
 
 namespace {
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
-
-constexpr std::array<U16, 4> RATES = {1, 2, 5, 10};
 constexpr std::size_t MAX_CHUNK = 128;  // bytes of one raw read
-
-void start_kernel(U08 cfg) {
-  Region.fill(0);
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = static_cast<S16>((cfg & 7) % 5);
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 0xF;
-  k.position_rate = RATES[static_cast<std::size_t>((cfg >> 3) & 3)];
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.leap_sec_from_flash = 18;
-  ENDIAN_set_swap_flag(0);
-  WRAP_init(0, nullptr);
-  msg_init();
-  KERNEL_init(&k);
-  if (cfg & 0x20) RAW_try_to_use_early_meas_in_hot_start();
-}
 
 // One pass of the navigation loop after a read: the kernel, then what the run
 // prints for an epoch.
@@ -105,7 +78,8 @@ void feed_raw(FUZZ_INPUT_T& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FUZZ_INPUT_T in{data, size};
   const U08 cfg = in.byte();
-  start_kernel(cfg);
+  msg_init();
+  FUZZ_start_kernel(cfg);
   HOSTMEAS_open("/dev/null");
   if (cfg & 0x40)
     feed_framed(in);

@@ -23,37 +23,12 @@
 #include "host/host_meas_csv.h"
 #include "host/wrap.h"
 #include "kernel/src/kernel.h"
-#include "kernel/src/raw_meas.h"
 #include "misc/endian_swap.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/fuzz_kernel.h"
 
 namespace {
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
-
 using Input = FUZZ_INPUT_T;
-
-constexpr std::array<U16, 4> RATES = {1, 2, 5, 10};
-
-void start_kernel(U08 cfg) {
-  Region.fill(0);
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = static_cast<S16>((cfg & 7) % 5);
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 0xF;
-  k.position_rate = RATES[static_cast<std::size_t>((cfg >> 3) & 3)];
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.leap_sec_from_flash = 18;
-  ENDIAN_set_swap_flag(0);
-  WRAP_init(0, nullptr);
-  KERNEL_init(&k);
-  if (cfg & 0x20) RAW_try_to_use_early_meas_in_hot_start();
-}
 
 void feed_gtc(Input& in) {
   GTC_RD_T gtc{};
@@ -123,7 +98,7 @@ void feed_report(U08 op, Input& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Input in{data, size};
-  start_kernel(in.byte());
+  FUZZ_start_kernel(in.byte());
   HOSTMEAS_open("/dev/null");
   while (in.size > 0) feed_report(in.byte(), in);
   KERNEL_loop();
