@@ -20,6 +20,7 @@
 
 #include "test_util.h"
 #include "tests/host/sky_set.h"
+#include "tests/host/sky_truth.h"
 
 namespace {
 
@@ -53,51 +54,11 @@ enum FixCol {
   F_NCOL
 };
 
-struct TruthEpoch {
-  double tow = 0.0;        // true GPS time of week, s
-  double clock_tow = 0.0;  // receiver clock reading, s
-  std::array<double, 3> pos{}, vel{};
-  double bias_m = 0.0, drift_mps = 0.0;
-};
-struct TruthSat {
-  double el_deg = 0.0, az_deg = 0.0;
-};
-struct Truth {
-  std::vector<TruthEpoch> epochs;
-  std::map<long long, std::size_t> by_clock_ms;          // receiver clock (ms of week) -> epoch index
-  std::map<std::pair<std::size_t, int>, TruthSat> sats;  // (epoch index, svid)
-  bool has_first_fix = false;
-  double first_fix_tow = 0.0;
-};
+using Truth = talon_test::SkyTruth;
+using TruthEpoch = talon_test::SkyTruthEpoch;
+using TruthSat = talon_test::SkyTruthSat;
 
-Truth read_truth(const std::string& path) {
-  Truth t;
-  std::istringstream in(talon_test::read_text(path));
-  std::string l;
-  while (std::getline(in, l)) {
-    if (l.empty() || l[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(l);
-    if (f[0] == "E" && f.size() >= 17) {
-      TruthEpoch e;
-      e.tow = std::stod(f[6]);
-      e.clock_tow = std::stod(f[8]);
-      for (int k = 0; k < 3; ++k) {
-        e.pos[k] = std::stod(f[9 + k]);
-        e.vel[k] = std::stod(f[12 + k]);
-      }
-      e.bias_m = std::stod(f[15]) * C_MPS;
-      e.drift_mps = std::stod(f[16]) * C_MPS;
-      t.by_clock_ms[std::llround(e.clock_tow * 1000.0)] = t.epochs.size();
-      t.epochs.push_back(e);
-    } else if (f[0] == "S" && f.size() >= 14 && !t.epochs.empty()) {
-      t.sats[{t.epochs.size() - 1, std::stoi(f[2])}] = TruthSat{std::stod(f[12]), std::stod(f[13])};
-    } else if (f[0] == "F" && f.size() >= 3) {
-      t.has_first_fix = true;
-      t.first_fix_tow = std::stod(f[2]);
-    }
-  }
-  return t;
-}
+Truth read_truth(const std::string& path) { return talon_test::read_sky_truth(path); }
 
 struct FixRow {
   std::vector<std::string> f;
@@ -276,7 +237,7 @@ TEST_P(KernelFixE2e, FixesAgainstTruth) {
     double e2 = 0.0;
     for (int k = 0; k < 3; ++k) e2 += std::pow(num(f, F_X + k) - t.pos[k], 2);
     const double err3 = std::sqrt(e2);
-    const double clock_err = num(f, F_CBIAS) - t.bias_m;
+    const double clock_err = num(f, F_CBIAS) - t.bias_s * C_MPS;
     if (s.fixes == 0) {
       s.first_err = err3;
       EXPECT_LT(err3, c.first_fix_tol_m) << "first fix";
@@ -310,7 +271,7 @@ TEST_P(KernelFixE2e, FixesAgainstTruth) {
         s.worst_vel = std::max(s.worst_vel, std::fabs(dv));
         EXPECT_LT(std::fabs(dv), c.vel_tol_mps) << "velocity " << k;
       }
-      const double dd = num(f, F_CDRIFT) - t.drift_mps;
+      const double dd = num(f, F_CDRIFT) - t.drift * C_MPS;
       s.worst_drift = std::max(s.worst_drift, std::fabs(dd));
       EXPECT_LT(std::fabs(dd), c.vel_tol_mps) << "clock drift";
     }

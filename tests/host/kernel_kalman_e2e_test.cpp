@@ -21,15 +21,11 @@
 
 #include "test_util.h"
 #include "tests/host/sky_set.h"
+#include "tests/host/sky_truth.h"
 
 namespace {
 
 constexpr double START_TOW = 300000.0;  // s, start_tow of every scenario below
-
-struct TruthEpoch {
-  double tow = 0.0;
-  std::array<double, 3> pos{}, vel{};
-};
 
 struct FixEpoch {
   double since = 0.0;  // s after the scenario start (true time)
@@ -60,25 +56,9 @@ std::vector<FixEpoch> run_set_against_truth(const talon_test::TempDir& dir, cons
   args.insert(args.end(), extra.begin(), extra.end());
   const talon_test::RunResult run = talon_test::run_talonhost(dir.path(), args);
   EXPECT_EQ(run.exit_code, 0) << run.err;
-  std::vector<TruthEpoch> truth;
-  std::map<long long, std::size_t> by_ms;  // true time of week, ms -> truth epoch
-  {
-    std::istringstream in(talon_test::read_text(dir.file("truth.csv")));
-    std::string l;
-    while (std::getline(in, l)) {
-      if (l.empty() || l[0] == '#') continue;
-      const std::vector<std::string> f = talon_test::split_csv(l);
-      if (f[0] != "E" || f.size() < 17) continue;
-      TruthEpoch e;
-      e.tow = std::stod(f[6]);
-      for (int k = 0; k < 3; ++k) {
-        e.pos[k] = std::stod(f[9 + k]);
-        e.vel[k] = std::stod(f[12 + k]);
-      }
-      by_ms[std::llround(e.tow * 1000.0)] = truth.size();
-      truth.push_back(e);
-    }
-  }
+  const talon_test::SkyTruth sky = talon_test::read_sky_truth(dir.file("truth.csv"));
+  const std::vector<talon_test::SkyTruthEpoch>& truth = sky.epochs;
+  const std::map<long long, std::size_t>& by_ms = sky.by_gps_ms;  // true time of week, ms -> truth epoch
   if (truth.empty()) return out;
   std::map<long long, int> n_pr;  // output epoch -> channels with a transmit time
   {
@@ -98,7 +78,7 @@ std::vector<FixEpoch> run_set_against_truth(const talon_test::TempDir& dir, cons
     if (f.size() != 22 || f[2].empty()) continue;
     const auto te = by_ms.find(std::llround(std::stod(f[2]) * 1000.0));
     if (te == by_ms.end()) continue;  // before the first fix the time is not GPS time yet
-    const TruthEpoch& t = truth[te->second];
+    const talon_test::SkyTruthEpoch& t = truth[te->second];
     FixEpoch e;
     e.since = t.tow - START_TOW;
     e.mode = std::stoi(f[4]);

@@ -20,6 +20,7 @@
 
 #include "test_util.h"
 #include "tests/host/sky_set.h"
+#include "tests/host/sky_truth.h"
 #include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
 
@@ -31,45 +32,16 @@ constexpr double PR_TOL_M = 0.3;
 constexpr double RATE_TOL_MPS = 0.02;
 constexpr double ANGLE_TOL_DEG = 0.05;
 
-struct TruthRow {
-  double range_m = 0.0, iono_m = 0.0, el_deg = 0.0, az_deg = 0.0;
-  std::string mean_doppler;  // Hz, empty in a channel's first interval
-};
-struct Truth {
-  std::map<long long, long long> epoch_of_clock_ms;  // receiver clock time (ms of week) -> truth epoch
-  std::map<long long, double> clk_bias_s;            // truth epoch -> receiver clock bias
-  std::map<std::pair<long long, int>, TruthRow> sats;
-  std::map<int, std::pair<long long, long long>> span;  // svid -> first and last truth epoch it is tracked
-  long long last_epoch = 0;
-};
+using Truth = talon_test::SkyTruth;
 
-Truth read_truth(const std::string& path) {
-  Truth t;
-  std::istringstream in(talon_test::read_text(path));
-  std::string l;
-  while (std::getline(in, l)) {
-    if (l.empty() || l[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(l);
-    if (f[0] == "E" && f.size() >= 17) {
-      const long long e = std::stoll(f[1]);
-      t.epoch_of_clock_ms[std::llround(std::stod(f[8]) * 1000.0)] = e;
-      t.clk_bias_s[e] = std::stod(f[15]);
-      t.last_epoch = std::max(t.last_epoch, e);
-    } else if (f[0] == "S" && f.size() >= 20) {
-      TruthRow r;
-      r.range_m = std::stod(f[7]);
-      r.el_deg = std::stod(f[12]);
-      r.az_deg = std::stod(f[13]);
-      r.mean_doppler = f[16];
-      r.iono_m = std::stod(f[18]);
-      const long long e = std::stoll(f[1]);
-      const int svid = std::stoi(f[2]);
-      t.sats[{e, svid}] = r;
-      auto [it, fresh] = t.span.try_emplace(svid, e, e);
-      if (!fresh) it->second.second = e;
-    }
+// The first and last truth epoch in which each satellite is on a channel.
+std::map<int, std::pair<std::size_t, std::size_t>> tracked_spans(const Truth& truth) {
+  std::map<int, std::pair<std::size_t, std::size_t>> span;
+  for (const auto& [key, sat] : truth.sats) {
+    auto [it, fresh] = span.try_emplace(key.second, key.first, key.first);
+    if (!fresh) it->second.second = key.first;
   }
-  return t;
+  return span;
 }
 
 struct RangeCase {
@@ -83,18 +55,19 @@ struct RangeCase {
 // Satellites that rise get corrected ranges within a minute (their first
 // subframes 1-3); satellites that set get none after; the broadcast data set
 // (IODE) of some satellite changes during the run.
-void check_rise_set(const Truth& truth, const std::map<int, std::pair<long long, long long>>& csv_span,
+void check_rise_set(const Truth& truth, const std::map<int, std::pair<std::size_t, std::size_t>>& csv_span,
                     const std::string& scenario) {
   int rising = 0, setting = 0;
-  for (const auto& [svid, span] : truth.span) {
+  const std::size_t last_epoch = truth.epochs.size() - 1;
+  for (const auto& [svid, span] : tracked_spans(truth)) {
     SCOPED_TRACE(svid);
     const auto c = csv_span.find(svid);
     if (span.first > 0) {
       ++rising;
       ASSERT_NE(c, csv_span.end());
-      EXPECT_LE(c->second.first - span.first, 60);
+      EXPECT_LE(c->second.first, span.first + 60);
     }
-    if (span.second < truth.last_epoch) {
+    if (span.second < last_epoch) {
       ++setting;
       if (c != csv_span.end()) {
         EXPECT_LE(c->second.second, span.second);
@@ -127,12 +100,13 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
   std::vector<std::string> args = {"--rtk-mode", "0", "--mode", "1", "--meas-csv", "m.csv"};
   if (c.sd_replay) args.insert(args.end(), {"--sd-replay", "1"});
   ASSERT_EQ(talon_test::run_talonhost(dir.path(), args).exit_code, 0);
-  const Truth truth = read_truth(dir.file("truth.csv"));
+  const Truth truth = talon_test::read_sky_truth(dir.file("truth.csv"));
 
   std::istringstream csv(talon_test::read_text(dir.file("m.csv")));
   std::string l;
-  std::getline(csv, l);                                     // header
-  std::map<int, std::pair<long long, long long>> csv_span;  // svid -> first, last truth epoch with a corrected range
+  std::getline(csv, l);  // header
+  std::map<int, std::pair<std::size_t, std::size_t>>
+      csv_span;  // svid -> first, last truth epoch with a corrected range
   int rows = 0, rate_rows = 0, worst_line = 0;
   double worst_pr = 0.0, worst_rate = 0.0, worst_angle = 0.0, mean_excess = 0.0;
   while (std::getline(csv, l)) {
@@ -141,17 +115,17 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
     if (f[10].empty()) continue;  // no satellite position yet
     SCOPED_TRACE(l);
     ASSERT_FALSE(f[2].empty());
-    const auto e = truth.epoch_of_clock_ms.find(std::llround(std::stod(f[2]) * 1000.0));
-    ASSERT_NE(e, truth.epoch_of_clock_ms.end());
+    const auto e = truth.by_clock_ms.find(std::llround(std::stod(f[2]) * 1000.0));
+    ASSERT_NE(e, truth.by_clock_ms.end());
     const auto s = truth.sats.find({e->second, std::stoi(f[5])});
     ASSERT_NE(s, truth.sats.end());
-    const TruthRow& t = s->second;
+    const talon_test::SkyTruthSat& t = s->second;
     auto [sp, fresh] = csv_span.try_emplace(s->first.second, e->second, e->second);
     if (!fresh) sp->second.second = e->second;
     ASSERT_FALSE(f[14].empty()) << "a warm start knows every elevation";
     // residual less the part of the true ionosphere the broadcast model does not hold
     const double excess = t.iono_m * (1.0 - 1.0 / c.iono_scale);
-    const double res = std::stod(f[10]) - (t.range_m + C_MPS * truth.clk_bias_s.at(e->second));
+    const double res = std::stod(f[10]) - (t.range_m + C_MPS * truth.epochs[e->second].bias_s);
     mean_excess += res;
     if (std::fabs(res - excess) > std::fabs(worst_pr)) {
       worst_pr = res - excess;
@@ -163,8 +137,8 @@ TEST_P(KernelRangeE2e, CorrectedRangesAgainstTruth) {
     worst_angle = std::max({worst_angle, std::fabs(del), std::fabs(daz)});
     EXPECT_NEAR(del, 0.0, ANGLE_TOL_DEG);
     EXPECT_NEAR(daz, 0.0, ANGLE_TOL_DEG);
-    if (!f[11].empty() && !t.mean_doppler.empty()) {
-      const double dr = std::stod(f[11]) + std::stod(t.mean_doppler) * L1_WAVELENGTH;
+    if (!f[11].empty() && !std::isnan(t.mean_doppler)) {
+      const double dr = std::stod(f[11]) + t.mean_doppler * L1_WAVELENGTH;
       worst_rate = std::max(worst_rate, std::fabs(dr));
       EXPECT_NEAR(dr, 0.0, RATE_TOL_MPS);
       ++rate_rows;

@@ -24,6 +24,7 @@
 
 #include "host/host.h"
 #include "kernel/src/kernel.h"
+#include "tests/host/sky_truth.h"
 #include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
 
@@ -53,48 +54,9 @@ double tow_diff(double a, double b) {
   return d;
 }
 
-struct TruthEpoch {
-  int gtc_ms = 0;
-  int clock_week = 0;
-  double clock_tow = 0.0;
-};
-struct TruthSat {
-  double tx_tow = 0.0;
-  bool has_fs = false;
-  std::string doppler;       // at the epoch, Hz
-  std::string mean_doppler;  // mean over the interval before the epoch, Hz
-  double cn0 = 0.0;
-  int state = 0;
-};
-struct Truth {
-  std::vector<TruthEpoch> epochs;
-  std::map<std::pair<int, int>, TruthSat> sats;  // (epoch, svid)
-};
-
-Truth read_truth(const std::string& path) {
-  Truth t;
-  for (const std::string& l : lines(talon_test::read_text(path))) {
-    if (l.empty() || l[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(l);
-    if (f[0] == "E" && f.size() >= 9) {
-      TruthEpoch e;
-      e.gtc_ms = std::stoi(f[4]);
-      e.clock_week = std::stoi(f[7]);
-      e.clock_tow = std::stod(f[8]);
-      t.epochs.push_back(e);
-    } else if (f[0] == "S" && f.size() >= 17) {
-      TruthSat s;
-      s.state = std::stoi(f[4]);
-      s.tx_tow = std::stod(f[6]);
-      s.cn0 = std::stod(f[11]);
-      s.has_fs = !f[14].empty();
-      s.doppler = f[10];
-      s.mean_doppler = f[16];
-      t.sats[{std::stoi(f[1]), std::stoi(f[2])}] = s;
-    }
-  }
-  return t;
-}
+using Truth = talon_test::SkyTruth;
+using TruthEpoch = talon_test::SkyTruthEpoch;
+using TruthSat = talon_test::SkyTruthSat;
 
 // Subframes 1-3 as the ephemeris module received them, written by the
 // replay child: one line per hand-over, the PRN and 30 words in hex.
@@ -170,7 +132,7 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
   ASSERT_GT(n, 0) << err;
   ASSERT_EQ(replay_recording_subframes(dir.path(), c.sd_replay), 0) << talon_test::read_text(dir.file("replay.out"));
 
-  const Truth truth = read_truth(dir.file("truth.csv"));
+  const Truth truth = talon_test::read_sky_truth(dir.file("truth.csv"));
   ASSERT_EQ(truth.epochs.size(), static_cast<std::size_t>(n));
   std::vector<int> processed;  // truth epoch of each csv epoch (csv epoch k at [k - 1])
   for (std::size_t i = 0; i < truth.epochs.size(); ++i)
@@ -218,9 +180,9 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
     // tracking loop's Doppler at the epoch.
     const auto prev = truth.sats.find({te - 1, svid});
     const bool whole_interval = prev != truth.sats.end() && prev->second.state >= 3;
-    const std::string& doppler_truth = whole_interval ? S.mean_doppler : S.doppler;
-    if (!f[12].empty() && !doppler_truth.empty()) {
-      const double d = std::stod(f[12]) - std::stod(doppler_truth);
+    const double doppler_truth = whole_interval ? S.mean_doppler : S.doppler_hz;
+    if (!f[12].empty() && !std::isnan(doppler_truth)) {
+      const double d = std::stod(f[12]) - doppler_truth;
       EXPECT_LE(std::fabs(d), DOPPLER_TOL_HZ);
       w.doppler_hz = std::max(w.doppler_hz, std::fabs(d));
       ++w.rows_doppler;
@@ -231,7 +193,7 @@ TEST_P(KernelSkyE2e, MeasurementsSubframesAndTimeAgainstTruth) {
       w.cn0_db = std::max(w.cn0_db, std::fabs(d));
       ++w.rows_cn0;
     }
-    if (S.has_fs && first_bits_s.count(svid) == 0) first_bits_s[svid] = t;
+    if (!std::isnan(S.fs_tow) && first_bits_s.count(svid) == 0) first_bits_s[svid] = t;
     if (f[7] == "1" && first_sync_s.count(svid) == 0) first_sync_s[svid] = t;
     last_sync[svid] = f[7] == "1";
   }
