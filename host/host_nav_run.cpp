@@ -3,6 +3,7 @@
 // A run is cut into its start (ports, files, handshake, kernel start), its
 // loop (link bytes -> dispatcher -> kernel -> outputs) and its end sequence.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -276,6 +277,31 @@ int nav_read(const NAV_RUN_T& r, char* buf) {
   return len;
 }
 
+// Reports the target proxy could not keep, one line on stderr when there were
+// any: dropped by reason, and measurement sets or RTC readings overwritten
+// before the kernel took them.
+void report_link_drops() {
+  constexpr std::array<const char*, WRAP_N_DROP_REASONS> reasons = {"channel id above 19", "channel state out of range",
+                                                                    "carrier count out of range", "data-bit ring full",
+                                                                    "carrier without its channel report"};
+  long total = 0;
+  std::array<char, 512> line{};
+  int at = 0;
+  for (int k = 0; k < WRAP_N_DROP_REASONS; ++k) {
+    const S32 n = WRAP_get_drop_count(k);
+    if (n == 0) continue;
+    total += n;
+    at += std::snprintf(line.data() + at, line.size() - static_cast<std::size_t>(at), "%s%ld %s", at > 0 ? ", " : "",
+                        static_cast<long>(n), reasons[static_cast<std::size_t>(k)]);
+  }
+  const long overwritten = WRAP_get_overwrite_count();
+  const long rtc_overwritten = WRAP_get_rtc_overwrite_count();
+  if (total == 0 && overwritten == 0 && rtc_overwritten == 0) return;
+  std::fprintf(stderr,
+               "talonhost: link: %ld reports dropped (%s), %ld measurement reports and %ld RTC readings overwritten\n",
+               total, total > 0 ? line.data() : "none", overwritten, rtc_overwritten);
+}
+
 // Outputs of one measurement epoch, or the stop at the epoch limit.
 void nav_epoch(const HOST_PARAM_T& p) {
   if (p.count != 0 && Power_on_count > p.count) {
@@ -326,9 +352,22 @@ void nav_loop(const HOST_PARAM_T& p, const NAV_RUN_T& r) {
   auto next_probe = std::chrono::steady_clock::now() + std::chrono::milliseconds(FINISH_PROBE_MS);
   while (!HOST_stop_requested()) {
     const int len = nav_read(r, buf);
-    if (len > 0) Good_frame_count += DP_dispatch_msg(reinterpret_cast<const U08*>(buf), len);
-    const S16 epoch = KERNEL_loop();
-    if (epoch) nav_epoch(p);
+    // The target proxy holds one measurement set: a read that completes two
+    // epochs (a port read of up to HOST_RX_CHUNK bytes can) would overwrite
+    // the first before the kernel took it. The bytes go to the dispatcher in
+    // replay-sized slices with a kernel pass after each, so a live run
+    // processes exactly the epochs its link log replays.
+    bool epoch = false;
+    int off = 0;
+    do {
+      const int n = std::min(len - off, HOST_REPLAY_CHUNK);
+      if (n > 0) Good_frame_count += DP_dispatch_msg(reinterpret_cast<const U08*>(buf) + off, n);
+      if (KERNEL_loop()) {
+        epoch = true;
+        nav_epoch(p);
+      }
+      off += std::max(n, 0);
+    } while (off < len && !HOST_stop_requested());
     if ((check_finish_file_cnt & FINISH_PROBE_MASK) == 0 && finish_file_present()) HOST_request_stop();
     ++check_finish_file_cnt;
     if (r.logging) nav_realtime_pass(r, len <= 0 && !epoch, &next_probe);
@@ -384,6 +423,7 @@ void nav_end(NAV_RUN_T* r) {
   std::fflush(stdout);
   std::fprintf(stderr, "Host link: %ld good frames, %d wrong msgtype, %d wrong checksum\n", Good_frame_count,
                DP_get_wrong_msgtype_count(), DP_get_wrong_checksum_count());
+  report_link_drops();
 }
 
 }  // namespace
