@@ -226,4 +226,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, LinkBadInput,
                                            BadCase{"a_target_that_stops_mid_run", Kind::STOPS_MID_RUN}),
                          [](const ::testing::TestParamInfo<BadCase>& i) { return std::string(i.param.name); });
 
+// Measurement epochs that reach the port together (a host that fell behind
+// reads up to 128 bytes at a time, several small epochs at once) are each
+// processed: the target proxy holds one epoch, so none may be overwritten.
+TEST(LinkBurst, EpochsArrivingTogetherAreEachProcessed) {
+  talon_test::TempDir dir;
+  const std::string d = dir.path();
+  talon_test::Pty pty;
+  fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+  const int pid = talon_test::spawn_talonhost(
+      d, {"--rtk-mode", "0", "--mode", "0", "--port", pty.slave_path, "--do-kml-output", "0", "--fix-csv", "f.csv"});
+  EXPECT_EQ(talon_test::read_fd(pty.master, 4, 5000), HOSTBASE_INIT);
+  talon_test::write_all(pty.master, RTC_FRAME.data(), RTC_FRAME.size());
+  sleep_ms(200);
+  constexpr int N_EPOCHS = 24;
+  Bytes burst;
+  for (int k = 0; k < N_EPOCHS; ++k) {
+    const Bytes b = gtc(100 + k);
+    burst.insert(burst.end(), b.begin(), b.end());
+  }
+  talon_test::write_all(pty.master, burst.data(), burst.size());
+  sleep_ms(500);
+  talon_test::write_file(d + "/finish.txt", {});
+  ASSERT_EQ(talon_test::wait_talonhost(pid, 30), 0) << talon_test::read_text(d + "/err");
+  const std::string rows = talon_test::read_text(d + "/f.csv");
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), N_EPOCHS + 1) << rows;  // the header and one row per epoch
+  EXPECT_EQ(talon_test::read_text(d + "/err").find("overwritten"), std::string::npos)
+      << talon_test::read_text(d + "/err");
+}
+
 }  // namespace
