@@ -7,9 +7,9 @@
 // (tools/sky/sky_predict.h): every entry the host sends as good to the chip
 // (can_predict_to_chip 1, from an ephemeris) for a satellite above the mask
 // must have its code phase within 1/8 chip and its Doppler within half a hot
-// search bin (31.25 Hz) of the truth, and satellites coming back from an
-// outage start from the predictions. The worst errors and the satellites
-// started from predictions are printed and recorded as test properties.
+// search bin (31.25 Hz) of the truth. The worst errors and the satellites
+// started from predictions (after an outage) are printed and recorded as test
+// properties.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,7 +93,10 @@ TEST(PredictClosedLoop, HotStartPredictionsWithinAnEighthChipAndTheSearchBin) {
   talon_test::TempDir dir;
   const std::string d = dir.path();
   // In run 2 two satellites are blocked for a few seconds after the fix: when
-  // they come back they are untracked, and the predictions start them.
+  // they come back they are untracked, and a prediction starts them unless
+  // the search finds them first (which of the two wins depends on when the
+  // host's frames arrive, so the count is reported, not asserted; the rule
+  // itself is tested in tests/tools/sky/sky_link_search_test.cpp).
   const std::string s1 = scenario(START_TOW, 60.0);
   const std::string s2 = scenario(START_TOW + LATER_S, 30.0) + "outage = 5 14 17\noutage = 6 16 18\n";
   talon_test::write_file(d + "/sky1.txt", Bytes(s1.begin(), s1.end()));
@@ -119,7 +122,6 @@ TEST(PredictClosedLoop, HotStartPredictionsWithinAnEighthChipAndTheSearchBin) {
     EXPECT_LE(std::fabs(r.doppler_err_hz), 31.25) << "row " << i << " PRN " << r.prn << " el " << r.el_deg;
   }
   EXPECT_GT(checked, 20) << "predictions good to the chip once the hot start has fixed";
-  EXPECT_GE(started, 1) << "the satellites back from their outage start from predictions";
   std::printf("predict: %zu entries, %d checked against truth, worst %.4f chip and %.3f Hz, %d satellites started\n",
               rows.size(), checked, worst_chips, worst_hz, started);
   RecordProperty("checked", std::to_string(checked));

@@ -6,12 +6,15 @@
 // second's prediction sends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "host/host_callbacks.h"
 #include "host/host_start_record.h"
 #include "host/wrap.h"
 #include "kernel/src/almanac.h"
@@ -19,8 +22,11 @@
 #include "kernel/src/kernel.h"
 #include "kernel/src/kernel_meas_predict.h"
 #include "kernel/src/meas_predictor.h"
+#include "kernel/src/navigate.h"
 #include "kernel/src/satellite.h"
 #include "kernel/src/tcxo_freq.h"
+#include "misc/dispatch.h"
+#include "misc/endian_swap.h"
 #include "misc/host_msg.h"
 #include "misc/pack.h"
 #include "misc/start_files.h"
@@ -28,6 +34,7 @@
 #include "tests/kernel/sky_ephemeris.h"
 #include "tools/sky/sky.h"
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_predict.h"
 
 namespace {
 
@@ -391,6 +398,98 @@ TEST(KmpredictProcess, BeforeTheFirstFixNeedsMillisecondAndBias) {
     EXPECT_EQ(Frames[1][2], MSG_TYPE_PSE_WEAK_ARRAY) << c.name;
     EXPECT_EQ(Frames[1][3], 0x00) << c.name;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the clock from one frame-synchronised channel, in a live kernel ----
+
+std::vector<std::vector<U08>> Lists;
+void capture_lists(const U08* f, int len) {
+  if (len > 2 && f[2] == MSG_TYPE_ASIC_PREDICT_MEAS) {
+    Lists.emplace_back(f, f + len);
+    EXPECT_EQ(SKY_PREDICT_take(f), 1);  // recorded with the sky's truth of its second
+  }
+}
+
+// A hot start a minute after the stored fix (position, time, RTC; no
+// ephemeris stored) under a sky of only two satellites: no fix can be made,
+// but once a channel has its frame sync and its satellite's ephemeris the
+// kernel takes the receiver clock from that channel's pseudorange against the
+// range from the stored position and starts predicting, though not to the
+// chip. Each prediction is checked against the sky's truth of its second:
+// code phase within 1/8 chip, Doppler within half a hot-search bin.
+TEST(KmpredictOneChannel, ClockFromOneFrameSyncPredictsBeforeAnyFix) {
+  static SKY_SCENARIO_T sc;
+  sc = SKY_SCENARIO_T{};
+  const char* text =
+      "start_week = 2400\nstart_tow = 345600\nlat = 35.68\nlon = 139.77\nheight = 40\nduration = 45\nnsat = 2\n"
+      "seed = 11\nclk_bias = 0.0004\nclk_drift = 1.2e-7\nwarm_start = 1\nwarm_start_age = 60\n";
+  char err[200] = "";
+  ASSERT_EQ(SKY_parse_scenario(text, &sc, err, sizeof err), 1) << err;
+  ASSERT_EQ(SKY_init(&sc), 1);
+  talon_test::TempDir dir;
+  ASSERT_GT(SKY_LINK_write_set(&sc, SKY_LINK_PARAM_T{}, SKY_LINK_core_source(), dir.path().c_str(), err, sizeof err), 0)
+      << err;
+  const std::vector<U08> image = talon_test::read_file(dir.file("log_init.dat"));
+  ASSERT_EQ(image.size(), static_cast<std::size_t>(HOST_IMAGE_SIZE));
+  static std::array<U08, HOST_IMAGE_SIZE> region, alm;
+  std::memcpy(region.data(), image.data(), region.size());
+  alm.fill(0);
+
+  // The same stream, made here epoch by epoch.
+  ASSERT_EQ(SKY_LINK_start(&sc, SKY_LINK_PARAM_T{}, SKY_LINK_core_source()), 1);
+  SKY_PREDICT_reset();
+  U08 rtc_frame[32];
+  SKY_RTC_T rtc;
+  SKY_LINK_rtc_report(rtc_frame, &rtc);
+  ENDIAN_set_swap_flag(0);
+  WRAP_init(0, nullptr);
+  msg_init();
+  WRAP_set_asic_rtc(rtc.wn, rtc.sec, rtc.subsec);
+  KERNEL_INIT_T k = HOST_builtin_kernel_init(static_cast<S16>(sc.tcxo_mode));
+  k.backup_mem_p = region.data();
+  k.nvram_alm_mem_p = alm.data();
+  KERNEL_init(&k);
+  KERNEL_START_STATE_T st{};
+  KERNEL_get_start_state(&st);
+  ASSERT_EQ(st.can_do_hot_start, 1);
+  ASSERT_EQ(st.dt, 60);
+  Lists.clear();
+  WRAP_install_command_sink(capture_lists);
+  static U08 buf[8192];
+  int n = 0, lists_before_fs = 0;
+  while ((n = SKY_LINK_next_epoch(buf, sizeof buf, nullptr)) > 0) {
+    DP_dispatch_msg(buf, n);
+    while (KERNEL_loop() != 0) {
+    }
+    if (KMPREDICT_if_predict_cb_is_from_one_ch_fs() == 0) lists_before_fs = static_cast<int>(Lists.size());
+  }
+  WRAP_install_command_sink(nullptr);
+  EXPECT_EQ(NV_has_fixed(), 0) << "two satellites give no fix";
+  EXPECT_EQ(KMPREDICT_if_predict_cb_is_from_one_ch_fs(), 1);
+  EXPECT_EQ(lists_before_fs, 0) << "nothing predicted before the clock is known";
+  EXPECT_GE(Lists.size(), 5U) << "predicted every second once the clock is known";
+  int checked = 0;
+  double worst_chips = 0.0, worst_hz = 0.0;
+  for (int i = 0; i < SKY_PREDICT_count(); ++i) {
+    const SKY_PREDICT_RECORD_T* r = SKY_PREDICT_record(i);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->can_chip, 0) << "row " << i << ": not to the chip before a fix";
+    EXPECT_EQ(r->meas.by_eph_flag, 1) << "row " << i;
+    if (r->has_truth == 0 || r->visible == 0) continue;
+    ++checked;
+    worst_chips = std::max(worst_chips, std::fabs(r->code_err_chips));
+    worst_hz = std::max(worst_hz, std::fabs(r->doppler_err_hz));
+    EXPECT_LE(std::fabs(r->code_err_chips), 0.125) << "row " << i << " PRN " << r->meas.prn;
+    EXPECT_LE(std::fabs(r->doppler_err_hz), 31.25) << "row " << i << " PRN " << r->meas.prn;
+  }
+  EXPECT_GE(checked, 5);
+  std::printf("one frame sync: %zu lists, %d entries checked, worst %.4f chip and %.3f Hz\n", Lists.size(), checked,
+              worst_chips, worst_hz);
+  KERNEL_close();
 }
 
 }  // namespace
