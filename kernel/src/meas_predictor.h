@@ -48,16 +48,20 @@ struct MP_SUB_BIT_T {
 // roughly from its almanac. GPS-type satellites add their clock polynomial.
 // Transmit time = tow - (range / c - dtsv) (plus a week when negative);
 // millisecond = round(transmit time x 1000) mod 20. Returns 1 and fills *out,
-// 0 (nothing written) for a null sv or argument or without a position.
+// 0 (nothing written) for a null sv or argument, a tow that is no time of week
+// (non-finite, negative or 604800 and above), or without a position.
 S16 MP_estimate_signal_ttime(D64 guess_s, S16 has_fixed, S16 wn, D64 tow, const POS_T* rcv_pos, const VEL_T* rcv_vel,
                              SV_T sv, MP_SIGNAL_T* out);
 
 // Bits (or any count at bps per second) between times t0 and t1 (s):
-// round((t1 - t0) x bps), halves away from zero.
+// round((t1 - t0) x bps), halves away from zero. A non-finite result gives 0,
+// one beyond the S32 range that range's end.
 S32 MP_predict_bitcnt(D64 t1, D64 t0, S16 bps);
 
 // Code phase, code rate and NCO word of a signal with transmit time ttime (s
 // of week) and line-of-sight rate rate (m/s, positive approaching; already
 // corrected for the receiver clock drift), with the TCXO module's tracking
-// NCO scale and offset0 (kernel/src/tcxo_freq.h). Fills *out (null: nothing).
+// NCO scale and offset0 (kernel/src/tcxo_freq.h); the offset is added modulo
+// 2^32 (the register's width). Non-finite inputs give 0 before the offset.
+// Fills *out (null: nothing).
 void MP_predict_sub_bit_equation(D64 ttime, D64 rate, MP_SUB_BIT_T* out);
