@@ -67,9 +67,9 @@ S16 KWAAS_get_last_status();
 // ---------------------------------------------------------------------------
 void KQZSS_init(const QZSS_PARAMETER_T* para);           // stores both values, enables the QZSS search
 void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para);  // likewise, at any time
-void KQZSS_second_tick_process();                  // once a second: the QZSS limit to the navigation and the predictor
-S16 KQZSS_is_enabled();                            // qzss_enable_disable in force
-void KQZSS_get_qzss_para(QZSS_PARAMETER_T* para);  // copies the settings in force into *para (caller's)
+void KQZSS_second_tick_process();                        // once a second: the QZSS limit to the navigation
+S16 KQZSS_is_enabled();                                  // qzss_enable_disable in force
+void KQZSS_get_qzss_para(QZSS_PARAMETER_T* para);        // copies the settings in force into *para (caller's)
 
 // ---------------------------------------------------------------------------
 // GEO records (SBAS_GEO_)
