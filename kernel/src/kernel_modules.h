@@ -3,11 +3,8 @@
 //
 // Until a module exists, its operations come from the stand-in file of its
 // subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  measurement checks, prediction
-//                                       (KMCHECK_ KMPREDICT_)
+//   kernel/src/standin_measurement.cpp  measurement checks (KMCHECK_)
 //   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
-//   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
-//                                       (KMPREDICT_)
 // When a module arrives, its declarations move to its own header and its
 // stand-ins are deleted. The comments below give each operation's final
 // contract; a stand-in keeps the signature and answers "nothing known" (no
@@ -39,9 +36,11 @@
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel_1pps.h"
 #include "kernel/src/kernel_handles.h"
+#include "kernel/src/kernel_meas_predict.h"
 #include "kernel/src/kernel_search.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/least_square_raim.h"
+#include "kernel/src/meas_predictor.h"
 #include "kernel/src/nav_bad_meas.h"
 #include "kernel/src/nav_estimation_inputs.h"
 #include "kernel/src/nav_model.h"
@@ -96,15 +95,8 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 void KMCHECK_init();
 void KMCHECK_check_result_process();
 
-// Measurement prediction for the target (KMPREDICT_), once a second.
-void KMPREDICT_init(S16 can_do_hot_start, S32 rtc_lapsed_time);  // 1: hot start; lapse since the last fix, s
-void KMPREDICT_process();
-void KMPREDICT_reset_prediction_flag();  // stop predicting until the next good fix
-// Clock-bias prediction before the first fix (read by the RTC module's
-// hot-start rule through the hooks the kernel frame installs):
-S16 KMPREDICT_is_can_predict_cb();                // 1: the clock bias may be predicted (hot start, lapse < 7201 s)
-S16 KMPREDICT_if_predict_cb_is_from_one_ch_fs();  // 1: the predicted bias came from one frame-synchronised channel
-void KMPREDICT_set_has_predict_cb_flag();         // a predicted clock bias exists (set by the RTC module)
+// Measurement prediction for the target (KMPREDICT_, MP_), once a second:
+// kernel/src/kernel_meas_predict.h and meas_predictor.h (included above).
 
 // ---------------------------------------------------------------------------
 // Satellite data

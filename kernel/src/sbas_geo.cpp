@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kernel/src/backup_layout.h"
+#include "kernel/src/kernel_meas_predict.h"
 #include "kernel/src/kernel_search.h"
 #include "kernel/src/navigate.h"
 #include "kernel/src/sbas_decode.h"
@@ -280,7 +281,10 @@ void KQZSS_set_qzss_para(const QZSS_PARAMETER_T* para) {
   KSEARCH_set_enable_qzss_search(Qzss_para.qzss_enable_disable, Qzss_para.qzss_max_num);
 }
 
-void KQZSS_second_tick_process() { NV_set_qzss_limitation_tick(Qzss_para.qzss_enable_disable); }
+void KQZSS_second_tick_process() {
+  NV_set_qzss_limitation_tick(Qzss_para.qzss_enable_disable);
+  KMPREDICT_set_qzss_mask(Qzss_para.qzss_enable_disable, Qzss_para.qzss_max_num);
+}
 
 S16 KQZSS_is_enabled() { return Qzss_para.qzss_enable_disable; }
 

@@ -9,6 +9,7 @@
 #include "misc/pack.h"
 #include "tools/sky/sky_link.h"
 #include "tools/sky/sky_pps.h"
+#include "tools/sky/sky_predict.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -586,6 +587,11 @@ int SKY_LINK_shift_channel(int ch, int prn, int issue, int shift_ms) {
   if (c == nullptr) return 0;
   c->shift_ms += shift_ms;
   return 1;
+}
+
+int SKY_LINK_sky_at_mark(const SKY_GTC_T& g, SKY_EPOCH_T* out) {
+  if (Run.sc == nullptr || out == nullptr) return 0;
+  return sky_at(g, out);
 }
 
 int SKY_LINK_pps_second(int64_t k, SKY_RX_T* rx, int64_t* index, SKY_GTC_T* mark, SKY_GPST_T* mark_clock,

@@ -8,6 +8,7 @@
 #include "misc/dispatch.h"
 #include "misc/pack.h"
 #include "tools/sky/sky_pps.h"
+#include "tools/sky/sky_predict.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 constexpr int MAX_STRATEGIES = MSG_PSE_STATES_N;
 constexpr U08 MODE_COLD = 0;  // engine search modes: cold (blind over all PRNs), hot, very weak
 constexpr U08 MODE_VERY_WEAK = 2;
-constexpr double PREDICT_TOL_HZ = 250.0;  // a predicted Doppler this close to the truth starts its satellite at once
 
 // The search NCO of each TCXO mode before the mixer residual: offset0 and the
 // ideal zero-Doppler baseband frequency it belongs to (Hz).
@@ -46,10 +46,8 @@ struct ENGINE_T {
   std::array<PSE_PRN_DOPP_T, MSG_PSE_SVDOPP_N> dopp{};
   int paused = 0;
   int is_static = 0;
-  double t = 0.0;                                  // engine running time, s
-  double pass_start = 0.0;                         // engine time at which the running pass began
-  std::array<int16_t, MSG_PREDICT_N> predicted{};  // PRNs to start at once (0: none)
-  std::array<double, MSG_PREDICT_N> predicted_hz{};
+  double t = 0.0;           // engine running time, s
+  double pass_start = 0.0;  // engine time at which the running pass began
   SKY_SEARCH_COUNTS_T counts;
 };
 
@@ -162,20 +160,9 @@ void next_strategy() {
   Eng.strategy = (Eng.strategy + 1) % n;
 }
 
-// Predicted measurements whose Doppler is within tolerance of the truth.
+// Predicted measurements close enough to the truth start at once (sky_predict.h).
 void start_predicted(const SKY_EPOCH_T& ep, const int16_t* tracked, int16_t* svids, int* n) {
-  for (std::size_t j = 0; j < Eng.predicted.size(); ++j) {
-    const int prn = Eng.predicted[j];
-    if (prn == 0) continue;
-    Eng.predicted[j] = 0;
-    for (int i = 0; i < ep.n; ++i) {
-      const SKY_SIGNAL_T& sig = ep.sig[i];
-      if (sig.svid != prn || sig.visible == 0 || is_tracked(tracked, prn) || listed(svids, *n, prn)) continue;
-      if (std::fabs(sig.doppler_hz - Eng.predicted_hz[j]) > PREDICT_TOL_HZ || *n >= SKY_LINK_NCH) continue;
-      svids[(*n)++] = sig.svid;
-      ++Eng.counts.predicted_started;
-    }
-  }
+  Eng.counts.predicted_started += SKY_PREDICT_start(ep, tracked, svids, n);
 }
 
 // ---- commands ----
@@ -219,21 +206,9 @@ int take_svdopp(const U08* f) {
   return 1;
 }
 
+// Recorded with the truth of its second; the good entries start at the next epoch (sky_predict.h).
 int take_predict_meas(const U08* f) {
-  S16 n = 0, can = 0;
-  S32 ref = 0;
-  std::array<ASIC_PREDICTED_MEAS_T, MSG_PREDICT_N> pm{};
-  unpack_msg_predict_meas(f, &n, &ref, pm.data(), &can);
-  if (n < 0 || n > MSG_PREDICT_N) return -1;
-  Eng.predicted.fill(0);
-  for (int i = 0; i < n; ++i) {
-    const ASIC_PREDICTED_MEAS_T& p = pm[static_cast<std::size_t>(i)];
-    if (p.prn < 1 || p.prn > SKY_SEARCH_NPRN) continue;
-    // The Doppler word is the tracking NCO's: (ideal baseband - Doppler) x tracking scale.
-    Eng.predicted[static_cast<std::size_t>(i)] = p.prn;
-    Eng.predicted_hz[static_cast<std::size_t>(i)] =
-        Eng.tcxo.ideal_bb_hz - static_cast<double>(p.dop_freq) / static_cast<double>(Eng.tcxo.tm_scale);
-  }
+  if (SKY_PREDICT_take(f) < 0) return -1;
   ++Eng.counts.predict_meas;
   return 1;
 }
@@ -314,6 +289,7 @@ int SKY_SEARCH_first_prn(unsigned seed) { return static_cast<int>(seed % SKY_SEA
 void SKY_SEARCH_reset(unsigned seed, const SKY_TCXO_T& t) {
   Eng = ENGINE_T{};
   SKY_PPS_reset();
+  SKY_PREDICT_reset();
   Eng.seed = seed;
   Eng.tcxo = t;
   const double f = t.freq_hz != 0 ? static_cast<double>(t.freq_hz) : 1.0;

@@ -16,6 +16,9 @@
 // --pps-file F (with --closed-loop): at the end, write every ASIC_SET_1PPS
 // command with the receiver clock's truth of its moment as CSV (columns and
 // relation in tools/sky/sky_pps.h and tools/sky/README.md).
+// --predict-file F (with --closed-loop): at the end, write every entry of the
+// ASIC_PREDICT_MEAS lists with the truth of its second and its errors as CSV
+// (columns in tools/sky/sky_predict.h and tools/sky/README.md).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +28,7 @@
 #ifdef TALON_TARGET_SKY
 #include "tools/sky/sky_link.h"
 #include "tools/sky/sky_pps.h"
+#include "tools/sky/sky_predict.h"
 #include "tools/sky/sky_search.h"
 #endif
 
@@ -33,8 +37,9 @@ namespace {
 // Options of a scenario run.
 struct SKY_OPT_T {
   int closed_loop = 0;
-  int stop_after_s = -1;  // -1: never
-  std::string pps_file;   // where to write the 1PPS commands with their truth; empty: nowhere
+  int stop_after_s = -1;     // -1: never
+  std::string pps_file;      // where to write the 1PPS commands with their truth; empty: nowhere
+  std::string predict_file;  // where to write the predicted measurements with their truth; empty: nowhere
 };
 
 #ifdef TALON_TARGET_SKY
@@ -98,6 +103,30 @@ void write_pps_file(const std::string& path) {
   std::fclose(fp);
 }
 
+// The predicted measurements with their truth, one CSV row per entry.
+void write_predict_file(const std::string& path) {
+  std::FILE* fp = std::fopen(path.c_str(), "w");
+  if (fp == nullptr) {
+    std::fprintf(stderr, "talon_target: --predict-file: cannot write %s\n", path.c_str());
+    return;
+  }
+  std::fprintf(fp,
+               "# list,ref_sec,can_chip,prn,code_rate_per_ms,code_rate,code0,dop_freq,by_eph,has_truth,epoch,"
+               "true_week,true_tow_s,visible,el_deg,cn0_dbhz,true_code,true_code_rate,true_nco,true_doppler_hz,"
+               "pred_doppler_hz,code_err_chips,doppler_err_hz,started\n");
+  for (int i = 0; i < SKY_PREDICT_count(); ++i) {
+    const SKY_PREDICT_RECORD_T* r = SKY_PREDICT_record(i);
+    if (r == nullptr) break;
+    const ASIC_PREDICTED_MEAS_T& m = r->meas;
+    std::fprintf(fp, "%lld,%d,%d,%d,%d,%d,%d,%d,%d,%d,%lld,%d,%.9f,%d,%.3f,%.2f,%.3f,%.3f,%d,%.4f,%.4f,%.6f,%.4f,%d\n",
+                 static_cast<long long>(r->list), r->ref_sec, r->can_chip, m.prn, m.code_rate_per_ms, m.code_rate,
+                 m.code0, m.dop_freq, m.by_eph_flag, r->has_truth, static_cast<long long>(r->epoch), r->true_time.week,
+                 r->true_time.tow, r->visible, r->el_deg, r->cn0_dbhz, r->true_code, r->true_code_rate, r->true_nco,
+                 r->true_doppler_hz, r->pred_doppler_hz, r->code_err_chips, r->doppler_err_hz, r->started);
+  }
+  std::fclose(fp);
+}
+
 void print_summary(const SKY_OPT_T& o) {
   if (o.closed_loop == 0) return;
   const SKY_SEARCH_COUNTS_T& c = SKY_SEARCH_counts();
@@ -108,6 +137,13 @@ void print_summary(const SKY_OPT_T& o) {
                c.shifts_refused, c.acquired, c.predicted_started);
   std::fprintf(stderr, "talon_target: 1pps: %d commands\n", SKY_PPS_count());
   if (!o.pps_file.empty()) write_pps_file(o.pps_file);
+  const SKY_PREDICT_COUNTS_T& pc = SKY_PREDICT_counts();
+  std::fprintf(stderr,
+               "talon_target: predictions: %d lists (%d bad), %d entries (%d bad PRNs, %d without truth), "
+               "%d within 1/8 chip and %.2f Hz, %d started\n",
+               pc.lists, pc.bad_lists, pc.entries, pc.bad_prn, pc.no_truth, pc.within_tol, 0.5 * SKY_PREDICT_BIN_HZ,
+               pc.started);
+  if (!o.predict_file.empty()) write_predict_file(o.predict_file);
 }
 #else
 void print_summary(const SKY_OPT_T&) {}
@@ -125,7 +161,7 @@ int usage() {
                "       talon_target --write-set DIR [--epochs N] [--epoch-ms N] [--rtc WN,SEC,SUBSEC] [--mixed-gnss]\n"
                "       talon_target --scenario FILE [--pty-file F] [--record F] [--sent F] [--period-ms N]\n"
                "                    [--settle-ms N] [--timeout-s N] [--closed-loop] [--stop-after-s N]\n"
-               "                    [--pps-file F]\n");
+               "                    [--pps-file F] [--predict-file F]\n");
   return 1;
 }
 
@@ -165,6 +201,8 @@ bool take_path(const std::string& a, const char* v, TARGET_LINK_PARAM_T* p, SKY_
     *scenario = v;
   else if (a == "--pps-file")
     sky->pps_file = v;
+  else if (a == "--predict-file")
+    sky->predict_file = v;
   else
     return false;
   return true;
@@ -209,7 +247,7 @@ int main(int argc, char** argv) {
   }
   if (!set_dir.empty()) return TARGET_write_replay_set(set_dir.c_str(), p.script) ? 0 : 1;
   if ((sky.closed_loop != 0 || sky.stop_after_s >= 0) && scenario.empty()) return usage();
-  if (!sky.pps_file.empty() && sky.closed_loop == 0) return usage();
+  if ((!sky.pps_file.empty() || !sky.predict_file.empty()) && sky.closed_loop == 0) return usage();
   if (!scenario.empty() && !use_scenario(scenario, sky, &p)) return 1;
   const int rc = TARGET_serve(p);
   print_summary(sky);

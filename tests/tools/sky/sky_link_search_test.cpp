@@ -17,6 +17,7 @@
 #include "misc/pack.h"
 #include "tests/tools/sky/sky_link_fake.h"
 #include "tools/sky/sky_link.h"
+#include "tools/sky/sky_predict.h"
 #include "tools/sky/sky_search.h"
 
 namespace {
@@ -339,32 +340,109 @@ TEST(SkySearch, MalformedAndUnknownFramesAreCountedAndIgnored) {
 }
 
 // A predicted measurement starts its satellite at the next epoch, search or
-// no search (the engine is paused here), when its Doppler word is within
-// 250 Hz of the truth; otherwise it is dropped.
-TEST(SkySearch, PredictedMeasurementStartsItsSatelliteAtOnceWhenClose) {
+// no search (the engine is paused here), when the list says it is good to the
+// chip and its code phase is within 1/8 chip and its Doppler within half a
+// hot-search bin (31.25 Hz) of the truth at the list's second; otherwise it
+// is left to the search. The truth here is the stand-in sky's own signal at
+// the mark of the epoch sent: code phase = its time stamp modulo 20 ms x
+// 1 023 000 x 8192 (1/8192 chip), Doppler word = the target's
+// (SKY_LINK_nco_word). Before, the code phase was not looked at and a
+// Doppler 200 Hz off still started the satellite.
+TEST(SkySearch, PredictedMeasurementStartsItsSatelliteOnlyWhenCodeAndDopplerAreClose) {
   struct Case {
     const char* name;
-    double error_hz;
+    double code_err_chips;  // predicted - true
+    double dopp_err_hz;     // predicted - true
+    S16 can_chip;           // the list's can_predict_to_chip
+    int ref_offset_s;       // list second - the epoch's second (0: the epoch sent)
     int started;
   };
-  const Case cases[] = {{"right Doppler", 0.0, 1}, {"200 Hz off", 200.0, 1}, {"300 Hz off", 300.0, 0}};
+  const Case cases[] = {
+      {"right code and Doppler", 0.0, 0.0, 1, 0, 1},
+      {"0.1 chip early, 30 Hz high", -0.1, 30.0, 1, 0, 1},
+      {"0.1 chip late, 30 Hz low", 0.1, -30.0, 1, 0, 1},
+      {"a whole bit off is the same code phase", 20460.0, 0.0, 1, 0, 1},
+      {"0.2 chip off", 0.2, 0.0, 1, 0, 0},
+      {"one chip off", -1.0, 0.0, 1, 0, 0},
+      {"40 Hz off", 0.0, 40.0, 1, 0, 0},
+      {"200 Hz off", 0.0, 200.0, 1, 0, 0},
+      {"not good to the chip", 0.0, 0.0, 0, 0, 0},
+      {"a second no epoch was sent for", 0.0, 0.0, 1, 5, 0},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Loop l(4.0);
     constexpr int SVID = 4;
-    SKY_EPOCH_T ep;
-    fake_epoch_at_clock(SKY_GPST_T{2400, 345600.0 + 2.5e-4}, &ep);
     U08 f[400];
     send(f, pack_msg_pse_pause(f, 1));
+    ASSERT_TRUE(l.step());
+    ASSERT_EQ(l.sat(SVID), nullptr) << "paused from the start: nothing acquired";
+    ASSERT_EQ(l.truth.gtc.ms, 0);
+    SKY_EPOCH_T ep;
+    fake_epoch_at_clock(l.truth.rx.clock_time, &ep);
+    const SKY_SIGNAL_T& sig = ep.sig[SVID - 1];
+    const double code = std::fmod(sig.tx_time.tow, 0.020) * 1023000.0 * 8192.0 + c.code_err_chips * 8192.0;
     std::array<ASIC_PREDICTED_MEAS_T, MSG_PREDICT_N> pm{};
     pm[0].prn = SVID;
-    pm[0].dop_freq = SKY_LINK_nco_word(SKY_LINK_tcxo_of_run(), ep.sig[SVID - 1].doppler_hz + c.error_hz);
-    send(f, pack_msg_predict_meas(f, 1, 0, pm.data(), 1));
+    pm[0].code0 = static_cast<S32>(std::lround(std::fmod(code + 20460.0 * 8192.0, 20460.0 * 8192.0)));
+    pm[0].dop_freq = SKY_LINK_nco_word(SKY_LINK_tcxo_of_run(), sig.doppler_hz + c.dopp_err_hz);
+    pm[0].by_eph_flag = 1;
+    send(f, pack_msg_predict_meas(f, 1, l.truth.gtc.sec + c.ref_offset_s, pm.data(), c.can_chip));
     int first = -1;
     while (l.step())
       if (first < 0 && l.sat(SVID) != nullptr) first = l.epoch;
-    EXPECT_EQ(first, c.started != 0 ? 0 : -1);
+    EXPECT_EQ(first, c.started != 0 ? 1 : -1);
     EXPECT_EQ(SKY_SEARCH_counts().predicted_started, c.started);
+    EXPECT_EQ(SKY_SEARCH_counts().predict_meas, 1);
+    ASSERT_EQ(SKY_PREDICT_count(), 1);
+    const SKY_PREDICT_RECORD_T* r = SKY_PREDICT_record(0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->started, c.started);
+    EXPECT_EQ(r->has_truth, c.ref_offset_s == 0 ? 1 : 0);
+    if (r->has_truth == 0) continue;
+    EXPECT_NEAR(r->code_err_chips, std::remainder(c.code_err_chips, 20460.0), 1e-3);
+    EXPECT_NEAR(r->doppler_err_hz, c.dopp_err_hz, 0.05);
+    EXPECT_EQ(r->epoch, 0);
+    EXPECT_EQ(r->true_nco, SKY_LINK_nco_word(SKY_LINK_tcxo_of_run(), sig.doppler_hz));
+  }
+}
+
+// Received lists stay safe: a count outside 0..20 is refused whole (counted
+// bad), a PRN outside 1..32 is skipped and counted; nothing starts.
+TEST(SkySearch, PredictedMeasurementListsOutOfRangeAreIgnoredAndCounted) {
+  struct Case {
+    const char* name;
+    S16 num;
+    S16 prn;
+    int taken;  // the frame taken (1) or refused as bad (0)
+    int bad_lists, bad_prn, entries;
+  };
+  const Case cases[] = {
+      {"count 21", 21, 4, 0, 1, 0, 0}, {"count -1", -1, 4, 0, 1, 0, 0}, {"count 0", 0, 4, 1, 0, 0, 0},
+      {"PRN 0", 1, 0, 1, 0, 1, 1},     {"PRN 33", 1, 33, 1, 0, 1, 1},   {"PRN -5", 1, -5, 1, 0, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Loop l(3.0);
+    U08 f[400];
+    send(f, pack_msg_pse_pause(f, 1));
+    ASSERT_TRUE(l.step());
+    std::array<ASIC_PREDICTED_MEAS_T, MSG_PREDICT_N> pm{};
+    for (auto& m : pm) m.prn = c.prn;
+    // The count byte travels as one signed byte at offset 3.
+    const int n = pack_msg_predict_meas(f, 0, l.truth.gtc.sec, pm.data(), 1);
+    f[3] = static_cast<U08>(c.num);
+    U08 b[400];
+    for (int i = 0; i < n; ++i) b[i] = f[i];
+    const int len = append_checksum(b, n);
+    EXPECT_EQ(SKY_LINK_command(b, len), c.taken);
+    while (l.step()) {
+    }
+    EXPECT_EQ(SKY_PREDICT_counts().bad_lists, c.bad_lists);
+    EXPECT_EQ(SKY_PREDICT_counts().bad_prn, c.bad_prn);
+    EXPECT_EQ(SKY_PREDICT_counts().entries, c.entries);
+    EXPECT_EQ(SKY_SEARCH_counts().bad, c.taken != 0 ? 0 : 1);
+    EXPECT_EQ(SKY_SEARCH_counts().predicted_started, 0);
   }
 }
 
