@@ -16,6 +16,7 @@
 #include "kernel/src/sbas_decode.h"
 #include "kernel/src/sbas_geo.h"
 #include "misc/endian_swap.h"
+#include "tools/sky/sky.h"
 #include "tools/sky/sky_sbas.h"
 
 namespace {
@@ -209,6 +210,82 @@ TEST(SkySbasType9, KernelGeoPositionMatchesTheSkyOrbit) {
     std::printf("[ figures  ] %-20s t - t0 = %4lld s: position off %.3f m, velocity off %.4f m/s (speed %.3f m/s)\n",
                 c.name, static_cast<long long>(t - SKY_SBAS_type9_t0(k)), dp, dv, std::hypot(tv[0], tv[1], tv[2]));
   }
+}
+
+// --- scenario keys ----------------------------------------------------------------------------
+
+struct KeyCase {
+  const char* name;
+  const char* text;
+  int ok;
+  int n_sbas;
+};
+
+const KeyCase KEY_CASES[] = {
+    {"none", "nsat = 5\n", 1, 0},
+    {"one_geo", "sbas = 129 140\n", 1, 1},
+    {"three_geos_and_options",
+     "sbas = 120 -15.5\nsbas = 133 -129\nsbas = 138 0\nsbas_type0 = 1\nsbas_symbol_errors = 0.02\n", 1, 3},
+    {"four_geos_refused", "sbas = 120 0\nsbas = 121 1\nsbas = 122 2\nsbas = 123 3\n", 0, 0},
+    {"prn_twice_refused", "sbas = 129 140\nsbas = 129 141\n", 0, 0},
+    {"prn_below_120_refused", "sbas = 119 140\n", 0, 0},
+    {"prn_above_138_refused", "sbas = 139 140\n", 0, 0},
+    {"prn_not_whole_refused", "sbas = 129.5 140\n", 0, 0},
+    {"longitude_out_of_range_refused", "sbas = 129 181\n", 0, 0},
+    {"one_number_refused", "sbas = 129\n", 0, 0},
+    {"type0_out_of_range_refused", "sbas_type0 = 2\n", 0, 0},
+    {"error_rate_above_half_refused", "sbas_symbol_errors = 0.6\n", 0, 0},
+};
+
+TEST(SkySbasScenario, KeysAndTheirLimits) {
+  for (const KeyCase& c : KEY_CASES) {
+    SCOPED_TRACE(c.name);
+    SKY_SCENARIO_T sc;
+    char why[256] = "";
+    ASSERT_EQ(SKY_parse_scenario(c.text, &sc, why, sizeof why), c.ok) << why;
+    if (c.ok == 0) continue;
+    EXPECT_EQ(sc.n_sbas, c.n_sbas);
+    for (int i = 0; i < sc.n_sbas; ++i) {
+      SKY_SBAS_GEO_T g;
+      ASSERT_EQ(SKY_sbas_geo(&sc, i, &g), 1);
+      EXPECT_EQ(g.prn, sc.sbas_prn[i]);
+      EXPECT_EQ(g.lon_deg, sc.sbas_lon_deg[i]);
+      EXPECT_EQ(g.send_type0, sc.sbas_type0);
+      EXPECT_EQ(g.symbol_error_rate, sc.sbas_symbol_error_rate);
+    }
+    SKY_SBAS_GEO_T g;
+    EXPECT_EQ(SKY_sbas_geo(&sc, sc.n_sbas, &g), 0);
+  }
+}
+
+// The GEO's signal at an epoch: geometry of the true orbit, no clock term,
+// transmit time = clock - pseudorange / c; above the mask it is visible.
+TEST(SkySbasScenario, GeoSignalFollowsTheOrbit) {
+  SKY_SCENARIO_T sc;
+  char why[256] = "";
+  ASSERT_EQ(SKY_parse_scenario("start_week = 2400\nstart_tow = 300000\nlat = 35.6\nlon = 139.7\nheight = 40\n"
+                               "sbas = 129 140\nsbas = 122 -15.5\n",
+                               &sc, why, sizeof why),
+            1)
+      << why;
+  ASSERT_EQ(SKY_init(&sc), 1);
+  SKY_EPOCH_T ep;
+  ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{2400, 300010.0}, &ep), 1);
+  ASSERT_EQ(ep.n_geo, 2);
+  EXPECT_EQ(ep.geo[0].svid, 129);
+  EXPECT_EQ(ep.geo[0].visible, 1);
+  EXPECT_GT(ep.geo[0].el_deg, 40.0);
+  EXPECT_EQ(ep.geo[1].svid, 122);
+  EXPECT_EQ(ep.geo[1].visible, 0);  // over the Atlantic: below the horizon of Tokyo
+  const SKY_SIGNAL_T& s = ep.geo[0];
+  EXPECT_EQ(s.sat_clk_s, 0.0);
+  EXPECT_NEAR(s.pseudorange_m, s.range_m + s.iono_m + s.tropo_m, 1e-6);
+  EXPECT_NEAR((300010.0 - s.tx_time.tow) * 299792458.0, s.pseudorange_m, 0.02);  // a double tow resolves 1.7 cm
+  SKY_SBAS_GEO_T g;
+  ASSERT_EQ(SKY_sbas_geo(&sc, 0, &g), 1);
+  double p[3] = {};
+  SKY_SBAS_geo_state(g, 2400.0 * 604800.0 + s.tx_time.tow, p, nullptr, nullptr);
+  EXPECT_NEAR(std::hypot(p[0], p[1], p[2]), std::hypot(s.sat_pos_ecef[0], s.sat_pos_ecef[1], s.sat_pos_ecef[2]), 1e-3);
 }
 
 }  // namespace
