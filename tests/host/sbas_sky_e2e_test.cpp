@@ -135,9 +135,23 @@ NmeaFigures read_nmea(const std::string& out, const SKY_SBAS_GEO_T* g) {
   return f;
 }
 
-TEST(SbasSkyRun, GeoDecodedPositionedAndGgaDifferential) {
+struct GeoCase {
+  const char* name;
+  const char* keys;  // SBAS keys added to SKY_BASE
+};
+
+const GeoCase GEO_CASES[] = {
+    {"clean_symbols", "sbas = 129 140\n"},
+    {"two_percent_symbol_errors_type0", "sbas = 129 140\nsbas_symbol_errors = 0.02\nsbas_type0 = 1\n"},
+};
+
+void PrintTo(const GeoCase& c, std::ostream* os) { *os << c.name; }
+class SbasSkyGeo : public testing::TestWithParam<GeoCase> {};
+
+TEST_P(SbasSkyGeo, GeoDecodedPositionedAndGgaDifferential) {
+  const GeoCase& c = GetParam();
   talon_test::TempDir dir;
-  const std::string scenario = std::string(SKY_BASE) + "sbas = 129 140\n";
+  const std::string scenario = std::string(SKY_BASE) + c.keys;
   std::string err;
   ASSERT_GT(make_sky_set(dir, scenario, &err), 0) << err;
   SKY_SCENARIO_T sc;
@@ -189,11 +203,14 @@ TEST(SbasSkyRun, GeoDecodedPositionedAndGgaDifferential) {
   EXPECT_GE(rows, 20);
   EXPECT_GE(timed, 20);
   std::printf(
-      "[ figures  ] SBAS sky: %d fixes, quality 1: %d, quality 2: %d (first at fix %d); GSV GEO rows %d worst el %.2f "
+      "[ figures  ] %s: %d fixes, quality 1: %d, quality 2: %d (first at fix %d); GSV GEO rows %d worst el %.2f "
       "az %.2f deg; meas rows %d worst el %.4f az %.4f deg; transmit time %d rows worst %.2f m\n",
-      f.fixes, f.quality1, f.quality2, f.first_q2, f.gsv_geo, f.worst_el, f.worst_az, rows, worst_el, worst_az, timed,
-      worst_tx_m);
+      c.name, f.fixes, f.quality1, f.quality2, f.first_q2, f.gsv_geo, f.worst_el, f.worst_az, rows, worst_el, worst_az,
+      timed, worst_tx_m);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, SbasSkyGeo, testing::ValuesIn(GEO_CASES),
+                         [](const testing::TestParamInfo<GeoCase>& i) { return std::string(i.param.name); });
 
 TEST(SbasSkyRun, WithoutGeoGgaStaysQualityOne) {
   talon_test::TempDir dir;
