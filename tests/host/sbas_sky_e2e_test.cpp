@@ -91,7 +91,15 @@ struct NmeaFigures {
   int after_q2_not2 = 0;
   int gsv_geo = 0;
   double worst_el = 0.0, worst_az = 0.0;
+  double worst_horizontal_m = 0.0;  // GGA position against the receiver's true place
 };
+
+// "ddmm.mmmm" or "dddmm.mmmm" with its hemisphere letter into degrees.
+double nmea_degrees(const std::string& v, const std::string& hemi, int deg_digits) {
+  const double d = std::stod(v.substr(0, static_cast<std::size_t>(deg_digits))) +
+                   std::stod(v.substr(static_cast<std::size_t>(deg_digits))) / 60.0;
+  return hemi == "S" || hemi == "W" ? -d : d;
+}
 
 NmeaFigures read_nmea(const std::string& out, const SKY_SBAS_GEO_T* g) {
   NmeaFigures f;
@@ -106,6 +114,10 @@ NmeaFigures read_nmea(const std::string& out, const SKY_SBAS_GEO_T* g) {
                 ? std::stod(v[1].substr(0, 2)) * 3600 + std::stod(v[1].substr(2, 2)) * 60 + std::stod(v[1].substr(4))
                 : -1.0;
       if (v.size() < 7 || v[6] == "0") continue;
+      const double dn = (nmea_degrees(v[2], v[3], 2) * DEG - r.llh[0]) * 6371000.0;
+      const double de = (nmea_degrees(v[4], v[5], 3) * DEG - r.llh[1]) * 6371000.0 * std::cos(r.llh[0]);
+      f.worst_horizontal_m = std::max(f.worst_horizontal_m, std::hypot(dn, de));
+      EXPECT_LE(std::hypot(dn, de), 5.0) << l;
       if (v[6] == "1") ++f.quality1;
       if (v[6] == "2") {
         ++f.quality2;
@@ -168,6 +180,7 @@ TEST_P(SbasSkyGeo, GeoDecodedPositionedAndGgaDifferential) {
   EXPECT_GE(f.quality2, 20) << "corrections never made the fix differential";
   EXPECT_EQ(f.after_q2_not2, 0);
   EXPECT_GE(f.gsv_geo, 20);
+  std::printf("[ figures  ] %s: GGA worst %.2f m from the true place\n", c.name, f.worst_horizontal_m);
   // The measurement log: the GEO's rows, elevation and azimuth from the
   // kernel's GEO record and its transmit time against the true geometry.
   const Receiver r;
