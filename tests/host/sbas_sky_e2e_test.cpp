@@ -88,6 +88,7 @@ struct NmeaFigures {
   int quality1 = 0;
   int quality2 = 0;
   int first_q2 = -1;  // index of the first fix with quality 2
+  int max_used = 0;   // most satellites used by a fix
   int after_q2_not2 = 0;
   int gsv_geo = 0;
   double worst_el = 0.0, worst_az = 0.0;
@@ -113,7 +114,8 @@ NmeaFigures read_nmea(const std::string& out, const SKY_SBAS_GEO_T* g) {
       tod = v.size() > 1 && !v[1].empty()
                 ? std::stod(v[1].substr(0, 2)) * 3600 + std::stod(v[1].substr(2, 2)) * 60 + std::stod(v[1].substr(4))
                 : -1.0;
-      if (v.size() < 7 || v[6] == "0") continue;
+      if (v.size() < 8 || v[6] == "0") continue;
+      f.max_used = std::max(f.max_used, std::stoi(v[7]));
       const double dn = (nmea_degrees(v[2], v[3], 2) * DEG - r.llh[0]) * 6371000.0;
       const double de = (nmea_degrees(v[4], v[5], 3) * DEG - r.llh[1]) * 6371000.0 * std::cos(r.llh[0]);
       f.worst_horizontal_m = std::max(f.worst_horizontal_m, std::hypot(dn, de));
@@ -224,6 +226,26 @@ TEST_P(SbasSkyGeo, GeoDecodedPositionedAndGgaDifferential) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SbasSkyGeo, testing::ValuesIn(GEO_CASES),
                          [](const testing::TestParamInfo<GeoCase>& i) { return std::string(i.param.name); });
+
+// Four GPS satellites and the GEO: with fewer than five others the automatic
+// SBAS ranging mode adds the GEO's range (its position from the type 9
+// record), so the fixes use five satellites and stay on the true place.
+TEST(SbasSkyRun, FourGpsSatellitesAndTheGeoRanged) {
+  talon_test::TempDir dir;
+  std::string scenario = std::string(SKY_BASE) + "sbas = 129 140\n";
+  scenario.replace(scenario.find("nsat = 10"), 9, "nsat = 4");
+  std::string err;
+  ASSERT_GT(make_sky_set(dir, scenario, &err), 0) << err;
+  const talon_test::RunResult run = talon_test::run_talonhost(
+      dir.path(), {"--rtk-mode", "0", "--mode", "1", "--output-nmea", "1", "--do-kml-output", "0"});
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const NmeaFigures f = read_nmea(run.out, nullptr);
+  EXPECT_GE(f.fixes, 30);
+  EXPECT_EQ(f.max_used, 5);
+  std::printf(
+      "[ figures  ] four GPS and the GEO: %d fixes with up to %d satellites, worst %.2f m from the true place\n",
+      f.fixes, f.max_used, f.worst_horizontal_m);
+}
 
 TEST(SbasSkyRun, WithoutGeoGgaStaysQualityOne) {
   talon_test::TempDir dir;
