@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "kernel/src/almanac.h"
+#include "kernel/src/sv_sbas.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ struct SVGPS_S {
 };
 
 struct SV_S {
-  SVGPS_S* gps;  // null for SBAS records
+  SVGPS_S* gps;    // null for SBAS records
+  SVSBAS_S* sbas;  // the SBAS record (sv_sbas.h); null for GPS-type records
   U16 gnss_type;
   S16 svid;
   F32 azm, elv;  // rad
@@ -75,12 +77,28 @@ void bind_all() {
     Sv_sbas[i] = SV_S{};
     Sv_sbas[i].gnss_type = GNSS_TYPE_SBAS;
     Sv_sbas[i].svid = static_cast<S16>(SBAS_PRN_MIN + static_cast<S16>(i));
+    Sv_sbas[i].sbas = SVSBAS_get_reference(Sv_sbas[i].svid);
   }
 }
 // The records are bound before the kernel starts as well (SV_init binds them again).
 const bool Bound_at_load = (bind_all(), true);
 
 EPH_T eph_of(SV_T sv) { return sv != nullptr && sv->gps != nullptr ? EPH_get_reference(sv->svid) : nullptr; }
+
+// The rough state of either kind of record: a GPS-type satellite's rough
+// position and velocity, an SBAS GEO's stored rough position at rest (its
+// record gives no rough velocity; a GEO moves a few m/s). 1, or 0 without one.
+S16 rough_state(SV_T sv, POS_T* pos, VEL_T* vel) {
+  if (sv == nullptr) return 0;
+  if (sv->sbas != nullptr) {
+    *vel = VEL_T{};
+    return SVSBAS_get_stored_rough_position(sv->sbas, pos);
+  }
+  if (sv->gps == nullptr || !sv->gps->alm_calc_valid) return 0;
+  *pos = sv->gps->alm_pos;
+  *vel = sv->gps->alm_vel;
+  return 1;
+}
 
 // pos + vel dt + acc dt^2 / 2 and vel + acc dt (dt s).
 void extrapolate(const SVGPS_S& g, D64 dt, POS_T* pos, VEL_T* vel, ACC_T* acc) {
@@ -180,7 +198,10 @@ S16 svgps_rough(SVGPS_S& g, S16 wn, S32 tow, POS_T* pos, VEL_T* vel) {
 
 }  // namespace
 
-void SV_init() { bind_all(); }
+void SV_init() {
+  SVSBAS_init();
+  bind_all();
+}
 
 SV_T SV_get_reference(U16 gnss_type, S16 svid) {
   const bool gps_type = gnss_type == GNSS_TYPE_GPS || gnss_type == GNSS_TYPE_QZSS;
@@ -196,10 +217,16 @@ S16 SV_get_glonass_slot_n(SV_T) { return 0; }
 U16 SV_get_type(SV_T sv) { return sv != nullptr ? sv->gnss_type : static_cast<U16>(GNSS_TYPE_NONE); }
 S16 SV_get_svid(SV_T sv) { return sv != nullptr ? sv->svid : static_cast<S16>(0); }
 S16 SV_get_prn(SV_T sv) { return SV_get_svid(sv); }
-S16 SV_get_URA(SV_T sv) { return eph_of(sv) != nullptr ? EPH_get_URA(sv->svid) : static_cast<S16>(-1); }
+S16 SV_get_URA(SV_T sv) {
+  if (sv != nullptr && sv->sbas != nullptr) return SVSBAS_get_URA(sv->sbas);
+  return eph_of(sv) != nullptr ? EPH_get_URA(sv->svid) : static_cast<S16>(-1);
+}
 S16 SV_get_iode(SV_T sv) { return eph_of(sv) != nullptr ? EPH_get_iode(eph_of(sv)) : static_cast<S16>(-1); }
 EPH_T SV_get_gps_ephemeris(SV_T sv) { return eph_of(sv); }
-S16 SV_has_ephemeris(SV_T sv) { return EPH_has_valid_data(eph_of(sv)) != 0 ? 1 : 0; }
+S16 SV_has_ephemeris(SV_T sv) {
+  if (sv != nullptr && sv->sbas != nullptr) return SVSBAS_get_URA(sv->sbas) >= 0 ? 1 : 0;  // a GEO record is held
+  return EPH_has_valid_data(eph_of(sv)) != 0 ? 1 : 0;
+}
 S16 SV_has_almanac(SV_T sv) {
   return sv != nullptr && sv->gps != nullptr && ALM_has_valid_data(ALM_get_reference(sv->svid)) != 0 ? 1 : 0;
 }
@@ -223,11 +250,21 @@ S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt) {
 }
 
 S16 SV_precise(SV_T sv, S16 wn, D64 t, POS_T* pos, VEL_T* vel, ACC_T* acc) {
+  if (sv != nullptr && sv->sbas != nullptr) {
+    const S16 ok = SVSBAS_precise(sv->sbas, wn, t, pos, vel);
+    if (ok != 0 && acc != nullptr) *acc = ACC_T{};  // the GEO record's quadratic model: acceleration not carried on
+    return ok;
+  }
   if (sv == nullptr || sv->gps == nullptr || !(std::fabs(t) < MAX_ABS_TOW)) return 0;  // NaN refused too
   return svgps_precise(*sv->gps, wn, t, pos, vel, acc);
 }
 
 S16 SV_rough(SV_T sv, S16 wn, S32 tow, POS_T* pos, VEL_T* vel) {
+  if (sv != nullptr && sv->sbas != nullptr) {
+    const S16 ok = SVSBAS_rough(sv->sbas, wn, static_cast<D64>(tow), pos);
+    if (ok != 0 && vel != nullptr) *vel = VEL_T{};
+    return ok;
+  }
   if (sv == nullptr || sv->gps == nullptr) return 0;
   return svgps_rough(*sv->gps, wn, tow, pos, vel);
 }
@@ -245,8 +282,9 @@ void SV_update_schedule_computing_time_event(S16 wn, S32 tow) {
 }
 
 S16 SV_calc_elevation_azimuth(SV_T sv, const POS_T* rcv, const F32 (*enu)[3]) {
-  if (sv == nullptr || sv->gps == nullptr || !sv->gps->alm_calc_valid || rcv == nullptr || enu == nullptr) return 0;
-  const POS_T& s = sv->gps->alm_pos;
+  POS_T s{};
+  VEL_T v{};
+  if (rcv == nullptr || enu == nullptr || rough_state(sv, &s, &v) == 0) return 0;
   const F32 los[3] = {static_cast<F32>(s.px - rcv->px), static_cast<F32>(s.py - rcv->py),
                       static_cast<F32>(s.pz - rcv->pz)};
   F32 l[3];
@@ -270,13 +308,14 @@ S16 SV_calc_elevation_azimuth(SV_T sv, const POS_T* rcv, const F32 (*enu)[3]) {
 }
 
 S16 SV_calc_doppler(SV_T sv, const POS_T* rcv, S32* doppler) {
-  if (sv == nullptr || sv->gps == nullptr || !sv->gps->alm_calc_valid || rcv == nullptr) return 0;
-  const SVGPS_S& g = *sv->gps;
-  const F32 d[3] = {static_cast<F32>(rcv->px - g.alm_pos.px), static_cast<F32>(rcv->py - g.alm_pos.py),
-                    static_cast<F32>(rcv->pz - g.alm_pos.pz)};
+  POS_T sp{};
+  VEL_T sv_vel{};
+  if (rcv == nullptr || rough_state(sv, &sp, &sv_vel) == 0) return 0;
+  const F32 d[3] = {static_cast<F32>(rcv->px - sp.px), static_cast<F32>(rcv->py - sp.py),
+                    static_cast<F32>(rcv->pz - sp.pz)};
   const F32 n = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
   if (!(n > 0.0F) || !std::isfinite(n)) return 0;
-  const F32 rate = (g.alm_vel.vx * d[0] + g.alm_vel.vy * d[1] + g.alm_vel.vz * d[2]) / n;  // m/s, approaching > 0
+  const F32 rate = (sv_vel.vx * d[0] + sv_vel.vy * d[1] + sv_vel.vz * d[2]) / n;  // m/s, approaching > 0
   const D64 hz = SV_L1_FREQUENCY / LIGHT_SPEED * static_cast<D64>(rate);
   if (!(std::fabs(hz) < MAX_DOPPLER_HZ)) return 0;  // not a satellite's motion (and beyond S32)
   sv->doppler = static_cast<S32>(hz);

@@ -11,9 +11,10 @@
 // - elevation, azimuth and Doppler seen from a receiver position, and the
 //   per-satellite mask flag (GSV_).
 //
-// GLONASS and BeiDou satellites have no record. SBAS records exist so that
-// channels bind to them; without an SBAS ephemeris module they have no
-// position (requests fail).
+// GLONASS and BeiDou satellites have no record. SBAS records lead to the SBAS
+// satellite records of sv_sbas.h: their precise and rough positions come from
+// the GEO navigation records (type 9 messages, sbas_geo.h); requests fail
+// while a GEO has none.
 #pragma once
 
 #include "kernel/src/ephemeris.h"
@@ -38,10 +39,10 @@ S16 SV_get_glonass_slot_n(SV_T sv);                // 0
 U16 SV_get_type(SV_T sv);             // GNSS_TYPE_GPS or GNSS_TYPE_SBAS; GNSS_TYPE_NONE for null
 S16 SV_get_svid(SV_T sv);             // kernel id; 0 for null
 S16 SV_get_prn(SV_T sv);              // the same as SV_get_svid
-S16 SV_get_URA(SV_T sv);              // URA index 0..15 of the ephemeris; -1 without one or for null
+S16 SV_get_URA(SV_T sv);              // URA index 0..15 of the ephemeris or GEO record; -1 without one or for null
 S16 SV_get_iode(SV_T sv);             // IODE of a GPS-type ephemeris; -1 else
 EPH_T SV_get_gps_ephemeris(SV_T sv);  // the GPS-type satellite's ephemeris record; null else
-S16 SV_has_ephemeris(SV_T sv);        // 1 when a valid ephemeris is held; 0 else (also for null)
+S16 SV_has_ephemeris(SV_T sv);        // 1 when a valid ephemeris (SBAS: GEO record) is held; 0 else (also for null)
 S16 SV_has_almanac(SV_T sv);          // 1 when a valid almanac is held (GPS type); 0 else
 D64 SV_get_L1_frequency(SV_T sv);     // Hz: SV_L1_FREQUENCY for every record
 
@@ -58,14 +59,16 @@ S16 SV_get_ephemeris_available_state(SV_T sv, S16 wn, D64 tt);
 
 // Precise state at GPS week wn, time of week t (s): position (ECEF m),
 // velocity (m/s), acceleration (m/s^2) into the caller's records (any may be
-// null). Returns 1, or 0 without a usable ephemeris, outside its validity
-// window, or for SBAS records.
+// null). Returns 1, or 0 without a usable ephemeris or outside its validity
+// window. SBAS records: SVSBAS_precise (t truncated to the whole second, the
+// GEO record's limits), acceleration 0.
 S16 SV_precise(SV_T sv, S16 wn, D64 t, POS_T* pos, VEL_T* vel, ACC_T* acc);
 // Rough state at GPS week wn, whole second tow: position (ECEF m) and velocity
 // (m/s) into the caller's records (either may be null); stored as the record's
 // rough state. From the reference state within 351 s, else from the
 // satellite's almanac (ALM_calc_SV_position). Returns 1, or 0 when neither
-// gives a state.
+// gives a state. SBAS records: the GEO record's position (SVSBAS_rough),
+// velocity 0.
 S16 SV_rough(SV_T sv, S16 wn, S32 tow, POS_T* pos, VEL_T* vel);
 // Background refresh, once a second at GPS week wn, time of week tow (s):
 // every reference state exactly 13 s old is recomputed at the current second,

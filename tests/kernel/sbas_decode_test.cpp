@@ -1,8 +1,9 @@
 // SBAS message decoding: CRC-24Q and Viterbi known answers, and symbol
-// streams built by the test's own encoder from RTCA DO-229 (250-bit messages,
-// preambles 0x53, 0x9A, 0xC6 in cyclic order, CRC-24Q parity, rate-1/2 K=7
-// convolutional code G1 = 171, G2 = 133 octal, G1 symbol first) decoded back
-// at every pair alignment and both polarities, with 2 % symbol errors.
+// streams built with the simulated sky's encoder (tools/sky/sky_sbas.h,
+// written from RTCA DO-229: 250-bit messages, preambles 0x53, 0x9A, 0xC6 in
+// cyclic order, CRC-24Q parity, rate-1/2 K=7 convolutional code G1 = 171,
+// G2 = 133 octal, G1 symbol first) decoded back at every pair alignment and
+// both polarities, with 2 % symbol errors.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -15,48 +16,31 @@
 #include "kernel/src/channel.h"
 #include "kernel/src/kernel.h"
 #include "kernel/src/sbas_decode.h"
+#include "tools/sky/sky_sbas.h"
 
 namespace {
 
 using Bits = std::vector<int>;
 
-// --- the test's encoder, written from the standard ------------------------------------------
+// --- the sky's encoder and bitwise CRC-24Q on bit vectors -------------------------------------
 
-constexpr unsigned G1_OCTAL = 0171;  // taps on delays 0..6, delay 0 (the input) in the top bit
-constexpr unsigned G2_OCTAL = 0133;
-constexpr std::uint32_t CRC24Q_GENERATOR = 0x1864CFB;  // x^24 + ... + 1
+std::vector<U32> to_words(const std::vector<int>& bits);
 
 // Bitwise CRC-24Q remainder (initial value 0) of a bit sequence.
 std::uint32_t crc24q_bits(const Bits& bits) {
-  std::uint32_t r = 0;
-  for (const int b : bits) {
-    const std::uint32_t top = ((r >> 23) & 1u) ^ static_cast<std::uint32_t>(b);
-    r = (r << 1) & 0xFFFFFFu;
-    if (top != 0) r ^= CRC24Q_GENERATOR & 0xFFFFFFu;
-  }
-  return r;
+  const std::vector<U32> w = to_words(bits);
+  return SKY_SBAS_crc24q(w.data(), static_cast<int>(bits.size()));
 }
 
-// Rate-1/2 encoder from a register of the last seven inputs (delay 0 = newest).
-struct Encoder {
-  std::array<int, 7> reg{};
-  void push(int bit, std::vector<int>& symbols) {
-    for (int d = 6; d > 0; --d) reg[static_cast<std::size_t>(d)] = reg[static_cast<std::size_t>(d - 1)];
-    reg[0] = bit;
-    int s1 = 0, s2 = 0;
-    for (int d = 0; d <= 6; ++d) {
-      s1 ^= static_cast<int>((G1_OCTAL >> (6 - d)) & 1u) & reg[static_cast<std::size_t>(d)];
-      s2 ^= static_cast<int>((G2_OCTAL >> (6 - d)) & 1u) & reg[static_cast<std::size_t>(d)];
-    }
-    symbols.push_back(s1);
-    symbols.push_back(s2);
-  }
-};
-
+// The symbols of bits, the encoder starting from zero; G1 symbol first.
 std::vector<int> encode(const Bits& bits) {
-  Encoder e;
+  SKY_SBAS_ENC_T e;
   std::vector<int> sym;
-  for (const int b : bits) e.push(b, sym);
+  for (const int b : bits) {
+    const int pair = SKY_SBAS_encode_bit(&e, b);
+    sym.push_back((pair >> 1) & 1);
+    sym.push_back(pair & 1);
+  }
   return sym;
 }
 

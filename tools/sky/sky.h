@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tools/sky/sky_sbas.h"
+
 constexpr int SKY_MAX_SV = 32;         // GPS PRNs 1..32
 constexpr int SKY_MAX_OUTAGES = 16;    // outage windows in a scenario
 constexpr int SKY_MAX_WAYPOINTS = 64;  // waypoints of a receiver track
@@ -72,6 +74,10 @@ struct SKY_EPOCH_T {
   SKY_RX_T rx;
   int n = 0;                          // entries of sig used
   SKY_SIGNAL_T sig[SKY_MAX_SV] = {};  // every satellite of the constellation, visible or not
+  // SBAS GEOs of the scenario (svid = prn 120..138), visible or not; their
+  // clock keeps GPS time (sat_clk_s 0), tx_time is GPS time of transmission
+  int n_geo = 0;
+  SKY_SIGNAL_T geo[SKY_SBAS_MAX_GEO] = {};
 };
 
 // A parsed scenario (short text file of "key = value" lines, '#' comments).
@@ -143,6 +149,12 @@ struct SKY_SCENARIO_T {
   int warm_start = 0;             // 1: log_init.dat holds a warm-start receiver state; 0: all zero (cold start)
   double warm_start_age_s = 0.0;  // s (whole): the stored fix was taken this long before the RTC reading of the set
   int warm_start_iono = 0;        // 1: the warm-start image also holds the broadcast ionospheric parameters
+  // SBAS GEO satellites (sky_sbas.h): prn 120..138 at a mean longitude
+  int n_sbas = 0;
+  int sbas_prn[SKY_SBAS_MAX_GEO] = {};
+  double sbas_lon_deg[SKY_SBAS_MAX_GEO] = {};  // degrees east
+  int sbas_type0 = 0;                          // 1: the GEOs send type 0 in the last slot of their schedule
+  double sbas_symbol_error_rate = 0.0;         // probability that an SBAS symbol arrives flipped
 };
 
 // ---- core ----
@@ -159,6 +171,13 @@ int SKY_init(const SKY_SCENARIO_T* sc);
 // The sky at the epoch when the receiver clock reads clock_time (the target's
 // measurement epochs are ticks of its own clock). Fills out. 1 on success.
 int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out);
+
+// SBAS GEO i (0 .. n_sbas - 1) of scenario sc as the sky flies it: its prn
+// and mean longitude, inclination 0.05 degrees, eccentricity 0.0002, the
+// phase of its daily figure 0.37 (prn - 120) rad, URA index 2, the scenario's
+// type 0 choice, symbol error rate and seed, and a type 1 PRN mask of GPS PRN
+// 1..nsat. 1 on success, 0 for another i (out untouched).
+int SKY_sbas_geo(const SKY_SCENARIO_T* sc, int i, SKY_SBAS_GEO_T* out);
 
 // The 30-bit navigation word (bits D1..D30 in bits 29..0, parity included,
 // D29*/D30* chaining applied, upright polarity) that satellite svid transmits

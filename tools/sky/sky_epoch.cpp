@@ -52,7 +52,9 @@ const SKY_SCENARIO_T* Sc = nullptr;
 double Start_pos[3] = {};
 double Start_vel[3] = {};
 double Waypoint_pos[SKY_MAX_WAYPOINTS][3] = {};
-std::array<double, SKY_MAX_SV> Carrier_start{};  // carrier range L at the start, m
+std::array<double, SKY_MAX_SV> Carrier_start{};      // carrier range L at the start, m
+std::array<SKY_SBAS_GEO_T, SKY_SBAS_MAX_GEO> Geo{};  // the scenario's SBAS GEOs
+std::array<double, SKY_SBAS_MAX_GEO> Geo_carrier_start{};
 
 // Deterministic standard normal value for (seed, svid, stream, key).
 double gauss(unsigned seed, int svid, int stream, int64_t key) {
@@ -155,6 +157,34 @@ GEOM_T geometry(const SKY_EPH_T& eph, const RX_T& rx) {
   return g;
 }
 
+// Light time iteration for an SBAS GEO: its orbit is given in the Earth
+// frame at the time of transmission; its clock keeps GPS time.
+GEOM_T geo_geometry(const SKY_SBAS_GEO_T& geo, const RX_T& rx) {
+  GEOM_T g{};
+  double tau = 0.12;
+  const double t_rx = static_cast<double>(rx.t.week) * SKYC_WEEK_S + rx.t.tow;
+  for (int iter = 0; iter < 10; ++iter) {
+    double p[3];
+    SKY_SBAS_geo_state(geo, t_rx - tau, p, nullptr, nullptr);
+    const double th = SKYC_OMGE * tau, c = std::cos(th), s = std::sin(th);
+    g.sat[0] = c * p[0] + s * p[1];
+    g.sat[1] = -s * p[0] + c * p[1];
+    g.sat[2] = p[2];
+    const double d[3] = {g.sat[0] - rx.pos[0], g.sat[1] - rx.pos[1], g.sat[2] - rx.pos[2]};
+    g.rho = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    look_angles(rx, g.sat, &g.az, &g.el);
+    g.iono = Sc->iono_scale * SKY_klobuchar_m(SKYC_iono_utc(), rx.llh[0], rx.llh[1], g.az, g.el, rx.t.tow);
+    g.tropo = Sc->tropo_model == SKY_TROPO_SIMPLE ? SKY_simple_tropo_m(rx.llh[2], g.el)
+                                                  : SKY_saastamoinen_m(rx.llh[0], rx.llh[2], g.el);
+    g.sat_clk = 0.0;
+    const double next = (g.rho + g.iono + g.tropo) / SKYC_C;
+    const bool done = std::fabs(next - tau) < 1e-15;
+    tau = next;
+    if (done) break;
+  }
+  return g;
+}
+
 double carrier_range(const GEOM_T& g, const RX_T& rx) {
   return g.rho - g.iono + g.tropo + SKYC_C * (rx.bias - g.sat_clk);
 }
@@ -223,12 +253,37 @@ void fill_signal(int svid, double dt, const RX_T& rx, const SKY_GPST_T& clock, S
   for (int j = 0; j < 3; ++j) s->sat_pos_ecef[j] = g.sat[j];
 }
 
+// The signal of GEO i: as fill_signal, without code noise, steps or slips.
+void fill_geo_signal(int i, double dt, const RX_T& rx, const SKY_GPST_T& clock, SKY_SIGNAL_T* s) {
+  const SKY_SBAS_GEO_T& geo = Geo[static_cast<std::size_t>(i)];
+  *s = SKY_SIGNAL_T{};
+  s->svid = static_cast<int16_t>(geo.prn);
+  const GEOM_T g = geo_geometry(geo, rx);
+  const RX_T before = receiver_at(dt - H_RATE), after = receiver_at(dt + H_RATE);
+  const GEOM_T g0 = geo_geometry(geo, before), g1 = geo_geometry(geo, after);
+  s->range_m = g.rho;
+  s->iono_m = g.iono;
+  s->tropo_m = g.tropo;
+  s->pseudorange_m = g.rho + g.iono + g.tropo + SKYC_C * rx.bias;
+  s->tx_time = SKYC_add(clock, -s->pseudorange_m / SKYC_C);
+  s->range_rate_mps = (g1.rho - g0.rho) / (2.0 * H_RATE);
+  const double l_rate = (carrier_range(g1, after) - carrier_range(g0, before)) / (2.0 * H_RATE);
+  s->doppler_hz = -l_rate / (SKYC_LAMBDA * (1.0 + Sc->clk_drift));
+  s->carrier_cycles = -(carrier_range(g, rx) - Geo_carrier_start[static_cast<std::size_t>(i)]) / SKYC_LAMBDA;
+  s->el_deg = g.el / SKYC_D2R;
+  s->az_deg = g.az / SKYC_D2R;
+  s->cn0_dbhz = 35.0 + 15.0 * std::sin(g.el) + Sc->cn0_noise_db * gauss(Sc->seed, geo.prn, 2, std::llround(dt * 1e6));
+  s->visible = s->el_deg >= Sc->mask_deg ? 1 : 0;
+  for (int j = 0; j < 3; ++j) s->sat_pos_ecef[j] = g.sat[j];
+}
+
 bool scenario_usable(const SKY_SCENARIO_T* sc) {
   if (sc->nsat < 1 || sc->nsat > SKY_MAX_SV) return false;
   if (sc->n_waypoints < 0 || sc->n_waypoints > SKY_MAX_WAYPOINTS) return false;
   if (sc->n_outages < 0 || sc->n_outages > SKY_MAX_OUTAGES) return false;
   if (sc->n_slips < 0 || sc->n_slips > SKY_MAX_SLIPS) return false;
   if (sc->n_pr_steps < 0 || sc->n_pr_steps > SKY_MAX_PR_STEPS) return false;
+  if (sc->n_sbas < 0 || sc->n_sbas > SKY_SBAS_MAX_GEO) return false;
   return sc->start.tow >= 0.0 && sc->start.tow < SKYC_WEEK_S && sc->start.week >= 0 && sc->clk_drift > -0.5;
 }
 
@@ -252,6 +307,25 @@ int SKY_init(const SKY_SCENARIO_T* sc) {
     if (epoch_eph(svid, rx, &eph) == 1)
       Carrier_start[static_cast<size_t>(svid - 1)] = carrier_range(geometry(eph, rx), rx);
   }
+  for (int i = 0; i < sc->n_sbas; ++i) {
+    SKY_sbas_geo(sc, i, &Geo[static_cast<std::size_t>(i)]);
+    Geo_carrier_start[static_cast<std::size_t>(i)] =
+        carrier_range(geo_geometry(Geo[static_cast<std::size_t>(i)], rx), rx);
+  }
+  return 1;
+}
+
+int SKY_sbas_geo(const SKY_SCENARIO_T* sc, int i, SKY_SBAS_GEO_T* out) {
+  if (sc == nullptr || out == nullptr || i < 0 || i >= sc->n_sbas || i >= SKY_SBAS_MAX_GEO) return 0;
+  SKY_SBAS_GEO_T g;
+  g.prn = sc->sbas_prn[i];
+  g.lon_deg = sc->sbas_lon_deg[i];
+  g.phase_rad = 0.37 * (g.prn - SKY_SBAS_PRN_MIN);
+  g.send_type0 = sc->sbas_type0;
+  g.symbol_error_rate = sc->sbas_symbol_error_rate;
+  g.seed = sc->seed;
+  g.gps_prn_mask = sc->nsat >= 32 ? 0xFFFFFFFFU : ((1U << sc->nsat) - 1U);
+  *out = g;
   return 1;
 }
 
@@ -272,5 +346,7 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out) {
   out->rx.clk_drift = Sc->clk_drift;
   out->n = SKYC_nsat();
   for (int i = 0; i < out->n; ++i) fill_signal(i + 1, dt, rx, clock, &out->sig[i]);
+  out->n_geo = Sc->n_sbas;
+  for (int i = 0; i < out->n_geo; ++i) fill_geo_signal(i, dt, rx, clock, &out->geo[i]);
   return 1;
 }

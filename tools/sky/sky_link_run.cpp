@@ -23,10 +23,11 @@ constexpr std::size_t MAX_FRAME = 80;        // longest report frame with its ch
 constexpr uint8_t SLIP_NO_GOOD = 4;          // no-good readings of a slot with a slip: above the host's limit of 3
 
 struct LINK_CH_T {
-  int16_t svid = 0;           // 0: free
+  int16_t svid = 0;           // 0: free; an SBAS GEO by its kernel prn 120..138
+  int geo = -1;               // SBAS channel: index of the GEO in the run; -1 for a GPS channel
   uint8_t issue = 0;          // tracking issue, changes with every assignment
   int age = 0;                // epochs since assignment
-  int64_t origin = 0;         // absolute bit of track bit 0
+  int64_t origin = 0;         // absolute bit of track bit 0 (SBAS: absolute symbol, 2 ms, of track symbol 0)
   int64_t next_batch = -1;    // track bit of the next batch's first bit; −1 before bit sync
   long double phase = 0.0L;   // baseband carrier phase accumulated, cycles
   double prev_doppler = 0.0;  // Doppler at the previous epoch, Hz
@@ -54,6 +55,8 @@ struct LINK_RUN_T {
   SKY_EPOCH_T ep;       // sky at this epoch
   SKY_EPOCH_T slot_ep;  // sky at a slot boundary
   int closed_loop = 0;  // 1: the search engine model decides the channels (sky_search.h)
+  int n_geo = 0;        // SBAS GEOs of the scenario
+  std::array<SKY_SBAS_GEO_T, SKY_SBAS_MAX_GEO> geo{};
 };
 
 LINK_RUN_T Run;
@@ -119,6 +122,30 @@ int append_frame(U08* buf, std::size_t cap, std::size_t* len, const U08* frame, 
 
 // ---- channel assignment ----
 
+constexpr int SBAS_TARGET_OFFSET = 82;  // the target numbers SBAS prn 120..138 as 38..56
+constexpr int64_t SBAS_SYMBOLS_PER_WEEK = 302400000;
+
+int geo_count(const SKY_EPOCH_T& ep) { return std::clamp(ep.n_geo, 0, std::min(SKY_SBAS_MAX_GEO, Run.n_geo)); }
+
+// Absolute SBAS symbol (2 ms, counted from the start of week 0) in progress at
+// the GEO's time stamp tx, and the time into it.
+int64_t abs_symbol_of(SKY_GPST_T tx, double* sub_symbol) {
+  constexpr long double SYM_LS = 0.002L;
+  const long double tow = tx.tow;
+  auto n = static_cast<int64_t>(std::floor(tow / SYM_LS));
+  long double sub = tow - static_cast<long double>(n) * SYM_LS;
+  if (sub < 0.0L) {
+    sub += SYM_LS;
+    --n;
+  }
+  if (sub >= SYM_LS) {
+    sub -= SYM_LS;
+    ++n;
+  }
+  if (sub_symbol != nullptr) *sub_symbol = static_cast<double>(sub);
+  return static_cast<int64_t>(tx.week) * SBAS_SYMBOLS_PER_WEEK + n;
+}
+
 int channel_of(int svid) {
   for (int i = 0; i < SKY_LINK_NCH; ++i)
     if (Run.ch[static_cast<std::size_t>(i)].svid == svid) return i;
@@ -131,6 +158,8 @@ void release_invisible_channels() {
     bool seen = false;
     for (int i = 0; i < Run.ep.n; ++i)
       if (Run.ep.sig[i].svid == c.svid && Run.ep.sig[i].visible != 0) seen = true;
+    for (int i = 0; i < geo_count(Run.ep); ++i)
+      if (Run.ep.geo[i].svid == c.svid && Run.ep.geo[i].visible != 0) seen = true;
     if (!seen) c = LINK_CH_T{};
   }
 }
@@ -156,6 +185,26 @@ void assign_new_channels() {
   }
 }
 
+// SBAS GEOs in view get a channel at once, open or closed loop (the SBAS
+// search is the target's own; the host's SBAS search settings send nothing).
+void assign_geo_channels() {
+  for (int i = 0; i < geo_count(Run.ep); ++i) {
+    const SKY_SIGNAL_T& s = Run.ep.geo[i];
+    if (s.visible == 0 || channel_of(s.svid) >= 0) continue;
+    const int k = channel_of(0);
+    if (k < 0) return;
+    LINK_CH_T c;
+    c.svid = s.svid;
+    c.geo = i;
+    auto& issue = Run.last_issue[static_cast<std::size_t>(k)];
+    issue = static_cast<uint8_t>(issue == 255 ? 1 : issue + 1);
+    c.issue = issue;
+    c.origin = abs_symbol_of(s.tx_time, nullptr) - 1000 * (k + 1);
+    c.prev_doppler = s.doppler_hz;
+    Run.ch[static_cast<std::size_t>(k)] = c;
+  }
+}
+
 // Closed loop: channels for the satellites the search engine acquires now.
 void assign_found_channels() {
   std::array<int16_t, SKY_LINK_NCH> tracked{};
@@ -175,6 +224,8 @@ void assign_found_channels() {
 const SKY_SIGNAL_T* signal_of(const SKY_EPOCH_T& ep, int svid) {
   for (int i = 0; i < ep.n; ++i)
     if (ep.sig[i].svid == svid) return &ep.sig[i];
+  for (int i = 0; i < geo_count(ep); ++i)
+    if (ep.geo[i].svid == svid) return &ep.geo[i];
   return nullptr;
 }
 
@@ -244,8 +295,8 @@ void slot_fields(const std::array<int64_t, SLOTS + 1>& p, const std::array<uint8
 // ---- one channel ----
 
 void fill_identity(const LINK_CH_T& c, ASIC_CHAN_MEAS_T* m) {
-  m->gnss_type = static_cast<S08>(GNSS_TYPE_GPS);
-  m->prn = static_cast<S08>(c.svid);
+  m->gnss_type = static_cast<S08>(c.geo >= 0 ? GNSS_TYPE_SBAS : GNSS_TYPE_GPS);
+  m->prn = static_cast<S08>(c.geo >= 0 ? c.svid - SBAS_TARGET_OFFSET : c.svid);
   m->state = state_of(c);
   m->loop_gain_mode = 1;
   m->peak_tap_loc = PEAK_TAP;
@@ -258,7 +309,8 @@ void fill_identity(const LINK_CH_T& c, ASIC_CHAN_MEAS_T* m) {
 void fill_measurement(const LINK_CH_T& c, const SKY_SIGNAL_T& s, ASIC_CHAN_MEAS_T* m) {
   double sub_bit = 0.0;
   const SKY_GPST_T tx = c.shift_ms != 0 ? SKY_LINK_gpst_add(s.tx_time, c.shift_ms * 1e-3) : s.tx_time;
-  const int64_t abs_bit = abs_bit_of(tx, &sub_bit);
+  // SBAS: the bit counter counts 2 ms symbols, the code phase the time into the symbol
+  const int64_t abs_bit = c.geo >= 0 ? abs_symbol_of(tx, &sub_bit) : abs_bit_of(tx, &sub_bit);
   m->bitcnt = static_cast<U32>(abs_bit - c.origin);
   m->code_phase_reg = SKY_LINK_code_phase_reg(sub_bit, SKY_LINK_NSC, PEAK_TAP);
   m->dop_freq = SKY_LINK_nco_word(Run.tcxo, s.doppler_hz);
@@ -294,6 +346,23 @@ void append_batches(int k, LINK_CH_T& c, int64_t track_now, double since_start_s
     }
     c.next_batch += 30;
   }
+}
+
+// SBAS: 32-symbol words of the GEO's encoded stream, each reported with the
+// track symbol count at its end (the word's symbols end there).
+int append_symbol_words(int k, LINK_CH_T& c, int64_t track_now, U08* buf, std::size_t cap, std::size_t* len) {
+  if (c.next_batch < 0) c.next_batch = track_now;
+  while (c.next_batch + 32 <= track_now) {
+    const uint32_t word =
+        SKY_SBAS_symbol_word(Run.geo[static_cast<std::size_t>(c.geo)], c.origin + c.next_batch, Run.sc->invert_bits);
+    U08 f[MAX_FRAME];
+    const int n =
+        pack_msg_get_databits(f, static_cast<S16>(k), GNSS_TYPE_SBAS, static_cast<S16>(c.svid - SBAS_TARGET_OFFSET),
+                              word, 32, static_cast<U32>(c.next_batch + 32), c.issue);
+    if (!append_frame(buf, cap, len, f, n)) return 0;
+    c.next_batch += 32;
+  }
+  return 1;
 }
 
 // ---- epoch ----
@@ -404,7 +473,7 @@ int append_channel_reports(EPOCH_CTX_T& x, const std::array<int64_t, SKY_LINK_NC
     if (!append_frame(x.buf, x.cap, &x.len, f, pack_msg_chan(f, static_cast<S16>(k), &m))) return 0;
     if (with_slots != 0 && !append_frame(x.buf, x.cap, &x.len, f, pack_msg_chan_carrier(f, static_cast<S16>(k), &m)))
       return 0;
-    fill_truth(k, c, *s, x.truth);
+    if (c.geo < 0) fill_truth(k, c, *s, x.truth);  // the truth file's rows are GPS satellites
   }
   return 1;
 }
@@ -439,6 +508,10 @@ int append_all_batches(EPOCH_CTX_T& x) {
     LINK_CH_T& c = Run.ch[static_cast<std::size_t>(k)];
     const SKY_SIGNAL_T* s = c.svid != 0 ? signal_of(Run.ep, c.svid) : nullptr;
     if (s == nullptr || state_of(c) < CH_BITSYNC) continue;
+    if (c.geo >= 0) {
+      append_symbol_words(k, c, abs_symbol_of(s->tx_time, nullptr) - c.origin, x.buf, x.cap, &x.len);
+      continue;
+    }
     const int64_t track_now = abs_bit_of(s->tx_time, nullptr) - c.origin;
     append_batches(k, c, track_now, x.since_start_s, x.buf, x.cap, &x.len);
   }
@@ -498,6 +571,9 @@ int SKY_LINK_start(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK
   Run.faults.bit_flip_rate = sc->bit_flip_rate;
   Run.faults.batch_loss_rate = sc->batch_loss_rate;
   Run.step_ms = static_cast<int>(1000.0 / sc->meas_rate_hz);
+  Run.n_geo = 0;
+  for (int i = 0; i < sc->n_sbas && i < SKY_SBAS_MAX_GEO; ++i)
+    if (SKY_sbas_geo(sc, i, &Run.geo[static_cast<std::size_t>(i)]) != 0) Run.n_geo = i + 1;
   SKY_GPST_T clock0 = sc->start;
   clock0.tow += sc->clk_bias0_s;
   Run.gtc = SKY_LINK_gtc_at_or_after(Run.tcxo, p.gtc_origin, clock0, Run.step_ms);
@@ -532,6 +608,7 @@ int SKY_LINK_next_epoch(U08* buf, std::size_t cap, SKY_LINK_EPOCH_T* truth) {
     assign_found_channels();
   else
     assign_new_channels();
+  assign_geo_channels();
   const int with_slots = (Run.sc->carrier_slots != 0 && Run.step_ms % SLOTS == 0) ? 1 : 0;
   std::array<int64_t, SKY_LINK_NCH> p0{};
   std::array<std::array<int64_t, SLOTS + 1>, SKY_LINK_NCH> slots{};
@@ -569,7 +646,8 @@ namespace {
 LINK_CH_T* matching_channel(int ch, int prn, int issue) {
   if (ch < 0 || ch >= SKY_LINK_NCH) return nullptr;
   LINK_CH_T& c = Run.ch[static_cast<std::size_t>(ch)];
-  if (c.svid == 0 || c.svid != prn || c.issue != issue) return nullptr;
+  const int target_prn = c.geo >= 0 ? c.svid - SBAS_TARGET_OFFSET : c.svid;  // commands name the target's number
+  if (c.svid == 0 || (c.svid != prn && target_prn != prn) || c.issue != issue) return nullptr;
   return &c;
 }
 

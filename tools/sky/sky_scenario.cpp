@@ -1,6 +1,6 @@
 // Scenario files: "key = value" lines, '#' starts a comment, blank lines are
 // skipped. Every key sets one field of SKY_SCENARIO_T (waypoint, outage,
-// slip and pr_step may repeat); an unknown key, a value that is not a number, the wrong
+// slip, pr_step and sbas may repeat); an unknown key, a value that is not a number, the wrong
 // count of numbers, a value out of range or a key given twice refuses the
 // whole file with the line named.
 #include <array>
@@ -221,6 +221,24 @@ int set_warm_start_iono(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size
   sc->warm_start_iono = static_cast<int>(v[0]);
   return ok();
 }
+int add_sbas(SKY_SCENARIO_T* sc, const double* v, char* why, size_t len) {
+  if (sc->n_sbas >= SKY_SBAS_MAX_GEO) return refuse(why, len, "more than 3 SBAS satellites");
+  if (v[0] != std::floor(v[0])) return refuse(why, len, "SBAS PRN must be a whole number");
+  for (int i = 0; i < sc->n_sbas; ++i)
+    if (sc->sbas_prn[i] == static_cast<int>(v[0])) return refuse(why, len, "SBAS PRN given twice");
+  sc->sbas_prn[sc->n_sbas] = static_cast<int>(v[0]);
+  sc->sbas_lon_deg[sc->n_sbas] = v[1];
+  ++sc->n_sbas;
+  return ok();
+}
+int set_sbas_type0(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->sbas_type0 = static_cast<int>(v[0]);
+  return ok();
+}
+int set_sbas_symbol_errors(SKY_SCENARIO_T* sc, const double* v, char* /*why*/, size_t /*len*/) {
+  sc->sbas_symbol_error_rate = v[0];
+  return ok();
+}
 
 // Keys whose value is a word: each word stands for one number of the key.
 struct WORD_T {
@@ -257,7 +275,7 @@ constexpr double BETA_MAX = 1e8;
 constexpr double MAX_PR_STEP_M = 100000.0;  // m, largest scripted pseudorange step
 
 // clang-format off
-constexpr std::array<KEY_T, 35> KEYS = {{
+constexpr std::array<KEY_T, 38> KEYS = {{
     {"start_week", 1, true, false, {0}, {9999}, set_start_week},
     {"start_tow", 1, false, false, {0}, {SKYC_WEEK_S}, set_start_tow},
     {"duration", 1, false, false, {0}, {MAX_TIME_S}, set_duration},
@@ -296,6 +314,9 @@ constexpr std::array<KEY_T, 35> KEYS = {{
     {"warm_start", 1, true, false, {0}, {1}, set_warm_start},
     {"warm_start_age", 1, true, false, {0}, {MAX_WARM_AGE_S}, set_warm_start_age},
     {"warm_start_iono", 1, true, false, {0}, {1}, set_warm_start_iono},
+    {"sbas", 2, false, true, {SKY_SBAS_PRN_MIN, -180}, {SKY_SBAS_PRN_MAX, 180}, add_sbas},
+    {"sbas_type0", 1, true, false, {0}, {1}, set_sbas_type0},
+    {"sbas_symbol_errors", 1, false, false, {0}, {0.5}, set_sbas_symbol_errors},
 }};
 // clang-format on
 
