@@ -55,6 +55,18 @@ S16 feed_epoch(const std::array<ASIC_CHAN_MEAS_T, NUM_HW_CHANNELS>& chans, U32 s
   return KERNEL_loop();
 }
 
+// A tracking GPS channel's report: nsc sub-chips per chip, count the
+// millisecond count of the accumulated carrier.
+ASIC_CHAN_MEAS_T tracking(S08 prn, U08 nsc, U16 count) {
+  ASIC_CHAN_MEAS_T a{};
+  a.gnss_type = GNSS_TYPE_GPS;
+  a.prn = prn;
+  a.state = CH_TRACK;
+  a.nsc = nsc;
+  a.acc_carrier_cycle_count = count;
+  return a;
+}
+
 // --- C/N0 -----------------------------------------------------------------------------
 
 // C/N0 from the estimator: power ratio x / y - 1 over the noise, scaled to 1 Hz
@@ -78,16 +90,21 @@ struct CnrCase {
 };
 void PrintTo(const CnrCase& c, std::ostream* os) { *os << c.name; }
 
-class CnrKnownAnswer : public ::testing::TestWithParam<CnrCase> {};
-
-TEST_P(CnrKnownAnswer, FromTheEstimatorFields) {
-  const CnrCase& c = GetParam();
+ASIC_CHAN_MEAS_T cn_fields(const CnrCase& c) {
   ASIC_CHAN_MEAS_T a{};
   a.acc_power = c.acc_power;
   a.cn_count = c.cn_count;
   a.cn_integ = c.cn_integ;
   a.cn_div = c.cn_div;
   a.cn_shift = c.cn_shift;
+  return a;
+}
+
+class CnrKnownAnswer : public ::testing::TestWithParam<CnrCase> {};
+
+TEST_P(CnrKnownAnswer, FromTheEstimatorFields) {
+  const CnrCase& c = GetParam();
+  const ASIC_CHAN_MEAS_T a = cn_fields(c);
   const double want = expected_cnr(c.acc_power, c.cn_count, c.cn_integ, c.cn_div, c.cn_shift, c.noise);
   EXPECT_NEAR(RAW_calculate_cnr(&a, c.noise), want, 1e-4);
 }
@@ -107,12 +124,7 @@ class CnrHostile : public ::testing::TestWithParam<CnrCase> {};
 
 TEST_P(CnrHostile, GiveZero) {
   const CnrCase& c = GetParam();
-  ASIC_CHAN_MEAS_T a{};
-  a.acc_power = c.acc_power;
-  a.cn_count = c.cn_count;
-  a.cn_integ = c.cn_integ;
-  a.cn_div = c.cn_div;
-  a.cn_shift = c.cn_shift;
+  const ASIC_CHAN_MEAS_T a = cn_fields(c);
   const F32 cnr = RAW_calculate_cnr(&a, c.noise);
   EXPECT_TRUE(std::isfinite(cnr));
   EXPECT_EQ(cnr, 0.0f);
@@ -165,14 +177,10 @@ class SubBitKnownAnswer : public ::testing::TestWithParam<SubBitCase> {};
 TEST_P(SubBitKnownAnswer, FromTheCodePhaseRegister) {
   const SubBitCase& c = GetParam();
   start_kernel(4, 1);
-  ASIC_CHAN_MEAS_T a{};
+  ASIC_CHAN_MEAS_T a = tracking(c.gnss_type == GNSS_TYPE_SBAS ? 40 : 7, c.nsc, 1000);
   a.gnss_type = static_cast<S08>(c.gnss_type);
-  a.prn = c.gnss_type == GNSS_TYPE_SBAS ? 40 : 7;
-  a.state = CH_TRACK;
-  a.nsc = c.nsc;
   a.peak_tap_loc = c.peak_tap;
   a.code_phase_reg = code_phase_reg(c.ms, c.chip, c.sc_field, c.frac);
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(3, 24552000, &a, &in);
   ASSERT_EQ(in.has_sub_bit, 1);
@@ -194,14 +202,9 @@ INSTANTIATE_TEST_SUITE_P(Raw, SubBitKnownAnswer,
 
 TEST(RawConvert, NoSubChipCountGivesNoSubBitMeasurement) {
   start_kernel(4, 1);
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 7;
-  a.state = CH_TRACK;
-  a.nsc = 0;
+  ASIC_CHAN_MEAS_T a = tracking(7, 0, 1000);
   a.peak_tap_loc = 17;
   a.code_phase_reg = code_phase_reg(3, 200, 0, 5);
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(0, 24552000, &a, &in);
   EXPECT_EQ(in.has_sub_bit, 0);
@@ -225,13 +228,8 @@ class NcoDoppler : public ::testing::TestWithParam<NcoCase> {};
 TEST_P(NcoDoppler, FromTheNcoWordWithTheTcxoScale) {
   const NcoCase& c = GetParam();
   start_kernel(c.tcxo_mode, 1);
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 11;
-  a.state = CH_TRACK;
-  a.nsc = 8;
+  ASIC_CHAN_MEAS_T a = tracking(11, 8, 1000);
   a.dop_freq = c.dop_freq;
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(1, 0, &a, &in);
   const double f = TCXO_convert_mode_to_freq(c.tcxo_mode);
@@ -254,14 +252,10 @@ TEST(RawConvert, CarrierDopplerOverAWholeSecond) {
   start_kernel(4, 1);
   std::array<ASIC_CHAN_MEAS_T, NUM_HW_CHANNELS> chans{};
   ASIC_CHAN_MEAS_T& a = chans[4];
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 12;
-  a.state = CH_TRACK;
+  a = tracking(12, 8, 1000);
   a.track_issue = 2;
-  a.nsc = 8;
   a.acc_carrier_cycle = -1500;
   a.carrier_phase = 512;  // + 0.5 cycle
-  a.acc_carrier_cycle_count = 1000;
   ASSERT_EQ(feed_epoch(chans, 100, 0), 1);
   ASSERT_EQ(feed_epoch(chans, 101, 0), 1);
   const CHAN_T ch = CH_find_reference(4);
@@ -275,12 +269,7 @@ TEST(RawConvert, CarrierDopplerOverAWholeSecond) {
 // --- Carrier slots ----------------------------------------------------------------------
 
 ASIC_CHAN_MEAS_T carrier_record(U16 count) {
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 9;
-  a.state = CH_TRACK;
-  a.nsc = 8;
-  a.acc_carrier_cycle_count = 100;
+  ASIC_CHAN_MEAS_T a = tracking(9, 8, 100);
   for (int i = 0; i < MSG_CARRIER_ARY_N; ++i) {
     const auto k = static_cast<std::size_t>(i);
     a.start_carrier_phase_ary[k] = static_cast<S16>(100 * i);
@@ -503,9 +492,7 @@ void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 class HostileReport : public ::testing::TestWithParam<HostileCase> {};
 
 ASIC_CHAN_MEAS_T good_report() {
-  ASIC_CHAN_MEAS_T m{};
-  m.gnss_type = GNSS_TYPE_GPS;
-  m.prn = 14;
+  ASIC_CHAN_MEAS_T m = tracking(14, 8, 1000);
   m.state = CH_MEAS_AVAILABLE;
   m.track_issue = 3;
   m.bitcnt = 5000;
@@ -513,9 +500,7 @@ ASIC_CHAN_MEAS_T good_report() {
   m.cn_count = 1;
   m.cn_div = 1;
   m.cn_integ = 20;
-  m.nsc = 8;
   m.acc_carrier_cycle = -1500;
-  m.acc_carrier_cycle_count = 1000;
   m.code_phase_reg = (1u << 28) | (5u << 11) | 100u;
   m.dop_freq = -30000;
   m.carrier_phase_ary_count = 2;
