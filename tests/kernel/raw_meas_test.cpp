@@ -1,9 +1,9 @@
 // Raw measurement conversion: C/N0 from the estimator fields, the code
 // position within the data bit from the code phase register, Doppler from the
 // NCO word and from the accumulated carrier, carrier slots, and the epochs a
-// started kernel takes or drops. Every expected value is computed here from
-// the register definitions (field positions and scales), independently of
-// the module's code.
+// started kernel takes or drops. C/N0 values are worked by hand; the other
+// expected values are computed here from the register definitions (field
+// positions and scales), independently of the module's code.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -69,16 +69,6 @@ ASIC_CHAN_MEAS_T tracking(S08 prn, U08 nsc, U16 count) {
 
 // --- C/N0 -----------------------------------------------------------------------------
 
-// C/N0 from the estimator: power ratio x / y - 1 over the noise, scaled to 1 Hz
-// by the integrations per second (all integer steps, 64-bit).
-double expected_cnr(long long acc_power, long long cn_count, long long cn_integ, long long cn_div, int cn_shift,
-                    long long noise) {
-  const long long x = acc_power / cn_count;
-  const long long y = (cn_integ * (noise / (cn_div * cn_div))) >> (2 * cn_shift);
-  const long long z = x / y - 1;
-  return 10.0 * std::log10(static_cast<double>((1000 / cn_integ) * z));
-}
-
 struct CnrCase {
   const char* name;
   U32 acc_power;
@@ -87,6 +77,7 @@ struct CnrCase {
   S08 cn_div;
   S08 cn_shift;
   U32 noise;
+  double want;  // dB-Hz
 };
 void PrintTo(const CnrCase& c, std::ostream* os) { *os << c.name; }
 
@@ -105,18 +96,22 @@ class CnrKnownAnswer : public ::testing::TestWithParam<CnrCase> {};
 TEST_P(CnrKnownAnswer, FromTheEstimatorFields) {
   const CnrCase& c = GetParam();
   const ASIC_CHAN_MEAS_T a = cn_fields(c);
-  const double want = expected_cnr(c.acc_power, c.cn_count, c.cn_integ, c.cn_div, c.cn_shift, c.noise);
-  EXPECT_NEAR(RAW_calculate_cnr(&a, c.noise), want, 1e-4);
+  EXPECT_NEAR(RAW_calculate_cnr(&a, c.noise), c.want, 1e-4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Raw, CnrKnownAnswer,
                          ::testing::Values(
-                             // 20 ms integrations, 4e9 power over 5e7 noise: 50 x 79 -> 35.97 dB-Hz.
-                             CnrCase{"gps_20ms", 4000000000u, 1, 20, 1, 0, 2500000},
-                             CnrCase{"divider_and_shift", 3000000000u, 3, 10, 2, 1, 2500000},
-                             CnrCase{"weak_1ms", 90000000u, 2, 1, 1, 0, 1000000},
+                             // x = acc_power / cn_count, y = cn_integ x (noise / cn_div^2) >> 2 cn_shift,
+                             // C/N0 = 10 log10((1000 / cn_integ) (x / y - 1)), integer steps, worked by hand.
+                             // 4e9 / 5e7 - 1 = 79; 50 x 79 = 3950.
+                             CnrCase{"gps_20ms", 4000000000u, 1, 20, 1, 0, 2500000, 35.965971},
+                             // 1e9 / (10 x 625000 >> 2 = 1562500) - 1 = 639; 100 x 639 = 63900.
+                             CnrCase{"divider_and_shift", 3000000000u, 3, 10, 2, 1, 2500000, 48.055009},
+                             // 4.5e7 / 1e6 - 1 = 44; 1000 x 44 = 44000.
+                             CnrCase{"weak_1ms", 90000000u, 2, 1, 1, 0, 1000000, 46.434527},
                              // cn_integ x noise = 3e9 does not fit 32 signed bits: needs 64-bit products.
-                             CnrCase{"product_beyond_32_bits", 4200000000u, 1, 1000, 1, 1, 3000000}),
+                             // 4.2e9 / 7.5e8 - 1 = 4; 1 x 4 = 4.
+                             CnrCase{"product_beyond_32_bits", 4200000000u, 1, 1000, 1, 1, 3000000, 6.020600}),
                          [](const ::testing::TestParamInfo<CnrCase>& i) { return std::string(i.param.name); });
 
 // Fields that cannot give a C/N0: 0 (channel not usable), never NaN, never a trap.
@@ -131,18 +126,18 @@ TEST_P(CnrHostile, GiveZero) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Raw, CnrHostile,
-                         ::testing::Values(CnrCase{"cn_count_0", 4000000000u, 0, 20, 1, 0, 2500000},
-                                           CnrCase{"cn_count_negative", 4000000000u, -3, 20, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_0", 4000000000u, 1, 0, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_negative", 4000000000u, 1, -20, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_above_1000", 4000000000u, 1, 2000, 1, 0, 2500000},
-                                           CnrCase{"cn_div_0", 4000000000u, 1, 20, 0, 0, 2500000},
-                                           CnrCase{"cn_div_negative", 4000000000u, 1, 20, -2, 0, 2500000},
-                                           CnrCase{"cn_shift_16", 4000000000u, 1, 20, 1, 16, 2500000},
-                                           CnrCase{"cn_shift_negative", 4000000000u, 1, 20, 1, -1, 2500000},
-                                           CnrCase{"y_zero_noise_below_divider", 4000000000u, 1, 20, 100, 0, 100},
-                                           CnrCase{"noise_0", 4000000000u, 1, 20, 1, 0, 0},
-                                           CnrCase{"power_below_noise", 1000u, 1, 20, 1, 0, 2500000}),
+                         ::testing::Values(CnrCase{"cn_count_0", 4000000000u, 0, 20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_count_negative", 4000000000u, -3, 20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_0", 4000000000u, 1, 0, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_negative", 4000000000u, 1, -20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_above_1000", 4000000000u, 1, 2000, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_div_0", 4000000000u, 1, 20, 0, 0, 2500000, 0.0},
+                                           CnrCase{"cn_div_negative", 4000000000u, 1, 20, -2, 0, 2500000, 0.0},
+                                           CnrCase{"cn_shift_16", 4000000000u, 1, 20, 1, 16, 2500000, 0.0},
+                                           CnrCase{"cn_shift_negative", 4000000000u, 1, 20, 1, -1, 2500000, 0.0},
+                                           CnrCase{"y_zero_noise_below_divider", 4000000000u, 1, 20, 100, 0, 100, 0.0},
+                                           CnrCase{"noise_0", 4000000000u, 1, 20, 1, 0, 0, 0.0},
+                                           CnrCase{"power_below_noise", 1000u, 1, 20, 1, 0, 2500000, 0.0}),
                          [](const ::testing::TestParamInfo<CnrCase>& i) { return std::string(i.param.name); });
 
 // --- Code position within the data bit --------------------------------------------------
