@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "kernel/src/bitcount_handler.h"
@@ -223,17 +224,17 @@ struct SyncCase {
   const char* name;
   U32 t0;         // TOW count of the first frame
   int start_bit;  // first bit fed (into the first frame)
-  bool inverted;
-  int sync_bit;  // first bit of the subframe whose preamble gives the sync
+  int sync_bit;   // first bit of the subframe whose preamble gives the sync
 };
 void PrintTo(const SyncCase& c, std::ostream* os) { *os << c.name; }
 
-class DataBitsSync : public DataBits, public ::testing::WithParamInterface<SyncCase> {};
+// Each case upright and inverted (180-degree lock).
+class DataBitsSync : public DataBits, public ::testing::WithParamInterface<std::tuple<SyncCase, bool>> {};
 
 TEST_P(DataBitsSync, FrameSyncAndSubframes123BitIdentical) {
-  const SyncCase& c = GetParam();
+  const auto& [c, inverted] = GetParam();
   const gpsenc::Encoded e = make_frames(c.t0, 4);
-  const std::vector<int> bits = gpsenc::bits_of(e, c.inverted);
+  const std::vector<int> bits = gpsenc::bits_of(e, inverted);
   const int syncs = feed(bits, static_cast<std::size_t>(c.start_bit), bits.size());
   ASSERT_GE(syncs, 1);
   ASSERT_FALSE(Ev.framesyncs.empty());
@@ -253,19 +254,17 @@ TEST_P(DataBitsSync, FrameSyncAndSubframes123BitIdentical) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataBits, DataBitsSync,
-                         ::testing::Values(SyncCase{"start_of_subframe1_upright", 1000, 0, false, 300},
-                                           SyncCase{"start_of_subframe1_inverted", 1000, 0, true, 300},
-                                           SyncCase{"mid_subframe1_upright", 1000, 137, false, 300},
-                                           SyncCase{"mid_subframe1_inverted", 1000, 137, true, 300},
-                                           SyncCase{"mid_subframe3_upright", 2005, 617, false, 900},
-                                           SyncCase{"mid_subframe3_inverted", 2005, 617, true, 900},
-                                           SyncCase{"subframe5_upright", 50, 1201, false, 1500},
-                                           SyncCase{"subframe5_inverted", 50, 1201, true, 1500},
-                                           SyncCase{"week_start_upright", 0, 11, false, 300},
-                                           SyncCase{"week_start_inverted", 0, 11, true, 300},
-                                           SyncCase{"how_tow_count_0_upright", 100795, 955, false, 1200},
-                                           SyncCase{"how_tow_count_0_inverted", 100795, 955, true, 1200}),
-                         [](const ::testing::TestParamInfo<SyncCase>& i) { return std::string(i.param.name); });
+                         ::testing::Combine(::testing::Values(SyncCase{"start_of_subframe1", 1000, 0, 300},
+                                                              SyncCase{"mid_subframe1", 1000, 137, 300},
+                                                              SyncCase{"mid_subframe3", 2005, 617, 900},
+                                                              SyncCase{"subframe5", 50, 1201, 1500},
+                                                              SyncCase{"week_start", 0, 11, 300},
+                                                              SyncCase{"how_tow_count_0", 100795, 955, 1200}),
+                                            ::testing::Bool()),
+                         [](const auto& i) {
+                           return std::string(std::get<0>(i.param).name) +
+                                  (std::get<1>(i.param) ? "_inverted" : "_upright");
+                         });
 
 }  // namespace
 
@@ -293,9 +292,8 @@ bool false_preamble_between(const std::vector<int>& bits, std::size_t from) {
   return false;
 }
 
-// The first of seeds 1, 2, ... whose stream (make(seed), in the given
-// polarity) has no false preamble between start_bit and the sync: a false
-// preamble would restart the remainder buffer there.
+// The first stream make(seed), seed 1, 2, ..., without a false preamble
+// between start_bit and the sync (it would restart the remainder there).
 template <typename Make>
 void clean_stream(Make make, bool inverted, int start_bit, gpsenc::Encoded* e, std::vector<int>* bits) {
   for (std::uint64_t seed = 1; seed < 1000; ++seed) {
