@@ -73,8 +73,50 @@ double dist(const POS_T& p, const double* q) {
   return std::sqrt((p.px - q[0]) * (p.px - q[0]) + (p.py - q[1]) * (p.py - q[1]) + (p.pz - q[2]) * (p.pz - q[2]));
 }
 
-// Every field of the decoded page equals the sky's almanac in the
-// IS-GPS-200 units (single precision: angles within 1e-6 rad).
+// A backup region as a machine of the other byte order writes it: its
+// fields, the CRC of its bytes, the CRC word (offset 1824) in its order.
+void to_other_byte_order(std::array<U08, ALM_BACKUP_SIZE>& img) {
+  for (int i = 0; i < 38; ++i) {
+    U08* rec = img.data() + 48 * i;
+    U16 crc = 0;
+    std::memcpy(&crc, img.data() + 1824 + 2 * i, 2);
+    ALM_data_endian_conversion_with_addr_input(rec);
+    if (crc != 0) crc = crc16(rec, 48);
+    img[static_cast<std::size_t>(1824 + 2 * i)] = static_cast<U08>(crc >> 8);
+    img[static_cast<std::size_t>(1825 + 2 * i)] = static_cast<U08>(crc & 0xFF);
+  }
+}
+
+// The sky's true satellite position (and velocity when tv is given), ECEF m
+// and m/s, from its broadcast ephemeris of the time t (s of week WEEK).
+void sky_truth(int svid, int t, double* tp, double* tv) {
+  SKY_EPH_T eph;
+  ASSERT_EQ(SKY_get_ephemeris(svid, SKY_GPST_T{WEEK, static_cast<double>(t)}, &eph), 1);
+  ASSERT_EQ(SKY_eph_sat_state(&eph, SKY_GPST_T{WEEK, static_cast<double>(t)}, tp, tv, nullptr), 1);
+}
+
+// Every field of a decoded record against the page's raw fields f (the sky's
+// SKY_ALM_T or a hand-encoded AlmFields) in the IS-GPS-200 Table 20-VI units:
+// toa 2^12 s, e 2^-21, i0 0.30 + 2^-19 sc, Omega dot 2^-38 sc/s, Omega_0,
+// omega, M0 2^-23 sc, af0 2^-20 s, af1 2^-38 s/s, sqrt(A) 2^-11 m^1/2 (single
+// precision: angles within 1e-6 rad).
+template <typename F>
+void expect_record_is(const ALM_S& r, const F& f) {
+  EXPECT_EQ(r.toa, f.toa * 4096);
+  EXPECT_EQ(r.health, f.health);
+  EXPECT_EQ(r.e, static_cast<F32>(std::ldexp(f.e, -21)));
+  const double sqrt_a = std::ldexp(f.sqrta, -11);
+  EXPECT_NEAR(r.A, sqrt_a * sqrt_a, 1e-6 * sqrt_a * sqrt_a);
+  EXPECT_NEAR(r.i0, (std::ldexp(f.di, -19) + 0.3) * PI, 1e-6);
+  EXPECT_NEAR(r.Omega_dot, std::ldexp(f.omgd, -38) * PI, 1e-6 * std::fabs(std::ldexp(f.omgd, -38) * PI) + 1e-15);
+  EXPECT_NEAR(r.Omega_0, std::ldexp(f.omg0, -23) * PI, 1e-6);
+  EXPECT_NEAR(r.omega, std::ldexp(f.omg, -23) * PI, 1e-6);
+  EXPECT_NEAR(r.M0, std::ldexp(f.m0, -23) * PI, 1e-6);
+  EXPECT_EQ(r.af0, static_cast<F32>(std::ldexp(f.af0, -20)));
+  EXPECT_EQ(r.af1, static_cast<F32>(std::ldexp(f.af1, -38)));
+}
+
+// Every field of the decoded page equals the sky's almanac.
 TEST_F(Almanac, SkyPagesDecodeFieldByField) {
   ASSERT_EQ(init_full_sky(WEEK, T0), 1);
   for (int svid : {1, 2, 7, 13, 24, 25, 28, 32}) {
@@ -87,20 +129,9 @@ TEST_F(Almanac, SkyPagesDecodeFieldByField) {
     EXPECT_EQ(ALM_has_valid_data(alm), ALM_VLAID_FROM_DATA);
     const ALM_S r = record_of(svid);
     EXPECT_EQ(r.prn, svid);
-    EXPECT_EQ(r.toa, a.toa * 4096);
     EXPECT_EQ(r.wna, WEEK % 1024);
-    EXPECT_EQ(r.health, a.health);
     EXPECT_EQ(ALM_get_health(alm), a.health);
-    EXPECT_EQ(r.e, static_cast<F32>(std::ldexp(a.e, -21)));
-    const double sqrt_a = std::ldexp(a.sqrta, -11);
-    EXPECT_NEAR(r.A, sqrt_a * sqrt_a, 1e-6 * sqrt_a * sqrt_a);
-    EXPECT_NEAR(r.i0, (std::ldexp(a.di, -19) + 0.3) * PI, 1e-6);
-    EXPECT_NEAR(r.Omega_dot, std::ldexp(a.omgd, -38) * PI, 1e-6 * std::fabs(std::ldexp(a.omgd, -38) * PI) + 1e-15);
-    EXPECT_NEAR(r.Omega_0, std::ldexp(a.omg0, -23) * PI, 1e-6);
-    EXPECT_NEAR(r.omega, std::ldexp(a.omg, -23) * PI, 1e-6);
-    EXPECT_NEAR(r.M0, std::ldexp(a.m0, -23) * PI, 1e-6);
-    EXPECT_EQ(r.af0, static_cast<F32>(std::ldexp(a.af0, -20)));
-    EXPECT_EQ(r.af1, static_cast<F32>(std::ldexp(a.af1, -38)));
+    expect_record_is(r, a);
     // the same toa again: not decoded a second time
     EXPECT_EQ(ALM_update_datawords(WEEK, pg.tow + 750, pg.words.data()), 0);
   }
@@ -133,19 +164,7 @@ TEST_F(Almanac, EncodedFieldsAtTheirLimits) {
     SCOPED_TRACE(c.name);
     const Page p = alm_test::encode_almanac(c.f);
     ASSERT_EQ(ALM_update_datawords(WEEK, c.f.toa * 4096, p.data()), 1);
-    const ALM_S r = record_of(c.f.svid);
-    EXPECT_EQ(r.toa, c.f.toa * 4096);
-    EXPECT_EQ(r.health, c.f.health);
-    EXPECT_EQ(r.e, static_cast<F32>(std::ldexp(c.f.e, -21)));
-    EXPECT_NEAR(r.i0, (std::ldexp(c.f.di, -19) + 0.3) * PI, 1e-6);
-    EXPECT_NEAR(r.Omega_dot, std::ldexp(c.f.omgd, -38) * PI, 1e-6 * std::fabs(std::ldexp(c.f.omgd, -38) * PI) + 1e-15);
-    EXPECT_NEAR(r.Omega_0, std::ldexp(c.f.omg0, -23) * PI, 1e-6);
-    EXPECT_NEAR(r.omega, std::ldexp(c.f.omg, -23) * PI, 1e-6);
-    EXPECT_NEAR(r.M0, std::ldexp(c.f.m0, -23) * PI, 1e-6);
-    EXPECT_EQ(r.af0, static_cast<F32>(std::ldexp(c.f.af0, -20)));
-    EXPECT_EQ(r.af1, static_cast<F32>(std::ldexp(c.f.af1, -38)));
-    const double sqrt_a = std::ldexp(c.f.sqrta, -11);
-    EXPECT_NEAR(r.A, sqrt_a * sqrt_a, 1e-6 * sqrt_a * sqrt_a);
+    expect_record_is(record_of(c.f.svid), c.f);
   }
 }
 
@@ -170,10 +189,8 @@ TEST_F(Almanac, PositionAndVelocityAgainstTheSkyTruth) {
       POS_T p{};
       VEL_T v{};
       ASSERT_EQ(ALM_calc_SV_position(alm, WEEK, t, &p, &v), 1);
-      SKY_EPH_T eph;
-      ASSERT_EQ(SKY_get_ephemeris(svid, SKY_GPST_T{WEEK, static_cast<double>(t)}, &eph), 1);
       double tp[3], tv[3];
-      ASSERT_EQ(SKY_eph_sat_state(&eph, SKY_GPST_T{WEEK, static_cast<double>(t)}, tp, tv, nullptr), 1);
+      ASSERT_NO_FATAL_FAILURE(sky_truth(svid, t, tp, tv));
       EXPECT_LT(dist(p, tp), 2000.0);  // largest seen 830 m
       EXPECT_NEAR(v.vx, tv[0], 0.5);
       EXPECT_NEAR(v.vy, tv[1], 0.5);
@@ -372,19 +389,7 @@ TEST_F(Almanac, BackupRoundTripCorruptionAndByteOrder) {
     SCOPED_TRACE(c.name);
     Region = good;
     if (c.corrupt_byte >= 0) Region[static_cast<std::size_t>(c.corrupt_byte)] ^= 0x10;
-    if (c.other_order) {
-      // as a machine of the other byte order writes them: its fields, the
-      // CRC of its bytes, the CRC word in its order
-      for (int i = 0; i < 38; ++i) {
-        U08* rec = Region.data() + 48 * i;
-        U16 crc = 0;
-        std::memcpy(&crc, Region.data() + 1824 + 2 * i, 2);
-        ALM_data_endian_conversion_with_addr_input(rec);
-        if (crc != 0) crc = crc16(rec, 48);
-        Region[static_cast<std::size_t>(1824 + 2 * i)] = static_cast<U08>(crc >> 8);
-        Region[static_cast<std::size_t>(1825 + 2 * i)] = static_cast<U08>(crc & 0xFF);
-      }
-    }
+    if (c.other_order) to_other_byte_order(Region);
     ENDIAN_set_swap_flag(c.swap_flag ? 1 : 0);
     ALM_init(Region.data(), nullptr, nullptr);
     ENDIAN_set_swap_flag(0);
@@ -456,15 +461,7 @@ TEST_F(Almanac, StoredImageOfTheOtherByteOrder) {
   blank_image(Image);
   for (int prn : {2, 14, 31}) put_image_record(Image, typical_record(prn, 297, ALM_VLAID_FROM_DATA));
   const std::array<U08, ALM_BACKUP_SIZE> host_order = Image;
-  for (int i = 0; i < 38; ++i) {
-    U08* rec = Image.data() + 48 * i;
-    U16 crc = 0;
-    std::memcpy(&crc, Image.data() + 1824 + 2 * i, 2);
-    ALM_data_endian_conversion_with_addr_input(rec);
-    if (crc != 0) crc = crc16(rec, 48);
-    Image[static_cast<std::size_t>(1824 + 2 * i)] = static_cast<U08>(crc >> 8);
-    Image[static_cast<std::size_t>(1825 + 2 * i)] = static_cast<U08>(crc & 0xFF);
-  }
+  to_other_byte_order(Image);
   struct Case {
     const char* name;
     int swap_flag;
@@ -705,10 +702,8 @@ TEST_F(Almanac, EphemerisSeedsTheAlmanacBelowLevelThree) {
       const int t = r.toa + dt;
       POS_T p{};
       ASSERT_EQ(ALM_calc_SV_position(alm, WEEK, t, &p, nullptr), 1);
-      SKY_EPH_T se;
-      ASSERT_EQ(SKY_get_ephemeris(c.svid, SKY_GPST_T{WEEK, static_cast<double>(t)}, &se), 1);
       double tp[3];
-      ASSERT_EQ(SKY_eph_sat_state(&se, SKY_GPST_T{WEEK, static_cast<double>(t)}, tp, nullptr, nullptr), 1);
+      ASSERT_NO_FATAL_FAILURE(sky_truth(c.svid, t, tp, nullptr));
       EXPECT_LT(dist(p, tp), 5000.0) << dt;
     }
   }

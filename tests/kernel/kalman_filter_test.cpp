@@ -3,7 +3,7 @@
 // equations (P' = F P F^T + Q; K = P H^T / (H P H^T + r), x = K z,
 // P = P - K H P), the mode rules (reset on a long or non-positive interval,
 // jump-mode variance scaling, large-Q period, pseudo-measurement rows without
-// clock), the platform rows, and the static position filter's speed rules.
+// clock), and the static position filter's speed rules.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,6 @@
 
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/nav_model.h"
-#include "kernel/src/settings.h"
 #include "kernel/src/static_filter.h"
 
 namespace {
@@ -23,23 +22,16 @@ namespace {
 using M8 = std::array<std::array<double, 8>, 8>;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-M8 work_cov() {
+M8 read_cov(S16 (*get)(F32*)) {
   std::array<F32, 64> a{};
-  EXPECT_EQ(KMF_get_work_covariance(a.data()), 1);
+  EXPECT_EQ(get(a.data()), 1);
   M8 m{};
   for (int i = 0; i < 8; ++i)
     for (int j = 0; j < 8; ++j) m[i][j] = a[static_cast<std::size_t>(i * 8 + j)];
   return m;
 }
-
-M8 base_cov() {
-  std::array<F32, 64> a{};
-  EXPECT_EQ(KMF_get_covariance(a.data()), 1);
-  M8 m{};
-  for (int i = 0; i < 8; ++i)
-    for (int j = 0; j < 8; ++j) m[i][j] = a[static_cast<std::size_t>(i * 8 + j)];
-  return m;
-}
+M8 work_cov() { return read_cov(KMF_get_work_covariance); }  // Pk_
+M8 base_cov() { return read_cov(KMF_get_covariance); }       // Pk
 
 // Full 8-state design row of a measurement (clock column 1 unless the row is
 // an altitude pseudo-measurement with zero east and north cosines).
@@ -135,6 +127,19 @@ struct Rows {
   S16 apply(F32* xk) { return KMF_update(n, hp.data(), r.data(), z.data(), dr.data(), nullptr, xk); }
 };
 
+// The filter with the default noise, the PV model, one 1 s projection and the
+// twelve rows of Rows taken (all twelve must be used); x gets the correction.
+bool prime_pv(F32* x) {
+  reset_filter();
+  KMF_switch_dynamic_model(KMF_PV_MODEL);
+  KMF_project_covariance(1.0F);
+  Rows rows;
+  return rows.apply(x) == 12;
+}
+
+// One row: cosines h (east, north, up), variance r, residual z.
+S16 update_one(const F32* h, F32 r, F32 z, S16 is_dr, F32* x) { return KMF_update(1, &h, &r, &z, &is_dr, nullptr, x); }
+
 // --- Projection ---------------------------------------------------------------------------
 
 struct ResetCase {
@@ -145,12 +150,8 @@ struct ResetCase {
 class KmfProjectReset : public testing::TestWithParam<ResetCase> {};
 
 TEST_P(KmfProjectReset, CovarianceBackTo1e6) {
-  reset_filter();
-  KMF_switch_dynamic_model(KMF_PV_MODEL);
-  KMF_project_covariance(1.0F);
-  Rows rows;
   std::array<F32, 8> x{};
-  ASSERT_EQ(rows.apply(x.data()), 12);
+  ASSERT_TRUE(prime_pv(x.data()));
   ASSERT_LT(work_cov()[0][0], 1000.0);
   KMF_project_covariance(GetParam().dt);
   const M8 P = work_cov();
@@ -181,12 +182,8 @@ class KmfProject : public testing::TestWithParam<ProjectCase> {};
 
 TEST_P(KmfProject, MatchesIndependentProjection) {
   const ProjectCase& pc = GetParam();
-  reset_filter();
-  KMF_switch_dynamic_model(KMF_PV_MODEL);
-  KMF_project_covariance(1.0F);
-  Rows rows;
   std::array<F32, 8> x{};
-  ASSERT_EQ(rows.apply(x.data()), 12);
+  ASSERT_TRUE(prime_pv(x.data()));
   const M8 P0 = base_cov();
   KMF_switch_dynamic_model(pc.model);
   KMF_project_covariance(static_cast<F32>(pc.dt));
@@ -249,18 +246,12 @@ class KmfScalarUpdate : public testing::TestWithParam<UpdateCase> {};
 
 TEST_P(KmfScalarUpdate, KnownAnswer) {
   const UpdateCase& uc = GetParam();
-  reset_filter();
-  KMF_switch_dynamic_model(KMF_PV_MODEL);
-  KMF_project_covariance(1.0F);
-  Rows rows;
   std::array<F32, 8> x{};
-  ASSERT_EQ(rows.apply(x.data()), 12);
+  ASSERT_TRUE(prime_pv(x.data()));
   KMF_project_covariance(1.0F);
   M8 P = work_cov();
   const std::array<double, 8> xe = ref_update(P, design_row(uc.h.data(), uc.is_dr), uc.r, uc.z);
-  const F32* hp = uc.h.data();
-  const S16 dr = uc.is_dr ? 1 : 0;
-  ASSERT_EQ(KMF_update(1, &hp, &uc.r, &uc.z, &dr, nullptr, x.data()), 1);
+  ASSERT_EQ(update_one(uc.h.data(), uc.r, uc.z, uc.is_dr ? 1 : 0, x.data()), 1);
   for (int i = 0; i < 8; ++i)
     EXPECT_NEAR(x[static_cast<std::size_t>(i)], xe[static_cast<std::size_t>(i)], 1e-4 * (1.0 + std::fabs(xe[i])))
         << "state " << i;
@@ -289,20 +280,13 @@ class KmfScaledCorrection : public testing::TestWithParam<ScaleCase> {};
 
 TEST_P(KmfScaledCorrection, JosephFormOfTheScaledGain) {
   const ScaleCase& sc = GetParam();
-  reset_filter();
-  KMF_switch_dynamic_model(KMF_PV_MODEL);
-  KMF_project_covariance(1.0F);
-  Rows rows;
   std::array<F32, 8> x{};
-  ASSERT_EQ(rows.apply(x.data()), 12);
+  ASSERT_TRUE(prime_pv(x.data()));
   KMF_project_covariance(1.0F);
   const M8 P0 = work_cov();
   const F32 h[3] = {0.48F, -0.6F, 0.64F};
-  const F32* hp = h;
   const F32 r = 4.0F;
-  const F32 z = 7.5F;
-  const S16 dr = 0;
-  ASSERT_EQ(KMF_update(1, &hp, &r, &z, &dr, nullptr, x.data()), 1);
+  ASSERT_EQ(update_one(h, r, 7.5F, 0, x.data()), 1);
   const std::array<double, 8> H = design_row(h, false);
   std::array<double, 8> g{};
   double s = r;
@@ -374,12 +358,8 @@ TEST(KmfUpdate, PseudoMeasurementRowLeavesTheClockAlone) {
   KMF_project_covariance(1.0F);
   const M8 before = work_cov();
   const F32 h[3] = {0.0F, 0.0F, 1.0F};
-  const F32* hp = h;
-  const F32 r = 16.0F;
-  const F32 z = 10.0F;
-  const S16 dr = 0;
   std::array<F32, 8> x{};
-  ASSERT_EQ(KMF_update(1, &hp, &r, &z, &dr, nullptr, x.data()), 1);
+  ASSERT_EQ(update_one(h, 16.0F, 10.0F, 0, x.data()), 1);
   const M8 after = work_cov();
   EXPECT_EQ(x[6], 0.0F);
   EXPECT_EQ(x[7], 0.0F);
@@ -411,16 +391,14 @@ TEST_P(KmfJump, ScalesTheNextUpdates) {
   KMF_project_covariance(1.0F);
   KMF_set_jump(jc.mode, 3);
   const F32 h[3] = {0.48F, -0.6F, 0.64F};
-  const F32* hp = h;
   const F32 r = 25.0F;
   const F32 z = 40.0F;
-  const S16 dr = 0;
   for (int k = 0; k < 4; ++k) {
     KMF_project_covariance(1.0F);
     M8 P = work_cov();
     const std::array<double, 8> xe = ref_update(P, design_row(h, false), r * jc.scale[static_cast<std::size_t>(k)], z);
     std::array<F32, 8> x{};
-    ASSERT_EQ(KMF_update(1, &hp, &r, &z, &dr, nullptr, x.data()), 1);
+    ASSERT_EQ(update_one(h, r, z, 0, x.data()), 1);
     EXPECT_NEAR(x[0], xe[0], 1e-4 * (1.0 + std::fabs(xe[0]))) << "update " << k + 1;
     expect_near_rel(work_cov(), P, 1e-4, std::string(jc.name) + " update " + std::to_string(k + 1));
   }
@@ -446,11 +424,9 @@ TEST_P(KmfSkip, RowIsSkipped) {
   reset_filter();
   KMF_project_covariance(1.0F);
   const M8 before = work_cov();
-  const F32* hp = sc.h.data();
-  const S16 dr = 0;
   std::array<F32, 8> x{};
   x.fill(5.0F);
-  EXPECT_EQ(KMF_update(1, &hp, &sc.r, &sc.z, &dr, nullptr, x.data()), 0);
+  EXPECT_EQ(update_one(sc.h.data(), sc.r, sc.z, 0, x.data()), 0);
   for (F32 v : x) EXPECT_EQ(v, 0.0F);
   expect_near_rel(work_cov(), before, 0.0, sc.name);
 }
@@ -513,14 +489,10 @@ TEST(KmfModes, LargeQLastsItsPeriod) {
   KMF_switch_P_process_Q_larger(3);
   EXPECT_EQ(KMF_get_P_position_noise(), 0.03F);
   const F32 h[3] = {0.6F, 0.0F, 0.8F};
-  const F32* hp = h;
-  const F32 r = 4.0F;
-  const F32 z = 1.0F;
-  const S16 dr = 0;
   std::array<F32, 8> x{};
   for (int k = 1; k <= 4; ++k) {
     KMF_project_covariance(1.0F);
-    (void)KMF_update(1, &hp, &r, &z, &dr, nullptr, x.data());
+    (void)update_one(h, 4.0F, 1.0F, 0, x.data());
     EXPECT_EQ(KMF_get_P_position_noise(), k <= 3 ? 0.03F : 0.0001F) << "after update " << k;
   }
   KMF_switch_P_process_Q_larger(100);
@@ -559,36 +531,6 @@ TEST(KmfModes, BadNoiseParametersAreIgnored) {
   KMF_switch_dynamic_model(7);
   EXPECT_EQ(KMF_get_dynamic_model(), KMF_P_MODEL);
 }
-
-// --- Platform rows ------------------------------------------------------------------------
-
-struct ModelCase {
-  const char* name;
-  S16 model;
-  F32 max_alt, sp_pv;
-  U16 cn0;
-  S16 can_2d;
-};
-
-class KmfPlatform : public testing::TestWithParam<ModelCase> {};
-
-TEST_P(KmfPlatform, Row) {
-  const ModelCase& mc = GetParam();
-  SETTINGS_init();
-  NVMODEL_set_model(mc.model);
-  EXPECT_EQ(NVMODEL_get_max_altitude(), mc.max_alt);
-  EXPECT_EQ(NVMODEL_get_CN0_threshold(), mc.cn0);
-  EXPECT_EQ(NVMODEL_get_kalman_filter_Sp_pv(), mc.sp_pv);
-  EXPECT_EQ(NVMODEL_can_do_2D_fix(), mc.can_2d);
-  NVMODEL_set_model(NMODEL_DEFAULT);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, KmfPlatform,
-                         testing::Values(ModelCase{"marine_caps_100_m_and_25_dbhz", MARINE, 100.0F, 0.25F, 25, 1},
-                                         ModelCase{"balloon_no_2d", BALLOON, 50000.0F, 4.0F, 20, 0},
-                                         ModelCase{"airborne_no_2d", AIRBORNE, 50000.0F, 9.0F, 25, 0},
-                                         ModelCase{"car", CAR, 6000.0F, 1.0F, 0, 1}),
-                         [](const testing::TestParamInfo<ModelCase>& i) { return std::string(i.param.name); });
 
 // --- Static position filter: the speed rules ----------------------------------------------
 

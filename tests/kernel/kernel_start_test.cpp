@@ -137,6 +137,12 @@ class KernelStart : public ::testing::Test {
 
 std::string order_name(bool be) { return be ? "target_order" : "host_order"; }
 
+// Test name of a (case, byte order) parameter.
+template <typename Info>
+std::string case_and_order(const Info& i) {
+  return talon_test::case_name(std::get<0>(i.param).name) + "_" + order_name(std::get<1>(i.param));
+}
+
 // ---------------------------------------------------------------------------
 // Hot-start decisions from one valid sector, each in both byte orders.
 // ---------------------------------------------------------------------------
@@ -182,48 +188,38 @@ Sector with_ratio(D64 ratio) {
 
 constexpr Rtc AFTER_3_5S{300, 200003, 16384};  // 3.5 s after the stored fix: tow 100000.25 + 3.5
 
+constexpr S16 PED = PEDESTRIAN;
+
 const HotCase HOT_CASES[] = {
-    {"3.5 s, pedestrian: early measurements", {}, AFTER_3_5S, PEDESTRIAN, {1, 3, EARLY, 2300, 100003, 750}},
+    {"3.5 s, pedestrian: early measurements", {}, AFTER_3_5S, PED, {1, 3, EARLY, 2300, 100003, 750}},
     {"3.5 s, default model: early measurements", {}, AFTER_3_5S, NMODEL_DEFAULT, {1, 3, EARLY, 2300, 100003, 750}},
     {"3.5 s, marine: 3-D first fix", {}, AFTER_3_5S, MARINE, {1, 3, FIX3D, 2300, 100003, 750}},
     {"3.5 s, balloon: 3-D first fix", {}, AFTER_3_5S, BALLOON, {1, 3, FIX3D, 2300, 100003, 750}},
     {"3.5 s, airborne: 3-D first fix", {}, AFTER_3_5S, AIRBORNE, {1, 3, FIX3D, 2300, 100003, 750}},
     {"4 s, car: still early measurements", {}, {300, 200004, 0}, CAR, {1, 4, EARLY, 2300, 100004, 250}},
-    {"5 s, pedestrian: 3-D first fix", {}, {300, 200005, 0}, PEDESTRIAN, {1, 5, FIX3D, 2300, 100005, 250}},
+    {"5 s, pedestrian: 3-D first fix", {}, {300, 200005, 0}, PED, {1, 5, FIX3D, 2300, 100005, 250}},
     // RTC week counter wrapped from 4095 to 0: one week is added before the lapse is taken.
-    {"RTC week wrap", with_rtc(4095, 604790), {0, 10, 0}, PEDESTRIAN, {1, 20, FIX3D, 2300, 100020, 250}},
-    {"prediction runs into the next week",
-     with_tow(604790.0),
-     {300, 200020, 0},
-     PEDESTRIAN,
-     {1, 20, FIX3D, 2301, 10, 0}},
-    {"prediction just above 604 800 s",
-     with_tow(604799.75),
-     {300, 200000, 16384},
-     PEDESTRIAN,
-     {1, 0, EARLY, 2301, 0, 250}},
+    {"RTC week wrap", with_rtc(4095, 604790), {0, 10, 0}, PED, {1, 20, FIX3D, 2300, 100020, 250}},
+    {"prediction runs into the next week", with_tow(604790.0), {300, 200020, 0}, PED, {1, 20, FIX3D, 2301, 10, 0}},
+    {"prediction just above 604 800 s", with_tow(604799.75), {300, 200000, 16384}, PED, {1, 0, EARLY, 2301, 0, 250}},
     // The time-count offset (8184 TCXO clocks = 0.5 ms) pulls the prediction back over the week start.
     {"prediction back into the previous week",
      with_tow(0.0, 8184),
      {300, 200000, 0},
-     PEDESTRIAN,
+     PED,
      {1, 0, EARLY, 2299, 604799, 999, 8184}},
-    {"two weeks: the prediction moves two weeks",
-     {},
-     {302, 200000, 0},
-     PEDESTRIAN,
-     {1, 1209600, FIX3D, 2302, 100000, 250}},
-    {"exactly four weeks", {}, {304, 200000, 0}, PEDESTRIAN, {1, 2419200, FIX3D, 2304, 100000, 250}},
-    {"four weeks and a second: no hot start", {}, {304, 200001, 0}, PEDESTRIAN, {0, 2419201, FIX3D}},
+    {"two weeks: the prediction moves two weeks", {}, {302, 200000, 0}, PED, {1, 1209600, FIX3D, 2302, 100000, 250}},
+    {"exactly four weeks", {}, {304, 200000, 0}, PED, {1, 2419200, FIX3D, 2304, 100000, 250}},
+    {"four weeks and a second: no hot start", {}, {304, 200001, 0}, PED, {0, 2419201, FIX3D}},
     // 3600 weeks x 604 800 s does not fit 32 bits; the lapse saturates.
-    {"3600 weeks: no hot start", with_rtc(0, 200000), {3600, 200000, 0}, PEDESTRIAN, {0, S32_MAX, FIX3D}},
-    {"negative lapse: no hot start", {}, {300, 199990, 0}, PEDESTRIAN, {0, -10, FIX3D}},
-    {"unknown RTC ratio (-1): no hot start", with_ratio(-1.0), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
-    {"RTC ratio 0: no hot start", with_ratio(0.0), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
-    {"RTC ratio NaN: no hot start", with_ratio(std::nan("")), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
-    {"RTC ratio 1.5: no hot start", with_ratio(1.5), AFTER_3_5S, PEDESTRIAN, {0, 3, FIX3D}},
+    {"3600 weeks: no hot start", with_rtc(0, 200000), {3600, 200000, 0}, PED, {0, S32_MAX, FIX3D}},
+    {"negative lapse: no hot start", {}, {300, 199990, 0}, PED, {0, -10, FIX3D}},
+    {"unknown RTC ratio (-1): no hot start", with_ratio(-1.0), AFTER_3_5S, PED, {0, 3, FIX3D}},
+    {"RTC ratio 0: no hot start", with_ratio(0.0), AFTER_3_5S, PED, {0, 3, FIX3D}},
+    {"RTC ratio NaN: no hot start", with_ratio(std::nan("")), AFTER_3_5S, PED, {0, 3, FIX3D}},
+    {"RTC ratio 1.5: no hot start", with_ratio(1.5), AFTER_3_5S, PED, {0, 3, FIX3D}},
     // 3.5 RTC seconds / 1.0005 = 3.49825 GPS seconds.
-    {"RTC ratio 1.0005", with_ratio(1.0005), AFTER_3_5S, PEDESTRIAN, {1, 3, EARLY, 2300, 100003, 748, 4106}},
+    {"RTC ratio 1.0005", with_ratio(1.0005), AFTER_3_5S, PED, {1, 3, EARLY, 2300, 100003, 748, 4106}},
 };
 
 class KernelHotStart : public KernelStart, public ::testing::WithParamInterface<std::tuple<HotCase, bool>> {};
@@ -269,10 +265,8 @@ TEST_P(KernelHotStart, DecisionAndPredictedTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelStart, KernelHotStart,
-                         ::testing::Combine(::testing::ValuesIn(HOT_CASES), ::testing::Bool()), [](const auto& i) {
-                           return talon_test::case_name(std::get<0>(i.param).name) + "_" +
-                                  order_name(std::get<1>(i.param));
-                         });
+                         ::testing::Combine(::testing::ValuesIn(HOT_CASES), ::testing::Bool()),
+                         [](const auto& i) { return case_and_order(i); });
 
 // ---------------------------------------------------------------------------
 // Cold, warm, no state, sector fallback, byte-order mismatch.
@@ -322,10 +316,7 @@ INSTANTIATE_TEST_SUITE_P(KernelStart, KernelColdStart,
                                                               ColdCase{"cold and warm", 1, 1, true, false},
                                                               ColdCase{"empty image", 0, 0, false, false}),
                                             ::testing::Bool()),
-                         [](const auto& i) {
-                           return talon_test::case_name(std::get<0>(i.param).name) + "_" +
-                                  order_name(std::get<1>(i.param));
-                         });
+                         [](const auto& i) { return case_and_order(i); });
 
 TEST_F(KernelStart, StartCommandsInOrder) {
   KERNEL_START_STATE_T st{};
@@ -404,9 +395,7 @@ INSTANTIATE_TEST_SUITE_P(
                                          LayoutCase{"sector 0 CRC fails: sector 1", true, true, 200003},
                                          LayoutCase{"sector 0 CRC fails, sector 1 empty: no state", true, false, 0}),
                        ::testing::Bool()),
-    [](const auto& i) {
-      return talon_test::case_name(std::get<0>(i.param).name) + "_" + order_name(std::get<1>(i.param));
-    });
+    [](const auto& i) { return case_and_order(i); });
 
 // An image in host order read as if the target wrote it: the conversion
 // garbles it, and neither the state nor the clock record is restored from it.

@@ -191,6 +191,22 @@ class NavSky {
   double step_m_ = 0.0;
 };
 
+// The fix's clock bias (m) within 1 m and drift (m/s) within 0.1 m/s of the truth.
+void expect_clock_on_truth(const NavSky& sky) {
+  D64 cb = 0.0;
+  F32 cd = 0.0F;
+  NV_get_clock_bias_drift(&cb, &cd);
+  EXPECT_NEAR(cb, C * sky.truth().rx.clk_bias_s, 1.0);
+  EXPECT_NEAR(cd, C * sky.truth().rx.clk_drift, 0.1);
+}
+
+// The fix's position, ECEF m.
+POS_T fix_position() {
+  POS_T p{};
+  NV_get_ecef_position(&p);
+  return p;
+}
+
 // --- First fix ------------------------------------------------------------------------------
 
 struct FirstFixCase {
@@ -207,11 +223,7 @@ class NavFirstFix : public testing::TestWithParam<FirstFixCase> {};
 
 TEST_P(NavFirstFix, ModeAndTruth) {
   const FirstFixCase& fc = GetParam();
-  SkyCase c;
-  c.nsat = fc.nsat;
-  c.model = fc.model;
-  c.h = fc.h;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.h = fc.h, .nsat = fc.nsat, .model = fc.model});
   NV_set_2D_fix_enable(fc.enable_2D_first, 1);
   if (fc.force_3D) NV_set_force_3D_first_fix_for_hot_start_application();
   sky.epoch(0.0);
@@ -221,11 +233,7 @@ TEST_P(NavFirstFix, ModeAndTruth) {
   if (fc.expect_mode == FIX_3D) {
     EXPECT_LT(sky.pos_error(), 1.0);
     EXPECT_LT(sky.vel_error(), 0.1);
-    D64 cb = 0.0;
-    F32 cd = 0.0F;
-    NV_get_clock_bias_drift(&cb, &cd);
-    EXPECT_NEAR(cb, C * sky.truth().rx.clk_bias_s, 1.0);
-    EXPECT_NEAR(cd, C * sky.truth().rx.clk_drift, 0.1);
+    expect_clock_on_truth(sky);
     EXPECT_EQ(NV_get_fix_svs(), fc.nsat);
     EXPECT_EQ(NV_get_navi_type(), NAVI_LSQ);
     for (S16 ch = 0; ch < fc.nsat; ++ch) EXPECT_EQ(NV_is_channel_meas_use_in_fix(ch), 1) << "channel " << ch;
@@ -270,10 +278,7 @@ class NavDopMask : public testing::TestWithParam<DopMaskCase> {};
 
 TEST_P(NavDopMask, FirstFix) {
   const DopMaskCase& dc = GetParam();
-  SkyCase c;
-  c.nsat = dc.nsat;
-  c.h = dc.nsat == 3 ? 0.0 : 50.0;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.h = dc.nsat == 3 ? 0.0 : 50.0, .nsat = dc.nsat});
   SETTINGS_set_dop_mask(&dc.mask);
   sky.epoch(0.0);
   EXPECT_EQ(NV_get_fixmode(), dc.expect_mode);
@@ -296,10 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Moving receiver, prediction -----------------------------------------------------------
 
 TEST(NavDriver, FollowsAMovingReceiverThenPredictsThenStops) {
-  SkyCase c;
-  c.ve = 12.0;
-  c.vn = -16.0;  // 20 m/s
-  NavSky sky(c);
+  NavSky sky(SkyCase{.ve = 12.0, .vn = -16.0});  // 20 m/s
   for (int t = 0; t < 8; ++t) {
     sky.epoch(t);
     SCOPED_TRACE("epoch " + std::to_string(t));
@@ -308,23 +310,17 @@ TEST(NavDriver, FollowsAMovingReceiverThenPredictsThenStops) {
     EXPECT_LT(sky.vel_error(), 0.1);
     EXPECT_NEAR(NV_get_speed(), 20.0, 0.1);
     EXPECT_NEAR(NV_get_course(), std::fmod(std::atan2(12.0, -16.0) * 57.29577951308232 + 360.0, 360.0), 0.5);
-    D64 cb = 0.0;
-    F32 cd = 0.0F;
-    NV_get_clock_bias_drift(&cb, &cd);
-    EXPECT_NEAR(cb, C * sky.truth().rx.clk_bias_s, 1.0);
-    EXPECT_NEAR(cd, C * sky.truth().rx.clk_drift, 0.1);
+    expect_clock_on_truth(sky);
   }
   EXPECT_EQ(KMF_is_P_mode(), 0) << "moving: the PV model";
   for (int t = 8; t < 11; ++t) {
-    POS_T before{};
+    const POS_T before = fix_position();
     VEL_T v{};
-    NV_get_ecef_position(&before);
     NV_get_ecef_velocity(&v);
     sky.epoch(t, false);
     SCOPED_TRACE("gap epoch " + std::to_string(t));
     EXPECT_EQ(NV_get_fixmode(), FIX_PREDICTION);
-    POS_T after{};
-    NV_get_ecef_position(&after);
+    const POS_T after = fix_position();
     EXPECT_NEAR(after.px, before.px + v.vx, 1e-3);
     EXPECT_NEAR(after.py, before.py + v.vy, 1e-3);
     EXPECT_NEAR(after.pz, before.pz + v.vz, 1e-3);
@@ -346,18 +342,13 @@ struct BadIntervalCase {
 class NavBadInterval : public testing::TestWithParam<BadIntervalCase> {};
 
 TEST_P(NavBadInterval, NoDeadReckoningAndFilterReset) {
-  SkyCase c;
-  c.ve = 12.0;
-  c.vn = -16.0;  // 20 m/s
-  NavSky sky(c);
+  NavSky sky(SkyCase{.ve = 12.0, .vn = -16.0});  // 20 m/s
   for (int t = 0; t < 8; ++t) sky.epoch(t);
   ASSERT_EQ(NV_get_fixmode(), FIX_3D);
   ASSERT_EQ(KMF_is_P_mode(), 0);
-  POS_T before{};
-  NV_get_ecef_position(&before);
+  const POS_T before = fix_position();
   sky.epoch(GetParam().t, false);
-  POS_T after{};
-  NV_get_ecef_position(&after);
+  const POS_T after = fix_position();
   EXPECT_NEAR(after.px, before.px, 1e-6);
   EXPECT_NEAR(after.py, before.py, 1e-6);
   EXPECT_NEAR(after.pz, before.pz, 1e-6);
@@ -374,21 +365,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, NavBadInterval,
                          [](const testing::TestParamInfo<BadIntervalCase>& i) { return std::string(i.param.name); });
 
 TEST(NavDriver, WeekStepFrom1023To0GivesAPositiveInterval) {
-  SkyCase c;
-  c.ve = 20.0;
-  c.week = 1023;
-  c.t0 = 604790.0;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.ve = 20.0, .week = 1023, .t0 = 604790.0});
   for (int t = 0; t < 8; ++t) {
     sky.epoch(t, true, true);
     ASSERT_EQ(NV_get_fixmode(), FIX_3D) << "epoch " << t;
   }
-  POS_T before{};
-  NV_get_ecef_position(&before);
+  const POS_T before = fix_position();
   sky.epoch(10.5, false, true);  // the clock's week counter reads 0 now
   EXPECT_EQ(NV_get_fixmode(), FIX_PREDICTION);
-  POS_T after{};
-  NV_get_ecef_position(&after);
+  const POS_T after = fix_position();
   const double moved = std::hypot(after.px - before.px, after.py - before.py, after.pz - before.pz);
   EXPECT_NEAR(moved, 20.0 * 3.5, 0.5) << "advanced by v x dt with dt = +3.5 s";
   D64 tow = 0.0;
@@ -410,8 +395,7 @@ TEST(NavDriver, TimeBeforeAnyEpoch) {
 }
 
 TEST(NavDriver, AtRestTheFirstFourFixesShowSpeedZero) {
-  SkyCase c;
-  NavSky sky(c);
+  NavSky sky(SkyCase{});
   for (int t = 0; t < 4; ++t) {
     sky.epoch(t);
     ASSERT_EQ(NV_get_fixmode(), FIX_3D);
@@ -434,9 +418,7 @@ class NavLaterFix : public testing::TestWithParam<LaterTwoDCase> {};
 
 TEST_P(NavLaterFix, ThreeSatellitesAfterA3DFix) {
   const LaterTwoDCase& lc = GetParam();
-  SkyCase c;
-  c.nsat = 8;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.nsat = 8});
   NV_set_2D_fix_enable(1, lc.enable_2D_after);
   for (int t = 0; t < 3; ++t) sky.epoch(t);
   ASSERT_EQ(NV_get_fixmode(), FIX_3D);
@@ -460,9 +442,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NavLaterFix,
 // A start position restored (warm start): the first fix is made from it and,
 // within 20 m of it, shows no speed.
 TEST(NavDriver, FirstFixFromAStoredPosition) {
-  SkyCase c;
-  c.ve = 10.0;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.ve = 10.0});
   sky.epoch(0.0, false);  // the truth of the first epoch
   const POS_T truth{sky.truth().rx.pos_ecef[0] + 3.0, sky.truth().rx.pos_ecef[1], sky.truth().rx.pos_ecef[2]};
   LLA_T lla{};
@@ -483,8 +463,7 @@ TEST(NavDriver, FirstFixFromAStoredPosition) {
 // the satellites of its range-rate rows (all 8); the stepped pseudorange is
 // left out of its pseudorange rows.
 TEST(NavDriver, RaimExcludesAPseudorangeStep) {
-  SkyCase c;
-  NavSky sky(c);
+  NavSky sky(SkyCase{});
   for (int t = 0; t < 3; ++t) sky.epoch(t);
   ASSERT_EQ(NV_get_fixmode(), FIX_3D);
   sky.set_pr_step(2, 100.0);
@@ -501,10 +480,7 @@ TEST(NavDriver, RaimExcludesAPseudorangeStep) {
 
 // With 1 m code noise the fixes stay within 5 m RMS of the truth.
 TEST(NavDriver, CodeNoiseOneMetre) {
-  SkyCase c;
-  c.code_noise_m = 1.0;
-  c.ve = 5.0;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.ve = 5.0, .code_noise_m = 1.0});
   double sum2 = 0.0;
   int n = 0;
   for (int t = 0; t < 20; ++t) {
@@ -529,10 +505,7 @@ class NavFirstFixFault : public testing::TestWithParam<FaultCase> {};
 
 TEST_P(NavFirstFixFault, NoFix) {
   const FaultCase& fc = GetParam();
-  SkyCase c;
-  c.h = fc.h;
-  c.ve = fc.ve;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.h = fc.h, .ve = fc.ve});
   sky.epoch(0.0);
   EXPECT_EQ(NV_get_fixmode(), FIX_NONE);
   EXPECT_EQ(NV_has_fixed(), 0);
@@ -614,9 +587,7 @@ void expect_dops_match_truth(const NavSky& sky) {
 }
 
 TEST(NavDriver, DopsEqualAnIndependentInverseOfTheTruthGeometry) {
-  SkyCase c;
-  c.nsat = 7;
-  NavSky sky(c);
+  NavSky sky(SkyCase{.nsat = 7});
   sky.epoch(0.0);
   ASSERT_EQ(NV_get_fixmode(), FIX_3D);
   {
@@ -663,8 +634,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Hostile input ------------------------------------------------------------------------------
 
 TEST(NavDriver, HostileInputNeverLeavesANonFiniteRecord) {
-  SkyCase c;
-  NavSky sky(c);
+  NavSky sky(SkyCase{});
   sky.epoch(0.0);
   ASSERT_EQ(NV_has_fixed(), 1);
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -714,8 +684,7 @@ TEST(NavDriver, HostileInputNeverLeavesANonFiniteRecord) {
 // non-finite and huge transmit times and Doppler values, and garbage counts)
 // after a fix: the record never holds a non-finite value.
 TEST(NavDriver, ArbitraryMeasurementSetsKeepTheRecordFinite) {
-  SkyCase c;
-  NavSky sky(c);
+  NavSky sky(SkyCase{});
   sky.epoch(0.0);
   ASSERT_EQ(NV_has_fixed(), 1);
   std::mt19937 gen(12345);

@@ -1,9 +1,9 @@
 // Raw measurement conversion: C/N0 from the estimator fields, the code
 // position within the data bit from the code phase register, Doppler from the
 // NCO word and from the accumulated carrier, carrier slots, and the epochs a
-// started kernel takes or drops. Every expected value is computed here from
-// the register definitions (field positions and scales), independently of
-// the module's code.
+// started kernel takes or drops. C/N0 values are worked by hand; the other
+// expected values are computed here from the register definitions (field
+// positions and scales), independently of the module's code.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -55,17 +55,19 @@ S16 feed_epoch(const std::array<ASIC_CHAN_MEAS_T, NUM_HW_CHANNELS>& chans, U32 s
   return KERNEL_loop();
 }
 
-// --- C/N0 -----------------------------------------------------------------------------
-
-// C/N0 from the estimator: power ratio x / y - 1 over the noise, scaled to 1 Hz
-// by the integrations per second (all integer steps, 64-bit).
-double expected_cnr(long long acc_power, long long cn_count, long long cn_integ, long long cn_div, int cn_shift,
-                    long long noise) {
-  const long long x = acc_power / cn_count;
-  const long long y = (cn_integ * (noise / (cn_div * cn_div))) >> (2 * cn_shift);
-  const long long z = x / y - 1;
-  return 10.0 * std::log10(static_cast<double>((1000 / cn_integ) * z));
+// A tracking GPS channel's report: nsc sub-chips per chip, count the
+// millisecond count of the accumulated carrier.
+ASIC_CHAN_MEAS_T tracking(S08 prn, U08 nsc, U16 count) {
+  ASIC_CHAN_MEAS_T a{};
+  a.gnss_type = GNSS_TYPE_GPS;
+  a.prn = prn;
+  a.state = CH_TRACK;
+  a.nsc = nsc;
+  a.acc_carrier_cycle_count = count;
+  return a;
 }
+
+// --- C/N0 -----------------------------------------------------------------------------
 
 struct CnrCase {
   const char* name;
@@ -75,31 +77,41 @@ struct CnrCase {
   S08 cn_div;
   S08 cn_shift;
   U32 noise;
+  double want;  // dB-Hz
 };
 void PrintTo(const CnrCase& c, std::ostream* os) { *os << c.name; }
 
-class CnrKnownAnswer : public ::testing::TestWithParam<CnrCase> {};
-
-TEST_P(CnrKnownAnswer, FromTheEstimatorFields) {
-  const CnrCase& c = GetParam();
+ASIC_CHAN_MEAS_T cn_fields(const CnrCase& c) {
   ASIC_CHAN_MEAS_T a{};
   a.acc_power = c.acc_power;
   a.cn_count = c.cn_count;
   a.cn_integ = c.cn_integ;
   a.cn_div = c.cn_div;
   a.cn_shift = c.cn_shift;
-  const double want = expected_cnr(c.acc_power, c.cn_count, c.cn_integ, c.cn_div, c.cn_shift, c.noise);
-  EXPECT_NEAR(RAW_calculate_cnr(&a, c.noise), want, 1e-4);
+  return a;
+}
+
+class CnrKnownAnswer : public ::testing::TestWithParam<CnrCase> {};
+
+TEST_P(CnrKnownAnswer, FromTheEstimatorFields) {
+  const CnrCase& c = GetParam();
+  const ASIC_CHAN_MEAS_T a = cn_fields(c);
+  EXPECT_NEAR(RAW_calculate_cnr(&a, c.noise), c.want, 1e-4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Raw, CnrKnownAnswer,
                          ::testing::Values(
-                             // 20 ms integrations, 4e9 power over 5e7 noise: 50 x 79 -> 35.97 dB-Hz.
-                             CnrCase{"gps_20ms", 4000000000u, 1, 20, 1, 0, 2500000},
-                             CnrCase{"divider_and_shift", 3000000000u, 3, 10, 2, 1, 2500000},
-                             CnrCase{"weak_1ms", 90000000u, 2, 1, 1, 0, 1000000},
+                             // x = acc_power / cn_count, y = cn_integ x (noise / cn_div^2) >> 2 cn_shift,
+                             // C/N0 = 10 log10((1000 / cn_integ) (x / y - 1)), integer steps, worked by hand.
+                             // 4e9 / 5e7 - 1 = 79; 50 x 79 = 3950.
+                             CnrCase{"gps_20ms", 4000000000u, 1, 20, 1, 0, 2500000, 35.965971},
+                             // 1e9 / (10 x 625000 >> 2 = 1562500) - 1 = 639; 100 x 639 = 63900.
+                             CnrCase{"divider_and_shift", 3000000000u, 3, 10, 2, 1, 2500000, 48.055009},
+                             // 4.5e7 / 1e6 - 1 = 44; 1000 x 44 = 44000.
+                             CnrCase{"weak_1ms", 90000000u, 2, 1, 1, 0, 1000000, 46.434527},
                              // cn_integ x noise = 3e9 does not fit 32 signed bits: needs 64-bit products.
-                             CnrCase{"product_beyond_32_bits", 4200000000u, 1, 1000, 1, 1, 3000000}),
+                             // 4.2e9 / 7.5e8 - 1 = 4; 1 x 4 = 4.
+                             CnrCase{"product_beyond_32_bits", 4200000000u, 1, 1000, 1, 1, 3000000, 6.020600}),
                          [](const ::testing::TestParamInfo<CnrCase>& i) { return std::string(i.param.name); });
 
 // Fields that cannot give a C/N0: 0 (channel not usable), never NaN, never a trap.
@@ -107,30 +119,25 @@ class CnrHostile : public ::testing::TestWithParam<CnrCase> {};
 
 TEST_P(CnrHostile, GiveZero) {
   const CnrCase& c = GetParam();
-  ASIC_CHAN_MEAS_T a{};
-  a.acc_power = c.acc_power;
-  a.cn_count = c.cn_count;
-  a.cn_integ = c.cn_integ;
-  a.cn_div = c.cn_div;
-  a.cn_shift = c.cn_shift;
+  const ASIC_CHAN_MEAS_T a = cn_fields(c);
   const F32 cnr = RAW_calculate_cnr(&a, c.noise);
   EXPECT_TRUE(std::isfinite(cnr));
   EXPECT_EQ(cnr, 0.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(Raw, CnrHostile,
-                         ::testing::Values(CnrCase{"cn_count_0", 4000000000u, 0, 20, 1, 0, 2500000},
-                                           CnrCase{"cn_count_negative", 4000000000u, -3, 20, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_0", 4000000000u, 1, 0, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_negative", 4000000000u, 1, -20, 1, 0, 2500000},
-                                           CnrCase{"cn_integ_above_1000", 4000000000u, 1, 2000, 1, 0, 2500000},
-                                           CnrCase{"cn_div_0", 4000000000u, 1, 20, 0, 0, 2500000},
-                                           CnrCase{"cn_div_negative", 4000000000u, 1, 20, -2, 0, 2500000},
-                                           CnrCase{"cn_shift_16", 4000000000u, 1, 20, 1, 16, 2500000},
-                                           CnrCase{"cn_shift_negative", 4000000000u, 1, 20, 1, -1, 2500000},
-                                           CnrCase{"y_zero_noise_below_divider", 4000000000u, 1, 20, 100, 0, 100},
-                                           CnrCase{"noise_0", 4000000000u, 1, 20, 1, 0, 0},
-                                           CnrCase{"power_below_noise", 1000u, 1, 20, 1, 0, 2500000}),
+                         ::testing::Values(CnrCase{"cn_count_0", 4000000000u, 0, 20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_count_negative", 4000000000u, -3, 20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_0", 4000000000u, 1, 0, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_negative", 4000000000u, 1, -20, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_integ_above_1000", 4000000000u, 1, 2000, 1, 0, 2500000, 0.0},
+                                           CnrCase{"cn_div_0", 4000000000u, 1, 20, 0, 0, 2500000, 0.0},
+                                           CnrCase{"cn_div_negative", 4000000000u, 1, 20, -2, 0, 2500000, 0.0},
+                                           CnrCase{"cn_shift_16", 4000000000u, 1, 20, 1, 16, 2500000, 0.0},
+                                           CnrCase{"cn_shift_negative", 4000000000u, 1, 20, 1, -1, 2500000, 0.0},
+                                           CnrCase{"y_zero_noise_below_divider", 4000000000u, 1, 20, 100, 0, 100, 0.0},
+                                           CnrCase{"noise_0", 4000000000u, 1, 20, 1, 0, 0, 0.0},
+                                           CnrCase{"power_below_noise", 1000u, 1, 20, 1, 0, 2500000, 0.0}),
                          [](const ::testing::TestParamInfo<CnrCase>& i) { return std::string(i.param.name); });
 
 // --- Code position within the data bit --------------------------------------------------
@@ -165,14 +172,10 @@ class SubBitKnownAnswer : public ::testing::TestWithParam<SubBitCase> {};
 TEST_P(SubBitKnownAnswer, FromTheCodePhaseRegister) {
   const SubBitCase& c = GetParam();
   start_kernel(4, 1);
-  ASIC_CHAN_MEAS_T a{};
+  ASIC_CHAN_MEAS_T a = tracking(c.gnss_type == GNSS_TYPE_SBAS ? 40 : 7, c.nsc, 1000);
   a.gnss_type = static_cast<S08>(c.gnss_type);
-  a.prn = c.gnss_type == GNSS_TYPE_SBAS ? 40 : 7;
-  a.state = CH_TRACK;
-  a.nsc = c.nsc;
   a.peak_tap_loc = c.peak_tap;
   a.code_phase_reg = code_phase_reg(c.ms, c.chip, c.sc_field, c.frac);
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(3, 24552000, &a, &in);
   ASSERT_EQ(in.has_sub_bit, 1);
@@ -194,14 +197,9 @@ INSTANTIATE_TEST_SUITE_P(Raw, SubBitKnownAnswer,
 
 TEST(RawConvert, NoSubChipCountGivesNoSubBitMeasurement) {
   start_kernel(4, 1);
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 7;
-  a.state = CH_TRACK;
-  a.nsc = 0;
+  ASIC_CHAN_MEAS_T a = tracking(7, 0, 1000);
   a.peak_tap_loc = 17;
   a.code_phase_reg = code_phase_reg(3, 200, 0, 5);
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(0, 24552000, &a, &in);
   EXPECT_EQ(in.has_sub_bit, 0);
@@ -225,13 +223,8 @@ class NcoDoppler : public ::testing::TestWithParam<NcoCase> {};
 TEST_P(NcoDoppler, FromTheNcoWordWithTheTcxoScale) {
   const NcoCase& c = GetParam();
   start_kernel(c.tcxo_mode, 1);
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 11;
-  a.state = CH_TRACK;
-  a.nsc = 8;
+  ASIC_CHAN_MEAS_T a = tracking(11, 8, 1000);
   a.dop_freq = c.dop_freq;
-  a.acc_carrier_cycle_count = 1000;
   CH_MEAS_INPUT_T in{};
   RAW_convert_channel(1, 0, &a, &in);
   const double f = TCXO_convert_mode_to_freq(c.tcxo_mode);
@@ -254,14 +247,10 @@ TEST(RawConvert, CarrierDopplerOverAWholeSecond) {
   start_kernel(4, 1);
   std::array<ASIC_CHAN_MEAS_T, NUM_HW_CHANNELS> chans{};
   ASIC_CHAN_MEAS_T& a = chans[4];
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 12;
-  a.state = CH_TRACK;
+  a = tracking(12, 8, 1000);
   a.track_issue = 2;
-  a.nsc = 8;
   a.acc_carrier_cycle = -1500;
   a.carrier_phase = 512;  // + 0.5 cycle
-  a.acc_carrier_cycle_count = 1000;
   ASSERT_EQ(feed_epoch(chans, 100, 0), 1);
   ASSERT_EQ(feed_epoch(chans, 101, 0), 1);
   const CHAN_T ch = CH_find_reference(4);
@@ -275,12 +264,7 @@ TEST(RawConvert, CarrierDopplerOverAWholeSecond) {
 // --- Carrier slots ----------------------------------------------------------------------
 
 ASIC_CHAN_MEAS_T carrier_record(U16 count) {
-  ASIC_CHAN_MEAS_T a{};
-  a.gnss_type = GNSS_TYPE_GPS;
-  a.prn = 9;
-  a.state = CH_TRACK;
-  a.nsc = 8;
-  a.acc_carrier_cycle_count = 100;
+  ASIC_CHAN_MEAS_T a = tracking(9, 8, 100);
   for (int i = 0; i < MSG_CARRIER_ARY_N; ++i) {
     const auto k = static_cast<std::size_t>(i);
     a.start_carrier_phase_ary[k] = static_cast<S16>(100 * i);
@@ -503,9 +487,7 @@ void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 class HostileReport : public ::testing::TestWithParam<HostileCase> {};
 
 ASIC_CHAN_MEAS_T good_report() {
-  ASIC_CHAN_MEAS_T m{};
-  m.gnss_type = GNSS_TYPE_GPS;
-  m.prn = 14;
+  ASIC_CHAN_MEAS_T m = tracking(14, 8, 1000);
   m.state = CH_MEAS_AVAILABLE;
   m.track_issue = 3;
   m.bitcnt = 5000;
@@ -513,9 +495,7 @@ ASIC_CHAN_MEAS_T good_report() {
   m.cn_count = 1;
   m.cn_div = 1;
   m.cn_integ = 20;
-  m.nsc = 8;
   m.acc_carrier_cycle = -1500;
-  m.acc_carrier_cycle_count = 1000;
   m.code_phase_reg = (1u << 28) | (5u << 11) | 100u;
   m.dop_freq = -30000;
   m.carrier_phase_ary_count = 2;

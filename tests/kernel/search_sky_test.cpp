@@ -12,39 +12,31 @@
 #include <vector>
 
 #include "host/wrap.h"
-#include "kernel/src/almanac.h"
-#include "kernel/src/backup_layout.h"
-#include "kernel/src/ephemeris.h"
 #include "kernel/src/kernel_search.h"
-#include "kernel/src/satellite.h"
 #include "kernel/src/search.h"
 #include "kernel/src/search_strategy.h"
-#include "kernel/src/sky_view.h"
 #include "kernel/src/tcxo_freq.h"
 #include "misc/host_msg.h"
-#include "tests/kernel/sky_almanac.h"
-#include "tests/kernel/sky_ephemeris.h"
-#include "tools/sky/sky.h"
+#include "tests/kernel/sky_view_fixture.h"
 
 namespace {
 
-constexpr int WEEK = 2345;
-constexpr double RAD2DEG = 57.29577951308232;
+using skyview_test::load_sky_almanacs;
+using skyview_test::RAD2DEG;
+using skyview_test::Sky;
+using skyview_test::WEEK;
+
 constexpr double MPS_TO_HZ_L1 = 1575.42e6 / 299792458.0;
 constexpr double SCALE_MODE1 = 67108864.0 / 16368000.0;  // search units per Hz, TCXO mode 1
 
-std::array<U08, ALM_BACKUP_SIZE> Region{};
 std::vector<std::vector<U08>> Commands;
 void capture(const U08* f, int len) { Commands.emplace_back(f, f + len); }
 
-class SearchSky : public ::testing::Test {
+// The almanac sky with TCXO mode 1 and the commands to the target captured.
+class SearchSky : public skyview_test::AlmanacSky {
  protected:
   void SetUp() override {
-    Region.fill(0);
-    ALM_init(Region.data(), nullptr, nullptr);
-    EPH_clear_all();
-    SV_init();
-    SVSKY_init();
+    AlmanacSky::SetUp();
     TCXO_init(1);
     Commands.clear();
     WRAP_init(0, nullptr);
@@ -52,23 +44,9 @@ class SearchSky : public ::testing::Test {
   }
   void TearDown() override {
     WRAP_install_command_sink(nullptr);
-    ALM_clear_all();  // later tests of the program expect no almanac
-    SV_init();
-    SVSKY_init();
+    AlmanacSky::TearDown();
   }
 };
-
-void load_sky_almanacs(double tow) {
-  const int cycle = static_cast<int>(std::floor(tow / 750.0)) - 1;
-  for (int svid = 1; svid <= 32; ++svid) {
-    int sf = 0;
-    int page = 0;
-    alm_test::almanac_page_of(svid, &sf, &page);
-    const std::int32_t s = alm_test::subframe_index(cycle, page, sf);
-    const alm_test::Page p = alm_test::sky_subframe(svid <= 24 ? 1 : 2, WEEK, s);
-    ASSERT_EQ(ALM_update_datawords(WEEK, s * 6, p.data()), 1) << svid;
-  }
-}
 
 struct Place {
   const char* name;
@@ -78,33 +56,38 @@ struct Place {
 constexpr std::array<Place, 3> PLACES = {
     {{"Tokyo", 35.7, 139.7, 200000.0}, {"Sydney", -33.9, 151.2, 300123.0}, {"Reykjavik", 64.1, -21.9, 420000.0}}};
 
-// The sky at a place: truth of every satellite, and the receiver position.
-struct Sky {
-  SKY_EPOCH_T ep;
-  POS_T rcv;
-};
-Sky sky_at(const Place& p) {
-  Sky s{};
-  EXPECT_EQ(init_full_sky(WEEK, p.tow, p.lat, p.lon), 1);
-  EXPECT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, p.tow}, &s.ep), 1);
-  s.rcv = POS_T{s.ep.rx.pos_ecef[0], s.ep.rx.pos_ecef[1], s.ep.rx.pos_ecef[2]};
-  return s;
-}
+Sky sky_at(const Place& p) { return skyview_test::sky_at(p.lat, p.lon, p.tow); }
 const SKY_SIGNAL_T* truth_of(const Sky& s, int svid) {
   for (int k = 0; k < s.ep.n; ++k)
     if (s.ep.sig[k].svid == svid) return &s.ep.sig[k];
   return nullptr;
 }
 
+// The truth's satellites as (elevation, svid), highest first.
+std::vector<std::pair<double, int>> highest_first(const Sky& s) {
+  std::vector<std::pair<double, int>> by_el;
+  for (int k = 0; k < s.ep.n; ++k) by_el.emplace_back(s.ep.sig[k].el_deg, s.ep.sig[k].svid);
+  std::sort(by_el.rbegin(), by_el.rend());
+  return by_el;
+}
+
+// The sky's almanacs of the `keep` highest satellites only (all if keep < 0),
+// and the sky view of the receiver at time of week tow.
+void sky_view_with_highest(const Sky& s, const std::vector<std::pair<double, int>>& by_el, int keep, double tow) {
+  ALM_clear_all();
+  load_sky_almanacs(tow);
+  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 0)); keep >= 0 && i < by_el.size(); ++i)
+    ALM_clear_one(static_cast<S16>(by_el[i].second));
+  SV_init();
+  SVSKY_init();
+  SVSKY_update_receiver_position(WEEK, static_cast<S32>(tow), &s.rcv);
+}
+
 TEST_F(SearchSky, DopplerListOfAHotStartAgainstTheTruth) {
   for (const Place& p : PLACES) {
     SCOPED_TRACE(p.name);
     const Sky s = sky_at(p);
-    ALM_clear_all();
-    load_sky_almanacs(p.tow);
-    SV_init();
-    SVSKY_init();
-    SVSKY_update_receiver_position(WEEK, static_cast<S32>(p.tow), &s.rcv);
+    sky_view_with_highest(s, {}, -1, p.tow);
     Commands.clear();
     SRCH_init(4, SRST_FAST_HOT_START, 0, 0, 0);
     EXPECT_EQ(SRST_get_state(), SRST_FAST_HOT_SEARCH);
@@ -160,18 +143,10 @@ TEST_F(SearchSky, HotStartNeedsSevenSatellitesAbove2Degrees) {
   };
   const Place& p = PLACES[0];
   const Sky s = sky_at(p);
-  std::vector<std::pair<double, int>> by_el;
-  for (int k = 0; k < s.ep.n; ++k) by_el.emplace_back(s.ep.sig[k].el_deg, s.ep.sig[k].svid);
-  std::sort(by_el.rbegin(), by_el.rend());
+  const std::vector<std::pair<double, int>> by_el = highest_first(s);
   for (const Case& c : cases) {
     ASSERT_GT(by_el[static_cast<std::size_t>(c.keep - 1)].first, 5.0) << c.name;
-    ALM_clear_all();
-    load_sky_almanacs(p.tow);
-    for (std::size_t i = static_cast<std::size_t>(c.keep); i < by_el.size(); ++i)
-      ALM_clear_one(static_cast<S16>(by_el[i].second));
-    SV_init();
-    SVSKY_init();
-    SVSKY_update_receiver_position(WEEK, static_cast<S32>(p.tow), &s.rcv);
+    sky_view_with_highest(s, by_el, c.keep, p.tow);
     EXPECT_EQ(SRCH_count_gps_above_2deg(), c.keep) << c.name;
     SRCH_init(4, c.start, 0, 0, 0);
     EXPECT_EQ(SRST_get_state(), c.expect_state) << c.name;
@@ -200,20 +175,10 @@ TEST_F(SearchSky, ForcedSwitches) {
   };
   const Place& p = PLACES[1];
   const Sky s = sky_at(p);
-  std::vector<std::pair<double, int>> by_el;
-  for (int k = 0; k < s.ep.n; ++k) by_el.emplace_back(s.ep.sig[k].el_deg, s.ep.sig[k].svid);
-  std::sort(by_el.rbegin(), by_el.rend());
+  const std::vector<std::pair<double, int>> by_el = highest_first(s);
   for (const Case& c : cases) {
-    ALM_clear_all();
-    load_sky_almanacs(p.tow);
-    if (c.keep >= 0) {
-      ASSERT_GT(by_el[static_cast<std::size_t>(std::max(c.keep, 1) - 1)].first, 5.0) << c.name;
-      for (std::size_t i = static_cast<std::size_t>(c.keep); i < by_el.size(); ++i)
-        ALM_clear_one(static_cast<S16>(by_el[i].second));
-    }
-    SV_init();
-    SVSKY_init();
-    SVSKY_update_receiver_position(WEEK, static_cast<S32>(p.tow), &s.rcv);
+    if (c.keep >= 0) ASSERT_GT(by_el[static_cast<std::size_t>(std::max(c.keep, 1) - 1)].first, 5.0) << c.name;
+    sky_view_with_highest(s, by_el, c.keep, p.tow);
     SRCH_init(4, SRST_COLD_START, 0, 0, 0);  // normal cold search after the first tick
     EXPECT_EQ(KSEARCH_is_GPS_in_blind_search_mode(), 1) << c.name;
     EXPECT_EQ(KSEARCH_force_GPS_switch_to_hot_search(), c.expect_hot) << c.name;

@@ -87,19 +87,21 @@ TEST_F(Search, TcxoScaleOfTheKnownAnswers) {
   EXPECT_EQ(TCXO_get_pse_nco_offset0(), 0);
 }
 
+// Bins of a (level, range) pair.
+struct BinsCase {
+  const char* name;
+  S16 level;
+  S16 range;
+  S32 expect;
+};
+
 TEST_F(Search, BinsByLevelAndRange) {
   start_kernel(4);
   for (S16 level = 0; level < 11; ++level)
     for (S16 range = 0; range < 7; ++range)
       EXPECT_EQ(SRCH_get_bins(level, range), BINS[static_cast<std::size_t>(level)][static_cast<std::size_t>(range)])
           << "level " << level << " range " << range;
-  struct Case {
-    const char* name;
-    S16 level;
-    S16 range;
-    S32 expect;
-  };
-  const Case edge[] = {
+  const BinsCase edge[] = {
       {"one bin is 1 whatever the step", 10, SRST_RANGE_ONE_BIN, 1},
       {"even 6 becomes 7", 0, SRST_RANGE_MEDIUM, 7},
       {"even 2 becomes 3", 3, SRST_RANGE_NARROW_TO_MEDIUM, 3},
@@ -109,25 +111,19 @@ TEST_F(Search, BinsByLevelAndRange) {
       {"range outside the table", 0, 7, 1},
       {"negative range", 0, -1, 1},
   };
-  for (const Case& c : edge) EXPECT_EQ(SRCH_get_bins(c.level, c.range), c.expect) << c.name;
+  for (const BinsCase& c : edge) EXPECT_EQ(SRCH_get_bins(c.level, c.range), c.expect) << c.name;
 }
 
 TEST_F(Search, BinsWithTcxoPpm) {
   start_kernel(4, 1);
-  struct Case {
-    const char* name;
-    S16 level;
-    S16 range;
-    S32 expect;
-  };
-  const Case cases[] = {
+  const BinsCase cases[] = {
       {"cover all, level 0: 77899 / 2050 + 1 = 38 -> 39", 0, SRST_RANGE_COVER_ALL, 39},
       {"full, level 0: 59449 / 2050 + 1 = 29", 0, SRST_RANGE_FULL, 29},
       {"full, level 3: 59449 / 1025 + 1 = 58 -> 59", 3, SRST_RANGE_FULL, 59},
       {"wide is not widened", 0, SRST_RANGE_WIDE, 9},
       {"one bin is not widened", 0, SRST_RANGE_ONE_BIN, 1},
   };
-  for (const Case& c : cases) EXPECT_EQ(SRCH_get_bins(c.level, c.range), c.expect) << c.name;
+  for (const BinsCase& c : cases) EXPECT_EQ(SRCH_get_bins(c.level, c.range), c.expect) << c.name;
 }
 
 // Expected strategy lists, written from the strategy tables. Units: a value
@@ -412,17 +408,6 @@ TEST_F(Search, SbasSwitchResendsTheNormalList) {
     EXPECT_EQ(mode, SRST_NORMAL_SEARCH) << c.name;
     EXPECT_EQ(n, 7) << c.name;
   }
-}
-
-// The start's commands: one search tick (static hint, correlation levels,
-// run, the normal cold list) and then the clock offset.
-TEST_F(Search, StartCommands) {
-  start_kernel(4);
-  std::vector<int> types;
-  for (const Frame& f : Commands) types.push_back(f[2]);
-  EXPECT_EQ(types, (std::vector<int>{MSG_TYPE_ASIC_INIT, MSG_TYPE_PSE_INIT, MSG_TYPE_ASIC_SET_HOT_START_PREDICT_TIME,
-                                     MSG_TYPE_PSE_RCV_IS_STATIC, MSG_TYPE_PSE_CNR_STATUS, MSG_TYPE_PSE_PAUSE,
-                                     MSG_TYPE_PSE_SET, MSG_TYPE_PSE_CLOCK}));
 }
 
 }  // namespace

@@ -8,51 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel/src/almanac.h"
-#include "kernel/src/backup_layout.h"
 #include "kernel/src/coordinate.h"
-#include "kernel/src/ephemeris.h"
-#include "kernel/src/satellite.h"
-#include "kernel/src/sky_view.h"
-#include "tests/kernel/sky_almanac.h"
-#include "tests/kernel/sky_ephemeris.h"
-#include "tools/sky/sky.h"
+#include "tests/kernel/sky_view_fixture.h"
 
 namespace {
 
-constexpr int WEEK = 2345;
-constexpr double RAD2DEG = 57.29577951308232;
-
-std::array<U08, ALM_BACKUP_SIZE> Region{};
-
-class SkyView : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Region.fill(0);
-    ALM_init(Region.data(), nullptr, nullptr);
-    EPH_clear_all();
-    SV_init();
-    SVSKY_init();
-  }
-  void TearDown() override {
-    ALM_clear_all();  // later tests of the program expect no almanac
-    SV_init();
-    SVSKY_init();
-  }
-};
-
-// Decode the sky's almanac of every satellite from the page cycle before tow.
-void load_sky_almanacs(double tow) {
-  const int cycle = static_cast<int>(std::floor(tow / 750.0)) - 1;
-  for (int svid = 1; svid <= 32; ++svid) {
-    int sf = 0;
-    int page = 0;
-    alm_test::almanac_page_of(svid, &sf, &page);
-    const std::int32_t s = alm_test::subframe_index(cycle, page, sf);
-    const alm_test::Page p = alm_test::sky_subframe(svid <= 24 ? 1 : 2, WEEK, s);
-    ASSERT_EQ(ALM_update_datawords(WEEK, s * 6, p.data()), 1) << svid;
-  }
-}
+using skyview_test::load_sky_almanacs;
+using skyview_test::RAD2DEG;
+using skyview_test::sky_at;
+using skyview_test::WEEK;
+using SkyView = skyview_test::AlmanacSky;
 
 double az_diff_deg(double a, double b) {
   double d = std::fmod(std::fabs(a - b), 360.0);
@@ -74,14 +39,11 @@ TEST_F(SkyView, AnglesAndSortedListAgainstTheSkyTruth) {
                                       {"near the south pole", -89.0, 45.0, 555555.0}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(init_full_sky(WEEK, c.tow, c.lat, c.lon), 1);
+    const auto [ep, rcv] = sky_at(c.lat, c.lon, c.tow);
     ALM_clear_all();
     load_sky_almanacs(c.tow);
     SV_init();
     SVSKY_init();
-    SKY_EPOCH_T ep;
-    ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, c.tow}, &ep), 1);
-    const POS_T rcv{ep.rx.pos_ecef[0], ep.rx.pos_ecef[1], ep.rx.pos_ecef[2]};
     SVSKY_update_receiver_position(WEEK, static_cast<S32>(c.tow), &rcv);
     int above = 0;
     for (int k = 0; k < ep.n; ++k) {
@@ -119,10 +81,7 @@ TEST_F(SkyView, AnglesAndSortedListAgainstTheSkyTruth) {
 // state is long past (1 000 s later).
 TEST_F(SkyView, FromEphemeridesWithoutAlmanacs) {
   const double tow = 330000.0;
-  ASSERT_EQ(init_full_sky(WEEK, tow, -12.0, -77.0), 1);
-  SKY_EPOCH_T ep;
-  ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, tow}, &ep), 1);
-  const POS_T rcv{ep.rx.pos_ecef[0], ep.rx.pos_ecef[1], ep.rx.pos_ecef[2]};
+  auto [ep, rcv] = sky_at(-12.0, -77.0, tow);
   for (int k = 0; k < ep.n; ++k) load_sky_ephemeris(ep.sig[k].svid, sky_frame(ep.sig[k].svid, WEEK, tow));
   ALM_clear_all();  // the ephemerides seeded them
   SV_init();
@@ -160,11 +119,8 @@ std::array<F32, 39> snapshot() {
 // recomputed; 3 000 m, or more than 30 s, recomputes all.
 TEST_F(SkyView, FullOrRoundRobinUpdate) {
   const double tow = 250000.0;
-  ASSERT_EQ(init_full_sky(WEEK, tow, 45.0, 7.0), 1);
+  POS_T rcv = sky_at(45.0, 7.0, tow).rcv;
   load_sky_almanacs(tow);
-  SKY_EPOCH_T ep;
-  ASSERT_EQ(SKY_epoch_at_clock(SKY_GPST_T{WEEK, tow}, &ep), 1);
-  POS_T rcv{ep.rx.pos_ecef[0], ep.rx.pos_ecef[1], ep.rx.pos_ecef[2]};
   auto t = static_cast<S32>(tow);
   SVSKY_update_receiver_position(WEEK, t, &rcv);
   struct Case {

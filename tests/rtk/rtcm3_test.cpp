@@ -21,6 +21,11 @@ constexpr double TOW = 345600.0;
 void feed(const U08* p, int n) { rtk_test::feed_rtcm3(std::vector<U08>(p, p + n)); }
 void feed(const std::vector<U08>& v) { rtk_test::feed_rtcm3(v); }
 void reset() { rtk_test::reset_rtcm3(); }
+// A fresh reader with the rover at TOW of WEEK.
+void reset_at_rover_time() {
+  reset();
+  RTCM3_update_rover_time(WEEK, TOW);
+}
 
 std::vector<U08> frame(int n, const U08* buf) { return std::vector<U08>(buf, buf + n); }
 
@@ -110,8 +115,7 @@ TEST(Rtcm3, KnownAnswers) {
 }
 
 TEST(Rtcm3, BadInputIsCountedAndDropped) {
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   learn();
   RTCM3_DROPS_T d0{};
   RTCM3_get_drops(&d0);
@@ -143,8 +147,7 @@ TEST(Rtcm3, BadInputIsCountedAndDropped) {
   EXPECT_EQ(time2gpst(t, nullptr), TOW);
 
   // 1004 whose satellite count promises more records than the frame holds.
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   auto leg = legacy(1004, TOW, 0, gps_cells(3));
   std::vector<U08> body4(leg.begin() + 3, leg.end() - 3);
   body4[7] = static_cast<U08>((body4[7] & 0x0F) | 0x40);  // DF006 (bits 55..59 of the message): 4 satellites
@@ -168,8 +171,7 @@ TEST(Rtcm3, BadInputIsCountedAndDropped) {
   EXPECT_EQ(RTCM3_get_station(&staid, pos), 0);
 
   // An MSM with more than 64 cells (9 satellites x 8 signals).
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   std::vector<SIM_RTCM_CELL_T> many;
   for (int s = 1; s <= 9; ++s)
     for (int g = 2; g <= 9; ++g) {
@@ -230,8 +232,7 @@ TEST(Rtcm3, EpochTimeResolvedAgainstTheRover) {
 }
 
 TEST(Rtcm3, LegacyFieldsAndPhaseContinuity) {
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   obsd_t obs[MAXOBS];
   // Ambiguity 70 ms and pseudorange field 0.
   auto c = cell(5, 70.0 * LMS, 1000.0e3);
@@ -256,8 +257,7 @@ TEST(Rtcm3, LegacyFieldsAndPhaseContinuity) {
   EXPECT_EQ(obs[2].L[0], 0.0);
 
   // Phase-range term -200 cycles after a stored 1300: rolled over to 1300 cycles.
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   c = cell(5, 2.0e7, 1000.0e3);
   c.phr = c.pr + 1300.0 * LAM_L1;
   feed(legacy(1002, TOW, 0, {c}));
@@ -274,8 +274,7 @@ TEST(Rtcm3, LegacyFieldsAndPhaseContinuity) {
 }
 
 TEST(Rtcm3, VersionDetectionAndHandOver) {
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   obsd_t obs[MAXOBS];
   // Legacy and MSM GPS in the first five messages: GPS version 3. The fifth
   // observation message starts the hand-over.
@@ -298,16 +297,14 @@ TEST(Rtcm3, VersionDetectionAndHandOver) {
   EXPECT_EQ(time2gpst(t, nullptr), TOW + 5.0);
 
   // A legacy-only base: its 1004 epochs are handed over; its GPS MSM would not be decoded.
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   for (int k = 0; k < 6; ++k) feed(legacy(1004, TOW + k, 0, gps_cells(4 + k % 2)));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
   feed(msm(4, 1070, TOW + 7.0, 0, gps_cells(8)));
   EXPECT_EQ(RTK_RAW_get_base_meas(obs), 5);
 
   // A GLONASS-only base starts handing over after five messages as well.
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   std::vector<SIM_RTCM_CELL_T> g = gps_cells(6);
   for (auto& c : g) c.ext = 9;
   for (int k = 0; k < 4; ++k) feed(msm(5, 1080, TOW + k, 0, g));
@@ -365,8 +362,7 @@ class Rtcm3EpochAssembly : public ::testing::TestWithParam<AssemblyCase> {};
 // which makes GPS + GLONASS its systems; each case then goes on from 6 s.
 TEST_P(Rtcm3EpochAssembly, MergedPerTimeWhateverTheOrder) {
   const AssemblyCase& c = GetParam();
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   for (int k = 1; k <= 5; ++k) {
     feed(msm(4, 1070, TOW + k, 1, gps_cells(8)));
     feed(msm(5, 1080, TOW + k, 0, glo_cells(5)));
@@ -414,8 +410,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<AssemblyCase>& i) { return std::string(i.param.name); });
 
 TEST(Rtcm3, EpochAssembly) {
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   learn();
   obsd_t obs[MAXOBS];
   // A GLONASS-only base (no GPS at all): every epoch is handed over.
@@ -463,8 +458,7 @@ class Rtcm3GlonassMsm : public ::testing::TestWithParam<int> {};
 
 TEST_P(Rtcm3GlonassMsm, WavelengthFromTheEngine) {
   const int m = GetParam();
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   std::vector<SIM_RTCM_CELL_T> g = {cell(3, 2.0e7), cell(4, 2.1e7)};
   feed(msm(m, 1080, TOW, 0, g));
   obsd_t obs[MAXOBS];
@@ -494,8 +488,7 @@ TEST_P(Rtcm3MsmRoundTrip, CellsComeBackWithinTheResolution) {
   const auto& [m, s] = GetParam();
   const double pr_res[4] = {LMS * 5.96e-8, LMS * 5.96e-8, LMS * 1.87e-9, LMS * 1.87e-9};
   const double ph_res[4] = {LMS * 1.87e-9, LMS * 1.87e-9, LMS * 4.66e-10, LMS * 4.66e-10};
-  reset();
-  RTCM3_update_rover_time(WEEK, TOW);
+  reset_at_rover_time();
   // GPS and BeiDou MSM among the first five messages.
   for (int k = 0; k < 2; ++k) feed(msm(4, 1120, TOW - 14.0, 0, gps_cells(4)));
   learn();
