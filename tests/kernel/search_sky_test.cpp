@@ -177,7 +177,9 @@ TEST_F(SearchSky, ForcedSwitches) {
   const Sky s = sky_at(p);
   const std::vector<std::pair<double, int>> by_el = highest_first(s);
   for (const Case& c : cases) {
-    if (c.keep >= 0) ASSERT_GT(by_el[static_cast<std::size_t>(std::max(c.keep, 1) - 1)].first, 5.0) << c.name;
+    if (c.keep >= 0) {
+      ASSERT_GT(by_el[static_cast<std::size_t>(std::max(c.keep, 1) - 1)].first, 5.0) << c.name;
+    }
     sky_view_with_highest(s, by_el, c.keep, p.tow);
     SRCH_init(4, SRST_COLD_START, 0, 0, 0);  // normal cold search after the first tick
     EXPECT_EQ(KSEARCH_is_GPS_in_blind_search_mode(), 1) << c.name;
