@@ -1,19 +1,8 @@
-// Stand-ins for the measurement check and the measurement prediction, until
-// their issues replace them with the real modules.
-//
-// The measurement check installs the two bad-measurement screens into the
-// navigation driver (as the real module does) and acts on nothing; the
-// prediction keeps nothing.
+// Stand-ins for the measurement prediction, until its issue replaces them
+// with the real module. The prediction keeps nothing.
 #include "kernel/src/kernel_modules.h"
-#include "kernel/src/nav_bad_meas.h"
-#include "kernel/src/navigate.h"
 
-// --- Measurement checks and prediction ------------------------------------------------
-void KMCHECK_init() {
-  NV_install_first_fix_bad_meas_check_callback(NVBADMEAS_bad_measurement_check_first_fix);
-  NV_install_bad_meas_check_callback(NVBADMEAS_bad_measurement_check);
-}
-void KMCHECK_check_result_process() {}
+// --- Measurement prediction -----------------------------------------------------------
 void KMPREDICT_init(S16, S32) {}
 void KMPREDICT_process() {}
 void KMPREDICT_reset_prediction_flag() {}
