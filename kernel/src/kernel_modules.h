@@ -3,9 +3,7 @@
 //
 // Until a module exists, its operations come from the stand-in file of its
 // subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  measurement checks, prediction
-//                                       (KMCHECK_ KMPREDICT_)
-//   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
+//   kernel/src/standin_measurement.cpp  measurement prediction (KMPREDICT_)
 //   kernel/src/standin_hot_start.cpp    clock-bias prediction flags
 //                                       (KMPREDICT_)
 // When a module arrives, its declarations move to its own header and its
@@ -38,7 +36,9 @@
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel_1pps.h"
+#include "kernel/src/kernel_fast_fs.h"
 #include "kernel/src/kernel_handles.h"
+#include "kernel/src/kernel_meas_check.h"
 #include "kernel/src/kernel_search.h"
 #include "kernel/src/kernel_types.h"
 #include "kernel/src/least_square_raim.h"
@@ -92,9 +92,9 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // (included above).
 
 // Measurement checks (KMCHECK_): after each epoch, act on the navigation's
-// verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel).
-void KMCHECK_init();
-void KMCHECK_check_result_process();
+// verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel) and
+// drop interference and cross-correlation tracks: kernel/src/kernel_meas_check.h
+// (included above).
 
 // Measurement prediction for the target (KMPREDICT_), once a second.
 void KMPREDICT_init(S16 can_do_hot_start, S32 rtc_lapsed_time);  // 1: hot start; lapse since the last fix, s
@@ -122,14 +122,12 @@ void KMPREDICT_set_has_predict_cb_flag();         // a predicted clock bias exis
 // GPS time and UTC (UTC_): kernel/src/utc.h (included above).
 
 // Satellite table (SV_, GSV_): kernel/src/satellite.h (included above).
-// The sky view's computation schedule (KSVCALC_, in kernel/src/sky_view.cpp)
-// and fast first fix (KFASTFS_).
+// The sky view's computation schedule (KSVCALC_, in kernel/src/sky_view.cpp).
 void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
 void KSVCALC_process();                   // once a second: satellite positions and sky view
-// has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.
-void KFASTFS_init(S16 has_stored_time_pos, S16 stored_wn, S32 stored_sec);
-// Every epoch once GPS time is known: adjusted week, time of week (s), 1 on whole seconds.
-void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
+// Fast frame sync (KFASTFS_) and the bit-count prediction before frame sync
+// it runs (BCP_): kernel/src/kernel_fast_fs.h and bitcount_predictor.h (the
+// first included above).
 
 // ---------------------------------------------------------------------------
 // Search and clock
