@@ -22,17 +22,33 @@ constexpr S16 XCORR_DOPPLER_TOL_HZ = 3;
 S32 CROSS_CORRELATION_KICK = 0;
 std::array<bool, NUM_HW_CHANNELS> Dropped{};  // channels dropped in this call
 
+// The assignment (satellite id and tracking issue) each channel was last
+// asked to drop: the target releases the channel on the first command, so the
+// same assignment is not asked again while reports of it are still arriving.
+struct DROP_SENT_T {
+  S16 svid;  // kernel id, 0: none asked
+  U08 issue_id;
+};
+std::array<DROP_SENT_T, NUM_HW_CHANNELS> Drop_sent{};
+
 bool ch_ok(S16 ch_id) { return ch_id >= 0 && ch_id < NUM_HW_CHANNELS; }
 
-// ASIC_DROP_CHANNEL for channel ch_id in the target's numbering, once per call.
-void drop_channel(S16 ch_id) {
-  if (!ch_ok(ch_id) || Dropped[static_cast<std::size_t>(ch_id)]) return;
+// ASIC_DROP_CHANNEL for channel ch_id in the target's numbering, once per
+// assignment. true when the command was sent.
+bool drop_channel(S16 ch_id) {
+  if (!ch_ok(ch_id) || Dropped[static_cast<std::size_t>(ch_id)]) return false;
   const CHAN_T ch = CH_find_reference(ch_id);
-  if (CH_get_state(ch) == CH_IDLE) return;
+  if (CH_get_state(ch) == CH_IDLE) return false;
+  DROP_SENT_T& sent = Drop_sent[static_cast<std::size_t>(ch_id)];
+  const S16 svid = CH_get_svid(ch);
+  const U08 issue = CH_get_issue_id(ch);
+  if (sent.svid == svid && sent.issue_id == issue) return false;  // asked already
   S16 prn = CH_get_prn(ch);
   if (prn >= SBAS_PRN_MIN) prn = static_cast<S16>(prn - SBAS_TARGET_OFFSET);
-  ASIC_drop_channel_signal(ch_id, prn, CH_get_issue_id(ch));
+  ASIC_drop_channel_signal(ch_id, prn, issue);
   Dropped[static_cast<std::size_t>(ch_id)] = true;
+  sent = DROP_SENT_T{svid, issue};
+  return true;
 }
 
 // The requests the screens left in one estimation input.
@@ -75,8 +91,7 @@ void cross_correlation_check() {
       const auto d = static_cast<S16>(dopp_a - CH_get_dopp_freq_in_hz(ch_b));
       const S16 r = static_cast<S16>(d % XCORR_DOPPLER_STEP_HZ);  // sign of d
       if (r >= -XCORR_DOPPLER_TOL_HZ && r <= XCORR_DOPPLER_TOL_HZ && cn0_a - cn0_b >= XCORR_MIN_CN0_GAP) {
-        drop_channel(b);
-        ++CROSS_CORRELATION_KICK;
+        if (drop_channel(b)) ++CROSS_CORRELATION_KICK;
       }
     }
   }
@@ -88,6 +103,7 @@ void KMCHECK_init() {
   NV_install_first_fix_bad_meas_check_callback(NVBADMEAS_bad_measurement_check_first_fix);
   NV_install_bad_meas_check_callback(NVBADMEAS_bad_measurement_check);
   CROSS_CORRELATION_KICK = 0;
+  Drop_sent.fill(DROP_SENT_T{0, 0});
 }
 
 void KMCHECK_check_result_process() {

@@ -21,7 +21,9 @@ inline constexpr S16 KMCHECK_INTERFERENCE_DROP_SCORE = 10;  // a score above thi
 void KMCHECK_init();
 // The epoch's checks; see the file comment. Estimation inputs naming a
 // channel outside 0..19, or a channel no longer tracking their satellite,
-// send nothing; a channel is dropped at most once per call.
+// send nothing. A drop is sent once per channel assignment (satellite and
+// tracking issue): the target releases the channel on the first command, and
+// the reports of the assignment that still arrive meanwhile ask nothing more.
 void KMCHECK_check_result_process();
-// Channels dropped as cross-correlation tracks since KMCHECK_init (CROSS_CORRELATION_KICK).
+// Cross-correlation drops sent since KMCHECK_init (CROSS_CORRELATION_KICK).
 S32 KMCHECK_get_cross_correlation_kick_count();

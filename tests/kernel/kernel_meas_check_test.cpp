@@ -180,6 +180,24 @@ TEST(KmcheckInterference, ScoreAboveTenDropsTheChannel) {
   EXPECT_EQ(Captured[0], frame(DROP, {4, 12, 6}));
 }
 
+// The target releases a dropped channel: the reports of the same assignment
+// that still arrive ask nothing more; a new assignment of the channel is
+// dropped again.
+TEST(KmcheckInterference, DroppedOncePerAssignment) {
+  start_kernel();
+  track({{4, GNSS_TYPE_GPS, 12, 6, 35, 100, 2300000}});
+  KMCHECK_check_result_process();
+  ASSERT_EQ(Captured.size(), 1u);
+  Captured.clear();
+  track({{4, GNSS_TYPE_GPS, 12, 6, 35, 100, 2300000}});
+  KMCHECK_check_result_process();
+  EXPECT_TRUE(Captured.empty());
+  track({{4, GNSS_TYPE_GPS, 12, 7, 35, 100, 2300000}});  // re-assigned: tracking issue 7
+  KMCHECK_check_result_process();
+  ASSERT_EQ(Captured.size(), 1u);
+  EXPECT_EQ(Captured[0], frame(DROP, {4, 12, 7}));
+}
+
 // --- The navigation's requests ---------------------------------------------------------------
 
 NV_ESTIN_T request(S16 ch_id, S16 svid, U16 type) {
