@@ -14,7 +14,7 @@
 namespace {
 
 constexpr S16 XCORR_STRONG_CN0 = 39;         // dB-Hz: the stronger channel lies above this
-constexpr S16 XCORR_WEAK_CN0 = 36;           // dB-Hz: the suspect lies below this
+constexpr S16 XCORR_WEAK_CN0 = 36;           // dB-Hz: the weaker channel lies below this
 constexpr S16 XCORR_MIN_CN0_GAP = 21;        // dB: and at least this much weaker
 constexpr S16 XCORR_DOPPLER_STEP_HZ = 1000;  // sidelobes repeat every 1 kHz
 constexpr S16 XCORR_DOPPLER_TOL_HZ = 3;
