@@ -42,8 +42,13 @@ S32 Host_rtc_sec = 0;           // its second of week, s
 U32 Host_rtc_subsec = 0;        // its sub-second
 long Good_frame_count = 0;      // frames dispatched to a callback
 
-constexpr int HOST_RX_CHUNK = 128;          // bytes per serial read
-constexpr int HOST_REPLAY_CHUNK = 8;        // bytes per replay read
+constexpr int HOST_RX_CHUNK = 128;  // bytes per serial read while waiting for the RTC report
+// Bytes per read of the main loop, logging or replaying: fewer than any
+// measurement set, so that each kernel pass sees at most one new set. A
+// larger live read that caught two sets (a host behind its target) let the
+// second overwrite the first, and the logging run then lost an epoch that
+// the replay of its log processes.
+constexpr int HOST_LOOP_CHUNK = 8;
 constexpr U32 FINISH_PROBE_MASK = 0x3FFF;   // probe finish.txt every 16384 passes
 constexpr int HANDSHAKE_TIMEOUT_MS = 3000;  // time the target has to answer HOSTBASE_INIT
 constexpr int STOP_DRAIN_TIMEOUT_MS = 2000;
@@ -263,14 +268,14 @@ void nav_prepare(const HOST_PARAM_T& p, NAV_RUN_T* r) {
 // failed write of the log stops the run (output fault).
 int nav_read(const NAV_RUN_T& r, char* buf) {
   if (!r.logging) {
-    const int len = static_cast<int>(std::fread(buf, 1, HOST_REPLAY_CHUNK, r.fp_replay));
+    const int len = static_cast<int>(std::fread(buf, 1, HOST_LOOP_CHUNK, r.fp_replay));
     if (len == 0) HOST_request_stop();
     if (r.fp_cnv != nullptr && len > 0 &&
         std::fwrite(buf, 1, static_cast<std::size_t>(len), r.fp_cnv) != static_cast<std::size_t>(len))
       output_fault_stop(LINK_LOG_NAME);
     return len;
   }
-  const int len = sio_rx(r.sio, buf, HOST_RX_CHUNK);
+  const int len = sio_rx(r.sio, buf, HOST_LOOP_CHUNK);
   if (len > 0 && !HOST_rec_put(&Link_log, buf, len)) HOST_request_stop();
   if (len <= 0 && sio_hung_up(r.sio)) nav_port_lost(r.sio);
   return len;
