@@ -1,14 +1,9 @@
 // Operations of the kernel's modules that the kernel frame (start-up, ticks,
 // callback wiring, kernel interface) calls, grouped by subsystem.
 //
-// Until a module exists, its operations come from the stand-in file of its
-// subsystem with neutral results:
-//   kernel/src/standin_measurement.cpp  measurement checks (KMCHECK_)
-//   kernel/src/standin_satellite.cpp    bit-count prediction (KFASTFS_)
-// When a module arrives, its declarations move to its own header and its
-// stand-ins are deleted. The comments below give each operation's final
-// contract; a stand-in keeps the signature and answers "nothing known" (no
-// fix, no GPS time, nothing decoded, 0 returned) unless its file says more.
+// Every module is real: most operations are declared in the module's own
+// header (included below); this file keeps the few the frame calls that
+// have no header of their own, with their contracts.
 //
 // Conventions: GPS week numbers are full weeks (S16) unless said otherwise,
 // times of week are seconds (S32 or D64), "time count" is the target's
@@ -35,7 +30,9 @@
 #include "kernel/src/gtc_adjust.h"
 #include "kernel/src/kalman_filter.h"
 #include "kernel/src/kernel_1pps.h"
+#include "kernel/src/kernel_fast_fs.h"
 #include "kernel/src/kernel_handles.h"
+#include "kernel/src/kernel_meas_check.h"
 #include "kernel/src/kernel_meas_predict.h"
 #include "kernel/src/kernel_search.h"
 #include "kernel/src/kernel_types.h"
@@ -91,9 +88,9 @@ using SBAS_GEO_BLOCK_CALLBACK_T = void (*)(S16 prn, const U32* dws_p, S16 msg_ty
 // (included above).
 
 // Measurement checks (KMCHECK_): after each epoch, act on the navigation's
-// verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel).
-void KMCHECK_init();
-void KMCHECK_check_result_process();
+// verdicts (clear an ephemeris, shift a code by 1 ms, drop a channel) and
+// drop interference and cross-correlation tracks: kernel/src/kernel_meas_check.h
+// (included above).
 
 // Measurement prediction for the target (KMPREDICT_, MP_), once a second:
 // kernel/src/kernel_meas_predict.h and meas_predictor.h (included above).
@@ -114,14 +111,12 @@ void KMCHECK_check_result_process();
 // GPS time and UTC (UTC_): kernel/src/utc.h (included above).
 
 // Satellite table (SV_, GSV_): kernel/src/satellite.h (included above).
-// The sky view's computation schedule (KSVCALC_, in kernel/src/sky_view.cpp)
-// and fast first fix (KFASTFS_).
+// The sky view's computation schedule (KSVCALC_, in kernel/src/sky_view.cpp).
 void KSVCALC_init(S16 can_do_hot_start);  // 1: hot start, positions from the restored state
 void KSVCALC_process();                   // once a second: satellite positions and sky view
-// has_stored_time_pos 1 with the stored GPS week and time of week (s), else 0s.
-void KFASTFS_init(S16 has_stored_time_pos, S16 stored_wn, S32 stored_sec);
-// Every epoch once GPS time is known: adjusted week, time of week (s), 1 on whole seconds.
-void KFASTFS_process(S16 gtc_wn, D64 gtc_sec, S16 gtc_is_integer);
+// Fast frame sync (KFASTFS_) and the bit-count prediction before frame sync
+// it runs (BCP_): kernel/src/kernel_fast_fs.h and bitcount_predictor.h (the
+// first included above).
 
 // ---------------------------------------------------------------------------
 // Search and clock
