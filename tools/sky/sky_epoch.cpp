@@ -53,6 +53,7 @@ double Start_pos[3] = {};
 double Start_vel[3] = {};
 double Waypoint_pos[SKY_MAX_WAYPOINTS][3] = {};
 std::array<double, SKY_MAX_SV> Carrier_start{};  // carrier range L at the start, m
+double Clock_step_s = 0.0;  // the target set its time count: receiver clock step, s (SKY_clock_step)
 
 // Deterministic standard normal value for (seed, svid, stream, key).
 double gauss(unsigned seed, int svid, int stream, int64_t key) {
@@ -114,7 +115,7 @@ RX_T receiver_at(double dt) {
   motion(dt, r.pos, r.vel);
   SKYC_ecef2llh(r.pos, r.llh);
   SKYC_enu_axes(r.llh[0], r.llh[1], r.enu);
-  r.bias = Sc->clk_bias0_s + Sc->clk_drift * dt;
+  r.bias = Sc->clk_bias0_s + Clock_step_s + Sc->clk_drift * dt;
   return r;
 }
 
@@ -237,6 +238,7 @@ bool scenario_usable(const SKY_SCENARIO_T* sc) {
 int SKY_init(const SKY_SCENARIO_T* sc) {
   if (sc == nullptr || !scenario_usable(sc)) return 0;
   Sc = sc;
+  Clock_step_s = 0.0;
   deg_llh_to_ecef(sc->llh, Start_pos);
   enu_to_ecef(sc->llh, sc->vel_enu, Start_vel);
   for (int i = 0; i < sc->n_waypoints; ++i) deg_llh_to_ecef(&sc->waypoints[i][1], Waypoint_pos[i]);
@@ -259,7 +261,7 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out) {
   if (Sc == nullptr || out == nullptr || !std::isfinite(clock_time.tow)) return 0;
   const SKY_GPST_T clock = SKYC_add(clock_time, 0.0);
   // clock = true + bias0 + drift (true - start)  =>  true - start = (clock - start - bias0) / (1 + drift)
-  const double dt = (SKYC_diff(clock, Sc->start) - Sc->clk_bias0_s) / (1.0 + Sc->clk_drift);
+  const double dt = (SKYC_diff(clock, Sc->start) - Sc->clk_bias0_s - Clock_step_s) / (1.0 + Sc->clk_drift);
   const RX_T rx = receiver_at(dt);
   out->rx = SKY_RX_T{};
   out->rx.true_time = rx.t;
@@ -273,4 +275,13 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out) {
   out->n = SKYC_nsat();
   for (int i = 0; i < out->n; ++i) fill_signal(i + 1, dt, rx, clock, &out->sig[i]);
   return 1;
+}
+
+void SKY_clock_step(double s) {
+  if (std::isfinite(s)) Clock_step_s += s;
+}
+
+double SKY_clock_bias_at(SKY_GPST_T true_time) {
+  if (Sc == nullptr) return 0.0;
+  return Sc->clk_bias0_s + Clock_step_s + Sc->clk_drift * SKYC_diff(true_time, Sc->start);
 }
