@@ -16,7 +16,9 @@
 # first run's start; use 32 for a second run hours later, when most of the 12
 # have set). TTFF = GPS time of the first fix-csv row
 # with a 2-D or 3-D fix minus the scenario's start (the GPS time of the run's
-# first epoch). Each seed starts 3607 s later than the one before (another
+# first epoch). The target's record of the second run's hot-start time
+# message (tools/sky/sky_hot.h) gives the error of the host's predicted GPS time
+# at its start's RTC reading. Each seed starts 3607 s later than the one before (another
 # place in the navigation message's frames). Prints one line per seed and the mean and maximum of each
 # kind. A run without a fix counts as "none" and is left out of the figures.
 # Benchmark figures only: nothing here is asserted.
@@ -88,6 +90,7 @@ stats() {  # label values...
 
 cold=()
 warm=()
+perr=()
 for seed in $(seq 1 "$SEEDS"); do
   d=$WORK/seed$seed
   mkdir -p "$d"
@@ -97,9 +100,16 @@ for seed in $(seq 1 "$SEEDS"); do
   scenario "$seed" $((t0 + LATER)) $t0 >"$d/warm.txt"
   c=$(run "$d" cold.txt cold.csv $t0)
   w=$(run "$d" warm.txt warm.csv $((t0 + LATER)))
-  echo "seed $seed: cold $c s, warm $w s"
+  # The target's record of the second run's hot-start time message: the
+  # predicted time of its start's RTC reading against the truth.
+  e=$(sed -n 's/.*hot start:.*error \([-+0-9.]*\) ms.*/\1/p' "$d/target.out")
+  echo "seed $seed: cold $c s, warm $w s, hot-start time error ${e:-none} ms"
+  perr+=("${e:-none}")
   cold+=("$c")
   warm+=("$w")
 done
 stats cold "${cold[@]}"
 stats warm "${warm[@]}"
+printf '%s\n' "${perr[@]}" | awk '$1 != "none" { a = $1 < 0 ? -$1 : $1; s += a; n++; if (a > m) m = a }
+    END { if (n) printf "hot-start time error (prediction - truth at the RTC reading): mean |%.3f| ms, max |%.3f| ms over %d runs\n", s / n, m, n;
+          else print "hot-start time error: no prediction in any run" }'

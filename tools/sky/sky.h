@@ -178,6 +178,13 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out);
 // type 0 choice, symbol error rate and seed, and a type 1 PRN mask of GPS PRN
 // 1..nsat. 1 on success, 0 for another i (out untouched).
 int SKY_sbas_geo(const SKY_SCENARIO_T* sc, int i, SKY_SBAS_GEO_T* out);
+// The target set its time count (the receiver clock) s seconds forward
+// (negative: back): from now on the receiver clock reads true time + clk_bias
+// + drift x (true - start) + the sum of the steps taken since SKY_init.
+void SKY_clock_step(double s);
+// Receiver clock - GPS time at true time true_time (steps included), s; 0
+// before SKY_init.
+double SKY_clock_bias_at(SKY_GPST_T true_time);
 
 // The 30-bit navigation word (bits D1..D30 in bits 29..0, parity included,
 // D29*/D30* chaining applied, upright polarity) that satellite svid transmits

@@ -55,6 +55,7 @@ double Waypoint_pos[SKY_MAX_WAYPOINTS][3] = {};
 std::array<double, SKY_MAX_SV> Carrier_start{};      // carrier range L at the start, m
 std::array<SKY_SBAS_GEO_T, SKY_SBAS_MAX_GEO> Geo{};  // the scenario's SBAS GEOs
 std::array<double, SKY_SBAS_MAX_GEO> Geo_carrier_start{};
+double Clock_step_s = 0.0;  // the target set its time count: receiver clock step, s (SKY_clock_step)
 
 // Deterministic standard normal value for (seed, svid, stream, key).
 double gauss(unsigned seed, int svid, int stream, int64_t key) {
@@ -116,7 +117,7 @@ RX_T receiver_at(double dt) {
   motion(dt, r.pos, r.vel);
   SKYC_ecef2llh(r.pos, r.llh);
   SKYC_enu_axes(r.llh[0], r.llh[1], r.enu);
-  r.bias = Sc->clk_bias0_s + Sc->clk_drift * dt;
+  r.bias = Sc->clk_bias0_s + Clock_step_s + Sc->clk_drift * dt;
   return r;
 }
 
@@ -292,6 +293,7 @@ bool scenario_usable(const SKY_SCENARIO_T* sc) {
 int SKY_init(const SKY_SCENARIO_T* sc) {
   if (sc == nullptr || !scenario_usable(sc)) return 0;
   Sc = sc;
+  Clock_step_s = 0.0;
   deg_llh_to_ecef(sc->llh, Start_pos);
   enu_to_ecef(sc->llh, sc->vel_enu, Start_vel);
   for (int i = 0; i < sc->n_waypoints; ++i) deg_llh_to_ecef(&sc->waypoints[i][1], Waypoint_pos[i]);
@@ -333,7 +335,7 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out) {
   if (Sc == nullptr || out == nullptr || !std::isfinite(clock_time.tow)) return 0;
   const SKY_GPST_T clock = SKYC_add(clock_time, 0.0);
   // clock = true + bias0 + drift (true - start)  =>  true - start = (clock - start - bias0) / (1 + drift)
-  const double dt = (SKYC_diff(clock, Sc->start) - Sc->clk_bias0_s) / (1.0 + Sc->clk_drift);
+  const double dt = (SKYC_diff(clock, Sc->start) - Sc->clk_bias0_s - Clock_step_s) / (1.0 + Sc->clk_drift);
   const RX_T rx = receiver_at(dt);
   out->rx = SKY_RX_T{};
   out->rx.true_time = rx.t;
@@ -349,4 +351,13 @@ int SKY_epoch_at_clock(SKY_GPST_T clock_time, SKY_EPOCH_T* out) {
   out->n_geo = Sc->n_sbas;
   for (int i = 0; i < out->n_geo; ++i) fill_geo_signal(i, dt, rx, clock, &out->geo[i]);
   return 1;
+}
+
+void SKY_clock_step(double s) {
+  if (std::isfinite(s)) Clock_step_s += s;
+}
+
+double SKY_clock_bias_at(SKY_GPST_T true_time) {
+  if (Sc == nullptr) return 0.0;
+  return Sc->clk_bias0_s + Clock_step_s + Sc->clk_drift * SKYC_diff(true_time, Sc->start);
 }

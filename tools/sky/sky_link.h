@@ -112,6 +112,17 @@ SKY_RTC_T SKY_LINK_rtc_at(const SKY_RTC_MODEL_T& m, SKY_GPST_T true_time);
 // True GPS time at which the RTC shows the whole second rtc_total_s
 // (week × 604 800 + second, the week unwrapped).
 SKY_GPST_T SKY_LINK_rtc_second_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s);
+// True GPS time at which the RTC shows rtc_total_s whole seconds (week
+// unwrapped) and subsec counts of 1/32768 s (low 15 bits used).
+SKY_GPST_T SKY_LINK_rtc_tick_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s, uint32_t subsec);
+// The RTC record a whole-second GTC report carries for the time-count mark at
+// true time mark_true (receiver clock drift clk_drift s/s, nominal TCXO
+// frequency freq_hz): the RTC is latched at its first 1/32768 s count at or
+// after the mark; record_rtc_sec = that count's second of week (bits 0..19),
+// record_rtc_wn_subsec = week mod 4096 in bits 16..27 and the count's
+// sub-second (1/32768 s) in bits 0..14, and the third word the TCXO clocks
+// from the mark to the latch (0 .. one RTC count, under 750 clocks).
+ASIC_READ_RTC_T SKY_LINK_rtc_record(const SKY_RTC_MODEL_T& m, SKY_GPST_T mark_true, double clk_drift, uint32_t freq_hz);
 // GPS time t moved by s seconds (either sign), the time of week brought back
 // into 0 .. 604800 s by whole weeks.
 SKY_GPST_T SKY_LINK_gpst_add(SKY_GPST_T t, double s);

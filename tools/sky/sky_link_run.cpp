@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "misc/pack.h"
+#include "tools/sky/sky_hot.h"
 #include "tools/sky/sky_link.h"
 #include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_predict.h"
@@ -479,17 +480,7 @@ int append_channel_reports(EPOCH_CTX_T& x, const std::array<int64_t, SKY_LINK_NC
 }
 
 ASIC_READ_RTC_T rtc_record() {
-  ASIC_READ_RTC_T r{};
-  const SKY_RTC_T now = SKY_LINK_rtc_at(Run.p.rtc, Run.ep.rx.true_time);
-  const int64_t whole = static_cast<int64_t>(now.wn) * 604800 + now.sec;  // the RTC second just passed
-  const SKY_GPST_T tick = SKY_LINK_rtc_second_time(Run.p.rtc, whole);
-  const double since_tick = clock_diff_s(Run.ep.rx.true_time, tick) * (1.0 + Run.ep.rx.clk_drift);
-  const double after_prev_second = 1.0 - since_tick;  // receiver clock from the previous whole second
-  r.record_rtc_sec = static_cast<U32>(now.sec) & 0xFFFFFU;
-  r.record_rtc_wn_subsec = (static_cast<U32>(now.wn) & 0xFFFU) << 16;
-  r.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock =
-      static_cast<U32>(std::lround(after_prev_second * static_cast<double>(Run.tcxo.freq_hz)));
-  return r;
+  return SKY_LINK_rtc_record(Run.p.rtc, Run.ep.rx.true_time, Run.ep.rx.clk_drift, Run.tcxo.freq_hz);
 }
 
 int append_gtc(EPOCH_CTX_T& x, int with_slots, const U32* clocks, const U16* subsecs) {
@@ -583,6 +574,14 @@ int SKY_LINK_start(const SKY_SCENARIO_T* sc, const SKY_LINK_PARAM_T& p, SKY_LINK
 }
 
 const SKY_TCXO_T& SKY_LINK_tcxo_of_run() { return Run.tcxo; }
+
+int SKY_LINK_hot_context(SKY_RTC_MODEL_T* rtc, SKY_GPST_T* start, int32_t* clock_per_ms0) {
+  if (Run.sc == nullptr) return 0;
+  *rtc = Run.p.rtc;
+  *start = Run.sc->start;
+  *clock_per_ms0 = Run.tcxo.clock_per_ms0;
+  return 1;
+}
 
 int SKY_LINK_rtc_report(U08* buf, SKY_RTC_T* rtc) {
   const SKY_RTC_T r = SKY_LINK_rtc_at(Run.p.rtc, Run.sc != nullptr ? Run.sc->start : SKY_GPST_T{});

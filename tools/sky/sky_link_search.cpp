@@ -7,6 +7,7 @@
 
 #include "misc/dispatch.h"
 #include "misc/pack.h"
+#include "tools/sky/sky_hot.h"
 #include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_predict.h"
 #include "tools/sky/sky_search.h"
@@ -270,8 +271,8 @@ int dispatch(const U08* f) {
     case MSG_TYPE_ASIC_SHIFT_MSC:
       return take_channel_command(f);
     case MSG_TYPE_ASIC_SET_HOT_START_PREDICT_TIME:
-      ++Eng.counts.predict_time;  // recorded only: the full hot start is not modelled
-      return 1;
+      ++Eng.counts.predict_time;
+      return SKY_HOT_take(f);  // the time count set from it, recorded with the truth (sky_hot.h)
     case MSG_TYPE_ASIC_PREDICT_MEAS:
       return take_predict_meas(f);
     case MSG_TYPE_ASIC_SET_1PPS:
@@ -290,6 +291,7 @@ void SKY_SEARCH_reset(unsigned seed, const SKY_TCXO_T& t) {
   Eng = ENGINE_T{};
   SKY_PPS_reset();
   SKY_PREDICT_reset();
+  SKY_HOT_reset();
   Eng.seed = seed;
   Eng.tcxo = t;
   const double f = t.freq_hz != 0 ? static_cast<double>(t.freq_hz) : 1.0;

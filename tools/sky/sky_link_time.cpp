@@ -10,6 +10,7 @@ namespace {
 constexpr double WEEK_S = 604800.0;
 constexpr double L1_HZ = 1575.42e6;
 constexpr double TWO_POW_28 = 268435456.0;
+constexpr double RTC_HZ = 32768.0;  // RTC counts per second
 
 struct TCXO_ROW_T {
   uint32_t freq_hz;
@@ -39,6 +40,10 @@ SKY_GPST_T gpst_from_total(double total_s) {
     ++t.week;
   }
   return t;
+}
+
+double clock_diff_s(SKY_GPST_T a, SKY_GPST_T b) {
+  return static_cast<double>(a.week - b.week) * WEEK_S + (a.tow - b.tow);
 }
 
 }  // namespace
@@ -140,10 +145,45 @@ SKY_RTC_T SKY_LINK_rtc_at(const SKY_RTC_MODEL_T& m, SKY_GPST_T true_time) {
 }
 
 SKY_GPST_T SKY_LINK_rtc_second_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s) {
+  return SKY_LINK_rtc_tick_time(m, rtc_total_s, 0U);
+}
+
+SKY_GPST_T SKY_LINK_rtc_tick_time(const SKY_RTC_MODEL_T& m, int64_t rtc_total_s, uint32_t subsec) {
   const double ref_total_whole = static_cast<double>(total_seconds(m.ref.week, 0));
-  const double r_rel = (static_cast<double>(rtc_total_s) - ref_total_whole) - m.ref.tow;  // RTC − ref, s
-  const double u = (r_rel - m.offset_s) / (1.0 + m.drift);                                // true − ref, s
+  const double r_rel = (static_cast<double>(rtc_total_s) - ref_total_whole) - m.ref.tow +
+                       static_cast<double>(subsec & 0x7FFFU) / RTC_HZ;  // RTC − ref, s
+  const double u = (r_rel - m.offset_s) / (1.0 + m.drift);              // true − ref, s
   return SKY_LINK_gpst_add(gpst_from_total(ref_total_whole + m.ref.tow), u);
+}
+
+ASIC_READ_RTC_T SKY_LINK_rtc_record(const SKY_RTC_MODEL_T& m, SKY_GPST_T mark_true, double clk_drift,
+                                    uint32_t freq_hz) {
+  // The reading at the mark, truncated to its 1/32768 s count; the latch is
+  // the next count (or this one when the mark falls on it exactly).
+  SKY_RTC_T r = SKY_LINK_rtc_at(m, mark_true);
+  int64_t wn = r.wn;  // the reading's week is modulo 4096: unwrap it next to the mark's
+  while (wn + 2048 < mark_true.week) wn += 4096;
+  int64_t total = wn * 604800 + r.sec;
+  SKY_GPST_T tick = SKY_LINK_rtc_tick_time(m, total, r.subsec);
+  double after = clock_diff_s(tick, mark_true);  // true s from the mark to the count shown
+  if (after < 0.0) {
+    if (++r.subsec == 32768U) {
+      r.subsec = 0U;
+      ++total;
+    }
+    tick = SKY_LINK_rtc_tick_time(m, total, r.subsec);
+    after = clock_diff_s(tick, mark_true);
+  }
+  if (after < 0.0) after = 0.0;
+  const int64_t week = total / 604800;
+  ASIC_READ_RTC_T rec{};
+  rec.record_rtc_sec = static_cast<U32>(total - week * 604800) & 0xFFFFFU;
+  rec.record_rtc_wn_subsec = ((static_cast<U32>(week % 4096) & 0xFFFU) << 16) | (r.subsec & 0x7FFFU);
+  // Receiver-clock seconds from the mark to the latch, in TCXO clocks (under
+  // one RTC count: at most 750 clocks at 24.552 MHz, so it fits 16 bits).
+  rec.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock =
+      static_cast<U32>(std::lround(after * (1.0 + clk_drift) * static_cast<double>(freq_hz)));
+  return rec;
 }
 
 SKY_GPST_T SKY_LINK_gpst_add(SKY_GPST_T t, double s) {

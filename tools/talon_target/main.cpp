@@ -26,6 +26,7 @@
 
 #include "tools/talon_target/target_link.h"
 #ifdef TALON_TARGET_SKY
+#include "tools/sky/sky_hot.h"
 #include "tools/sky/sky_link.h"
 #include "tools/sky/sky_pps.h"
 #include "tools/sky/sky_predict.h"
@@ -127,6 +128,22 @@ void write_predict_file(const std::string& path) {
   std::fclose(fp);
 }
 
+// The host's hot-start time prediction against the truth (sky_hot.h).
+void print_hot_start() {
+  const SKY_HOT_RECORD_T* r = SKY_HOT_first();
+  if (r == nullptr) return;
+  if (r->valid_flag != 1 || r->in_range == 0) {
+    std::fprintf(stderr, "talon_target: hot start: %d messages, no prediction (valid %d, in range %d)\n",
+                 SKY_HOT_count(), r->valid_flag, r->in_range);
+    return;
+  }
+  std::fprintf(stderr,
+               "talon_target: hot start: %d messages; predicted %d %.9f s for RTC %d+%d/32768 s, true %d %.9f s: "
+               "error %+.6f ms; time count %s (clock step %+.6f ms)\n",
+               SKY_HOT_count(), r->predicted.week, r->predicted.tow, r->rtc_sec, r->rtc_subsec, r->rtc_true.week,
+               r->rtc_true.tow, r->error_s * 1e3, r->applied != 0 ? "set" : "not set", r->step_s * 1e3);
+}
+
 void print_summary(const SKY_OPT_T& o) {
   if (o.closed_loop == 0) return;
   const SKY_SEARCH_COUNTS_T& c = SKY_SEARCH_counts();
@@ -136,6 +153,7 @@ void print_summary(const SKY_OPT_T& o) {
                c.frames, c.bad, c.pse_set, c.svdopp, c.clock, c.pause, c.drops, c.drops_refused, c.shifts,
                c.shifts_refused, c.acquired, c.predicted_started);
   std::fprintf(stderr, "talon_target: 1pps: %d commands\n", SKY_PPS_count());
+  print_hot_start();
   if (!o.pps_file.empty()) write_pps_file(o.pps_file);
   const SKY_PREDICT_COUNTS_T& pc = SKY_PREDICT_counts();
   std::fprintf(stderr,

@@ -485,8 +485,11 @@ TEST(SkyLinkStream, CycleSlipsShowInTheirEpochAndSlot) {
 }
 
 // The RTC records of whole-second epochs measure the RTC against the time
-// count: RTC seconds over time-count seconds (sub-second offsets in TCXO
-// clocks), times (1 + clock drift), is the RTC's own rate.
+// count: the RTC time between two latches (sub-second counts included) over
+// the time-count time between them (whole seconds plus the latch delays, in
+// TCXO clocks), times (1 + clock drift), is the RTC's own rate. Each record's
+// latch delay is under one RTC count (it fits the kernel's 16 bits), and its
+// sub-second is the RTC's 0.3125 s lead over GPS time, not 0.
 TEST(SkyLinkStream, RtcRecordsGiveTheRtcRate) {
   fake_reset(3);
   SKY_SCENARIO_T sc = scenario(0, 2.0, 0);
@@ -501,10 +504,23 @@ TEST(SkyLinkStream, RtcRecordsGiveTheRtcRate) {
     if (e.has_rtc) rec.push_back(e);
   ASSERT_EQ(rec.size(), 30U);
   for (std::size_t i = 1; i < rec.size(); ++i) EXPECT_EQ(rec[i].rtc.record_rtc_sec, rec[i - 1].rtc.record_rtc_sec + 1);
+  for (std::size_t k = 0; k < pl.epochs.size(); ++k) {
+    const ReadEpoch& e = pl.epochs[k];
+    if (!e.has_rtc) continue;
+    EXPECT_LE(e.rtc.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock, t.freq_hz / 32768U + 1U);
+    // The latch is the RTC reading at the epoch, or the next count.
+    const SKY_RTC_T now = SKY_LINK_rtc_at(p.rtc, pl.truth[k].rx.true_time);
+    const int64_t latched = static_cast<int64_t>(e.rtc.record_rtc_sec) * 32768 + (e.rtc.record_rtc_wn_subsec & 0x7FFF);
+    const int64_t reading = static_cast<int64_t>(now.sec) * 32768 + now.subsec;
+    EXPECT_GE(latched - reading, 0) << k;
+    EXPECT_LE(latched - reading, 1) << k;
+  }
   const ReadEpoch& a = rec.front();
   const ReadEpoch& b = rec.back();
-  EXPECT_EQ(a.rtc.record_rtc_wn_subsec & 0x7FFF, 0U);
-  const double rtc_s = static_cast<double>(b.rtc.record_rtc_sec) - a.rtc.record_rtc_sec;
+  const double rtc_s = static_cast<double>(b.rtc.record_rtc_sec) - a.rtc.record_rtc_sec +
+                       (static_cast<double>(b.rtc.record_rtc_wn_subsec & 0x7FFFU) -
+                        static_cast<double>(a.rtc.record_rtc_wn_subsec & 0x7FFFU)) /
+                           32768.0;
   const double ss = static_cast<double>(b.rtc.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock) -
                     static_cast<double>(a.rtc.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock);
   const double gtc_s = std::floor(rtc_s + 0.5) + ss / t.freq_hz;

@@ -138,6 +138,51 @@ TEST(SkyLinkTime, RtcCountsWholeSecondsAndItsTicksInvert) {
   }
 }
 
+// The RTC record of a whole-second epoch: the RTC latched at its first
+// 1/32768 s count at or after the mark, sub-second included, and the clocks
+// from the mark to that count. Known answers: an RTC 0.3125 s ahead
+// (10240 counts exactly) latches at the mark itself; 0.3125 s + 10 us is
+// 10240.32768 counts, so the latch is count 10241, (1 - 0.32768) / 32768 s =
+// 20.5176 us after the mark; 0.3125 s - 10 us latches at 10240 after 10 us.
+struct RtcRecordCase {
+  const char* name;
+  double offset_s;   // RTC - GPS time
+  double clk_drift;  // receiver clock drift, s/s
+  int tcxo_mode;     // TCXO of the clocks
+  uint32_t sec;      // expected RTC second of week
+  uint32_t subsec;   // expected count, 1/32768 s
+  double delay_s;    // expected time from the mark to the latch, true s
+};
+
+TEST(SkyLinkTime, RtcRecordIsTheLatchedReadingAndItsDelay) {
+  const RtcRecordCase cases[] = {
+      {"on a count", 0.3125, 0.0, 4, 1235, 10240, 0.0},
+      {"a third of a count past", 0.3125 + 10e-6, 0.0, 4, 1235, 10241, (1.0 - 0.32768) / 32768.0},
+      {"10 us short of a count, mode 0", 0.3125 - 10e-6, 1e-6, 0, 1235, 10240, 10e-6},
+      {"just short of the next second", 0.99999, 0.0, 4, 1236, 0, 1e-5},
+  };
+  const SKY_GPST_T mark{2401, 1235.0};
+  for (const RtcRecordCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SKY_RTC_MODEL_T m;
+    m.offset_s = c.offset_s;
+    m.ref = mark;
+    SKY_TCXO_T t;
+    ASSERT_EQ(SKY_LINK_tcxo(c.tcxo_mode, &t), 1);
+    const ASIC_READ_RTC_T r = SKY_LINK_rtc_record(m, mark, c.clk_drift, t.freq_hz);
+    EXPECT_EQ(r.record_rtc_sec, c.sec);
+    EXPECT_EQ(r.record_rtc_wn_subsec >> 16, 2401U);
+    EXPECT_EQ(r.record_rtc_wn_subsec & 0x7FFFU, c.subsec);
+    const double clocks = c.delay_s * (1.0 + c.clk_drift) * t.freq_hz;
+    EXPECT_NEAR(static_cast<double>(r.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock), clocks, 1.0);
+    // Under one RTC count: a 16-bit sub-second offset holds it.
+    EXPECT_LE(r.record_read_rtc_delay_time_after_gtc_subsec_0_unit_is_gtc_clock, t.freq_hz / 32768U + 1U);
+    // The latched count is shown at the mark + the delay.
+    const SKY_GPST_T at = SKY_LINK_rtc_tick_time(m, 2401LL * 604800 + c.sec, c.subsec);
+    EXPECT_NEAR((at.week - mark.week) * 604800.0 + (at.tow - mark.tow), c.delay_s, 1e-9);
+  }
+}
+
 // Two runs of the same RTC model read the same RTC at the same instant: a set
 // started later continues the earlier set's RTC.
 TEST(SkyLinkTime, RtcReadingsAgreeAcrossRuns) {
