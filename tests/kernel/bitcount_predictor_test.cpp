@@ -18,6 +18,7 @@
 #include "kernel/src/bitcount_predictor.h"
 #include "kernel/src/channel.h"
 #include "kernel/src/kernel.h"
+#include "tests/kernel/kernel_cold_start.h"
 #include "tests/kernel/sky_ephemeris.h"
 
 namespace {
@@ -29,25 +30,7 @@ constexpr double CLOCK_T = 345660.0;  // receiver clock reading of the epoch und
 constexpr double CLK_BIAS_S = 4.0e-4;
 constexpr U08 ISSUE = 7;
 
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
-
-void start_kernel() {
-  Region.fill(0);
-  WRAP_init(0, nullptr);
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = 4;
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 1;
-  k.position_rate = 1;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  ASSERT_EQ(KERNEL_init(&k), 0);
-}
+void start_kernel() { ASSERT_EQ(talon_test::start_cold_kernel(), 0); }
 
 // The sky of every test: Tokyo, a receiver clock 0.4 ms ahead, the visible
 // satellites' ephemerides loaded into the kernel.

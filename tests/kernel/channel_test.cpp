@@ -13,28 +13,11 @@
 #include "kernel/src/channel.h"
 #include "kernel/src/kernel.h"
 #include "kernel/src/raw_meas.h"
+#include "tests/kernel/kernel_cold_start.h"
 
 namespace {
 
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
-
-void start_kernel() {
-  Region.fill(0);
-  WRAP_init(0, nullptr);
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = 4;
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 1;
-  k.position_rate = 1;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  ASSERT_EQ(KERNEL_init(&k), 0);
-}
+void start_kernel() { ASSERT_EQ(talon_test::start_cold_kernel(), 0); }
 
 // A tracking GPS input of satellite svid under issue 1.
 CH_MEAS_INPUT_T tracking_input(S16 svid, F32 cnr) {

@@ -15,6 +15,7 @@
 #include "misc/dispatch.h"
 #include "misc/endian_swap.h"
 #include "test_util.h"
+#include "tests/kernel/kernel_cold_start.h"
 
 namespace {
 
@@ -24,9 +25,6 @@ void on_sec_tick() { Events.push_back("sec"); }
 void on_databits(S16 ch, S16 gnss_type, S16, U32, U32, U32, U08) {
   Events.push_back("bits ch" + std::to_string(ch) + " type" + std::to_string(gnss_type));
 }
-
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
 
 // Script of the scripted target used here.
 constexpr int EPOCHS = 12;
@@ -44,22 +42,6 @@ std::vector<unsigned char> write_script(const std::string& dir) {
   return talon_test::read_file(dir + "/log_data.dat");
 }
 
-KERNEL_INIT_T init_record(U16 gnss_select_bits) {
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = 4;
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = gnss_select_bits;
-  k.position_rate = 2;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.leap_sec_from_flash = 18;
-  return k;
-}
-
 // GNSS type of a channel in the mixed script: GPS, GLONASS, BeiDou in turn.
 S16 channel_type(int ch) {
   constexpr std::array<S16, 3> TYPES = {GNSS_TYPE_GPS, GNSS_TYPE_GLONASS, GNSS_TYPE_BD2};
@@ -72,13 +54,12 @@ struct ReplayResult {
 };
 
 ReplayResult replay(const std::vector<unsigned char>& log, U16 gnss_select_bits) {
-  Region.fill(0);
   ENDIAN_set_swap_flag(0);
   WRAP_init(0, nullptr);
   WRAP_clear_counters();
   msg_init();
   WRAP_set_asic_rtc(2300, 345600, 16384);  // the script's RTC, as the replay files give it
-  const KERNEL_INIT_T k = init_record(gnss_select_bits);
+  const KERNEL_INIT_T k = talon_test::cold_start_record(4, 2, gnss_select_bits, 18);
   KERNEL_init(&k);
   Events.clear();
   KERNEL_install_meas_tick_callback(on_meas_tick);

@@ -16,29 +16,13 @@
 #include "kernel/src/kernel.h"
 #include "kernel/src/raw_meas.h"
 #include "kernel/src/tcxo_freq.h"
+#include "tests/kernel/kernel_cold_start.h"
 
 namespace {
 
-std::array<U08, 20480> Region;
-std::array<U08, 20480> Alm_image;
-
 // A started kernel in replay (nothing sent), TCXO mode, position rate.
 void start_kernel(int tcxo_mode, U16 position_rate) {
-  Region.fill(0);
-  WRAP_init(0, nullptr);
-  KERNEL_INIT_T k{};
-  k.backup_mem_p = Region.data();
-  k.nvram_alm_mem_p = Alm_image.data();
-  k.tcxo_freq_mode = static_cast<S16>(tcxo_mode);
-  k.npse = 6;
-  k.sbas_para = SBAS_PARAMETER_T{1, SBAS_RANGING_MODE_AUTO, 8, 1, 2, 7};
-  k.qzss_para = QZSS_PARAMETER_T{1, 1};
-  k.reset_kernel_settings = 1;
-  k.gnss_select_bits = 1;
-  k.position_rate = position_rate;
-  k.dop_mask = KERNEL_INIT_DOP_MASK_T{DOP_MASK_AUTO, 300, 300, 300};
-  k.leap_sec_from_flash = 18;
-  ASSERT_EQ(KERNEL_init(&k), 0);  // no stored receiver state
+  ASSERT_EQ(talon_test::start_cold_kernel(static_cast<S16>(tcxo_mode), position_rate, 18), 0);  // no stored state
 }
 
 // Time-count registers of week wn, second sec, millisecond ms.
