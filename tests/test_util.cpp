@@ -274,6 +274,18 @@ std::vector<std::string> split_csv(const std::string& line) {
   return f;
 }
 
+std::vector<std::vector<std::string>> csv_rows(const std::string& path, std::size_t min_fields) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(read_text(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> f = split_csv(line);
+    if (f.size() >= min_fields) rows.push_back(std::move(f));
+  }
+  return rows;
+}
+
 void write_all(int fd, const unsigned char* p, std::size_t n) {
   while (n > 0) {
     const ssize_t w = write(fd, p, n);

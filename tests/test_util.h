@@ -124,6 +124,10 @@ int count_of(const std::string& text, const std::string& what);
 // one empty field).
 std::vector<std::string> split_csv(const std::string& line);
 
+// The rows of the CSV file at path with at least min_fields fields, split;
+// empty lines and lines starting with '#' (comments, headers) are skipped.
+std::vector<std::vector<std::string>> csv_rows(const std::string& path, std::size_t min_fields);
+
 // Write n bytes to fd, retrying short and failed writes (a pseudo-terminal
 // whose queue is full) until all are written.
 void write_all(int fd, const unsigned char* p, std::size_t n);

@@ -93,16 +93,7 @@ bool first_epoch_time(const std::string& out, int* raw_wn, double* raw_tow, int*
 // The true GPS time of the whole-second epoch whose time count is raw_wn,
 // raw_sec (the 1PPS record of that epoch: its mark is one second later).
 bool epoch_truth(const std::string& pps_csv, int raw_wn, int raw_sec, int* week, double* tow) {
-  const std::string text = talon_test::read_text(pps_csv);
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(line);
-    if (f.size() < 15) continue;
+  for (const std::vector<std::string>& f : talon_test::csv_rows(pps_csv, 15)) {
     const long long mark = std::stoll(f[6]) * 604800LL + std::stoll(f[7]);
     if (mark != static_cast<long long>(raw_wn) * 604800LL + raw_sec + 1) continue;
     *week = std::stoi(f[8]);

@@ -29,16 +29,7 @@ struct PpsRow {
 
 std::vector<PpsRow> read_pps(const std::string& path) {
   std::vector<PpsRow> rows;
-  const std::string text = talon_test::read_text(path);
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(line);
-    if (f.size() < 15) continue;
+  for (const std::vector<std::string>& f : talon_test::csv_rows(path, 15)) {
     PpsRow r;
     r.enable = std::stoi(f[0]);
     r.offset = static_cast<unsigned>(std::stoul(f[1]));

@@ -36,16 +36,7 @@ struct PredictRow {
 
 std::vector<PredictRow> read_predict(const std::string& path) {
   std::vector<PredictRow> rows;
-  const std::string text = talon_test::read_text(path);
-  std::size_t at = 0;
-  while (at < text.size()) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
-    if (line.empty() || line[0] == '#') continue;
-    const std::vector<std::string> f = talon_test::split_csv(line);
-    if (f.size() < 24) continue;
+  for (const std::vector<std::string>& f : talon_test::csv_rows(path, 24)) {
     PredictRow r;
     r.can_chip = std::stoi(f[2]);
     r.prn = std::stoi(f[3]);
