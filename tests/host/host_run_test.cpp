@@ -347,7 +347,7 @@ TEST_P(RealTimeRtkStop, RecordsEveryChunk) {
   write_all(rover.master, r.data(), r.size());
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   write_all(base.master, b.data(), b.size());
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // time to read it on a loaded machine (sanitizers)
   kill(pid, GetParam());
   EXPECT_EQ(wait_talonhost(pid, 10), HOST_EXIT_INTERRUPTED);
   EXPECT_EQ(read_file(d.file("rb.bin")),

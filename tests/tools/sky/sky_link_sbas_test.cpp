@@ -55,7 +55,7 @@ const LoopCase LOOP_CASES[] = {{"open_loop", 0}, {"closed_loop", 1}};
 TEST(SkyLinkSbas, GeoChannelAndSymbolWordsDecode) {
   for (const LoopCase& c : LOOP_CASES) {
     SCOPED_TRACE(c.name);
-    SKY_SCENARIO_T sc;
+    static SKY_SCENARIO_T sc;  // the link keeps a pointer to it until the next start
     char why[256] = "";
     ASSERT_EQ(SKY_parse_scenario("start_week = 2400\nstart_tow = 300000\nduration = 40\nnsat = 8\nlat = 35.6\n"
                                  "lon = 139.7\nheight = 40\nsbas = 129 140\nsbas_symbol_errors = 0.02\n",
